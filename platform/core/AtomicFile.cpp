@@ -1,0 +1,89 @@
+#include "platform/core/AtomicFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/core/FileDescriptor.h"
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string pattern = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+    FileDescriptor fd(::mkstemp(pattern.data()));
+    if (!fd) {
+        return false;
+    }
+    const fs::path temp = pattern;
+    bool ok = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
+    if (ok) {
+        ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) {
+        ::fsync(dir.get());
+    }
+    return true;
+}
+
+std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > maxBytes) {
+        return std::nullopt;
+    }
+    std::string content;
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > maxBytes) {
+            return std::nullopt;
+        }
+    }
+    return content;
+}
+
+} // namespace platform

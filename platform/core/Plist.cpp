@@ -1,0 +1,195 @@
+#include "platform/core/Plist.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace platform {
+
+std::optional<std::string> PlistNode::string() const {
+    if (type() != PLIST_STRING && type() != PLIST_KEY) {
+        return std::nullopt;
+    }
+    char* value = nullptr;
+    if (type() == PLIST_STRING) {
+        plist_get_string_val(node_, &value);
+    } else {
+        plist_get_key_val(node_, &value);
+    }
+    if (value == nullptr) {
+        return std::string();
+    }
+    std::string result(value);
+    std::free(value);
+    return result;
+}
+
+std::optional<std::uint64_t> PlistNode::unsignedInteger() const {
+    if (type() != PLIST_UINT) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    plist_get_uint_val(node_, &value);
+    return value;
+}
+
+std::optional<std::int64_t> PlistNode::integer() const {
+    auto value = unsignedInteger();
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(*value);
+}
+
+std::optional<double> PlistNode::real() const {
+    if (type() != PLIST_REAL) {
+        return std::nullopt;
+    }
+    double value = 0;
+    plist_get_real_val(node_, &value);
+    return value;
+}
+
+std::optional<bool> PlistNode::boolean() const {
+    if (type() != PLIST_BOOLEAN) {
+        return std::nullopt;
+    }
+    uint8_t value = 0;
+    plist_get_bool_val(node_, &value);
+    return value != 0;
+}
+
+std::optional<std::vector<std::uint8_t>> PlistNode::data() const {
+    if (type() != PLIST_DATA) {
+        return std::nullopt;
+    }
+    char* value = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(node_, &value, &length);
+    std::vector<std::uint8_t> result;
+    if (value != nullptr) {
+        result.assign(reinterpret_cast<std::uint8_t*>(value), reinterpret_cast<std::uint8_t*>(value) + length);
+        std::free(value);
+    }
+    return result;
+}
+
+std::optional<std::uint64_t> PlistNode::uid() const {
+    if (type() != PLIST_UID) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    plist_get_uid_val(node_, &value);
+    return value;
+}
+
+PlistNode PlistNode::get(const std::string& key) const {
+    if (!isDict()) {
+        return {};
+    }
+    return PlistNode(plist_dict_get_item(node_, key.c_str()));
+}
+
+std::vector<std::string> PlistNode::keys() const {
+    std::vector<std::string> result;
+    if (!isDict()) {
+        return result;
+    }
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(node_, &iter);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node_, iter, &key, &value);
+        if (key == nullptr) {
+            break;
+        }
+        result.emplace_back(key);
+        std::free(key);
+    }
+    std::free(iter);
+    return result;
+}
+
+PlistNode PlistNode::at(std::size_t index) const {
+    if (!isArray() || index >= size()) {
+        return {};
+    }
+    return PlistNode(plist_array_get_item(node_, static_cast<uint32_t>(index)));
+}
+
+std::size_t PlistNode::size() const {
+    if (isArray()) {
+        return plist_array_get_size(node_);
+    }
+    if (isDict()) {
+        return plist_dict_get_size(node_);
+    }
+    return 0;
+}
+
+void PlistNode::set(const std::string& key, Plist child) {
+    if (isDict() && child.valid()) {
+        plist_dict_set_item(node_, key.c_str(), child.release());
+    }
+}
+
+void PlistNode::append(Plist child) {
+    if (isArray() && child.valid()) {
+        plist_array_append_item(node_, child.release());
+    }
+}
+
+std::optional<Plist> Plist::parse(const void* bytes, std::size_t size) {
+    if (bytes == nullptr || size == 0 || size > std::numeric_limits<uint32_t>::max()) {
+        return std::nullopt;
+    }
+    plist_t root = nullptr;
+    const char* text = static_cast<const char*>(bytes);
+    if (size >= 8 && std::memcmp(text, "bplist00", 8) == 0) {
+        plist_from_bin(text, static_cast<uint32_t>(size), &root);
+    } else {
+        plist_from_xml(text, static_cast<uint32_t>(size), &root);
+    }
+    if (root == nullptr) {
+        return std::nullopt;
+    }
+    return Plist(root);
+}
+
+Plist Plist::dict() { return Plist(plist_new_dict()); }
+Plist Plist::array() { return Plist(plist_new_array()); }
+Plist Plist::string(const std::string& value) { return Plist(plist_new_string(value.c_str())); }
+Plist Plist::integer(std::int64_t value) { return Plist(plist_new_uint(static_cast<uint64_t>(value))); }
+Plist Plist::real(double value) { return Plist(plist_new_real(value)); }
+Plist Plist::boolean(bool value) { return Plist(plist_new_bool(value ? 1 : 0)); }
+Plist Plist::data(const std::vector<std::uint8_t>& bytes) {
+    return Plist(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+Plist Plist::uid(std::uint64_t value) { return Plist(plist_new_uid(value)); }
+
+std::vector<std::uint8_t> Plist::toBinary() const {
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root_.get(), &bytes, &length);
+    std::vector<std::uint8_t> result;
+    if (bytes != nullptr) {
+        result.assign(reinterpret_cast<std::uint8_t*>(bytes), reinterpret_cast<std::uint8_t*>(bytes) + length);
+        std::free(bytes);
+    }
+    return result;
+}
+
+std::string Plist::toXml() const {
+    char* text = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root_.get(), &text, &length);
+    std::string result;
+    if (text != nullptr) {
+        result.assign(text, length);
+        std::free(text);
+    }
+    return result;
+}
+
+} // namespace platform

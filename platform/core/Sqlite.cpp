@@ -1,0 +1,121 @@
+#include "platform/core/Sqlite.h"
+
+namespace platform {
+
+SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    SqliteDatabase db;
+    db.db_.reset(raw);
+    if (rc != SQLITE_OK) {
+        const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+        throw SqliteError(rc, message);
+    }
+    sqlite3_extended_result_codes(raw, 0);
+    return db;
+}
+
+SqliteStatement SqliteDatabase::prepare(std::string_view sql) const {
+    if (!db_) {
+        throw SqliteError(SQLITE_MISUSE, "database is not open");
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        throw SqliteError(rc, sqlite3_errmsg(db_.get()));
+    }
+    return SqliteStatement(stmt, db_.get());
+}
+
+void SqliteDatabase::exec(const std::string& sql) const {
+    const int rc = tryExec(sql);
+    if (rc != SQLITE_OK) {
+        throw SqliteError(rc, errorMessage());
+    }
+}
+
+int SqliteDatabase::tryExec(const std::string& sql) const {
+    if (!db_) {
+        return SQLITE_MISUSE;
+    }
+    return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+std::string SqliteDatabase::errorMessage() const { return db_ ? sqlite3_errmsg(db_.get()) : "database is not open"; }
+int SqliteDatabase::errorCode() const { return db_ ? sqlite3_errcode(db_.get()) : SQLITE_MISUSE; }
+std::int64_t SqliteDatabase::lastInsertRowId() const { return db_ ? sqlite3_last_insert_rowid(db_.get()) : 0; }
+int SqliteDatabase::changes() const { return db_ ? sqlite3_changes(db_.get()) : 0; }
+
+void SqliteStatement::check(int rc) const {
+    if (rc != SQLITE_OK) {
+        throw SqliteError(rc, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    }
+}
+
+int SqliteStatement::step() { return stmt_ ? sqlite3_step(stmt_.get()) : SQLITE_MISUSE; }
+
+bool SqliteStatement::next() {
+    const int rc = step();
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    throw SqliteError(rc, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+}
+
+void SqliteStatement::reset() { sqlite3_reset(stmt_.get()); }
+void SqliteStatement::clearBindings() { sqlite3_clear_bindings(stmt_.get()); }
+void SqliteStatement::bindInt(int index, std::int32_t value) { check(sqlite3_bind_int(stmt_.get(), index, value)); }
+void SqliteStatement::bindInt64(int index, std::int64_t value) {
+    check(sqlite3_bind_int64(stmt_.get(), index, value));
+}
+void SqliteStatement::bindDouble(int index, double value) { check(sqlite3_bind_double(stmt_.get(), index, value)); }
+void SqliteStatement::bindText(int index, std::string_view value) {
+    check(sqlite3_bind_text64(stmt_.get(), index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+}
+void SqliteStatement::bindBlob(int index, const void* data, std::size_t size) {
+    // A zero-length blob must stay a blob, not become NULL.
+    check(size == 0 ? sqlite3_bind_zeroblob(stmt_.get(), index, 0)
+                    : sqlite3_bind_blob64(stmt_.get(), index, data, size, SQLITE_TRANSIENT));
+}
+void SqliteStatement::bindNull(int index) { check(sqlite3_bind_null(stmt_.get(), index)); }
+
+int SqliteStatement::columnCount() const { return sqlite3_column_count(stmt_.get()); }
+int SqliteStatement::columnType(int column) const { return sqlite3_column_type(stmt_.get(), column); }
+std::int32_t SqliteStatement::columnInt(int column) const { return sqlite3_column_int(stmt_.get(), column); }
+std::int64_t SqliteStatement::columnInt64(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+double SqliteStatement::columnDouble(int column) const { return sqlite3_column_double(stmt_.get(), column); }
+
+std::optional<std::string> SqliteStatement::columnText(int column) const {
+    if (isNull(column)) {
+        return std::nullopt;
+    }
+    const auto* text = sqlite3_column_text(stmt_.get(), column);
+    const int size = sqlite3_column_bytes(stmt_.get(), column);
+    if (text == nullptr) {
+        return std::string();
+    }
+    return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+}
+
+std::optional<std::vector<std::uint8_t>> SqliteStatement::columnBlob(int column) const {
+    if (isNull(column)) {
+        return std::nullopt;
+    }
+    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_.get(), column));
+    const int size = sqlite3_column_bytes(stmt_.get(), column);
+    if (data == nullptr || size <= 0) {
+        return std::vector<std::uint8_t>();
+    }
+    return std::vector<std::uint8_t>(data, data + size);
+}
+
+std::string SqliteStatement::columnName(int column) const {
+    const char* name = sqlite3_column_name(stmt_.get(), column);
+    return name != nullptr ? name : "";
+}
+
+} // namespace platform

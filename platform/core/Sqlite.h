@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <sqlite3.h>
+
+namespace platform {
+
+// A failed SQLite call: the result code and SQLite's own message.
+class SqliteError : public std::runtime_error {
+public:
+    SqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+class SqliteStatement;
+
+// Owns one sqlite3 connection. Not thread-safe: one thread at a time (SQLite's own rule for a connection).
+class SqliteDatabase {
+public:
+    SqliteDatabase() = default;
+    SqliteDatabase(SqliteDatabase&&) noexcept = default;
+    SqliteDatabase& operator=(SqliteDatabase&&) noexcept = default;
+
+    // sqlite3_open_v2 with a plain file name (never a URI) and exactly these flags
+    // (SQLITE_OPEN_READONLY / READWRITE / CREATE / NOFOLLOW ...). Throws SqliteError with the
+    // result code and message on failure; the half-opened handle is closed.
+    static SqliteDatabase open(const std::filesystem::path& file, int flags);
+
+    bool isOpen() const { return db_ != nullptr; }
+    sqlite3* handle() const { return db_.get(); }
+    void close() { db_.reset(); }
+
+    // Prepares the whole text (one statement). Throws SqliteError.
+    SqliteStatement prepare(std::string_view sql) const;
+    // Runs one or more statements, ignoring rows. Throws SqliteError.
+    void exec(const std::string& sql) const;
+    // As exec, but returns the result code instead of throwing.
+    int tryExec(const std::string& sql) const;
+
+    std::string errorMessage() const;
+    int errorCode() const;
+    std::int64_t lastInsertRowId() const;
+    int changes() const;
+
+private:
+    struct Closer {
+        void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+    };
+    std::unique_ptr<sqlite3, Closer> db_;
+};
+
+// Owns one prepared statement. Column and bind indexes follow SQLite: binds from 1, columns from 0.
+class SqliteStatement {
+public:
+    SqliteStatement() = default;
+    SqliteStatement(SqliteStatement&&) noexcept = default;
+    SqliteStatement& operator=(SqliteStatement&&) noexcept = default;
+
+    // The result code of sqlite3_step: SQLITE_ROW, SQLITE_DONE or an error code. Never throws,
+    // so a reader can tell "done" from a corrupt page.
+    int step();
+    // Throws SqliteError for anything other than a row or done; true for a row.
+    bool next();
+    void reset();
+    void clearBindings();
+
+    void bindInt(int index, std::int32_t value);
+    void bindInt64(int index, std::int64_t value);
+    void bindDouble(int index, double value);
+    void bindText(int index, std::string_view value);
+    void bindBlob(int index, const void* data, std::size_t size);
+    void bindNull(int index);
+
+    int columnCount() const;
+    int columnType(int column) const; // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+    bool isNull(int column) const { return columnType(column) == SQLITE_NULL; }
+    std::int32_t columnInt(int column) const;
+    std::int64_t columnInt64(int column) const;
+    double columnDouble(int column) const;
+    // nullopt for NULL; text as stored (bytes, not validated as UTF-8).
+    std::optional<std::string> columnText(int column) const;
+    // nullopt for NULL; an empty blob gives an empty vector.
+    std::optional<std::vector<std::uint8_t>> columnBlob(int column) const;
+    std::string columnName(int column) const;
+
+    sqlite3_stmt* handle() const { return stmt_.get(); }
+
+private:
+    friend class SqliteDatabase;
+    SqliteStatement(sqlite3_stmt* stmt, sqlite3* db) : stmt_(stmt), db_(db) {}
+    void check(int rc) const;
+
+    struct Finalizer {
+        void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+    };
+    std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
+    sqlite3* db_ = nullptr;
+};
+
+} // namespace platform

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Idempotent: runs apt-get only for what is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config ccache
+    libsqlite3-dev libssl-dev libplist-dev libcurl4-openssl-dev nlohmann-json3-dev libcpp-httplib-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libheif-dev
+    clang libclang-rt-14-dev
+    fonts-dejavu-core fonts-liberation2
+    poppler-utils time
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$pkg")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
