@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace quillobrandt {
+
+// How the support e-mail is handed to the desktop. The default sends it through xdg-email / xdg-open;
+// the application replaces it so the last resort can show a message box, and tests record the calls.
+class SupportMailer {
+public:
+    virtual ~SupportMailer() = default;
+    // Opens a new e-mail with the file attached. False when no mail composer is available.
+    virtual bool composeWithAttachment(const std::string& recipient, const std::string& subject,
+                                       const std::string& body, const std::filesystem::path& attachment) = 0;
+    // Opens a URL (a "mailto:" link) with the desktop's handler. False when nothing could open it.
+    virtual bool openUrl(const std::string& url) = 0;
+    // Last resort: tell the user where to send the file themselves.
+    virtual void showManualInstructions(const std::string& supportAddress, const std::filesystem::path& logFile) = 0;
+};
+
+// The default: xdg-email for the attachment, xdg-open for a mailto link, a console line otherwise.
+std::unique_ptr<SupportMailer> makeDesktopSupportMailer();
+
+// The application's one log file: "quillobrandt.log" and one previous "quillobrandt.old.log" under
+// <Application Support>/Quillobrandt. Every call is thread-safe and never reports a failure: a line that
+// cannot be written is dropped. Console output is separate and never goes through the Logger.
+class Logger {
+public:
+    enum class Level : int { info = 0, warning = 1, error = 2 };
+
+    static constexpr std::int64_t maxLogSize = 4096;
+    static constexpr const char* logFileName = "quillobrandt.log";
+    static constexpr const char* oldLogFileName = "quillobrandt.old.log";
+
+    // The process-wide logger, created (and its start banner written) on first use. Never destroyed.
+    static Logger& shared();
+
+    // A logger with its own folder, for tests; writes no banner by itself.
+    explicit Logger(std::filesystem::path logFolder);
+
+    // The current log's path; creates the log folder first (a failure is ignored).
+    std::filesystem::path logFileURL() const;
+    // The previous log's path; creates nothing.
+    std::filesystem::path oldLogFileURL() const;
+
+    void logStartupInfo();
+    void log(const std::string& message, Level level = Level::info);
+    // For callers holding a raw level number: 0 info, 1 warning, anything else error.
+    void log(const std::string& message, int level) { log(message, static_cast<Level>(level)); }
+    void rotateLogIfNeeded();
+    std::string getAllLogs() const;
+    void emailLogsToSupport();
+
+    void setSupportMailer(std::unique_ptr<SupportMailer> mailer);
+    void setSupportAddress(std::string address);
+
+    static const char* levelText(Level level);
+
+private:
+    void writeLineLocked(const std::string& line);
+    void rotateLocked();
+
+    std::filesystem::path folder_;
+    mutable std::recursive_mutex mutex_;
+    std::unique_ptr<SupportMailer> mailer_;
+    std::string supportAddress_;
+};
+
+// Percent-encodes every byte outside RFC 3986's unreserved set (A-Z a-z 0-9 - . _ ~).
+std::string percentEncodeUnreserved(const std::string& text);
+
+} // namespace quillobrandt
