@@ -43,7 +43,11 @@ void from_json(const nlohmann::json& json, BenchEvent& event) {
 }
 
 BenchEvent makeEvent(const std::string& session) {
-    return BenchEvent{platform::makeUuidString(), 786000000.0, "conversation_opened", session, "scaling",
+    return BenchEvent{platform::makeUuidString(),
+                      786000000.0,
+                      "conversation_opened",
+                      session,
+                      "scaling",
                       corvantesk::AnyMap{{"messageCount", 1234}, {"hasAttachments", true}}};
 }
 

@@ -140,9 +140,9 @@ TEST(EventQueue, FailedBatchKeepsItsPlaceAheadOfNewerEvents) {
     ::testing::internal::CaptureStdout();
     sender.release(false);
     flusher.join();
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find(
-                  "[Corvantesk] Re-queued 3 events, dropped 2 due to max size\n"),
-              std::string::npos);
+    EXPECT_NE(
+        ::testing::internal::GetCapturedStdout().find("[Corvantesk] Re-queued 3 events, dropped 2 due to max size\n"),
+        std::string::npos);
     std::vector<TestEvent> expected = events(0, 3);
     for (const auto& e : events(5, 8)) {
         expected.push_back(e);

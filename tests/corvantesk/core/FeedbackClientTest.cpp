@@ -35,7 +35,8 @@ protected:
 
 TEST_F(Feedback, RatingIsCheckedBeforeTheMessageAndNothingIsSent) {
     auto feedback = client();
-    EXPECT_EQ(feedback.submit("", FeedbackCategory::praise, 0), FeedbackResult::failed("Rating must be between 1 and 5"));
+    EXPECT_EQ(feedback.submit("", FeedbackCategory::praise, 0),
+              FeedbackResult::failed("Rating must be between 1 and 5"));
     EXPECT_EQ(feedback.submitPraise("great", 6).error, "Rating must be between 1 and 5");
     EXPECT_EQ(feedback.submitGeneralFeedback(" \n\t \r\n").error, "Message cannot be empty");
     EXPECT_EQ(feedback.submitBugReport("\u2028\u00a0").error, "Message cannot be empty");

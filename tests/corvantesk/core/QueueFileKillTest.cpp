@@ -17,8 +17,9 @@ namespace {
 
 [[noreturn]] void enqueueUntilKilled(bool withWorker, int readyFd) {
     sdktest::TestStorage test;
-    EventQueue<TestEvent> queue("kill", 1000000, 3600.0, 1000000, false,
-                                [](const std::vector<TestEvent>&, std::stop_token) { return false; }, test.storage);
+    EventQueue<TestEvent> queue(
+        "kill", 1000000, 3600.0, 1000000, false, [](const std::vector<TestEvent>&, std::stop_token) { return false; },
+        test.storage);
     if (withWorker) {
         queue.startAutoFlush();
     }

@@ -27,7 +27,9 @@ inline void from_json(const nlohmann::json& json, TestEvent& event) {
     event.sequence = json.at("sequence").get<int>();
 }
 
-inline TestEvent event(int sequence) { return TestEvent{"E" + std::to_string(sequence), sequence}; }
+inline TestEvent event(int sequence) {
+    return TestEvent{"E" + std::to_string(sequence), sequence};
+}
 
 // Loopback requests must not go through a proxy named in the environment.
 inline void withoutProxies() {
