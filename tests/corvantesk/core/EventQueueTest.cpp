@@ -313,13 +313,12 @@ TEST(EventQueue, NothingIsSentBeforeRetryAfter) {
     queue.enqueue(sdktest::event(0));
     ASSERT_TRUE(eventually([&] { return sends.load() == 1; }));
     const auto limitedAt = std::chrono::steady_clock::now();
-    for (int i = 1; i < 20; ++i) {
+    for (int i = 1; std::chrono::steady_clock::now() - limitedAt < 600ms; ++i) {
         queue.enqueue(sdktest::event(i));
         queue.flush(); // an explicit flush waits too
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_EQ(sends.load(), 1) << "ticks, size triggers and flushes all wait";
-    EXPECT_LT(std::chrono::steady_clock::now() - limitedAt, 1000ms);
     ASSERT_TRUE(eventually([&] { return queue.count() == 0; }, 2000ms));
     EXPECT_EQ(sends.load(), 2);
 }
