@@ -1,0 +1,104 @@
+#include "Quillobrandt/store/ArchivedBodyDecoder.h"
+
+#include "tests/support/ArchiveBlobBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+#include "platform/core/Plist.h"
+#include "platform/core/Sqlite.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using quillobrandt::ArchivedBodyStep;
+using quillobrandt::decodeArchivedBody;
+using quillobrandt::decodeAttributedBody;
+
+struct RealMessage {
+    std::int64_t rowId;
+    std::string text;
+    std::vector<std::uint8_t> body;
+};
+
+std::vector<RealMessage> realMessages() {
+    const auto path = qbtest::copySharedTestData("ios-sms.db");
+    auto db = platform::SqliteDatabase::open(path, SQLITE_OPEN_READWRITE);
+    auto statement = db.prepare("SELECT ROWID, text, attributedBody FROM message ORDER BY ROWID");
+    std::vector<RealMessage> messages;
+    while (statement.next()) {
+        messages.push_back({statement.columnInt64(0), statement.columnText(1).value_or("<NULL>"),
+                            statement.columnBlob(2).value_or(std::vector<std::uint8_t>())});
+    }
+    return messages;
+}
+
+TEST(ArchivedBodyDecoderTest, EveryRealBodyDecodesToItsTextColumn) {
+    const auto messages = realMessages();
+    ASSERT_EQ(messages.size(), 105u);
+    int withObjectReplacement = 0;
+    for (const RealMessage& message : messages) {
+        ASSERT_FALSE(message.body.empty()) << "message " << message.rowId;
+        const auto decoded = decodeArchivedBody(message.body);
+        EXPECT_EQ(decoded.text, message.text) << "message " << message.rowId;
+        EXPECT_EQ(decoded.decidedBy, ArchivedBodyStep::typedStream) << "message " << message.rowId;
+        EXPECT_EQ(decodeAttributedBody(message.body, message.rowId), message.text);
+        if (message.text.find("\xEF\xBF\xBC") != std::string::npos) {
+            ++withObjectReplacement;
+        }
+    }
+    EXPECT_GT(withObjectReplacement, 0); // attachment messages hold U+FFFC
+}
+
+TEST(ArchivedBodyDecoderTest, EveryTruncatedRealBodyGivesNothing) {
+    const auto messages = realMessages();
+    // A handful of different shapes is enough; every offset of each.
+    for (std::size_t index = 0; index < messages.size(); index += 13) {
+        const auto& body = messages[index].body;
+        for (std::size_t size = 0; size < body.size(); ++size) {
+            const std::span<const std::uint8_t> prefix(body.data(), size);
+            EXPECT_EQ(decodeArchivedBody(prefix).decidedBy, std::nullopt)
+                << "message " << messages[index].rowId << " cut to " << size << " bytes";
+        }
+    }
+}
+
+TEST(ArchivedBodyDecoderTest, StepsInTheirOrder) {
+    EXPECT_EQ(decodeArchivedBody(qbtest::keyedArchiveAttributedString("Hello")).decidedBy,
+              ArchivedBodyStep::secureKeyedArchive);
+    EXPECT_EQ(decodeArchivedBody(qbtest::keyedArchiveAttributedStringWithNumber("Hello")).decidedBy,
+              ArchivedBodyStep::keyedAttributedString);
+    EXPECT_EQ(decodeArchivedBody(qbtest::keyedArchiveString("Hello")).decidedBy,
+              ArchivedBodyStep::keyedTopLevelObject);
+    EXPECT_EQ(decodeArchivedBody(qbtest::typedStreamAttributedString("Hello")).decidedBy,
+              ArchivedBodyStep::typedStream);
+    EXPECT_EQ(decodeArchivedBody(qbtest::typedStreamString("Hello")).text, "Hello");
+
+    for (const auto& body : {qbtest::keyedArchiveAttributedString("Hello"), qbtest::keyedArchiveString("Hello"),
+                             qbtest::typedStreamAttributedString("Hello"), qbtest::typedStreamMutableString("Hello")}) {
+        EXPECT_EQ(decodeAttributedBody(body, 7), "Hello");
+    }
+}
+
+TEST(ArchivedBodyDecoderTest, EmptyDecidedStringGivesAbsentText) {
+    for (const auto& body : {qbtest::keyedArchiveAttributedString(""), qbtest::keyedArchiveString(""),
+                             qbtest::typedStreamAttributedString(""), qbtest::typedStreamString("")}) {
+        const auto decoded = decodeArchivedBody(body);
+        EXPECT_TRUE(decoded.decidedBy.has_value());
+        EXPECT_EQ(decoded.text, std::nullopt);
+        EXPECT_EQ(decodeAttributedBody(body, 1), std::nullopt);
+    }
+}
+
+TEST(ArchivedBodyDecoderTest, BodiesNoStepUnderstandsGiveNothing) {
+    EXPECT_EQ(decodeAttributedBody({}, 1), std::nullopt);
+    EXPECT_EQ(decodeArchivedBody({}).decidedBy, std::nullopt);
+    EXPECT_EQ(decodeAttributedBody({'h', 'e', 'l', 'l', 'o'}, 2), std::nullopt);
+    EXPECT_EQ(decodeAttributedBody(qbtest::keyedArchiveArray({"x"}), 3), std::nullopt);
+    EXPECT_EQ(decodeAttributedBody(qbtest::typedStreamArray({"x"}), 4), std::nullopt);
+    EXPECT_EQ(decodeAttributedBody(platform::Plist::string("bare").toBinary(), 5), std::nullopt);
+}
+
+} // namespace
