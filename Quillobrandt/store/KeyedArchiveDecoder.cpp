@@ -3,6 +3,7 @@
 #include "Quillobrandt/store/Utf8Text.h"
 
 #include "platform/core/Plist.h"
+#include "platform/core/PlistDictValues.h"
 
 #include <array>
 #include <cstring>
@@ -130,6 +131,9 @@ public:
         while (!pending.empty()) {
             const std::uint64_t uid = pending.back();
             pending.pop_back();
+            if (uid >= count_) {
+                throw Malformed{};
+            }
             if (uid == 0 || visited_[uid]) {
                 continue;
             }
@@ -141,9 +145,11 @@ public:
             if (!node.isDict()) {
                 continue;
             }
-            for (const std::string& key : node.keys()) {
-                if (key != "$class") {
-                    collectReferences(node.get(key), 0, pending);
+            // Class descriptions are no objects: the class reference is checked by flagsOf, not walked.
+            const plist_t classReference = node.get("$class").raw();
+            for (const PlistNode& value : platform::dictionaryValues(node)) {
+                if (value.raw() != classReference) {
+                    collectReferences(value, 0, pending);
                 }
             }
         }
@@ -207,8 +213,8 @@ private:
                 collectReferences(value.at(i), depth + 1, pending);
             }
         } else if (value.isDict()) {
-            for (const std::string& key : value.keys()) {
-                collectReferences(value.get(key), depth + 1, pending);
+            for (const PlistNode& inner : platform::dictionaryValues(value)) {
+                collectReferences(inner, depth + 1, pending);
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "Quillobrandt/store/Utf8Text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace quillobrandt {
 namespace {
@@ -60,6 +61,15 @@ std::string toValidUtf8(std::string_view bytes) {
     std::size_t consumed = 0;
     // Nearly every text is valid: find the first fault before copying anything.
     while (pos < bytes.size()) {
+        // Runs of ASCII, eight bytes at a time.
+        std::uint64_t block = 0;
+        while (bytes.size() - pos >= sizeof block &&
+               (std::memcpy(&block, bytes.data() + pos, sizeof block), (block & 0x8080808080808080ULL) == 0)) {
+            pos += sizeof block;
+        }
+        if (pos == bytes.size()) {
+            break;
+        }
         const std::size_t length = wellFormedLength(bytes, pos, consumed);
         if (length == 0) {
             break;

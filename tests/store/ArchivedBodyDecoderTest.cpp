@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,50 @@ TEST(ArchivedBodyDecoderTest, EveryTruncatedRealBodyGivesNothing) {
                 << "message " << messages[index].rowId << " cut to " << size << " bytes";
         }
     }
+}
+
+// Message 12 carries, inside its attributes, a keyed archive written by the platform (a data-detector
+// result): a real object graph with class descriptions, arrays and numbers.
+std::vector<std::uint8_t> realKeyedArchive(const std::vector<RealMessage>& messages) {
+    // The archive is the value of a "[<n>c]" byte array: n bytes starting at the property-list magic.
+    const std::string magic = "bplist00";
+    for (const RealMessage& message : messages) {
+        const std::string body(message.body.begin(), message.body.end());
+        const std::size_t start = body.find(magic);
+        const std::size_t bracket = body.rfind('[', start);
+        if (start == std::string::npos || bracket == std::string::npos) {
+            continue;
+        }
+        const std::size_t length = std::stoul(body.substr(bracket + 1, start - bracket));
+        if (start + length <= body.size()) {
+            return {message.body.begin() + static_cast<std::ptrdiff_t>(start),
+                    message.body.begin() + static_cast<std::ptrdiff_t>(start + length)};
+        }
+    }
+    return {};
+}
+
+TEST(ArchivedBodyDecoderTest, RealKeyedArchiveIsWalkedAndItsRootJudged) {
+    const auto archive = realKeyedArchive(realMessages());
+    ASSERT_FALSE(archive.empty());
+    // Its root is no string: no step decides.
+    EXPECT_EQ(decodeArchivedBody(archive).decidedBy, std::nullopt);
+
+    // The same graph with the root moved to one of its strings is decided by the top-level pass.
+    auto plist = platform::Plist::parse(archive);
+    ASSERT_TRUE(plist);
+    const auto objects = plist->root().get("$objects");
+    std::optional<std::uint64_t> stringUid;
+    for (std::size_t i = 1; i < objects.size() && !stringUid; ++i) {
+        if (objects.at(i).isString()) {
+            stringUid = i;
+        }
+    }
+    ASSERT_TRUE(stringUid);
+    plist->root().get("$top").set("root", platform::Plist::uid(*stringUid));
+    const auto decoded = decodeArchivedBody(plist->toBinary());
+    EXPECT_EQ(decoded.decidedBy, ArchivedBodyStep::keyedTopLevelObject);
+    EXPECT_EQ(decoded.text, objects.at(*stringUid).string());
 }
 
 TEST(ArchivedBodyDecoderTest, StepsInTheirOrder) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,30 @@ TEST(KeyedArchiveDecoderTest, EmptyLongAndNonAsciiStrings) {
     EXPECT_EQ(textOf(qbtest::keyedArchiveAttributedString(longText)), longText);
     const std::string astral = "\xF0\x9F\x98\x80 caf\xC3\xA9 \xEF\xBF\xBC";
     EXPECT_EQ(textOf(qbtest::keyedArchiveAttributedString(astral)), astral);
+}
+
+TEST(KeyedArchiveDecoderTest, ZeroBytesInsideStringsAreKept) {
+    // Non-ASCII strings are stored as UTF-16: turn "éX" into "é" followed by U+0000.
+    auto body = qbtest::keyedArchiveString("\xC3\xA9X");
+    const std::vector<std::uint8_t> utf16 = {0x00, 0xE9, 0x00, 'X'};
+    const auto at = std::search(body.begin(), body.end(), utf16.begin(), utf16.end());
+    ASSERT_NE(at, body.end());
+    *(at + 3) = 0;
+    EXPECT_EQ(textOf(body), std::string("\xC3\xA9\0", 3));
+}
+
+TEST(KeyedArchiveDecoderTest, ZeroBytesInsideKeysAreHarmless) {
+    // A key stored as UTF-16 with a zero unit; reading such keys aborts inside the property-list library.
+    qbtest::KeyedArchiveBuilder b;
+    Plist attributed = b.object({"NSAttributedString", "NSObject"});
+    attributed.root().set("NSString", Plist::uid(b.add(Plist::string("Hello"))));
+    attributed.root().set("\xC3\xA9X", Plist::uid(b.add(Plist::string("other"))));
+    auto body = b.binary(b.add(std::move(attributed)));
+    const std::vector<std::uint8_t> utf16 = {0x00, 0xE9, 0x00, 'X'};
+    const auto at = std::search(body.begin(), body.end(), utf16.begin(), utf16.end());
+    ASSERT_NE(at, body.end());
+    *(at + 3) = 0;
+    EXPECT_EQ(textOf(body), "Hello");
 }
 
 TEST(KeyedArchiveDecoderTest, XmlArchivesAreRead) {
