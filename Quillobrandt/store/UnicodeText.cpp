@@ -1,4 +1,4 @@
-#include "Quillobrandt/store/Utf8Text.h"
+#include "Quillobrandt/store/UnicodeText.h"
 
 #include <algorithm>
 #include <array>
