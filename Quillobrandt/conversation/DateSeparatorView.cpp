@@ -23,7 +23,9 @@ DateSeparatorView::DateSeparatorView(const QDateTime& date, QWidget* parent) : Q
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-QString DateSeparatorView::labelText() const { return formatSeparatorDate(date_); }
+QString DateSeparatorView::labelText() const {
+    return formatSeparatorDate(date_);
+}
 
 QFont DateSeparatorView::labelFont() const {
     QFont font = this->font();

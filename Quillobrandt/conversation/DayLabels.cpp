@@ -36,14 +36,20 @@ QString formatSeparatorDate(const QDateTime& date) {
     return formatSeparatorDate(date, QDateTime::currentDateTime());
 }
 
-QString formatSeparatorDate(platform::AbsoluteTime date) { return formatSeparatorDate(localDateTime(date)); }
+QString formatSeparatorDate(platform::AbsoluteTime date) {
+    return formatSeparatorDate(localDateTime(date));
+}
 
 QString formatMessageTime(const QDateTime& date) {
     return QLocale::c().toString(date.toLocalTime().time(), QStringLiteral("h:mm AP"));
 }
 
-QString formatMessageTime(platform::AbsoluteTime date) { return formatMessageTime(localDateTime(date)); }
+QString formatMessageTime(platform::AbsoluteTime date) {
+    return formatMessageTime(localDateTime(date));
+}
 
-bool isSameLocalDay(const QDateTime& a, const QDateTime& b) { return a.toLocalTime().date() == b.toLocalTime().date(); }
+bool isSameLocalDay(const QDateTime& a, const QDateTime& b) {
+    return a.toLocalTime().date() == b.toLocalTime().date();
+}
 
 } // namespace quillobrandt

@@ -33,7 +33,9 @@ QString exportFileName(const QString& title, const QString& suffix) {
     return stem + suffix;
 }
 
-QString defaultCsvFileName(const QString& title) { return exportFileName(title, QStringLiteral(".csv")); }
+QString defaultCsvFileName(const QString& title) {
+    return exportFileName(title, QStringLiteral(".csv"));
+}
 
 QString pdfExportName(const std::vector<std::string>& participants, const ParticipantNamer& namer) {
     QStringList names;

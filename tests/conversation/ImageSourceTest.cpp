@@ -14,7 +14,9 @@ using namespace quillobrandt;
 
 namespace {
 
-QString pathIn(const char* name) { return QString::fromStdString((qbtest::IsolatedHome::root() / name).string()); }
+QString pathIn(const char* name) {
+    return QString::fromStdString((qbtest::IsolatedHome::root() / name).string());
+}
 
 #ifdef QB_TEST_HEIF
 // Encodes a solid blue picture as HEIC with libheif's own encoder. False when none is installed.
@@ -68,7 +70,9 @@ TEST(ImageSource, UnreadableFilesGiveNothing) {
     const QString junk = pathIn("junk.heic");
     QFile file(junk);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic garbage follows", 40);
+    file.write("\0\0\0\x18"
+               "ftypheic\0\0\0\0mif1heic garbage follows",
+               40);
     file.close();
     EXPECT_TRUE(ImageSource::isHeif(junk));
     EXPECT_FALSE(ImageSource::pixelSize(junk));

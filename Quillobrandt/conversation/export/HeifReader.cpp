@@ -65,7 +65,8 @@ QImage decodeHeif(const QString& path) {
     if (!handle) {
         return {};
     }
-    const qint64 pixels = qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get());
+    const qint64 pixels =
+        qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get());
     if (pixels <= 0 || pixels > kMaxPixels) {
         return {};
     }
@@ -88,8 +89,12 @@ QImage decodeHeif(const QString& path) {
 
 #else
 
-std::optional<QSize> heifImageSize(const QString&) { return std::nullopt; }
-QImage decodeHeif(const QString&) { return {}; }
+std::optional<QSize> heifImageSize(const QString&) {
+    return std::nullopt;
+}
+QImage decodeHeif(const QString&) {
+    return {};
+}
 
 #endif
 

@@ -29,6 +29,7 @@ constexpr double kPageNumberFontSize = 10;
 constexpr double kTimeRectWidth = 200;
 constexpr double kTimeRectHeight = 12;
 constexpr int kProgressEvery = 50;
+constexpr double kMinimumContinuationHeight = 60;
 
 const QColor& labelGray() {
     static const QColor gray(0x8E, 0x8E, 0x93);
@@ -66,7 +67,8 @@ public:
     DocumentRenderer(QPdfWriter& writer, QPainter& painter, const PDFSettings& settings, bool groupConversation,
                      const ParticipantNamer& namer)
         : writer_(writer), painter_(painter), settings_(settings), m_(PdfLayoutMetrics::forSettings(settings)),
-          colors_(bubbleColors(settings)), messageFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.messageFontSize)),
+          colors_(bubbleColors(settings)),
+          messageFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.messageFontSize)),
           smallFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.smallFontSize)),
           headerFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, m_.headerFontSize)),
           pageNumberFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, kPageNumberFontSize)),
@@ -195,14 +197,19 @@ private:
         }
 
         std::vector<BubblePiece> pieces;
+        // The first piece fills what is left of the current page when that is worth using.
+        const double remaining = y_ - m_.margin - m_.messageGap - labelHeight(message, whole) - 2 * m_.bubblePadding;
+        const double firstLimit = (remaining >= kMinimumContinuationHeight ? remaining : capacity) / 1.2 - 1;
         const double textLimit = capacity / 1.2 - 1;
         qsizetype chunkStart = 0;
         double chunkHeight = 0;
         const auto& lines = block.lines();
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const double added = lines[i].height + (chunkHeight > 0 ? kTextLineSpacing : 0);
-            if (chunkHeight > 0 && chunkHeight + added > textLimit) {
-                pieces.push_back({block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false});
+            const double limit = pieces.empty() ? firstLimit : textLimit;
+            if (chunkHeight > 0 && chunkHeight + added > limit) {
+                pieces.push_back(
+                    {block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false});
                 chunkStart = lines[i].start;
                 chunkHeight = lines[i].height;
             } else {
@@ -225,7 +232,13 @@ private:
             imageHeight += added;
         }
         for (auto& piece : pieces) {
-            piece.text = piece.text.trimmed().isEmpty() ? QString() : piece.text;
+            // A line feed that ended a piece would lay out as one more, empty line.
+            while (piece.text.endsWith(QLatin1Char('\n'))) {
+                piece.text.chop(1);
+            }
+            if (piece.text.trimmed().isEmpty()) {
+                piece.text.clear();
+            }
         }
         pieces.back().showTime = true;
         return pieces;
@@ -257,8 +270,8 @@ private:
 
         if (showLabel) {
             const double labelWidth = labelBlock.size().width();
-            const double x = message.isFromMe ? bubbleX + bubbleWidth - labelWidth - kLabelInset
-                                              : m_.leftMargin + kLabelInset;
+            const double x =
+                message.isFromMe ? bubbleX + bubbleWidth - labelWidth - kLabelInset : m_.leftMargin + kLabelInset;
             y_ -= labelHeight;
             const QRectF rect = toPage(x, y_, labelWidth, labelHeight - kLabelExtraHeight);
             labelBlock.draw(painter_, rect.topLeft(), labelGray(), rect.height());
@@ -288,8 +301,8 @@ private:
         const double timeY = y_ - m_.timeGap - m_.messageGap;
         if (piece.showTime) {
             const PdfTextBlock time(formatMessageTime(date), smallFont_, kTimeRectWidth, 0, &writer_);
-            const double timeX = message.isFromMe ? bubbleX
-                                                  : std::max(m_.leftMargin, bubbleX + bubbleWidth - time.size().width());
+            const double timeX =
+                message.isFromMe ? bubbleX : std::max(m_.leftMargin, bubbleX + bubbleWidth - time.size().width());
             const QRectF rect = toPage(timeX, timeY, kTimeRectWidth, kTimeRectHeight);
             time.draw(painter_, rect.topLeft(), labelGray(), rect.height());
         }
@@ -299,7 +312,8 @@ private:
     void drawImage(const PrintedImage& image, const QRectF& target) {
         QImage picture;
         if (image.readable) {
-            const QSize pixels(std::max(1, static_cast<int>(target.width())), std::max(1, static_cast<int>(target.height())));
+            const QSize pixels(std::max(1, static_cast<int>(target.width())),
+                               std::max(1, static_cast<int>(target.height())));
             picture = ImageSource::load(image.path, pixels);
         }
         if (picture.isNull()) {
@@ -376,7 +390,9 @@ QFont PDFGenerator::fontForStyle(PDFFontStyle style, double pointSize) {
     return font;
 }
 
-std::optional<QSizeF> PDFGenerator::imagePixelSize(const QString& path) { return ImageSource::pixelSize(path); }
+std::optional<QSizeF> PDFGenerator::imagePixelSize(const QString& path) {
+    return ImageSource::pixelSize(path);
+}
 
 QSizeF PDFGenerator::printedImageSize(QSizeF pixels, const PdfLayoutMetrics& metrics) {
     double width = pixels.width();
@@ -402,9 +418,9 @@ bool PDFGenerator::isPrintable(const Message& message) {
 }
 
 PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messages,
-                                              const std::vector<std::string>& participants,
-                                              const PDFSettings& settings, const ParticipantNamer& namer,
-                                              const QString& outputPath, const PDFProgress& progress) {
+                                              const std::vector<std::string>& participants, const PDFSettings& settings,
+                                              const ParticipantNamer& namer, const QString& outputPath,
+                                              const PDFProgress& progress) {
     PDFGenerationResult result;
     const QSizeF page = pageSizeInPoints(settings.pageSize);
     QPdfWriter writer(outputPath);
@@ -420,8 +436,8 @@ PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messag
     renderer.beginFirstPage();
 
     platform::consoleLine("📄 PDF Generation Settings:");
-    platform::consoleLine(("   - Page size: (" + formatPoints(page.width()) + ", " + formatPoints(page.height()) + ")")
-                              .toStdString());
+    platform::consoleLine(
+        ("   - Page size: (" + formatPoints(page.width()) + ", " + formatPoints(page.height()) + ")").toStdString());
     platform::consoleLine("   - Total messages to process: " + std::to_string(messages.size()));
 
     const auto total = std::count_if(messages.begin(), messages.end(), &PDFGenerator::isPrintable);

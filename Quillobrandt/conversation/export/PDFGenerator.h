@@ -20,9 +20,9 @@ namespace quillobrandt {
 using PDFProgress = std::function<void(const QString& message, double value)>;
 
 struct PDFGenerationResult {
-    bool written = false;     // false when the output could not be created: nothing was written
+    bool written = false; // false when the output could not be created: nothing was written
     int pageCount = 0;
-    int printedMessages = 0;  // messages with text or a picture
+    int printedMessages = 0; // messages with text or a picture
 };
 
 // Renders messages as a paginated PDF of chat bubbles: a day header before each new day, sender
