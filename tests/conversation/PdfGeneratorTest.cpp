@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QImage>
+#include <QMultiHash>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -276,7 +277,7 @@ TEST(PdfGenerator, BrokenAndMissingPicturesGivePlaceholders) {
     {
         QFile file(broken);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("\xFF\xD8\xFF\xE0 this is not really a jpeg", 32));
+        file.write(QByteArray("\xFF\xD8\xFF\xE0") + " this is not really a jpeg");
     }
     auto message = qbtest::makeMessage(kDay, QTime(12, 0), std::nullopt, true);
     message.attachments.push_back(imageAttachment(broken, std::nullopt));
@@ -317,4 +318,40 @@ TEST(PdfGenerator, RunsOnAWorkerThread) {
     worker.join();
     EXPECT_TRUE(result.written);
     EXPECT_TRUE(qbtest::pdfText(path).contains("from the worker"));
+}
+
+namespace {
+
+// Left edges (points, from the page's left) of each word on page 1, from pdftotext's bounding boxes.
+QMultiHash<QString, double> wordLeftEdges(const QString& pdf) {
+    const QString html = qbtest::runTool(QStringLiteral("pdftotext"),
+                                         {QStringLiteral("-bbox"), QStringLiteral("-f"), QStringLiteral("1"),
+                                          QStringLiteral("-l"), QStringLiteral("1"), pdf, QStringLiteral("-")});
+    QMultiHash<QString, double> edges;
+    const QRegularExpression word(QStringLiteral("<word xMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const auto match = it.next();
+        edges.insert(match.captured(2), match.captured(1).toDouble());
+    }
+    return edges;
+}
+
+} // namespace
+
+TEST(PdfGenerator, LabelsAndTimesSitWhereTheBubblesPutThem) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(15, 7), "a", false, "+15550001111"),
+        qbtest::makeMessage(kDay, QTime(16, 8), "sentword", true),
+    };
+    const QString path = outputPath("geometry.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"a", "b", "c"}, {}, {}, path).written);
+    const auto edges = wordLeftEdges(path);
+    // A received bubble narrower than its time: the time is clamped to the left margin.
+    EXPECT_NEAR(edges.value("3:07"), 35, 1.0);
+    // Received sender names start 14 points in from the margin.
+    EXPECT_NEAR(edges.value("+15550001111"), 49, 1.0);
+    // A sent message's time starts at the bubble's left edge, one padding left of its text.
+    EXPECT_NEAR(edges.value("4:08"), edges.value("sentword") - 6, 1.0);
+    EXPECT_GT(edges.value("sentword"), 500);
 }
