@@ -1,0 +1,194 @@
+#include "Quillobrandt/backup/FileDecryptor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+
+#include "Quillobrandt/backup/BackupError.h"
+#include "Quillobrandt/backup/OpenSslHandles.h"
+#include "platform/core/FileDescriptor.h"
+
+namespace quillobrandt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunkSize = 1024 * 1024;
+constexpr unsigned char kZeroIv[16] = {};
+
+[[noreturn]] void throwFileError(const std::string& what, const fs::path& path, int error) {
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+// A CBC decryption context for `key`, or null when the key length is not an AES one.
+CipherContext makeDecryptContext(std::span<const std::uint8_t> key) {
+    const EVP_CIPHER* cipher = aesCbcForKeyLength(key.size());
+    if (cipher == nullptr) {
+        return nullptr;
+    }
+    CipherContext context(EVP_CIPHER_CTX_new());
+    if (!context || EVP_DecryptInit_ex(context.get(), cipher, nullptr, key.data(), kZeroIv) != 1) {
+        return nullptr;
+    }
+    EVP_CIPHER_CTX_set_padding(context.get(), 1);
+    return context;
+}
+
+void writeAll(int fd, const std::uint8_t* data, std::size_t size, const fs::path& path) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throwFileError("write", path, errno);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// A temporary file beside `destination`, removed again unless committed.
+class PartialFile {
+public:
+    explicit PartialFile(const fs::path& destination) : destination_(destination) {
+        std::string pattern = (destination.parent_path() / ("." + destination.filename().string() + ".part-XXXXXX"));
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) {
+            throwFileError("create", destination, errno);
+        }
+        fd_ = platform::FileDescriptor(fd);
+        path_ = pattern;
+        ::fchmod(fd, 0600);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    ~PartialFile() {
+        if (!committed_) {
+            fd_.close();
+            ::unlink(path_.c_str());
+        }
+    }
+
+    int fd() const { return fd_.get(); }
+
+    void commit() {
+        if (!fd_.close()) {
+            throwFileError("close", path_, errno);
+        }
+        if (::rename(path_.c_str(), destination_.c_str()) != 0) {
+            throwFileError("rename", destination_, errno);
+        }
+        committed_ = true;
+    }
+
+private:
+    fs::path destination_;
+    fs::path path_;
+    platform::FileDescriptor fd_;
+    bool committed_ = false;
+};
+
+} // namespace
+
+int aesDecrypt(std::span<const std::uint8_t> data, std::span<const std::uint8_t> key, std::vector<std::uint8_t>& out) {
+    constexpr int kFailed = -1;
+    out.clear();
+    CipherContext context = makeDecryptContext(key);
+    if (!context || data.size() > static_cast<std::size_t>(INT_MAX) - 16) {
+        return kFailed;
+    }
+    out.resize(data.size() + 16);
+    int written = 0;
+    int finalWritten = 0;
+    if (EVP_DecryptUpdate(context.get(), out.data(), &written, data.data(), static_cast<int>(data.size())) != 1 ||
+        EVP_DecryptFinal_ex(context.get(), out.data() + written, &finalWritten) != 1) {
+        OPENSSL_cleanse(out.data(), out.size());
+        out.clear();
+        return kFailed;
+    }
+    out.resize(static_cast<std::size_t>(written + finalWritten));
+    return 0;
+}
+
+std::vector<std::uint8_t> decryptData(std::span<const std::uint8_t> data, std::span<const std::uint8_t> key) {
+    std::vector<std::uint8_t> out;
+    if (aesDecrypt(data, key, out) != 0) {
+        throw BackupError(BackupError::Code::decryptionFailed);
+    }
+    return out;
+}
+
+StreamedFile streamFile(const fs::path& source, const fs::path& destination, std::span<const std::uint8_t> key,
+                        std::optional<std::uint64_t> expectedSize, const std::function<void(const StreamedFile&)>& beforeCommit) {
+    CipherContext context;
+    if (!key.empty()) {
+        context = makeDecryptContext(key);
+        if (!context) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+    }
+    platform::FileDescriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input) {
+        throwFileError("open", source, errno);
+    }
+    PartialFile output(destination);
+
+    StreamedFile result;
+    std::vector<std::uint8_t> inBuffer(kChunkSize);
+    std::vector<std::uint8_t> outBuffer(kChunkSize + 32);
+    const auto emit = [&](const std::uint8_t* data, std::size_t size) {
+        const std::size_t headRoom = 16 - std::min<std::size_t>(16, result.head.size());
+        result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
+        writeAll(output.fd(), data, size, destination);
+        result.writtenBytes += size;
+    };
+    for (;;) {
+        const ssize_t got = ::read(input.get(), inBuffer.data(), inBuffer.size());
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throwFileError("read", source, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        result.sourceBytes += static_cast<std::uint64_t>(got);
+        if (!context) {
+            emit(inBuffer.data(), static_cast<std::size_t>(got));
+            continue;
+        }
+        int written = 0;
+        if (EVP_DecryptUpdate(context.get(), outBuffer.data(), &written, inBuffer.data(), static_cast<int>(got)) != 1) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        emit(outBuffer.data(), static_cast<std::size_t>(written));
+    }
+    if (context) {
+        int written = 0;
+        if (EVP_DecryptFinal_ex(context.get(), outBuffer.data(), &written) != 1) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        emit(outBuffer.data(), static_cast<std::size_t>(written));
+        if (expectedSize && *expectedSize != result.writtenBytes) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+    }
+    OPENSSL_cleanse(outBuffer.data(), outBuffer.size());
+    if (beforeCommit) {
+        beforeCommit(result);
+    }
+    output.commit();
+    return result;
+}
+
+} // namespace quillobrandt
