@@ -331,7 +331,8 @@ fs::path BackupGenerator::write(const fs::path& folder) {
     root.set("Lockdown", std::move(lockdown));
     root.set("Applications", platform::Plist::dict());
     if (encrypted) {
-        root.set("BackupKeyBag", platform::Plist::data(options_.keybagOverride.value_or(keybag_)));
+        const Bytes stored = options_.keybagEdit ? options_.keybagEdit(keybag_) : keybag_;
+        root.set("BackupKeyBag", platform::Plist::data(options_.keybagOverride.value_or(stored)));
         const Bytes manifestKey = randomBytes(32);
         if (options_.includeManifestKey) {
             root.set("ManifestKey",

@@ -26,6 +26,8 @@ public:
         // Replace the generated keybag / ManifestKey bytes (broken-input tests).
         std::optional<std::vector<std::uint8_t>> keybagOverride = std::nullopt;
         std::optional<std::vector<std::uint8_t>> manifestKeyOverride = std::nullopt;
+        // Edits the generated keybag before it is stored (truncation, changed counts) while its keys stay real.
+        std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> keybagEdit = {};
     };
 
     // One index row. Fields left empty take the generated value; `storedFile` false leaves no stored file.
