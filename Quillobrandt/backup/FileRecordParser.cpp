@@ -1,5 +1,6 @@
 #include "Quillobrandt/backup/FileRecord.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "Quillobrandt/backup/BackupError.h"
@@ -26,6 +27,21 @@ std::string quotedList(const std::vector<std::string>& keys) {
         text += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
     }
     return text + "]";
+}
+
+// The record's keys for the diagnostic line. libplist aborts when asked for the text of a key holding a NUL byte
+// (a binary plist may carry one), so the keys are read from an XML rendering of the record, which stops each key
+// at its first NUL instead.
+std::vector<std::string> keysOf(platform::PlistNode record) {
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(record.raw(), &xml, &length);
+    if (xml == nullptr) {
+        return {};
+    }
+    const auto copy = platform::Plist::parse(xml, length);
+    std::free(xml);
+    return copy ? copy->root().keys() : std::vector<std::string>{};
 }
 
 [[noreturn]] void fail(const char* line) {
@@ -55,7 +71,7 @@ FileRecord parseFileMetadata(std::span<const std::uint8_t> blob) {
         fail("   ❌ Could not extract root index");
     }
     platform::consoleLine("   ✅ Root index: " + std::to_string(*rootIndex));
-    platform::consoleLine("   📊 Root data keys: " + quotedList(record.keys()));
+    platform::consoleLine("   📊 Root data keys: " + quotedList(keysOf(record)));
 
     FileRecord result;
     result.protectionClass = record.get("ProtectionClass").integer().value_or(0);

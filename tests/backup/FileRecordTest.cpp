@@ -67,3 +67,12 @@ TEST(FileRecord, AKeyReferenceOutOfRangeMeansNoKey) {
     EXPECT_EQ(parsed.protectionClass, 0);
     EXPECT_FALSE(parsed.wrappedKey);
 }
+
+TEST(FileRecord, KeysHoldingNulBytesDoNotAbort) {
+    // A binary record whose keys carry NUL bytes: libplist's own key getter aborts on these.
+    const std::string bytes = qbtest::readWholeFile(QB_SOURCE_DIR "/tests/fuzz/corpus/fuzz_mbfile/nul-in-key.bplist");
+    ASSERT_FALSE(bytes.empty());
+    const FileRecord record = parseFileMetadata(qbtest::bytesOf(bytes));
+    EXPECT_EQ(record.protectionClass, 0); // "ProtectionClasS" is not "ProtectionClass"
+    EXPECT_FALSE(record.wrappedKey);      // the key reference sits under a mangled name
+}
