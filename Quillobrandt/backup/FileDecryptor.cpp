@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -127,8 +128,115 @@ std::vector<std::uint8_t> decryptData(std::span<const std::uint8_t> data, std::s
     return out;
 }
 
+namespace {
+
+// Reads until `size` bytes or the end of the file; returns how many were read.
+std::size_t readFully(int fd, std::uint8_t* data, std::size_t size, const fs::path& path) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::read(fd, data + total, size - total);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throwFileError("read", path, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+// A plain copy stays inside the kernel where it can.
+void copyContents(int input, int output, const fs::path& source, const fs::path& destination, StreamedFile& result) {
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(input, nullptr, output, nullptr, kChunkSize, 0);
+        if (copied > 0) {
+            result.sourceBytes += static_cast<std::uint64_t>(copied);
+            result.writtenBytes += static_cast<std::uint64_t>(copied);
+            continue;
+        }
+        if (copied == 0) {
+            return;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+            throwFileError("copy", destination, errno);
+        }
+        break; // not supported between these files: copy through a buffer
+    }
+    std::vector<std::uint8_t> buffer(kChunkSize);
+    for (;;) {
+        const std::size_t got = readFully(input, buffer.data(), buffer.size(), source);
+        if (got == 0) {
+            return;
+        }
+        writeAll(output, buffer.data(), got, destination);
+        result.sourceBytes += got;
+        result.writtenBytes += got;
+    }
+}
+
+// CBC decryption chunk by chunk, in place. OpenSSL's own padding handling cannot work in place (it holds back a
+// block and writes ahead of its input), so padding is off and the last block is kept back here and checked at the
+// end; that saves a second buffer and a copy per chunk.
+void decryptContents(EVP_CIPHER_CTX* context, int input, int output, const fs::path& source,
+                     const fs::path& destination, StreamedFile& result) {
+    constexpr std::size_t kBlock = 16;
+    EVP_CIPHER_CTX_set_padding(context, 0);
+    std::vector<std::uint8_t> buffer(kBlock + kChunkSize);
+    std::uint8_t* const chunk = buffer.data() + kBlock;
+    bool holding = false; // buffer[0, kBlock) holds the previous chunk's last plain block
+    const auto emit = [&](const std::uint8_t* data, std::size_t size) {
+        const std::size_t headRoom = kBlock - std::min(kBlock, result.head.size());
+        result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
+        writeAll(output, data, size, destination);
+        result.writtenBytes += size;
+    };
+    for (;;) {
+        const std::size_t got = readFully(input, chunk, kChunkSize, source);
+        if (got == 0) {
+            break;
+        }
+        result.sourceBytes += got;
+        if (got % kBlock != 0) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        int written = 0;
+        if (EVP_DecryptUpdate(context, chunk, &written, chunk, static_cast<int>(got)) != 1 ||
+            static_cast<std::size_t>(written) != got) {
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        const std::uint8_t* start = holding ? buffer.data() : chunk;
+        emit(start, static_cast<std::size_t>(chunk + got - kBlock - start));
+        std::memcpy(buffer.data(), chunk + got - kBlock, kBlock);
+        holding = true;
+    }
+    if (!holding) {
+        throw BackupError(BackupError::Code::decryptionFailed); // no block at all
+    }
+    const std::uint8_t padding = buffer[kBlock - 1];
+    bool valid = padding >= 1 && padding <= kBlock;
+    for (std::size_t i = kBlock - std::min<std::size_t>(padding, kBlock); valid && i < kBlock; ++i) {
+        valid = buffer[i] == padding;
+    }
+    if (!valid) {
+        OPENSSL_cleanse(buffer.data(), buffer.size());
+        throw BackupError(BackupError::Code::decryptionFailed);
+    }
+    emit(buffer.data(), kBlock - padding);
+    OPENSSL_cleanse(buffer.data(), buffer.size());
+}
+
+} // namespace
+
 StreamedFile streamFile(const fs::path& source, const fs::path& destination, std::span<const std::uint8_t> key,
-                        std::optional<std::uint64_t> expectedSize, const std::function<void(const StreamedFile&)>& beforeCommit) {
+                        std::optional<std::uint64_t> expectedSize,
+                        const std::function<void(const StreamedFile&)>& beforeCommit) {
     CipherContext context;
     if (!key.empty()) {
         context = makeDecryptContext(key);
@@ -140,50 +248,18 @@ StreamedFile streamFile(const fs::path& source, const fs::path& destination, std
     if (!input) {
         throwFileError("open", source, errno);
     }
+    ::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     PartialFile output(destination);
 
     StreamedFile result;
-    std::vector<std::uint8_t> inBuffer(kChunkSize);
-    std::vector<std::uint8_t> outBuffer(kChunkSize + 32);
-    const auto emit = [&](const std::uint8_t* data, std::size_t size) {
-        const std::size_t headRoom = 16 - std::min<std::size_t>(16, result.head.size());
-        result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
-        writeAll(output.fd(), data, size, destination);
-        result.writtenBytes += size;
-    };
-    for (;;) {
-        const ssize_t got = ::read(input.get(), inBuffer.data(), inBuffer.size());
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throwFileError("read", source, errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        result.sourceBytes += static_cast<std::uint64_t>(got);
-        if (!context) {
-            emit(inBuffer.data(), static_cast<std::size_t>(got));
-            continue;
-        }
-        int written = 0;
-        if (EVP_DecryptUpdate(context.get(), outBuffer.data(), &written, inBuffer.data(), static_cast<int>(got)) != 1) {
-            throw BackupError(BackupError::Code::decryptionFailed);
-        }
-        emit(outBuffer.data(), static_cast<std::size_t>(written));
-    }
     if (context) {
-        int written = 0;
-        if (EVP_DecryptFinal_ex(context.get(), outBuffer.data(), &written) != 1) {
-            throw BackupError(BackupError::Code::decryptionFailed);
-        }
-        emit(outBuffer.data(), static_cast<std::size_t>(written));
+        decryptContents(context.get(), input.get(), output.fd(), source, destination, result);
         if (expectedSize && *expectedSize != result.writtenBytes) {
             throw BackupError(BackupError::Code::decryptionFailed);
         }
+    } else {
+        copyContents(input.get(), output.fd(), source, destination, result);
     }
-    OPENSSL_cleanse(outBuffer.data(), outBuffer.size());
     if (beforeCommit) {
         beforeCommit(result);
     }

@@ -21,7 +21,7 @@ std::vector<std::uint8_t> decryptData(std::span<const std::uint8_t> data, std::s
 struct StreamedFile {
     std::uint64_t sourceBytes = 0;
     std::uint64_t writtenBytes = 0;
-    std::vector<std::uint8_t> head; // the first (up to) 16 bytes written
+    std::vector<std::uint8_t> head; // the first (up to) 16 bytes written, when decrypting
 };
 
 // Copies `source` to `destination` in chunks, decrypting when `key` is not empty, so that memory stays flat

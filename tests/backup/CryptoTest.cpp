@@ -93,3 +93,22 @@ TEST(Crypto, StreamedDecryptionChecksPaddingAndSizeBeforeReplacingTheDestination
     }
     EXPECT_EQ(files, 2u);
 }
+
+TEST(Crypto, StreamedDecryptionRefusesCutOrEmptyCiphertext) {
+    const fs::path folder = backuptest::freshFolder("cut");
+    Bytes plain(100);
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        plain[i] = static_cast<std::uint8_t>(i + 32);
+    }
+    const Bytes encrypted = BackupGenerator::encrypt(plain, kKey);
+    for (const std::size_t length : {std::size_t{0}, std::size_t{5}, encrypted.size() - 16, encrypted.size() - 1}) {
+        std::FILE* file = std::fopen((folder / "source").c_str(), "wb");
+        std::fwrite(encrypted.data(), 1, length, file);
+        std::fclose(file);
+        // Cutting a whole block leaves valid-looking CBC, whose last block then fails the padding check.
+        EXPECT_EQ(backuptest::errorOf([&] { streamFile(folder / "source", folder / "out", kKey); }),
+                  BackupError::Code::decryptionFailed)
+            << length;
+        EXPECT_FALSE(fs::exists(folder / "out"));
+    }
+}
