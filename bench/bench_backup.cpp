@@ -60,7 +60,9 @@ private:
 };
 
 // Peak resident memory since the last reset (Linux: writing 5 to clear_refs resets VmHWM).
-void resetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 double peakMemoryMiB() {
     std::ifstream status("/proc/self/status");
     std::string line;

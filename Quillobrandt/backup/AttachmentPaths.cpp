@@ -15,8 +15,8 @@ namespace quillobrandt {
 namespace fs = std::filesystem;
 
 bool isImageFileName(const std::string& name) {
-    static constexpr std::array<std::string_view, 12> kImageExtensions = {
-        "jpg", "jpeg", "png", "gif", "heic", "heif", "bmp", "tiff", "tif", "webp", "ico", "svg"};
+    static constexpr std::array<std::string_view, 12> kImageExtensions = {"jpg", "jpeg", "png", "gif",  "heic", "heif",
+                                                                          "bmp", "tiff", "tif", "webp", "ico",  "svg"};
     const auto slash = name.find_last_of('/');
     const std::string_view component =
         slash == std::string::npos ? std::string_view(name) : std::string_view(name).substr(slash + 1);

@@ -108,16 +108,15 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
         throw BackupError(BackupError::Code::missingManifestKey);
     }
     const auto& key = *manifestKey;
-    const auto protectionClass = static_cast<std::int64_t>(static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(key[0]) | static_cast<std::uint32_t>(key[1]) << 8 |
-        static_cast<std::uint32_t>(key[2]) << 16 | static_cast<std::uint32_t>(key[3]) << 24));
+    const auto protectionClass = static_cast<std::int64_t>(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(key[0]) | static_cast<std::uint32_t>(key[1]) << 8 |
+                                  static_cast<std::uint32_t>(key[2]) << 16 | static_cast<std::uint32_t>(key[3]) << 24));
     platform::consoleLine("   📦 Manifest uses protection class " + std::to_string(protectionClass));
     const auto classKey = protectionClassKeys_.find(protectionClass);
     if (classKey == protectionClassKeys_.end()) {
         throw BackupError::protectionClassNotFound(protectionClass);
     }
-    const SecureBytes indexKey =
-        unwrapKey(std::span(key).subspan(kManifestKeyClassLength), classKey->second.span());
+    const SecureBytes indexKey = unwrapKey(std::span(key).subspan(kManifestKeyClassLength), classKey->second.span());
 
     const fs::path manifestDb = backupPath_ / "Manifest.db";
     if (!fs::exists(manifestDb)) {

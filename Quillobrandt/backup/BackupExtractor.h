@@ -43,9 +43,7 @@ public:
                                  const BackupProgress& progress = {});
 
     const std::filesystem::path& backupPath() const { return backupPath_; }
-    const std::optional<std::filesystem::path>& tempDecryptedManifestPath() const {
-        return tempDecryptedManifestPath_;
-    }
+    const std::optional<std::filesystem::path>& tempDecryptedManifestPath() const { return tempDecryptedManifestPath_; }
     const ProtectionClassKeys& protectionClassKeys() const { return protectionClassKeys_; }
     bool isInitialized() const { return manifestDB_.has_value(); }
 

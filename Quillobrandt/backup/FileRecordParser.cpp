@@ -51,7 +51,9 @@ std::vector<std::string> keysOf(platform::PlistNode record) {
 
 } // namespace
 
-std::optional<std::uint64_t> uidIndex(platform::PlistNode reference) { return reference.uid(); }
+std::optional<std::uint64_t> uidIndex(platform::PlistNode reference) {
+    return reference.uid();
+}
 
 FileRecord parseFileMetadata(std::span<const std::uint8_t> blob) {
     const auto plist = blob.empty() ? std::nullopt : platform::Plist::parse(blob.data(), blob.size());

@@ -120,8 +120,8 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
     } catch (const platform::SqliteError& error) {
         platform::consoleLine("🔍 Prepare result: " + std::to_string(error.code()));
         platform::consoleLine(std::string("❌ Could not prepare attachment query: ") + error.what());
-        throw BackupError(BackupError::Code::queryFailed, std::string("Could not prepare attachment query: ") +
-                                                              error.what());
+        throw BackupError(BackupError::Code::queryFailed,
+                          std::string("Could not prepare attachment query: ") + error.what());
     }
     platform::consoleLine("✅ Query prepared successfully");
 
@@ -134,8 +134,8 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
             images.push_back(*name);
         }
     }
-    platform::consoleLine("📎 Found " + std::to_string(total) + " total attachments, " +
-                          std::to_string(images.size()) + " are images to extract");
+    platform::consoleLine("📎 Found " + std::to_string(total) + " total attachments, " + std::to_string(images.size()) +
+                          " are images to extract");
 
     const std::size_t count = images.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -154,7 +154,8 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
             reportFailure(errorText(std::current_exception()));
             continue;
         }
-        const std::string message = "Extracting image " + std::to_string(i + 1) + " of " + std::to_string(count) + "...";
+        const std::string message =
+            "Extracting image " + std::to_string(i + 1) + " of " + std::to_string(count) + "...";
         const auto inner = [&](const std::string&, double fraction, const std::string& relativePath) {
             if (progress) {
                 progress(message, static_cast<double>(i) / count + fraction / count, relativePath);

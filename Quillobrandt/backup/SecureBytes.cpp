@@ -6,7 +6,9 @@
 
 namespace quillobrandt {
 
-SecureBytes::SecureBytes(SecureBytes&& other) noexcept : bytes_(std::move(other.bytes_)) { other.bytes_.clear(); }
+SecureBytes::SecureBytes(SecureBytes&& other) noexcept : bytes_(std::move(other.bytes_)) {
+    other.bytes_.clear();
+}
 
 SecureBytes& SecureBytes::operator=(SecureBytes&& other) noexcept {
     if (this != &other) {

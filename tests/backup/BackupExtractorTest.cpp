@@ -91,15 +91,14 @@ TEST_P(ExtractorMatrix, FindsAndExtractsTheMessageDatabase) {
         if (encrypted()) {
             const auto copy = *extractor.tempDecryptedManifestPath();
             EXPECT_EQ(copy.parent_path(), platform::cachesDir());
-            EXPECT_EQ(fs::status(copy).permissions() & fs::perms::all,
-                      fs::perms::owner_read | fs::perms::owner_write);
+            EXPECT_EQ(fs::status(copy).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         }
 
         std::vector<Report> reports;
-        extractor.extractFile(kSmsPath, out / "sms.db", [&](const std::string& message, double fraction,
-                                                             const std::string& path) {
-            reports.push_back({message, fraction, path});
-        });
+        extractor.extractFile(kSmsPath, out / "sms.db",
+                              [&](const std::string& message, double fraction, const std::string& path) {
+                                  reports.push_back({message, fraction, path});
+                              });
         EXPECT_EQ(qbtest::readWholeFile(out / "sms.db"), std::string(sms.begin(), sms.end()));
         const std::vector<double> expected = encrypted() ? std::vector<double>{0.1, 0.3, 0.5, 0.7, 0.9, 1.0}
                                                          : std::vector<double>{0.1, 0.3, 0.5, 0.9, 1.0};

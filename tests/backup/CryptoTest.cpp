@@ -24,8 +24,7 @@ TEST(Crypto, DecryptDataRemovesPadding) {
     ASSERT_EQ(encrypted.size(), 32u);
     EXPECT_EQ(decryptData(encrypted, key), plain);
 
-    EXPECT_EQ(backuptest::errorOf([&] { decryptData(encrypted, kWrongKey); }),
-              BackupError::Code::decryptionFailed);
+    EXPECT_EQ(backuptest::errorOf([&] { decryptData(encrypted, kWrongKey); }), BackupError::Code::decryptionFailed);
     EXPECT_EQ(backuptest::errorOf([&] { decryptData(Bytes(31, 0), key); }), BackupError::Code::decryptionFailed);
     EXPECT_EQ(backuptest::errorOf([&] { decryptData(encrypted, Bytes(7, 0)); }), BackupError::Code::decryptionFailed);
 }
@@ -39,7 +38,8 @@ TEST(Crypto, UnwrapsFortyBytesToThirtyTwoAndRefusesOddLengths) {
     EXPECT_EQ(Bytes(unwrapped.span().begin(), unwrapped.span().end()), key);
 
     for (const std::size_t length : {0u, 1u, 7u, 8u, 16u, 39u, 41u}) {
-        const Bytes odd(wrapped.begin(), wrapped.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(length, 40)));
+        const Bytes odd(wrapped.begin(),
+                        wrapped.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(length, 40)));
         Bytes padded = odd;
         padded.resize(length, 0);
         EXPECT_EQ(backuptest::errorOf([&] { unwrapKey(padded, kek); }), BackupError::Code::keyUnwrapFailed) << length;
@@ -55,8 +55,8 @@ TEST(Crypto, Pbkdf2MatchesOpenSslsOwnAndUsesTheRoundCount) {
         ASSERT_TRUE(pbkdf2({reinterpret_cast<const std::uint8_t*>(password.data()), password.size()}, salt, rounds,
                            "SHA256", ours));
         Bytes reference(32);
-        PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(), static_cast<int>(salt.size()),
-                          static_cast<int>(rounds), EVP_sha256(), 32, reference.data());
+        PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
+                          static_cast<int>(salt.size()), static_cast<int>(rounds), EVP_sha256(), 32, reference.data());
         EXPECT_EQ(Bytes(ours.span().begin(), ours.span().end()), reference) << rounds;
     }
 }

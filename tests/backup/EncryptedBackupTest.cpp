@@ -85,10 +85,9 @@ TEST(EncryptedBackup, FileOfAClassTheKeybagDoesNotUnwrap) {
     extractor.initialize();
     std::vector<double> fractions;
     try {
-        extractor.extractFile("Library/Keychain/item", backuptest::freshFolder("out") / "item",
-                              [&](const std::string&, double fraction, const std::string&) {
-                                  fractions.push_back(fraction);
-                              });
+        extractor.extractFile(
+            "Library/Keychain/item", backuptest::freshFolder("out") / "item",
+            [&](const std::string&, double fraction, const std::string&) { fractions.push_back(fraction); });
         FAIL();
     } catch (const BackupError& error) {
         EXPECT_EQ(error.code(), BackupError::Code::protectionClassNotFound);

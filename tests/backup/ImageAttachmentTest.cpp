@@ -77,7 +77,8 @@ TEST(AttachmentPaths, ImageNamesAndSafeDestinations) {
     const fs::path folder = "/x/extract";
     EXPECT_EQ(attachmentDestination(folder, "Library/SMS/Attachments/a/b.png"),
               fs::path("/x/extract/Library/SMS/Attachments/a/b.png"));
-    for (const std::string& bad : std::vector<std::string>{"", "../b.png", "Library/../../b.png", "Library//b.png", "Library/./b.png",
+    for (const std::string& bad :
+         std::vector<std::string>{"", "../b.png", "Library/../../b.png", "Library//b.png", "Library/./b.png",
                                   "/etc/b.png", "Library/SMS/", std::string("a\0b.png", 7), "..", "."}) {
         EXPECT_FALSE(attachmentDestination(folder, bad)) << bad;
     }
@@ -97,11 +98,12 @@ TEST_P(ImageAttachments, ExtractsOnlyImagesToTheirDevicePaths) {
     const auto before = qbtest::snapshotFolder(backup);
 
     const fs::path extraction = backuptest::freshFolder("Quillobrandt_X");
-    const fs::path sms = messagesDatabase(extraction / "sms.db", {
-        "~/" + heic, "~/" + heic, "~/" + pdf, std::nullopt, "~/" + escape,
-        "~/" + kAttachments + "0c//Z/empty-component.png", "~/" + kAttachments + "0d/13/W/missing.jpg",
-        "Library/SMS/Attachments/0c/Z/plain.png", "/var/mobile/Library/SMS/Attachments/ab/absolute.png",
-        "~/" + kAttachments + "noextension"});
+    const fs::path sms =
+        messagesDatabase(extraction / "sms.db",
+                         {"~/" + heic, "~/" + heic, "~/" + pdf, std::nullopt, "~/" + escape,
+                          "~/" + kAttachments + "0c//Z/empty-component.png",
+                          "~/" + kAttachments + "0d/13/W/missing.jpg", "Library/SMS/Attachments/0c/Z/plain.png",
+                          "/var/mobile/Library/SMS/Attachments/ab/absolute.png", "~/" + kAttachments + "noextension"});
     // Stale companions of the source are removed first.
     std::FILE* stale = std::fopen((extraction / "sms.db-wal").c_str(), "wb");
     std::fclose(stale);
@@ -117,8 +119,8 @@ TEST_P(ImageAttachments, ExtractsOnlyImagesToTheirDevicePaths) {
 
     EXPECT_EQ(qbtest::readWholeFile(extraction / heic), std::string(heicBytes.begin(), heicBytes.end()));
     EXPECT_EQ(qbtest::readWholeFile(extraction / "Library/SMS/Attachments/0c/Z/plain.png"), "no tilde");
-    EXPECT_EQ(filesBelow(extraction), (std::vector<std::string>{heic, "Library/SMS/Attachments/0c/Z/plain.png",
-                                                                  "sms.db"}));
+    EXPECT_EQ(filesBelow(extraction),
+              (std::vector<std::string>{heic, "Library/SMS/Attachments/0c/Z/plain.png", "sms.db"}));
     EXPECT_FALSE(fs::exists(qbtest::IsolatedHome::root() / "escape.jpg"));
     EXPECT_FALSE(fs::exists(extraction / "sms.db-wal"));
     // Images: HEIC (once), the traversal, the empty component, the missing one, plain.png, absolute.png.
@@ -149,14 +151,14 @@ TEST_P(ImageAttachments, ReportsProgressPerImageShare) {
     double last = 0;
     bool monotonic = true;
     testing::internal::CaptureStdout();
-    extractor.extractImageAttachments(sms, extraction, [&](const std::string& message, double fraction,
-                                                           const std::string&) {
-        if (message == "Extracting image 3 of 25...") {
-            third.push_back(fraction);
-        }
-        monotonic = monotonic && fraction >= last;
-        last = fraction;
-    });
+    extractor.extractImageAttachments(sms, extraction,
+                                      [&](const std::string& message, double fraction, const std::string&) {
+                                          if (message == "Extracting image 3 of 25...") {
+                                              third.push_back(fraction);
+                                          }
+                                          monotonic = monotonic && fraction >= last;
+                                          last = fraction;
+                                      });
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(monotonic);
     EXPECT_DOUBLE_EQ(last, 1.0);
@@ -178,7 +180,8 @@ TEST(ImageAttachmentFailures, UninitializedExtractorSkipsEveryImage) {
     generator.addFile("MediaDomain", kAttachments + "a/IMG.png", "png");
     const fs::path backup = generator.write(backuptest::freshFolder("backup"));
     const fs::path extraction = backuptest::freshFolder("extraction");
-    const fs::path sms = messagesDatabase(backuptest::freshFolder("source") / "sms.db", {"~/" + kAttachments + "a/IMG.png"});
+    const fs::path sms =
+        messagesDatabase(backuptest::freshFolder("source") / "sms.db", {"~/" + kAttachments + "a/IMG.png"});
     BackupExtractor extractor(backup, "");
     testing::internal::CaptureStdout();
     extractor.extractImageAttachments(sms, extraction);

@@ -98,7 +98,7 @@ TEST(KeyDerivation, RefusesHostileOrMissingValues) {
 
     Bytes noClasses = noDpsl;
     BackupGenerator::appendRecord(noClasses, "DPSL", Bytes(20, 2));
-    BackupGenerator::appendRecord(noClasses, "WPKY", Bytes(40, 3)); // a key without CLAS is skipped
+    BackupGenerator::appendRecord(noClasses, "WPKY", Bytes(40, 3));                    // a key without CLAS is skipped
     BackupGenerator::appendRecord(noClasses, "CLAS", BackupGenerator::uint32Value(1)); // a class without WPKY too
     EXPECT_EQ(errorOf([&] { derive(noClasses); }), BackupError::Code::keyUnwrapFailed);
 

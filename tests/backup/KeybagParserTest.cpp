@@ -21,15 +21,17 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
-Bytes u32(std::uint32_t value) { return BackupGenerator::uint32Value(value); }
+Bytes u32(std::uint32_t value) {
+    return BackupGenerator::uint32Value(value);
+}
 
 } // namespace
 
 TEST(KeybagParser, ReadsBigEndianIntegersOfAnyWidth) {
     EXPECT_EQ(readUInt32BigEndian(Bytes{0x00, 0x98, 0x96, 0x80}), 10'000'000);
     EXPECT_EQ(readUInt32BigEndian(Bytes{0xFF, 0xFF, 0xFF, 0xFF}), 4294967295LL);
-    EXPECT_EQ(readUInt32BigEndian(Bytes{0x00, 0x01}), 65536);      // short values pad at the end
-    EXPECT_EQ(readUInt32BigEndian(Bytes{0, 0, 0, 7, 9, 9}), 7);    // only the first four bytes count
+    EXPECT_EQ(readUInt32BigEndian(Bytes{0x00, 0x01}), 65536);   // short values pad at the end
+    EXPECT_EQ(readUInt32BigEndian(Bytes{0, 0, 0, 7, 9, 9}), 7); // only the first four bytes count
     EXPECT_EQ(readUInt32BigEndian(Bytes{}), 0);
 }
 
@@ -89,7 +91,9 @@ TEST(KeybagParser, RejectsKeybagsWithoutSalt) {
     EXPECT_EQ(errorOf([] { parseKeybag(record("ITER", u32(1)) + record("DPSL", Bytes(20, 0))); }),
               BackupError::Code::invalidKeybag);
     // A length field near 4 GiB must not wrap around the bounds check.
-    EXPECT_EQ(errorOf([] { parseKeybag(Bytes{'S', 'A', 'L', 'T', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2}); }),
+    EXPECT_EQ(errorOf([] {
+                  parseKeybag(Bytes{'S', 'A', 'L', 'T', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2});
+              }),
               BackupError::Code::invalidKeybag);
 }
 
@@ -112,7 +116,8 @@ TEST(BackupErrorText, MessagesCarryTheirPayload) {
     EXPECT_EQ(BackupError::protectionClassNotFound(3).description(), "Protection class 3 not found or not unwrapped.");
     EXPECT_EQ(BackupError(BackupError::Code::fileNotFoundInBackup, "Library/SMS/sms.db").description(),
               "File not found in backup: Library/SMS/sms.db");
-    EXPECT_EQ(BackupError(BackupError::Code::failedToOpenManifestDB, "x").description(), "Failed to open Manifest.db: x");
+    EXPECT_EQ(BackupError(BackupError::Code::failedToOpenManifestDB, "x").description(),
+              "Failed to open Manifest.db: x");
     EXPECT_EQ(BackupError(BackupError::Code::keyUnwrapFailed).caseName(), "keyUnwrapFailed");
     EXPECT_STREQ(BackupError(BackupError::Code::notInitialized).what(),
                  "Backup extractor not initialized. Call initialize() first.");

@@ -71,7 +71,9 @@ std::string hex(const unsigned char* bytes, std::size_t size) {
 
 } // namespace
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 std::string readWholeFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -124,7 +126,8 @@ std::vector<std::uint8_t> BackupGenerator::randomBytes(std::size_t count) {
 std::vector<std::uint8_t> BackupGenerator::wrapKey(const Bytes& key, const Bytes& kek) {
     CipherContext context(EVP_CIPHER_CTX_new());
     EVP_CIPHER_CTX_set_flags(context.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
-    require(kek.size() == 32 && EVP_EncryptInit_ex(context.get(), EVP_aes_256_wrap(), nullptr, kek.data(), nullptr) == 1,
+    require(kek.size() == 32 &&
+                EVP_EncryptInit_ex(context.get(), EVP_aes_256_wrap(), nullptr, kek.data(), nullptr) == 1,
             "wrap init");
     Bytes out(key.size() + 16);
     int written = 0;
@@ -290,7 +293,8 @@ fs::path BackupGenerator::write(const fs::path& folder) {
                 "CREATE INDEX FilesFlagsIdx ON Files(flags);"
                 "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);");
         db.exec("BEGIN");
-        auto insert = db.prepare("INSERT INTO Files (fileID, domain, relativePath, flags, file) VALUES (?, ?, ?, 1, ?)");
+        auto insert =
+            db.prepare("INSERT INTO Files (fileID, domain, relativePath, flags, file) VALUES (?, ?, ?, 1, ?)");
         for (const auto& entry : entries_) {
             const std::string id = entry.fileIDOverride.value_or(fileID(entry.domain, entry.relativePath));
             const std::uint64_t size = entry.streamedSize != 0 ? entry.streamedSize : entry.contents.size();
@@ -335,10 +339,9 @@ fs::path BackupGenerator::write(const fs::path& folder) {
         root.set("BackupKeyBag", platform::Plist::data(options_.keybagOverride.value_or(stored)));
         const Bytes manifestKey = randomBytes(32);
         if (options_.includeManifestKey) {
-            root.set("ManifestKey",
-                     platform::Plist::data(options_.manifestKeyOverride.value_or(
-                         concat(littleEndian32(static_cast<std::uint32_t>(options_.manifestClass)),
-                                wrapKey(manifestKey, classKey(options_.manifestClass))))));
+            root.set("ManifestKey", platform::Plist::data(options_.manifestKeyOverride.value_or(
+                                        concat(littleEndian32(static_cast<std::uint32_t>(options_.manifestClass)),
+                                               wrapKey(manifestKey, classKey(options_.manifestClass))))));
         }
         writeBytes(manifestDb, encrypt(bytesOf(readWholeFile(manifestDb)), manifestKey));
     }

@@ -74,8 +74,10 @@ public:
                                                 std::int64_t protectionClass,
                                                 const std::optional<std::vector<std::uint8_t>>& encryptionKey);
     // RFC 3394 wrap (AES, default IV) and AES-CBC with zero IV and PKCS#7, as a device does it.
-    static std::vector<std::uint8_t> wrapKey(const std::vector<std::uint8_t>& key, const std::vector<std::uint8_t>& kek);
-    static std::vector<std::uint8_t> encrypt(const std::vector<std::uint8_t>& plain, const std::vector<std::uint8_t>& key);
+    static std::vector<std::uint8_t> wrapKey(const std::vector<std::uint8_t>& key,
+                                             const std::vector<std::uint8_t>& kek);
+    static std::vector<std::uint8_t> encrypt(const std::vector<std::uint8_t>& plain,
+                                             const std::vector<std::uint8_t>& key);
     static std::vector<std::uint8_t> randomBytes(std::size_t count);
 
 private:
