@@ -65,6 +65,9 @@ void createFoldersBelow(const fs::path& folder, const fs::path& target) {
     if (!platform::isInside(goal, base)) {
         throw fs::filesystem_error("create folder", target, std::make_error_code(std::errc::invalid_argument));
     }
+    if (!fs::exists(base) && !platform::createPrivateDirectory(base)) {
+        throw fs::filesystem_error("create folder", base, std::make_error_code(std::errc::permission_denied));
+    }
     fs::path current = base;
     const auto relative = goal.lexically_relative(base);
     for (const auto& component : relative) {

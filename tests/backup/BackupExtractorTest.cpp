@@ -220,3 +220,40 @@ TEST(BackupExtractorFolder, AGarbageIndexFailsTheFirstLookup) {
               BackupError::Code::queryFailed);
     EXPECT_EQ(qbtest::snapshotFolder(backup), before);
 }
+
+TEST(BackupExtractorFolder, APlainBackupsJournalIsNeitherRolledBackNorRemoved) {
+    BackupGenerator generator;
+    generator.addFile("HomeDomain", kSmsPath, "messages");
+    const fs::path backup = generator.write(backuptest::freshFolder("hot-journal"));
+    // What an interrupted writer leaves: a journal beside the index. Opening it normally would roll it back.
+    std::FILE* journal = std::fopen((backup / "Manifest.db-journal").c_str(), "wb");
+    const std::string header("\xd9\xd5\x05\xf9\x20\xa1\x63\xd7", 8);
+    std::fwrite(header.data(), 1, header.size(), journal);
+    std::fwrite(std::string(4096, '\0').data(), 1, 4096, journal);
+    std::fclose(journal);
+    const auto before = qbtest::snapshotFolder(backup);
+    {
+        BackupExtractor extractor(backup, "");
+        extractor.initialize();
+        extractor.extractFile(kSmsPath, backuptest::freshFolder("out") / "sms.db");
+    }
+    EXPECT_EQ(qbtest::snapshotFolder(backup), before);
+}
+
+TEST(BackupExtractorFolder, InitializingTwiceKeepsOneDecryptedCopy) {
+    BackupGenerator::Options options;
+    options.encrypted = true;
+    BackupGenerator generator(options);
+    generator.addFile("HomeDomain", kSmsPath, "messages");
+    const fs::path backup = generator.write(backuptest::freshFolder("twice"));
+    {
+        BackupExtractor extractor(backup, options.password);
+        extractor.initialize();
+        const auto first = *extractor.tempDecryptedManifestPath();
+        extractor.initialize();
+        EXPECT_FALSE(fs::exists(first));
+        EXPECT_EQ(decryptedCopiesInCaches(), 1u);
+        extractor.extractFile(kSmsPath, backuptest::freshFolder("out") / "sms.db");
+    }
+    EXPECT_EQ(decryptedCopiesInCaches(), 0u);
+}
