@@ -1,7 +1,6 @@
 #include "Corvantesk/analytics/SessionManager.h"
 
-#include <cmath>
-
+#include "Corvantesk/core/OptionLimits.h"
 #include "Corvantesk/core/Storage.h"
 #include "platform/core/Uuid.h"
 
@@ -9,14 +8,6 @@ namespace corvantesk {
 namespace {
 
 constexpr double kDefaultTimeout = 1800.0;
-constexpr double kMaxTimeout = 86400.0;
-
-double usableTimeout(double timeout) {
-    if (!std::isfinite(timeout) || timeout <= 0) {
-        return kDefaultTimeout;
-    }
-    return std::min(timeout, kMaxTimeout);
-}
 
 std::chrono::steady_clock::duration secondsToSteady(double seconds) {
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
@@ -24,15 +15,15 @@ std::chrono::steady_clock::duration secondsToSteady(double seconds) {
 
 } // namespace
 
-SessionManager::SessionManager(double sessionTimeout, SessionClock clock, ChangeObserver onChange)
-    : timeout_(usableTimeout(sessionTimeout)), clock_(std::move(clock)), onChange_(std::move(onChange)) {
+SessionManager::SessionManager(Storage& storage, double sessionTimeout, SessionClock clock, ChangeObserver onChange)
+    : storage_(storage), timeout_(effectiveInterval(sessionTimeout, kDefaultTimeout)), clock_(std::move(clock)), onChange_(std::move(onChange)) {
     std::unique_lock lock(mutex_);
-    const bool newLaunch = Storage::isNewLaunch();
-    Storage::saveLaunchId();
+    const bool newLaunch = storage_.isNewLaunch();
+    storage_.saveLaunchId();
     if (!newLaunch) {
-        auto id = Storage::sessionId();
-        auto start = Storage::sessionStart();
-        auto last = Storage::lastActivity();
+        auto id = storage_.sessionId();
+        auto start = storage_.sessionStart();
+        auto last = storage_.lastActivity();
         if (id && start && last) {
             sessionId_ = *id;
             sessionStart_ = *start;
@@ -70,7 +61,7 @@ void SessionManager::touch() {
     const bool changed = checkTimeoutLocked();
     lastActivity_ = clock_.wallNow();
     monotonicLastActivity_ = clock_.monotonicNow();
-    Storage::setLastActivity(lastActivity_);
+    storage_.setLastActivity(lastActivity_);
     std::string id = sessionId_;
     lock.unlock();
     if (changed) {
@@ -134,9 +125,9 @@ void SessionManager::startFreshLocked() {
 }
 
 void SessionManager::persistLocked() const {
-    Storage::setSessionId(sessionId_);
-    Storage::setSessionStart(sessionStart_);
-    Storage::setLastActivity(lastActivity_);
+    storage_.setSessionId(sessionId_);
+    storage_.setSessionStart(sessionStart_);
+    storage_.setLastActivity(lastActivity_);
 }
 
 void SessionManager::notify(const std::string& id) const {

@@ -10,6 +10,8 @@
 
 namespace corvantesk {
 
+class Storage;
+
 // Owns the analytics session id: a random id that lasts while the user keeps using the program and is
 // replaced after an idle spell longer than the timeout. Mirrors id, start and last activity in the user
 // defaults ("corvantesk_session_id", "corvantesk_session_start", "corvantesk_last_activity", seconds since
@@ -23,8 +25,8 @@ public:
     using ChangeObserver = std::function<void(const std::string& sessionId)>;
 
     // A timeout that is not finite or not positive falls back to 1800 s; it is capped at one day.
-    explicit SessionManager(double sessionTimeout, SessionClock clock = SessionClock::system(),
-                            ChangeObserver onChange = {});
+    SessionManager(Storage& storage, double sessionTimeout, SessionClock clock = SessionClock::system(),
+                   ChangeObserver onChange = {});
 
     // Rotates when idle too long, then returns the id.
     std::string sessionId();
@@ -49,6 +51,7 @@ private:
     void notify(const std::string& id) const;
     double idleSecondsLocked() const;
 
+    Storage& storage_;
     const double timeout_;
     const SessionClock clock_;
     const ChangeObserver onChange_;

@@ -5,12 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Corvantesk/health/Breadcrumb.h"
 #include "Corvantesk/health/LogLevel.h"
 #include "platform/core/AbsoluteTime.h"
 
 namespace corvantesk {
-
-struct JsonDateStyle;
 
 // One log line kept by LogBuffer.
 struct LogEntry {
@@ -21,5 +20,12 @@ struct LogEntry {
 
     bool operator==(const LogEntry&) const = default;
 };
+
+// Keys "timestamp", "level" (its name), "message", then "tag" when present.
+nlohmann::json toJson(const LogEntry& entry, JsonDates dates);
+
+// The offline-file form (dates as seconds since 2001). from_json throws on a missing key or an unknown level.
+void to_json(nlohmann::json& json, const LogEntry& entry);
+void from_json(const nlohmann::json& json, LogEntry& entry);
 
 } // namespace corvantesk
