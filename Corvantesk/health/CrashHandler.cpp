@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <future>
+#include <thread>
 #include <string_view>
 
 #include <cxxabi.h>
@@ -15,6 +17,8 @@
 
 namespace corvantesk {
 namespace {
+
+constexpr auto kCrashSaveTimeLimit = std::chrono::seconds(2);
 
 std::atomic<CrashMarkerWriter*> g_markerWriter{nullptr};
 std::terminate_handler g_previousTerminate = nullptr;
@@ -144,6 +148,7 @@ void CrashHandler::handleUncaughtException() {
         ~MarkRecorded() { FatalSignals::markCrashRecorded(); }
     } markRecorded;
 
+    // What only the failing thread knows: the exception in flight and its stack.
     const Settings settings = settingsCopy();
     const auto exception = describeCurrentException();
     std::optional<std::string> trace;
@@ -151,13 +156,26 @@ void CrashHandler::handleUncaughtException() {
         trace = truncateStackTrace(currentStackTrace(), settings.maxStackTraceLength);
     }
     auto event = HealthEvent::crash(exception.typeName, exception.reason, std::move(trace));
-    enrich(event);
-    if (settings.onCrash) {
+
+    // Enriching and saving take the buffer and storage locks, which the failing thread may hold itself. Doing it
+    // on a helper thread with a time limit means such a crash loses its event instead of hanging the process.
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    std::thread worker([this, settings, event = std::move(event), done]() mutable {
         try {
-            settings.onCrash(event);
+            enrich(event);
+            if (settings.onCrash) {
+                settings.onCrash(event);
+            }
         } catch (...) {
             // The process is ending; a failed save cannot be reported anywhere.
         }
+        done->set_value();
+    });
+    if (finished.wait_for(kCrashSaveTimeLimit) == std::future_status::ready) {
+        worker.join();
+    } else {
+        worker.detach();
     }
 }
 
