@@ -246,6 +246,24 @@ TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
     EXPECT_FALSE(storage_->hasCrashMarker());
 }
 
+TEST_F(FacadeTest, TheCrashMarkerNamesTheSessionCurrentAtTheCrash) {
+    stopServer();
+    auto outcome = runInChild([&] {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        Corvantesk::sharedOrNil()->analytics().startNewSession();
+        ::raise(SIGSEGV);
+    });
+    ASSERT_TRUE(outcome.signaled);
+    // The child's settings as it left them on disk.
+    const auto sessionId = platform::UserDefaults(defaults_->file()).string("corvantesk_session_id");
+    ASSERT_TRUE(sessionId);
+    const auto marker = storage_->consumeCrashMarker();
+    ASSERT_TRUE(marker);
+    EXPECT_EQ(marker->sessionId, sessionId);
+    EXPECT_EQ(marker->signalOrException, "SIGSEGV");
+}
+
 TEST_F(FacadeTest, ShutdownReturnsByItsDeadlineWhenTheServiceHangs) {
     server_->setDefaultReply({200, {}, "{}", "application/json", 10s});
     Corvantesk::initialize(options_, environment());

@@ -139,6 +139,36 @@ TEST_F(CrashHandlerTest, SignalWhileTheStorageLockIsHeldStillEndsTheProcessPromp
     EXPECT_TRUE(std::filesystem::exists(storage_->crashMarkerPath()));
 }
 
+TEST_F(CrashHandlerTest, SignalWhileOtherThreadsHammerTheBuffersEndsTheProcessPromptly) {
+    auto outcome = runInChild(
+        [&] {
+            auto settings = settingsSavingTo("health");
+            auto breadcrumbs = settings.breadcrumbs;
+            auto logs = settings.logs;
+            CrashHandler::shared().install(this, settings, storage_->makeCrashMarkerWriter());
+            std::atomic<bool> busy{false};
+            for (int i = 0; i < 2; ++i) {
+                std::thread([&] {
+                    for (;;) {
+                        breadcrumbs->add(Breadcrumb::user("tap"));
+                        logs->info("line");
+                        (void)breadcrumbs->all();
+                        busy = true;
+                    }
+                }).detach();
+            }
+            while (!busy) {
+                std::this_thread::yield();
+            }
+            ::raise(SIGTRAP);
+        },
+        std::chrono::milliseconds(3000));
+    ASSERT_FALSE(outcome.timedOut);
+    EXPECT_TRUE(outcome.signaled);
+    EXPECT_EQ(outcome.signal, SIGTRAP);
+    EXPECT_TRUE(std::filesystem::exists(storage_->crashMarkerPath()));
+}
+
 TEST_F(CrashHandlerTest, UncaughtExceptionWhileHoldingTheStorageLockDoesNotHang) {
     auto outcome = runInChild(
         [&] {
