@@ -1,6 +1,7 @@
 #include "Corvantesk/Corvantesk.h"
 
 #include <mutex>
+#include <utility>
 
 #include "Corvantesk/core/HttpTransport.h"
 #include "platform/core/Console.h"
@@ -111,8 +112,7 @@ void Corvantesk::shutdown(std::chrono::milliseconds deadline) {
     std::shared_ptr<CorvanteskClient> client;
     {
         std::lock_guard lock(facade.slotMutex);
-        client = std::move(facade.client);
-        facade.client.reset();
+        client = std::exchange(facade.client, nullptr);
     }
     if (client) {
         client->shutdown(deadline);

@@ -1,6 +1,7 @@
 #include "Corvantesk/analytics/AnalyticsClient.h"
 
 #include <future>
+#include <utility>
 
 #include "Corvantesk/analytics/PrivacyFilter.h"
 #include "Corvantesk/core/DebugConsole.h"

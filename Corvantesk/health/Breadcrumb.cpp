@@ -7,20 +7,6 @@
 
 namespace corvantesk {
 
-nlohmann::json encodeDate(platform::AbsoluteTime time, JsonDates style) {
-    if (style == JsonDates::iso8601) {
-        return platform::formatIso8601(time);
-    }
-    return time.secondsSinceReferenceDate;
-}
-
-platform::AbsoluteTime decodeReferenceDate(const nlohmann::json& json) {
-    if (!json.is_number()) {
-        throw nlohmann::json::type_error::create(302, "date is not a number", &json);
-    }
-    return platform::AbsoluteTime{json.get<double>()};
-}
-
 Breadcrumb::Breadcrumb(std::string category, std::string message, std::optional<AnyMap> data)
     : id(platform::makeUuidString()), timestamp(platform::AbsoluteTime::now()), category(std::move(category)),
       message(std::move(message)), data(std::move(data)) {}

@@ -8,17 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "Corvantesk/core/AnyCodable.h"
+#include "Corvantesk/health/JsonDates.h"
 #include "platform/core/AbsoluteTime.h"
 
 namespace corvantesk {
-
-// How dates are written in an event's JSON: seconds since 2001 in the offline queue files, ISO 8601 text
-// in what goes on the wire.
-enum class JsonDates { referenceSeconds, iso8601 };
-
-nlohmann::json encodeDate(platform::AbsoluteTime time, JsonDates style);
-// Reads the offline form (a number of seconds since 2001). Throws nlohmann's type_error otherwise.
-platform::AbsoluteTime decodeReferenceDate(const nlohmann::json& json);
 
 // A short, timestamped note of something that happened before a problem. A plain value.
 struct Breadcrumb {

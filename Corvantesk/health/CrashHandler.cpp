@@ -93,7 +93,9 @@ bool CrashHandler::install(const void* owner, Settings settings, CrashMarkerWrit
         return false;
     }
     settings_ = std::move(settings);
-    writers_.push_back(std::make_unique<CrashMarkerWriter>(std::move(markerWriter)));
+    if (writers_.empty() || writers_.back()->path() != markerWriter.path()) {
+        writers_.push_back(std::make_unique<CrashMarkerWriter>(std::move(markerWriter)));
+    }
     g_markerWriter.store(writers_.back().get(), std::memory_order_release);
     FatalSignals::install(&writeSignalMarker);
     g_previousTerminate = std::set_terminate(&onTerminate);

@@ -72,7 +72,7 @@ private:
     const void* owner_ = nullptr;
     Settings settings_;
     // Writers stay alive for the life of the process: a signal handler may be using one while another
-    // thread uninstalls.
+    // thread uninstalls. One per marker path.
     std::vector<std::unique_ptr<CrashMarkerWriter>> writers_;
 };
 
