@@ -42,6 +42,7 @@ CorvanteskClient::~CorvanteskClient() {
 }
 
 void CorvanteskClient::start() {
+    std::lock_guard lifecycle(lifecycleMutex_);
     {
         std::lock_guard lock(mutex_);
         if (started_) {
@@ -81,6 +82,7 @@ void CorvanteskClient::configureAutoTracking() {
 
 void CorvanteskClient::shutdown(std::chrono::milliseconds deadline) {
     const auto until = std::chrono::steady_clock::now() + deadline;
+    std::lock_guard lifecycle(lifecycleMutex_);
     bool observing = false;
     {
         std::lock_guard lock(mutex_);

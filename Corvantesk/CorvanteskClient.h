@@ -73,7 +73,8 @@ private:
     std::unique_ptr<AnalyticsClient> analytics_;
     std::shared_ptr<FeedbackClient> feedback_;
 
-    mutable std::mutex mutex_; // guards the two flags below
+    std::mutex lifecycleMutex_; // held through start() and shutdown(), so they never interleave
+    mutable std::mutex mutex_;  // guards the two flags below
     bool started_ = false;
     bool observingLifecycle_ = false;
 };

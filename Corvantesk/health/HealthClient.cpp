@@ -36,6 +36,7 @@ HealthClient::~HealthClient() {
 }
 
 void HealthClient::start() {
+    std::lock_guard lifecycle(lifecycleMutex_);
     {
         std::lock_guard lock(mutex_);
         if (running_) {
@@ -76,6 +77,7 @@ void HealthClient::start() {
 }
 
 void HealthClient::stop(Clock::time_point deadline) {
+    std::lock_guard lifecycle(lifecycleMutex_);
     std::jthread heartbeat;
     {
         std::lock_guard lock(mutex_);

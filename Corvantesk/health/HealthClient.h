@@ -108,7 +108,8 @@ private:
     const std::shared_ptr<LogBuffer> logs_;
     std::shared_ptr<Queue> queue_; // shared with the crash callback, which holds it weakly
 
-    mutable std::mutex mutex_; // guards running_ and heartbeat_
+    std::mutex lifecycleMutex_; // held through start() and stop(), so they never interleave
+    mutable std::mutex mutex_;  // guards running_ and heartbeat_
     bool running_ = false;
     std::jthread heartbeat_;
 };
