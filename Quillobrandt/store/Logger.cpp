@@ -1,0 +1,220 @@
+#include "Quillobrandt/store/Logger.h"
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "platform/core/AbsoluteTime.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/BundleInfo.h"
+#include "platform/core/Paths.h"
+#include "platform/core/SystemInfo.h"
+
+namespace fs = std::filesystem;
+
+namespace quillobrandt {
+namespace {
+
+constexpr const char* kMailSubject = "Quillobrandt Logs";
+constexpr const char* kAttachmentName = "Quillobrandt-Logs.txt";
+
+bool isValidUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        if (c < 0x80) {
+            extra = 0;
+        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+            extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+            extra = 3;
+        } else {
+            return false;
+        }
+        if (extra > text.size() - i - 1) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::optional<std::string> readUtf8(const fs::path& file) {
+    auto content = platform::readFile(file);
+    if (!content || !isValidUtf8(*content)) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+} // namespace
+
+Logger& Logger::shared() {
+    // Never destroyed: worker threads may still log while the process exits.
+    static Logger* instance = [] {
+        auto* logger = new Logger(platform::appSupportDir() / "Quillobrandt");
+        logger->logStartupInfo();
+        return logger;
+    }();
+    return *instance;
+}
+
+Logger::Logger(fs::path logFolder)
+    : folder_(std::move(logFolder)), mailer_(makeDesktopSupportMailer()), supportAddress_(platform::bundleSupportEmail()) {}
+
+fs::path Logger::logFileURL() const {
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    return folder_ / logFileName;
+}
+
+fs::path Logger::oldLogFileURL() const { return folder_ / oldLogFileName; }
+
+const char* Logger::levelText(Level level) {
+    switch (static_cast<int>(level)) {
+    case 0:
+        return "INFO";
+    case 1:
+        return "WARNING";
+    default:
+        return "ERROR";
+    }
+}
+
+void Logger::logStartupInfo() {
+    auto bundleText = [](const char* key) {
+        auto value = platform::bundleInfoValue(key);
+        return value && !value->empty() ? *value : std::string("Unknown");
+    };
+    std::lock_guard lock(mutex_);
+    log("=== Quillobrandt Started ===", Level::info);
+    log("App Version: " + bundleText("CFBundleShortVersionString") + " (" + bundleText("CFBundleVersion") + ")",
+        Level::info);
+    log("OS Version: " + platform::osPrettyName(), Level::info);
+    log("===========================", Level::info);
+}
+
+void Logger::log(const std::string& message, Level level) {
+    const std::string line =
+        "[" + platform::formatIso8601(platform::AbsoluteTime::now()) + "] [" + levelText(level) + "] " + message + "\n";
+    // One lock around rotation and append, so a line is never split or lost when threads log at once.
+    std::lock_guard lock(mutex_);
+    rotateLocked();
+    writeLineLocked(line);
+}
+
+void Logger::rotateLogIfNeeded() {
+    std::lock_guard lock(mutex_);
+    rotateLocked();
+}
+
+void Logger::rotateLocked() {
+    std::error_code ec;
+    const fs::path current = folder_ / logFileName;
+    const auto size = fs::file_size(current, ec);
+    if (ec || size < static_cast<std::uintmax_t>(maxLogSize)) {
+        return;
+    }
+    fs::remove(oldLogFileURL(), ec);
+    fs::rename(current, oldLogFileURL(), ec);
+    // The recursive mutex lets the rotation line go through log() like any other line; the new
+    // file is empty now, so it cannot rotate again.
+    log(std::string("Log rotated - previous log saved as ") + oldLogFileName, Level::info);
+}
+
+void Logger::writeLineLocked(const std::string& line) {
+    const fs::path file = logFileURL();
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    if (!out) {
+        return; // the line is dropped; logging never fails its caller
+    }
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+std::string Logger::getAllLogs() const {
+    std::lock_guard lock(mutex_);
+    std::string text;
+    if (auto current = readUtf8(folder_ / logFileName)) {
+        text += "=== Current Log ===\n" + *current + "\n";
+    }
+    if (auto previous = readUtf8(oldLogFileURL())) {
+        text += "\n=== Previous Log ===\n" + *previous + "\n";
+    }
+    return text.empty() ? std::string("No logs available") : text;
+}
+
+void Logger::emailLogsToSupport() {
+    const std::string fullName = platform::userFullName();
+    const fs::path attachment = platform::tempDir() / kAttachmentName;
+    const std::string logs = getAllLogs();
+    // Decide on what was written now, not on whether some older file happens to lie there.
+    const bool attachmentWritten = platform::writeFileAtomically(attachment, logs, 0600);
+
+    std::unique_lock lock(mutex_);
+    SupportMailer* mailer = mailer_.get();
+    const std::string address = supportAddress_;
+    lock.unlock();
+    if (mailer == nullptr) {
+        return;
+    }
+
+    if (!attachmentWritten) {
+        const std::string body =
+            "User " + fullName + " is having some issues. Please review the logs.\n\n" + logs;
+        const std::string url = "mailto:" + address + "?subject=" + percentEncodeUnreserved(kMailSubject) +
+                                "&body=" + percentEncodeUnreserved(body);
+        if (!mailer->openUrl(url)) {
+            mailer->showManualInstructions(address, logFileURL());
+        }
+        return;
+    }
+    const std::string text = "User " + fullName + " is having some issues. Please review the attached logs.";
+    if (mailer->composeWithAttachment(address, kMailSubject, text, attachment)) {
+        return;
+    }
+    // No mail composer on this desktop: offer the link, and failing that, tell the user what to send where.
+    const std::string url = "mailto:" + address + "?subject=" + percentEncodeUnreserved(kMailSubject) + "&body=" +
+                            percentEncodeUnreserved(text + "\n\nLog file: " + attachment.string());
+    if (!mailer->openUrl(url)) {
+        mailer->showManualInstructions(address, attachment);
+    }
+}
+
+void Logger::setSupportMailer(std::unique_ptr<SupportMailer> mailer) {
+    std::lock_guard lock(mutex_);
+    mailer_ = std::move(mailer);
+}
+
+void Logger::setSupportAddress(std::string address) {
+    std::lock_guard lock(mutex_);
+    supportAddress_ = std::move(address);
+}
+
+std::string percentEncodeUnreserved(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,81 @@
+#include "platform/core/AbsoluteTime.h"
+#include "platform/core/Plist.h"
+#include "platform/core/SystemInfo.h"
+#include "platform/core/Uuid.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using platform::Plist;
+
+TEST(Plist, BinaryRoundTripKeepsTypesAndChecksThemOnRead) {
+    Plist root = Plist::dict();
+    root.root().set("name", Plist::string("Manifest"));
+    root.root().set("count", Plist::integer(-5));
+    root.root().set("encrypted", Plist::boolean(true));
+    root.root().set("key", Plist::data({1, 2, 3}));
+    Plist list = Plist::array();
+    list.root().append(Plist::uid(7));
+    list.root().append(Plist::real(2.5));
+    root.root().set("list", std::move(list));
+
+    auto parsed = Plist::parse(root.toBinary());
+    ASSERT_TRUE(parsed.has_value());
+    auto node = parsed->root();
+    EXPECT_EQ(node.get("name").string(), "Manifest");
+    EXPECT_EQ(node.get("count").integer(), -5);
+    EXPECT_EQ(node.get("encrypted").boolean(), true);
+    EXPECT_EQ(node.get("key").data(), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(node.get("list").at(0).uid(), 7u);
+    EXPECT_EQ(node.get("list").at(1).real(), 2.5);
+    EXPECT_FALSE(node.get("list").at(2).valid());
+    EXPECT_FALSE(node.get("name").integer().has_value());
+    EXPECT_FALSE(node.get("missing").valid());
+    EXPECT_FALSE(node.get("name").get("x").valid());
+    EXPECT_EQ(node.keys().size(), 5u);
+
+    auto fromXml = Plist::parse(root.toXml());
+    ASSERT_TRUE(fromXml.has_value());
+    EXPECT_EQ(fromXml->root().get("name").string(), "Manifest");
+}
+
+TEST(Plist, RejectsBytesThatAreNotAPropertyList) {
+    EXPECT_FALSE(Plist::parse(std::string()).has_value());
+    EXPECT_FALSE(Plist::parse(std::string("bplist00")).has_value());
+    EXPECT_FALSE(Plist::parse(std::string("hello world")).has_value());
+    auto good = Plist::dict();
+    good.root().set("a", Plist::string("b"));
+    auto bytes = good.toBinary();
+    for (std::size_t cut = 1; cut < bytes.size(); ++cut) {
+        auto truncated = std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut));
+        auto parsed = Plist::parse(truncated); // must not crash; any answer is fine
+        (void)parsed;
+    }
+}
+
+TEST(AbsoluteTime, FormatsAndParsesIso8601InWholeSeconds) {
+    const auto t = platform::AbsoluteTime::fromUnixSeconds(1772719629.75); // 2026-03-05T14:07:09.75Z
+    EXPECT_EQ(platform::formatIso8601(t), "2026-03-05T14:07:09Z");
+    EXPECT_EQ(platform::formatIso8601(platform::AbsoluteTime{0}), "2001-01-01T00:00:00Z");
+    EXPECT_EQ(platform::parseIso8601("2026-03-05T14:07:09Z")->unixSeconds(), 1772719629.0);
+    EXPECT_EQ(platform::parseIso8601("2026-03-05T16:07:09+02:00")->unixSeconds(), 1772719629.0);
+    EXPECT_FALSE(platform::parseIso8601("2026-03-05 14:07:09").has_value());
+    EXPECT_FALSE(platform::parseIso8601("2026-13-05T14:07:09Z").has_value());
+}
+
+TEST(SystemInfo, ReadsOsReleaseValuesQuotedOrNot) {
+    const std::string text = "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\nPRETTY_NAME='Debian 12'\nID=debian\n";
+    EXPECT_EQ(platform::osReleaseValue(text, "PRETTY_NAME"), "Debian 12");
+    EXPECT_EQ(platform::osReleaseValue(text, "VERSION_ID"), "12");
+    EXPECT_EQ(platform::osReleaseValue(text, "ID"), "debian");
+    EXPECT_EQ(platform::osReleaseValue(text, "MISSING"), "");
+    EXPECT_FALSE(platform::osPrettyName().empty());
+}
+
+TEST(Uuid, IsUpperCaseVersionFourAndUnique) {
+    const std::regex shape("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const auto a = platform::makeUuidString();
+    EXPECT_TRUE(std::regex_match(a, shape)) << a;
+    EXPECT_NE(a, platform::makeUuidString());
+}

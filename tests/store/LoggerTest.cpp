@@ -1,0 +1,217 @@
+#include "Quillobrandt/store/Logger.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+#include "platform/core/Paths.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using quillobrandt::Logger;
+
+namespace {
+
+std::string readAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+struct RecordingMailer : quillobrandt::SupportMailer {
+    struct Calls {
+        std::vector<std::string> composed;
+        std::vector<std::string> opened;
+        std::vector<std::string> manual;
+    };
+    explicit RecordingMailer(Calls& calls, bool canCompose, bool canOpen)
+        : calls(calls), canCompose(canCompose), canOpen(canOpen) {}
+    bool composeWithAttachment(const std::string& recipient, const std::string& subject, const std::string& body,
+                               const fs::path& attachment) override {
+        calls.composed.push_back(recipient + "|" + subject + "|" + body + "|" + attachment.string());
+        return canCompose;
+    }
+    bool openUrl(const std::string& url) override {
+        calls.opened.push_back(url);
+        return canOpen;
+    }
+    void showManualInstructions(const std::string& address, const fs::path& file) override {
+        calls.manual.push_back(address + "|" + file.string());
+    }
+    Calls& calls;
+    bool canCompose;
+    bool canOpen;
+};
+
+class LoggerTest : public ::testing::Test {
+protected:
+    fs::path folder = qbtest::IsolatedHome::root() / "data" / "Quillobrandt";
+    Logger logger{folder};
+};
+
+} // namespace
+
+TEST_F(LoggerTest, FirstLineCreatesFolderAndFileWithTheLineFormat) {
+    EXPECT_FALSE(fs::exists(folder));
+    logger.log("hello", Logger::Level::warning);
+    const auto lines = linesOf(readAll(folder / "quillobrandt.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] \[WARNING\] hello)")))
+        << lines[0];
+}
+
+TEST_F(LoggerTest, LevelsAreWrittenAsTextAndUnknownLevelsAsError) {
+    logger.log("a", Logger::Level::info);
+    logger.log("b", Logger::Level::error);
+    logger.log("c", 7);
+    const auto text = readAll(folder / "quillobrandt.log");
+    EXPECT_NE(text.find("] [INFO] a\n"), std::string::npos);
+    EXPECT_NE(text.find("] [ERROR] b\n"), std::string::npos);
+    EXPECT_NE(text.find("] [ERROR] c\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, RotatesOnlyOnceTheFileReachedTheLimit) {
+    fs::create_directories(folder);
+    const std::string filler(4095, 'x');
+    std::ofstream(folder / "quillobrandt.log", std::ios::binary) << filler;
+
+    logger.log("first"); // 4095 bytes: appended, the file passes the limit
+    EXPECT_FALSE(fs::exists(folder / "quillobrandt.old.log"));
+    const auto grown = readAll(folder / "quillobrandt.log");
+    EXPECT_EQ(grown.substr(0, 4095), filler);
+
+    logger.log("second"); // now rotates
+    EXPECT_EQ(readAll(folder / "quillobrandt.old.log"), grown);
+    const auto lines = linesOf(readAll(folder / "quillobrandt.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("[INFO] Log rotated - previous log saved as quillobrandt.old.log"), std::string::npos);
+    EXPECT_NE(lines[1].find("[INFO] second"), std::string::npos);
+}
+
+TEST_F(LoggerTest, BannerHasFourLines) {
+    logger.logStartupInfo();
+    const auto lines = linesOf(readAll(folder / "quillobrandt.log"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("] [INFO] === Quillobrandt Started ==="), std::string::npos);
+    EXPECT_TRUE(std::regex_search(lines[1], std::regex(R"(\] \[INFO\] App Version: \S+ \(\S+\)$)"))) << lines[1];
+    EXPECT_NE(lines[2].find("] [INFO] OS Version: "), std::string::npos);
+    EXPECT_TRUE(lines[3].ends_with("] [INFO] " + std::string(27, '=')));
+}
+
+TEST_F(LoggerTest, GetAllLogsInItsFourCases) {
+    EXPECT_EQ(logger.getAllLogs(), "No logs available");
+
+    fs::create_directories(folder);
+    std::ofstream(folder / "quillobrandt.old.log") << "old\n";
+    EXPECT_EQ(logger.getAllLogs(), "\n=== Previous Log ===\nold\n\n");
+
+    std::ofstream(folder / "quillobrandt.log") << "new\n";
+    EXPECT_EQ(logger.getAllLogs(), "=== Current Log ===\nnew\n\n\n=== Previous Log ===\nold\n\n");
+
+    fs::remove(folder / "quillobrandt.old.log");
+    EXPECT_EQ(logger.getAllLogs(), "=== Current Log ===\nnew\n\n");
+}
+
+TEST_F(LoggerTest, ConcurrentWritersNeverSplitOrLoseALine) {
+    constexpr int kThreads = 8;
+    constexpr int kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kLines; ++i) {
+                logger.log("thread " + std::to_string(t) + " line " + std::to_string(i));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    // Rotation keeps only two files, so check the lines that are there: each is whole, and each thread's
+    // lines appear in the order it wrote them, old file before current one.
+    std::map<int, int> lastLineOfThread;
+    std::size_t count = 0;
+    const std::regex shape(R"(\[[^\]]+\] \[INFO\] (thread (\d) line (\d+)|Log rotated - previous log saved as quillobrandt\.old\.log))");
+    for (const auto* name : {"quillobrandt.old.log", "quillobrandt.log"}) {
+        for (const auto& line : linesOf(readAll(folder / name))) {
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+            ++count;
+            if (match[2].matched) {
+                const int thread = std::stoi(match[2]);
+                const int number = std::stoi(match[3]);
+                auto it = lastLineOfThread.find(thread);
+                EXPECT_TRUE(it == lastLineOfThread.end() || it->second < number) << line;
+                lastLineOfThread[thread] = number;
+            }
+        }
+    }
+    EXPECT_GT(count, 50u);
+    EXPECT_LE(fs::file_size(folder / "quillobrandt.log"), 4096u + 200u);
+}
+
+TEST_F(LoggerTest, UnwritableFolderDropsLinesWithoutFailing) {
+    fs::create_directories(folder.parent_path());
+    std::ofstream(folder) << "a file where the folder should be";
+    logger.log("dropped");
+    EXPECT_EQ(logger.getAllLogs(), "No logs available");
+}
+
+TEST_F(LoggerTest, MailsTheLogFileAsAnAttachment) {
+    RecordingMailer::Calls calls;
+    logger.setSupportMailer(std::make_unique<RecordingMailer>(calls, true, true));
+    logger.setSupportAddress("help@example.org");
+    logger.log("something happened");
+    logger.emailLogsToSupport();
+    ASSERT_EQ(calls.composed.size(), 1u);
+    const fs::path attachment = platform::tempDir() / "Quillobrandt-Logs.txt";
+    EXPECT_NE(calls.composed[0].find("help@example.org|Quillobrandt Logs|User "), std::string::npos);
+    EXPECT_TRUE(calls.composed[0].ends_with(" is having some issues. Please review the attached logs.|" +
+                                            attachment.string()));
+    EXPECT_EQ(readAll(attachment), logger.getAllLogs());
+    EXPECT_TRUE(calls.opened.empty());
+}
+
+TEST_F(LoggerTest, FallsBackToAMailtoLinkEncodingEveryReservedCharacter) {
+    RecordingMailer::Calls calls;
+    logger.setSupportMailer(std::make_unique<RecordingMailer>(calls, true, true));
+    logger.setSupportAddress("help@example.org");
+    logger.log("a&b=c+d?e");
+    // The attachment cannot be written: a folder stands in its place.
+    fs::create_directories(platform::tempDir() / "Quillobrandt-Logs.txt");
+    logger.emailLogsToSupport();
+    EXPECT_TRUE(calls.composed.empty());
+    ASSERT_EQ(calls.opened.size(), 1u);
+    const auto& url = calls.opened[0];
+    EXPECT_TRUE(url.starts_with("mailto:help@example.org?subject=Quillobrandt%20Logs&body=User%20")) << url;
+    EXPECT_NE(url.find("a%26b%3Dc%2Bd%3Fe"), std::string::npos);
+    EXPECT_EQ(url.find('&', url.find("&body=") + 1), std::string::npos) << "the body must not be cut at '&'";
+}
+
+TEST_F(LoggerTest, TellsTheUserWhereTheFileIsWhenNothingCanSendIt) {
+    RecordingMailer::Calls calls;
+    logger.setSupportMailer(std::make_unique<RecordingMailer>(calls, false, false));
+    logger.setSupportAddress("help@example.org");
+    logger.emailLogsToSupport();
+    ASSERT_EQ(calls.manual.size(), 1u);
+    EXPECT_EQ(calls.manual[0], "help@example.org|" + (platform::tempDir() / "Quillobrandt-Logs.txt").string());
+}
+
+TEST(PercentEncoding, KeepsOnlyUnreservedCharacters) {
+    EXPECT_EQ(quillobrandt::percentEncodeUnreserved("aZ09-._~ &=+?/\n\xC3\xA9"), "aZ09-._~%20%26%3D%2B%3F%2F%0A%C3%A9");
+}
