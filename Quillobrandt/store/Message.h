@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Quillobrandt/store/Attachment.h"
+#include "Quillobrandt/store/ValueHasher.h"
+#include "platform/core/AbsoluteTime.h"
+
+namespace quillobrandt {
+
+// One message of a conversation, as read from the database. A plain value.
+struct Message {
+    std::int64_t id = 0;                                 // row id in the `message` table
+    std::optional<std::string> text{};                   // stored text, else the archived body's text
+    platform::AbsoluteTime date{};                       // when it was sent
+    bool isFromMe = false;                               // stored is_from_me is exactly 1
+    std::string sender{};                                // handle id, else "Me" or "Unknown"
+    std::optional<std::string> associatedMessageGUID{};  // the message a reaction or reply refers to
+    std::optional<std::int64_t> associatedMessageType{}; // absent for a plain message (stored 0)
+    std::vector<Attachment> attachments{};               // in the order the reader found them
+
+    bool hasImageAttachment() const;
+    bool hasNonImageAttachment() const;
+
+    bool operator==(const Message&) const = default;
+};
+
+} // namespace quillobrandt
+
+template <> struct std::hash<quillobrandt::Message> {
+    std::size_t operator()(const quillobrandt::Message& m) const {
+        return quillobrandt::ValueHasher{}
+            .add(m.id)
+            .add(m.text)
+            .add(m.date.secondsSinceReferenceDate)
+            .add(m.isFromMe)
+            .add(m.sender)
+            .add(m.associatedMessageGUID)
+            .add(m.associatedMessageType)
+            .add(m.attachments)
+            .result();
+    }
+};
