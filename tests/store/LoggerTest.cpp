@@ -146,7 +146,8 @@ TEST_F(LoggerTest, ConcurrentWritersNeverSplitOrLoseALine) {
     // lines appear in the order it wrote them, old file before current one.
     std::map<int, int> lastLineOfThread;
     std::size_t count = 0;
-    const std::regex shape(R"(\[[^\]]+\] \[INFO\] (thread (\d) line (\d+)|Log rotated - previous log saved as quillobrandt\.old\.log))");
+    const std::regex shape(
+        R"(\[[^\]]+\] \[INFO\] (thread (\d) line (\d+)|Log rotated - previous log saved as quillobrandt\.old\.log))");
     for (const auto* name : {"quillobrandt.old.log", "quillobrandt.log"}) {
         for (const auto& line : linesOf(readAll(folder / name))) {
             std::smatch match;
@@ -181,8 +182,8 @@ TEST_F(LoggerTest, MailsTheLogFileAsAnAttachment) {
     ASSERT_EQ(calls.composed.size(), 1u);
     const fs::path attachment = platform::tempDir() / "Quillobrandt-Logs.txt";
     EXPECT_NE(calls.composed[0].find("help@example.org|Quillobrandt Logs|User "), std::string::npos);
-    EXPECT_TRUE(calls.composed[0].ends_with(" is having some issues. Please review the attached logs.|" +
-                                            attachment.string()));
+    EXPECT_TRUE(
+        calls.composed[0].ends_with(" is having some issues. Please review the attached logs.|" + attachment.string()));
     EXPECT_EQ(readAll(attachment), logger.getAllLogs());
     EXPECT_TRUE(calls.opened.empty());
 }

@@ -1,0 +1,65 @@
+#include "Quillobrandt/store/DatabaseLocation.h"
+
+#include <cctype>
+#include <string>
+
+#include "platform/core/Paths.h"
+
+namespace fs = std::filesystem;
+
+namespace quillobrandt {
+namespace {
+
+fs::path resolvedFolder(const fs::path& folder) {
+    std::error_code error;
+    auto resolved = fs::canonical(folder, error);
+    return error ? platform::cleanAbsolute(folder) : resolved;
+}
+
+bool isUuidText(const std::string& text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Strictly below `folder`: the folder itself is no database.
+bool isBelow(const fs::path& path, const fs::path& folder) {
+    return path != folder && platform::isInside(path, folder);
+}
+
+} // namespace
+
+fs::path resolveDatabaseFolder(const fs::path& file) {
+    const auto absolute = platform::cleanAbsolute(file);
+    if (!absolute.has_filename()) {
+        return absolute;
+    }
+    return resolvedFolder(absolute.parent_path()) / absolute.filename();
+}
+
+bool isWorkingCopyLocation(const fs::path& resolvedFile) {
+    const auto file = platform::cleanAbsolute(resolvedFile);
+    if (isBelow(file, resolvedFolder(platform::tempDir()))) {
+        return true;
+    }
+    const auto caches = resolvedFolder(platform::cachesDir());
+    if (!isBelow(file, caches)) {
+        return false;
+    }
+    const auto relative = file.lexically_relative(caches);
+    if (relative.empty() || std::distance(relative.begin(), relative.end()) < 2) {
+        return false; // the file must lie inside an extraction folder, not beside one
+    }
+    const std::string first = relative.begin()->string();
+    const std::string prefix = "Quillobrandt_";
+    return first.rfind(prefix, 0) == 0 && isUuidText(first.substr(prefix.size()));
+}
+
+} // namespace quillobrandt

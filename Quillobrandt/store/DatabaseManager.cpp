@@ -1,0 +1,319 @@
+#include "Quillobrandt/store/DatabaseManager.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "Quillobrandt/store/ArchivedBodyDecoder.h"
+#include "Quillobrandt/store/AttachmentPathResolver.h"
+#include "Quillobrandt/store/ConversationMerger.h"
+#include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/EditedCopyWriter.h"
+#include "Quillobrandt/store/MessagesQueries.h"
+#include "Quillobrandt/store/StoreLog.h"
+
+namespace fs = std::filesystem;
+using platform::SqliteError;
+using platform::SqliteStatement;
+
+namespace quillobrandt {
+namespace {
+
+// Stored dates above this are nanoseconds since 2001 (iOS 11 and later, recent Macs); below, seconds.
+constexpr double kNanosecondThreshold = 1e12;
+constexpr std::int64_t kSubProgressMinimumMessages = 1000;
+constexpr std::int64_t kSubProgressEvery = 100;
+
+void report(const DatabaseProgress& progress, const std::string& message, double fraction) {
+    if (progress) {
+        progress(message, fraction, std::nullopt, std::nullopt);
+    }
+}
+
+std::string withCode(const std::string& message, int code) {
+    return message + " (code: " + std::to_string(code) + ")";
+}
+
+// The last path component of a stored file name ("a/b/photo.jpg" gives "photo.jpg").
+std::string lastPathComponent(std::string_view stored) {
+    while (stored.size() > 1 && stored.back() == '/') {
+        stored.remove_suffix(1);
+    }
+    const auto slash = stored.find_last_of('/');
+    return std::string(slash == std::string_view::npos || stored.size() == 1 ? stored : stored.substr(slash + 1));
+}
+
+// The first integer of a one-row count statement; 0 when it cannot run or gives no row.
+std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, std::optional<std::int64_t> chatId,
+                       const std::string& failureLine) {
+    try {
+        auto statement = db.prepare(sql);
+        if (chatId) {
+            statement.bindInt64(1, *chatId);
+        }
+        return statement.step() == SQLITE_ROW ? statement.columnInt64(0) : 0;
+    } catch (const SqliteError& error) {
+        if (!failureLine.empty()) {
+            storeLogError(withCode(failureLine + error.what(), error.code()));
+        }
+        return 0;
+    }
+}
+
+} // namespace
+
+std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& databaseFile,
+                                                        const std::optional<fs::path>& attachmentBase,
+                                                        const DatabaseProgress& progress) {
+    db_.close();
+    storeLogInfo("📂 Opening database at: " + databaseFile.string());
+    databaseURL_ = databaseFile;
+    attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
+
+    const auto resolved = resolveDatabaseFolder(databaseFile);
+    const bool readWrite = isWorkingCopyLocation(resolved);
+    storeLogInfo(std::string("   Opening with flags: ") + (readWrite ? "READWRITE" : "READONLY"));
+    try {
+        db_ = platform::SqliteDatabase::open(resolved, (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                                                           SQLITE_OPEN_NOFOLLOW);
+    } catch (const SqliteError& error) {
+        storeLogError(std::string("❌ Failed to open database: ") + error.what());
+        storeLogError("   SQLite error code: " + std::to_string(error.code()));
+        throw DatabaseError::cannotOpenDatabase();
+    }
+    storeLogInfo("✅ Database opened successfully");
+
+    try {
+        auto journal = db_.prepare(queries::journalModeDelete);
+        journal.step(); // fails harmlessly on a read-only connection: nothing of the user's is changed
+        storeLogInfo("   Set journal mode to DELETE (WAL disabled)");
+    } catch (const SqliteError& error) {
+        storeLogError(withCode(std::string("   ⚠️ Failed to set journal mode: ") + error.what(), error.code()));
+    }
+
+    auto conversations = loadConversations(progress);
+    storeConsole("✅ Loaded " + std::to_string(conversations.size()) + " conversations");
+    db_.close();
+    return conversations;
+}
+
+std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgress& progress) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    report(progress, "Counting conversations...", 0.0);
+    const auto chatCount = countRows(db_, queries::chatCount, std::nullopt, "   ⚠️ Failed to count chats: ");
+    storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
+
+    SqliteStatement chats;
+    try {
+        chats = db_.prepare(queries::chats);
+    } catch (const SqliteError& error) {
+        storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
+        throw(error.code() & 0xFF) == SQLITE_AUTH ? DatabaseError::authorizationDenied() : DatabaseError::queryFailed();
+    }
+
+    std::vector<Conversation> conversations;
+    std::int64_t index = 0;
+    for (;;) {
+        const int rc = chats.step();
+        if (rc == SQLITE_DONE) {
+            break;
+        }
+        if (rc != SQLITE_ROW) {
+            storeLogError(withCode("❌ Failed to read chats: " + db_.errorMessage(), rc));
+            throw DatabaseError::queryFailed();
+        }
+        ++index;
+        const auto chatId = chats.columnInt64(0);
+        const auto identifier = chats.columnText(1).value_or(""); // a NULL identifier only affects this diagnostic
+        const auto style = chats.columnInt64(2);
+        const auto displayName = chats.columnText(3);
+
+        const double fraction = static_cast<double>(index) / static_cast<double>(std::max<std::int64_t>(chatCount, 1));
+        report(progress, "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
+               fraction);
+        storeConsole("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" +
+                     identifier + " style=" + std::to_string(style) + " name=" + displayName.value_or("(none)"));
+
+        auto participants = fetchParticipants(chatId);
+        if (participants.empty()) {
+            storeConsole("  ⚠️ No participants found, skipping chat " + std::to_string(chatId));
+            continue;
+        }
+        std::vector<Message> messages;
+        try {
+            messages = fetchMessages(chatId, progress, fraction);
+        } catch (const std::exception& error) {
+            storeConsole(std::string("  ⚠️ Error fetching messages: ") + error.what());
+            continue;
+        }
+        if (messages.empty()) {
+            storeConsole("  ⚠️ No messages found, skipping chat " + std::to_string(chatId));
+            continue;
+        }
+        Conversation conversation;
+        conversation.id = std::to_string(chatId);
+        conversation.participants = std::move(participants);
+        conversation.messageCount = static_cast<std::int64_t>(messages.size());
+        conversation.messages = std::move(messages);
+        conversations.push_back(std::move(conversation));
+    }
+
+    report(progress, "Merging duplicate conversations...", 0.95);
+    auto merged = mergeDuplicateConversations(std::move(conversations));
+    report(progress, "Complete", 1.0);
+    return merged;
+}
+
+std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId) {
+    std::vector<std::string> participants;
+    if (!db_.isOpen()) {
+        return participants;
+    }
+    try {
+        auto statement = db_.prepare(queries::participants);
+        statement.bindInt64(1, chatId);
+        for (int rc = statement.step(); rc != SQLITE_DONE; rc = statement.step()) {
+            if (rc != SQLITE_ROW) {
+                storeLogError(withCode(
+                    "❌ Failed to read participants of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
+                return {}; // half a member list would give the chat the wrong name; skip it instead
+            }
+            if (auto handle = statement.columnText(0)) {
+                participants.push_back(std::move(*handle));
+            }
+        }
+    } catch (const SqliteError&) {
+        return {};
+    }
+    return participants;
+}
+
+std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const DatabaseProgress& progress,
+                                                    double chatFraction) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    const auto messageCount = countRows(db_, queries::messageCount, chatId, "");
+    auto attachments = fetchAttachmentsBatch(chatId);
+
+    SqliteStatement statement;
+    try {
+        statement = db_.prepare(queries::messages);
+        statement.bindInt64(1, chatId);
+    } catch (const SqliteError&) {
+        throw DatabaseError::queryFailed();
+    }
+
+    std::vector<Message> messages;
+    messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
+    std::size_t withoutText = 0;
+    std::int64_t row = 0;
+    for (;;) {
+        const int rc = statement.step();
+        if (rc == SQLITE_DONE) {
+            break;
+        }
+        if (rc != SQLITE_ROW) {
+            storeLogError(withCode(
+                "❌ Failed to read messages of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
+            throw DatabaseError::queryFailed();
+        }
+        ++row;
+        Message message;
+        message.id = statement.columnInt64(0);
+        if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {
+            progress("Loading conversation...", chatFraction,
+                     "Loading message " + std::to_string(row) + " of " + std::to_string(messageCount) + "...",
+                     static_cast<double>(row) / static_cast<double>(messageCount));
+        }
+        if (!statement.isNull(1)) {
+            message.text = statement.columnText(1);
+        } else if (auto body = statement.columnBlob(8)) {
+            message.text = decodeAttributedBody(*body, message.id);
+        }
+        const double raw = statement.columnDouble(2);
+        message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
+        message.isFromMe = statement.columnInt64(3) == 1;
+        if (auto sender = statement.columnText(7)) {
+            message.sender = std::move(*sender);
+        } else {
+            message.sender = message.isFromMe ? "Me" : "Unknown";
+        }
+        message.associatedMessageGUID = statement.columnText(5);
+        if (const auto type = statement.columnInt64(6); type != 0) {
+            message.associatedMessageType = type;
+        }
+        if (auto found = attachments.find(message.id); found != attachments.end()) {
+            message.attachments = std::move(found->second);
+            attachments.erase(found);
+        }
+        if (!message.text || message.text->empty()) {
+            ++withoutText;
+        }
+        messages.push_back(std::move(message));
+    }
+    storeConsole("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) +
+                 " without text");
+    return messages;
+}
+
+std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetchAttachmentsBatch(std::int64_t chatId) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    std::unordered_map<std::int64_t, std::vector<Attachment>> byMessage;
+    SqliteStatement statement;
+    try {
+        statement = db_.prepare(queries::attachments);
+        statement.bindInt64(1, chatId);
+    } catch (const SqliteError& error) {
+        storeConsole(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
+        return byMessage;
+    }
+    std::size_t count = 0;
+    for (;;) {
+        const int rc = statement.step();
+        if (rc == SQLITE_DONE) {
+            break;
+        }
+        if (rc != SQLITE_ROW) {
+            // The messages themselves may still be readable; they go on without the rest of their attachments.
+            storeLogError(withCode(
+                "❌ Failed to read attachments of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
+            break;
+        }
+        auto stored = statement.columnText(2);
+        if (!stored) {
+            continue;
+        }
+        Attachment attachment;
+        attachment.id = statement.columnInt64(1);
+        attachment.filename = lastPathComponent(*stored);
+        attachment.mimeType = statement.columnText(3);
+        attachment.filePath = resolveAttachmentPath(*stored);
+        byMessage[statement.columnInt64(0)].push_back(std::move(attachment));
+        ++count;
+    }
+    if (count > 0) {
+        storeConsole("  📎 " + std::to_string(count) + " attachments for " + std::to_string(byMessage.size()) +
+                     " messages");
+    }
+    return byMessage;
+}
+
+std::string DatabaseManager::resolveAttachmentPath(const std::string& storedName) const {
+    return quillobrandt::resolveAttachmentPath(storedName, attachmentBaseURL_);
+}
+
+std::vector<Conversation> DatabaseManager::mergeDuplicateConversations(std::vector<Conversation> conversations) {
+    return quillobrandt::mergeDuplicateConversations(std::move(conversations));
+}
+
+void DatabaseManager::saveEditedCopy(const fs::path& source, const fs::path& target,
+                                     const std::unordered_set<std::int64_t>& messageIDs) {
+    writeEditedCopy(source, target, messageIDs);
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,81 @@
+#include "Quillobrandt/store/AttachmentPathResolver.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/core/Paths.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using quillobrandt::resolveAttachmentPath;
+
+namespace {
+
+fs::path makeFile(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "x";
+    return file;
+}
+
+std::size_t entriesBelow(const fs::path& folder) {
+    return static_cast<std::size_t>(
+        std::distance(fs::recursive_directory_iterator(folder), fs::recursive_directory_iterator()));
+}
+
+class AttachmentPaths : public ::testing::Test {
+protected:
+    fs::path base = qbtest::IsolatedHome::root() / "Messages";
+    void SetUp() override { fs::create_directories(base); }
+};
+
+} // namespace
+
+TEST_F(AttachmentPaths, AMacNameFindsItsFileInTheCopiedMessagesFolder) {
+    const std::string stored = "~/Library/Messages/Attachments/ab/01/X/photo.jpeg";
+    const auto candidateA = makeFile(base / "Attachments/ab/01/X/photo.jpeg");
+    EXPECT_EQ(resolveAttachmentPath(stored, base), candidateA.string());
+}
+
+TEST_F(AttachmentPaths, ABaseThatIsTheAttachmentsFolderItself) {
+    const std::string stored = "~/Library/Messages/Attachments/ab/01/X/photo.jpeg";
+    const auto candidateB = makeFile(base / "ab/01/X/photo.jpeg");
+    EXPECT_EQ(resolveAttachmentPath(stored, base), candidateB.string());
+}
+
+TEST_F(AttachmentPaths, AnIphoneNameInABackupsExtractionFolder) {
+    const std::string stored = "~/Library/SMS/Attachments/0c/12/Y/IMG_1.HEIC";
+    const auto candidateB = makeFile(base / "0c/12/Y/IMG_1.HEIC");
+    EXPECT_EQ(resolveAttachmentPath(stored, base), candidateB.string());
+    const auto candidateA = makeFile(base / "Library/SMS/Attachments/0c/12/Y/IMG_1.HEIC");
+    EXPECT_EQ(resolveAttachmentPath(stored, base), candidateA.string()); // A is tried first
+}
+
+TEST_F(AttachmentPaths, AFolderCountsAsFound) {
+    fs::create_directories(base / "Attachments/ab/01/X/bundle.pluginPayloadAttachment");
+    EXPECT_EQ(resolveAttachmentPath("~/Library/Messages/Attachments/ab/01/X/bundle.pluginPayloadAttachment", base),
+              (base / "Attachments/ab/01/X/bundle.pluginPayloadAttachment").string());
+}
+
+TEST_F(AttachmentPaths, HomeFolderAndFallbacks) {
+    const auto inHome = makeFile(platform::homeDir() / "Library/Messages/Attachments/cd/02/Z/a.png");
+    EXPECT_EQ(resolveAttachmentPath("~/Library/Messages/Attachments/cd/02/Z/a.png", base), inHome.string());
+    EXPECT_EQ(resolveAttachmentPath("~/Library/Messages/Attachments/cd/02/Z/a.png", std::nullopt), inHome.string());
+
+    EXPECT_EQ(resolveAttachmentPath("~/Library/SMS/Attachments/none.jpg", base),
+              (platform::homeDir() / "Library/SMS/Attachments/none.jpg").string());
+    EXPECT_EQ(resolveAttachmentPath("/var/mobile/Library/SMS/Attachments/none.jpg", base),
+              "/var/mobile/Library/SMS/Attachments/none.jpg");
+    EXPECT_EQ(resolveAttachmentPath("relative/name.jpg", std::nullopt), "relative/name.jpg");
+}
+
+TEST_F(AttachmentPaths, HostileNamesAreOnlyLookedAt) {
+    const auto before = entriesBelow(qbtest::IsolatedHome::root());
+    const auto outside = makeFile(qbtest::IsolatedHome::root() / "secret.txt");
+    // Resolution may point outside the base, but it only tests for existence: nothing is created or changed.
+    EXPECT_EQ(resolveAttachmentPath("~/Library/Messages/../secret.txt", base), (base / "../secret.txt").string());
+    EXPECT_EQ(resolveAttachmentPath("~/../../../../../../nonexistent/x", base),
+              (platform::homeDir() / "../../../../../../nonexistent/x").string());
+    EXPECT_EQ(entriesBelow(qbtest::IsolatedHome::root()), before + 1);
+    EXPECT_TRUE(fs::exists(outside));
+}

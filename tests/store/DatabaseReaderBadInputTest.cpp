@@ -1,0 +1,159 @@
+#include "Quillobrandt/store/DatabaseManager.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Paths.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using qbtest::MessagesDatabaseBuilder;
+using quillobrandt::DatabaseError;
+using storetest::load;
+
+namespace {
+
+fs::path userFolder() {
+    const auto folder = qbtest::IsolatedHome::root() / "home" / "Documents";
+    fs::create_directories(folder);
+    return folder;
+}
+
+// Two one-to-one chats of `perChat` messages each.
+void buildTwoChats(const fs::path& file, int perChat = 3) {
+    MessagesDatabaseBuilder builder(file);
+    for (const char* person : {"one@example.com", "two@example.com"}) {
+        const auto chat = builder.addOneToOneChat(person);
+        for (int i = 0; i < perChat; ++i) {
+            builder.addMessageToChat(
+                chat.chatId,
+                {.text = std::string(person) + " message " + std::to_string(i), .date = i, .handleId = chat.handleId});
+        }
+    }
+    builder.finish();
+}
+
+DatabaseError loadError(const fs::path& file) {
+    try {
+        load(file);
+    } catch (const DatabaseError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "loaded " << file;
+    return DatabaseError::databaseNotOpen();
+}
+
+} // namespace
+
+TEST(DatabaseReaderBadInput, FilesThatCannotBeOpened) {
+    const auto missing = userFolder() / "missing.db";
+    const auto error = loadError(missing);
+    EXPECT_EQ(error, DatabaseError::cannotOpenDatabase());
+    EXPECT_STREQ(error.description(),
+                 "Cannot open database file. Please make sure the file exists and that you are allowed to read it.");
+    EXPECT_FALSE(fs::exists(missing)); // never created
+
+    EXPECT_EQ(loadError(userFolder()), DatabaseError::cannotOpenDatabase()); // a folder
+    EXPECT_STREQ(DatabaseError::authorizationDenied().description(),
+                 "Permission to read the Messages database was refused. Please check the file's permissions.");
+}
+
+TEST(DatabaseReaderBadInput, NotADatabaseAndATruncatedOne) {
+    const auto text = userFolder() / "notes.db";
+    std::ofstream(text) << "These are my notes, not a database.\n";
+    const auto textBefore = storetest::fileBytes(text);
+    EXPECT_EQ(loadError(text), DatabaseError::queryFailed());
+    EXPECT_EQ(storetest::fileBytes(text), textBefore);
+
+    const auto truncated = userFolder() / "truncated.db";
+    buildTwoChats(truncated, 400);
+    fs::resize_file(truncated, fs::file_size(truncated) / 2);
+    const auto truncatedBefore = storetest::fileBytes(truncated);
+    try {
+        const auto conversations = load(truncated);
+        // A load that survives may only keep what it could read whole.
+        EXPECT_LT(conversations.size(), 2u);
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::queryFailed());
+    }
+    EXPECT_EQ(storetest::fileBytes(truncated), truncatedBefore);
+}
+
+TEST(DatabaseReaderBadInput, SymlinkedFoldersAreFollowedButNotASymlinkedDatabase) {
+    const auto real = userFolder() / "real";
+    fs::create_directories(real);
+    buildTwoChats(real / "chat.db");
+    const auto linkedFolder = qbtest::IsolatedHome::root() / "home" / "linked";
+    fs::create_directory_symlink(real, linkedFolder);
+    EXPECT_EQ(load(linkedFolder / "chat.db").size(), 2u);
+
+    const auto linkedFile = userFolder() / "link.db";
+    fs::create_symlink(real / "chat.db", linkedFile);
+    EXPECT_EQ(loadError(linkedFile), DatabaseError::cannotOpenDatabase());
+}
+
+TEST(DatabaseReaderBadInput, AFailingStepInTheChatListFailsTheLoad) {
+    const auto file = userFolder() / "chat.db";
+    buildTwoChats(file);
+    {
+        auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE);
+        // Reading the second row raises a run-time error, as a corrupt page would.
+        db.exec(
+            "ALTER TABLE chat RENAME TO chat_rows;"
+            "CREATE VIEW chat AS SELECT ROWID AS ROWID, CASE WHEN ROWID = 1 THEN json('{') ELSE chat_identifier END "
+            "AS chat_identifier, style, display_name FROM chat_rows");
+    }
+    EXPECT_EQ(loadError(file), DatabaseError::queryFailed());
+}
+
+TEST(DatabaseReaderBadInput, AFailingStepInAChatsMessagesSkipsOnlyThatChat) {
+    const auto file = userFolder() / "chat.db";
+    buildTwoChats(file);
+    {
+        auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE);
+        db.exec("PRAGMA legacy_alter_table=ON;"
+                "ALTER TABLE message RENAME TO message_rows;"
+                "CREATE VIEW message AS SELECT m.ROWID AS ROWID, CASE WHEN j.chat_id = 1 THEN json('{') ELSE m.text "
+                "END AS text, m.date AS date, m.is_from_me AS is_from_me, m.handle_id AS handle_id, "
+                "m.associated_message_guid AS associated_message_guid, "
+                "m.associated_message_type AS associated_message_type, m.attributedBody AS attributedBody "
+                "FROM message_rows m JOIN chat_message_join j ON j.message_id = m.ROWID");
+    }
+    const auto conversations = load(file);
+    ASSERT_EQ(conversations.size(), 1u);
+    EXPECT_EQ(conversations[0].id, "2");
+    EXPECT_EQ(conversations[0].messageCount, 3);
+    EXPECT_NE(quillobrandt::Logger::shared().getAllLogs().find("[ERROR] ❌ Failed to read messages of chat 1: "),
+              std::string::npos);
+}
+
+TEST(DatabaseReaderBadInput, NewestRowsThatOnlyLiveInTheWriteAheadLog) {
+    const auto build = [](const fs::path& file) {
+        MessagesDatabaseBuilder builder(file, qbtest::JournalMode::wal);
+        const auto chat = builder.addOneToOneChat("+15550000007");
+        builder.addMessageToChat(chat.chatId, {.text = "checkpointed", .date = 1, .handleId = chat.handleId});
+        builder.checkpoint();
+        builder.addMessageToChat(chat.chatId, {.text = "only in the log", .date = 2, .isFromMe = 1});
+        builder.finishLeavingWal();
+    };
+    // The user's own database: read only, and its file stays exactly as it was.
+    const auto users = userFolder() / "chat.db";
+    build(users);
+    const auto before = storetest::fileBytes(users);
+    auto conversations = load(users);
+    ASSERT_EQ(conversations.size(), 1u);
+    EXPECT_EQ(conversations[0].messages.back().text, "only in the log");
+    EXPECT_EQ(storetest::fileBytes(users), before);
+
+    // A working copy in the temporary folder: read-write, the log is folded into the file.
+    const auto copy = platform::tempDir() / "copy" / "chat.db";
+    fs::create_directories(copy.parent_path());
+    build(copy);
+    conversations = load(copy);
+    ASSERT_EQ(conversations.size(), 1u);
+    EXPECT_EQ(conversations[0].messageCount, 2);
+}

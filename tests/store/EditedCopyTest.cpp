@@ -1,0 +1,226 @@
+#include "Quillobrandt/store/EditedCopyWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Sqlite.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using platform::SqliteDatabase;
+using quillobrandt::DatabaseError;
+using quillobrandt::DatabaseManager;
+using quillobrandt::EditedCopyError;
+
+namespace {
+
+std::int64_t scalar(const fs::path& file, const std::string& sql) {
+    auto db = SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
+    auto statement = db.prepare(sql);
+    return statement.next() ? statement.columnInt64(0) : -1;
+}
+
+std::string text(const fs::path& file, const std::string& sql) {
+    auto db = SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
+    auto statement = db.prepare(sql);
+    return statement.next() ? statement.columnText(0).value_or("<NULL>") : "<no row>";
+}
+
+bool logsContain(const std::string& line) {
+    return quillobrandt::Logger::shared().getAllLogs().find(line) != std::string::npos;
+}
+
+struct Source {
+    fs::path file;
+    std::int64_t withPhoto = 0;
+    std::int64_t plain = 0;
+    std::int64_t kept = 0;
+};
+
+// The user's database: two chats, one message with a photo, one that shares its photo with a kept message.
+Source buildSource(const fs::path& file, qbtest::JournalMode mode = qbtest::JournalMode::rollback) {
+    fs::create_directories(file.parent_path());
+    Source source{file};
+    qbtest::MessagesDatabaseBuilder builder(file, mode);
+    const auto ann = builder.addOneToOneChat("ann@example.com");
+    source.withPhoto =
+        builder.addMessageToChat(ann.chatId, {.text = "secret photo", .date = 1, .handleId = ann.handleId});
+    builder.addMessageAttachment(source.withPhoto,
+                                 builder.addAttachment({.filename = "~/Library/SMS/Attachments/a/secret.jpg"}));
+    source.plain = builder.addMessageToChat(ann.chatId, {.text = "secret words", .date = 2, .isFromMe = 1});
+    source.kept = builder.addMessageToChat(ann.chatId, {.text = "keep me", .date = 3, .handleId = ann.handleId});
+    const auto bob = builder.addOneToOneChat("bob@example.com");
+    const auto shared = builder.addAttachment({.filename = "~/Library/SMS/Attachments/b/shared.jpg"});
+    const auto first = builder.addMessageToChat(bob.chatId, {.text = "shared 1", .date = 4, .handleId = bob.handleId});
+    const auto second = builder.addMessageToChat(bob.chatId, {.text = "shared 2", .date = 5, .isFromMe = 1});
+    builder.addMessageAttachment(first, shared);
+    builder.addMessageAttachment(second, shared);
+    builder.finish();
+    return source;
+}
+
+fs::path userFolder() {
+    return qbtest::IsolatedHome::root() / "home" / "Documents";
+}
+
+} // namespace
+
+TEST(EditedCopy, DeletesTheMarkedMessagesWithTheirLinksAndLeavesTheSourceAlone) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    const auto before = storetest::fileBytes(source.file);
+    const auto target = userFolder() / "edited.db";
+
+    DatabaseManager::saveEditedCopy(source.file, target, {source.withPhoto, source.plain, 999});
+
+    EXPECT_EQ(storetest::fileBytes(source.file), before);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 3);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message WHERE text LIKE 'secret%'"), 0);
+    // The phone's own triggers and cascades ran: no dangling links, the lone photo's row is gone, the shared one stays.
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM chat_message_join"), 3);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM attachment"), 1);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message_attachment_join"), 2);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM deleted_messages"), 2);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM sync_deleted_attachments"), 1);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM pragma_foreign_key_check"), 0);
+    EXPECT_EQ(text(target, "PRAGMA integrity_check"), "ok");
+    // One self-contained file whose freed pages were compacted away.
+    EXPECT_EQ(text(target, "PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(storetest::fileBytes(target).find("secret words"), std::string::npos);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
+    }
+
+    const auto conversations = storetest::load(target);
+    ASSERT_EQ(conversations.size(), 2u);
+    EXPECT_EQ(storetest::findById(conversations, "1")->messageCount, 1);
+    EXPECT_EQ(storetest::findById(conversations, "2")->messageCount, 2);
+    EXPECT_TRUE(logsContain("[INFO] ✅ Deleted 3 messages")); // an id without a row counts as deleted
+}
+
+TEST(EditedCopy, AnEmptySetStillCopiesAndVacuums) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    const auto target = userFolder() / "copy.db";
+    DatabaseManager::saveEditedCopy(source.file, target, {});
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 5);
+    EXPECT_TRUE(logsContain("[INFO]    Deleting 0 messages"));
+    EXPECT_TRUE(logsContain("[INFO] ✅ Deleted 0 messages"));
+    EXPECT_TRUE(logsContain("[INFO] ✅ Database vacuumed successfully"));
+    EXPECT_TRUE(logsContain("[INFO] ✅ Edited copy saved successfully"));
+}
+
+TEST(EditedCopy, AnOldTargetAndItsStaleCompanionsAreReplaced) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    const auto target = userFolder() / "copy.db";
+    // An older copy with a hot journal next to it: left in place, it would be rolled back into the new copy.
+    buildSource(target);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        std::ofstream(target.string() + suffix) << "stale " << suffix;
+    }
+    DatabaseManager::saveEditedCopy(source.file, target, {source.plain});
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 4);
+    EXPECT_EQ(text(target, "PRAGMA integrity_check"), "ok");
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
+    }
+}
+
+TEST(EditedCopy, RefusesEveryOtherNameOfTheSource) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    const auto before = storetest::fileBytes(source.file);
+    fs::create_symlink(source.file, userFolder() / "link.db");
+    fs::create_hard_link(source.file, userFolder() / "hard.db");
+    for (const auto& target :
+         {source.file, userFolder() / "." / "chat.db", userFolder() / "link.db", userFolder() / "hard.db",
+          fs::path(source.file.string() + "-wal"), fs::path(source.file.string() + "-journal")}) {
+        try {
+            DatabaseManager::saveEditedCopy(source.file, target, {source.plain});
+            ADD_FAILURE() << "wrote over " << target;
+        } catch (const EditedCopyError& error) {
+            EXPECT_NE(std::string(error.description()).find("must not replace the database it is made from"),
+                      std::string::npos);
+        }
+        EXPECT_EQ(storetest::fileBytes(source.file), before) << target;
+    }
+}
+
+TEST(EditedCopy, AMissingSourceFailsBeforeAnOldTargetIsTouched) {
+    const auto target = userFolder() / "copy.db";
+    buildSource(target);
+    const auto before = storetest::fileBytes(target);
+    EXPECT_THROW(DatabaseManager::saveEditedCopy(userFolder() / "missing.db", target, {1}), fs::filesystem_error);
+    EXPECT_EQ(storetest::fileBytes(target), before);
+    EXPECT_FALSE(logsContain("✅ Database copied"));
+}
+
+TEST(EditedCopy, AnOldTargetThatCannotBeRemovedStopsTheCopy) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    const auto target = userFolder() / "folder.db";
+    fs::create_directories(target / "inside");
+    EXPECT_THROW(DatabaseManager::saveEditedCopy(source.file, target, {1}), fs::filesystem_error);
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+}
+
+TEST(EditedCopy, AFailingDeleteLeavesNoCopyBehind) {
+    const auto source = buildSource(userFolder() / "chat.db");
+    {
+        auto db = SqliteDatabase::open(source.file, SQLITE_OPEN_READWRITE);
+        db.exec("CREATE TRIGGER keep_kept BEFORE DELETE ON message WHEN OLD.ROWID = " + std::to_string(source.kept) +
+                " BEGIN SELECT RAISE(ABORT, 'this message is protected'); END");
+    }
+    const auto before = storetest::fileBytes(source.file);
+    const auto target = userFolder() / "copy.db";
+    try {
+        DatabaseManager::saveEditedCopy(source.file, target, {source.plain, source.kept});
+        ADD_FAILURE() << "saved despite a failed delete";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::queryFailed());
+    }
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_FALSE(fs::exists(target.string() + "-journal"));
+    EXPECT_EQ(storetest::fileBytes(source.file), before);
+    EXPECT_TRUE(logsContain("[ERROR] ⚠️ Failed to delete message " + std::to_string(source.kept) +
+                            ": this message is protected"));
+}
+
+TEST(EditedCopy, ASourceThatIsNoDatabaseLeavesNoCopyBehind) {
+    fs::create_directories(userFolder());
+    const auto source = userFolder() / "notes.db";
+    std::ofstream(source) << "not a database at all, just some words that fill more than a header would";
+    const auto target = userFolder() / "copy.db";
+    try {
+        DatabaseManager::saveEditedCopy(source, target, {1});
+        ADD_FAILURE() << "copied a text file";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::cannotOpenDatabase());
+    }
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST(EditedCopy, RowsStillInTheSourcesWriteAheadLogReachTheCopy) {
+    const auto file = userFolder() / "chat.db";
+    fs::create_directories(userFolder());
+    {
+        qbtest::MessagesDatabaseBuilder builder(file, qbtest::JournalMode::wal);
+        const auto chat = builder.addOneToOneChat("+15550000009");
+        builder.addMessageToChat(chat.chatId, {.text = "old", .date = 1, .handleId = chat.handleId});
+        builder.checkpoint();
+        builder.addMessageToChat(chat.chatId, {.text = "newest", .date = 2, .isFromMe = 1});
+        builder.addMessageToChat(chat.chatId, {.text = "newest, deleted", .date = 3, .isFromMe = 1});
+        builder.finishLeavingWal();
+    }
+    const auto before = storetest::fileBytes(file);
+    const auto target = userFolder() / "copy.db";
+    DatabaseManager::saveEditedCopy(file, target, {3});
+    EXPECT_EQ(storetest::fileBytes(file), before);
+
+    // The copy alone, without anything next to it, holds the newest row.
+    const auto moved = qbtest::IsolatedHome::root() / "moved.db";
+    fs::copy_file(target, moved);
+    EXPECT_EQ(text(moved, "SELECT group_concat(text, '|') FROM (SELECT text FROM message ORDER BY date)"),
+              "old|newest");
+}
