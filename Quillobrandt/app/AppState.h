@@ -112,7 +112,7 @@ private:
 
     void startLoad(LoadSource source);
     void loadSucceeded(std::uint64_t generation, const LoadSource& source, std::vector<Conversation> conversations,
-                       double startTime);
+                       double elapsedSeconds);
     void loadFailed(std::uint64_t generation, const std::string& description);
     void showPermissionRequiredAlert();
     void showMissingDefaultDatabaseAlert(const Path& path);
