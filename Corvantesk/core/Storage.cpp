@@ -1,0 +1,227 @@
+#include "Corvantesk/core/Storage.h"
+
+#include <sys/stat.h>
+
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Uuid.h"
+
+namespace fs = std::filesystem;
+
+namespace corvantesk {
+namespace {
+
+constexpr const char* kCrashMarkerName = "corvantesk_crash_marker.json";
+constexpr std::size_t kMaxCrashMarkerBytes = 64 * 1024;
+
+void setAside(const fs::path& file) {
+    std::error_code ec;
+    fs::rename(file, fs::path(file.string() + ".bad"), ec);
+}
+
+} // namespace
+
+Storage& Storage::shared() {
+    static Storage* instance = new Storage(); // never destroyed: SDK threads may still use it during exit
+    return *instance;
+}
+
+Storage::Storage() : defaults_(&platform::UserDefaults::standard()) {}
+
+Storage::Storage(platform::UserDefaults& defaults, fs::path directory)
+    : defaults_(&defaults), directory_(std::move(directory)) {}
+
+const std::string& Storage::currentLaunchId() {
+    static const std::string id = platform::makeUuidString();
+    return id;
+}
+
+std::optional<std::string> Storage::deviceId() const {
+    std::lock_guard lock(mutex_);
+    return defaults_->string(storage_keys::deviceId);
+}
+
+std::string Storage::getOrCreateDeviceId() {
+    std::lock_guard lock(mutex_);
+    if (auto stored = defaults_->string(storage_keys::deviceId)) {
+        return *stored;
+    }
+    std::string id = platform::makeUuidString();
+    defaults_->setString(storage_keys::deviceId, id);
+    return id;
+}
+
+void Storage::saveLaunchId() { defaults_->setString(storage_keys::launchId, currentLaunchId()); }
+
+std::optional<std::string> Storage::storedLaunchId() const { return defaults_->string(storage_keys::launchId); }
+
+bool Storage::isNewLaunch() const { return storedLaunchId() != currentLaunchId(); }
+
+std::optional<std::string> Storage::sessionId() const { return defaults_->string(storage_keys::sessionId); }
+
+void Storage::setSessionId(const std::optional<std::string>& id) {
+    if (id) {
+        defaults_->setString(storage_keys::sessionId, *id);
+    } else {
+        defaults_->remove(storage_keys::sessionId);
+    }
+}
+
+std::optional<platform::AbsoluteTime> Storage::dateValue(const char* key) const {
+    const auto seconds = defaults_->number(key);
+    if (!seconds || !(*seconds > 0.0)) {
+        return std::nullopt;
+    }
+    return platform::AbsoluteTime::fromUnixSeconds(*seconds);
+}
+
+void Storage::setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date) {
+    if (date) {
+        defaults_->setDouble(key, date->unixSeconds());
+    } else {
+        defaults_->remove(key);
+    }
+}
+
+std::optional<platform::AbsoluteTime> Storage::sessionStart() const { return dateValue(storage_keys::sessionStart); }
+void Storage::setSessionStart(const std::optional<platform::AbsoluteTime>& date) {
+    setDateValue(storage_keys::sessionStart, date);
+}
+std::optional<platform::AbsoluteTime> Storage::lastActivity() const { return dateValue(storage_keys::lastActivity); }
+void Storage::setLastActivity(const std::optional<platform::AbsoluteTime>& date) {
+    setDateValue(storage_keys::lastActivity, date);
+}
+
+std::optional<bool> Storage::consent() const {
+    if (!defaults_->boolean(storage_keys::consentChoiceMade).value_or(false)) {
+        return std::nullopt;
+    }
+    return defaults_->boolean(storage_keys::consentState).value_or(false);
+}
+
+void Storage::setConsent(bool granted) {
+    defaults_->setBool(storage_keys::consentChoiceMade, true);
+    defaults_->setBool(storage_keys::consentState, granted);
+}
+
+void Storage::clearConsent() {
+    defaults_->remove(storage_keys::consentState);
+    defaults_->remove(storage_keys::consentChoiceMade);
+}
+
+std::optional<std::string> Storage::userId() const { return defaults_->string(storage_keys::userId); }
+
+void Storage::setUserId(const std::optional<std::string>& id) {
+    if (id) {
+        defaults_->setString(storage_keys::userId, *id);
+    } else {
+        defaults_->remove(storage_keys::userId);
+    }
+}
+
+fs::path Storage::folder() const { return directory_ ? *directory_ : platform::cachesDir() / "Corvantesk"; }
+
+fs::path Storage::ensureFolder() const {
+    const fs::path path = folder();
+    platform::createPrivateDirectory(path); // a failure shows up later as a failed write, which is ignored
+    return path;
+}
+
+fs::path Storage::directory() const { return ensureFolder(); }
+
+fs::path Storage::offlineFilePath(const std::string& queueName) const {
+    return ensureFolder() / ("corvantesk_offline_" + queueName + ".json");
+}
+
+fs::path Storage::crashMarkerPath() const { return ensureFolder() / kCrashMarkerName; }
+
+void Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
+    std::string text;
+    try {
+        text = events.dump();
+    } catch (const nlohmann::json::exception&) {
+        return; // not encodable (invalid UTF-8 in a text): keep the previous file
+    }
+    platform::writeFileAtomically(offlineFilePath(queueName), text, 0600);
+}
+
+nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName) {
+    const fs::path file = offlineFilePath(queueName);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        return nlohmann::json::array();
+    }
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxQueueFileBytes) {
+        setAside(file);
+        return nlohmann::json::array();
+    }
+    const auto text = platform::readFile(file, kMaxQueueFileBytes);
+    if (!text) {
+        return nlohmann::json::array();
+    }
+    auto json = nlohmann::json::parse(*text, nullptr, false);
+    if (!json.is_array()) {
+        return nlohmann::json::array();
+    }
+    return json;
+}
+
+void Storage::saveOfflineJson(const nlohmann::json& events, const std::string& queueName) {
+    std::lock_guard lock(mutex_);
+    saveOfflineJsonLocked(events, queueName);
+}
+
+nlohmann::json Storage::loadOfflineJson(const std::string& queueName) {
+    std::lock_guard lock(mutex_);
+    return loadOfflineJsonLocked(queueName);
+}
+
+void Storage::updateOfflineJson(const std::string& queueName,
+                                const std::function<void(nlohmann::json& events)>& change) {
+    std::lock_guard lock(mutex_);
+    nlohmann::json events = loadOfflineJsonLocked(queueName);
+    change(events);
+    saveOfflineJsonLocked(events, queueName);
+}
+
+void Storage::clearOfflineEvents(const std::string& queueName) {
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    fs::remove(offlineFilePath(queueName), ec);
+}
+
+CrashMarkerWriter Storage::makeCrashMarkerWriter() const { return CrashMarkerWriter(crashMarkerPath()); }
+
+std::optional<CrashMarker> Storage::consumeCrashMarker() {
+    std::lock_guard lock(mutex_);
+    const fs::path file = folder() / kCrashMarkerName;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(file, ec))) {
+        return std::nullopt;
+    }
+    const auto text = platform::readFile(file, kMaxCrashMarkerBytes);
+    auto marker = text ? decodeCrashMarker(*text) : std::nullopt;
+    if (!marker) {
+        setAside(file);
+        return std::nullopt;
+    }
+    fs::remove(file, ec);
+    return marker;
+}
+
+bool Storage::hasCrashMarker() const {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(folder() / kCrashMarkerName, ec));
+}
+
+void Storage::clearAll() {
+    std::lock_guard lock(mutex_);
+    for (const char* key : {storage_keys::sessionId, storage_keys::sessionStart, storage_keys::lastActivity,
+                            storage_keys::consentState, storage_keys::consentChoiceMade, storage_keys::userId}) {
+        defaults_->remove(key);
+    }
+    std::error_code ec;
+    fs::remove_all(folder(), ec);
+}
+
+} // namespace corvantesk

@@ -1,0 +1,147 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Corvantesk/core/CrashMarker.h"
+#include "platform/core/AbsoluteTime.h"
+#include "platform/core/UserDefaults.h"
+
+namespace corvantesk {
+
+// The user-defaults keys of the SDK. Other parts read and write some of them by name.
+namespace storage_keys {
+inline constexpr const char* deviceId = "corvantesk_device_id";
+inline constexpr const char* launchId = "corvantesk_launch_id";
+inline constexpr const char* sessionId = "corvantesk_session_id";
+inline constexpr const char* sessionStart = "corvantesk_session_start";     // seconds since 1970
+inline constexpr const char* lastActivity = "corvantesk_last_activity";     // seconds since 1970
+inline constexpr const char* consentState = "corvantesk_consent_state";
+inline constexpr const char* consentChoiceMade = "corvantesk_consent_choice_made";
+inline constexpr const char* userId = "corvantesk_user_id";
+} // namespace storage_keys
+
+// The SDK's one place of persistence: its user-defaults keys, the offline queue files and the crash marker,
+// the files in one private folder ("Corvantesk" in the caches folder unless another is given).
+//
+// Any thread may call any member. One lock guards the files and the device id; it is never held while
+// calling out of Storage. Nothing throws for file-system reasons: failed writes are ignored, unreadable queue
+// files read as empty. The crash marker is written through a CrashMarkerWriter made in advance, never here
+// under the lock, because the writer runs in a signal handler.
+class Storage {
+public:
+    // Queue files larger than this are never parsed: they are renamed to "<name>.bad" and read as empty.
+    static constexpr std::size_t kMaxQueueFileBytes = 64u * 1024 * 1024;
+
+    // The process-wide storage: the standard user defaults and platform::cachesDir()/"Corvantesk", the folder
+    // resolved at each use. Never destroyed.
+    static Storage& shared();
+
+    // Storage on the given defaults and folder (tests, or an SDK embedded elsewhere). `defaults` must outlive it.
+    Storage(platform::UserDefaults& defaults, std::filesystem::path directory);
+
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+
+    // A random UUID made once per process.
+    static const std::string& currentLaunchId();
+
+    platform::UserDefaults& defaults() const { return *defaults_; }
+
+    std::optional<std::string> deviceId() const;
+    // The stored device id, made and stored on first use; survives clearAll().
+    std::string getOrCreateDeviceId();
+
+    void saveLaunchId();
+    std::optional<std::string> storedLaunchId() const;
+    // True until saveLaunchId() has stored this process's launch id.
+    bool isNewLaunch() const;
+
+    std::optional<std::string> sessionId() const;
+    void setSessionId(const std::optional<std::string>& id);
+    // Stored as seconds since 1970; a stored value of 0 or less reads as absent.
+    std::optional<platform::AbsoluteTime> sessionStart() const;
+    void setSessionStart(const std::optional<platform::AbsoluteTime>& date);
+    std::optional<platform::AbsoluteTime> lastActivity() const;
+    void setLastActivity(const std::optional<platform::AbsoluteTime>& date);
+
+    // Absent until a choice was made; then the stored consent.
+    std::optional<bool> consent() const;
+    void setConsent(bool granted);
+    void clearConsent();
+
+    std::optional<std::string> userId() const;
+    void setUserId(const std::optional<std::string>& id); // nullopt removes it
+
+    // The storage folder (created, mode 0700) and the files in it.
+    std::filesystem::path directory() const;
+    std::filesystem::path offlineFilePath(const std::string& queueName) const;
+    std::filesystem::path crashMarkerPath() const;
+
+    // Offline queues as JSON arrays. save writes atomically (a reader sees the old or the new file, never a mix);
+    // load gives an empty array for a missing, unreadable, oversized or non-array file and leaves it on disk
+    // (an oversized one renamed aside).
+    void saveOfflineJson(const nlohmann::json& events, const std::string& queueName);
+    nlohmann::json loadOfflineJson(const std::string& queueName);
+    // Read, change and rewrite one queue file under the lock (the crash path adds its event this way).
+    void updateOfflineJson(const std::string& queueName, const std::function<void(nlohmann::json& events)>& change);
+    void clearOfflineEvents(const std::string& queueName);
+
+    // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). An element that does not
+    // decode makes the whole file read as empty.
+    template <class Event>
+    void saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
+        nlohmann::json array = nlohmann::json::array();
+        for (const auto& event : events) {
+            array.push_back(nlohmann::json(event));
+        }
+        saveOfflineJson(array, queueName);
+    }
+    template <class Event>
+    std::vector<Event> loadOfflineEvents(const std::string& queueName) {
+        const nlohmann::json array = loadOfflineJson(queueName);
+        std::vector<Event> events;
+        try {
+            events.reserve(array.size());
+            for (const auto& element : array) {
+                events.push_back(element.get<Event>());
+            }
+        } catch (const std::exception&) {
+            return {};
+        }
+        return events;
+    }
+
+    // A writer for the marker file, to be made before it is needed (it resolves the path and reserves memory).
+    CrashMarkerWriter makeCrashMarkerWriter() const;
+    // Reads and deletes the marker. A marker that cannot be read or decoded is renamed to
+    // "corvantesk_crash_marker.json.bad" and gives nullopt, so it is not read again at every start.
+    std::optional<CrashMarker> consumeCrashMarker();
+    bool hasCrashMarker() const;
+
+    // Forgets the user's SDK state: session, consent and user id keys, then the whole folder. Keeps the device
+    // id and the launch id.
+    void clearAll();
+
+private:
+    Storage(); // the shared instance
+    std::filesystem::path folder() const;
+    std::filesystem::path ensureFolder() const;
+    nlohmann::json loadOfflineJsonLocked(const std::string& queueName);
+    void saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
+    std::optional<platform::AbsoluteTime> dateValue(const char* key) const;
+    void setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date);
+
+    platform::UserDefaults* defaults_;
+    std::optional<std::filesystem::path> directory_; // empty: the caches folder, resolved at each use
+    mutable std::mutex mutex_;
+};
+
+} // namespace corvantesk

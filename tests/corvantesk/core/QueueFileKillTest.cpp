@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
+
+using namespace corvantesk;
+using sdktest::TestEvent;
+
+namespace {
+
+[[noreturn]] void enqueueUntilKilled(bool withWorker) {
+    sdktest::TestStorage test;
+    EventQueue<TestEvent> queue("kill", 1000000, 3600.0, 1000000, false,
+                                [](const std::vector<TestEvent>&, std::stop_token) { return false; }, test.storage);
+    if (withWorker) {
+        queue.startAutoFlush();
+    }
+    for (int i = 0; i < 5000; ++i) {
+        queue.enqueue(sdktest::event(i));
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+    ::_exit(0);
+}
+
+} // namespace
+
+// A process killed at any moment while enqueueing leaves a queue file that parses and holds the first events
+// in order: never a torn file, never a gap.
+TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> delayMicros(500, 25000);
+    int nonEmpty = 0;
+    for (int round = 0; round < 50; ++round) {
+        sdktest::TestStorage parent;
+        parent.storage.clearOfflineEvents("kill");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            enqueueUntilKilled(round % 2 == 0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayMicros(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+
+        const nlohmann::json file = parent.storage.loadOfflineJson("kill");
+        ASSERT_TRUE(file.is_array()) << "round " << round;
+        const auto events = parent.storage.loadOfflineEvents<TestEvent>("kill");
+        ASSERT_EQ(events.size(), file.size()) << "every element decodes, round " << round;
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            ASSERT_EQ(events[i], sdktest::event(static_cast<int>(i))) << "round " << round;
+        }
+        nonEmpty += events.empty() ? 0 : 1;
+    }
+    EXPECT_GT(nonEmpty, 25) << "the kills should mostly land after the first write";
+}

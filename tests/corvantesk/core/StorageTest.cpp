@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Corvantesk/core/DeviceInfo.h"
+#include "platform/core/AtomicFile.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
+
+using namespace corvantesk;
+using sdktest::TestEvent;
+namespace fs = std::filesystem;
+
+TEST(Storage, IdentifiersAreMadeOnceAndSurviveClearing) {
+    sdktest::TestStorage test;
+    EXPECT_FALSE(test.storage.deviceId());
+    const std::string id = test.storage.getOrCreateDeviceId();
+    EXPECT_EQ(id.size(), 36u);
+    EXPECT_EQ(test.storage.getOrCreateDeviceId(), id);
+    test.storage.saveLaunchId();
+    test.storage.setUserId("someone");
+    test.storage.clearAll();
+    EXPECT_EQ(test.storage.getOrCreateDeviceId(), id);
+    EXPECT_EQ(test.storage.storedLaunchId(), Storage::currentLaunchId());
+    EXPECT_FALSE(test.storage.userId());
+
+    // A new process (a new Storage on the same defaults file) sees the same id.
+    platform::UserDefaults reopened(test.defaults.file());
+    Storage again(reopened, test.storage.directory());
+    EXPECT_EQ(again.deviceId(), id);
+}
+
+TEST(Storage, LaunchIdentity) {
+    sdktest::TestStorage test;
+    EXPECT_TRUE(test.storage.isNewLaunch());
+    test.defaults.setString(storage_keys::launchId, "FROM-AN-EARLIER-PROCESS");
+    EXPECT_TRUE(test.storage.isNewLaunch());
+    test.storage.saveLaunchId();
+    EXPECT_FALSE(test.storage.isNewLaunch());
+}
+
+TEST(Storage, ConsentAndSessionState) {
+    sdktest::TestStorage test;
+    test.defaults.setBool(storage_keys::consentState, true);
+    EXPECT_FALSE(test.storage.consent()) << "no choice made yet";
+    test.storage.setConsent(false);
+    EXPECT_EQ(test.storage.consent(), false);
+    test.storage.setConsent(true);
+    EXPECT_EQ(test.storage.consent(), true);
+    test.storage.clearConsent();
+    EXPECT_FALSE(test.storage.consent());
+
+    test.defaults.setDouble(storage_keys::sessionStart, 0.0);
+    EXPECT_FALSE(test.storage.sessionStart());
+    const auto start = platform::AbsoluteTime::fromUnixSeconds(1700000000.5);
+    test.storage.setSessionStart(start);
+    EXPECT_EQ(test.defaults.number(storage_keys::sessionStart), 1700000000.5);
+    EXPECT_EQ(test.storage.sessionStart(), start);
+    test.storage.setLastActivity(start);
+    test.storage.setSessionId("S");
+    EXPECT_EQ(test.storage.sessionId(), "S");
+    test.storage.clearAll();
+    EXPECT_FALSE(test.storage.sessionId());
+    EXPECT_FALSE(test.storage.sessionStart());
+    EXPECT_FALSE(test.storage.lastActivity());
+}
+
+TEST(Storage, QueueFilesRoundTripAndEmptyIsBrackets) {
+    sdktest::TestStorage test;
+    const std::vector<TestEvent> events{sdktest::event(1), sdktest::event(2)};
+    test.storage.saveOfflineEvents(events, "analytics");
+    const fs::path file = test.storage.directory() / "corvantesk_offline_analytics.json";
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ((fs::status(test.storage.directory()).permissions() & fs::perms::all), fs::perms::owner_all);
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("analytics"), events);
+    test.storage.saveOfflineEvents(std::vector<TestEvent>{}, "analytics");
+    EXPECT_EQ(platform::readFile(file), "[]");
+    test.storage.clearOfflineEvents("analytics");
+    EXPECT_FALSE(fs::exists(file));
+    test.storage.clearOfflineEvents("analytics"); // a missing file is fine
+}
+
+TEST(Storage, BrokenQueueFilesLoadAsEmptyAndStay) {
+    sdktest::TestStorage test;
+    const fs::path file = test.storage.offlineFilePath("health");
+    for (const std::string broken : {"", "[", "{}", "[{\"id\":1}]", "null", "\xff\xfe"}) {
+        ASSERT_TRUE(platform::writeFileAtomically(file, broken));
+        EXPECT_TRUE(test.storage.loadOfflineEvents<TestEvent>("health").empty()) << broken;
+        EXPECT_EQ(platform::readFile(file), broken) << "left as it was";
+    }
+}
+
+TEST(Storage, OversizedQueueFileIsSetAsideUnread) {
+    sdktest::TestStorage test;
+    const fs::path file = test.storage.offlineFilePath("health");
+    {
+        std::ofstream out(file);
+        out << "[";
+    }
+    fs::resize_file(file, Storage::kMaxQueueFileBytes + 1); // sparse: cheap to make
+    EXPECT_TRUE(test.storage.loadOfflineJson("health").empty());
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(file.string() + ".bad"));
+}
+
+TEST(Storage, UpdateRewritesUnderTheLock) {
+    sdktest::TestStorage test;
+    test.storage.saveOfflineEvents(std::vector<TestEvent>{sdktest::event(1)}, "health");
+    test.storage.updateOfflineJson("health", [](nlohmann::json& events) { events.push_back(sdktest::event(2)); });
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("health"),
+              (std::vector<TestEvent>{sdktest::event(1), sdktest::event(2)}));
+}
+
+TEST(Storage, ClearAllRemovesTheFolderAndTheNextSaveMakesItAgain) {
+    sdktest::TestStorage test;
+    test.storage.saveOfflineEvents(std::vector<TestEvent>{sdktest::event(1)}, "health");
+    auto writer = test.storage.makeCrashMarkerWriter();
+    ASSERT_TRUE(writer.write(CrashMarker::make("SIGSEGV", "Process received SIGSEGV", std::nullopt)));
+    test.storage.clearAll();
+    EXPECT_FALSE(fs::exists(qbtest::IsolatedHome::root() / "cache" / "Corvantesk"));
+    EXPECT_FALSE(test.storage.hasCrashMarker());
+    test.storage.saveOfflineEvents(std::vector<TestEvent>{sdktest::event(3)}, "health");
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("health").size(), 1u);
+}
+
+TEST(Storage, SharedStorageUsesTheCachesFolderOfTheMoment) {
+    const fs::path expected = qbtest::IsolatedHome::root() / "cache" / "Corvantesk";
+    EXPECT_EQ(Storage::shared().directory(), expected);
+    EXPECT_EQ(Storage::shared().offlineFilePath("analytics"), expected / "corvantesk_offline_analytics.json");
+    EXPECT_EQ(Storage::shared().crashMarkerPath(), expected / "corvantesk_crash_marker.json");
+}
