@@ -1,5 +1,6 @@
 #include "Quillobrandt/app/DatabaseLoadedEvent.h"
 
+#include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 
 namespace quillobrandt {
@@ -10,6 +11,20 @@ void recordDatabaseLoaded(GoogleAnalyticsManager& analytics, const DatabaseLoadS
                                              {"conversation_count", stats.conversationCount},
                                              {"load_time_ms", loadTimeMs},
                                              {"source", source}});
+    if (!corvantesk::Corvantesk::isInitialized()) {
+        return;
+    }
+    corvantesk::Corvantesk::track(
+        "database_loaded", "scaling",
+        corvantesk::AnyMap{{"total_messages", stats.totalMessages},
+                           {"conversation_count", stats.conversationCount},
+                           {"load_time_ms", loadTimeMs},
+                           {"source", source},
+                           {"max_messages_in_conversation", stats.maxMessagesInConversation},
+                           {"avg_messages_per_conversation", stats.avgMessagesPerConversation},
+                           {"group_chat_count", stats.groupChatCount},
+                           {"largest_group_size", stats.largestGroupSize},
+                           {"total_attachments", stats.totalAttachments}});
 }
 
 } // namespace quillobrandt

@@ -1,7 +1,6 @@
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <regex>
 #include <thread>
@@ -9,6 +8,7 @@
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "tests/app/RecordingHttpSender.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 namespace {
 
@@ -183,47 +183,33 @@ TEST(GoogleAnalyticsVersion, AppVersionFormat) {
 }
 
 TEST(CurlHttpSender, PostsBodyAndHeadersAndReportsStatus) {
-    httplib::Server server;
-    std::string receivedBody;
-    std::string receivedType;
-    std::string receivedQuery;
-    server.Post("/mp/collect", [&](const httplib::Request& request, httplib::Response& response) {
-        receivedBody = request.body;
-        receivedType = request.get_header_value("Content-Type");
-        receivedQuery = request.get_param_value("measurement_id");
-        response.status = 204;
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
+    qbtest::LoopbackHttpServer server;
+    qbtest::ScriptedReply noContent;
+    noContent.status = 204;
+    noContent.body = "";
+    server.setDefaultReply(noContent);
     quillobrandt::CurlHttpSender sender;
     quillobrandt::HttpRequest request;
-    request.url = "http://127.0.0.1:" + std::to_string(port) + "/mp/collect?measurement_id=G-1&api_secret=x";
+    request.url = server.baseUrl() + "/mp/collect?measurement_id=G-1&api_secret=x";
     request.headers = {{"Content-Type", "application/json"}};
     request.body = R"({"client_id":"A"})";
     request.timeout = std::chrono::seconds(5);
     const auto response = sender.send(request);
-    server.stop();
-    serving.join();
 
     EXPECT_EQ(response.statusCode, 204);
     EXPECT_FALSE(response.error.has_value());
-    EXPECT_EQ(receivedBody, R"({"client_id":"A"})");
-    EXPECT_EQ(receivedType, "application/json");
-    EXPECT_EQ(receivedQuery, "G-1");
+    const auto received = server.requests();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].method, "POST");
+    EXPECT_EQ(received[0].path, "/mp/collect");
+    EXPECT_EQ(received[0].body, R"({"client_id":"A"})");
+    EXPECT_EQ(received[0].header("Content-Type"), "application/json");
 }
 
 TEST(CurlHttpSender, RefusedConnectionIsATransportError) {
-    httplib::Server server;
-    const int port = server.bind_to_any_port("127.0.0.1");
-    server.stop(); // the port is now closed
-
     quillobrandt::CurlHttpSender sender;
     quillobrandt::HttpRequest request;
-    request.url = "http://127.0.0.1:" + std::to_string(port) + "/mp/collect";
+    request.url = "http://127.0.0.1:" + std::to_string(qbtest::LoopbackHttpServer::unusedPort()) + "/mp/collect";
     request.timeout = std::chrono::seconds(5);
     const auto response = sender.send(request);
     EXPECT_FALSE(response.statusCode.has_value());

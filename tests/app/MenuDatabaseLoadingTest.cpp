@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/DatabaseLoadStatistics.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
@@ -15,7 +16,9 @@
 #include "platform/qt/NotificationHub.h"
 #include "platform/qt/NotificationRecorder.h"
 #include "tests/app/RecordingHttpSender.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
 #include "tests/support/qt/EventLoop.h"
 
 namespace fs = std::filesystem;
@@ -296,6 +299,53 @@ TEST_F(MenuLoadingTest, DestroyingTheStateDuringALoadDropsTheResult) {
     state.reset(); // waits for the worker; its hop back is dropped
     qbtest::drainEvents();
     EXPECT_EQ(completions(), 0);
+}
+
+TEST_F(MenuLoadingTest, InitialisedSdkReceivesTheNineFigures) {
+    qbtest::LoopbackHttpServer server;
+    platform::UserDefaults sdkDefaults{qbtest::IsolatedHome::root() / "sdk-defaults.json"};
+    corvantesk::Storage storage{sdkDefaults, qbtest::IsolatedHome::root() / "Corvantesk"};
+    auto options = corvantesk::CorvanteskOptions::make("app.test", "secret");
+    options.baseUrl = server.baseUrl();
+    options.flushInterval = 3600;
+    options.health.enableHeartbeat = false;
+    options.health.captureDeviceState = false;
+    corvantesk::ClientEnvironment environment;
+    environment.storage = &storage;
+    corvantesk::Corvantesk::initialize(options, environment);
+    corvantesk::Corvantesk::start();
+
+    const fs::path file = dataFile("exports/chat.db");
+    writeSmallDatabase(file);
+    state->loadCustomDatabase(file);
+    finishLoads(1);
+    corvantesk::Corvantesk::sharedOrNil()->flush();
+    corvantesk::Corvantesk::shutdown(std::chrono::seconds(1));
+
+    nlohmann::json loaded;
+    for (const auto& request : server.requests()) {
+        if (request.path != "/api/v1/analytics/events") {
+            continue;
+        }
+        const nlohmann::json batch = request.json();
+        for (const auto& event : batch["events"]) {
+            if (event["eventType"] == "database_loaded") {
+                loaded = event;
+            }
+        }
+    }
+    ASSERT_FALSE(loaded.is_null());
+    EXPECT_EQ(loaded["category"], "scaling");
+    const auto& properties = loaded["properties"];
+    EXPECT_EQ(properties["total_messages"], 5);
+    EXPECT_EQ(properties["conversation_count"], 2);
+    EXPECT_EQ(properties["source"], "custom_file");
+    EXPECT_EQ(properties["max_messages_in_conversation"], 3);
+    EXPECT_EQ(properties["avg_messages_per_conversation"], 2);
+    EXPECT_EQ(properties["group_chat_count"], 1);
+    EXPECT_EQ(properties["largest_group_size"], 3);
+    EXPECT_EQ(properties["total_attachments"], 1);
+    EXPECT_TRUE(properties["load_time_ms"].is_number_integer());
 }
 
 TEST(DatabaseLoadStatistics, FiguresOverTheList) {
