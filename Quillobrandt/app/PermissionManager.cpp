@@ -1,5 +1,7 @@
 #include "Quillobrandt/app/PermissionManager.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -81,20 +83,27 @@ void PermissionManager::openFullDiskAccessSettings() {
     logInfo("✅ System Settings opened");
 }
 
-void PermissionManager::requestContactsAccess(std::function<void(bool)> completion) {
+void PermissionManager::requestContactsAccess(std::function<void(bool)> completion, QObject* context) {
     platform::consoleLine("📱 Requesting Contacts access...");
+    const bool guarded = context != nullptr;
+    QPointer<QObject> guard(context);
     auto store = platform::contactStore();
-    store->requestAccess([completion = std::move(completion)](bool granted, const std::optional<std::string>& error) {
-        if (error) {
-            platform::consoleLine("❌ Contacts access error: " + *error);
-        }
-        platform::consoleLine(granted ? "✅ Contacts access GRANTED" : "❌ Contacts access DENIED");
-        platform::runOnMainQueue([completion, granted] {
-            if (completion) {
-                completion(granted);
+    store->requestAccess(
+        [completion = std::move(completion), guarded, guard](bool granted, const std::optional<std::string>& error) {
+            if (error) {
+                platform::consoleLine("❌ Contacts access error: " + *error);
             }
+            platform::consoleLine(granted ? "✅ Contacts access GRANTED" : "❌ Contacts access DENIED");
+            QObject* target = guarded ? guard.data() : QCoreApplication::instance();
+            if (target == nullptr) {
+                return;
+            }
+            platform::runOnMainQueue(target, [completion, granted] {
+                if (completion) {
+                    completion(granted);
+                }
+            });
         });
-    });
 }
 
 platform::ContactAuthorizationStatus PermissionManager::contactsAuthorizationStatus() {

@@ -8,6 +8,8 @@
 
 #include "platform/qt/ContactStore.h"
 
+class QObject;
+
 namespace quillobrandt {
 
 // The two privacy questions the program depends on, and the contact cache that turns phone numbers into
@@ -33,8 +35,9 @@ public:
     static void openFullDiskAccessSettings();
 
     // GUI thread. Asks the contact store for access; `completion` runs exactly once on the GUI thread,
-    // also when the store reports an error.
-    static void requestContactsAccess(std::function<void(bool granted)> completion);
+    // also when the store reports an error. With a `context`, the completion is dropped if the context has
+    // been destroyed by the time the answer comes (a screen closed while the prompt was up).
+    static void requestContactsAccess(std::function<void(bool granted)> completion, QObject* context = nullptr);
 
     // The contact store's authorisation status (any thread). Only `authorized` counts as access.
     static platform::ContactAuthorizationStatus contactsAuthorizationStatus();

@@ -152,6 +152,19 @@ TEST(ContactsRequest, CompletionRunsOnceOnTheGuiThreadAlsoAfterAnError) {
     EXPECT_EQ(PermissionManager::contactsAuthorizationStatus(), platform::ContactAuthorizationStatus::authorized);
 }
 
+TEST(ContactsRequest, CompletionForAClosedScreenIsDropped) {
+    platform::FakePlatform fake;
+    fake.contacts->answerNextRequest(true);
+    bool called = false;
+    {
+        QObject screen;
+        PermissionManager::requestContactsAccess([&](bool) { called = true; }, &screen);
+    }
+    qbtest::drainEvents();
+    EXPECT_FALSE(called);
+    EXPECT_EQ(fake.contacts->requestCount(), 1);
+}
+
 TEST(ContactsRequest, DeniedAnswer) {
     platform::FakePlatform fake;
     fake.contacts->answerNextRequest(false);
