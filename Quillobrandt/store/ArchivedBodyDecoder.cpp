@@ -1,9 +1,78 @@
 #include "Quillobrandt/store/ArchivedBodyDecoder.h"
 
-namespace quillobrandt {
+#include "Quillobrandt/store/KeyedArchiveDecoder.h"
+#include "Quillobrandt/store/TypedStreamDecoder.h"
+#include "Quillobrandt/store/Utf8Text.h"
 
-std::optional<std::string> decodeAttributedBody(const std::vector<std::uint8_t>&, std::int64_t) {
-    return std::nullopt;
+#include "platform/core/Console.h"
+
+#include <exception>
+
+namespace quillobrandt {
+namespace {
+
+ArchivedBodyStep stepFor(KeyedArchivePass pass) {
+    switch (pass) {
+    case KeyedArchivePass::secureAttributedString:
+        return ArchivedBodyStep::secureKeyedArchive;
+    case KeyedArchivePass::attributedString:
+        return ArchivedBodyStep::keyedAttributedString;
+    case KeyedArchivePass::topLevelString:
+        break;
+    }
+    return ArchivedBodyStep::keyedTopLevelObject;
+}
+
+const char* describe(ArchivedBodyStep step) {
+    switch (step) {
+    case ArchivedBodyStep::secureKeyedArchive:
+        return "step 1 (secure keyed archive)";
+    case ArchivedBodyStep::keyedAttributedString:
+        return "step 2 (keyed attributed string)";
+    case ArchivedBodyStep::keyedTopLevelObject:
+        return "step 3 (keyed top-level object)";
+    case ArchivedBodyStep::typedStream:
+        break;
+    }
+    return "step 4 (typedstream)";
+}
+
+DecodedArchivedBody decided(std::string text, ArchivedBodyStep step) {
+    DecodedArchivedBody result;
+    result.decidedBy = step;
+    if (!text.empty()) {
+        result.text = std::move(text);
+    }
+    return result;
+}
+
+} // namespace
+
+DecodedArchivedBody decodeArchivedBody(std::span<const std::uint8_t> blob) {
+    // The keyed passes come first; a body they decide never reaches the typedstream reader, not even
+    // when the decided string is empty.
+    if (auto keyed = decodeKeyedArchiveString(blob)) {
+        return decided(std::move(keyed->text), stepFor(keyed->pass));
+    }
+    if (auto typed = decodeTypedStreamString(blob)) {
+        return decided(std::move(*typed), ArchivedBodyStep::typedStream);
+    }
+    return {};
+}
+
+std::optional<std::string> decodeAttributedBody(const std::vector<std::uint8_t>& blob, std::int64_t rowId) {
+    try {
+        DecodedArchivedBody decoded = decodeArchivedBody(blob);
+        if (decoded.decidedBy) {
+            const std::string_view preview = decoded.text ? utf8Prefix(*decoded.text, 50) : std::string_view();
+            platform::consoleLine("✅ Decoded attributedBody of message " + std::to_string(rowId) + " at " +
+                                  describe(*decoded.decidedBy) + ": " +
+                                  (decoded.text ? std::string(preview) : std::string("(empty, no text)")));
+        }
+        return std::move(decoded.text);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace quillobrandt

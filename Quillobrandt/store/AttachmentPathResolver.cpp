@@ -2,6 +2,7 @@
 
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Paths.h"
@@ -31,9 +32,21 @@ std::string appendToFolder(const fs::path& folder, std::string_view relative) {
     return result;
 }
 
-bool exists(const std::string& path) {
+bool existsOnDisk(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::path(path), error);
+}
+
+// The folder two levels above a path ("a/b/c/d" gives "a/b"); empty when there is none.
+std::string_view grandparentOf(std::string_view path) {
+    for (int level = 0; level < 2; ++level) {
+        const auto slash = path.find_last_of('/');
+        if (slash == std::string_view::npos || slash == 0) {
+            return {};
+        }
+        path = path.substr(0, slash);
+    }
+    return path;
 }
 
 std::string tildeExpanded(const std::string& storedName) {
@@ -42,7 +55,42 @@ std::string tildeExpanded(const std::string& storedName) {
 
 } // namespace
 
+bool AttachmentPathResolver::exists(const std::string& path) {
+    const std::string grandparent(grandparentOf(path));
+    if (!grandparent.empty()) {
+        if (const auto known = folderExists_.find(grandparent); known != folderExists_.end() && !known->second) {
+            return false;
+        }
+    }
+    if (existsOnDisk(path)) {
+        return true;
+    }
+    if (!grandparent.empty() && folderExists_.count(grandparent) == 0) {
+        folderExists_.emplace(grandparent, existsOnDisk(grandparent));
+    }
+    return false;
+}
+
+void AttachmentPathResolver::note(const std::string& line) {
+    if (!diagnostics_.empty()) {
+        diagnostics_ += '\n';
+    }
+    diagnostics_ += line;
+}
+
+std::string AttachmentPathResolver::takeDiagnostics() {
+    return std::exchange(diagnostics_, {});
+}
+
 std::string resolveAttachmentPath(const std::string& storedName, const std::optional<fs::path>& base) {
+    AttachmentPathResolver resolver(base);
+    auto path = resolver.resolve(storedName);
+    storeConsole(resolver.takeDiagnostics());
+    return path;
+}
+
+std::string AttachmentPathResolver::resolve(const std::string& storedName) {
+    const auto& base = base_;
     if (base) {
         std::string_view relative = storedName;
         if (startsWith(relative, "~/")) {
@@ -53,10 +101,10 @@ std::string resolveAttachmentPath(const std::string& storedName, const std::opti
         }
         const auto inBase = appendToFolder(*base, relative);
         if (exists(inBase)) {
-            storeConsole("  📎 Attachment found in base folder: " + inBase);
+            note("  📎 Attachment found in base folder: " + inBase);
             return inBase;
         }
-        storeConsole("  📎 Attachment not found at " + inBase);
+        note("  📎 Attachment not found at " + inBase);
         std::optional<std::string> withoutPrefix;
         for (const std::string_view prefix :
              {std::string_view("Library/SMS/Attachments/"), std::string_view("Attachments/")}) {
@@ -66,19 +114,19 @@ std::string resolveAttachmentPath(const std::string& storedName, const std::opti
             }
         }
         if (withoutPrefix && exists(*withoutPrefix)) {
-            storeConsole("  📎 Attachment found in attachments folder: " + *withoutPrefix);
+            note("  📎 Attachment found in attachments folder: " + *withoutPrefix);
             return *withoutPrefix;
         }
     }
     if (startsWith(storedName, "~")) {
         const auto expanded = platform::expandTilde(storedName).string();
         if (exists(expanded)) {
-            storeConsole("  📎 Attachment found in home folder: " + expanded);
+            note("  📎 Attachment found in home folder: " + expanded);
             return expanded;
         }
     }
     const auto fallback = tildeExpanded(storedName);
-    storeConsole("  📎 Attachment path fallback: " + fallback);
+    note("  📎 Attachment path fallback: " + fallback);
     return fallback;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace quillobrandt {
 
@@ -11,6 +12,28 @@ namespace quillobrandt {
 // Tries the base folder (a copied Messages folder, a backup's extraction folder), then the home folder,
 // else returns the stored name (tilde expanded). Only looks at the file system, never writes; the
 // result may name a file that does not exist.
+//
+// One resolver serves one load: it remembers folders found missing (a database whose attachments were
+// not copied would otherwise cost three failed lookups per attachment) and collects its console
+// diagnostics until takeDiagnostics(), so a chat's attachments are reported in one write.
+class AttachmentPathResolver {
+public:
+    explicit AttachmentPathResolver(std::optional<std::filesystem::path> base) : base_(std::move(base)) {}
+
+    std::string resolve(const std::string& storedName);
+    // The diagnostic lines collected since the last call, newline-separated (empty when none).
+    std::string takeDiagnostics();
+
+private:
+    bool exists(const std::string& path);
+    void note(const std::string& line);
+
+    std::optional<std::filesystem::path> base_;
+    std::unordered_map<std::string, bool> folderExists_;
+    std::string diagnostics_;
+};
+
+// A single resolution; the diagnostics go to the console at once.
 std::string resolveAttachmentPath(const std::string& storedName, const std::optional<std::filesystem::path>& base);
 
 } // namespace quillobrandt

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "Quillobrandt/store/StoreLog.h"
-#include "Quillobrandt/store/Utf8Text.h"
+#include "Quillobrandt/store/UnicodeText.h"
 #include "platform/core/AbsoluteTime.h"
 
 namespace quillobrandt {

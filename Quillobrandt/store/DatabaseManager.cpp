@@ -69,6 +69,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     storeLogInfo("📂 Opening database at: " + databaseFile.string());
     databaseURL_ = databaseFile;
     attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
+    pathResolver_.emplace(attachmentBaseURL_);
 
     const auto resolved = resolveDatabaseFolder(databaseFile);
     const bool readWrite = isWorkingCopyLocation(resolved);
@@ -221,7 +222,7 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
             throw DatabaseError::queryFailed();
         }
         ++row;
-        Message message;
+        Message& message = messages.emplace_back(); // filled in place: a million moves add up
         message.id = statement.columnInt64(0);
         if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {
             progress("Loading conversation...", chatFraction,
@@ -252,7 +253,6 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         if (!message.text || message.text->empty()) {
             ++withoutText;
         }
-        messages.push_back(std::move(message));
     }
     storeConsole("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) +
                  " without text");
@@ -297,14 +297,18 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
         ++count;
     }
     if (count > 0) {
-        storeConsole("  📎 " + std::to_string(count) + " attachments for " + std::to_string(byMessage.size()) +
-                     " messages");
+        std::string lines = pathResolver_ ? pathResolver_->takeDiagnostics() : std::string();
+        storeConsole(lines + (lines.empty() ? "" : "\n") + "  📎 " + std::to_string(count) + " attachments for " +
+                     std::to_string(byMessage.size()) + " messages");
     }
     return byMessage;
 }
 
 std::string DatabaseManager::resolveAttachmentPath(const std::string& storedName) const {
-    return quillobrandt::resolveAttachmentPath(storedName, attachmentBaseURL_);
+    if (!pathResolver_) {
+        pathResolver_.emplace(attachmentBaseURL_);
+    }
+    return pathResolver_->resolve(storedName);
 }
 
 std::vector<Conversation> DatabaseManager::mergeDuplicateConversations(std::vector<Conversation> conversations) {

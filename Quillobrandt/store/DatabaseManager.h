@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Quillobrandt/store/Attachment.h"
+#include "Quillobrandt/store/AttachmentPathResolver.h"
 #include "Quillobrandt/store/Conversation.h"
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/Message.h"
@@ -73,6 +74,8 @@ private:
     platform::SqliteDatabase db_;
     std::optional<std::filesystem::path> databaseURL_;
     std::optional<std::filesystem::path> attachmentBaseURL_;
+    // Lives for one load: remembers missing folders and gathers diagnostics per chat.
+    mutable std::optional<AttachmentPathResolver> pathResolver_;
 };
 
 } // namespace quillobrandt

@@ -10,12 +10,15 @@ std::optional<std::string> PlistNode::string() const {
     if (type() != PLIST_STRING && type() != PLIST_KEY) {
         return std::nullopt;
     }
-    char* value = nullptr;
     if (type() == PLIST_STRING) {
-        plist_get_string_val(node_, &value);
-    } else {
-        plist_get_key_val(node_, &value);
+        // Not plist_get_string_val: it asserts (and aborts the process) on a string holding a zero byte,
+        // which any untrusted binary property list can contain.
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node_, &length);
+        return text != nullptr ? std::string(text, static_cast<std::size_t>(length)) : std::string();
     }
+    char* value = nullptr;
+    plist_get_key_val(node_, &value);
     if (value == nullptr) {
         return std::string();
     }

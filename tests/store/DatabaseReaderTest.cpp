@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/store/StoreTestSupport.h"
+#include "tests/support/ArchiveBlobBuilder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -130,17 +131,24 @@ TEST(DatabaseReaderValues, SendersTextsAndReactions) {
         builder.addMessageToChat(chat.chatId, {.text = "nobody", .date = 3, .isFromMe = 0});
         builder.addMessageToChat(chat.chatId, {.text = "two", .date = 4, .isFromMe = 2});
         builder.addMessageToChat(chat.chatId, {.text = "gone handle", .date = 5, .handleId = 999});
-        builder.addMessageToChat(chat.chatId,
-                                 {.text = "", .attributedBody = std::vector<std::uint8_t>{1, 2}, .date = 6});
+        // An empty stored text is kept; the body beside it is not decoded.
+        builder.addMessageToChat(
+            chat.chatId, {.text = "", .attributedBody = qbtest::typedStreamAttributedString("body"), .date = 6});
         builder.addMessageToChat(chat.chatId, {.text = std::nullopt, .date = 7});
         builder.addMessageToChat(
             chat.chatId,
             {.text = "liked", .date = 8, .associatedMessageGuid = "p:0/ABC", .associatedMessageType = 2000});
         builder.addMessageToChat(chat.chatId, {.text = "null type", .date = 9, .associatedMessageType = std::nullopt});
+        builder.addMessageToChat(
+            chat.chatId,
+            {.text = std::nullopt, .attributedBody = qbtest::typedStreamAttributedString("archived ✓"), .date = 10});
+        builder.addMessageToChat(
+            chat.chatId,
+            {.text = std::nullopt, .attributedBody = std::vector<std::uint8_t>{0x04, 0x0B, 0xFF}, .date = 11});
         builder.finish();
     }
     const auto messages = load(file).at(0).messages;
-    ASSERT_EQ(messages.size(), 9u);
+    ASSERT_EQ(messages.size(), 11u);
     EXPECT_EQ(messages[0].sender, "+15550000005");
     EXPECT_FALSE(messages[0].isFromMe);
     EXPECT_EQ(messages[1].sender, "Me");
@@ -156,6 +164,8 @@ TEST(DatabaseReaderValues, SendersTextsAndReactions) {
     EXPECT_FALSE(messages[0].associatedMessageType.has_value());
     EXPECT_FALSE(messages[0].associatedMessageGUID.has_value());
     EXPECT_FALSE(messages[8].associatedMessageType.has_value());
+    EXPECT_EQ(messages[9].text, "archived ✓");   // NULL text: the archived body speaks
+    EXPECT_FALSE(messages[10].text.has_value()); // a body that does not decode gives no text
 }
 
 TEST(DatabaseReaderValues, RowIdsBeyondThirtyTwoBitsSurvive) {
