@@ -49,7 +49,9 @@ std::shared_ptr<FeedbackClient> unconfiguredFeedback() {
 
 } // namespace
 
-void Corvantesk::initialize(const CorvanteskOptions& options) { initialize(options, ClientEnvironment{}); }
+void Corvantesk::initialize(const CorvanteskOptions& options) {
+    initialize(options, ClientEnvironment{});
+}
 
 void Corvantesk::initialize(const CorvanteskOptions& options, ClientEnvironment environment) {
     auto& facade = state();
@@ -87,9 +89,13 @@ void Corvantesk::setPlatformHooks(std::shared_ptr<PlatformHooks> hooks) {
     facade.hooks = std::move(hooks);
 }
 
-bool Corvantesk::isInitialized() { return current() != nullptr; }
+bool Corvantesk::isInitialized() {
+    return current() != nullptr;
+}
 
-std::shared_ptr<CorvanteskClient> Corvantesk::sharedOrNil() { return current(); }
+std::shared_ptr<CorvanteskClient> Corvantesk::sharedOrNil() {
+    return current();
+}
 
 void Corvantesk::start() {
     auto& facade = state();

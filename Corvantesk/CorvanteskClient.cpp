@@ -8,7 +8,9 @@
 namespace corvantesk {
 namespace {
 
-const char* text(bool value) { return value ? "true" : "false"; }
+const char* text(bool value) {
+    return value ? "true" : "false";
+}
 
 std::shared_ptr<const HttpTransport> makeTransport(const CorvanteskOptions& options,
                                                    const std::shared_ptr<HttpClient>& httpClient) {
@@ -19,8 +21,7 @@ std::shared_ptr<const HttpTransport> makeTransport(const CorvanteskOptions& opti
 } // namespace
 
 CorvanteskClient::CorvanteskClient(CorvanteskOptions options, ClientEnvironment environment)
-    : options_(std::move(options)),
-      hooks_(environment.hooks ? environment.hooks : std::make_shared<PlatformHooks>()),
+    : options_(std::move(options)), hooks_(environment.hooks ? environment.hooks : std::make_shared<PlatformHooks>()),
       transport_(makeTransport(options_, environment.httpClient)) {
     Storage& storage = environment.storage != nullptr ? *environment.storage : Storage::shared();
     health_ = std::make_unique<HealthClient>(options_, transport_, storage);
@@ -36,7 +37,9 @@ CorvanteskClient::CorvanteskClient(CorvanteskOptions options, ClientEnvironment 
     feedback_ = std::make_shared<FeedbackClient>(options_, transport_, storage);
 }
 
-CorvanteskClient::~CorvanteskClient() { shutdown(); }
+CorvanteskClient::~CorvanteskClient() {
+    shutdown();
+}
 
 void CorvanteskClient::start() {
     {
@@ -108,14 +111,24 @@ void CorvanteskClient::flush() {
     analytics_->flush();
 }
 
-void CorvanteskClient::setUserId(const std::optional<std::string>& userId) { analytics_->setUserId(userId); }
+void CorvanteskClient::setUserId(const std::optional<std::string>& userId) {
+    analytics_->setUserId(userId);
+}
 
-std::optional<std::string> CorvanteskClient::userId() const { return analytics_->userId(); }
+std::optional<std::string> CorvanteskClient::userId() const {
+    return analytics_->userId();
+}
 
-std::string CorvanteskClient::sessionId() { return analytics_->sessionId(); }
+std::string CorvanteskClient::sessionId() {
+    return analytics_->sessionId();
+}
 
-void CorvanteskClient::setConsent(bool granted) { analytics_->setConsent(granted); }
+void CorvanteskClient::setConsent(bool granted) {
+    analytics_->setConsent(granted);
+}
 
-std::optional<bool> CorvanteskClient::consent() const { return analytics_->consent(); }
+std::optional<bool> CorvanteskClient::consent() const {
+    return analytics_->consent();
+}
 
 } // namespace corvantesk

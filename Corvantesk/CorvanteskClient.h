@@ -20,10 +20,10 @@ namespace corvantesk {
 
 // What a client is built on besides its options. The defaults are the real ones; tests pass their own.
 struct ClientEnvironment {
-    Storage* storage = nullptr;                 // Storage::shared() when null; must outlive the client
-    std::shared_ptr<PlatformHooks> hooks;       // the UI layer's hooks; doing nothing when null
+    Storage* storage = nullptr;           // Storage::shared() when null; must outlive the client
+    std::shared_ptr<PlatformHooks> hooks; // the UI layer's hooks; doing nothing when null
     SessionClock clock = SessionClock::system();
-    std::shared_ptr<HttpClient> httpClient;     // libcurl when null
+    std::shared_ptr<HttpClient> httpClient; // libcurl when null
 };
 
 // One SDK instance: one transport shared by its health, analytics and feedback clients, started and stopped in a

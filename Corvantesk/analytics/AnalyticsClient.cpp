@@ -27,7 +27,9 @@ AnalyticsClient::AnalyticsClient(CorvanteskOptions options, std::shared_ptr<cons
                                      options_.maxOfflineQueueSize, options_.debug, std::move(send), storage_);
 }
 
-AnalyticsClient::~AnalyticsClient() { stop(); }
+AnalyticsClient::~AnalyticsClient() {
+    stop();
+}
 
 void AnalyticsClient::start() {
     {
@@ -35,8 +37,8 @@ void AnalyticsClient::start() {
         started_ = true;
     }
     queue_->startAutoFlush();
-    debugLine(options_.debug, "Analytics client started (mode: " +
-                                  std::string(rawValue(effectiveCollectionMode())) + ")");
+    debugLine(options_.debug,
+              "Analytics client started (mode: " + std::string(rawValue(effectiveCollectionMode())) + ")");
 }
 
 void AnalyticsClient::stop(Clock::time_point deadline) {
@@ -56,7 +58,9 @@ void AnalyticsClient::stop(Clock::time_point deadline) {
     debugLine(options_.debug, "Analytics client stopped");
 }
 
-void AnalyticsClient::flush() { queue_->flush(); }
+void AnalyticsClient::flush() {
+    queue_->flush();
+}
 
 DataCollectionMode AnalyticsClient::collectionMode(const AnalyticsOptions& options, std::optional<bool> consent) {
     if (options.consentMode == ConsentMode::none) {
@@ -110,18 +114,26 @@ std::optional<std::string> AnalyticsClient::userId() const {
     return userId_;
 }
 
-std::string AnalyticsClient::sessionId() { return sessions_.sessionId(); }
+std::string AnalyticsClient::sessionId() {
+    return sessions_.sessionId();
+}
 
-std::string AnalyticsClient::startNewSession() { return sessions_.startNewSession(); }
+std::string AnalyticsClient::startNewSession() {
+    return sessions_.startNewSession();
+}
 
-void AnalyticsClient::setSessionId(const std::string& id) { sessions_.setSession(id); }
+void AnalyticsClient::setSessionId(const std::string& id) {
+    sessions_.setSession(id);
+}
 
 std::optional<std::string> AnalyticsClient::currentScreen() const {
     std::lock_guard lock(mutex_);
     return currentScreen_;
 }
 
-std::vector<AnalyticsEvent> AnalyticsClient::pendingEvents() const { return queue_->events(); }
+std::vector<AnalyticsEvent> AnalyticsClient::pendingEvents() const {
+    return queue_->events();
+}
 
 std::optional<AnyMap> AnalyticsClient::filtered(std::optional<AnyMap> properties) const {
     if (properties && options_.analytics.phiSafeMode) {
@@ -219,9 +231,9 @@ bool AnalyticsClient::sendBatch(const CorvanteskOptions& options, const HttpTran
     AnalyticsBatchPayload payload;
     payload.batchId = platform::makeUuidString();
     payload.appIdentifier = options.appId;
-    payload.deviceInfo = AnalyticsDeviceInfo::make(device.deviceId, device.deviceModel, device.platform,
-                                                   device.osVersion, device.appVersion,
-                                                   hooks != nullptr ? hooks->screenResolution() : std::nullopt);
+    payload.deviceInfo =
+        AnalyticsDeviceInfo::make(device.deviceId, device.deviceModel, device.platform, device.osVersion,
+                                  device.appVersion, hooks != nullptr ? hooks->screenResolution() : std::nullopt);
     payload.userId = storage.userId();
     if (!identified) {
         payload.anonymousUserId = platform::makeUuidString();

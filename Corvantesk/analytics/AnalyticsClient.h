@@ -21,8 +21,8 @@ namespace corvantesk {
 
 // What the analytics client is built on besides its options and transport. Tests pass their own.
 struct AnalyticsEnvironment {
-    Storage* storage = nullptr;            // Storage::shared() when null; must outlive the client
-    std::shared_ptr<PlatformHooks> hooks;  // the screen size; nothing when null
+    Storage* storage = nullptr;           // Storage::shared() when null; must outlive the client
+    std::shared_ptr<PlatformHooks> hooks; // the screen size; nothing when null
     SessionClock clock = SessionClock::system();
     SessionManager::ChangeObserver onSessionChange; // told every new session id
 };

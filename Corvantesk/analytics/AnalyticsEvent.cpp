@@ -5,15 +5,13 @@
 namespace corvantesk {
 namespace {
 
-template <class T>
-void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
+template <class T> void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
     if (value) {
         json[key] = *value;
     }
 }
 
-template <class T>
-void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
+template <class T> void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
     value.reset();
     if (auto it = json.find(key); it != json.end() && !it->is_null()) {
         value = it->get<T>();
@@ -43,8 +41,7 @@ AnalyticsEvent AnalyticsEvent::screenView(const std::string& screen, const std::
     return event;
 }
 
-AnalyticsEvent AnalyticsEvent::buttonClick(const std::string& elementId,
-                                           const std::optional<std::string>& elementLabel,
+AnalyticsEvent AnalyticsEvent::buttonClick(const std::string& elementId, const std::optional<std::string>& elementLabel,
                                            const std::optional<std::string>& screen, const std::string& sessionId,
                                            std::optional<AnyMap> properties) {
     auto event = make("button_clicked", sessionId);

@@ -25,7 +25,7 @@ struct AnalyticsEvent {
     std::optional<std::string> element;
     std::optional<std::string> elementLabel;
     std::optional<AnyMap> properties;
-    std::optional<std::string> userId; // kept on the device, never sent per event
+    std::optional<std::string> userId;    // kept on the device, never sent per event
     std::optional<std::int64_t> duration; // milliseconds
     std::optional<std::string> referrer;
 

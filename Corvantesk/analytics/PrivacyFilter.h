@@ -10,8 +10,7 @@ namespace corvantesk {
 bool isProtectedPropertyKey(std::string_view key);
 
 // Removes every protected key from a map keyed by text.
-template <typename Map>
-void removeProtectedProperties(Map& properties) {
+template <typename Map> void removeProtectedProperties(Map& properties) {
     for (auto it = properties.begin(); it != properties.end();) {
         if (isProtectedPropertyKey(it->first)) {
             it = properties.erase(it);

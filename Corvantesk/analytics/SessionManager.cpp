@@ -16,7 +16,8 @@ std::chrono::steady_clock::duration secondsToSteady(double seconds) {
 } // namespace
 
 SessionManager::SessionManager(Storage& storage, double sessionTimeout, SessionClock clock, ChangeObserver onChange)
-    : storage_(storage), timeout_(effectiveInterval(sessionTimeout, kDefaultTimeout)), clock_(std::move(clock)), onChange_(std::move(onChange)) {
+    : storage_(storage), timeout_(effectiveInterval(sessionTimeout, kDefaultTimeout)), clock_(std::move(clock)),
+      onChange_(std::move(onChange)) {
     std::unique_lock lock(mutex_);
     const bool newLaunch = storage_.isNewLaunch();
     storage_.saveLaunchId();

@@ -5,8 +5,7 @@
 namespace corvantesk {
 namespace {
 
-template <class Json>
-Json encode(const AnyCodable& any) {
+template <class Json> Json encode(const AnyCodable& any) {
     return std::visit(
         [](const auto& v) -> Json {
             using T = std::decay_t<decltype(v)>;
@@ -33,8 +32,7 @@ Json encode(const AnyCodable& any) {
         any.value());
 }
 
-template <class Json>
-AnyCodable decode(const Json& json) {
+template <class Json> AnyCodable decode(const Json& json) {
     switch (json.type()) {
     case nlohmann::json::value_t::null:
         return AnyCodable();
@@ -80,10 +78,18 @@ std::string AnyCodable::description() const {
     return toJson().dump();
 }
 
-nlohmann::json AnyCodable::toJson() const { return encode<nlohmann::json>(*this); }
-nlohmann::ordered_json AnyCodable::toOrderedJson() const { return encode<nlohmann::ordered_json>(*this); }
-AnyCodable AnyCodable::fromJson(const nlohmann::json& json) { return decode(json); }
-AnyCodable AnyCodable::fromJson(const nlohmann::ordered_json& json) { return decode(json); }
+nlohmann::json AnyCodable::toJson() const {
+    return encode<nlohmann::json>(*this);
+}
+nlohmann::ordered_json AnyCodable::toOrderedJson() const {
+    return encode<nlohmann::ordered_json>(*this);
+}
+AnyCodable AnyCodable::fromJson(const nlohmann::json& json) {
+    return decode(json);
+}
+AnyCodable AnyCodable::fromJson(const nlohmann::ordered_json& json) {
+    return decode(json);
+}
 
 bool operator==(const AnyCodable& lhs, const AnyCodable& rhs) {
     // Signed and unsigned integers are one kind; everything else must match kind and value, element by element.
@@ -122,9 +128,17 @@ AnyMap anyMapFromJson(const nlohmann::json& json) {
     return map;
 }
 
-void to_json(nlohmann::json& json, const AnyCodable& value) { json = value.toJson(); }
-void to_json(nlohmann::ordered_json& json, const AnyCodable& value) { json = value.toOrderedJson(); }
-void from_json(const nlohmann::json& json, AnyCodable& value) { value = AnyCodable::fromJson(json); }
-void from_json(const nlohmann::ordered_json& json, AnyCodable& value) { value = AnyCodable::fromJson(json); }
+void to_json(nlohmann::json& json, const AnyCodable& value) {
+    json = value.toJson();
+}
+void to_json(nlohmann::ordered_json& json, const AnyCodable& value) {
+    json = value.toOrderedJson();
+}
+void from_json(const nlohmann::json& json, AnyCodable& value) {
+    value = AnyCodable::fromJson(json);
+}
+void from_json(const nlohmann::ordered_json& json, AnyCodable& value) {
+    value = AnyCodable::fromJson(json);
+}
 
 } // namespace corvantesk

@@ -40,11 +40,11 @@ public:
     AnyCodable(std::nullptr_t) {}
     AnyCodable(bool value) : value_(value) {}
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    AnyCodable(T value) {
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) AnyCodable(T value) {
         if constexpr (std::is_signed_v<T>) {
             value_ = static_cast<std::int64_t>(value);
-        } else if (static_cast<std::uint64_t>(value) <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        } else if (static_cast<std::uint64_t>(value) <=
+                   static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
             value_ = static_cast<std::int64_t>(value);
         } else {
             value_ = static_cast<std::uint64_t>(value);
@@ -58,8 +58,7 @@ public:
     AnyCodable(platform::AbsoluteTime value) : value_(value) {}
     AnyCodable(Array value) : value_(std::move(value)) {}
     AnyCodable(Object value) : value_(std::move(value)) {}
-    template <class T>
-    AnyCodable(const std::optional<T>& value) {
+    template <class T> AnyCodable(const std::optional<T>& value) {
         if (value) {
             *this = AnyCodable(*value);
         }
@@ -67,10 +66,7 @@ public:
 
     const Value& value() const { return value_; }
     bool isNull() const { return std::holds_alternative<std::nullptr_t>(value_); }
-    template <class T>
-    const T* getIf() const {
-        return std::get_if<T>(&value_);
-    }
+    template <class T> const T* getIf() const { return std::get_if<T>(&value_); }
 
     // The value's own text: "null", "true", "42", "3.5", the string itself, ISO 8601 for a date, JSON for
     // arrays and objects.

@@ -37,8 +37,12 @@ public:
                 piece[1] = static_cast<char>(c);
                 size = 2;
             } else if (c < 0x20 || c == 0x7f) {
-                const char* shortForm = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '\b' ? "\\b"
-                                                                                  : c == '\f' ? "\\f" : nullptr;
+                const char* shortForm = c == '\n'   ? "\\n"
+                                        : c == '\r' ? "\\r"
+                                        : c == '\t' ? "\\t"
+                                        : c == '\b' ? "\\b"
+                                        : c == '\f' ? "\\f"
+                                                    : nullptr;
                 if (shortForm != nullptr) {
                     piece[0] = shortForm[0];
                     piece[1] = shortForm[1];

@@ -82,7 +82,9 @@ void initialiseCurlOnce() {
 
 } // namespace
 
-CurlHttpClient::CurlHttpClient() { initialiseCurlOnce(); }
+CurlHttpClient::CurlHttpClient() {
+    initialiseCurlOnce();
+}
 
 HttpResponse CurlHttpClient::post(const HttpRequest& request, std::stop_token cancel) {
     std::unique_ptr<CURLU, UrlDeleter> url(curl_url());

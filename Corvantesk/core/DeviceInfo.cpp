@@ -26,8 +26,7 @@ std::optional<std::string> hostName() {
     return std::string(name);
 }
 
-template <class Json>
-Json encode(const DeviceInfo& info) {
+template <class Json> Json encode(const DeviceInfo& info) {
     Json json = Json::object();
     if (info.deviceId) {
         json["deviceId"] = *info.deviceId;
@@ -68,7 +67,9 @@ DeviceInfo DeviceInfo::current(bool includeDeviceId, const std::optional<std::st
     return current(includeDeviceId, deviceId, appVersion, Storage::shared());
 }
 
-std::string DeviceInfo::hardwareModel() { return platform::deviceModel(); }
+std::string DeviceInfo::hardwareModel() {
+    return platform::deviceModel();
+}
 
 std::string DeviceInfo::operatingSystemVersion() {
     auto text = platform::readFile("/etc/os-release", 64 * 1024);
@@ -102,8 +103,12 @@ AnyMap DeviceInfo::toDictionary() const {
     return map;
 }
 
-void to_json(nlohmann::ordered_json& json, const DeviceInfo& info) { json = encode<nlohmann::ordered_json>(info); }
-void to_json(nlohmann::json& json, const DeviceInfo& info) { json = encode<nlohmann::json>(info); }
+void to_json(nlohmann::ordered_json& json, const DeviceInfo& info) {
+    json = encode<nlohmann::ordered_json>(info);
+}
+void to_json(nlohmann::json& json, const DeviceInfo& info) {
+    json = encode<nlohmann::json>(info);
+}
 
 void from_json(const nlohmann::json& json, DeviceInfo& info) {
     DeviceInfo result;

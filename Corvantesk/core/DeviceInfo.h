@@ -15,10 +15,10 @@ class Storage;
 struct DeviceInfo {
     std::optional<std::string> deviceId; // only when the caller asks for it
     std::string platform = "linux";
-    std::string osVersion;               // "Debian GNU/Linux 12": the distribution's name and version
+    std::string osVersion; // "Debian GNU/Linux 12": the distribution's name and version
     std::optional<std::string> appVersion;
     std::optional<std::string> buildNumber;
-    std::string deviceModel;             // the DMI product name, else the machine type
+    std::string deviceModel;               // the DMI product name, else the machine type
     std::optional<std::string> deviceName; // the host name
 
     // Collects the facts now. With includeDeviceId, `deviceId` when given, else storage's persistent id (made on

@@ -23,8 +23,7 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-template <class Int>
-std::optional<Int> parseInteger(std::string_view text) {
+template <class Int> std::optional<Int> parseInteger(std::string_view text) {
     text = trim(text);
     Int value{};
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -35,8 +34,7 @@ std::optional<Int> parseInteger(std::string_view text) {
 }
 
 // "Key:   1234 kB" lines; calls `visit(key, value-text)` for each.
-template <class Visit>
-void forEachKeyLine(std::string_view text, Visit visit) {
+template <class Visit> void forEachKeyLine(std::string_view text, Visit visit) {
     while (!text.empty()) {
         const auto end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -209,9 +207,9 @@ DeviceState::DiskInfo DeviceState::diskInfo() {
     const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
     info.total = static_cast<std::uint64_t>(stats.f_blocks) * unit;
     info.available = std::min<std::uint64_t>(static_cast<std::uint64_t>(stats.f_bavail) * unit, info.total);
-    info.usagePercent = info.total == 0 ? 0.0
-                                        : static_cast<double>(info.total - info.available) /
-                                              static_cast<double>(info.total) * 100.0;
+    info.usagePercent =
+        info.total == 0 ? 0.0
+                        : static_cast<double>(info.total - info.available) / static_cast<double>(info.total) * 100.0;
     return info;
 }
 
@@ -220,7 +218,9 @@ std::int64_t DeviceState::currentThreadCount() {
     return status ? procfs::parseProcessStatus(*status).threads.value_or(0) : 0;
 }
 
-std::string DeviceState::thermalStateName() { return procfs::thermalStateFromZones(procfs::readThermalZones()); }
+std::string DeviceState::thermalStateName() {
+    return procfs::thermalStateFromZones(procfs::readThermalZones());
+}
 
 std::string DeviceState::buildArchitecture() {
 #if defined(__x86_64__)
@@ -238,11 +238,9 @@ std::string DeviceState::buildArchitecture() {
 
 AnyMap DeviceState::toDictionary() const {
     AnyMap map{
-        {"memoryTotal", memoryTotal},     {"memoryUsagePercent", memoryUsagePercent},
-        {"diskAvailable", diskAvailable}, {"diskTotal", diskTotal},
-        {"diskUsagePercent", diskUsagePercent}, {"threadCount", threadCount},
-        {"uptimeSeconds", uptimeSeconds}, {"processorCount", processorCount},
-        {"architecture", architecture},
+        {"memoryTotal", memoryTotal},     {"memoryUsagePercent", memoryUsagePercent}, {"diskAvailable", diskAvailable},
+        {"diskTotal", diskTotal},         {"diskUsagePercent", diskUsagePercent},     {"threadCount", threadCount},
+        {"uptimeSeconds", uptimeSeconds}, {"processorCount", processorCount},         {"architecture", architecture},
     };
     if (memoryUsedByApp) {
         map.emplace("memoryUsedByApp", *memoryUsedByApp);

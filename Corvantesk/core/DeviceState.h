@@ -27,10 +27,10 @@ struct DeviceState {
     double uptimeSeconds = 0.0;
     std::int64_t processorCount = 0;
     std::string architecture;
-    std::optional<float> batteryLevel;      // never set here
+    std::optional<float> batteryLevel;       // never set here
     std::optional<std::string> batteryState; // never set here
     std::optional<std::string> thermalState; // "nominal", "fair", "serious", "critical" or "unknown"
-    std::optional<bool> isLowPowerMode;     // never set here
+    std::optional<bool> isLowPowerMode;      // never set here
 
     static DeviceState capture();
 

@@ -40,8 +40,7 @@ namespace corvantesk {
 //
 // Every public member may be called from any thread and never throws (send and file failures stay inside).
 // Event must convert to and from nlohmann::json (its queue-file form) and be copyable.
-template <class Event>
-class EventQueue {
+template <class Event> class EventQueue {
 public:
     // Delivers one batch, oldest first. Returns true when the service took it. May throw; a TransportError of
     // kind rateLimited sets the Retry-After pause. Called on the worker thread or the thread calling flush(),
@@ -110,8 +109,8 @@ public:
             }
             afterAppendLocked();
             if (debug_) {
-                line = "Enqueued " + std::to_string(given) + " " + name_ + " events (queue size: " +
-                       std::to_string(pendingLocked()) + ")";
+                line = "Enqueued " + std::to_string(given) + " " + name_ +
+                       " events (queue size: " + std::to_string(pendingLocked()) + ")";
             }
             running = running_;
         }

@@ -36,31 +36,33 @@ std::optional<FeedbackCategory> feedbackCategoryFromRaw(const std::string& raw) 
 FeedbackRequest FeedbackRequest::general(std::string message, std::optional<std::string> email,
                                          std::optional<AnyMap> metadata) {
     return {std::move(message), FeedbackCategory::general, std::nullopt, std::move(email), std::nullopt,
-            std::nullopt, std::move(metadata), false};
+            std::nullopt,       std::move(metadata),       false};
 }
 
 FeedbackRequest FeedbackRequest::bugReport(std::string message, std::optional<std::string> email,
                                            std::optional<std::string> screen, std::optional<AnyMap> metadata) {
-    return {std::move(message), FeedbackCategory::bug, std::nullopt, std::move(email), std::nullopt,
-            std::move(screen), std::move(metadata), true};
+    return {std::move(message), FeedbackCategory::bug, std::nullopt,        std::move(email),
+            std::nullopt,       std::move(screen),     std::move(metadata), true};
 }
 
 FeedbackRequest FeedbackRequest::featureRequest(std::string message, std::optional<std::string> email,
                                                 std::optional<AnyMap> metadata) {
-    return {std::move(message), FeedbackCategory::featureRequest, std::nullopt, std::move(email), std::nullopt,
-            std::nullopt, std::move(metadata), false};
+    return {std::move(message),  FeedbackCategory::featureRequest,
+            std::nullopt,        std::move(email),
+            std::nullopt,        std::nullopt,
+            std::move(metadata), false};
 }
 
 FeedbackRequest FeedbackRequest::praise(std::string message, std::optional<std::int64_t> rating,
                                         std::optional<AnyMap> metadata) {
-    return {std::move(message), FeedbackCategory::praise, rating, std::nullopt, std::nullopt, std::nullopt,
-            std::move(metadata), false};
+    return {std::move(message), FeedbackCategory::praise, rating, std::nullopt, std::nullopt,
+            std::nullopt,       std::move(metadata),      false};
 }
 
 FeedbackRequest FeedbackRequest::support(std::string message, std::optional<std::string> email,
                                          std::optional<std::string> screen, std::optional<AnyMap> metadata) {
-    return {std::move(message), FeedbackCategory::support, std::nullopt, std::move(email), std::nullopt,
-            std::move(screen), std::move(metadata), false};
+    return {std::move(message), FeedbackCategory::support, std::nullopt,        std::move(email),
+            std::nullopt,       std::move(screen),         std::move(metadata), false};
 }
 
 FeedbackClient::FeedbackClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport,
@@ -112,7 +114,9 @@ FeedbackResult FeedbackClient::submitSupportRequest(const std::string& message, 
     return submit(FeedbackRequest::support(message, std::move(email), std::move(screen), std::move(metadata)));
 }
 
-FeedbackResult FeedbackClient::submit(const FeedbackRequest& request) { return submit(request, std::stop_token()); }
+FeedbackResult FeedbackClient::submit(const FeedbackRequest& request) {
+    return submit(request, std::stop_token());
+}
 
 void FeedbackClient::submitAsync(FeedbackRequest request, Completion completion) {
     std::lock_guard lock(jobsMutex_);
@@ -163,8 +167,8 @@ FeedbackResult FeedbackClient::submit(const FeedbackRequest& request, std::stop_
     try {
         FeedbackResult result = transport_->submitFeedback(makePayload(request), cancel);
         if (result.success) {
-            debugLine(options_.debug, "Feedback submitted successfully (id: " +
-                                          std::to_string(result.feedbackId.value_or(0)) + ")");
+            debugLine(options_.debug,
+                      "Feedback submitted successfully (id: " + std::to_string(result.feedbackId.value_or(0)) + ")");
         } else {
             debugLine(options_.debug, "Feedback submission failed: " + result.error.value_or("Unknown error"));
         }

@@ -33,8 +33,8 @@ std::optional<std::int64_t> exactInteger(const nlohmann::json& value) {
 HttpTransport::HttpTransport(std::string baseURL, std::string appId, std::string apiKey, bool debug)
     : HttpTransport(std::move(baseURL), std::move(appId), std::move(apiKey), debug, Settings{}) {}
 
-HttpTransport::HttpTransport(std::string baseURL, std::string appId, std::string apiKey, bool debug,
-                             Settings settings, std::shared_ptr<HttpClient> client)
+HttpTransport::HttpTransport(std::string baseURL, std::string appId, std::string apiKey, bool debug, Settings settings,
+                             std::shared_ptr<HttpClient> client)
     : baseURL_(std::move(baseURL)), appId_(std::move(appId)), apiKey_(std::move(apiKey)), debug_(debug),
       settings_(settings), client_(client ? std::move(client) : std::make_shared<CurlHttpClient>()) {
     if (baseURL_.ends_with('/')) {
@@ -42,8 +42,7 @@ HttpTransport::HttpTransport(std::string baseURL, std::string appId, std::string
     }
 }
 
-template <class Payload>
-std::string HttpTransport::encode(const Payload& payload) const {
+template <class Payload> std::string HttpTransport::encode(const Payload& payload) const {
     try {
         return nlohmann::ordered_json(payload).dump();
     } catch (const std::exception& error) {

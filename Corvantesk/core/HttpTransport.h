@@ -65,8 +65,7 @@ public:
     static std::optional<std::string> errorMessage(std::string_view data);
 
 private:
-    template <class Payload>
-    std::string encode(const Payload& payload) const;
+    template <class Payload> std::string encode(const Payload& payload) const;
 
     std::string baseURL_;
     std::string appId_;

@@ -6,9 +6,13 @@
 
 namespace corvantesk {
 
-std::int64_t effectiveQueueSize(std::int64_t maxQueueSize) { return std::max<std::int64_t>(maxQueueSize, 1); }
+std::int64_t effectiveQueueSize(std::int64_t maxQueueSize) {
+    return std::max<std::int64_t>(maxQueueSize, 1);
+}
 
-std::int64_t effectiveBatchSize(std::int64_t batchSize) { return std::max<std::int64_t>(batchSize, 1); }
+std::int64_t effectiveBatchSize(std::int64_t batchSize) {
+    return std::max<std::int64_t>(batchSize, 1);
+}
 
 std::int64_t effectiveStackLength(std::int64_t maxStackTraceLength) {
     return std::max<std::int64_t>(maxStackTraceLength, 0);

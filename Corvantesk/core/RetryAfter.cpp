@@ -38,9 +38,9 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 std::optional<platform::AbsoluteTime> parseHttpDate(const std::string& text) {
     // "Sun, 06 Nov 1994 08:49:37 GMT": fixed positions.
     static const std::array<const char*, 12> months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (text.size() != 29 || text[3] != ',' || text[4] != ' ' || text[7] != ' ' || text[11] != ' ' ||
-        text[16] != ' ' || text[19] != ':' || text[22] != ':' || text.substr(25) != " GMT") {
+                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (text.size() != 29 || text[3] != ',' || text[4] != ' ' || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' ||
+        text[19] != ':' || text[22] != ':' || text.substr(25) != " GMT") {
         return std::nullopt;
     }
     const auto day = number(text, 5, 2);
@@ -50,8 +50,8 @@ std::optional<platform::AbsoluteTime> parseHttpDate(const std::string& text) {
     const auto second = number(text, 23, 2);
     const std::string monthText = text.substr(8, 3);
     const auto month = std::find_if(months.begin(), months.end(), [&](const char* m) { return monthText == m; });
-    if (!day || !year || !hour || !minute || !second || month == months.end() || *day < 1 || *day > 31 ||
-        *hour > 23 || *minute > 59 || *second > 60) {
+    if (!day || !year || !hour || !minute || !second || month == months.end() || *day < 1 || *day > 31 || *hour > 23 ||
+        *minute > 59 || *second > 60) {
         return std::nullopt;
     }
     const auto monthNumber = static_cast<unsigned>(month - months.begin() + 1);

@@ -51,13 +51,21 @@ std::string Storage::getOrCreateDeviceId() {
     return id;
 }
 
-void Storage::saveLaunchId() { defaults_->setString(storage_keys::launchId, currentLaunchId()); }
+void Storage::saveLaunchId() {
+    defaults_->setString(storage_keys::launchId, currentLaunchId());
+}
 
-std::optional<std::string> Storage::storedLaunchId() const { return defaults_->string(storage_keys::launchId); }
+std::optional<std::string> Storage::storedLaunchId() const {
+    return defaults_->string(storage_keys::launchId);
+}
 
-bool Storage::isNewLaunch() const { return storedLaunchId() != currentLaunchId(); }
+bool Storage::isNewLaunch() const {
+    return storedLaunchId() != currentLaunchId();
+}
 
-std::optional<std::string> Storage::sessionId() const { return defaults_->string(storage_keys::sessionId); }
+std::optional<std::string> Storage::sessionId() const {
+    return defaults_->string(storage_keys::sessionId);
+}
 
 void Storage::setSessionId(const std::optional<std::string>& id) {
     if (id) {
@@ -83,11 +91,15 @@ void Storage::setDateValue(const char* key, const std::optional<platform::Absolu
     }
 }
 
-std::optional<platform::AbsoluteTime> Storage::sessionStart() const { return dateValue(storage_keys::sessionStart); }
+std::optional<platform::AbsoluteTime> Storage::sessionStart() const {
+    return dateValue(storage_keys::sessionStart);
+}
 void Storage::setSessionStart(const std::optional<platform::AbsoluteTime>& date) {
     setDateValue(storage_keys::sessionStart, date);
 }
-std::optional<platform::AbsoluteTime> Storage::lastActivity() const { return dateValue(storage_keys::lastActivity); }
+std::optional<platform::AbsoluteTime> Storage::lastActivity() const {
+    return dateValue(storage_keys::lastActivity);
+}
 void Storage::setLastActivity(const std::optional<platform::AbsoluteTime>& date) {
     setDateValue(storage_keys::lastActivity, date);
 }
@@ -109,7 +121,9 @@ void Storage::clearConsent() {
     defaults_->remove(storage_keys::consentChoiceMade);
 }
 
-std::optional<std::string> Storage::userId() const { return defaults_->string(storage_keys::userId); }
+std::optional<std::string> Storage::userId() const {
+    return defaults_->string(storage_keys::userId);
+}
 
 void Storage::setUserId(const std::optional<std::string>& id) {
     if (id) {
@@ -119,7 +133,9 @@ void Storage::setUserId(const std::optional<std::string>& id) {
     }
 }
 
-fs::path Storage::folder() const { return directory_ ? *directory_ : platform::cachesDir() / "Corvantesk"; }
+fs::path Storage::folder() const {
+    return directory_ ? *directory_ : platform::cachesDir() / "Corvantesk";
+}
 
 fs::path Storage::ensureFolder() const {
     const fs::path path = folder();
@@ -127,13 +143,17 @@ fs::path Storage::ensureFolder() const {
     return path;
 }
 
-fs::path Storage::directory() const { return ensureFolder(); }
+fs::path Storage::directory() const {
+    return ensureFolder();
+}
 
 fs::path Storage::offlineFilePath(const std::string& queueName) const {
     return ensureFolder() / ("corvantesk_offline_" + queueName + ".json");
 }
 
-fs::path Storage::crashMarkerPath() const { return ensureFolder() / kCrashMarkerName; }
+fs::path Storage::crashMarkerPath() const {
+    return ensureFolder() / kCrashMarkerName;
+}
 
 void Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
     std::string text;
@@ -190,7 +210,9 @@ void Storage::clearOfflineEvents(const std::string& queueName) {
     fs::remove(offlineFilePath(queueName), ec);
 }
 
-CrashMarkerWriter Storage::makeCrashMarkerWriter() const { return CrashMarkerWriter(crashMarkerPath()); }
+CrashMarkerWriter Storage::makeCrashMarkerWriter() const {
+    return CrashMarkerWriter(crashMarkerPath());
+}
 
 std::optional<CrashMarker> Storage::consumeCrashMarker() {
     std::lock_guard lock(mutex_);

@@ -21,8 +21,8 @@ namespace storage_keys {
 inline constexpr const char* deviceId = "corvantesk_device_id";
 inline constexpr const char* launchId = "corvantesk_launch_id";
 inline constexpr const char* sessionId = "corvantesk_session_id";
-inline constexpr const char* sessionStart = "corvantesk_session_start";     // seconds since 1970
-inline constexpr const char* lastActivity = "corvantesk_last_activity";     // seconds since 1970
+inline constexpr const char* sessionStart = "corvantesk_session_start"; // seconds since 1970
+inline constexpr const char* lastActivity = "corvantesk_last_activity"; // seconds since 1970
 inline constexpr const char* consentState = "corvantesk_consent_state";
 inline constexpr const char* consentChoiceMade = "corvantesk_consent_choice_made";
 inline constexpr const char* userId = "corvantesk_user_id";
@@ -96,16 +96,14 @@ public:
 
     // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). An element that does not
     // decode makes the whole file read as empty.
-    template <class Event>
-    void saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
+    template <class Event> void saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
         nlohmann::json array = nlohmann::json::array();
         for (const auto& event : events) {
             array.push_back(nlohmann::json(event));
         }
         saveOfflineJson(array, queueName);
     }
-    template <class Event>
-    std::vector<Event> loadOfflineEvents(const std::string& queueName) {
+    template <class Event> std::vector<Event> loadOfflineEvents(const std::string& queueName) {
         const nlohmann::json array = loadOfflineJson(queueName);
         std::vector<Event> events;
         try {

@@ -8,7 +8,9 @@
 namespace corvantesk {
 namespace {
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 } // namespace
 
@@ -45,10 +47,18 @@ TransportError TransportError::rateLimited(std::optional<double> retryAfter) {
     return error.finish();
 }
 
-TransportError TransportError::invalidURL() { return TransportError(Kind::invalidURL).finish(); }
-TransportError TransportError::invalidResponse() { return TransportError(Kind::invalidResponse).finish(); }
-TransportError TransportError::unauthorized() { return TransportError(Kind::unauthorized).finish(); }
-TransportError TransportError::forbidden() { return TransportError(Kind::forbidden).finish(); }
+TransportError TransportError::invalidURL() {
+    return TransportError(Kind::invalidURL).finish();
+}
+TransportError TransportError::invalidResponse() {
+    return TransportError(Kind::invalidResponse).finish();
+}
+TransportError TransportError::unauthorized() {
+    return TransportError(Kind::unauthorized).finish();
+}
+TransportError TransportError::forbidden() {
+    return TransportError(Kind::forbidden).finish();
+}
 
 std::string TransportError::description() const {
     switch (kind_) {

@@ -11,8 +11,16 @@ namespace corvantesk {
 // SDK's debug lines. what() returns description().
 class TransportError : public std::exception {
 public:
-    enum class Kind { httpError, encodingError, networkError, rateLimited, invalidURL, invalidResponse, unauthorized,
-                      forbidden };
+    enum class Kind {
+        httpError,
+        encodingError,
+        networkError,
+        rateLimited,
+        invalidURL,
+        invalidResponse,
+        unauthorized,
+        forbidden
+    };
 
     static TransportError httpError(int statusCode, std::optional<std::string> message);
     static TransportError encodingError(std::string underlying);
@@ -24,10 +32,10 @@ public:
     static TransportError forbidden();
 
     Kind kind() const { return kind_; }
-    int statusCode() const { return statusCode_; }                     // httpError
+    int statusCode() const { return statusCode_; }                         // httpError
     const std::optional<std::string>& message() const { return message_; } // httpError
-    std::optional<double> retryAfter() const { return retryAfter_; }   // rateLimited, seconds
-    const std::string& underlying() const { return underlying_; }      // encodingError, networkError
+    std::optional<double> retryAfter() const { return retryAfter_; }       // rateLimited, seconds
+    const std::string& underlying() const { return underlying_; }          // encodingError, networkError
 
     std::string description() const;
     std::string debugDescription() const;

@@ -7,8 +7,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-template <class T>
-void putOptional(Json& json, const char* key, const std::optional<T>& value) {
+template <class T> void putOptional(Json& json, const char* key, const std::optional<T>& value) {
     if (value) {
         json[key] = *value;
     }
@@ -22,7 +21,9 @@ void putOptional(Json& json, const char* key, const std::optional<AnyMap>& value
 
 } // namespace
 
-std::string wireDate(platform::AbsoluteTime date) { return platform::formatIso8601(date); }
+std::string wireDate(platform::AbsoluteTime date) {
+    return platform::formatIso8601(date);
+}
 
 std::string currentLocaleIdentifier() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {

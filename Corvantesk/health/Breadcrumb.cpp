@@ -123,6 +123,8 @@ void to_json(nlohmann::json& json, const Breadcrumb& breadcrumb) {
     json = toJson(breadcrumb, JsonDates::referenceSeconds);
 }
 
-void from_json(const nlohmann::json& json, Breadcrumb& breadcrumb) { breadcrumb = breadcrumbFromJson(json); }
+void from_json(const nlohmann::json& json, Breadcrumb& breadcrumb) {
+    breadcrumb = breadcrumbFromJson(json);
+}
 
 } // namespace corvantesk

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <exception>
 #include <future>
-#include <thread>
 #include <string_view>
+#include <thread>
 
 #include <cxxabi.h>
 #include <execinfo.h>

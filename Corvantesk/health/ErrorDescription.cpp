@@ -15,9 +15,13 @@ std::string demangledTypeName(const std::type_info& type) {
     return status == 0 && name ? std::string(name.get()) : std::string(type.name());
 }
 
-std::string errorTypeName(const std::exception& error) { return demangledTypeName(typeid(error)); }
+std::string errorTypeName(const std::exception& error) {
+    return demangledTypeName(typeid(error));
+}
 
-std::string errorDescription(const std::exception& error) { return error.what(); }
+std::string errorDescription(const std::exception& error) {
+    return error.what();
+}
 
 std::string errorDomain(const std::exception& error) {
     if (const auto* systemError = dynamic_cast<const std::system_error*>(&error)) {

@@ -41,7 +41,9 @@ void restoreDefaultAndRaise(int signalNumber) noexcept {
 void waitBrieflyForFirstCrash() noexcept {
     // Another thread is writing the one report; give it up to two seconds before ending the process.
     for (int i = 0; i < 200 && !g_crashRecorded.load(std::memory_order_acquire); ++i) {
-        struct timespec pause {0, 10'000'000};
+        struct timespec pause {
+            0, 10'000'000
+        };
         nanosleep(&pause, nullptr);
     }
 }
@@ -131,11 +133,17 @@ bool FatalSignals::isInstalled() {
     return g_installed;
 }
 
-bool FatalSignals::claimCrash() noexcept { return !g_crashClaimed.exchange(true, std::memory_order_acq_rel); }
+bool FatalSignals::claimCrash() noexcept {
+    return !g_crashClaimed.exchange(true, std::memory_order_acq_rel);
+}
 
-bool FatalSignals::crashClaimed() noexcept { return g_crashClaimed.load(std::memory_order_acquire); }
+bool FatalSignals::crashClaimed() noexcept {
+    return g_crashClaimed.load(std::memory_order_acquire);
+}
 
-void FatalSignals::markCrashRecorded() noexcept { g_crashRecorded.store(true, std::memory_order_release); }
+void FatalSignals::markCrashRecorded() noexcept {
+    g_crashRecorded.store(true, std::memory_order_release);
+}
 
 void FatalSignals::resetClaimForTesting() noexcept {
     g_crashClaimed.store(false, std::memory_order_release);

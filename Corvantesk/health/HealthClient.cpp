@@ -18,8 +18,7 @@ constexpr double kDefaultHeartbeatInterval = 300.0;
 
 } // namespace
 
-HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport,
-                           Storage& storage)
+HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport, Storage& storage)
     : options_(std::move(options)), transport_(std::move(transport)), storage_(storage),
       breadcrumbs_(std::make_shared<BreadcrumbBuffer>(options_.health.maxBreadcrumbs)),
       logs_(std::make_shared<LogBuffer>(options_.health.maxLogEntries)) {
@@ -28,11 +27,13 @@ HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const Http
                                                                        std::stop_token cancel) {
         return sendBatch(options, *transport, storage, batch, std::move(cancel));
     };
-    queue_ = std::make_shared<Queue>("health", options_.batchSize, options_.flushInterval,
-                                     options_.maxOfflineQueueSize, options_.debug, std::move(send), storage_);
+    queue_ = std::make_shared<Queue>("health", options_.batchSize, options_.flushInterval, options_.maxOfflineQueueSize,
+                                     options_.debug, std::move(send), storage_);
 }
 
-HealthClient::~HealthClient() { stop(); }
+HealthClient::~HealthClient() {
+    stop();
+}
 
 void HealthClient::start() {
     {
@@ -54,7 +55,8 @@ void HealthClient::start() {
         settings.includeStackTrace = options_.health.includeStackTrace;
         settings.maxStackTraceLength = effectiveStackLength(options_.health.maxStackTraceLength);
         // Saved through the queue, so the queue's own later writes keep it. Weak: the handler may outlive us.
-        settings.onCrash = [weakQueue = std::weak_ptr<Queue>(queue_), debug = options_.debug](const HealthEvent& event) {
+        settings.onCrash = [weakQueue = std::weak_ptr<Queue>(queue_),
+                            debug = options_.debug](const HealthEvent& event) {
             if (auto queue = weakQueue.lock()) {
                 queue->enqueue(event);
                 queue->persist();
@@ -103,7 +105,9 @@ bool HealthClient::isRunning() const {
     return running_;
 }
 
-void HealthClient::flush() { queue_->flush(); }
+void HealthClient::flush() {
+    queue_->flush();
+}
 
 void HealthClient::checkForPreviousCrash() {
     auto marker = storage_.consumeCrashMarker();
@@ -181,10 +185,11 @@ void HealthClient::captureNetworkError(const std::string& url, std::optional<std
     breadcrumbs_->add(Breadcrumb("network", "? " + url, std::move(data)));
 }
 
-void HealthClient::addBreadcrumb(Breadcrumb breadcrumb) { breadcrumbs_->add(std::move(breadcrumb)); }
+void HealthClient::addBreadcrumb(Breadcrumb breadcrumb) {
+    breadcrumbs_->add(std::move(breadcrumb));
+}
 
-void HealthClient::addBreadcrumb(const std::string& category, const std::string& message,
-                                 std::optional<AnyMap> data) {
+void HealthClient::addBreadcrumb(const std::string& category, const std::string& message, std::optional<AnyMap> data) {
     breadcrumbs_->add(Breadcrumb(category, message, std::move(data)));
 }
 
@@ -201,9 +206,13 @@ void HealthClient::addNetworkBreadcrumb(const std::string& method, const std::st
     breadcrumbs_->add(Breadcrumb::network(method, url, statusCode, durationSeconds));
 }
 
-void HealthClient::clearBreadcrumbs() { breadcrumbs_->clear(); }
+void HealthClient::clearBreadcrumbs() {
+    breadcrumbs_->clear();
+}
 
-std::vector<Breadcrumb> HealthClient::allBreadcrumbs() const { return breadcrumbs_->all(); }
+std::vector<Breadcrumb> HealthClient::allBreadcrumbs() const {
+    return breadcrumbs_->all();
+}
 
 void HealthClient::log(LogLevel level, const std::string& message, const std::optional<std::string>& tag) {
     logs_->log(level, message, tag);
@@ -221,11 +230,17 @@ void HealthClient::logError(const std::string& message, const std::optional<std:
     log(LogLevel::error, message, tag);
 }
 
-void HealthClient::clearLogs() { logs_->clear(); }
+void HealthClient::clearLogs() {
+    logs_->clear();
+}
 
-std::vector<LogEntry> HealthClient::allLogs() const { return logs_->all(); }
+std::vector<LogEntry> HealthClient::allLogs() const {
+    return logs_->all();
+}
 
-std::vector<HealthEvent> HealthClient::pendingEvents() const { return queue_->events(); }
+std::vector<HealthEvent> HealthClient::pendingEvents() const {
+    return queue_->events();
+}
 
 bool HealthClient::sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,
                              const std::vector<HealthEvent>& batch, std::stop_token cancel) {

@@ -32,15 +32,13 @@ std::vector<std::string> splitLines(const std::string& text) {
     }
 }
 
-template <class T>
-void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
+template <class T> void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
     if (value) {
         json[key] = *value;
     }
 }
 
-template <class T>
-void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
+template <class T> void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
     value.reset();
     if (auto it = json.find(key); it != json.end() && !it->is_null()) {
         value = it->get<T>();

@@ -13,7 +13,9 @@ nlohmann::json toJson(const LogEntry& entry, JsonDates dates) {
     return json;
 }
 
-void to_json(nlohmann::json& json, const LogEntry& entry) { json = toJson(entry, JsonDates::referenceSeconds); }
+void to_json(nlohmann::json& json, const LogEntry& entry) {
+    json = toJson(entry, JsonDates::referenceSeconds);
+}
 
 void from_json(const nlohmann::json& json, LogEntry& entry) {
     const auto levelName = json.at("level").get<std::string>();

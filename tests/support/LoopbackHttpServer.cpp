@@ -47,7 +47,9 @@ std::string RecordedRequest::header(const std::string& name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
-nlohmann::json RecordedRequest::json() const { return nlohmann::json::parse(body, nullptr, false); }
+nlohmann::json RecordedRequest::json() const {
+    return nlohmann::json::parse(body, nullptr, false);
+}
 
 LoopbackHttpServer::LoopbackHttpServer() : state_(std::make_shared<State>()) {
     State* state = state_.get();
@@ -100,7 +102,9 @@ LoopbackHttpServer::LoopbackHttpServer() : state_(std::make_shared<State>()) {
     }
 }
 
-LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
+LoopbackHttpServer::~LoopbackHttpServer() {
+    stop();
+}
 
 void LoopbackHttpServer::stop() {
     {
@@ -114,9 +118,13 @@ void LoopbackHttpServer::stop() {
     }
 }
 
-int LoopbackHttpServer::port() const { return state_->port; }
+int LoopbackHttpServer::port() const {
+    return state_->port;
+}
 
-std::string LoopbackHttpServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(state_->port); }
+std::string LoopbackHttpServer::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(state_->port);
+}
 
 void LoopbackHttpServer::setDefaultReply(ScriptedReply reply) {
     std::lock_guard lock(state_->mutex);

@@ -36,8 +36,8 @@ protected:
 
     void advance(double seconds) {
         wall_.secondsSinceReferenceDate += seconds;
-        monotonic_ += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(seconds));
+        monotonic_ +=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     }
 
     std::vector<nlohmann::json> batches() const {

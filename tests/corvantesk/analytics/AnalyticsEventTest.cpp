@@ -37,8 +37,8 @@ TEST(AnalyticsEventFactories, FillTheirFixedFieldsAndNothingElse) {
 
     auto bare = AnalyticsEvent::conversion("purchase", std::nullopt, std::nullopt, "S");
     EXPECT_EQ(bare.properties, AnyMap{});
-    auto overwritten = AnalyticsEvent::conversion("purchase", 10.0, std::string("EUR"), "S",
-                                                  AnyMap{{"value", "ten"}, {"sku", "A1"}});
+    auto overwritten =
+        AnalyticsEvent::conversion("purchase", 10.0, std::string("EUR"), "S", AnyMap{{"value", "ten"}, {"sku", "A1"}});
     EXPECT_EQ(overwritten.properties->at("value"), AnyCodable(10.0));
     EXPECT_EQ(overwritten.properties->at("currency"), AnyCodable("EUR"));
     EXPECT_EQ(overwritten.properties->at("sku"), AnyCodable("A1"));
@@ -93,8 +93,8 @@ TEST(AnalyticsEventCoding, MissingRequiredKeysFailToDecode) {
 }
 
 TEST(PrivacyFilter, DropsKeysContainingProtectedWordsAnywhere) {
-    for (const char* key : {"userName", "Email_Address", "filename", "description", "shipping", "PHONE", "ssn",
-                            "dob", "birthdate", "ip"}) {
+    for (const char* key : {"userName", "Email_Address", "filename", "description", "shipping", "PHONE", "ssn", "dob",
+                            "birthdate", "ip"}) {
         EXPECT_TRUE(isProtectedPropertyKey(key)) << key;
     }
     for (const char* key : {"count", "screen", "query", "value", "currency"}) {

@@ -17,8 +17,8 @@ struct FakeClock {
 
     void advance(double seconds) {
         wall.secondsSinceReferenceDate += seconds;
-        monotonic += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(seconds));
+        monotonic +=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     }
     SessionClock clock() {
         return {[this] { return wall; }, [this] { return monotonic; }};

@@ -15,8 +15,9 @@ TEST(CrashMarker, WrittenTextIsExactAndReadsBack) {
     sdktest::TestStorage test;
     auto writer = test.storage.makeCrashMarkerWriter();
     ASSERT_TRUE(writer.write(1700000000.0, "SIGSEGV", "Process received SIGSEGV", ""));
-    EXPECT_EQ(platform::readFile(test.storage.crashMarkerPath()),
-              R"({"timestamp":1700000000.0,"signalOrException":"SIGSEGV","message":"Process received SIGSEGV","sessionId":""})");
+    EXPECT_EQ(
+        platform::readFile(test.storage.crashMarkerPath()),
+        R"({"timestamp":1700000000.0,"signalOrException":"SIGSEGV","message":"Process received SIGSEGV","sessionId":""})");
     const auto marker = test.storage.consumeCrashMarker();
     ASSERT_TRUE(marker);
     EXPECT_EQ(*marker, (CrashMarker{1700000000.0, "SIGSEGV", "Process received SIGSEGV", std::string()}));
@@ -55,7 +56,8 @@ TEST(CrashMarker, OverlongTextsAreCutAtACharacterBoundary) {
 TEST(CrashMarker, UndecodableMarkerIsSetAsideOnce) {
     sdktest::TestStorage test;
     const fs::path file = test.storage.crashMarkerPath();
-    ASSERT_TRUE(platform::writeFileAtomically(file, R"({"timestamp":"yesterday","signalOrException":"X","message":"Y"})"));
+    ASSERT_TRUE(
+        platform::writeFileAtomically(file, R"({"timestamp":"yesterday","signalOrException":"X","message":"Y"})"));
     EXPECT_TRUE(test.storage.hasCrashMarker());
     EXPECT_FALSE(test.storage.consumeCrashMarker());
     EXPECT_FALSE(test.storage.hasCrashMarker());

@@ -11,7 +11,9 @@ namespace {
 // 2024-05-01T12:00:00Z plus a fraction that must not reach the wire.
 const platform::AbsoluteTime kWhen = platform::AbsoluteTime::fromUnixSeconds(1714564800.987);
 
-std::string text(const auto& payload) { return nlohmann::ordered_json(payload).dump(); }
+std::string text(const auto& payload) {
+    return nlohmann::ordered_json(payload).dump();
+}
 
 DeviceInfo device() {
     DeviceInfo info;
@@ -47,14 +49,16 @@ TEST(WirePayloads, HeartbeatUsesItsOwnKeys) {
     HeartbeatPayload beat;
     beat.timestamp = kWhen;
     beat.appIdentifier = "app";
-    EXPECT_EQ(text(beat), R"({"platform":"linux","timestamp":"2024-05-01T12:00:00Z","isTest":false,"appIdentifier":"app"})");
+    EXPECT_EQ(text(beat),
+              R"({"platform":"linux","timestamp":"2024-05-01T12:00:00Z","isTest":false,"appIdentifier":"app"})");
     beat.deviceId = "D";
     beat.appVersion = "1.0";
     beat.osVersion = "Debian GNU/Linux 12";
     beat.metadata = AnyMap{{"k", "v"}};
     beat.isTest = true;
-    EXPECT_EQ(text(beat), R"({"device_id":"D","platform":"linux","app_version":"1.0","os_version":"Debian GNU/Linux 12",)"
-                          R"("timestamp":"2024-05-01T12:00:00Z","metadata":{"k":"v"},"isTest":true,"appIdentifier":"app"})");
+    EXPECT_EQ(text(beat),
+              R"({"device_id":"D","platform":"linux","app_version":"1.0","os_version":"Debian GNU/Linux 12",)"
+              R"("timestamp":"2024-05-01T12:00:00Z","metadata":{"k":"v"},"isTest":true,"appIdentifier":"app"})");
 }
 
 TEST(WirePayloads, AnalyticsBatchGolden) {
@@ -67,21 +71,23 @@ TEST(WirePayloads, AnalyticsBatchGolden) {
     batch.sentAt = kWhen;
     batch.events.push_back(AnalyticsEventPayload{"E", kWhen, "app_launched", "S", std::nullopt, std::nullopt,
                                                  std::nullopt, std::nullopt, std::nullopt, std::nullopt});
-    AnalyticsEventPayload full{"F", kWhen, "button_click", "S", "ui", "Main", "save", AnyMap{{"x", 2.5}}, 1500, "Start"};
+    AnalyticsEventPayload full{"F",    kWhen,  "button_click",     "S",  "ui",
+                               "Main", "save", AnyMap{{"x", 2.5}}, 1500, "Start"};
     batch.events.push_back(full);
-    EXPECT_EQ(text(batch),
-              R"({"batchId":"B","appIdentifier":"app","deviceInfo":{"deviceId":"D","deviceModel":"M","platform":"linux",)"
-              R"("osVersion":"OS","appVersion":"1.0","language":"de_DE"},"anonymousUserId":"A","isTest":false,)"
-              R"("environment":"production","sentAt":"2024-05-01T12:00:00Z","events":[)"
-              R"({"id":"E","timestamp":"2024-05-01T12:00:00Z","eventType":"app_launched","sessionId":"S"},)"
-              R"({"id":"F","timestamp":"2024-05-01T12:00:00Z","eventType":"button_click","sessionId":"S","category":"ui",)"
-              R"("screen":"Main","element":"save","properties":{"x":2.5},"duration":1500,"referrer":"Start"}]})");
+    EXPECT_EQ(
+        text(batch),
+        R"({"batchId":"B","appIdentifier":"app","deviceInfo":{"deviceId":"D","deviceModel":"M","platform":"linux",)"
+        R"("osVersion":"OS","appVersion":"1.0","language":"de_DE"},"anonymousUserId":"A","isTest":false,)"
+        R"("environment":"production","sentAt":"2024-05-01T12:00:00Z","events":[)"
+        R"({"id":"E","timestamp":"2024-05-01T12:00:00Z","eventType":"app_launched","sessionId":"S"},)"
+        R"({"id":"F","timestamp":"2024-05-01T12:00:00Z","eventType":"button_click","sessionId":"S","category":"ui",)"
+        R"("screen":"Main","element":"save","properties":{"x":2.5},"duration":1500,"referrer":"Start"}]})");
 }
 
 TEST(WirePayloads, AnalyticsDeviceInfoTakesTheLocaleWhenNoLanguageIsGiven) {
     ::setenv("LC_ALL", "fr_CA.UTF-8", 1);
-    const auto info = AnalyticsDeviceInfo::make(std::nullopt, std::nullopt, "linux", std::nullopt, std::nullopt,
-                                                std::nullopt);
+    const auto info =
+        AnalyticsDeviceInfo::make(std::nullopt, std::nullopt, "linux", std::nullopt, std::nullopt, std::nullopt);
     ::unsetenv("LC_ALL");
     EXPECT_EQ(info.language, "fr_CA");
     EXPECT_EQ(text(info), R"({"platform":"linux","language":"fr_CA"})");

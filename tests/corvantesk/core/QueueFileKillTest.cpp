@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <random>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,15 +15,20 @@ using sdktest::TestEvent;
 
 namespace {
 
-[[noreturn]] void enqueueUntilKilled(bool withWorker) {
+[[noreturn]] void enqueueUntilKilled(bool withWorker, int readyFd) {
     sdktest::TestStorage test;
-    EventQueue<TestEvent> queue("kill", 1000000, 3600.0, 1000000, false,
-                                [](const std::vector<TestEvent>&, std::stop_token) { return false; }, test.storage);
+    EventQueue<TestEvent> queue(
+        "kill", 1000000, 3600.0, 1000000, false, [](const std::vector<TestEvent>&, std::stop_token) { return false; },
+        test.storage);
     if (withWorker) {
         queue.startAutoFlush();
     }
     for (int i = 0; i < 5000; ++i) {
         queue.enqueue(sdktest::event(i));
+        if (i == 0) {
+            const char ready = 'r';
+            (void)!::write(readyFd, &ready, 1); // the parent's clock starts once the child is really enqueueing
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
     ::_exit(0);
@@ -34,16 +40,23 @@ namespace {
 // in order: never a torn file, never a gap.
 TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
     std::mt19937 random(20261208);
-    std::uniform_int_distribution<int> delayMicros(500, 25000);
+    std::uniform_int_distribution<int> delayMicros(0, 15000);
     int nonEmpty = 0;
     for (int round = 0; round < 50; ++round) {
         sdktest::TestStorage parent;
         parent.storage.clearOfflineEvents("kill");
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            enqueueUntilKilled(round % 2 == 0);
+            ::close(ready[0]);
+            enqueueUntilKilled(round % 2 == 0, ready[1]);
         }
+        ::close(ready[1]);
+        pollfd wait{ready[0], POLLIN, 0};
+        ASSERT_EQ(::poll(&wait, 1, 10000), 1) << "the child never started";
+        ::close(ready[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(delayMicros(random)));
         ::kill(child, SIGKILL);
         int status = 0;
@@ -58,5 +71,5 @@ TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
         }
         nonEmpty += events.empty() ? 0 : 1;
     }
-    EXPECT_GT(nonEmpty, 25) << "the kills should mostly land after the first write";
+    EXPECT_GT(nonEmpty, 10) << "enough kills should land after a write to test anything";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -26,7 +27,16 @@ inline void from_json(const nlohmann::json& json, TestEvent& event) {
     event.sequence = json.at("sequence").get<int>();
 }
 
-inline TestEvent event(int sequence) { return TestEvent{"E" + std::to_string(sequence), sequence}; }
+inline TestEvent event(int sequence) {
+    return TestEvent{"E" + std::to_string(sequence), sequence};
+}
+
+// Loopback requests must not go through a proxy named in the environment.
+inline void withoutProxies() {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+        ::unsetenv(name);
+    }
+}
 
 // Storage on the current test's private folders.
 struct TestStorage {

@@ -49,7 +49,7 @@ protected:
         defaults_ = std::make_unique<platform::UserDefaults>(qbtest::IsolatedHome::root() / "defaults.json");
         storage_ = std::make_unique<Storage>(*defaults_, qbtest::IsolatedHome::root() / "Corvantesk");
         options_ = CorvanteskOptions::make("app.test", "secret");
-        options_.baseUrl = server_.baseUrl();
+        options_.baseUrl = server_->baseUrl();
         options_.flushInterval = 3600;
         options_.health.enableHeartbeat = false;
         options_.health.captureDeviceState = false;
@@ -63,7 +63,15 @@ protected:
         return environment;
     }
 
-    qbtest::LoopbackHttpServer server_;
+    // Forked children must not inherit a server thread that may hold an allocator lock (sanitizer builds), so
+    // tests that fork stop the server first and start a new one afterwards.
+    void stopServer() { server_.reset(); }
+    void startServer() {
+        server_.emplace();
+        options_.baseUrl = server_->baseUrl();
+    }
+
+    std::optional<qbtest::LoopbackHttpServer> server_{std::in_place};
     std::unique_ptr<platform::UserDefaults> defaults_;
     std::unique_ptr<Storage> storage_;
     CorvanteskOptions options_;
@@ -98,7 +106,7 @@ TEST_F(FacadeTest, WithoutAClientEveryCallIsHarmless) {
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.error, "The feedback service is not configured.");
     EXPECT_EQ(feedback->submitGeneralFeedback("  \n").error, "Message cannot be empty");
-    EXPECT_EQ(server_.requestCount(), 0u);
+    EXPECT_EQ(server_->requestCount(), 0u);
 
     ::testing::internal::CaptureStdout();
     Corvantesk::setTestMode();
@@ -125,7 +133,7 @@ TEST_F(FacadeTest, InitialiseStartTrackAndFlushEndToEnd) {
 
     nlohmann::json analytics;
     nlohmann::json health;
-    for (const auto& request : server_.requests()) {
+    for (const auto& request : server_->requests()) {
         if (request.path == "/api/v1/analytics/events") {
             analytics = request.json();
         } else if (request.path == "/api/v1/health/events") {
@@ -144,7 +152,7 @@ TEST_F(FacadeTest, InitialiseStartTrackAndFlushEndToEnd) {
     EXPECT_EQ(health["events"][0]["metadata"]["logs"][0]["message"], "slow load");
 
     auto feedback = Corvantesk::feedback();
-    server_.pushReply({201, {}, R"({"feedbackId": 77})"});
+    server_->pushReply({201, {}, R"({"feedbackId": 77})"});
     const auto result = feedback->submitBugReport("It broke", std::nullopt, std::string("FeedbackView"));
     EXPECT_TRUE(result.success);
     EXPECT_EQ(result.feedbackId, 77);
@@ -198,6 +206,7 @@ TEST_F(FacadeTest, ReinitialisingWhileRunningLeaksNoThreadAndKeepsTheCrashHandle
 }
 
 TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
+    stopServer();
     auto signalled = runInChild([&] {
         Corvantesk::initialize(options_, environment());
         Corvantesk::start();
@@ -220,11 +229,12 @@ TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
     EXPECT_EQ(thrown.signal, SIGABRT);
 
     // The next start reports both: the marker of the first child (queued by the second) and the exception.
+    startServer();
     Corvantesk::initialize(options_, environment());
     Corvantesk::start();
     Corvantesk::shutdown();
     std::vector<std::string> messages;
-    for (const auto& request : server_.requests()) {
+    for (const auto& request : server_->requests()) {
         if (request.path == "/api/v1/health/events") {
             const auto body = request.json();
             for (const auto& event : body["events"]) {
@@ -232,13 +242,12 @@ TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
             }
         }
     }
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{"Process received SIGILL", "std::runtime_error: after re-init"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Process received SIGILL", "std::runtime_error: after re-init"}));
     EXPECT_FALSE(storage_->hasCrashMarker());
 }
 
 TEST_F(FacadeTest, ShutdownReturnsByItsDeadlineWhenTheServiceHangs) {
-    server_.setDefaultReply({200, {}, "{}", "application/json", 10s});
+    server_->setDefaultReply({200, {}, "{}", "application/json", 10s});
     Corvantesk::initialize(options_, environment());
     Corvantesk::start();
     Corvantesk::track("app_launched", "lifecycle");

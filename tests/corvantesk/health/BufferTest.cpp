@@ -61,8 +61,8 @@ TEST(BreadcrumbFactories, BuildTheirMessagesAndData) {
 
     auto request = Breadcrumb::network("POST", "https://x.test/a", 404, 1.5);
     EXPECT_EQ(request.message, "POST https://x.test/a");
-    EXPECT_EQ(request.data, (AnyMap{{"method", "POST"}, {"url", "https://x.test/a"}, {"statusCode", 404},
-                                    {"durationMs", 1500}}));
+    EXPECT_EQ(request.data,
+              (AnyMap{{"method", "POST"}, {"url", "https://x.test/a"}, {"statusCode", 404}, {"durationMs", 1500}}));
     EXPECT_EQ(Breadcrumb::network("GET", "u", std::nullopt, 0.2504).data->at("durationMs"), AnyCodable(250));
     EXPECT_EQ(Breadcrumb::network("GET", "u").data->size(), 2u);
     EXPECT_EQ(Breadcrumb::network("GET", "u", std::nullopt, std::numeric_limits<double>::infinity()).data->size(), 2u);

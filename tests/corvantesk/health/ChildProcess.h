@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include <signal.h>
@@ -27,7 +29,9 @@ inline ChildOutcome runInChild(const std::function<void()>& body,
                                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        struct rlimit noCore {0, 0};
+        struct rlimit noCore {
+            0, 0
+        };
         ::setrlimit(RLIMIT_CORE, &noCore);
         body();
         ::_exit(0);
@@ -44,6 +48,11 @@ inline ChildOutcome runInChild(const std::function<void()>& body,
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
+            if (const char* dump = std::getenv("QB_DUMP_HUNG_CHILD")) {
+                const std::string command =
+                    "gdb -p " + std::to_string(pid) + " -batch -ex 'thread apply all bt' > " + dump + " 2>&1";
+                [[maybe_unused]] int ignored = std::system(command.c_str());
+            }
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             outcome.timedOut = true;
@@ -60,6 +69,5 @@ inline ChildOutcome runInChild(const std::function<void()>& body,
     }
     return outcome;
 }
-
 
 } // namespace corvantesk::testing

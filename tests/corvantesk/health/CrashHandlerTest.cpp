@@ -1,5 +1,5 @@
-#include "Corvantesk/core/Storage.h"
 #include "Corvantesk/health/CrashHandler.h"
+#include "Corvantesk/core/Storage.h"
 #include "Corvantesk/health/FatalSignals.h"
 #include "tests/corvantesk/health/ChildProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -143,9 +143,8 @@ TEST_F(CrashHandlerTest, UncaughtExceptionWhileHoldingTheStorageLockDoesNotHang)
     auto outcome = runInChild(
         [&] {
             CrashHandler::shared().install(this, settingsSavingTo("health"), storage_->makeCrashMarkerWriter());
-            storage_->updateOfflineJson("health", [](nlohmann::json&) {
-                std::thread([] { throw std::logic_error("inside"); }).join();
-            });
+            storage_->updateOfflineJson(
+                "health", [](nlohmann::json&) { std::thread([] { throw std::logic_error("inside"); }).join(); });
         },
         std::chrono::milliseconds(4000));
     ASSERT_FALSE(outcome.timedOut);

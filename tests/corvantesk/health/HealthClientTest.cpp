@@ -1,6 +1,6 @@
+#include "Corvantesk/health/HealthClient.h"
 #include "Corvantesk/health/CrashHandler.h"
 #include "Corvantesk/health/FatalSignals.h"
-#include "Corvantesk/health/HealthClient.h"
 #include "tests/corvantesk/health/ChildProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -22,7 +22,7 @@ protected:
         defaults_ = std::make_unique<platform::UserDefaults>(qbtest::IsolatedHome::root() / "defaults.json");
         storage_ = std::make_unique<Storage>(*defaults_, qbtest::IsolatedHome::root() / "Corvantesk");
         options_ = CorvanteskOptions::make("app.test", "secret");
-        options_.baseUrl = server_.baseUrl();
+        options_.baseUrl = server_->baseUrl();
         options_.environment = "staging";
         options_.flushInterval = 3600; // only explicit flushes
         options_.batchSize = 100;
@@ -37,7 +37,7 @@ protected:
 
     std::vector<nlohmann::json> sentEvents() const {
         std::vector<nlohmann::json> events;
-        for (const auto& request : server_.requests()) {
+        for (const auto& request : server_->requests()) {
             if (request.path == "/api/v1/health/events") {
                 const auto body = request.json();
                 for (const auto& event : body["events"]) {
@@ -50,13 +50,21 @@ protected:
 
     std::size_t heartbeatCount() const {
         std::size_t count = 0;
-        for (const auto& request : server_.requests()) {
+        for (const auto& request : server_->requests()) {
             count += request.path == "/api/v1/health/heartbeat" ? 1 : 0;
         }
         return count;
     }
 
-    qbtest::LoopbackHttpServer server_;
+    // Forked children must not inherit a server thread that may hold an allocator lock (sanitizer builds), so
+    // tests that fork stop the server first and start a new one afterwards.
+    void stopServer() { server_.reset(); }
+    void startServer() {
+        server_.emplace();
+        options_.baseUrl = server_->baseUrl();
+    }
+
+    std::optional<qbtest::LoopbackHttpServer> server_{std::in_place};
     std::unique_ptr<platform::UserDefaults> defaults_;
     std::unique_ptr<Storage> storage_;
     CorvanteskOptions options_;
@@ -71,7 +79,7 @@ TEST_F(HealthClientTest, CapturesAreEnrichedQueuedAndSentAsOneBatch) {
     client->captureWarning("low space", AnyMap{{"free", 12}});
     client->flush();
 
-    const auto requests = server_.requests();
+    const auto requests = server_->requests();
     ASSERT_EQ(requests.size(), 1u);
     const auto body = requests.front().json();
     EXPECT_EQ(requests.front().header("X-API-Key"), "secret");
@@ -136,8 +144,8 @@ TEST_F(HealthClientTest, HeartbeatsStartAtOnceRepeatAndStopWithTheClient) {
     options_.health.heartbeatInterval = 0.1;
     auto client = makeClient();
     client->start();
-    ASSERT_TRUE(server_.waitForRequests(3, 2s));
-    const auto first = server_.requests().front();
+    ASSERT_TRUE(server_->waitForRequests(3, 2s));
+    const auto first = server_->requests().front();
     EXPECT_EQ(first.path, "/api/v1/health/heartbeat");
     EXPECT_EQ(first.json()["appIdentifier"], "app.test");
     EXPECT_TRUE(first.json().contains("device_id"));
@@ -183,6 +191,7 @@ TEST_F(HealthClientTest, MarkerFromThePreviousRunBecomesExactlyOneCrashEvent) {
 
 TEST_F(HealthClientTest, EachCrashOfAChildIsReportedOnceAtTheNextStart) {
     options_.health.captureDeviceState = true;
+    stopServer();
     for (int signalNumber : {SIGSEGV, SIGABRT, SIGFPE}) {
         auto outcome = runInChild([&] {
             auto client = makeClient();
@@ -195,6 +204,7 @@ TEST_F(HealthClientTest, EachCrashOfAChildIsReportedOnceAtTheNextStart) {
         ASSERT_TRUE(storage_->hasCrashMarker());
     }
     // Each child's start queued the crash before it; this start adds the last one and sends all three.
+    startServer();
     auto client = makeClient();
     client->start();
     client->stop();
@@ -211,6 +221,7 @@ TEST_F(HealthClientTest, EachCrashOfAChildIsReportedOnceAtTheNextStart) {
 
 TEST_F(HealthClientTest, UncaughtExceptionInAChildIsSentAtTheNextStartWithoutAMarker) {
     options_.health.captureDeviceState = true;
+    stopServer();
     auto outcome = runInChild([&] {
         auto client = makeClient();
         client->start();
@@ -221,6 +232,7 @@ TEST_F(HealthClientTest, UncaughtExceptionInAChildIsSentAtTheNextStartWithoutAMa
     EXPECT_EQ(outcome.signal, SIGABRT);
     EXPECT_FALSE(storage_->hasCrashMarker());
 
+    startServer();
     auto client = makeClient();
     client->start();
     client->stop();
@@ -234,7 +246,7 @@ TEST_F(HealthClientTest, UncaughtExceptionInAChildIsSentAtTheNextStartWithoutAMa
 }
 
 TEST_F(HealthClientTest, StopReturnsByItsDeadlineAndKeepsUnsentEventsInTheFile) {
-    server_.setDefaultReply({200, {}, "{}", "application/json", 10s});
+    server_->setDefaultReply({200, {}, "{}", "application/json", 10s});
     auto client = makeClient();
     client->start();
     client->captureInfo("slow");
@@ -249,7 +261,7 @@ TEST_F(HealthClientTest, StopReturnsByItsDeadlineAndKeepsUnsentEventsInTheFile) 
 }
 
 TEST_F(HealthClientTest, FailedBatchesStayQueuedForTheNextFlush) {
-    server_.pushReply({500, {}, R"({"error":"down"})"});
+    server_->pushReply({500, {}, R"({"error":"down"})"});
     auto client = makeClient();
     client->captureInfo("one");
     client->flush();

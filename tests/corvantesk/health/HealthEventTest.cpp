@@ -33,8 +33,7 @@ TEST(HealthEventFactories, MessagesAndFields) {
     std::runtime_error refused("connection refused");
     auto offline = HealthEvent::networkError("u", std::nullopt, &refused, AnyMap{{"url", "mine"}, {"extra", 1}});
     EXPECT_EQ(offline.message, "Network error: u");
-    EXPECT_EQ(offline.metadata,
-              (AnyMap{{"url", "u"}, {"errorDescription", "connection refused"}, {"extra", 1}}));
+    EXPECT_EQ(offline.metadata, (AnyMap{{"url", "u"}, {"errorDescription", "connection refused"}, {"extra", 1}}));
 
     EXPECT_EQ(HealthEvent::warning("w").eventType, "warning");
     EXPECT_EQ(HealthEvent::heartbeat().level, "info");

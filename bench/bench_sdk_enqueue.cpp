@@ -1,0 +1,117 @@
+// What the SDK's event queue costs: enqueueing one event on the caller's thread while the worker runs
+// (the file is written by the worker), and persisting a full queue of 500 events.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "Corvantesk/core/AnyCodable.h"
+#include "Corvantesk/core/EventQueue.h"
+#include "platform/core/Uuid.h"
+
+namespace {
+
+// An event about the size of an analytics event in its queue-file form.
+struct BenchEvent {
+    std::string id;
+    double timestamp = 0;
+    std::string eventType;
+    std::string sessionId;
+    std::string category;
+    corvantesk::AnyMap properties;
+};
+
+void to_json(nlohmann::json& json, const BenchEvent& event) {
+    json = {{"id", event.id},
+            {"timestamp", event.timestamp},
+            {"eventType", event.eventType},
+            {"sessionId", event.sessionId},
+            {"category", event.category},
+            {"properties", event.properties}};
+}
+
+void from_json(const nlohmann::json& json, BenchEvent& event) {
+    event.id = json.at("id").get<std::string>();
+    event.timestamp = json.at("timestamp").get<double>();
+    event.eventType = json.at("eventType").get<std::string>();
+    event.sessionId = json.at("sessionId").get<std::string>();
+    event.category = json.at("category").get<std::string>();
+    event.properties = corvantesk::anyMapFromJson(json.at("properties"));
+}
+
+BenchEvent makeEvent(const std::string& session) {
+    return BenchEvent{platform::makeUuidString(),
+                      786000000.0,
+                      "conversation_opened",
+                      session,
+                      "scaling",
+                      corvantesk::AnyMap{{"messageCount", 1234}, {"hasAttachments", true}}};
+}
+
+struct BenchFolder {
+    BenchFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bench-sdk-XXXXXX").string();
+        root = ::mkdtemp(pattern.data());
+    }
+    ~BenchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    std::filesystem::path root;
+};
+
+void BM_EnqueueOneEvent(benchmark::State& state) {
+    BenchFolder folder;
+    platform::UserDefaults defaults(folder.root / "defaults.json");
+    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
+    corvantesk::EventQueue<BenchEvent> queue(
+        "bench", 1000000, 3600.0, 500, false, [](const std::vector<BenchEvent>&, std::stop_token) { return true; },
+        storage);
+    queue.startAutoFlush();
+    const std::string session = platform::makeUuidString();
+    std::vector<BenchEvent> events;
+    for (int i = 0; i < 1024; ++i) {
+        events.push_back(makeEvent(session));
+    }
+    // Each call is timed on its own too, so the median and the tail of single calls are reported, not only the mean.
+    std::vector<double> nanos;
+    nanos.reserve(1 << 20);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        queue.enqueue(events[i++ & 1023]);
+        if (nanos.size() < nanos.capacity()) {
+            nanos.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    queue.stopAutoFlush();
+    std::sort(nanos.begin(), nanos.end());
+    if (!nanos.empty()) {
+        state.counters["median_ns"] = nanos[nanos.size() / 2];
+        state.counters["p99_ns"] = nanos[nanos.size() * 99 / 100];
+    }
+}
+BENCHMARK(BM_EnqueueOneEvent);
+
+void BM_PersistFullQueueOf500(benchmark::State& state) {
+    BenchFolder folder;
+    platform::UserDefaults defaults(folder.root / "defaults.json");
+    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
+    const std::string session = platform::makeUuidString();
+    std::vector<BenchEvent> events;
+    for (int i = 0; i < 500; ++i) {
+        events.push_back(makeEvent(session));
+    }
+    for (auto _ : state) {
+        storage.saveOfflineEvents(events, "bench");
+    }
+    state.counters["file_bytes"] = static_cast<double>(std::filesystem::file_size(storage.offlineFilePath("bench")));
+}
+BENCHMARK(BM_PersistFullQueueOf500)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

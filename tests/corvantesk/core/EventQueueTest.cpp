@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "Corvantesk/core/HttpTransport.h"
+#include "platform/core/AtomicFile.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+using namespace corvantesk;
+using namespace std::chrono_literals;
+using sdktest::TestEvent;
+using Queue = EventQueue<TestEvent>;
+
+namespace {
+
+std::vector<TestEvent> events(int from, int to) {
+    std::vector<TestEvent> list;
+    for (int i = from; i < to; ++i) {
+        list.push_back(sdktest::event(i));
+    }
+    return list;
+}
+
+// A send function whose answer the test scripts; it can hold a send until the test lets it go.
+class ScriptedSender {
+public:
+    Queue::SendBatch function() {
+        return [this](const std::vector<TestEvent>& batch, std::stop_token cancel) {
+            std::unique_lock lock(mutex_);
+            batches_.push_back(batch);
+            changed_.notify_all();
+            std::condition_variable_any& cv = changed_;
+            cv.wait(lock, cancel, [&] { return !holding_; });
+            if (cancel.stop_requested()) {
+                throw TransportError::networkError("The request was cancelled");
+            }
+            return result_;
+        };
+    }
+    void hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    void release(bool result) {
+        {
+            std::lock_guard lock(mutex_);
+            holding_ = false;
+            result_ = result;
+        }
+        changed_.notify_all();
+    }
+    void setResult(bool result) {
+        std::lock_guard lock(mutex_);
+        result_ = result;
+    }
+    bool waitForBatches(std::size_t count, std::chrono::milliseconds timeout = 2000ms) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return batches_.size() >= count; });
+    }
+    std::vector<std::vector<TestEvent>> batches() {
+        std::lock_guard lock(mutex_);
+        return batches_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    std::vector<std::vector<TestEvent>> batches_;
+    bool holding_ = false;
+    bool result_ = true;
+};
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 2000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+} // namespace
+
+TEST(EventQueue, FullQueueDropsTheOldestAndTheFileFollows) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    Queue queue("q", 100, 30.0, 3, true, sender.function(), test.storage);
+    ::testing::internal::CaptureStdout();
+    for (int i = 0; i < 4; ++i) {
+        queue.enqueue(sdktest::event(i));
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(queue.events(), events(1, 4));
+    EXPECT_NE(out.find("[Corvantesk] Queue q at max size, dropped 1 oldest events\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[Corvantesk] Enqueued q event (queue size: 3)\n"), std::string::npos);
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), events(1, 4));
+}
+
+TEST(EventQueue, LoadsEverythingPersistedAndTrimsOnTheNextEnqueue) {
+    sdktest::TestStorage test;
+    test.storage.saveOfflineEvents(events(0, 7), "q");
+    ScriptedSender sender;
+    Queue queue("q", 100, 30.0, 5, false, sender.function(), test.storage);
+    EXPECT_EQ(queue.count(), 7u);
+    queue.enqueue(sdktest::event(7));
+    EXPECT_EQ(queue.events(), events(3, 8));
+}
+
+TEST(EventQueue, EmptyArrayStillRewritesAndEmptyFlushSendsNothing) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    Queue queue("q", 100, 30.0, 5, true, sender.function(), test.storage);
+    queue.flush();
+    EXPECT_TRUE(sender.batches().empty());
+    EXPECT_FALSE(std::filesystem::exists(test.storage.offlineFilePath("q")));
+    ::testing::internal::CaptureStdout();
+    queue.enqueue(std::vector<TestEvent>{});
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "[Corvantesk] Enqueued 0 q events (queue size: 0)\n");
+    EXPECT_EQ(platform::readFile(test.storage.offlineFilePath("q")), "[]");
+}
+
+TEST(EventQueue, FailedBatchKeepsItsPlaceAheadOfNewerEvents) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    sender.hold();
+    Queue queue("q", 100, 30.0, 6, true, sender.function(), test.storage);
+    queue.enqueue(events(0, 5));
+    std::jthread flusher([&] { queue.flush(); });
+    ASSERT_TRUE(sender.waitForBatches(1));
+    queue.enqueue(events(5, 8));
+    // While the batch is away, the file holds it ahead of the newer events.
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), events(0, 8));
+    ::testing::internal::CaptureStdout();
+    sender.release(false);
+    flusher.join();
+    EXPECT_NE(
+        ::testing::internal::GetCapturedStdout().find("[Corvantesk] Re-queued 3 events, dropped 2 due to max size\n"),
+        std::string::npos);
+    std::vector<TestEvent> expected = events(0, 3);
+    for (const auto& e : events(5, 8)) {
+        expected.push_back(e);
+    }
+    EXPECT_EQ(queue.events(), expected);
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), expected);
+    EXPECT_EQ(sender.batches()[0], events(0, 5));
+}
+
+TEST(EventQueue, ThrowingSendIsReportedAndRetriedLater) {
+    sdktest::TestStorage test;
+    Queue queue(
+        "q", 100, 30.0, 10, true,
+        [](const std::vector<TestEvent>&, std::stop_token) -> bool { throw TransportError::httpError(500, "boom"); },
+        test.storage);
+    queue.enqueue(events(0, 2));
+    ::testing::internal::CaptureStdout();
+    queue.flush();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[Corvantesk] Flushing 2 q events\n"), std::string::npos);
+    EXPECT_NE(out.find("[Corvantesk] Failed to send q batch: httpError(statusCode: 500, message: \"boom\")\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[Corvantesk] Re-queued 2 events for retry\n"), std::string::npos);
+    EXPECT_EQ(queue.events(), events(0, 2));
+}
+
+TEST(EventQueue, SizeTriggerFlushesOnTheWorkerAndLaterEventsWaitTheirTurn) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    sender.hold();
+    Queue queue("q", 2, 30.0, 100, false, sender.function(), test.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    queue.enqueue(sdktest::event(1));
+    ASSERT_TRUE(sender.waitForBatches(1));
+    queue.enqueue(sdktest::event(2)); // during the send: not part of that batch
+    queue.enqueue(sdktest::event(3)); // reaches the batch size again: flushed right after
+    sender.release(true);
+    ASSERT_TRUE(sender.waitForBatches(2));
+    EXPECT_EQ(sender.batches()[0], events(0, 2));
+    EXPECT_EQ(sender.batches()[1], events(2, 4));
+    EXPECT_TRUE(eventually([&] { return queue.count() == 0; }));
+    queue.stopAutoFlush();
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q").size(), 0u);
+}
+
+TEST(EventQueue, TimerFlushesOneIntervalAfterStart) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    Queue queue("q", 100, 0.2, 100, false, sender.function(), test.storage);
+    queue.enqueue(events(0, 3));
+    const auto start = std::chrono::steady_clock::now();
+    queue.startAutoFlush();
+    ASSERT_TRUE(sender.waitForBatches(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+    EXPECT_EQ(sender.batches()[0], events(0, 3));
+    EXPECT_TRUE(eventually([&] { return queue.count() == 0; }));
+}
+
+TEST(EventQueue, StartsOnceStopsPromptlyAndStartsAgain) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    sender.hold();
+    Queue queue("q", 1, 0.5, 100, true, sender.function(), test.storage);
+    ::testing::internal::CaptureStdout();
+    queue.startAutoFlush();
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    ASSERT_TRUE(sender.waitForBatches(1));
+    const auto stopAt = std::chrono::steady_clock::now();
+    queue.stopAutoFlush(); // cancels the send that is waiting
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1000ms);
+    queue.startAutoFlush();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string started = "[Corvantesk] Started auto-flush for q (interval: 0.5s)\n";
+    std::size_t starts = 0;
+    for (auto at = out.find(started); at != std::string::npos; at = out.find(started, at + 1)) {
+        ++starts;
+    }
+    EXPECT_EQ(starts, 2u) << out;
+    EXPECT_NE(out.find("[Corvantesk] Stopped auto-flush for q\n"), std::string::npos);
+    EXPECT_EQ(queue.events(), events(0, 1)) << "the cancelled batch is kept";
+    sender.release(true);
+    queue.stopAutoFlush();
+}
+
+TEST(EventQueue, AtLeastOnceAcrossAQuitDuringTheSend) {
+    sdktest::TestStorage test;
+    {
+        ScriptedSender sender;
+        sender.hold();
+        Queue queue("q", 3, 30.0, 100, false, sender.function(), test.storage);
+        queue.startAutoFlush();
+        queue.enqueue(events(0, 3));
+        ASSERT_TRUE(sender.waitForBatches(1));
+        // The process "quits" here: whatever is on disk now is what the next launch gets.
+        EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), events(0, 3));
+    }
+    ScriptedSender next;
+    Queue relaunched("q", 3, 30.0, 100, false, next.function(), test.storage);
+    EXPECT_EQ(relaunched.events(), events(0, 3));
+    relaunched.flush();
+    EXPECT_EQ(next.batches().at(0), events(0, 3));
+    EXPECT_EQ(relaunched.count(), 0u);
+}
+
+TEST(EventQueue, ClearForgetsABatchInFlight) {
+    sdktest::TestStorage test;
+    ScriptedSender sender;
+    sender.hold();
+    Queue queue("q", 100, 30.0, 100, false, sender.function(), test.storage);
+    queue.enqueue(events(0, 2));
+    std::jthread flusher([&] { queue.flush(); });
+    ASSERT_TRUE(sender.waitForBatches(1));
+    queue.clear();
+    queue.enqueue(sdktest::event(9));
+    sender.release(false);
+    flusher.join();
+    EXPECT_EQ(queue.events(), std::vector<TestEvent>{sdktest::event(9)});
+}
+
+// Against a service that is down, requests come at most once per timer tick, however fast events arrive.
+TEST(EventQueue, NoRequestStormWhileTheServiceIsDown) {
+    sdktest::withoutProxies();
+    sdktest::TestStorage test;
+    qbtest::LoopbackHttpServer server;
+    server.setDefaultReply({503, {}, R"({"error":"down"})"});
+    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
+    auto send = [transport](const std::vector<TestEvent>& batch, std::stop_token cancel) {
+        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel).success;
+    };
+    Queue queue("analytics", 2, 0.25, 500, false, send, test.storage);
+    queue.startAutoFlush();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        queue.enqueue(sdktest::event(i));
+        std::this_thread::sleep_for(5ms);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto ticks = static_cast<std::size_t>(seconds / 0.25);
+    EXPECT_LE(server.requestCount(), ticks + 2) << "over " << seconds << " s";
+    EXPECT_GE(server.requestCount(), 1u);
+
+    // Back up: everything goes out, in order, and nothing is lost.
+    server.setDefaultReply({200, {}, "{}"});
+    ASSERT_TRUE(eventually([&] { return queue.count() == 0; }, 2000ms));
+    const auto requests = server.requests();
+    const auto last = requests.back().json();
+    EXPECT_EQ(last.size(), 200u) << "the failed batches come back together, oldest first";
+    EXPECT_EQ(last.front().at("sequence"), 0);
+    EXPECT_EQ(last.back().at("sequence"), 199);
+}
+
+TEST(EventQueue, NothingIsSentBeforeRetryAfter) {
+    sdktest::TestStorage test;
+    std::atomic<int> sends{0};
+    Queue queue(
+        "q", 1, 0.1, 100, false,
+        [&](const std::vector<TestEvent>&, std::stop_token) -> bool {
+            if (sends.fetch_add(1) == 0) {
+                throw TransportError::rateLimited(1.0);
+            }
+            return true;
+        },
+        test.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    ASSERT_TRUE(eventually([&] { return sends.load() == 1; }));
+    const auto limitedAt = std::chrono::steady_clock::now();
+    for (int i = 1; std::chrono::steady_clock::now() - limitedAt < 600ms; ++i) {
+        queue.enqueue(sdktest::event(i));
+        queue.flush(); // an explicit flush waits too
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(sends.load(), 1) << "ticks, size triggers and flushes all wait";
+    ASSERT_TRUE(eventually([&] { return queue.count() == 0; }, 2000ms));
+    EXPECT_EQ(sends.load(), 2);
+}
