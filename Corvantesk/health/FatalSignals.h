@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <string>
+#include <string_view>
+
+namespace corvantesk {
+
+// The process-wide half of crash capture that runs inside a signal handler.
+//
+// A handler for SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP runs on an alternate signal stack
+// (so a stack overflow can still be reported). It does only async-signal-safe work: it calls the writer
+// given at install (which must itself be async-signal-safe) once per process, restores the default
+// action and raises the signal again, so the process ends as it would have without us.
+//
+// install() and uninstall() may be called from any thread; they are serialised internally. The handlers
+// that were in place before install() are saved and put back by uninstall().
+class FatalSignals {
+public:
+    // Called from the signal handler with the signal number. Must be async-signal-safe.
+    using CrashWriter = void (*)(int signalNumber) noexcept;
+
+    // The handled signals, in the order they are installed.
+    static constexpr std::array<int, 6> kSignals = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+
+    // Installs the handlers (or, when already installed, only replaces the writer).
+    static void install(CrashWriter writer);
+    // Puts back the handlers found at install time. Does nothing when not installed.
+    static void uninstall();
+    static bool isInstalled();
+
+    // Marks the process as crashing. Returns true for the first caller only: the one crash that gets a
+    // report. The uncaught-exception path claims it before the abort that follows, so that abort's
+    // SIGABRT writes no second marker. Async-signal-safe.
+    static bool claimCrash() noexcept;
+    static bool crashClaimed() noexcept;
+    // Tells a second crashing thread that the first one has finished recording, so it may end the
+    // process now. Async-signal-safe.
+    static void markCrashRecorded() noexcept;
+
+    // For tests of a process that survives a simulated crash path: forgets the claim.
+    static void resetClaimForTesting() noexcept;
+};
+
+// "SIGSEGV" and the like for Linux's numbers; "SIGNAL_<n>" for any other number.
+std::string signalName(int signalNumber);
+
+// The session id the crash marker names, kept where a signal handler can read it without a lock.
+// publish() may be called from any thread; read() is async-signal-safe and returns a NUL-terminated
+// text that stays valid (possibly replaced by a newer one) for the life of the process.
+class CrashSessionSlot {
+public:
+    static void publish(std::string_view sessionId);
+    static const char* read() noexcept;
+};
+
+} // namespace corvantesk

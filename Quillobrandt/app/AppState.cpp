@@ -1,0 +1,168 @@
+#include "Quillobrandt/app/AppState.h"
+
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Console.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/PlatformServices.h"
+#include "platform/qt/SecurityScope.h"
+
+namespace quillobrandt {
+namespace {
+
+const char* flagText(bool flag) {
+    return flag ? "true" : "false";
+}
+
+void logInfo(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::info);
+}
+
+} // namespace
+
+AppState::AppState(platform::NotificationHub* hub, GoogleAnalyticsManager* analytics, QObject* parent)
+    : QObject(parent), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()),
+      analytics_(analytics != nullptr ? *analytics : GoogleAnalyticsManager::shared()) {
+    loadPool_.setObjectName(QStringLiteral("DatabaseLoading"));
+    loadPool_.setMaxThreadCount(2);
+    checkFullDiskAccess();
+}
+
+AppState::~AppState() {
+    loadPool_.waitForDone();
+}
+
+void AppState::setShowSplash(bool value) {
+    if (showSplash_ != value) {
+        showSplash_ = value;
+        emit showSplashChanged(value);
+    }
+}
+
+void AppState::setHasFullDiskAccess(bool value) {
+    if (hasFullDiskAccess_ != value) {
+        hasFullDiskAccess_ = value;
+        emit hasFullDiskAccessChanged(value);
+    }
+}
+
+void AppState::setHasContactsAccess(bool value) {
+    if (hasContactsAccess_ != value) {
+        hasContactsAccess_ = value;
+        emit hasContactsAccessChanged(value);
+    }
+}
+
+void AppState::setShowContactsRequest(bool value) {
+    if (showContactsRequest_ != value) {
+        showContactsRequest_ = value;
+        emit showContactsRequestChanged(value);
+    }
+}
+
+void AppState::setConversations(std::vector<Conversation> value) {
+    // Comparing two histories would cost more than a redundant signal.
+    conversations_ = std::move(value);
+    emit conversationsChanged();
+}
+
+void AppState::setDatabaseURL(std::optional<Path> value) {
+    if (databaseURL_ != value) {
+        databaseURL_ = std::move(value);
+        emit databaseURLChanged();
+    }
+}
+
+void AppState::setParticipantLabels(Labels value) {
+    if (participantLabels_ != value) {
+        participantLabels_ = std::move(value);
+        emit participantLabelsChanged();
+    }
+}
+
+void AppState::setParticipantLabel(const std::string& handle, const std::string& label) {
+    Labels labels = participantLabels_;
+    if (label.empty()) {
+        labels.erase(handle);
+    } else {
+        labels[handle] = label;
+    }
+    setParticipantLabels(std::move(labels));
+}
+
+void AppState::setAppTheme(AppTheme value) {
+    if (appTheme_ != value) {
+        appTheme_ = value;
+        emit appThemeChanged(value);
+    }
+}
+
+void AppState::setIsIPhoneBackup(bool value) {
+    if (isIPhoneBackup_ != value) {
+        isIPhoneBackup_ = value;
+        emit isIPhoneBackupChanged(value);
+    }
+}
+
+void AppState::dismissSplash() {
+    logInfo("🎬 dismissSplash() called");
+    logInfo(std::string("   - hasFullDiskAccess: ") + flagText(hasFullDiskAccess_));
+    logInfo(std::string("   - hasContactsAccess: ") + flagText(hasContactsAccess_));
+    logInfo(std::string("   - showContactsRequest: ") + flagText(showContactsRequest_));
+    if (hasFullDiskAccess_) {
+        logInfo("📋 FDA already granted on restart, checking Contacts...");
+        checkIfShouldRequestContacts();
+        logInfo(std::string("   - After checkIfShouldRequestContacts, showContactsRequest: ") +
+                flagText(showContactsRequest_));
+    }
+    setShowSplash(false);
+}
+
+void AppState::checkFullDiskAccess() {
+    setHasFullDiskAccess(PermissionManager::hasFullDiskAccess());
+    setHasContactsAccess(PermissionManager::contactsAuthorizationStatus() ==
+                         platform::ContactAuthorizationStatus::authorized);
+}
+
+void AppState::checkIfShouldRequestContacts() {
+    const auto status = PermissionManager::contactsAuthorizationStatus();
+    platform::consoleLine("🔍 Checking if should request Contacts...");
+    platform::consoleLine(std::string("   - hasContactsAccess: ") + flagText(hasContactsAccess_));
+    platform::consoleLine("   - Contacts status: " + std::to_string(static_cast<int>(status)));
+    if (status == platform::ContactAuthorizationStatus::notDetermined) {
+        platform::consoleLine("✅ Will show Contacts request");
+        setShowContactsRequest(true);
+    } else {
+        platform::consoleLine("⏭️ Skipping Contacts request");
+    }
+}
+
+void AppState::startAccessingAttachmentFolder(const Path& folder) {
+    stopAccessingAttachmentFolder();
+    isAccessingAttachmentFolder_ = platform::securityScope()->startAccessing(folder);
+    if (isAccessingAttachmentFolder_) {
+        attachmentFolderURL_ = folder;
+        platform::consoleLine("✅ Started accessing attachment folder: " + folder.string());
+    } else {
+        platform::consoleLine("⚠️ Failed to start accessing attachment folder");
+    }
+}
+
+void AppState::stopAccessingAttachmentFolder() {
+    if (!isAccessingAttachmentFolder_) {
+        return;
+    }
+    if (attachmentFolderURL_) {
+        platform::securityScope()->stopAccessing(*attachmentFolderURL_);
+        isAccessingAttachmentFolder_ = false;
+        attachmentFolderURL_.reset();
+        platform::consoleLine("🛑 Stopped accessing attachment folder");
+    }
+}
+
+bool AppState::waitForBackgroundLoads(int timeoutMs) {
+    return loadPool_.waitForDone(timeoutMs);
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,193 @@
+// The menu's loading pipeline of AppState: the Mac's own database, a chosen file, and the shared core that
+// reads on the private pool and reports back on the GUI thread.
+#include <QRunnable>
+#include <QSizeF>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/DatabaseLoadStatistics.h"
+#include "Quillobrandt/app/DatabaseLoadedEvent.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Console.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/PlatformServices.h"
+
+namespace quillobrandt {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QSizeF kLoadedWindowSize(810, 690);
+
+void logInfo(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::info);
+}
+
+void logError(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::error);
+    platform::consoleLine(line);
+}
+
+const char* flagText(bool flag) {
+    return flag ? "true" : "false";
+}
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+void AppState::loadDefaultDatabase() {
+    logInfo("📱 Loading default Messages database");
+    const Path file = PermissionManager::messagesDatabasePath();
+    logInfo("   Default path: " + file.string());
+    if (!hasFullDiskAccess_) {
+        logError("❌ Cannot load default database - no Full Disk Access");
+        platform::runOnMainQueue(this, [this] { showPermissionRequiredAlert(); });
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        // Without a gate nothing else would tell the user where the program looked.
+        logError("❌ Cannot load default database - no file at " + file.string());
+        platform::runOnMainQueue(this, [this, file] { showMissingDefaultDatabaseAlert(file); });
+        return;
+    }
+    startLoad({file, std::nullopt, attachmentBaseURL_, false});
+}
+
+void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
+    logInfo("📂 Loading custom database from: " + file.string());
+    const bool backup = looksLikeIPhoneBackup(file);
+    Path base;
+    if (attachmentBaseURL) {
+        base = *attachmentBaseURL;
+        logInfo("   Using provided attachment base: " + base.string());
+    } else {
+        base = file.parent_path();
+        logInfo("   Using default attachment base: " + base.string());
+    }
+    logInfo(std::string("   iPhone backup: ") + flagText(backup));
+    startLoad({file, base, base, backup});
+}
+
+void AppState::loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
+    startLoad({file, attachmentBaseURL, attachmentBaseURL_, isIPhoneBackup_});
+}
+
+void AppState::startLoad(LoadSource source) {
+    logInfo("📊 Loading database from: " + source.databaseURL.string());
+    const std::uint64_t generation = ++loadGeneration_;
+    platform::runOnMainQueue(this, [this] { hub_.post(platform::notification::databaseLoadingStarted); });
+    const auto startTime = Clock::now();
+
+    // The pool is waited for before this state goes away, so `this` outlives the task; every hop back is
+    // dropped once the state has been destroyed.
+    loadPool_.start([this, generation, source, startTime] {
+        const auto progress = [this](const std::string& message, double fraction, const std::optional<std::string>&,
+                                     std::optional<double>) {
+            platform::runOnMainQueue(this, [message, fraction] {
+                logInfo("Loading: " + message + " - " + std::to_string(progressPercent(fraction)) + "%");
+            });
+        };
+        try {
+            DatabaseManager manager;
+            auto loaded = std::make_shared<std::vector<Conversation>>(
+                manager.openDatabase(source.databaseURL, source.attachmentBase, progress));
+            platform::runOnMainQueue(this, [this, generation, source, loaded, startTime] {
+                const auto elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
+                loadSucceeded(generation, source, std::move(*loaded), elapsed);
+            });
+        } catch (const DatabaseError& error) {
+            const std::string description = error.description();
+            platform::runOnMainQueue(this, [this, generation, description] { loadFailed(generation, description); });
+        } catch (const std::exception& error) {
+            const std::string description = error.what();
+            platform::runOnMainQueue(this, [this, generation, description] { loadFailed(generation, description); });
+        }
+    });
+}
+
+void AppState::loadSucceeded(std::uint64_t generation, const LoadSource& source,
+                             std::vector<Conversation> conversations, double elapsedSeconds) {
+    if (generation != loadGeneration_) {
+        logInfo("⏭️ Ignoring an overtaken load of " + source.databaseURL.string());
+        hub_.post(platform::notification::databaseLoadingCompleted);
+        return;
+    }
+    // The list and the source it came from change together, so no observer sees one without the other.
+    const bool urlChanged = databaseURL_ != source.databaseURL;
+    const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
+    conversations_ = std::move(conversations);
+    databaseURL_ = source.databaseURL;
+    attachmentBaseURL_ = source.storedAttachmentBaseURL;
+    isIPhoneBackup_ = source.isIPhoneBackup;
+    emit conversationsChanged();
+    if (urlChanged) {
+        emit databaseURLChanged();
+    }
+    if (backupChanged) {
+        emit isIPhoneBackupChanged(isIPhoneBackup_);
+    }
+
+    logInfo("✅ Loaded " + std::to_string(conversations_.size()) + " conversations");
+    const auto loadTimeMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
+    const DatabaseLoadStatistics stats = computeLoadStatistics(conversations_);
+    recordDatabaseLoaded(analytics_, stats, loadTimeMs, databaseLoadSource(isIPhoneBackup_, source.databaseURL));
+    hub_.post(platform::notification::databaseLoadingCompleted);
+    hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));
+}
+
+void AppState::loadFailed(std::uint64_t generation, const std::string& description) {
+    logInfo("❌ Failed to load database: " + description);
+    hub_.post(platform::notification::databaseLoadingCompleted);
+    if (generation != loadGeneration_) {
+        return; // a newer load is running; its own outcome is what the user waits for
+    }
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Failed to Load Database");
+    alert.informativeText = QStringLiteral("An error occurred while loading the database:\n\n") + qs(description) +
+                            QStringLiteral("\n\nPlease check the logs and try again.");
+    alert.style = platform::AlertStyle::critical;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::alertPresenter()->runModal(alert);
+}
+
+void AppState::showPermissionRequiredAlert() {
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Permission Required");
+    alert.informativeText = QStringLiteral("Quillobrandt needs Full Disk Access to read your Messages database.\n\n"
+                                           "Please grant permission in System Settings and try again.");
+    alert.style = platform::AlertStyle::warning;
+    alert.buttons = {QStringLiteral("Open System Settings"), QStringLiteral("Cancel")};
+    alert.defaultButton = 0;
+    alert.cancelButton = 1;
+    if (platform::alertPresenter()->runModal(alert) == 0) {
+        PermissionManager::openFullDiskAccessSettings();
+    }
+}
+
+void AppState::showMissingDefaultDatabaseAlert(const Path& path) {
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Failed to Load Database");
+    alert.informativeText =
+        QStringLiteral("No Messages database was found at:\n\n") + qs(path.string()) +
+        QStringLiteral("\n\nTo read a Mac's messages, copy its Messages folder (~/Library/Messages) to ") +
+        qs(path.parent_path().parent_path().string()) +
+        QStringLiteral(".\n\nTo read any other Messages database, choose File → Open Database… and pick a "
+                       "\"chat.db\" or \"sms.db\" file.");
+    alert.style = platform::AlertStyle::warning;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::alertPresenter()->runModal(alert);
+}
+
+} // namespace quillobrandt

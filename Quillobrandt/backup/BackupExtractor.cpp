@@ -1,0 +1,194 @@
+#include "Quillobrandt/backup/BackupExtractor.h"
+
+#include <system_error>
+#include <utility>
+
+#include <openssl/crypto.h>
+#include <sys/stat.h>
+
+#include "Quillobrandt/backup/AesKeyWrap.h"
+#include "Quillobrandt/backup/BackupError.h"
+#include "Quillobrandt/backup/FileDecryptor.h"
+#include "Quillobrandt/backup/FileRecord.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Console.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Uuid.h"
+
+namespace quillobrandt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxManifestPlistBytes = 64u * 1024 * 1024;
+constexpr std::size_t kManifestKeyClassLength = 4;
+
+void report(const BackupProgress& progress, const char* message, double fraction, const std::string& path) {
+    if (progress) {
+        progress(message, fraction, path);
+    }
+}
+
+// The decrypted index and whatever SQLite left beside it.
+void removeIndexCopy(const fs::path& copy) {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        fs::remove(copy.string() + suffix, ignored);
+    }
+}
+
+std::string asciiText(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const auto byte : bytes) {
+        if (byte >= 0x80) {
+            return {};
+        }
+        text.push_back(static_cast<char>(byte));
+    }
+    return text;
+}
+
+} // namespace
+
+BackupExtractor::BackupExtractor(fs::path backupPath, std::string password)
+    : backupPath_(std::move(backupPath)), password_(std::move(password)) {}
+
+BackupExtractor::~BackupExtractor() {
+    reset();
+    if (!password_.empty()) {
+        OPENSSL_cleanse(password_.data(), password_.size());
+    }
+}
+
+void BackupExtractor::reset() {
+    manifestDB_.reset();
+    if (tempDecryptedManifestPath_) {
+        removeIndexCopy(*tempDecryptedManifestPath_);
+        tempDecryptedManifestPath_.reset();
+    }
+    protectionClassKeys_.clear();
+}
+
+void BackupExtractor::initialize() {
+    reset(); // a second call starts over rather than leaking the first index and its copy
+    platform::consoleLine("🔓 Initializing backup at: " + backupPath_.string());
+    const fs::path manifestPlist = backupPath_ / "Manifest.plist";
+    if (!fs::exists(manifestPlist)) {
+        throw BackupError(BackupError::Code::manifestNotFound);
+    }
+    const auto manifestBytes = platform::readFile(manifestPlist, kMaxManifestPlistBytes);
+    const auto manifest = manifestBytes ? platform::Plist::parse(*manifestBytes) : std::nullopt;
+    if (!manifest || !manifest->root().isDict()) {
+        throw BackupError(BackupError::Code::invalidManifest);
+    }
+    const bool encrypted = manifest->root().get("IsEncrypted").boolean().value_or(false);
+    platform::consoleLine(std::string("🔐 Backup is ") + (encrypted ? "encrypted" : "not encrypted"));
+
+    if (!encrypted) {
+        const fs::path manifestDb = backupPath_ / "Manifest.db";
+        if (!fs::exists(manifestDb)) {
+            throw BackupError(BackupError::Code::manifestDBNotFound);
+        }
+        manifestDB_ = ManifestIndex::openBackupOwned(manifestDb);
+    } else {
+        if (password_.empty()) {
+            throw BackupError(BackupError::Code::passwordRequired);
+        }
+        deriveEncryptionKeys(manifest->root(), password_, protectionClassKeys_);
+        openEncryptedIndex(manifest->root());
+    }
+    platform::consoleLine("✅ Backup initialized successfully");
+}
+
+void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
+    platform::consoleLine("🔓 Decrypting Manifest.db...");
+    const auto manifestKey = manifest.get("ManifestKey").data();
+    if (!manifestKey || manifestKey->size() <= kManifestKeyClassLength) {
+        throw BackupError(BackupError::Code::missingManifestKey);
+    }
+    const auto& key = *manifestKey;
+    const auto protectionClass = static_cast<std::int64_t>(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(key[0]) | static_cast<std::uint32_t>(key[1]) << 8 |
+                                  static_cast<std::uint32_t>(key[2]) << 16 | static_cast<std::uint32_t>(key[3]) << 24));
+    platform::consoleLine("   📦 Manifest uses protection class " + std::to_string(protectionClass));
+    const auto classKey = protectionClassKeys_.find(protectionClass);
+    if (classKey == protectionClassKeys_.end()) {
+        throw BackupError::protectionClassNotFound(protectionClass);
+    }
+    const SecureBytes indexKey = unwrapKey(std::span(key).subspan(kManifestKeyClassLength), classKey->second.span());
+
+    const fs::path manifestDb = backupPath_ / "Manifest.db";
+    if (!fs::exists(manifestDb)) {
+        throw BackupError(BackupError::Code::manifestDBNotFound);
+    }
+    const fs::path caches = platform::cachesDir();
+    if (!fs::exists(caches) && !platform::createPrivateDirectory(caches)) {
+        throw fs::filesystem_error("create", caches, std::make_error_code(std::errc::permission_denied));
+    }
+    const fs::path copy = caches / ("DecryptedManifest-" + platform::makeUuidString() + ".db");
+    streamFile(manifestDb, copy, indexKey.span());
+    tempDecryptedManifestPath_ = copy;
+    platform::consoleLine("✅ Manifest.db decrypted to temporary file");
+    manifestDB_ = ManifestIndex::openPrivateCopy(copy);
+}
+
+void BackupExtractor::extractFile(const std::string& relativePath, const fs::path& destination,
+                                  const BackupProgress& progress) {
+    if (!manifestDB_) {
+        throw BackupError(BackupError::Code::notInitialized);
+    }
+    platform::consoleLine("📤 Extracting: " + relativePath);
+    report(progress, "Finding file in backup...", 0.1, relativePath);
+    const auto row = manifestDB_->find(relativePath);
+    if (!row) {
+        throw BackupError(BackupError::Code::fileNotFoundInBackup, relativePath);
+    }
+    // The name becomes a path below the backup folder: only a real SHA-1 name may.
+    if (!row->fileID || !isValidFileID(*row->fileID)) {
+        throw BackupError(BackupError::Code::invalidFileID);
+    }
+    const std::string& fileID = *row->fileID;
+
+    report(progress, "Located file in backup", 0.3, relativePath);
+    const FileRecord record = parseFileMetadata(row->file.value_or(std::vector<std::uint8_t>{}));
+    platform::consoleLine("   📦 File uses protection class " + std::to_string(record.protectionClass));
+    if (record.wrappedKey) {
+        platform::consoleLine("   🔑 File has wrapped key (" + std::to_string(record.wrappedKey->size()) + " bytes)");
+    } else {
+        platform::consoleLine("   ⚠️ File has no encryption key (unencrypted)");
+    }
+
+    const fs::path source = backupPath_ / fileID.substr(0, 2) / fileID;
+    if (!fs::exists(source)) {
+        throw BackupError(BackupError::Code::backupFileNotFound, fileID);
+    }
+    report(progress, "Reading file...", 0.5, relativePath);
+    const auto beforeWrite = [&](const StreamedFile&) { report(progress, "Writing file...", 0.9, relativePath); };
+
+    if (record.wrappedKey && !protectionClassKeys_.empty()) {
+        report(progress, "Decrypting file...", 0.7, relativePath);
+        const auto classKey = protectionClassKeys_.find(record.protectionClass);
+        if (classKey == protectionClassKeys_.end()) {
+            throw BackupError::protectionClassNotFound(record.protectionClass);
+        }
+        platform::consoleLine("   🔓 Unwrapping file key...");
+        const SecureBytes fileKey = unwrapKey(*record.wrappedKey, classKey->second.span());
+        platform::consoleLine("   🔓 Decrypting file data (" + std::to_string(fs::file_size(source)) + " bytes)...");
+        streamFile(source, destination, fileKey.span(), record.size, [&](const StreamedFile& streamed) {
+            // Padding and length checked; the file takes its place right after these reports.
+            platform::consoleLine("   ✅ Decrypted to " + std::to_string(streamed.writtenBytes) + " bytes");
+            if (streamed.writtenBytes > 15) {
+                platform::consoleLine("   📄 File header: " + asciiText(streamed.head));
+            }
+            beforeWrite(streamed);
+        });
+    } else {
+        platform::consoleLine("   ⚠️ No decryption (treating as unencrypted)");
+        streamFile(source, destination, {}, std::nullopt, beforeWrite);
+    }
+    report(progress, "Extraction complete", 1.0, relativePath);
+    platform::consoleLine("✅ Extracted to: " + destination.string());
+}
+
+} // namespace quillobrandt

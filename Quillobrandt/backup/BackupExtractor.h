@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "Quillobrandt/backup/BackupKeyDerivation.h"
+#include "Quillobrandt/backup/BackupProgress.h"
+#include "Quillobrandt/backup/ManifestIndex.h"
+
+namespace quillobrandt {
+
+// Reads one iPhone backup folder, plain or encrypted: opens its file index and copies files out by their path on
+// the device, decrypting them as needed. The backup folder itself is only ever read.
+//
+// Calling order: construct, initialize() once, then any number of extractFile / extractImageAttachments calls.
+// All calls block the calling thread (key derivation may take seconds); one thread at a time, no locks.
+// Destruction closes the index and deletes the decrypted index copy.
+class BackupExtractor {
+public:
+    // Touches nothing on disk.
+    BackupExtractor(std::filesystem::path backupPath, std::string password);
+    ~BackupExtractor();
+    BackupExtractor(const BackupExtractor&) = delete;
+    BackupExtractor& operator=(const BackupExtractor&) = delete;
+
+    // Opens the file index; for an encrypted backup derives the class keys from the password and decrypts the
+    // index into "DecryptedManifest-<UUID>.db" in the caches folder. Throws BackupError, or
+    // std::filesystem::filesystem_error for file-system failures.
+    void initialize();
+
+    // Writes the file stored under `relativePath` to `destination` (its folder must exist; an existing file is
+    // replaced, mode 0600). Throws BackupError or std::filesystem::filesystem_error; a failure leaves the
+    // destination untouched and the extractor usable.
+    void extractFile(const std::string& relativePath, const std::filesystem::path& destination,
+                     const BackupProgress& progress = {});
+
+    // Extracts every image attachment named by the `attachment` table of the Messages database `smsDatabase`
+    // (already extracted from this backup) to `destination` / the attachment's path without "~/".
+    // Images that fail are reported on standard output and skipped. Throws BackupError queryFailed when the
+    // database cannot be read, std::filesystem::filesystem_error when it cannot be copied.
+    void extractImageAttachments(const std::filesystem::path& smsDatabase, const std::filesystem::path& destination,
+                                 const BackupProgress& progress = {});
+
+    const std::filesystem::path& backupPath() const { return backupPath_; }
+    const std::optional<std::filesystem::path>& tempDecryptedManifestPath() const { return tempDecryptedManifestPath_; }
+    const ProtectionClassKeys& protectionClassKeys() const { return protectionClassKeys_; }
+    bool isInitialized() const { return manifestDB_.has_value(); }
+
+private:
+    void reset();
+    void openEncryptedIndex(platform::PlistNode manifest);
+
+    std::filesystem::path backupPath_;
+    std::string password_;
+    std::optional<ManifestIndex> manifestDB_;
+    std::optional<std::filesystem::path> tempDecryptedManifestPath_;
+    ProtectionClassKeys protectionClassKeys_;
+};
+
+} // namespace quillobrandt

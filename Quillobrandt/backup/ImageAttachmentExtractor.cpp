@@ -1,0 +1,177 @@
+#include "Quillobrandt/backup/AttachmentPaths.h"
+#include "Quillobrandt/backup/BackupError.h"
+#include "Quillobrandt/backup/BackupExtractor.h"
+#include "Quillobrandt/backup/JournalModeSwitch.h"
+
+#include <exception>
+#include <system_error>
+#include <vector>
+
+#include "platform/core/Console.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Sqlite.h"
+#include "platform/core/Uuid.h"
+
+namespace quillobrandt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kAttachmentQuery = "SELECT DISTINCT filename FROM attachment WHERE filename IS NOT NULL";
+
+// Deletes the temporary database copy (and its companions) on every way out.
+class TemporaryDatabaseCopy {
+public:
+    explicit TemporaryDatabaseCopy(fs::path path) : path_(std::move(path)) {}
+    TemporaryDatabaseCopy(const TemporaryDatabaseCopy&) = delete;
+    TemporaryDatabaseCopy& operator=(const TemporaryDatabaseCopy&) = delete;
+    ~TemporaryDatabaseCopy() { removeDatabaseFiles(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string errorText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BackupError& backupError) {
+        return backupError.description();
+    } catch (const std::exception& other) {
+        return other.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+// Opens the copy read-only and lock-free; falls back to a plain open as the reader always has.
+platform::SqliteDatabase openCopy(const fs::path& copy) {
+    const std::string uri = sqliteFileUri(copy, "mode=ro&nolock=1");
+    platform::consoleLine("🔓 Attempting to open with URI: " + uri);
+    std::string firstMessage;
+    try {
+        auto db = platform::SqliteDatabase::open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        platform::consoleLine("🔍 Open result: 0 (SQLITE_OK=0)");
+        platform::consoleLine("✅ Opened successfully with URI");
+        return db;
+    } catch (const platform::SqliteError& error) {
+        firstMessage = error.what();
+        platform::consoleLine("🔍 Open result: " + std::to_string(error.code()) + " (SQLITE_OK=0)");
+        platform::consoleLine("❌ Failed to open temporary sms.db with URI");
+        platform::consoleLine("   Error code: " + std::to_string(error.code()));
+        platform::consoleLine("   Error message: " + firstMessage);
+        platform::consoleLine("🔄 Trying basic sqlite3_open...");
+    }
+    try {
+        auto db = platform::SqliteDatabase::open(copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        platform::consoleLine("🔍 Basic open result: 0");
+        platform::consoleLine("✅ Opened with fallback basic method");
+        return db;
+    } catch (const platform::SqliteError& error) {
+        platform::consoleLine("🔍 Basic open result: " + std::to_string(error.code()));
+        platform::consoleLine(std::string("❌ Basic open also failed: ") + error.what());
+        throw BackupError(BackupError::Code::queryFailed,
+                          "Could not open sms.db: " + firstMessage + ", basic: " + error.what());
+    }
+}
+
+} // namespace
+
+void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const fs::path& destination,
+                                              const BackupProgress& progress) {
+    platform::consoleLine("📎 Extracting image attachments from backup...");
+    {
+        std::error_code ignored;
+        fs::remove(databaseCompanion(smsDatabase, "db-shm"), ignored);
+        fs::remove(databaseCompanion(smsDatabase, "db-wal"), ignored);
+    }
+    platform::consoleLine("🧹 Cleaned up source WAL/SHM files");
+
+    // A private copy: the journal switch writes to it, and the user's /tmp is shared.
+    const fs::path copyPath = platform::privateTempDir() / ("sms_temp_" + platform::makeUuidString() + ".db");
+    fs::copy_file(smsDatabase, copyPath, fs::copy_options::overwrite_existing);
+    const TemporaryDatabaseCopy copy(copyPath);
+    fs::permissions(copyPath, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    platform::consoleLine("📋 Created temporary database copy at: " + copyPath.string());
+    {
+        std::error_code ignored;
+        fs::remove(databaseCompanion(copyPath, "db-shm"), ignored);
+        fs::remove(databaseCompanion(copyPath, "db-wal"), ignored);
+    }
+    platform::consoleLine("🧹 Cleaned up any temp WAL/SHM files");
+
+    platform::consoleLine("🔧 Converting database to DELETE journal mode...");
+    const JournalSwitchOutcome switched = switchToDeleteJournalMode(copyPath);
+    platform::consoleLine("   Result: " + switched.output);
+    platform::consoleLine("   Exit code: " + std::to_string(switched.exitCode));
+
+    platform::SqliteDatabase db = openCopy(copyPath);
+    if (!db.isOpen()) {
+        platform::consoleLine("❌ Database handle is nil after open!");
+        throw BackupError(BackupError::Code::queryFailed, "Database handle is nil");
+    }
+
+    platform::consoleLine(std::string("📊 Preparing query: ") + kAttachmentQuery);
+    platform::SqliteStatement statement;
+    try {
+        statement = db.prepare(kAttachmentQuery);
+        platform::consoleLine("🔍 Prepare result: 0");
+    } catch (const platform::SqliteError& error) {
+        platform::consoleLine("🔍 Prepare result: " + std::to_string(error.code()));
+        platform::consoleLine(std::string("❌ Could not prepare attachment query: ") + error.what());
+        throw BackupError(BackupError::Code::queryFailed,
+                          std::string("Could not prepare attachment query: ") + error.what());
+    }
+    platform::consoleLine("✅ Query prepared successfully");
+
+    std::size_t total = 0;
+    std::vector<std::string> images;
+    while (statement.step() == SQLITE_ROW) {
+        ++total;
+        const auto name = statement.columnText(0);
+        if (name && isImageFileName(*name)) {
+            images.push_back(*name);
+        }
+    }
+    platform::consoleLine("📎 Found " + std::to_string(total) + " total attachments, " + std::to_string(images.size()) +
+                          " are images to extract");
+
+    const std::size_t count = images.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string path = attachmentRelativePath(images[i]);
+        const auto reportFailure = [&](const std::string& error) {
+            platform::consoleLine("⚠️ Could not extract attachment: " + path + " - " + error);
+        };
+        const auto target = attachmentDestination(destination, path);
+        if (!target) {
+            reportFailure("The attachment's path leads outside the extraction folder.");
+            continue;
+        }
+        try {
+            createFoldersBelow(destination, target->parent_path());
+        } catch (...) {
+            reportFailure(errorText(std::current_exception()));
+            continue;
+        }
+        const std::string message =
+            "Extracting image " + std::to_string(i + 1) + " of " + std::to_string(count) + "...";
+        const auto inner = [&](const std::string&, double fraction, const std::string& relativePath) {
+            if (progress) {
+                progress(message, static_cast<double>(i) / count + fraction / count, relativePath);
+            }
+        };
+        try {
+            extractFile(path, *target, inner);
+        } catch (...) {
+            reportFailure(errorText(std::current_exception()));
+            continue;
+        }
+        if ((i + 1) % 10 == 0) {
+            platform::consoleLine("📎 Extracted " + std::to_string(i + 1) + "/" + std::to_string(count) + " images");
+        }
+    }
+    platform::consoleLine("✅ Finished extracting attachments");
+}
+
+} // namespace quillobrandt

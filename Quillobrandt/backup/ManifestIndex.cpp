@@ -1,0 +1,75 @@
+#include "Quillobrandt/backup/ManifestIndex.h"
+
+#include <cstdio>
+
+#include "Quillobrandt/backup/BackupError.h"
+
+namespace quillobrandt {
+
+std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query) {
+    std::string uri = "file:";
+    for (const char c : path.string()) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return query.empty() ? uri : uri + "?" + query;
+}
+
+ManifestIndex ManifestIndex::openBackupOwned(const std::filesystem::path& file) {
+    // immutable: no locks, no journal recovery, no -shm; the user's backup is only ever read.
+    try {
+        return ManifestIndex(platform::SqliteDatabase::open(sqliteFileUri(file, "mode=ro&immutable=1"),
+                                                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI));
+    } catch (const platform::SqliteError& error) {
+        throw BackupError(BackupError::Code::failedToOpenManifestDB, error.what());
+    }
+}
+
+ManifestIndex ManifestIndex::openPrivateCopy(const std::filesystem::path& file) {
+    try {
+        ManifestIndex index(platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE));
+        // Lookups by path are the only query; an index makes thousands of them cheap. A copy that refuses
+        // it (not a database, read-only) is reported by the first lookup instead.
+        index.db_.tryExec("CREATE INDEX IF NOT EXISTS QbRelativePathIdx ON Files(relativePath)");
+        return index;
+    } catch (const platform::SqliteError& error) {
+        throw BackupError(BackupError::Code::failedToOpenManifestDB, error.what());
+    }
+}
+
+std::optional<ManifestRow> ManifestIndex::find(const std::string& relativePath) const {
+    try {
+        auto statement = db_.prepare("SELECT fileID, file FROM Files WHERE relativePath = ?");
+        statement.bindText(1, relativePath);
+        if (!statement.next()) {
+            return std::nullopt;
+        }
+        ManifestRow row;
+        if (statement.columnType(0) != SQLITE_NULL) {
+            row.fileID = statement.columnText(0);
+        }
+        row.file = statement.columnBlob(1);
+        return row;
+    } catch (const platform::SqliteError& error) {
+        throw BackupError(BackupError::Code::queryFailed, error.what());
+    }
+}
+
+bool isValidFileID(const std::string& fileID) {
+    if (fileID.size() != 40) {
+        return false;
+    }
+    for (const char c : fileID) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/core/Sqlite.h"
+
+namespace quillobrandt {
+
+// One `Files` row as the reader sees it.
+struct ManifestRow {
+    std::optional<std::string> fileID;
+    std::optional<std::vector<std::uint8_t>> file;
+};
+
+// The backup's file index, `Manifest.db`: the backup's own file (opened so that nothing in the backup folder can
+// change, not even a journal or a shared-memory file) or the decrypted copy that we own. One thread at a time.
+class ManifestIndex {
+public:
+    // Throws BackupError failedToOpenManifestDB with SQLite's message.
+    static ManifestIndex openBackupOwned(const std::filesystem::path& file);
+    static ManifestIndex openPrivateCopy(const std::filesystem::path& file);
+
+    // The first row whose relativePath equals `relativePath`; nullopt when there is none.
+    // Throws BackupError queryFailed when the query does not prepare or a page is unreadable.
+    std::optional<ManifestRow> find(const std::string& relativePath) const;
+
+    void close() { db_.close(); }
+
+private:
+    explicit ManifestIndex(platform::SqliteDatabase db) : db_(std::move(db)) {}
+    platform::SqliteDatabase db_;
+};
+
+// A stored file's name: exactly 40 lower-case hex characters (SHA-1 of domain and path).
+bool isValidFileID(const std::string& fileID);
+
+// The text of a "file:" URI naming `path`, with the characters that URIs reserve percent-encoded.
+std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query);
+
+} // namespace quillobrandt

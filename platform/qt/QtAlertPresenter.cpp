@@ -1,0 +1,53 @@
+#include "platform/qt/AlertPresenter.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QList>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace platform {
+namespace {
+
+QMessageBox::Icon iconFor(AlertStyle style) {
+    switch (style) {
+    case AlertStyle::informational:
+        return QMessageBox::Information;
+    case AlertStyle::warning:
+        return QMessageBox::Warning;
+    case AlertStyle::critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+int QtAlertPresenter::runModal(const AlertRequest& request) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QStringLiteral("Quillobrandt"));
+    box.setIcon(iconFor(request.style));
+    box.setText(request.messageText);
+    box.setInformativeText(request.informativeText);
+
+    QList<QPushButton*> buttons;
+    for (int i = 0; i < request.buttons.size(); ++i) {
+        QMessageBox::ButtonRole role = QMessageBox::ActionRole;
+        if (i == request.defaultButton) {
+            role = QMessageBox::AcceptRole;
+        } else if (request.cancelButton && i == *request.cancelButton) {
+            role = QMessageBox::RejectRole;
+        }
+        buttons.append(box.addButton(request.buttons[i], role));
+    }
+    if (request.defaultButton >= 0 && request.defaultButton < buttons.size()) {
+        box.setDefaultButton(buttons[request.defaultButton]);
+    }
+    if (request.cancelButton && *request.cancelButton >= 0 && *request.cancelButton < buttons.size()) {
+        box.setEscapeButton(buttons[*request.cancelButton]);
+    }
+    box.exec();
+    return static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+}
+
+} // namespace platform

@@ -1,0 +1,88 @@
+#include "platform/qt/PanelPresenter.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace platform {
+namespace {
+
+void applyCommon(QFileDialog& dialog, const QString& title, const QString& directory, const QString& acceptLabel) {
+    if (!title.isEmpty()) {
+        dialog.setWindowTitle(title);
+    }
+    if (!directory.isEmpty()) {
+        dialog.setDirectory(directory);
+    }
+    if (!acceptLabel.isEmpty()) {
+        dialog.setLabelText(QFileDialog::Accept, acceptLabel);
+    }
+}
+
+std::optional<QString> firstSelection(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) {
+        return std::nullopt;
+    }
+    return QFileInfo(files.first()).absoluteFilePath();
+}
+
+} // namespace
+
+std::optional<QString> QtPanelPresenter::chooseFileToOpen(const OpenPanelRequest& request) {
+    QFileDialog dialog(QApplication::activeWindow());
+    applyCommon(dialog, request.title, request.directory, request.acceptLabel);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (!request.nameFilters.isEmpty()) {
+        dialog.setNameFilters(request.nameFilters);
+    }
+    return firstSelection(dialog);
+}
+
+std::optional<QString> QtPanelPresenter::chooseSaveLocation(const SavePanelRequest& request) {
+    QFileDialog dialog(QApplication::activeWindow());
+    applyCommon(dialog, request.title, request.directory, request.acceptLabel);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!request.nameFilters.isEmpty()) {
+        dialog.setNameFilters(request.nameFilters);
+    }
+    if (!request.defaultSuffix.isEmpty()) {
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    }
+    if (!request.suggestedName.isEmpty()) {
+        dialog.selectFile(request.suggestedName);
+    }
+    auto chosen = firstSelection(dialog);
+    if (!chosen) {
+        return std::nullopt;
+    }
+    return withDefaultSuffix(*chosen, request.defaultSuffix);
+}
+
+std::optional<QString> QtPanelPresenter::chooseFolder(const FolderPanelRequest& request) {
+    QFileDialog dialog(QApplication::activeWindow());
+    applyCommon(dialog, request.title, request.directory, request.acceptLabel);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    return firstSelection(dialog);
+}
+
+QString withDefaultSuffix(const QString& path, const QString& suffix) {
+    if (suffix.isEmpty() || path.isEmpty()) {
+        return path;
+    }
+    const QString fileName = QFileInfo(path).fileName();
+    if (fileName.endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive)) {
+        return path;
+    }
+    return path + QLatin1Char('.') + suffix;
+}
+
+} // namespace platform

@@ -1,0 +1,109 @@
+#include "Corvantesk/analytics/AnalyticsEvent.h"
+#include "Corvantesk/analytics/PrivacyFilter.h"
+
+#include <gtest/gtest.h>
+
+namespace corvantesk {
+namespace {
+
+std::vector<std::string> keysOf(const nlohmann::json& object) {
+    std::vector<std::string> keys;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        keys.push_back(it.key());
+    }
+    return keys;
+}
+
+TEST(AnalyticsEventFactories, FillTheirFixedFieldsAndNothingElse) {
+    auto view = AnalyticsEvent::screenView("Inbox", std::nullopt, "S", std::nullopt);
+    EXPECT_EQ(view.eventType, "screen_viewed");
+    EXPECT_EQ(view.category, "navigation");
+    EXPECT_FALSE(view.properties.has_value());
+    EXPECT_EQ(nlohmann::json(view).count("properties"), 0u);
+    EXPECT_EQ(nlohmann::ordered_json(view.toPayload()).count("properties"), 0u);
+
+    auto withEmpty = AnalyticsEvent::screenView("Inbox", std::nullopt, "S", std::nullopt, AnyMap{});
+    EXPECT_EQ(nlohmann::json(withEmpty)["properties"], nlohmann::json::object());
+    EXPECT_EQ(nlohmann::ordered_json(withEmpty.toPayload())["properties"], nlohmann::json::object());
+
+    EXPECT_EQ(AnalyticsEvent::featureUsed("export", std::nullopt, "S").category, "feature");
+    EXPECT_EQ(AnalyticsEvent::featureUsed("export", std::string(), "S").category, "");
+
+    auto search = AnalyticsEvent::search("hello", std::nullopt, "S");
+    ASSERT_TRUE(search.properties);
+    EXPECT_EQ(search.properties->size(), 1u);
+    EXPECT_EQ(search.properties->at("query"), AnyCodable("hello"));
+    EXPECT_EQ(AnalyticsEvent::search("q", 3, "S").properties->at("resultsCount"), AnyCodable(3));
+
+    auto bare = AnalyticsEvent::conversion("purchase", std::nullopt, std::nullopt, "S");
+    EXPECT_EQ(bare.properties, AnyMap{});
+    auto overwritten =
+        AnalyticsEvent::conversion("purchase", 10.0, std::string("EUR"), "S", AnyMap{{"value", "ten"}, {"sku", "A1"}});
+    EXPECT_EQ(overwritten.properties->at("value"), AnyCodable(10.0));
+    EXPECT_EQ(overwritten.properties->at("currency"), AnyCodable("EUR"));
+    EXPECT_EQ(overwritten.properties->at("sku"), AnyCodable("A1"));
+
+    auto error = AnalyticsEvent::error("boom", std::nullopt, "S");
+    EXPECT_EQ(error.category, "error");
+    EXPECT_EQ(error.properties, (AnyMap{{"message", "boom"}}));
+
+    auto first = AnalyticsEvent::make("a", "S");
+    auto second = AnalyticsEvent::make("a", "S");
+    EXPECT_NE(first.id, second.id);
+    EXPECT_EQ(first.id.size(), 36u);
+}
+
+TEST(AnalyticsEventCoding, PayloadDropsLabelsAndUserIdWhileTheOfflineFormKeepsThem) {
+    auto event = AnalyticsEvent::buttonClick("save", std::string("Save"), std::string("Editor"), "S");
+    event.screenLabel = "The editor";
+    event.userId = "user-7";
+    const nlohmann::json offline = event;
+    EXPECT_EQ(offline["screenLabel"], "The editor");
+    EXPECT_EQ(offline["elementLabel"], "Save");
+    EXPECT_EQ(offline["userId"], "user-7");
+    const nlohmann::ordered_json wire = event.toPayload();
+    EXPECT_EQ(wire.count("screenLabel") + wire.count("elementLabel") + wire.count("userId"), 0u);
+    EXPECT_EQ(wire["element"], "save");
+}
+
+TEST(AnalyticsEventCoding, MinimalEventHasOnlyTheFourRequiredKeysAndReadsBackEqual) {
+    auto event = AnalyticsEvent::make("app_launched", "S");
+    const nlohmann::json offline = event;
+    EXPECT_EQ(keysOf(offline), (std::vector<std::string>{"eventType", "id", "sessionId", "timestamp"}));
+    EXPECT_TRUE(offline["timestamp"].is_number());
+    EXPECT_EQ(offline.get<AnalyticsEvent>(), event);
+
+    auto full = AnalyticsEvent::timed("export", 1234, std::string("io"), "S", std::string("Main"),
+                                      AnyMap{{"n", 1}, {"ratio", 0.5}, {"ok", true}, {"none", nullptr}});
+    full.referrer = "Start";
+    full.userId = "u";
+    const nlohmann::json encoded = full;
+    const auto decoded = encoded.get<AnalyticsEvent>();
+    EXPECT_EQ(decoded, full);
+    EXPECT_EQ(nlohmann::json(decoded).dump(), encoded.dump());
+}
+
+TEST(AnalyticsEventCoding, MissingRequiredKeysFailToDecode) {
+    nlohmann::json missing = nlohmann::json(AnalyticsEvent::make("x", "S"));
+    missing.erase("sessionId");
+    EXPECT_ANY_THROW(missing.get<AnalyticsEvent>());
+    nlohmann::json textDate = nlohmann::json(AnalyticsEvent::make("x", "S"));
+    textDate["timestamp"] = "2024-01-01T00:00:00Z";
+    EXPECT_ANY_THROW(textDate.get<AnalyticsEvent>());
+}
+
+TEST(PrivacyFilter, DropsKeysContainingProtectedWordsAnywhere) {
+    for (const char* key : {"userName", "Email_Address", "filename", "description", "shipping", "PHONE", "ssn", "dob",
+                            "birthdate", "ip"}) {
+        EXPECT_TRUE(isProtectedPropertyKey(key)) << key;
+    }
+    for (const char* key : {"count", "screen", "query", "value", "currency"}) {
+        EXPECT_FALSE(isProtectedPropertyKey(key)) << key;
+    }
+    AnyMap properties{{"userName", "x"}, {"count", 2}, {"description", "y"}};
+    removeProtectedProperties(properties);
+    EXPECT_EQ(properties, (AnyMap{{"count", 2}}));
+}
+
+} // namespace
+} // namespace corvantesk

@@ -1,0 +1,150 @@
+#include "Corvantesk/analytics/SessionManager.h"
+#include "Corvantesk/core/Storage.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace corvantesk {
+namespace {
+
+// Wall and monotonic time that only move when the test says so.
+struct FakeClock {
+    platform::AbsoluteTime wall{800'000'000.0};
+    std::chrono::steady_clock::time_point monotonic{std::chrono::hours(1000)};
+
+    void advance(double seconds) {
+        wall.secondsSinceReferenceDate += seconds;
+        monotonic +=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    }
+    SessionClock clock() {
+        return {[this] { return wall; }, [this] { return monotonic; }};
+    }
+};
+
+class SessionManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        defaults_ = std::make_unique<platform::UserDefaults>(qbtest::IsolatedHome::root() / "defaults.json");
+        storage_ = std::make_unique<Storage>(*defaults_, qbtest::IsolatedHome::root() / "Corvantesk");
+    }
+    std::unique_ptr<SessionManager> make(double timeout = 1800.0) {
+        return std::make_unique<SessionManager>(*storage_, timeout, clock_.clock(),
+                                                [this](const std::string& id) { published_.push_back(id); });
+    }
+
+    FakeClock clock_;
+    std::unique_ptr<platform::UserDefaults> defaults_;
+    std::unique_ptr<Storage> storage_;
+    std::vector<std::string> published_;
+};
+
+TEST_F(SessionManagerTest, FirstManagerOfAProcessStartsFreshAndPersists) {
+    storage_->setSessionId(std::string("OLD-SESSION"));
+    storage_->setSessionStart(platform::AbsoluteTime{clock_.wall.secondsSinceReferenceDate - 5});
+    storage_->setLastActivity(platform::AbsoluteTime{clock_.wall.secondsSinceReferenceDate - 2});
+
+    auto manager = make();
+    const std::string id = manager->sessionId();
+    EXPECT_NE(id, "OLD-SESSION");
+    EXPECT_EQ(id.size(), 36u);
+    EXPECT_EQ(storage_->sessionId(), id);
+    EXPECT_EQ(storage_->sessionStart(), clock_.wall);
+    EXPECT_EQ(storage_->lastActivity(), clock_.wall);
+    EXPECT_EQ(storage_->storedLaunchId(), Storage::currentLaunchId());
+    EXPECT_EQ(published_, std::vector<std::string>{id});
+}
+
+TEST_F(SessionManagerTest, SecondManagerInTheSameProcessContinuesTheSession) {
+    auto first = make();
+    const std::string id = first->sessionId();
+    const auto start = first->sessionStart();
+    clock_.advance(100);
+    first->touch();
+    clock_.advance(50);
+
+    auto second = make();
+    EXPECT_EQ(second->sessionId(), id);
+    EXPECT_EQ(second->sessionStart(), start);
+    EXPECT_DOUBLE_EQ(second->sessionDuration(), 150.0);
+    // Idle time carries over: 50 s already passed, so 1751 more rotate it.
+    clock_.advance(1750);
+    EXPECT_EQ(second->sessionId(), id);
+    clock_.advance(1.5);
+    EXPECT_NE(second->sessionId(), id);
+}
+
+TEST_F(SessionManagerTest, SecondManagerWithoutUsableStoredValuesStartsFresh) {
+    auto first = make();
+    const std::string id = first->sessionId();
+    storage_->defaults().setDouble("corvantesk_session_start", 0.0);
+    auto second = make();
+    EXPECT_NE(second->sessionId(), id);
+
+    storage_->defaults().remove("corvantesk_last_activity");
+    auto third = make();
+    EXPECT_NE(third->sessionId(), second->sessionId());
+}
+
+TEST_F(SessionManagerTest, TouchAtExactlyTheTimeoutKeepsTheSessionOneSecondMoreRotatesIt) {
+    auto manager = make(1800.0);
+    const std::string id = manager->sessionId();
+    clock_.advance(1800.0);
+    manager->touch();
+    EXPECT_EQ(manager->sessionId(), id);
+
+    clock_.advance(1801.0);
+    manager->touch();
+    const std::string rotated = manager->sessionId();
+    EXPECT_NE(rotated, id);
+    EXPECT_EQ(manager->sessionStart(), clock_.wall);
+    EXPECT_EQ(storage_->sessionStart(), storage_->lastActivity());
+    EXPECT_EQ(published_.back(), rotated);
+}
+
+TEST_F(SessionManagerTest, ExpiryIsReportedWithoutRotatingUntilTheIdIsRead) {
+    auto manager = make(60.0);
+    const std::string id = manager->sessionId();
+    clock_.advance(61);
+    EXPECT_TRUE(manager->isSessionExpired());
+    EXPECT_EQ(storage_->sessionId(), id);
+    EXPECT_NE(manager->sessionId(), id);
+    EXPECT_FALSE(manager->isSessionExpired());
+}
+
+TEST_F(SessionManagerTest, WallClockJumpsDoNotEndASession) {
+    auto manager = make(60.0);
+    const std::string id = manager->sessionId();
+    clock_.wall.secondsSinceReferenceDate += 100000; // the user sets the clock forward
+    EXPECT_EQ(manager->sessionId(), id);
+}
+
+TEST_F(SessionManagerTest, SetSessionKeepsTheStartAndNewSessionResetsIt) {
+    auto manager = make();
+    const auto start = manager->sessionStart();
+    clock_.advance(10);
+    manager->setSession("CALLER-SESSION");
+    EXPECT_EQ(manager->sessionId(), "CALLER-SESSION");
+    EXPECT_EQ(manager->sessionStart(), start);
+    EXPECT_EQ(storage_->sessionId(), "CALLER-SESSION");
+    EXPECT_EQ(storage_->lastActivity(), clock_.wall);
+
+    clock_.advance(10);
+    const std::string fresh = manager->startNewSession();
+    EXPECT_NE(fresh, "CALLER-SESSION");
+    EXPECT_EQ(manager->sessionStart(), clock_.wall);
+    EXPECT_DOUBLE_EQ(manager->sessionDuration(), 0.0);
+}
+
+TEST_F(SessionManagerTest, UnusableTimeoutsFallBackToTheDefault) {
+    for (double timeout : {0.0, -5.0, std::numeric_limits<double>::quiet_NaN()}) {
+        EXPECT_DOUBLE_EQ(make(timeout)->sessionTimeout(), 1800.0);
+    }
+    EXPECT_DOUBLE_EQ(make(1e12)->sessionTimeout(), 86400.0);
+}
+
+} // namespace
+} // namespace corvantesk

@@ -1,0 +1,282 @@
+#include "Corvantesk/Corvantesk.h"
+#include "Corvantesk/health/CrashHandler.h"
+#include "Corvantesk/health/FatalSignals.h"
+#include "tests/corvantesk/health/ChildProcess.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace corvantesk {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::runInChild;
+
+std::size_t threadCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+// Counts what the client asks of the UI layer.
+class RecordingHooks : public PlatformHooks {
+public:
+    void installAutoTracker(const AutoTrackingSettings& settings) override {
+        ++installs;
+        lastSettings = settings;
+    }
+    void uninstallAutoTracker() override { ++uninstalls; }
+    void startLifecycleObserving() override { ++lifecycleStarts; }
+    void stopLifecycleObserving() override { ++lifecycleStops; }
+
+    std::atomic<int> installs{0};
+    std::atomic<int> uninstalls{0};
+    std::atomic<int> lifecycleStarts{0};
+    std::atomic<int> lifecycleStops{0};
+    AutoTrackingSettings lastSettings;
+};
+
+class FacadeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        defaults_ = std::make_unique<platform::UserDefaults>(qbtest::IsolatedHome::root() / "defaults.json");
+        storage_ = std::make_unique<Storage>(*defaults_, qbtest::IsolatedHome::root() / "Corvantesk");
+        options_ = CorvanteskOptions::make("app.test", "secret");
+        options_.baseUrl = server_->baseUrl();
+        options_.flushInterval = 3600;
+        options_.health.enableHeartbeat = false;
+        options_.health.captureDeviceState = false;
+    }
+    void TearDown() override { Corvantesk::shutdown(1s); }
+
+    ClientEnvironment environment() {
+        ClientEnvironment environment;
+        environment.storage = storage_.get();
+        environment.hooks = hooks_;
+        return environment;
+    }
+
+    // Forked children must not inherit a server thread that may hold an allocator lock (sanitizer builds), so
+    // tests that fork stop the server first and start a new one afterwards.
+    void stopServer() { server_.reset(); }
+    void startServer() {
+        server_.emplace();
+        options_.baseUrl = server_->baseUrl();
+    }
+
+    std::optional<qbtest::LoopbackHttpServer> server_{std::in_place};
+    std::unique_ptr<platform::UserDefaults> defaults_;
+    std::unique_ptr<Storage> storage_;
+    CorvanteskOptions options_;
+    std::shared_ptr<RecordingHooks> hooks_ = std::make_shared<RecordingHooks>();
+};
+
+TEST_F(FacadeTest, WithoutAClientEveryCallIsHarmless) {
+    ASSERT_FALSE(Corvantesk::isInitialized());
+    EXPECT_EQ(Corvantesk::sharedOrNil(), nullptr);
+    Corvantesk::track("app_launched", "lifecycle");
+    Corvantesk::trackScreen("Inbox");
+    Corvantesk::trackClick("save");
+    Corvantesk::log("hello");
+    Corvantesk::logError("bad");
+    Corvantesk::captureError("failed");
+    Corvantesk::captureError(std::runtime_error("failed"));
+    Corvantesk::addBreadcrumb(Breadcrumb::user("tap"));
+    Corvantesk::addNavigationBreadcrumb("A", "B");
+    Corvantesk::setUserId(std::string("u"));
+    Corvantesk::setConsent(true);
+    Corvantesk::start();
+    Corvantesk::shutdown();
+    EXPECT_EQ(Corvantesk::sessionId(), "");
+    EXPECT_EQ(Corvantesk::userId(), std::nullopt);
+    EXPECT_FALSE(Corvantesk::consent());
+    EXPECT_FALSE(Corvantesk::hasMadeConsentChoice());
+    EXPECT_FALSE(Corvantesk::isTest());
+
+    auto feedback = Corvantesk::feedback();
+    ASSERT_NE(feedback, nullptr);
+    const auto result = feedback->submitGeneralFeedback("Works well");
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.error, "The feedback service is not configured.");
+    EXPECT_EQ(feedback->submitGeneralFeedback("  \n").error, "Message cannot be empty");
+    EXPECT_EQ(server_->requestCount(), 0u);
+
+    ::testing::internal::CaptureStdout();
+    Corvantesk::setTestMode();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[Corvantesk] Warning: setTestMode() should be called before initialization. Set isTest in "
+              "CorvanteskOptions instead.\n");
+}
+
+TEST_F(FacadeTest, InitialiseStartTrackAndFlushEndToEnd) {
+    ::testing::internal::CaptureStdout();
+    Corvantesk::initialize(options_, environment());
+    ASSERT_TRUE(Corvantesk::isInitialized());
+    Corvantesk::start();
+    Corvantesk::track("app_launched", "lifecycle");
+    Corvantesk::track("database_loaded", "scaling", AnyMap{{"conversations", 12}});
+    Corvantesk::logWarning("slow load", std::string("store"));
+    Corvantesk::captureError("could not read attachment");
+    Corvantesk::setUserId(std::string("user-9"));
+    EXPECT_EQ(Corvantesk::userId(), "user-9");
+    EXPECT_EQ(Corvantesk::sessionId().size(), 36u);
+    Corvantesk::sharedOrNil()->flush();
+    // With debug off the SDK prints nothing.
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+
+    nlohmann::json analytics;
+    nlohmann::json health;
+    for (const auto& request : server_->requests()) {
+        if (request.path == "/api/v1/analytics/events") {
+            analytics = request.json();
+        } else if (request.path == "/api/v1/health/events") {
+            health = request.json();
+        }
+    }
+    ASSERT_EQ(analytics["events"].size(), 2u);
+    EXPECT_EQ(analytics["events"][0]["eventType"], "app_launched");
+    EXPECT_EQ(analytics["events"][0]["category"], "lifecycle");
+    EXPECT_EQ(analytics["events"][0].count("screen"), 0u);
+    EXPECT_EQ(analytics["events"][1]["properties"]["conversations"], 12);
+    EXPECT_EQ(analytics["events"][0]["sessionId"], Corvantesk::sessionId());
+    EXPECT_EQ(analytics["userId"], "user-9");
+    ASSERT_EQ(health["events"].size(), 1u);
+    EXPECT_EQ(health["events"][0]["message"], "could not read attachment");
+    EXPECT_EQ(health["events"][0]["metadata"]["logs"][0]["message"], "slow load");
+
+    auto feedback = Corvantesk::feedback();
+    server_->pushReply({201, {}, R"({"feedbackId": 77})"});
+    const auto result = feedback->submitBugReport("It broke", std::nullopt, std::string("FeedbackView"));
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.feedbackId, 77);
+
+    Corvantesk::shutdown();
+    EXPECT_FALSE(Corvantesk::isInitialized());
+}
+
+TEST_F(FacadeTest, StartOrderAndSwitches) {
+    Corvantesk::initialize(options_, environment());
+    Corvantesk::start();
+    Corvantesk::start();
+    EXPECT_EQ(hooks_->installs, 1);
+    EXPECT_EQ(hooks_->lifecycleStarts, 1);
+    EXPECT_TRUE(CrashHandler::shared().isInstalledBy(&Corvantesk::sharedOrNil()->health()));
+    Corvantesk::shutdown();
+    EXPECT_EQ(hooks_->uninstalls, 1);
+    EXPECT_EQ(hooks_->lifecycleStops, 1);
+    EXPECT_FALSE(CrashHandler::shared().isInstalled());
+
+    // Analytics off: no automatic tracker, but life-cycle observing still starts.
+    options_.analytics.enabled = false;
+    options_.debug = true;
+    Corvantesk::initialize(options_, environment());
+    ::testing::internal::CaptureStdout();
+    Corvantesk::start();
+    const auto printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(hooks_->installs, 1);
+    EXPECT_EQ(hooks_->lifecycleStarts, 2);
+    EXPECT_NE(printed.find("[Corvantesk] SDK started (appId: app.test, test: false, autoTracking: true)"),
+              std::string::npos);
+
+    // A client that was never started shuts down without touching the UI layer.
+    CorvanteskClient idle(options_, environment());
+    idle.shutdown();
+    EXPECT_EQ(hooks_->uninstalls, 1);
+}
+
+TEST_F(FacadeTest, ReinitialisingWhileRunningLeaksNoThreadAndKeepsTheCrashHandler) {
+    Corvantesk::initialize(options_, environment());
+    Corvantesk::start();
+    const auto runningThreads = threadCount();
+    for (int i = 0; i < 5; ++i) {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+    }
+    EXPECT_EQ(threadCount(), runningThreads);
+    auto client = Corvantesk::sharedOrNil();
+    EXPECT_TRUE(CrashHandler::shared().isInstalledBy(&client->health()));
+    EXPECT_TRUE(FatalSignals::isInstalled());
+}
+
+TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
+    stopServer();
+    auto signalled = runInChild([&] {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        ::raise(SIGILL);
+    });
+    ASSERT_TRUE(signalled.signaled);
+    EXPECT_EQ(signalled.signal, SIGILL);
+    ASSERT_TRUE(storage_->hasCrashMarker());
+
+    auto thrown = runInChild([&] {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        std::thread([] { throw std::runtime_error("after re-init"); }).join();
+    });
+    ASSERT_TRUE(thrown.signaled);
+    EXPECT_EQ(thrown.signal, SIGABRT);
+
+    // The next start reports both: the marker of the first child (queued by the second) and the exception.
+    startServer();
+    Corvantesk::initialize(options_, environment());
+    Corvantesk::start();
+    Corvantesk::shutdown();
+    std::vector<std::string> messages;
+    for (const auto& request : server_->requests()) {
+        if (request.path == "/api/v1/health/events") {
+            const auto body = request.json();
+            for (const auto& event : body["events"]) {
+                messages.push_back(event["message"]);
+            }
+        }
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{"Process received SIGILL", "std::runtime_error: after re-init"}));
+    EXPECT_FALSE(storage_->hasCrashMarker());
+}
+
+TEST_F(FacadeTest, TheCrashMarkerNamesTheSessionCurrentAtTheCrash) {
+    stopServer();
+    auto outcome = runInChild([&] {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        Corvantesk::sharedOrNil()->analytics().startNewSession();
+        ::raise(SIGSEGV);
+    });
+    ASSERT_TRUE(outcome.signaled);
+    // The child's settings as it left them on disk.
+    const auto sessionId = platform::UserDefaults(defaults_->file()).string("corvantesk_session_id");
+    ASSERT_TRUE(sessionId);
+    const auto marker = storage_->consumeCrashMarker();
+    ASSERT_TRUE(marker);
+    EXPECT_EQ(marker->sessionId, sessionId);
+    EXPECT_EQ(marker->signalOrException, "SIGSEGV");
+}
+
+TEST_F(FacadeTest, ShutdownReturnsByItsDeadlineWhenTheServiceHangs) {
+    server_->setDefaultReply({200, {}, "{}", "application/json", 10s});
+    Corvantesk::initialize(options_, environment());
+    Corvantesk::start();
+    Corvantesk::track("app_launched", "lifecycle");
+    Corvantesk::captureError("x");
+    const auto began = std::chrono::steady_clock::now();
+    Corvantesk::shutdown(300ms);
+    // The transport notices a cancellation within about a second.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2500ms);
+    EXPECT_EQ(storage_->loadOfflineJson("analytics").size(), 1u);
+    EXPECT_EQ(storage_->loadOfflineJson("health").size(), 1u);
+}
+
+} // namespace
+} // namespace corvantesk

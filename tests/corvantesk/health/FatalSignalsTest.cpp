@@ -1,0 +1,189 @@
+#include "Corvantesk/health/FatalSignals.h"
+#include "tests/corvantesk/health/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace corvantesk {
+namespace {
+
+using testing::runInChild;
+
+// Prepared before the fork, as the real writer prepares its path at install.
+char g_recordPath[4096];
+
+void recordSignal(int signalNumber) noexcept {
+    const int fd = ::open(g_recordPath, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0) {
+        return;
+    }
+    char text[16];
+    int length = 0;
+    char digits[8];
+    int count = 0;
+    for (int n = signalNumber; n > 0 || count == 0; n /= 10) {
+        digits[count++] = static_cast<char>('0' + n % 10);
+    }
+    text[length++] = 'S';
+    while (count > 0) {
+        text[length++] = digits[--count];
+    }
+    text[length++] = ';';
+    [[maybe_unused]] auto written = ::write(fd, text, static_cast<std::size_t>(length));
+    ::close(fd);
+}
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class FatalSignalsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        record_ = qbtest::IsolatedHome::root() / "signals.txt";
+        std::snprintf(g_recordPath, sizeof g_recordPath, "%s", record_.c_str());
+    }
+    std::filesystem::path record_;
+};
+
+TEST_F(FatalSignalsTest, EachHandledSignalEndsTheChildByThatSignalAfterOneRecord) {
+    for (int signalNumber : FatalSignals::kSignals) {
+        std::filesystem::remove(record_);
+        auto outcome = runInChild([signalNumber] {
+            FatalSignals::install(&recordSignal);
+            ::raise(signalNumber);
+        });
+        ASSERT_TRUE(outcome.signaled) << signalName(signalNumber);
+        EXPECT_EQ(outcome.signal, signalNumber);
+        EXPECT_EQ(readAll(record_), "S" + std::to_string(signalNumber) + ";");
+    }
+}
+
+TEST_F(FatalSignalsTest, RealFaultsAreCaught) {
+    auto protectedWrite = runInChild([] {
+        FatalSignals::install(&recordSignal);
+        auto* page = static_cast<volatile int*>(::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        *page = 1;
+    });
+    ASSERT_TRUE(protectedWrite.signaled);
+    EXPECT_EQ(protectedWrite.signal, SIGSEGV);
+
+    const auto mapped = qbtest::IsolatedHome::root() / "shrinking.bin";
+    auto busError = runInChild([&mapped] {
+        FatalSignals::install(&recordSignal);
+        const int fd = ::open(mapped.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::ftruncate(fd, 8192) != 0) {
+            ::_exit(3);
+        }
+        auto* bytes = static_cast<volatile char*>(::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        if (::ftruncate(fd, 0) != 0) {
+            ::_exit(4);
+        }
+        bytes[4096] = 1; // beyond the end of the file now
+    });
+    ASSERT_TRUE(busError.signaled) << busError.exitCode;
+    EXPECT_EQ(busError.signal, SIGBUS);
+    EXPECT_EQ(readAll(record_), "S11;S7;");
+}
+
+TEST_F(FatalSignalsTest, StackOverflowIsReportedFromTheAlternateStack) {
+    auto outcome = runInChild([] {
+        FatalSignals::install(&recordSignal);
+        std::function<int(int)> recurse = [&recurse](int depth) {
+            volatile char pad[4096];
+            pad[0] = static_cast<char>(depth);
+            return recurse(depth + 1) + pad[0];
+        };
+        recurse(0);
+    });
+    ASSERT_TRUE(outcome.signaled);
+    EXPECT_EQ(outcome.signal, SIGSEGV);
+    EXPECT_EQ(readAll(record_), "S11;");
+}
+
+TEST_F(FatalSignalsTest, AClaimedCrashWritesNoSecondRecord) {
+    auto outcome = runInChild([] {
+        FatalSignals::install(&recordSignal);
+        ASSERT_TRUE(FatalSignals::claimCrash());
+        FatalSignals::markCrashRecorded();
+        std::abort();
+    });
+    ASSERT_TRUE(outcome.signaled);
+    EXPECT_EQ(outcome.signal, SIGABRT);
+    EXPECT_FALSE(std::filesystem::exists(record_));
+}
+
+TEST_F(FatalSignalsTest, TwoThreadsCrashingTogetherLeaveOneRecord) {
+    auto outcome = runInChild([] {
+        FatalSignals::install(&recordSignal);
+        std::thread other([] { ::raise(SIGFPE); });
+        ::raise(SIGILL);
+        other.join();
+    });
+    ASSERT_TRUE(outcome.signaled);
+    const std::string record = readAll(record_);
+    EXPECT_TRUE(record == "S4;" || record == "S8;") << record;
+}
+
+TEST_F(FatalSignalsTest, UninstallPutsBackThePreviousHandlers) {
+    static std::atomic<int> seen{0};
+    struct sigaction mine {};
+    mine.sa_handler = [](int) { seen.fetch_add(1); };
+    sigemptyset(&mine.sa_mask);
+    struct sigaction saved {};
+    ASSERT_EQ(::sigaction(SIGTRAP, &mine, &saved), 0);
+
+    FatalSignals::install(&recordSignal);
+    EXPECT_TRUE(FatalSignals::isInstalled());
+    struct sigaction during {};
+    ::sigaction(SIGTRAP, nullptr, &during);
+    EXPECT_NE(during.sa_handler, mine.sa_handler);
+    EXPECT_NE(during.sa_flags & SA_ONSTACK, 0);
+
+    FatalSignals::uninstall();
+    EXPECT_FALSE(FatalSignals::isInstalled());
+    ::raise(SIGTRAP);
+    EXPECT_EQ(seen.load(), 1);
+    EXPECT_FALSE(std::filesystem::exists(record_));
+    FatalSignals::uninstall(); // a second uninstall does nothing
+    ::sigaction(SIGTRAP, &saved, nullptr);
+}
+
+TEST(SignalNames, LinuxNumbersHaveTheirNames) {
+    EXPECT_EQ(signalName(SIGSEGV), "SIGSEGV");
+    EXPECT_EQ(signalName(SIGBUS), "SIGBUS");
+    EXPECT_EQ(signalName(7), "SIGBUS");
+    EXPECT_EQ(signalName(SIGABRT), "SIGABRT");
+    EXPECT_EQ(signalName(SIGFPE), "SIGFPE");
+    EXPECT_EQ(signalName(SIGILL), "SIGILL");
+    EXPECT_EQ(signalName(SIGTRAP), "SIGTRAP");
+    EXPECT_EQ(signalName(15), "SIGNAL_15");
+}
+
+TEST(CrashSessionSlot, PublishedIdsAreReadBackWhole) {
+    CrashSessionSlot::publish("first");
+    EXPECT_STREQ(CrashSessionSlot::read(), "first");
+    for (int i = 0; i < 20; ++i) {
+        CrashSessionSlot::publish("session-" + std::to_string(i));
+    }
+    EXPECT_STREQ(CrashSessionSlot::read(), "session-19");
+    CrashSessionSlot::publish(std::string(200, 'x'));
+    EXPECT_EQ(std::strlen(CrashSessionSlot::read()), 63u);
+}
+
+} // namespace
+} // namespace corvantesk

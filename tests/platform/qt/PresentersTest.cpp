@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "platform/qt/FakePlatform.h"
+#include "platform/qt/PlatformServices.h"
+#include "platform/qt/PrivacyGate.h"
+
+namespace {
+
+TEST(PanelPresenter, DefaultSuffixIsAppendedOnlyWhenMissing) {
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u/report", "pdf"), "/home/u/report.pdf");
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u/report.pdf", "pdf"), "/home/u/report.pdf");
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u/report.PDF", "pdf"), "/home/u/report.PDF");
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u/report.csv", "pdf"), "/home/u/report.csv.pdf");
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u.pdf/report", "pdf"), "/home/u.pdf/report.pdf");
+    EXPECT_EQ(platform::withDefaultSuffix("/home/u/notes", ""), "/home/u/notes");
+}
+
+TEST(PanelPresenter, RecordingFakeAnswersInOrderThenCancels) {
+    platform::RecordingPanelPresenter panels;
+    panels.answerNext(QStringLiteral("/tmp/out"));
+    panels.answerNext(std::nullopt);
+    platform::SavePanelRequest save{"Export", "", "chat.pdf", {"PDF (*.pdf)"}, "pdf", "Export"};
+    EXPECT_EQ(panels.chooseSaveLocation(save), QStringLiteral("/tmp/out.pdf"));
+    EXPECT_FALSE(panels.chooseFileToOpen({}).has_value());
+    EXPECT_FALSE(panels.chooseFolder({}).has_value());
+    ASSERT_EQ(panels.saveRequests().size(), 1u);
+    EXPECT_EQ(panels.saveRequests()[0], save);
+}
+
+TEST(AlertPresenter, RecordingFakeUsesScriptedThenDefaultAnswers) {
+    platform::RecordingAlertPresenter alerts;
+    platform::AlertRequest request{"Title", "Text", platform::AlertStyle::critical, {"OK", "Cancel"}, 0, 1};
+    alerts.answerNext(1);
+    EXPECT_EQ(alerts.runModal(request), 1);
+    EXPECT_EQ(alerts.runModal(request), 0);
+    alerts.setDefaultAnswer(-1);
+    EXPECT_EQ(alerts.runModal(request), -1);
+    ASSERT_EQ(alerts.alerts().size(), 3u);
+    EXPECT_EQ(alerts.alerts()[0], request);
+    EXPECT_TRUE(alerts.shownOnMainThread()[0]);
+}
+
+TEST(SecurityScope, DesktopScopeAlwaysOpens) {
+    platform::DesktopSecurityScope scope;
+    EXPECT_TRUE(scope.startAccessing("/anything"));
+    scope.stopAccessing("/anything");
+}
+
+TEST(SecurityScope, RecordingFakeTracksPairing) {
+    platform::RecordingSecurityScope scope;
+    scope.refuse("/refused");
+    EXPECT_TRUE(scope.startAccessing("/a"));
+    EXPECT_FALSE(scope.startAccessing("/refused"));
+    EXPECT_EQ(scope.openCount("/a"), 1);
+    EXPECT_EQ(scope.openCount("/refused"), 0);
+    EXPECT_FALSE(scope.allClosed());
+    scope.stopAccessing("/a");
+    EXPECT_TRUE(scope.allClosed());
+    EXPECT_EQ(scope.events().size(), 3u);
+}
+
+TEST(PrivacyGate, LinuxHasNoGateUnlessATestSaysSo) {
+    EXPECT_FALSE(platform::hasFullDiskAccessGate());
+    {
+        platform::FakePlatform fake(true);
+        EXPECT_TRUE(platform::hasFullDiskAccessGate());
+    }
+    EXPECT_FALSE(platform::hasFullDiskAccessGate());
+}
+
+TEST(PlatformServices, FakePlatformInstallsAndRestores) {
+    auto defaultAlerts = platform::alertPresenter();
+    {
+        platform::FakePlatform fake;
+        EXPECT_EQ(platform::alertPresenter().get(), fake.alerts.get());
+        EXPECT_EQ(platform::contactStore().get(), fake.contacts.get());
+        EXPECT_EQ(platform::securityScope().get(), fake.securityScope.get());
+        EXPECT_EQ(platform::desktopServices().get(), fake.desktop.get());
+        EXPECT_EQ(platform::panelPresenter().get(), fake.panels.get());
+    }
+    EXPECT_NE(platform::alertPresenter().get(), nullptr);
+    EXPECT_EQ(dynamic_cast<platform::RecordingAlertPresenter*>(platform::alertPresenter().get()), nullptr);
+}
+
+} // namespace
