@@ -12,4 +12,26 @@ ParticipantLabelLookup labelLookupFrom(QHash<QString, QString> labels) {
     };
 }
 
+ParticipantLabelLookup labelLookupFrom(const std::map<std::string, std::string>& labels) {
+    QHash<QString, QString> copy;
+    for (const auto& [handle, label] : labels) {
+        copy.insert(QString::fromStdString(handle), QString::fromStdString(label));
+    }
+    return labelLookupFrom(std::move(copy));
+}
+
+ParticipantNamer makeParticipantNamer(const std::map<std::string, std::string>& labels, ContactNameLookup contactName) {
+    return [labelFor = labelLookupFrom(labels), contactName = std::move(contactName)](const QString& handle) {
+        if (auto label = labelFor(handle)) {
+            return *label;
+        }
+        if (contactName) {
+            if (auto name = contactName(handle.toStdString()); name && !name->empty()) {
+                return QString::fromStdString(*name);
+            }
+        }
+        return handle;
+    };
+}
+
 } // namespace quillobrandt

@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <optional>
+#include <string>
 
 namespace quillobrandt {
 
@@ -18,5 +20,14 @@ using ParticipantNamer = std::function<QString(const QString& handle)>;
 
 // A lookup over a copy of a label table.
 ParticipantLabelLookup labelLookupFrom(QHash<QString, QString> labels);
+ParticipantLabelLookup labelLookupFrom(const std::map<std::string, std::string>& labels);
+
+// Contact name for a handle, if the contacts know it (the contact cache's lookup).
+using ContactNameLookup = std::function<std::optional<std::string>(const std::string& handle)>;
+
+// Label, else contact name, else the handle. Pass no contact lookup without Contacts access.
+// The labels are copied, so the namer can outlive them and run on another thread.
+ParticipantNamer makeParticipantNamer(const std::map<std::string, std::string>& labels,
+                                      ContactNameLookup contactName = {});
 
 } // namespace quillobrandt

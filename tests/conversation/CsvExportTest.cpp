@@ -95,3 +95,24 @@ TEST(CsvExport, WriteFailureIsReportedAndLeavesNothingBehind) {
     EXPECT_FALSE(result.error.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(folder));
 }
+
+TEST(ParticipantNaming, LabelThenContactThenHandle) {
+    const std::map<std::string, std::string> labels{{"+1", "Label One"}};
+    const ContactNameLookup contacts = [](const std::string& handle) -> std::optional<std::string> {
+        if (handle == "+1" || handle == "+2") {
+            return "Contact " + handle;
+        }
+        if (handle == "+3") {
+            return "";
+        }
+        return std::nullopt;
+    };
+    const ParticipantNamer namer = makeParticipantNamer(labels, contacts);
+    EXPECT_EQ(namer("+1"), "Label One");
+    EXPECT_EQ(namer("+2"), "Contact +2");
+    EXPECT_EQ(namer("+3"), "+3");
+    EXPECT_EQ(namer("+4"), "+4");
+    EXPECT_EQ(makeParticipantNamer(labels)("+2"), "+2");
+    EXPECT_EQ(labelLookupFrom(labels)("+1"), QStringLiteral("Label One"));
+    EXPECT_FALSE(labelLookupFrom(labels)("+2"));
+}
