@@ -1,5 +1,8 @@
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <gtest/gtest.h>
 
 #if __has_include(<libheif/heif.h>)
@@ -107,4 +110,30 @@ TEST(ImageSource, HeicThroughLibheif) {
 #else
     GTEST_SKIP() << "built without libheif";
 #endif
+}
+
+TEST(ImageSource, StoredOrientationIsAppliedBeforeMeasuring) {
+    QImage source(80, 40, QImage::Format_RGB32);
+    source.fill(Qt::white);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(source.save(&buffer, "JPEG"));
+    // An Exif segment right after the start marker: one entry, Orientation = 6 (rotate 90° clockwise).
+    const char exif[] = "\xFF\xE1\x00\x22"
+                        "Exif\0\0"
+                        "MM\x00\x2A\x00\x00\x00\x08"
+                        "\x00\x01"
+                        "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
+                        "\x00\x00\x00\x00";
+    jpeg.insert(2, QByteArray(exif, sizeof exif - 1));
+    const QString path = pathIn("portrait.jpg");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(jpeg);
+    file.close();
+    ASSERT_EQ(QImageReader(path).transformation(), QImageIOHandler::TransformationRotate90);
+
+    EXPECT_EQ(ImageSource::pixelSize(path), QSizeF(40, 80));
+    EXPECT_EQ(ImageSource::load(path, QSize(20, 40)).size(), QSize(20, 40));
 }
