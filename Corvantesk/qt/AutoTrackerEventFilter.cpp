@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QShortcutEvent>
 
 #include "Corvantesk/qt/MacOSAutoTracker.h"
@@ -98,11 +99,34 @@ void AutoTrackerEventFilter::menuMouseRelease(QObject* watched, QEvent* event) {
 }
 
 void AutoTrackerEventFilter::keyPress(QObject* watched, QEvent* event) {
-    auto* menu = qobject_cast<QMenu*>(watched);
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (menu != nullptr && !key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-        triggersFromMenu(menu->activeAction())) {
-        tracker_.trackSender(menu->activeAction());
+    if (key->isAutoRepeat() || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)) {
+        return;
+    }
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+        if (triggersFromMenu(menu->activeAction())) {
+            tracker_.trackSender(menu->activeAction());
+        }
+    } else if (auto* button = qobject_cast<QPushButton*>(watched)) {
+        // A focused push button of a dialog clicks itself on Return.
+        if (button->isEnabled() && (button->autoDefault() || button->isDefault())) {
+            tracker_.trackSender(button);
+        }
+    } else if (auto* dialog = qobject_cast<QDialog*>(watched)) {
+        // Return that nothing inside took: the dialog clicks its first visible default button.
+        const bool plain = key->modifiers() == Qt::NoModifier ||
+                           (key->modifiers() == Qt::KeypadModifier && key->key() == Qt::Key_Enter);
+        if (!plain) {
+            return;
+        }
+        for (auto* candidate : dialog->findChildren<QPushButton*>()) {
+            if (candidate->isDefault() && candidate->isVisible()) {
+                if (candidate->isEnabled()) {
+                    tracker_.trackSender(candidate);
+                }
+                return;
+            }
+        }
     }
 }
 

@@ -30,9 +30,10 @@ class AutoTrackerEventFilter;
 // SDK has no shared client.
 //
 // Installing puts an application-wide event filter in place that sees window activation, window hiding and
-// title changes, mouse releases and Space on buttons, and menu and shortcut activations of actions, each
-// before the widget acts on it. Uninstalling removes it, after which nothing is tracked. Text-entry widgets
-// are never looked at, so nothing the user types is ever read.
+// title changes, mouse releases, Space and Return on buttons (and a dialog's default button), and menu and
+// shortcut activations of actions, each before the widget acts on it. Uninstalling removes it, after
+// which nothing is tracked. Text-entry widgets are never looked at and only key codes are read, so nothing the
+// user types is ever reported.
 //
 // Threads: the settings and the registry may be used from any thread (the registry under the tracker's lock,
 // never held while reporting). install(), uninstall(), the screen and click handling run on the UI thread.

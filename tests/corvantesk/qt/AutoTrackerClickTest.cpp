@@ -2,6 +2,7 @@
 #include "Corvantesk/qt/ViewTagging.h"
 #include "tests/corvantesk/qt/QtTrackingFixture.h"
 
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -163,6 +164,36 @@ TEST_F(AutoTrackerClickTest, SpaceOnAFocusedButtonCountsAsAClick) {
     QTest::keyClick(button, Qt::Key_Space);
     ASSERT_EQ(events("button_clicked").size(), 1u);
     EXPECT_EQ(lastClick().element, "export_pdf");
+}
+
+TEST_F(AutoTrackerClickTest, ReturnInADialogCountsAsAClickOfItsDefaultButton) {
+    showActive(window_);
+    QDialog dialog(&window_);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* name = new QLineEdit(&dialog);
+    auto* cancel = new QPushButton("Cancel", &dialog);
+    auto* save = new QPushButton("Save Copy", &dialog);
+    layout->addWidget(name);
+    layout->addWidget(cancel);
+    layout->addWidget(save);
+    save->setDefault(true);
+    int saved = 0;
+    int cancelled = 0;
+    QObject::connect(save, &QPushButton::clicked, [&] { ++saved; });
+    QObject::connect(cancel, &QPushButton::clicked, [&] { ++cancelled; });
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_Return);
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Return);
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(cancelled, 1);
+    const auto clicks = events("button_clicked");
+    ASSERT_EQ(clicks.size(), 2u);
+    EXPECT_EQ(clicks[0].element, "save_copy");
+    EXPECT_EQ(clicks[1].element, "cancel");
 }
 
 TEST_F(AutoTrackerClickTest, MenuActionsAreReportedByTheirMenuPath) {
