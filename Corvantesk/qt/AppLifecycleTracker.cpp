@@ -33,8 +33,7 @@ void AppLifecycleTracker::startObserving() {
     lastState_ = QGuiApplication::applicationState();
     observers_.push_back(connect(app, &QGuiApplication::applicationStateChanged, this,
                                  &AppLifecycleTracker::handleApplicationStateChanged));
-    observers_.push_back(
-        connect(app, &QCoreApplication::aboutToQuit, this, &AppLifecycleTracker::handleWillTerminate));
+    observers_.push_back(connect(app, &QCoreApplication::aboutToQuit, this, &AppLifecycleTracker::handleWillTerminate));
 }
 
 void AppLifecycleTracker::stopObserving() {

@@ -127,7 +127,8 @@ void MacOSAutoTracker::debug(const std::string& line) const {
 void MacOSAutoTracker::install() {
     auto* app = QCoreApplication::instance();
     if (app != nullptr && QThread::currentThread() != app->thread()) {
-        QMetaObject::invokeMethod(app, [this] { install(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [this] { install(); }, Qt::QueuedConnection);
         return;
     }
     std::lock_guard lock(mutex_);
@@ -147,7 +148,8 @@ void MacOSAutoTracker::install() {
 void MacOSAutoTracker::uninstall() {
     auto* app = QCoreApplication::instance();
     if (app != nullptr && QThread::currentThread() != app->thread()) {
-        QMetaObject::invokeMethod(app, [this] { uninstall(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [this] { uninstall(); }, Qt::QueuedConnection);
         return;
     }
     std::lock_guard lock(mutex_);
@@ -179,9 +181,8 @@ void MacOSAutoTracker::setTrackingMetadata(const TrackingMetadata& metadata, con
     auto [entry, inserted] = customTrackingIDs_.try_emplace(object);
     entry->second.metadata = metadata;
     if (inserted) {
-        entry->second.destroyed = QObject::connect(object, &QObject::destroyed, [this, object] {
-            removeTrackingMetadata(object);
-        });
+        entry->second.destroyed =
+            QObject::connect(object, &QObject::destroyed, [this, object] { removeTrackingMetadata(object); });
     }
 }
 
@@ -256,9 +257,8 @@ std::string MacOSAutoTracker::screenName(const QWidget* window) const {
         return text(normalizeTrackingName(title));
     }
     const auto* mainWindow = qobject_cast<const QMainWindow*>(window);
-    const QWidget* content = mainWindow != nullptr && mainWindow->centralWidget() != nullptr
-                                 ? mainWindow->centralWidget()
-                                 : window;
+    const QWidget* content =
+        mainWindow != nullptr && mainWindow->centralWidget() != nullptr ? mainWindow->centralWidget() : window;
     const QWidget* focus = window->focusWidget();
     if (focus != nullptr && focus != window) {
         if (auto name = viewScreenName(focus)) {

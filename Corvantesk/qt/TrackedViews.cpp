@@ -59,8 +59,9 @@ TrackedToggle::TrackedToggle(const QString& text, std::string trackId, std::opti
       screen_(std::move(screen)) {
     setProperty("corvanteskReportsItself", true);
     // clicked carries changes made through the box only, never those of setChecked().
-    connect(this, &QAbstractButton::clicked, this,
-            [this](bool checked) { reportClick(trackId_, trackLabel_, screen_, AnyMap{{"enabled", checked}}); });
+    connect(this, &QAbstractButton::clicked, this, [this](bool checked) {
+        reportClick(trackId_, trackLabel_, screen_, AnyMap{{"enabled", checked}});
+    });
 }
 
 TrackedNavigationLink::TrackedNavigationLink(QWidget* destination, std::optional<std::string> trackFrom,

@@ -42,9 +42,9 @@ public:
 
     static void registerNow(QWidget* widget) {
         const QVariant label = widget->property(kScreenLabel);
-        MacOSAutoTracker::shared().registerScreen(
-            widget, widget->property(kScreenName).toString().toStdString(),
-            label.isValid() ? std::optional(label.toString().toStdString()) : std::nullopt);
+        MacOSAutoTracker::shared().registerScreen(widget, widget->property(kScreenName).toString().toStdString(),
+                                                  label.isValid() ? std::optional(label.toString().toStdString())
+                                                                  : std::nullopt);
     }
 
 protected:

@@ -1,5 +1,5 @@
-#include "Corvantesk/analytics/AnalyticsClient.h"
 #include "Corvantesk/analytics/TimedActionTracker.h"
+#include "Corvantesk/analytics/AnalyticsClient.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -25,7 +25,9 @@ protected:
         return TimedActionTracker(
             std::move(eventType), std::move(category),
             [this](const std::string& type, std::int64_t duration, const std::optional<std::string>& cat,
-                   std::optional<AnyMap> properties) { reports_.push_back({type, duration, cat, properties}); },
+                   std::optional<AnyMap> properties) {
+                reports_.push_back({type, duration, cat, properties});
+            },
             [this] { return now_; });
     }
 
@@ -53,7 +55,7 @@ TEST_F(TimedActionTrackerTest, DurationsAreTruncatedNeverRoundedNorNegative) {
     const auto tracker = make("load", std::nullopt);
     now_ += 999900us; // 0.9999 ms short of a second
     tracker.complete();
-    now_ -= 10s;      // an injected clock that goes back must not report a negative time
+    now_ -= 10s; // an injected clock that goes back must not report a negative time
     tracker.complete();
     ASSERT_EQ(reports_.size(), 2u);
     EXPECT_EQ(reports_[0].duration, 999);

@@ -54,9 +54,8 @@ TEST_F(AutoTrackerClickTest, ClickOnTaggedButtonInTaggedScreenIsReportedWithItsT
     EXPECT_EQ(clicks[0].element, "load_mac_messages");
     EXPECT_EQ(clicks[0].elementLabel, "Load Mac Messages");
     EXPECT_EQ(clicks[0].screen, "MainView");
-    EXPECT_EQ(clicks[0].properties, (AnyMap{{"control_type", "button"},
-                                            {"auto_tracked", true},
-                                            {"element_label", "Load Mac Messages"}}));
+    EXPECT_EQ(clicks[0].properties,
+              (AnyMap{{"control_type", "button"}, {"auto_tracked", true}, {"element_label", "Load Mac Messages"}}));
     const auto ui = breadcrumbs("ui");
     ASSERT_EQ(ui.size(), 1u);
     EXPECT_EQ(ui[0].message, "Clicked Load Mac Messages");
@@ -295,8 +294,9 @@ TEST_F(AutoTrackerClickTest, WithoutASharedClientClicksAreHarmless) {
 
 TEST_F(AutoTrackerClickTest, TrackedButtonReportsOnceBeforeItsAction) {
     std::size_t clicksSeenByAction = 0;
-    auto* button = new TrackedButton("Apply", "edit_apply", std::string("Apply Changes"), std::string("Edit"),
-                                     AnyMap{{"mode", "edit"}}, [&] { clicksSeenByAction = events("button_clicked").size(); });
+    auto* button =
+        new TrackedButton("Apply", "edit_apply", std::string("Apply Changes"), std::string("Edit"),
+                          AnyMap{{"mode", "edit"}}, [&] { clicksSeenByAction = events("button_clicked").size(); });
     layout_->addWidget(button);
     showActive(window_);
     QTest::mouseClick(button, Qt::LeftButton);
