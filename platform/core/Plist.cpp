@@ -1,5 +1,7 @@
 #include "platform/core/Plist.h"
 
+#include "platform/core/BinaryPlistLimits.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -196,6 +198,9 @@ std::optional<Plist> Plist::parse(const void* bytes, std::size_t size) {
     plist_t root = nullptr;
     const char* text = static_cast<const char*>(bytes);
     if (size >= 8 && std::memcmp(text, "bplist00", 8) == 0) {
+        if (!binaryPlistWithinLimits(static_cast<const std::uint8_t*>(bytes), size)) {
+            return std::nullopt;
+        }
         plist_from_bin(text, static_cast<uint32_t>(size), &root);
     } else {
         plist_from_xml(text, static_cast<uint32_t>(size), &root);
