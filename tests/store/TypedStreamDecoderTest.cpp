@@ -182,7 +182,7 @@ TEST(TypedStreamDecoderTest, HostileNestingAndCountsAreBounded) {
     chain.types("@");
     std::vector<TypedStreamWriter::ClassInfo> classes;
     for (int i = 0; i < 2000; ++i) {
-        classes.push_back({"C" + std::to_string(i), 0});
+        classes.push_back({std::string("C").append(std::to_string(i)), 0});
     }
     classes.push_back({"NSString", 1});
     chain.beginObject(classes);
