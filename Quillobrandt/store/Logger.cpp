@@ -165,7 +165,7 @@ void Logger::emailLogsToSupport() {
     const bool attachmentWritten = platform::writeFileAtomically(attachment, logs, 0600);
 
     std::unique_lock lock(mutex_);
-    SupportMailer* mailer = mailer_.get();
+    const std::shared_ptr<SupportMailer> mailer = mailer_;
     const std::string address = supportAddress_;
     lock.unlock();
     if (mailer == nullptr) {
