@@ -127,7 +127,7 @@ bool binaryPlistWithinLimits(const std::uint8_t* bytes, std::size_t size) {
     // What the expanded tree may cost: generous for any real list (each reference costs at least one byte of
     // input and one node), far below what a list whose references fan out again and again would need.
     const std::uint64_t limit = 256 * static_cast<std::uint64_t>(size) + (std::uint64_t{64} << 20);
-    enum : std::uint8_t { unseen, open, done };
+    enum : std::uint8_t { unseen, inProgress, measured };
     std::vector<std::uint8_t> state(static_cast<std::size_t>(layout.objectCount), unseen);
     std::vector<std::uint64_t> cost(static_cast<std::size_t>(layout.objectCount), 0);
     std::vector<std::uint16_t> depth(static_cast<std::size_t>(layout.objectCount), 0);
@@ -138,7 +138,7 @@ bool binaryPlistWithinLimits(const std::uint8_t* bytes, std::size_t size) {
     if (!topShape) {
         return false;
     }
-    state[top] = open;
+    state[top] = inProgress;
     path.push_back(Frame{top, *topShape, 0, topShape->ownCost, 0});
     while (!path.empty()) {
         Frame& frame = path.back();
@@ -147,10 +147,10 @@ bool binaryPlistWithinLimits(const std::uint8_t* bytes, std::size_t size) {
                                              frame.shape.referencesAt + frame.nextReference * layout.referenceSize,
                                              layout.referenceSize);
             ++frame.nextReference;
-            if (!child || *child >= layout.objectCount || state[*child] == open) {
+            if (!child || *child >= layout.objectCount || state[*child] == inProgress) {
                 return false; // a reference outside the table, or a cycle
             }
-            if (state[*child] == done) {
+            if (state[*child] == measured) {
                 frame.cost = std::min(frame.cost + cost[*child], limit + 1);
                 frame.childDepth = std::max<std::size_t>(frame.childDepth, depth[*child]);
                 if (frame.cost > limit) {
@@ -165,7 +165,7 @@ bool binaryPlistWithinLimits(const std::uint8_t* bytes, std::size_t size) {
             if (!shape) {
                 return false;
             }
-            state[*child] = open;
+            state[*child] = inProgress;
             path.push_back(Frame{*child, *shape, 0, shape->ownCost, 0});
             continue;
         }
@@ -173,7 +173,7 @@ bool binaryPlistWithinLimits(const std::uint8_t* bytes, std::size_t size) {
         if (ownDepth > kMaxBinaryPlistDepth) {
             return false;
         }
-        state[frame.index] = done;
+        state[frame.index] = measured;
         cost[frame.index] = frame.cost;
         depth[frame.index] = static_cast<std::uint16_t>(ownDepth);
         const std::uint64_t finishedCost = frame.cost;
