@@ -28,7 +28,7 @@ inline void from_json(const nlohmann::json& json, TestEvent& event) {
 }
 
 inline TestEvent event(int sequence) {
-    return TestEvent{"E" + std::to_string(sequence), sequence};
+    return TestEvent{std::string("E").append(std::to_string(sequence)), sequence};
 }
 
 // Loopback requests must not go through a proxy named in the environment.
