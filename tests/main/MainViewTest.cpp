@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QPixmap>
+#include <QToolButton>
+
+#include "Quillobrandt/main/LoadingOverlay.h"
 
 #include <filesystem>
 #include <fstream>
@@ -306,6 +310,33 @@ TEST_F(MainViewTest, ClosingTheWindowDuringALoadDropsTheResult) {
     qbtest::drainEvents();
     EXPECT_TRUE(state.conversations().empty());
     EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
+    view.show();
+    EXPECT_FALSE(view.grab().isNull());
+    auto* feedback = view.findChild<QToolButton*>(QStringLiteral("send_feedback"));
+    ASSERT_NE(feedback, nullptr);
+    feedback->click();
+    EXPECT_TRUE(recorder.names().contains(platform::notification::showFeedback));
+    auto* mac = view.findChild<QToolButton*>(QStringLiteral("load_mac_messages"));
+    ASSERT_NE(mac, nullptr);
+    EXPECT_EQ(mac->property("trackingLabel").toString(), QStringLiteral("Load Mac Messages"));
+
+    state.setConversations({makeConversation("1", {"a", "b", "c"}), makeConversation("2", {})});
+    EXPECT_FALSE(view.grab().isNull()); // the painted rows, group symbol and "Unknown" included
+
+    const fs::path file = qbtest::IsolatedHome::root() / "paint" / "chat.db";
+    writeMessagesDatabase(file);
+    view.loadDatabase(file);
+    auto* overlay = view.findChild<quillobrandt::LoadingOverlay*>();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->messageText(), QStringLiteral("Opening database..."));
+    EXPECT_EQ(overlay->percentText(), QStringLiteral("0%"));
+    EXPECT_FALSE(view.grab().isNull());
+    waitForLoad();
+    EXPECT_FALSE(overlay->isVisible());
 }
 
 TEST_F(MainViewTest, NotificationsDriveTheWizardAndTheMenuLoadingFace) {
