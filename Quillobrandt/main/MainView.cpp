@@ -82,7 +82,9 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(4);
-    columnLayout->addWidget(textLabel(column, title, 13, QFont::DemiBold));
+    auto* titleLabel = textLabel(column, title, 13, QFont::DemiBold);
+    titleLabel->setWordWrap(true); // wider Linux fonts must wrap, not clip, in the 180 point column
+    columnLayout->addWidget(titleLabel);
     auto* captionLabel = textLabel(column, caption, 10, QFont::Normal, true);
     captionLabel->setWordWrap(true);
     columnLayout->addWidget(captionLabel);
