@@ -108,6 +108,7 @@ private:
     void handleLoadSuccess(std::vector<Conversation> conversations, const std::filesystem::path& file,
                            bool didStartAccessing);
     void handleLoadFailure(const std::string& description, const std::filesystem::path& file, bool didStartAccessing);
+    void forgetReplacedSource(const std::filesystem::path& file);
     void finishContactMatching(std::chrono::milliseconds elapsed);
     void openConversation(const Conversation& conversation, bool afterWarning);
 

@@ -1,7 +1,11 @@
 // The conversation list's actions: selection, search, opening a conversation and going back.
+#include <QDateTime>
 #include <QLineEdit>
 #include <QListView>
 #include <QSizeF>
+
+#include <chrono>
+#include <string>
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppState.h"
@@ -35,7 +39,14 @@ ParticipantNaming MainView::participantNaming() const {
 }
 
 std::vector<ConversationListEntry> MainView::filteredConversations() const {
-    return filterAndSortConversations(appState_->conversations(), searchText_, participantNaming());
+    const auto start = std::chrono::steady_clock::now();
+    platform::consoleLine("⏱️ filteredConversations computed property called at " +
+                          QDateTime::currentDateTime().toString(Qt::ISODate).toStdString());
+    auto entries = filterAndSortConversations(appState_->conversations(), searchText_, participantNaming());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    platform::consoleLine("⏱️ filteredConversations completed in " + std::to_string(seconds) + " seconds (" +
+                          std::to_string(entries.size()) + " shown)");
+    return entries;
 }
 
 const Conversation* MainView::selectedConversation() const {

@@ -79,8 +79,8 @@ void MainView::openMessagesFolder() {
 }
 
 void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
-    if (!folder) {
-        return;
+    if (!folder || loading_.isLoading) {
+        return; // a running load may be reading the working copy this would replace
     }
     platform::consoleLine("📁 Folder picker selected: " + folder->string());
     if (!messages_folder::containsDatabase(*folder)) {
@@ -96,6 +96,7 @@ void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
     try {
         copy = messages_folder::copyDatabase(*folder, workFolder);
     } catch (const std::exception& error) {
+        forgetReplacedSource(workFolder / messages_folder::copyName);
         appState_->stopAccessingAttachmentFolder();
         const std::string message = std::string("Failed to copy database files: ") + error.what();
         logAndPrint(message, Logger::Level::error, "❌ ");
@@ -205,6 +206,7 @@ void MainView::handleLoadFailure(const std::string& description, const fs::path&
     }
     loading_.finish();
     refreshLoading();
+    forgetReplacedSource(file);
     if (errorNamesFullDiskAccess(description)) {
         logAndPrint("Database load failed - Full Disk Access required", Logger::Level::warning, "⚠️ ");
         showPermissionAlert();
@@ -212,6 +214,15 @@ void MainView::handleLoadFailure(const std::string& description, const fs::path&
     }
     logAndPrint("Database load failed: " + description, Logger::Level::error, "❌ ");
     showError(qs(description));
+}
+
+void MainView::forgetReplacedSource(const fs::path& file) {
+    // The list on screen still comes from the earlier load, but that file now holds something else (a new
+    // working copy) or nothing: an edited copy must never be written from it.
+    if (appState_->databaseURL() == file) {
+        platform::consoleLine("⚠️ Loaded database was replaced on disk; it can no longer be edited: " + file.string());
+        appState_->setDatabaseURL(std::nullopt);
+    }
 }
 
 void MainView::startContactMatching() {

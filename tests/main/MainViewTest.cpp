@@ -181,6 +181,25 @@ TEST_F(MainViewTest, FolderImportLoadsAPrivateCopyAndLeavesTheSourceUntouched) {
     EXPECT_EQ(resizes().back(), QSizeF(550, 380));
 }
 
+TEST_F(MainViewTest, FailedImportNeverLeavesTheListPointingAtAnotherDatabase) {
+    const fs::path first = qbtest::IsolatedHome::root() / "First";
+    writeMessagesDatabase(first / "chat.db");
+    view.handleFolderSelection(first);
+    waitForLoad();
+    ASSERT_EQ(state.conversations().size(), 2u);
+    ASSERT_TRUE(state.databaseURL().has_value());
+
+    const fs::path second = qbtest::IsolatedHome::root() / "Second";
+    fs::create_directories(second);
+    std::ofstream(second / "chat.db") << "not a database";
+    view.handleFolderSelection(second);
+    waitForLoad();
+
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(state.conversations().size(), 2u) << "the earlier list stays";
+    EXPECT_FALSE(state.databaseURL().has_value()) << "its working copy was replaced by the failed one";
+}
+
 TEST_F(MainViewTest, FolderWithoutDatabaseIsReportedWithoutLoading) {
     const fs::path folder = qbtest::IsolatedHome::root() / "Empty";
     fs::create_directories(folder);
