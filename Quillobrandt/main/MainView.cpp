@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
@@ -54,8 +55,8 @@ QLabel* textLabel(QWidget* parent, const QString& text, int pixelSize, QFont::We
 // Names the control for the telemetry SDK's automatic click tracking.
 void tagForTracking(QWidget* widget, const char* id, const char* label) {
     widget->setObjectName(QString::fromLatin1(id));
-    widget->setProperty("trackingId", QString::fromLatin1(id));
-    widget->setProperty("trackingLabel", QString::fromLatin1(label));
+    corvantesk::trackingID(widget, QString::fromLatin1(id));
+    corvantesk::trackingLabel(widget, QString::fromLatin1(label));
 }
 
 // A source card: the symbol button on its tinted backdrop, then title and caption in a 180 point column.
@@ -96,7 +97,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
 
 MainView::MainView(AppState* appState, QWidget* parent)
     : QWidget(parent), appState_(appState), analytics_(&GoogleAnalyticsManager::shared()) {
-    setProperty("trackingScreen", QStringLiteral("MainView"));
+    corvantesk::trackScreen(this, QStringLiteral("MainView"));
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/HttpSender.h"
@@ -340,7 +341,9 @@ TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
     EXPECT_TRUE(recorder.names().contains(platform::notification::showFeedback));
     auto* mac = view.findChild<QToolButton*>(QStringLiteral("load_mac_messages"));
     ASSERT_NE(mac, nullptr);
-    EXPECT_EQ(mac->property("trackingLabel").toString(), QStringLiteral("Load Mac Messages"));
+    EXPECT_EQ(corvantesk::corvanteskTrackingID(mac), std::optional<QString>(QStringLiteral("load_mac_messages")));
+    EXPECT_EQ(corvantesk::corvanteskTrackingLabel(mac), std::optional<QString>(QStringLiteral("Load Mac Messages")));
+    EXPECT_EQ(corvantesk::corvanteskScreenName(mac), std::optional<QString>(QStringLiteral("MainView")));
 
     state.setConversations({makeConversation("1", {"a", "b", "c"}), makeConversation("2", {})});
     EXPECT_FALSE(view.grab().isNull()); // the painted rows, group symbol and "Unknown" included
