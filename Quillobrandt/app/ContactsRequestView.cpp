@@ -15,7 +15,7 @@ namespace quillobrandt {
 ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     : QWidget(parent), appState_(appState) {
     setObjectName(QStringLiteral("ContactsRequestView"));
-    setMinimumSize(550, 400);
+    setFixedSize(550, 400);
     setAutoFillBackground(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -27,12 +27,14 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     layout->addSpacing(20);
     auto* title = style::makeLabel(QStringLiteral("Enable Contacts (Optional)"), style::systemFont(28, QFont::Bold),
                                    style::primaryText());
+    title->setWordWrap(false);
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
     layout->addSpacing(12);
     auto* explanation =
         style::makeLabel(QStringLiteral("Quillobrandt can display contact names instead of phone numbers."),
                          style::font(style::TextStyle::body), style::primaryText());
+    explanation->setWordWrap(false);
     explanation->setAlignment(Qt::AlignCenter);
     explanation->setMaximumWidth(450);
     layout->addWidget(explanation, 0, Qt::AlignHCenter);

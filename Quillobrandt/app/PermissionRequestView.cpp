@@ -85,7 +85,7 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
     disclosureButton_->setFont(style::font(style::TextStyle::subheadline));
     explanation->addWidget(disclosureButton_, 0, Qt::AlignHCenter);
     details_ = new QWidget(this);
-    details_->setMaximumWidth(480);
+    details_->setFixedWidth(480);
     auto* cards = new QVBoxLayout(details_);
     cards->setContentsMargins(0, 0, 0, 0);
     cards->setSpacing(12);

@@ -23,10 +23,12 @@ SplashScreenView::SplashScreenView(AppState& appState, QWidget* parent, std::chr
     layout->addWidget(new SymbolIcon(QStringLiteral("AppIcon"), 128, style::accent()), 0, Qt::AlignHCenter);
     auto* name = style::makeLabel(QStringLiteral("Quillobrandt"), style::systemFont(36, QFont::Bold),
                                   style::primaryText());
+    name->setWordWrap(false);
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
     auto* tagline = style::makeLabel(QStringLiteral("Preserve your conversations forever"), style::systemFont(16),
                                      style::secondaryText());
+    tagline->setWordWrap(false);
     tagline->setAlignment(Qt::AlignCenter);
     layout->addWidget(tagline);
 
