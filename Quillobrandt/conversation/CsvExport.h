@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <filesystem>
+#include <vector>
+
+#include "Quillobrandt/conversation/ParticipantNaming.h"
+#include "Quillobrandt/store/Message.h"
+
+namespace quillobrandt {
+
+// The whole CSV file: header "person,datetime,message", then one line per message in the given order.
+// Reactions (messages with an associated message) are left out. person is "Me" for sent messages,
+// else the sender's label, else the sender handle (contact names are not used). datetime is
+// "yyyy-MM-dd HH:mm:ss" in the current time zone. Only the message field has its double quotes doubled.
+QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor);
+
+struct CsvExportResult {
+    bool saved = false;
+    QString error;            // why the write failed, when it did
+    std::size_t messageCount; // the number of messages handed in ("message_count" of "csv_export_completed")
+};
+
+// Writes `text` as UTF-8 (no byte-order mark) to `path`, replacing it atomically: a failed write
+// leaves any existing file as it was.
+bool writeCsvFile(const std::filesystem::path& path, const QString& text, QString* error = nullptr);
+
+// The export behind the save panel: generate, write, and on failure print "Error saving CSV: <error>"
+// to the console. The caller sends "csv_export_completed" when `saved` is true.
+CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& messages,
+                          const ParticipantLabelLookup& labelFor);
+
+} // namespace quillobrandt

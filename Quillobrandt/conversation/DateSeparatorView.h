@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDateTime>
+#include <QWidget>
+
+namespace quillobrandt {
+
+// The day header between messages of different days: a thin line, the day label on a rounded
+// plate, another thin line. `date` is any instant of that day; two headers are equal only when
+// their instants are equal, so a row that keeps its header is not redrawn.
+class DateSeparatorView : public QWidget {
+    Q_OBJECT
+public:
+    explicit DateSeparatorView(const QDateTime& date, QWidget* parent = nullptr);
+
+    const QDateTime& date() const { return date_; }
+    QString labelText() const;
+    bool sameHeaderAs(const DateSeparatorView& other) const { return date_ == other.date_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QFont labelFont() const;
+    QRectF plateRect() const;
+
+    QDateTime date_;
+};
+
+} // namespace quillobrandt

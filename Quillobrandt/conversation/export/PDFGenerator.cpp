@@ -1,0 +1,476 @@
+#include "Quillobrandt/conversation/export/PDFGenerator.h"
+
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Quillobrandt/conversation/DayLabels.h"
+#include "Quillobrandt/conversation/export/ImageSource.h"
+#include "Quillobrandt/conversation/export/PdfTextBlock.h"
+#include "platform/core/Console.h"
+
+namespace quillobrandt {
+namespace {
+
+constexpr double kTextLineSpacing = 2.0;
+constexpr double kMaxImageHeight = 300;
+constexpr double kLabelInset = 14;
+constexpr double kLabelExtraHeight = 6;
+constexpr double kHeaderLineOffset = 8;
+constexpr double kHeaderLineGap = 8;
+constexpr double kPageNumberBaseY = 25;
+constexpr double kPageNumberFontSize = 10;
+constexpr double kTimeRectWidth = 200;
+constexpr double kTimeRectHeight = 12;
+constexpr int kProgressEvery = 50;
+constexpr double kMinimumContinuationHeight = 60;
+
+const QColor& labelGray() {
+    static const QColor gray(0x8E, 0x8E, 0x93);
+    return gray;
+}
+
+QColor lineGray() {
+    QColor gray = labelGray();
+    gray.setAlphaF(0.3f);
+    return gray;
+}
+
+QString formatPoints(double value) {
+    QString text = QString::number(value, 'f', 1);
+    return text;
+}
+
+// One picture of a bubble: a known printed size, or a placeholder when the file cannot be read.
+struct PrintedImage {
+    QString path;
+    QSizeF size;
+    bool readable = false;
+};
+
+// What one bubble shows. A message taller than a page becomes several bubbles.
+struct BubblePiece {
+    QString text;
+    std::vector<PrintedImage> images;
+    bool showLabel = true;
+    bool showTime = true;
+};
+
+class DocumentRenderer {
+public:
+    DocumentRenderer(QPdfWriter& writer, QPainter& painter, const PDFSettings& settings, bool groupConversation,
+                     const ParticipantNamer& namer)
+        : writer_(writer), painter_(painter), settings_(settings), m_(PdfLayoutMetrics::forSettings(settings)),
+          colors_(bubbleColors(settings)),
+          messageFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.messageFontSize)),
+          smallFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.smallFontSize)),
+          headerFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, m_.headerFontSize)),
+          pageNumberFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, kPageNumberFontSize)),
+          groupConversation_(groupConversation), namer_(namer), y_(m_.top) {
+        headerFont_.setWeight(QFont::Medium);
+    }
+
+    const PdfLayoutMetrics& metrics() const { return m_; }
+    int pageCount() const { return page_; }
+
+    void beginFirstPage() { drawPageNumberIfWanted(); }
+
+    void render(const Message& message, const QDateTime& date, bool newDay) {
+        if (newDay) {
+            drawDayHeader(date);
+        }
+        for (const BubblePiece& piece : splitIntoPieces(message)) {
+            drawPiece(message, date, piece);
+        }
+    }
+
+private:
+    QRectF toPage(double x, double y, double width, double height) const {
+        return {x, m_.pageHeight - y - height, width, height};
+    }
+
+    void newPage() {
+        writer_.newPage();
+        ++page_;
+        y_ = m_.top;
+        drawPageNumberIfWanted();
+    }
+
+    void drawPageNumberIfWanted() {
+        if (!settings_.includePageNumbers) {
+            return;
+        }
+        const PdfTextBlock number(QString::number(page_), pageNumberFont_, m_.pageWidth, 0, &writer_);
+        const QSizeF size = number.size();
+        const QRectF rect = toPage((m_.pageWidth - size.width()) * 0.5, kPageNumberBaseY, size.width(), size.height());
+        number.draw(painter_, rect.topLeft(), labelGray(), size.height());
+    }
+
+    void drawDayHeader(const QDateTime& date) {
+        double headerY = y_ - m_.headerHeight;
+        if (headerY < m_.margin) {
+            newPage();
+            headerY = m_.top - m_.headerHeight;
+        }
+        const PdfTextBlock text(formatSeparatorDate(date), headerFont_, m_.contentWidth, 0, &writer_);
+        const QSizeF size = text.size();
+        const double textX = m_.leftMargin + (m_.contentWidth - size.width()) * 0.5;
+        const double lineY = m_.pageHeight - (headerY + kHeaderLineOffset);
+
+        painter_.save();
+        painter_.setPen(QPen(lineGray(), 0.5));
+        painter_.drawLine(QPointF(m_.leftMargin, lineY), QPointF(textX - kHeaderLineGap, lineY));
+        painter_.drawLine(QPointF(textX + size.width() + kHeaderLineGap, lineY),
+                          QPointF(m_.leftMargin + m_.contentWidth, lineY));
+        painter_.restore();
+
+        text.draw(painter_, toPage(textX, headerY, size.width(), size.height()).topLeft(), labelGray(), size.height());
+        y_ = headerY - kHeaderLineGap;
+    }
+
+    std::vector<PrintedImage> printedImages(const Message& message) const {
+        std::vector<PrintedImage> images;
+        for (const Attachment& attachment : message.attachments) {
+            if (!attachment.isImage()) {
+                continue;
+            }
+            const QString path = QString::fromStdString(attachment.filePath);
+            if (const auto pixels = PDFGenerator::imagePixelSize(path)) {
+                images.push_back({path, PDFGenerator::printedImageSize(*pixels, m_), true});
+            } else {
+                // A picture that is gone or unreadable still shows that there was one.
+                const double width = std::min(120.0, m_.maxImageWidth);
+                images.push_back({path, QSizeF(width, std::floor(width * 0.75)), false});
+            }
+        }
+        return images;
+    }
+
+    double labelHeight(const Message& message, const BubblePiece& piece) const {
+        if (!groupConversation_ || !piece.showLabel) {
+            return 0;
+        }
+        return PdfTextBlock(senderName(message), smallFont_, m_.contentWidth, 0, &writer_).size().height() +
+               kLabelExtraHeight;
+    }
+
+    QString senderName(const Message& message) const {
+        if (message.isFromMe) {
+            return QStringLiteral("Me");
+        }
+        const QString handle = QString::fromStdString(message.sender);
+        if (namer_) {
+            const QString name = namer_(handle);
+            if (!name.isEmpty()) {
+                return name;
+            }
+        }
+        return handle;
+    }
+
+    double textBlockHeight(const PdfTextBlock& block) const {
+        const double measured = block.size().height();
+        return std::max(measured, std::ceil(measured * 1.2));
+    }
+
+    // A bubble that cannot fit even on an empty page would run off the paper; cut its text at line
+    // boundaries and its pictures between pictures, so that every piece fits a page.
+    std::vector<BubblePiece> splitIntoPieces(const Message& message) const {
+        BubblePiece whole;
+        whole.text = message.text ? PdfTextBlock::printableText(QString::fromStdString(*message.text)) : QString();
+        whole.images = printedImages(message);
+        const double capacity = m_.top - m_.margin - m_.messageGap - labelHeight(message, whole) - 2 * m_.bubblePadding;
+
+        const PdfTextBlock block(whole.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_);
+        double contentHeight = block.isEmpty() ? 0 : textBlockHeight(block);
+        for (const auto& image : whole.images) {
+            contentHeight += m_.contentSpacing + image.size.height();
+        }
+        if (contentHeight <= capacity) {
+            return {whole};
+        }
+
+        std::vector<BubblePiece> pieces;
+        // The first piece fills what is left of the current page when that is worth using.
+        const double remaining = y_ - m_.margin - m_.messageGap - labelHeight(message, whole) - 2 * m_.bubblePadding;
+        const double firstLimit = (remaining >= kMinimumContinuationHeight ? remaining : capacity) / 1.2 - 1;
+        const double textLimit = capacity / 1.2 - 1;
+        qsizetype chunkStart = 0;
+        double chunkHeight = 0;
+        const auto& lines = block.lines();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const double added = lines[i].height + (chunkHeight > 0 ? kTextLineSpacing : 0);
+            const double limit = pieces.empty() ? firstLimit : textLimit;
+            if (chunkHeight > 0 && chunkHeight + added > limit) {
+                pieces.push_back(
+                    {block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false});
+                chunkStart = lines[i].start;
+                chunkHeight = lines[i].height;
+            } else {
+                chunkHeight += added;
+            }
+        }
+        if (chunkStart < block.text().size()) {
+            pieces.push_back({block.text().mid(chunkStart), {}, pieces.empty(), false});
+        }
+        double imageHeight = 0;
+        bool startPiece = true;
+        for (const auto& image : whole.images) {
+            const double added = m_.contentSpacing + image.size.height();
+            if (startPiece || imageHeight + added > capacity) {
+                pieces.push_back({QString(), {}, pieces.empty(), false});
+                imageHeight = 0;
+                startPiece = false;
+            }
+            pieces.back().images.push_back(image);
+            imageHeight += added;
+        }
+        for (auto& piece : pieces) {
+            // A line feed that ended a piece would lay out as one more, empty line.
+            while (piece.text.endsWith(QLatin1Char('\n'))) {
+                piece.text.chop(1);
+            }
+            if (piece.text.trimmed().isEmpty()) {
+                piece.text.clear();
+            }
+        }
+        pieces.back().showTime = true;
+        return pieces;
+    }
+
+    void drawPiece(const Message& message, const QDateTime& date, const BubblePiece& piece) {
+        const double padding = m_.bubblePadding;
+        const PdfTextBlock text(piece.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_);
+        const double textHeight = text.isEmpty() ? 0 : textBlockHeight(text);
+        const double textWidth = text.isEmpty() ? 0 : text.size().width();
+        double contentHeight = textHeight;
+        double contentWidth = textWidth;
+        for (const auto& image : piece.images) {
+            contentHeight += m_.contentSpacing + image.size.height();
+            contentWidth = std::max(contentWidth, image.size.width());
+        }
+        const double bubbleWidth = std::min(2 * padding + contentWidth, m_.maxBubbleWidth);
+        const double bubbleHeight = 2 * padding + contentHeight;
+
+        const bool showLabel = groupConversation_ && piece.showLabel;
+        const QString label = showLabel ? senderName(message) : QString();
+        const PdfTextBlock labelBlock(label, smallFont_, m_.contentWidth, 0, &writer_);
+        const double labelHeight = showLabel ? labelBlock.size().height() + kLabelExtraHeight : 0;
+
+        if (y_ - labelHeight - bubbleHeight - m_.messageGap < m_.margin) {
+            newPage();
+        }
+        const double bubbleX = message.isFromMe ? m_.rightEdge - bubbleWidth : m_.leftMargin;
+
+        if (showLabel) {
+            const double labelWidth = labelBlock.size().width();
+            const double x =
+                message.isFromMe ? bubbleX + bubbleWidth - labelWidth - kLabelInset : m_.leftMargin + kLabelInset;
+            y_ -= labelHeight;
+            const QRectF rect = toPage(x, y_, labelWidth, labelHeight - kLabelExtraHeight);
+            labelBlock.draw(painter_, rect.topLeft(), labelGray(), rect.height());
+        }
+
+        y_ -= bubbleHeight;
+        QPainterPath bubble;
+        bubble.setFillRule(Qt::WindingFill);
+        bubble.addRoundedRect(toPage(bubbleX, y_, bubbleWidth, bubbleHeight), m_.cornerRadius, m_.cornerRadius);
+        painter_.save();
+        painter_.setRenderHint(QPainter::Antialiasing);
+        painter_.fillPath(bubble, message.isFromMe ? colors_.sent : colors_.received);
+        painter_.restore();
+
+        const double innerX = bubbleX + padding;
+        double innerY = y_ + padding;
+        if (!text.isEmpty()) {
+            const QRectF rect = toPage(innerX, innerY, textWidth, textHeight);
+            text.draw(painter_, rect.topLeft(), Qt::white, rect.height());
+            innerY += m_.contentSpacing + textHeight;
+        }
+        for (const auto& image : piece.images) {
+            drawImage(image, toPage(innerX, innerY, image.size.width(), image.size.height()));
+            innerY += m_.contentSpacing + image.size.height();
+        }
+
+        const double timeY = y_ - m_.timeGap - m_.messageGap;
+        if (piece.showTime) {
+            const PdfTextBlock time(formatMessageTime(date), smallFont_, kTimeRectWidth, 0, &writer_);
+            const double timeX =
+                message.isFromMe ? bubbleX : std::max(m_.leftMargin, bubbleX + bubbleWidth - time.size().width());
+            const QRectF rect = toPage(timeX, timeY, kTimeRectWidth, kTimeRectHeight);
+            time.draw(painter_, rect.topLeft(), labelGray(), rect.height());
+        }
+        y_ = timeY;
+    }
+
+    void drawImage(const PrintedImage& image, const QRectF& target) {
+        QImage picture;
+        if (image.readable) {
+            const QSize pixels(std::max(1, static_cast<int>(target.width())),
+                               std::max(1, static_cast<int>(target.height())));
+            picture = ImageSource::load(image.path, pixels);
+        }
+        if (picture.isNull()) {
+            drawPlaceholder(target);
+            return;
+        }
+        picture = downscaleImage(picture, target.width(), target.height());
+        painter_.save();
+        painter_.drawImage(target, picture);
+        painter_.restore();
+    }
+
+    // A light plate with a small framed landscape: the picture could not be read.
+    void drawPlaceholder(const QRectF& target) {
+        painter_.save();
+        painter_.setRenderHint(QPainter::Antialiasing);
+        QPainterPath plate;
+        plate.addRoundedRect(target, 4, 4);
+        painter_.fillPath(plate, QColor(0xE5, 0xE5, 0xEA));
+        const double side = std::min(target.width(), target.height()) * 0.4;
+        const QRectF icon(target.center().x() - side / 2, target.center().y() - side * 0.4, side, side * 0.8);
+        painter_.setPen(QPen(labelGray(), std::max(0.5, side / 24)));
+        painter_.setBrush(Qt::NoBrush);
+        painter_.drawRect(icon);
+        QPainterPath hills;
+        hills.moveTo(icon.left(), icon.bottom());
+        hills.lineTo(icon.left() + icon.width() * 0.35, icon.top() + icon.height() * 0.45);
+        hills.lineTo(icon.left() + icon.width() * 0.6, icon.top() + icon.height() * 0.75);
+        hills.lineTo(icon.left() + icon.width() * 0.75, icon.top() + icon.height() * 0.6);
+        hills.lineTo(icon.right(), icon.bottom());
+        painter_.drawPath(hills);
+        painter_.restore();
+    }
+
+    QPdfWriter& writer_;
+    QPainter& painter_;
+    const PDFSettings& settings_;
+    const PdfLayoutMetrics m_;
+    const BubbleColors colors_;
+    const QFont messageFont_;
+    const QFont smallFont_;
+    QFont headerFont_;
+    const QFont pageNumberFont_;
+    const bool groupConversation_;
+    const ParticipantNamer& namer_;
+    int page_ = 1;
+    double y_;
+};
+
+} // namespace
+
+QFont PDFGenerator::fontForStyle(PDFFontStyle style, double pointSize) {
+    QFont font;
+    switch (style) {
+    case PDFFontStyle::helvetica:
+        font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+        font.setStyleHint(QFont::SansSerif);
+        break;
+    case PDFFontStyle::times:
+        font.setFamilies({QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")});
+        font.setStyleHint(QFont::Serif);
+        break;
+    case PDFFontStyle::courier:
+        font.setFamilies({QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+        font.setStyleHint(QFont::Monospace);
+        break;
+    case PDFFontStyle::system:
+        font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+        font.setStyleHint(QFont::SansSerif);
+        break;
+    }
+    font.setPointSizeF(pointSize > 0 ? pointSize : 8.0);
+    font.setKerning(true);
+    return font;
+}
+
+std::optional<QSizeF> PDFGenerator::imagePixelSize(const QString& path) {
+    return ImageSource::pixelSize(path);
+}
+
+QSizeF PDFGenerator::printedImageSize(QSizeF pixels, const PdfLayoutMetrics& metrics) {
+    double width = pixels.width();
+    double height = pixels.height();
+    if (metrics.maxImageWidth < width) {
+        const double scale = metrics.maxImageWidth / width;
+        width *= scale;
+        height *= scale;
+    }
+    if (height > kMaxImageHeight) {
+        const double scale = kMaxImageHeight / height;
+        width *= scale;
+        height *= scale;
+    }
+    return {width, height};
+}
+
+bool PDFGenerator::isPrintable(const Message& message) {
+    if (message.text && !PdfTextBlock::printableText(QString::fromStdString(*message.text)).isEmpty()) {
+        return true;
+    }
+    return message.hasImageAttachment();
+}
+
+PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messages,
+                                              const std::vector<std::string>& participants, const PDFSettings& settings,
+                                              const ParticipantNamer& namer, const QString& outputPath,
+                                              const PDFProgress& progress) {
+    PDFGenerationResult result;
+    const QSizeF page = pageSizeInPoints(settings.pageSize);
+    QPdfWriter writer(outputPath);
+    writer.setResolution(72);
+    writer.setPageLayout(QPageLayout(QPageSize(page, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                                     QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
+    QPainter painter;
+    if (outputPath.isEmpty() || !painter.begin(&writer)) {
+        return result;
+    }
+
+    DocumentRenderer renderer(writer, painter, settings, participants.size() >= 3, namer);
+    renderer.beginFirstPage();
+
+    platform::consoleLine("📄 PDF Generation Settings:");
+    platform::consoleLine(
+        ("   - Page size: (" + formatPoints(page.width()) + ", " + formatPoints(page.height()) + ")").toStdString());
+    platform::consoleLine("   - Total messages to process: " + std::to_string(messages.size()));
+
+    const auto total = std::count_if(messages.begin(), messages.end(), &PDFGenerator::isPrintable);
+    if (progress) {
+        progress(QStringLiteral("Preparing PDF..."), 0.0);
+    }
+
+    int rendered = 0;
+    std::optional<QDateTime> previousDay;
+    for (const Message& message : messages) {
+        if (!isPrintable(message)) {
+            continue;
+        }
+        ++rendered;
+        if (rendered % kProgressEvery == 0 && progress) {
+            progress(QStringLiteral("Generating PDF: %1/%2 messages").arg(rendered).arg(total),
+                     static_cast<double>(rendered) / static_cast<double>(total));
+        }
+        const QDateTime date = localDateTime(message.date);
+        const bool newDay = !previousDay || !isSameLocalDay(date, *previousDay);
+        if (newDay) {
+            previousDay = date;
+        }
+        renderer.render(message, date, newDay);
+    }
+
+    result.written = painter.end();
+    result.pageCount = renderer.pageCount();
+    result.printedMessages = rendered;
+    if (progress) {
+        progress(QStringLiteral("PDF generation complete!"), 1.0);
+    }
+    return result;
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,33 @@
+#include "Quillobrandt/conversation/export/PDFSettings.h"
+
+namespace quillobrandt {
+
+QSizeF pageSizeInPoints(PDFPageSize size) {
+    switch (size) {
+    case PDFPageSize::a4:
+        return {595, 842};
+    case PDFPageSize::legal:
+        return {612, 1008};
+    case PDFPageSize::letter:
+        break;
+    }
+    return {612, 792};
+}
+
+BubbleColors bubbleColors(const PDFSettings& settings) {
+    switch (settings.colorScheme) {
+    case PDFColorScheme::professional: {
+        QColor gray(0x8E, 0x8E, 0x93);
+        gray.setAlphaF(0.3f);
+        return {QColor(0x00, 0x7A, 0xFF), gray};
+    }
+    case PDFColorScheme::custom:
+        return {settings.customSentColor.isValid() ? settings.customSentColor : QColor(Qt::gray),
+                settings.customReceivedColor.isValid() ? settings.customReceivedColor : QColor(Qt::gray)};
+    case PDFColorScheme::quillobrandt:
+        break;
+    }
+    return {QColor::fromRgbF(0.95f, 0.75f, 0.2f, 1.0f), QColor::fromRgbF(1.0f, 0.549f, 0.471f, 1.0f)};
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QSizeF>
+#include <QString>
+#include <QTextLayout>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace quillobrandt {
+
+// One piece of text laid out for the PDF: word-wrapped at `widthLimit`, with `lineSpacing` extra
+// points between lines. Object replacement characters (U+FFFC, attachment placeholders) are not drawn.
+class PdfTextBlock {
+public:
+    PdfTextBlock(const QString& text, const QFont& font, double widthLimit, double lineSpacing,
+                 QPaintDevice* device = nullptr);
+
+    // The widest line and the total height, in points.
+    QSizeF size() const { return size_; }
+    bool isEmpty() const { return text_.isEmpty(); }
+    const QString& text() const { return text_; }
+
+    // Each line as (start, length) in text() and its height.
+    struct Line {
+        qsizetype start;
+        qsizetype length;
+        double height;
+    };
+    const std::vector<Line>& lines() const { return lines_; }
+
+    // Draws the block with its top-left corner at `topLeft` (Qt's coordinates), clipped to `maxHeight`
+    // the way a text frame drops lines that do not fit.
+    void draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight) const;
+
+    static QString printableText(const QString& text);
+
+private:
+    QString text_;
+    std::unique_ptr<QTextLayout> layout_;
+    std::vector<Line> lines_;
+    QSizeF size_;
+};
+
+} // namespace quillobrandt

@@ -1,0 +1,66 @@
+#include "ConversationTestSupport.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace qbtest {
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+    if (qEnvironmentVariableIsSet("TZ")) {
+        previous_ = qgetenv("TZ");
+    }
+    qputenv("TZ", zone);
+    ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (previous_) {
+        qputenv("TZ", *previous_);
+    } else {
+        qunsetenv("TZ");
+    }
+    ::tzset();
+}
+
+quillobrandt::Message makeMessage(const QDate& day, const QTime& time, std::optional<std::string> text, bool fromMe,
+                                  std::string sender) {
+    static std::int64_t nextId = 1;
+    quillobrandt::Message message;
+    message.id = nextId++;
+    message.text = std::move(text);
+    message.date = platform::AbsoluteTime::fromUnixSeconds(
+        static_cast<double>(QDateTime(day, time, Qt::LocalTime).toSecsSinceEpoch()));
+    message.isFromMe = fromMe;
+    message.sender = fromMe ? "Me" : std::move(sender);
+    return message;
+}
+
+QString runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        return {};
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString pdfText(const QString& path, int firstPage, int lastPage) {
+    QStringList arguments{QStringLiteral("-enc"), QStringLiteral("UTF-8")};
+    if (firstPage > 0) {
+        arguments << QStringLiteral("-f") << QString::number(firstPage) << QStringLiteral("-l")
+                  << QString::number(lastPage > 0 ? lastPage : firstPage);
+    }
+    arguments << path << QStringLiteral("-");
+    return runTool(QStringLiteral("pdftotext"), arguments);
+}
+
+int pdfPageCount(const QString& path) {
+    const QString info = runTool(QStringLiteral("pdfinfo"), {path});
+    const auto match = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+} // namespace qbtest

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ConversationTestSupport.h"
+#include "Quillobrandt/conversation/CsvExport.h"
+#include "Quillobrandt/conversation/ExportFileName.h"
+#include "platform/core/AtomicFile.h"
+#include "tests/support/TestEnvironment.h"
+
+using namespace quillobrandt;
+
+namespace {
+
+const QDate kDay(2024, 1, 5);
+
+ParticipantLabelLookup labels() {
+    return labelLookupFrom({{QStringLiteral("+15551234567"), QStringLiteral("Mum")}});
+}
+
+} // namespace
+
+TEST(CsvExport, EmptyOrAllReactionsGivesOnlyTheHeader) {
+    EXPECT_EQ(generateCSV({}, labels()), "person,datetime,message\n");
+    auto reaction = qbtest::makeMessage(kDay, QTime(9, 0), "Loved \"hi\"");
+    reaction.associatedMessageGUID = "p:0/ABC";
+    EXPECT_EQ(generateCSV({reaction, reaction}, labels()), "person,datetime,message\n");
+}
+
+TEST(CsvExport, RowsQuoteFieldsAndDoubleQuotesOnlyInTheMessage) {
+    qbtest::ScopedTimeZone zone("America/New_York");
+    std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(15, 7, 9), "She said \"yes\"", false, "+15551234567"),
+        qbtest::makeMessage(kDay, QTime(15, 8, 0), "ok", true),
+        qbtest::makeMessage(kDay, QTime(23, 59, 59), std::nullopt, false, "friend@example.com"),
+        qbtest::makeMessage(QDate(2024, 7, 1), QTime(0, 0, 1), "line one\nline two \xEF\xBF\xBC", false,
+                            "friend@example.com"),
+    };
+    auto reaction = qbtest::makeMessage(kDay, QTime(16, 0), "Liked \"ok\"");
+    reaction.associatedMessageGUID = "p:0/XYZ";
+    messages.insert(messages.begin() + 2, reaction);
+
+    const QString expected = QStringLiteral("person,datetime,message\n"
+                                            "\"Mum\",\"2024-01-05 15:07:09\",\"She said \"\"yes\"\"\"\n"
+                                            "\"Me\",\"2024-01-05 15:08:00\",\"ok\"\n"
+                                            "\"friend@example.com\",\"2024-01-05 23:59:59\",\"\"\n"
+                                            "\"friend@example.com\",\"2024-07-01 00:00:01\",\"line one\nline two ") +
+                             QChar(0xFFFC) + QStringLiteral("\"\n");
+    EXPECT_EQ(generateCSV(messages, labels()), expected);
+}
+
+TEST(CsvExport, WithoutLabelsTheHandleIsUsedAndPersonIsNotEscaped) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const auto message = qbtest::makeMessage(kDay, QTime(1, 2, 3), "x", false, "+15551234567");
+    EXPECT_EQ(generateCSV({message}, {}), "person,datetime,message\n\"+15551234567\",\"2024-01-05 01:02:03\",\"x\"\n");
+    const auto quoted = labelLookupFrom({{QStringLiteral("+15551234567"), QStringLiteral("The \"Boss\"")}});
+    EXPECT_TRUE(generateCSV({message}, quoted).contains("\"The \"Boss\"\",\""));
+}
+
+TEST(CsvExport, DefaultFileNames) {
+    EXPECT_EQ(defaultCsvFileName(QStringLiteral("A/B: \"C\"")), "A-B- C.csv");
+    EXPECT_EQ(defaultCsvFileName(QStringLiteral("Mum, +1 555")), "Mum, +1 555.csv");
+    EXPECT_EQ(defaultCsvFileName(QString()), "Conversation.csv");
+    EXPECT_EQ(defaultCsvFileName(QStringLiteral("\"\"")), "Conversation.csv");
+
+    const QString longTitle = QString(300, QChar(0x00E9)); // two UTF-8 bytes each
+    const QString name = defaultCsvFileName(longTitle);
+    EXPECT_LE(name.toUtf8().size(), 255);
+    EXPECT_TRUE(name.endsWith(".csv"));
+
+    EXPECT_EQ(pdfExportName({"A/B", "C:D"}, {}), "A-B, C-D");
+    const ParticipantNamer namer = [](const QString& handle) {
+        return handle == "x" ? QStringLiteral("Dr \"X\"") : handle;
+    };
+    EXPECT_EQ(pdfExportName({"x", "y", "z", "v", "w"}, namer), "Dr X, y, z, v, w");
+}
+
+TEST(CsvExport, WritesUtf8WithoutByteOrderMarkAndReplacesAnExistingFile) {
+    const auto path = qbtest::IsolatedHome::root() / "export.csv";
+    ASSERT_TRUE(platform::writeFileAtomically(path, "old"));
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{qbtest::makeMessage(kDay, QTime(8, 0), "caf\xC3\xA9 \xF0\x9F\x98\x80")};
+    const CsvExportResult result = exportCSV(path, messages, labels());
+    EXPECT_TRUE(result.saved);
+    EXPECT_EQ(result.messageCount, 1u);
+    const auto bytes = platform::readFile(path);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, "person,datetime,message\n\"Mum\",\"2024-01-05 08:00:00\",\"caf\xC3\xA9 \xF0\x9F\x98\x80\"\n");
+}
+
+TEST(CsvExport, WriteFailureIsReportedAndLeavesNothingBehind) {
+    const auto folder = qbtest::IsolatedHome::root() / "missing-folder";
+    const CsvExportResult result = exportCSV(folder / "x.csv", {}, {});
+    EXPECT_FALSE(result.saved);
+    EXPECT_FALSE(result.error.isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST(ParticipantNaming, LabelThenContactThenHandle) {
+    const std::map<std::string, std::string> labels{{"+1", "Label One"}};
+    const ContactNameLookup contacts = [](const std::string& handle) -> std::optional<std::string> {
+        if (handle == "+1" || handle == "+2") {
+            return "Contact " + handle;
+        }
+        if (handle == "+3") {
+            return "";
+        }
+        return std::nullopt;
+    };
+    const ParticipantNamer namer = makeParticipantNamer(labels, contacts);
+    EXPECT_EQ(namer("+1"), "Label One");
+    EXPECT_EQ(namer("+2"), "Contact +2");
+    EXPECT_EQ(namer("+3"), "+3");
+    EXPECT_EQ(namer("+4"), "+4");
+    EXPECT_EQ(makeParticipantNamer(labels)("+2"), "+2");
+    EXPECT_EQ(labelLookupFrom(labels)("+1"), QStringLiteral("Label One"));
+    EXPECT_FALSE(labelLookupFrom(labels)("+2"));
+}

@@ -1,0 +1,357 @@
+#include <QFile>
+#include <QImage>
+#include <QMultiHash>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ConversationTestSupport.h"
+#include "Quillobrandt/conversation/export/PDFGenerator.h"
+#include "tests/support/TestEnvironment.h"
+
+using namespace quillobrandt;
+
+namespace {
+
+const QDate kDay(2024, 1, 5);
+
+QString outputPath(const char* name) {
+    return QString::fromStdString((qbtest::IsolatedHome::root() / name).string());
+}
+
+QString writePng(const char* name, int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    const QString path = outputPath(name);
+    EXPECT_TRUE(image.save(path, "PNG"));
+    return path;
+}
+
+Attachment imageAttachment(const QString& path, std::optional<std::string> mime = "image/png") {
+    Attachment attachment;
+    attachment.id = 1;
+    attachment.filename = path.section('/', -1).toStdString();
+    attachment.mimeType = std::move(mime);
+    attachment.filePath = path.toStdString();
+    return attachment;
+}
+
+struct Report {
+    QString message;
+    double value;
+};
+
+// Renders the first page at 72 dpi and returns it.
+QImage renderFirstPage(const QString& pdf) {
+    const QString prefix = pdf + QStringLiteral("-page");
+    qbtest::runTool(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"), QStringLiteral("1"),
+                     QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-png"), pdf, prefix});
+    for (const char* suffix : {"-1.png", "-01.png", "-001.png"}) {
+        QImage image(prefix + QLatin1String(suffix));
+        if (!image.isNull()) {
+            return image;
+        }
+    }
+    return {};
+}
+
+bool hasPixelNear(const QImage& image, QColor colour, int tolerance) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance && std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(PdfLayout, GeometryFollowsPageSizeDensityAndBindingMargin) {
+    PDFSettings settings;
+    auto m = PdfLayoutMetrics::forSettings(settings);
+    EXPECT_DOUBLE_EQ(m.contentWidth, 542);
+    EXPECT_NEAR(m.maxBubbleWidth, 379.4, 1e-9);
+    EXPECT_NEAR(m.maxTextWidth, 367.4, 1e-9);
+    EXPECT_NEAR(m.maxImageWidth, 370.4, 1e-9);
+    EXPECT_DOUBLE_EQ(m.top, 757);
+    EXPECT_DOUBLE_EQ(m.messageFontSize, 8);
+    settings.addBindingMargin = true;
+    EXPECT_DOUBLE_EQ(PdfLayoutMetrics::forSettings(settings).contentWidth, 506);
+
+    settings = {};
+    settings.pageSize = PDFPageSize::a4;
+    settings.ultraDenseMode = true;
+    settings.fontSize = 14;
+    m = PdfLayoutMetrics::forSettings(settings);
+    EXPECT_DOUBLE_EQ(m.margin, 15);
+    EXPECT_DOUBLE_EQ(m.contentWidth, 565);
+    EXPECT_DOUBLE_EQ(m.messageFontSize, 7);
+    settings.addBindingMargin = true;
+    EXPECT_DOUBLE_EQ(PdfLayoutMetrics::forSettings(settings).contentWidth, 529);
+
+    m = PdfLayoutMetrics::forSettings({});
+    const QSizeF wide = PDFGenerator::printedImageSize({1200, 900}, m);
+    EXPECT_NEAR(wide.width(), 370.4, 1e-9);
+    EXPECT_NEAR(wide.height(), 277.8, 1e-9);
+    const QSizeF tall = PDFGenerator::printedImageSize({400, 1000}, m);
+    EXPECT_NEAR(tall.width(), 120, 1e-9);
+    EXPECT_NEAR(tall.height(), 300, 1e-9);
+}
+
+TEST(PdfLayout, PrintableMessagesAndColours) {
+    EXPECT_FALSE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), std::nullopt)));
+    EXPECT_FALSE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "")));
+    EXPECT_FALSE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "\xEF\xBF\xBC")));
+    EXPECT_TRUE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "hi")));
+    auto withVideo = qbtest::makeMessage(kDay, QTime(1, 0), std::nullopt);
+    withVideo.attachments.push_back(imageAttachment("/nowhere/x.jpg", "video/mp4"));
+    EXPECT_FALSE(PDFGenerator::isPrintable(withVideo));
+    withVideo.attachments.push_back(imageAttachment("/nowhere/X.JPG", std::nullopt));
+    EXPECT_TRUE(PDFGenerator::isPrintable(withVideo));
+
+    PDFSettings settings;
+    EXPECT_EQ(bubbleColors(settings).sent, QColor::fromRgbF(0.95f, 0.75f, 0.2f));
+    settings.colorScheme = PDFColorScheme::custom;
+    settings.customSentColor = Qt::darkGreen;
+    EXPECT_EQ(bubbleColors(settings).sent, QColor(Qt::darkGreen));
+}
+
+TEST(PdfGenerator, PageSizesAreExactInPoints) {
+    const std::pair<PDFPageSize, const char*> cases[] = {{PDFPageSize::letter, "612 x 792 pts"},
+                                                         {PDFPageSize::a4, "595 x 842 pts"},
+                                                         {PDFPageSize::legal, "612 x 1008 pts"}};
+    for (const auto& [size, expected] : cases) {
+        PDFSettings settings;
+        settings.pageSize = size;
+        const QString path = outputPath("size.pdf");
+        ASSERT_TRUE(PDFGenerator::generatePDF({}, {}, settings, {}, path).written);
+        EXPECT_TRUE(qbtest::runTool(QStringLiteral("pdfinfo"), {path}).contains(QLatin1String(expected))) << expected;
+    }
+}
+
+TEST(PdfGenerator, EmptyListGivesOnePageAndTwoReports) {
+    PDFSettings settings;
+    settings.includePageNumbers = true;
+    std::vector<Report> reports;
+    const QString path = outputPath("empty.pdf");
+    const auto result = PDFGenerator::generatePDF({}, {}, settings, {}, path, [&](const QString& m, double v) {
+        reports.push_back({m, v});
+    });
+    EXPECT_TRUE(result.written);
+    EXPECT_EQ(qbtest::pdfPageCount(path), 1);
+    EXPECT_EQ(qbtest::pdfText(path).trimmed(), "1");
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].message, "Preparing PDF...");
+    EXPECT_EQ(reports[0].value, 0.0);
+    EXPECT_EQ(reports[1].message, "PDF generation complete!");
+    EXPECT_EQ(reports[1].value, 1.0);
+}
+
+TEST(PdfGenerator, MessagesTimesAndDayHeadersAreReadBack) {
+    qbtest::ScopedTimeZone zone("America/Chicago");
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(15, 7), "Hello from the lake"),
+        qbtest::makeMessage(kDay, QTime(23, 59), "Late reply \"quoted\"", true),
+        qbtest::makeMessage(kDay.addDays(1), QTime(0, 0), "Just after midnight"),
+        qbtest::makeMessage(kDay.addDays(1), QTime(0, 1), "see\xEF\xBF\xBC this"),
+    };
+    const QString path = outputPath("text.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"+15551234567"}, {}, {}, path).written);
+    const QString text = qbtest::pdfText(path);
+    for (const char* expected : {"Hello from the lake", "Late reply \"quoted\"", "Just after midnight", "see this",
+                                 "3:07 PM", "11:59 PM", "12:00 AM", "12:01 AM"}) {
+        EXPECT_TRUE(text.contains(QLatin1String(expected))) << expected << "\n" << text.toStdString();
+    }
+    EXPECT_EQ(text.count(QStringLiteral("Jan 5, 2024")), 1);
+    EXPECT_EQ(text.count(QStringLiteral("Jan 6, 2024")), 1);
+    EXPECT_FALSE(text.contains(QChar(0xFFFC)));
+    // No sender names in a one-to-one conversation.
+    EXPECT_FALSE(text.contains(QStringLiteral("+15551234567")));
+    EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("\\bMe\\b"))));
+}
+
+TEST(PdfGenerator, GroupConversationsNameSenders) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(10, 0), "from a friend", false, "+15550001111"),
+        qbtest::makeMessage(kDay, QTime(10, 1), "from a stranger", false, "+15550002222"),
+        qbtest::makeMessage(kDay, QTime(10, 2), "from me", true),
+    };
+    const ParticipantNamer namer = [](const QString& handle) {
+        return handle == "+15550001111" ? QStringLiteral("Aunt Ottilie") : handle;
+    };
+    for (PDFFontStyle style :
+         {PDFFontStyle::system, PDFFontStyle::helvetica, PDFFontStyle::times, PDFFontStyle::courier}) {
+        PDFSettings settings;
+        settings.fontStyle = style;
+        const QString path = outputPath("group.pdf");
+        ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"a", "b", "c"}, settings, namer, path).written);
+        const QString text = qbtest::pdfText(path);
+        EXPECT_TRUE(text.contains("Aunt Ottilie")) << text.toStdString();
+        EXPECT_TRUE(text.contains("+15550002222"));
+        EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bMe\\b"))));
+        EXPECT_TRUE(text.contains("from a stranger"));
+    }
+}
+
+TEST(PdfGenerator, LongConversationPaginatesWithPageNumbersAndProgress) {
+    qbtest::ScopedTimeZone zone("UTC");
+    std::vector<Message> messages;
+    for (int i = 0; i < 120; ++i) {
+        messages.push_back(qbtest::makeMessage(kDay.addDays(i / 40), QTime(8, 0).addSecs(i * 60),
+                                               "Message number " + std::to_string(i), i % 3 == 0));
+    }
+    auto reaction = qbtest::makeMessage(kDay, QTime(9, 0), std::nullopt);
+    messages.push_back(reaction); // not printable: counted nowhere
+    PDFSettings settings;
+    settings.includePageNumbers = true;
+    std::vector<Report> reports;
+    const QString path = outputPath("long.pdf");
+    const auto result = PDFGenerator::generatePDF(messages, {"x"}, settings, {}, path, [&](const QString& m, double v) {
+        reports.push_back({m, v});
+    });
+    ASSERT_TRUE(result.written);
+    EXPECT_EQ(result.printedMessages, 120);
+    const int pages = qbtest::pdfPageCount(path);
+    EXPECT_EQ(pages, result.pageCount);
+    EXPECT_GT(pages, 3);
+    for (int page = 1; page <= pages; ++page) {
+        const QStringList lines = qbtest::pdfText(path, page).split('\n', Qt::SkipEmptyParts);
+        EXPECT_TRUE(lines.contains(QString::number(page))) << "page " << page;
+    }
+    const QString text = qbtest::pdfText(path);
+    EXPECT_TRUE(text.contains("Message number 0\n") || text.contains("Message number 0 "));
+    EXPECT_TRUE(text.contains("Message number 119"));
+
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[1].message, "Generating PDF: 50/120 messages");
+    EXPECT_DOUBLE_EQ(reports[1].value, 50.0 / 120.0);
+    EXPECT_EQ(reports[2].message, "Generating PDF: 100/120 messages");
+    EXPECT_EQ(reports[3].value, 1.0);
+}
+
+TEST(PdfGenerator, TextTallerThanAPageContinuesOnTheNextPages) {
+    qbtest::ScopedTimeZone zone("UTC");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "w" + std::to_string(10000 + i) + (i % 40 == 39 ? "\n" : " ");
+    }
+    const QString path = outputPath("tall.pdf");
+    const auto result = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(12, 0), text)}, {}, {}, {}, path);
+    ASSERT_TRUE(result.written);
+    EXPECT_GT(qbtest::pdfPageCount(path), 1);
+    const QString readBack = qbtest::pdfText(path);
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_TRUE(readBack.contains(QStringLiteral("w%1").arg(10000 + i))) << i;
+    }
+    // The first part fills the page under the day header instead of leaving it empty.
+    EXPECT_TRUE(qbtest::pdfText(path, 1).contains(QStringLiteral("w10000")));
+    EXPECT_EQ(readBack.count(QStringLiteral("12:00 PM")), 1);
+}
+
+TEST(PdfGenerator, PicturesAreDrawnAtPrintedSize) {
+    qbtest::ScopedTimeZone zone("UTC");
+    auto message = qbtest::makeMessage(kDay, QTime(12, 0), "look");
+    message.attachments.push_back(imageAttachment(writePng("red.png", 1200, 900, QColor(0xD0, 0x10, 0x10))));
+    message.attachments.push_back(imageAttachment("/nowhere/skip.txt", "text/plain"));
+    const QString path = outputPath("picture.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF({message}, {}, {}, {}, path).written);
+    const QString list = qbtest::runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), path});
+    const QStringList rows = list.split('\n', Qt::SkipEmptyParts).mid(2);
+    ASSERT_EQ(rows.size(), 1) << list.toStdString();
+    const QStringList columns = rows.first().simplified().split(' ');
+    EXPECT_EQ(columns.value(3), "370");
+    EXPECT_EQ(columns.value(4), "277");
+    EXPECT_TRUE(hasPixelNear(renderFirstPage(path), QColor(0xD0, 0x10, 0x10), 24));
+}
+
+TEST(PdfGenerator, BrokenAndMissingPicturesGivePlaceholders) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const QString broken = outputPath("broken.jpg");
+    {
+        QFile file(broken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\xFF\xD8\xFF\xE0") + " this is not really a jpeg");
+    }
+    auto message = qbtest::makeMessage(kDay, QTime(12, 0), std::nullopt, true);
+    message.attachments.push_back(imageAttachment(broken, std::nullopt));
+    message.attachments.push_back(imageAttachment(outputPath("gone.heic"), "image/heic"));
+    PDFSettings settings;
+    settings.colorScheme = PDFColorScheme::professional;
+    const QString path = outputPath("broken.pdf");
+    const auto result = PDFGenerator::generatePDF({message}, {}, settings, {}, path);
+    ASSERT_TRUE(result.written);
+    EXPECT_EQ(result.printedMessages, 1);
+    const QString list = qbtest::runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), path});
+    EXPECT_EQ(list.split('\n', Qt::SkipEmptyParts).size(), 2) << list.toStdString();
+    EXPECT_TRUE(hasPixelNear(renderFirstPage(path), QColor(0xE5, 0xE5, 0xEA), 3));
+}
+
+TEST(PdfGenerator, UnwritableOutputWritesNothingAndReportsNothing) {
+    int reports = 0;
+    const QString path = outputPath("no-such-folder/out.pdf");
+    const auto result = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(1, 0), "x")}, {}, {}, {}, path,
+                                                  [&](const QString&, double) { ++reports; });
+    EXPECT_FALSE(result.written);
+    EXPECT_EQ(reports, 0);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(PdfGenerator, RunsOnAWorkerThread) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{qbtest::makeMessage(kDay, QTime(7, 30), "from the worker")};
+    const QString path = outputPath("worker.pdf");
+    PDFGenerationResult result;
+    std::thread worker([&] {
+        PDFSettings settings;
+        settings.ultraDenseMode = true;
+        settings.addBindingMargin = true;
+        result = PDFGenerator::generatePDF(
+            messages, {"a", "b", "c"}, settings, [](const QString& h) { return h; }, path);
+    });
+    worker.join();
+    EXPECT_TRUE(result.written);
+    EXPECT_TRUE(qbtest::pdfText(path).contains("from the worker"));
+}
+
+namespace {
+
+// Left edges (points, from the page's left) of each word on page 1, from pdftotext's bounding boxes.
+QMultiHash<QString, double> wordLeftEdges(const QString& pdf) {
+    const QString html = qbtest::runTool(QStringLiteral("pdftotext"),
+                                         {QStringLiteral("-bbox"), QStringLiteral("-f"), QStringLiteral("1"),
+                                          QStringLiteral("-l"), QStringLiteral("1"), pdf, QStringLiteral("-")});
+    QMultiHash<QString, double> edges;
+    const QRegularExpression word(QStringLiteral("<word xMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const auto match = it.next();
+        edges.insert(match.captured(2), match.captured(1).toDouble());
+    }
+    return edges;
+}
+
+} // namespace
+
+TEST(PdfGenerator, LabelsAndTimesSitWhereTheBubblesPutThem) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(15, 7), "a", false, "+15550001111"),
+        qbtest::makeMessage(kDay, QTime(16, 8), "sentword", true),
+    };
+    const QString path = outputPath("geometry.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"a", "b", "c"}, {}, {}, path).written);
+    const auto edges = wordLeftEdges(path);
+    // A received bubble narrower than its time: the time is clamped to the left margin.
+    EXPECT_NEAR(edges.value("3:07"), 35, 1.0);
+    // Received sender names start 14 points in from the margin.
+    EXPECT_NEAR(edges.value("+15550001111"), 49, 1.0);
+    // A sent message's time starts at the bubble's left edge, one padding left of its text.
+    EXPECT_NEAR(edges.value("4:08"), edges.value("sentword") - 6, 1.0);
+    EXPECT_GT(edges.value("sentword"), 500);
+}
