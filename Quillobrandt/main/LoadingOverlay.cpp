@@ -1,0 +1,152 @@
+#include "Quillobrandt/main/LoadingOverlay.h"
+
+#include <QGraphicsDropShadowEffect>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Quillobrandt/main/MainViewState.h"
+
+namespace quillobrandt {
+namespace {
+
+QColor secondaryColour(const QWidget* widget) {
+    QColor colour = widget->palette().color(QPalette::WindowText);
+    colour.setAlphaF(0.5f);
+    return colour;
+}
+
+QLabel* makeLabel(QWidget* parent, int pixelSize, bool semibold, bool secondary) {
+    auto* label = new QLabel(parent);
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    if (semibold) {
+        font.setWeight(QFont::DemiBold);
+    }
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    if (secondary) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, secondaryColour(parent));
+        label->setPalette(palette);
+    }
+    return label;
+}
+
+// The card's rounded background in the control colour.
+class Card final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 10, 10);
+        painter.fillPath(path, palette().color(QPalette::Base));
+    }
+};
+
+} // namespace
+
+LoadingOverlay::LoadingOverlay(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_NoSystemBackground);
+    card_ = new Card(this);
+    card_->setFixedWidth(350);
+    auto* shadow = new QGraphicsDropShadowEffect(card_);
+    shadow->setColor(QColor(0, 0, 0, 51));
+    shadow->setBlurRadius(20);
+    shadow->setOffset(0, 0);
+    card_->setGraphicsEffect(shadow);
+
+    auto* cardLayout = new QVBoxLayout(card_);
+    cardLayout->setContentsMargins(24, 24, 24, 24);
+
+    matchingPage_ = new QWidget(card_);
+    auto* matchingLayout = new QVBoxLayout(matchingPage_);
+    matchingLayout->setContentsMargins(0, 0, 0, 0);
+    auto* busy = new QProgressBar(matchingPage_);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    matchingLayout->addWidget(busy);
+    matchingLayout->addSpacing(8);
+    auto* matchingText = makeLabel(matchingPage_, 13, false, false);
+    matchingText->setText(QStringLiteral("Matching contacts..."));
+    matchingLayout->addWidget(matchingText);
+
+    progressPage_ = new QWidget(card_);
+    auto* progressLayout = new QVBoxLayout(progressPage_);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    progressLayout->setSpacing(16);
+    progress_ = new QProgressBar(progressPage_);
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setFixedWidth(300);
+    progressLayout->addWidget(progress_, 0, Qt::AlignHCenter);
+    message_ = makeLabel(progressPage_, 13, true, false);
+    message_->setWordWrap(true);
+    progressLayout->addWidget(message_);
+    percent_ = makeLabel(progressPage_, 10, false, true);
+    progressLayout->addWidget(percent_);
+    subLine_ = makeLabel(progressPage_, 10, false, true);
+    subLine_->setFixedHeight(16);
+    progressLayout->addWidget(subLine_);
+
+    cardLayout->addWidget(matchingPage_);
+    cardLayout->addWidget(progressPage_);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addStretch();
+    outer->addWidget(card_, 0, Qt::AlignHCenter);
+    outer->addStretch();
+    hide();
+}
+
+void LoadingOverlay::display(const LoadingState& state) {
+    const bool matching = state.isMatchingContacts;
+    matchingPage_->setVisible(matching);
+    progressPage_->setVisible(!matching);
+    const double fraction = std::isfinite(state.loadingProgress) ? std::clamp(state.loadingProgress, 0.0, 1.0) : 0.0;
+    progress_->setValue(static_cast<int>(fraction * 1000.0));
+    message_->setText(QString::fromStdString(state.loadingMessage));
+    percent_->setText(state.percentText());
+    subLine_->setText(state.subLineText());
+    setVisible(state.overlayVisible());
+    if (isVisible()) {
+        if (parentWidget() != nullptr) {
+            setGeometry(parentWidget()->rect());
+        }
+        raise();
+    }
+}
+
+QString LoadingOverlay::messageText() const {
+    return message_->text();
+}
+QString LoadingOverlay::percentText() const {
+    return percent_->text();
+}
+QString LoadingOverlay::subLineText() const {
+    return subLine_->text();
+}
+int LoadingOverlay::progressValue() const {
+    return progress_->value();
+}
+bool LoadingOverlay::showsContactMatching() const {
+    return !matchingPage_->isHidden();
+}
+
+void LoadingOverlay::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QColor veil = palette().color(QPalette::Window);
+    veil.setAlphaF(0.95f);
+    painter.fillRect(rect(), veil);
+}
+
+} // namespace quillobrandt

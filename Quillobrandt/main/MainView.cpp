@@ -1,0 +1,392 @@
+// The main window's faces and their wiring; the loading pipeline and the list actions live beside it.
+#include "Quillobrandt/main/MainView.h"
+
+#include <functional>
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/main/ConversationListModel.h"
+#include "Quillobrandt/main/LoadingOverlay.h"
+#include "Quillobrandt/main/MainSymbols.h"
+#include "platform/qt/NotificationHub.h"
+
+namespace quillobrandt {
+namespace {
+
+const QColor kAccent(0xFF, 0x8C, 0x78);
+
+QColor secondaryColour(const QWidget* widget) {
+    QColor colour = widget->palette().color(QPalette::WindowText);
+    colour.setAlphaF(0.5f);
+    return colour;
+}
+
+QLabel* textLabel(QWidget* parent, const QString& text, int pixelSize, QFont::Weight weight = QFont::Normal,
+                  bool secondary = false) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    if (secondary) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, secondaryColour(parent));
+        label->setPalette(palette);
+    }
+    return label;
+}
+
+// Names the control for the telemetry SDK's automatic click tracking.
+void tagForTracking(QWidget* widget, const char* id, const char* label) {
+    widget->setObjectName(QString::fromLatin1(id));
+    widget->setProperty("trackingId", QString::fromLatin1(id));
+    widget->setProperty("trackingLabel", QString::fromLatin1(label));
+}
+
+// A source card: the symbol button on its tinted backdrop, then title and caption in a 180 point column.
+QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, const QString& caption,
+                    const char* trackingId, const char* trackingLabel, const std::function<void()>& action) {
+    auto* card = new QWidget(parent);
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    auto* button = new QToolButton(card);
+    button->setAutoRaise(true);
+    button->setFixedSize(80, 80);
+    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), kAccent, 64)));
+    button->setIconSize(QSize(32, 32));
+    button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
+                                         "border-radius: 16px; }"));
+    button->setAccessibleName(title);
+    tagForTracking(button, trackingId, trackingLabel);
+    QObject::connect(button, &QToolButton::clicked, card, action);
+    layout->addWidget(button, 0, Qt::AlignHCenter);
+
+    auto* column = new QWidget(card);
+    column->setFixedWidth(180);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(4);
+    auto* titleLabel = textLabel(column, title, 13, QFont::DemiBold);
+    titleLabel->setWordWrap(true); // wider Linux fonts must wrap, not clip, in the 180 point column
+    columnLayout->addWidget(titleLabel);
+    auto* captionLabel = textLabel(column, caption, 10, QFont::Normal, true);
+    captionLabel->setWordWrap(true);
+    columnLayout->addWidget(captionLabel);
+    layout->addWidget(column, 0, Qt::AlignHCenter);
+    return card;
+}
+
+} // namespace
+
+MainView::MainView(AppState* appState, QWidget* parent)
+    : QWidget(parent), appState_(appState), analytics_(&GoogleAnalyticsManager::shared()) {
+    setProperty("trackingScreen", QStringLiteral("MainView"));
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+
+    faces_ = new QStackedWidget(this);
+    loadingDatabaseFace_ = buildLoadingDatabaseFace();
+    startScreen_ = buildStartScreen();
+    listFace_ = buildConversationList();
+    faces_->addWidget(loadingDatabaseFace_);
+    faces_->addWidget(startScreen_);
+    faces_->addWidget(listFace_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(faces_);
+    overlay_ = new LoadingOverlay(this);
+
+    auto& hub = platform::NotificationHub::defaultCenter();
+    hub.addObserver(platform::notification::showBackupWizard, this,
+                    [this](const QVariantMap&) { setShowingBackupWizard(true); });
+    hub.addObserver(platform::notification::databaseLoadingStarted, this, [this](const QVariantMap&) {
+        isDatabaseLoading_ = true;
+        refreshFace();
+    });
+    hub.addObserver(platform::notification::databaseLoadingCompleted, this, [this](const QVariantMap&) {
+        isDatabaseLoading_ = false;
+        refreshFace();
+    });
+    connect(appState_, &AppState::conversationsChanged, this, [this] {
+        refreshList();
+        refreshFace();
+    });
+    connect(appState_, &AppState::participantLabelsChanged, this, [this] { refreshList(); });
+    connect(appState_, &AppState::hasContactsAccessChanged, this, [this] { refreshList(); });
+
+    refreshList();
+    refreshFace();
+    refreshLoading();
+}
+
+MainView::~MainView() {
+    workers_.waitForDone();
+}
+
+QWidget* MainView::buildLoadingDatabaseFace() {
+    auto* face = new QWidget(this);
+    auto* layout = new QVBoxLayout(face);
+    layout->setSpacing(16);
+    layout->addStretch();
+    auto* spinner = new QProgressBar(face);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedWidth(120);
+    layout->addWidget(spinner, 0, Qt::AlignHCenter);
+    layout->addWidget(textLabel(face, QStringLiteral("Loading database..."), 13, QFont::DemiBold));
+    layout->addStretch();
+    return face;
+}
+
+QWidget* MainView::buildStartScreen() {
+    auto* face = new QWidget(this);
+    auto* outer = new QVBoxLayout(face);
+    outer->setContentsMargins(16, 12, 16, 12);
+    outer->setSpacing(0);
+
+    auto* feedbackRow = new QHBoxLayout;
+    feedbackRow->addStretch();
+    auto* feedback = new QToolButton(face);
+    feedback->setAutoRaise(true);
+    feedback->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    feedback->setText(QStringLiteral("Send Feedback"));
+    feedback->setIcon(QIcon(mainSymbol(QStringLiteral("bubble.left.and.bubble.right"), secondaryColour(face), 20)));
+    feedback->setIconSize(QSize(10, 10));
+    QFont caption = feedback->font();
+    caption.setPixelSize(10);
+    feedback->setFont(caption);
+    feedback->setObjectName(QStringLiteral("send_feedback"));
+    connect(feedback, &QToolButton::clicked, this,
+            [] { platform::NotificationHub::defaultCenter().post(platform::notification::showFeedback); });
+    feedbackRow->addWidget(feedback);
+    outer->addLayout(feedbackRow);
+
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(14); // tighter than designed so the folder import fits in the fixed 550 by 380 frame
+    auto* icon = new QLabel(face);
+    icon->setFixedSize(80, 80);
+    icon->setPixmap(QIcon::fromTheme(QStringLiteral("quillobrandt")).pixmap(80, 80));
+    stack->addWidget(icon, 0, Qt::AlignHCenter);
+    stack->addWidget(textLabel(face, QStringLiteral("Quillobrandt"), 26, QFont::Bold));
+    stack->addWidget(textLabel(face, QStringLiteral("Your Messages, Forever Saved"), 15, QFont::Normal, true));
+
+    auto* cards = new QHBoxLayout;
+    cards->setSpacing(40);
+    cards->addStretch();
+    cards->addWidget(sourceCard(face, "desktopcomputer", QStringLiteral("Load Messages from Mac"),
+                                QStringLiteral("Access your Mac's Messages app"), "load_mac_messages",
+                                "Load Mac Messages", [this] { loadMacMessages(); }));
+    cards->addWidget(sourceCard(face, "iphone", QStringLiteral("Load iPhone Messages"),
+                                QStringLiteral("Connect your iPhone via USB"), "load_iphone_messages",
+                                "Load iPhone Messages", [this] { loadIPhoneMessages(); }));
+    cards->addStretch();
+    stack->addLayout(cards);
+
+    auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
+    folder->setFlat(true);
+    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), kAccent, 32)));
+    tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
+    connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
+    stack->addWidget(folder, 0, Qt::AlignHCenter);
+
+    startProgress_ = new QWidget(face);
+    auto* progressLayout = new QVBoxLayout(startProgress_);
+    progressLayout->setContentsMargins(0, 6, 0, 0);
+    progressLayout->setSpacing(12);
+    auto* spinner = new QProgressBar(startProgress_);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedWidth(120);
+    progressLayout->addWidget(spinner, 0, Qt::AlignHCenter);
+    startProgressText_ = textLabel(startProgress_, QString(), 13, QFont::Normal, true);
+    progressLayout->addWidget(startProgressText_);
+    stack->addWidget(startProgress_);
+
+    outer->addStretch();
+    outer->addLayout(stack);
+    outer->addStretch();
+    return face;
+}
+
+QWidget* MainView::buildConversationList() {
+    auto* face = new QWidget(this);
+    auto* layout = new QVBoxLayout(face);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget(face);
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(12, 8, 12, 8);
+    auto* back = new QToolButton(header);
+    back->setAutoRaise(true);
+    back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    back->setText(QStringLiteral("Back"));
+    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), kAccent, 20)));
+    back->setIconSize(QSize(10, 10));
+    QPalette accentPalette = back->palette();
+    accentPalette.setColor(QPalette::ButtonText, kAccent);
+    back->setPalette(accentPalette);
+    tagForTracking(back, "back_to_welcome", "Back to Welcome");
+    connect(back, &QToolButton::clicked, this, [this] { backToWelcome(); });
+    headerLayout->addWidget(back);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(textLabel(header, QStringLiteral("Conversations"), 13, QFont::DemiBold));
+    titles->addWidget(textLabel(header, QStringLiteral("Showing all conversations on this Mac"), 10, QFont::Normal,
+                                true));
+    headerLayout->addLayout(titles, 1);
+    auto* balance = new QWidget(header); // keeps the titles centred
+    balance->setFixedWidth(back->sizeHint().width());
+    headerLayout->addWidget(balance);
+    layout->addWidget(header);
+    auto* divider = new QFrame(face);
+    divider->setFrameShape(QFrame::HLine);
+    layout->addWidget(divider);
+
+    searchField_ = new QLineEdit(face);
+    searchField_->setPlaceholderText(QStringLiteral("Search for person"));
+    searchField_->setClearButtonEnabled(true);
+    searchField_->addAction(QIcon(mainSymbol(QStringLiteral("magnifyingglass"), secondaryColour(face), 20)),
+                            QLineEdit::LeadingPosition);
+    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) { setSearchText(text); });
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setContentsMargins(12, 8, 12, 8);
+    searchRow->addWidget(searchField_);
+    layout->addLayout(searchRow);
+
+    listModel_ = new ConversationListModel(face);
+    listView_ = new QListView(face);
+    listView_->setModel(listModel_);
+    listView_->setItemDelegate(new ConversationRowDelegate(listView_));
+    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    listView_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    listView_->setUniformItemSizes(true);
+    connect(listView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (refreshingList_ || !current.isValid()) {
+                    return;
+                }
+                selectedConversationID_ = current.data(ConversationListModel::IdRole).toString().toStdString();
+                updateDisplayButton();
+            });
+    connect(listView_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+        setSelectedConversationID(index.data(ConversationListModel::IdRole).toString().toStdString());
+        displaySelectedConversation();
+    });
+    layout->addWidget(listView_, 1);
+
+    displayButton_ = new QPushButton(QStringLiteral("Display Conversation"), face);
+    QFont headline = displayButton_->font();
+    headline.setPixelSize(13);
+    headline.setWeight(QFont::DemiBold);
+    displayButton_->setFont(headline);
+    displayButton_->setDefault(true);
+    tagForTracking(displayButton_, "display_conversation", "Display Conversation");
+    connect(displayButton_, &QPushButton::clicked, this, [this] { displaySelectedConversation(); });
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(20, 8, 20, 12);
+    footer->addStretch();
+    footer->addWidget(displayButton_);
+    footer->addStretch();
+    layout->addLayout(footer);
+    return face;
+}
+
+MainFace MainView::face() const {
+    return chooseMainFace(isDatabaseLoading_, !appState_->conversations().empty());
+}
+
+void MainView::refreshFace() {
+    switch (face()) {
+    case MainFace::loadingDatabase:
+        faces_->setCurrentWidget(loadingDatabaseFace_);
+        break;
+    case MainFace::startScreen:
+        faces_->setCurrentWidget(startScreen_);
+        break;
+    case MainFace::conversationList:
+        faces_->setCurrentWidget(listFace_);
+        break;
+    }
+    setFixedSize(mainContentSize(!appState_->conversations().empty()));
+}
+
+void MainView::refreshLoading() {
+    startProgress_->setVisible(loading_.isLoading);
+    startProgressText_->setText(QString::fromStdString(loading_.loadingMessage));
+    overlay_->display(loading_);
+}
+
+void MainView::refreshList() {
+    const auto& conversations = appState_->conversations();
+    std::vector<ConversationRow> rows;
+    for (const auto& entry : filteredConversations()) {
+        const Conversation& conversation = conversations[entry.index];
+        rows.push_back({conversation.id, entry.name,
+                        firstHandleText(conversation) + QStringLiteral("  •  ") +
+                            messageCountText(conversation.messageCount),
+                        conversation.participants.size() >= 3});
+    }
+    refreshingList_ = true;
+    listModel_->setRows(std::move(rows));
+    if (selectedConversationID_) {
+        const int row = listModel_->rowOf(*selectedConversationID_);
+        if (row >= 0) {
+            listView_->setCurrentIndex(listModel_->index(row));
+        }
+    }
+    refreshingList_ = false;
+    updateDisplayButton();
+}
+
+void MainView::updateDisplayButton() {
+    displayButton_->setEnabled(selectedConversation() != nullptr);
+}
+
+void MainView::setShowingBackupWizard(bool showing) {
+    showingBackupWizard_ = showing;
+    if (showing) {
+        emit backupWizardRequested();
+    }
+}
+
+void MainView::setAnalyticsManager(GoogleAnalyticsManager* analytics) {
+    analytics_ = analytics != nullptr ? analytics : &GoogleAnalyticsManager::shared();
+}
+
+bool MainView::waitForBackgroundWork(int timeoutMs) {
+    return workers_.waitForDone(timeoutMs);
+}
+
+void MainView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!appearedOnce_) {
+        appearedOnce_ = true;
+        if (!appState_->conversations().empty() && appState_->hasContactsAccess()) {
+            startContactMatching();
+        }
+    }
+}
+
+void MainView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    overlay_->setGeometry(rect());
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,281 @@
+// The main window's own loading pipeline: the Mac's database, a picked Messages folder, progress, the
+// contact cache, and the alerts that report how a load ended.
+#include <QSizeF>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/main/MainAlerts.h"
+#include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/main/MessagesFolderImport.h"
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Console.h"
+#include "platform/core/Paths.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/PanelPresenter.h"
+#include "platform/qt/PlatformServices.h"
+#include "platform/qt/PrivacyGate.h"
+#include "platform/qt/SecurityScope.h"
+
+namespace quillobrandt {
+namespace fs = std::filesystem;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void logAndPrint(const std::string& line, Logger::Level level, const char* consolePrefix) {
+    Logger::shared().log(line, level);
+    platform::consoleLine(consolePrefix + line);
+}
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+void MainView::loadMacMessages() {
+    Logger::shared().log("📱 User clicked 'Load Messages from Mac'", Logger::Level::info);
+    const fs::path file = platform::homeDir() / "Library/Messages/chat.db";
+    if (!appState_->hasFullDiskAccess()) {
+        const std::string line = "❌ Cannot load default database - no Full Disk Access";
+        Logger::shared().log(line, Logger::Level::error);
+        platform::consoleLine(line);
+        showPermissionAlert();
+        return;
+    }
+    std::error_code ec;
+    if (!platform::hasFullDiskAccessGate() && !fs::exists(file, ec)) {
+        // Without a gate, a missing file is simply missing: say where we looked and what helps.
+        logAndPrint("Database load failed: no file at " + file.string(), Logger::Level::error, "❌ ");
+        showError(QStringLiteral("No Messages database was found at %1. Copy a Mac's Messages folder to "
+                                 "~/Library/Messages, or use \"Open Messages Folder…\".")
+                      .arg(qs(file.string())));
+        return;
+    }
+    loadDatabase(file);
+}
+
+void MainView::loadIPhoneMessages() {
+    platform::NotificationHub::defaultCenter().post(platform::notification::showBackupWizard);
+}
+
+void MainView::openMessagesFolder() {
+    platform::FolderPanelRequest request;
+    request.title = QStringLiteral("Open Messages Folder");
+    request.directory = qs(platform::homeDir().string());
+    request.acceptLabel = QStringLiteral("Open");
+    const auto chosen = platform::panelPresenter()->chooseFolder(request);
+    if (chosen) {
+        handleFolderSelection(fs::path(chosen->toStdString()));
+    }
+}
+
+void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
+    if (!folder || loading_.isLoading) {
+        return; // a running load may be reading the working copy this would replace
+    }
+    platform::consoleLine("📁 Folder picker selected: " + folder->string());
+    if (!messages_folder::containsDatabase(*folder)) {
+        logAndPrint("chat.db not found in selected folder: " + folder->string(), Logger::Level::error, "❌ ");
+        showError(QStringLiteral("Could not find chat.db in the selected folder. Please select the Messages folder."));
+        return;
+    }
+    appState_->startAccessingAttachmentFolder(*folder);
+    // A per-user folder only this user can read: the shared temporary folder would expose the messages.
+    const fs::path workFolder = platform::privateTempDir();
+    platform::consoleLine("📁 Temp directory: " + workFolder.string());
+    fs::path copy;
+    try {
+        copy = messages_folder::copyDatabase(*folder, workFolder);
+    } catch (const std::exception& error) {
+        forgetReplacedSource(workFolder / messages_folder::copyName);
+        appState_->stopAccessingAttachmentFolder();
+        const std::string message = std::string("Failed to copy database files: ") + error.what();
+        logAndPrint(message, Logger::Level::error, "❌ ");
+        showError(qs(message));
+        return;
+    }
+    platform::consoleLine("📁 Copied all database files to temp location");
+    loadDatabase(copy, *folder);
+}
+
+void MainView::loadDatabase(const fs::path& file, const std::optional<fs::path>& attachmentBase) {
+    if (loading_.isLoading) {
+        return; // one load at a time; the overlay covers the controls anyway
+    }
+    loading_.begin();
+    refreshLoading();
+    const bool didStartAccessing = platform::securityScope()->startAccessing(file);
+
+    QPointer<MainView> guard(this);
+    workers_.start([guard, file, attachmentBase, didStartAccessing] {
+        auto report = [guard](const std::string& message, double fraction, const std::optional<std::string>& sub,
+                              std::optional<double> subFraction) {
+            platform::runOnMainQueue(guard.data(), [guard, message, fraction, sub, subFraction] {
+                if (guard) {
+                    guard->reportLoadProgress(message, fraction, sub, subFraction);
+                }
+            });
+        };
+        std::vector<Conversation> conversations;
+        try {
+            DatabaseManager manager;
+            conversations = manager.openDatabase(file, attachmentBase, report);
+        } catch (const std::exception& error) {
+            const std::string description = error.what();
+            platform::runOnMainQueue(guard.data(), [guard, description, file, didStartAccessing] {
+                if (guard) {
+                    guard->handleLoadFailure(description, file, didStartAccessing);
+                }
+            });
+            return;
+        }
+        if (PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
+            !PermissionManager::isContactCacheBuilt()) {
+            platform::runOnMainQueue(guard.data(), [guard] {
+                if (guard) {
+                    guard->loading_.preBuildingContacts();
+                    guard->refreshLoading();
+                }
+            });
+            platform::consoleLine("🔨 Pre-building contact cache on background thread...");
+            PermissionManager::buildContactCache();
+            platform::consoleLine("✅ Contact cache built");
+        }
+        auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
+        platform::runOnMainQueue(guard.data(), [guard, shared, file, attachmentBase, didStartAccessing] {
+            if (guard) {
+                guard->appState_->setAttachmentBaseURL(attachmentBase);
+                guard->appState_->setIsIPhoneBackup(false);
+                guard->handleLoadSuccess(std::move(*shared), file, didStartAccessing);
+            }
+        });
+    });
+}
+
+void MainView::reportLoadProgress(const std::string& message, double fraction,
+                                  const std::optional<std::string>& subMessage, std::optional<double> subFraction) {
+    loading_.report(message, fraction, subMessage, subFraction);
+    refreshLoading();
+}
+
+void MainView::handleLoadSuccess(std::vector<Conversation> conversations, const fs::path& file,
+                                 bool didStartAccessing) {
+    if (didStartAccessing) {
+        platform::securityScope()->stopAccessing(file);
+    }
+    const std::size_t count = conversations.size();
+    // The source is recorded only with the conversations it produced, so an edited copy is never
+    // written from a database other than the one on screen.
+    appState_->setDatabaseURL(file);
+    appState_->setConversations(std::move(conversations));
+    loading_.finish();
+    refreshLoading();
+    if (count > 0) {
+        platform::NotificationHub::defaultCenter().post(platform::notification::resizeWindow,
+                                                        platform::resizeWindowUserInfo(QSizeF(kConversationListSize)));
+    }
+    if (count > 0 && appState_->hasContactsAccess()) {
+        startContactMatching();
+        return;
+    }
+    platform::consoleLine(std::string("⏭️ Skipping contact matching (hasContactsAccess: ") +
+                          (appState_->hasContactsAccess() ? "true" : "false") +
+                          ", conversations: " + std::to_string(count) + ")");
+    if (count == 0) {
+        if (platform::hasFullDiskAccessGate()) {
+            showPermissionAlert();
+        } else {
+            // Without a gate an empty result says nothing about permissions.
+            showError(QStringLiteral("No conversations were found in this database."));
+        }
+    }
+}
+
+void MainView::handleLoadFailure(const std::string& description, const fs::path& file, bool didStartAccessing) {
+    if (didStartAccessing) {
+        platform::securityScope()->stopAccessing(file);
+    }
+    loading_.finish();
+    refreshLoading();
+    forgetReplacedSource(file);
+    if (errorNamesFullDiskAccess(description)) {
+        logAndPrint("Database load failed - Full Disk Access required", Logger::Level::warning, "⚠️ ");
+        showPermissionAlert();
+        return;
+    }
+    logAndPrint("Database load failed: " + description, Logger::Level::error, "❌ ");
+    showError(qs(description));
+}
+
+void MainView::forgetReplacedSource(const fs::path& file) {
+    // The list on screen still comes from the earlier load, but that file now holds something else (a new
+    // working copy) or nothing: an edited copy must never be written from it.
+    if (appState_->databaseURL() == file) {
+        platform::consoleLine("⚠️ Loaded database was replaced on disk; it can no longer be edited: " + file.string());
+        appState_->setDatabaseURL(std::nullopt);
+    }
+}
+
+void MainView::startContactMatching() {
+    if (loading_.isMatchingContacts || loading_.isLoading || PermissionManager::isContactCacheBuilt()) {
+        return;
+    }
+    platform::consoleLine("🔄 Starting contact matching...");
+    loading_.isMatchingContacts = true; // set at once, so a second call cannot start a second build
+    refreshLoading();
+    QPointer<MainView> guard(this);
+    workers_.start([guard] {
+        const auto start = Clock::now();
+        PermissionManager::buildContactCache();
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(elapsed.count()) / 1000.0);
+        platform::consoleLine(std::string("✅ Contact cache ready (") + seconds + "s, " +
+                              std::to_string(PermissionManager::contactCacheCount()) + " contacts)");
+        platform::runOnMainQueue(guard.data(), [guard, elapsed] {
+            if (guard) {
+                guard->finishContactMatching(elapsed);
+            }
+        });
+    });
+}
+
+void MainView::finishContactMatching(std::chrono::milliseconds elapsed) {
+    // The padding is a timer, not a sleeping worker, so closing the window never waits for it.
+    platform::runOnMainQueueAfter(remainingMatchingPadding(elapsed), this, [this] {
+        loading_.isMatchingContacts = false;
+        refreshLoading();
+        refreshList(); // names from the freshly built cache
+    });
+}
+
+void MainView::showPermissionAlert() {
+    showingPermissionAlert_ = true;
+    platform::runOnMainQueue(this, [this] {
+        const int answer = platform::alertPresenter()->runModal(main_alerts::fullDiskAccess());
+        showingPermissionAlert_ = false;
+        if (answer == main_alerts::kPrimaryButton) {
+            PermissionManager::openFullDiskAccessSettings();
+        }
+    });
+}
+
+void MainView::showError(const QString& message) {
+    errorMessage_ = message;
+    showingError_ = true;
+    platform::runOnMainQueue(this, [this, message] {
+        platform::alertPresenter()->runModal(main_alerts::error(message));
+        showingError_ = false;
+    });
+}
+
+} // namespace quillobrandt

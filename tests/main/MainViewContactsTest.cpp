@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <filesystem>
+#include <memory>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/HttpSender.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/main/MainView.h"
+#include "platform/core/Paths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/qt/FakePlatform.h"
+#include "platform/qt/PrivacyGate.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/EventLoop.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using quillobrandt::Conversation;
+using quillobrandt::MainView;
+using quillobrandt::PermissionManager;
+
+class SilentSender final : public quillobrandt::HttpSender {
+public:
+    quillobrandt::HttpResponse send(const quillobrandt::HttpRequest&) override { return {204, std::nullopt}; }
+};
+
+void writeOneChat(const fs::path& file, const std::string& handle) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file);
+    const auto chat = builder.addOneToOneChat(handle);
+    builder.addMessageToChat(chat.chatId, {.text = "Hi", .date = qbtest::storedNanoseconds(10), .handleId = chat.handleId});
+    builder.finish();
+}
+
+class MainViewContactsTest : public ::testing::Test {
+protected:
+    MainViewContactsTest() {
+        PermissionManager::resetContactCache();
+        fake.contacts->setStatus(platform::ContactAuthorizationStatus::authorized);
+        fake.contacts->setContacts({{"Jane", "Doe", {"+1 (555) 123-4567"}}});
+        state.setHasContactsAccess(true);
+        view.setAnalyticsManager(&analytics);
+    }
+    ~MainViewContactsTest() override {
+        view.waitForBackgroundWork();
+        PermissionManager::resetContactCache();
+    }
+
+    platform::FakePlatform fake;
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    quillobrandt::GoogleAnalyticsManager analytics{{}, std::make_shared<SilentSender>(), defaults};
+    quillobrandt::AppState state{nullptr, &analytics};
+    MainView view{&state};
+};
+
+TEST_F(MainViewContactsTest, LoadBuildsTheCacheSoTheListShowsContactNamesFirst) {
+    const fs::path file = qbtest::IsolatedHome::root() / "db" / "chat.db";
+    writeOneChat(file, "+15551234567");
+    view.loadDatabase(file);
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isLoading; }));
+    EXPECT_TRUE(PermissionManager::isContactCacheBuilt());
+    EXPECT_FALSE(view.loadingState().isMatchingContacts) << "the cache was built during the load";
+    const auto entries = view.filteredConversations();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, QStringLiteral("Jane Doe"));
+    EXPECT_TRUE(entries[0].resolved);
+}
+
+TEST_F(MainViewContactsTest, MatchingOnAppearStaysVisibleForAtLeastASecond) {
+    state.setConversations({Conversation{"1", {"+15551234567"}, 0, {}}});
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567")) << "cache not built yet";
+    QElapsedTimer timer;
+    timer.start();
+    view.show();
+    EXPECT_TRUE(view.loadingState().isMatchingContacts);
+    view.startContactMatching(); // already running: no second build
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
+    EXPECT_GE(timer.elapsed(), 950);
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("Jane Doe"));
+}
+
+TEST_F(MainViewContactsTest, SearchFieldAndSelectionDriveTheDisplayButton) {
+    state.setConversations({Conversation{"1", {"+15551234567"}, 1, {}}, Conversation{"2", {"bob@x.org"}, 1, {}}});
+    auto* button = view.findChild<QPushButton*>(QStringLiteral("display_conversation"));
+    auto* search = view.findChild<QLineEdit*>();
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(search, nullptr);
+    EXPECT_FALSE(button->isEnabled());
+    view.setSelectedConversationID("2");
+    EXPECT_TRUE(button->isEnabled());
+    search->setText(QStringLiteral("555"));
+    EXPECT_EQ(view.searchText(), QStringLiteral("555"));
+    EXPECT_FALSE(button->isEnabled());
+    view.backToWelcome();
+    EXPECT_EQ(view.searchText(), QStringLiteral("555")) << "going back keeps the search";
+    EXPECT_FALSE(view.selectedConversationID().has_value());
+}
+
+TEST(MainViewGateTest, WithADiskAccessGateMissingAccessAndEmptyResultsAskForIt) {
+    platform::FakePlatform fake(true);
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    quillobrandt::GoogleAnalyticsManager analytics{{}, std::make_shared<SilentSender>(), defaults};
+    quillobrandt::AppState state{nullptr, &analytics};
+    MainView view{&state};
+    state.setHasFullDiskAccess(false);
+    fake.alerts->answerNext(0); // Open System Settings
+    view.loadMacMessages();
+    qbtest::drainEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, QStringLiteral("Full Disk Access Required"));
+    EXPECT_EQ(fake.desktop->openedUrls.size(), 1u);
+    EXPECT_FALSE(view.loadingState().isLoading);
+
+    const fs::path empty = qbtest::IsolatedHome::root() / "empty" / "chat.db";
+    fs::create_directories(empty.parent_path());
+    qbtest::MessagesDatabaseBuilder(empty).finish();
+    fake.alerts->answerNext(1);
+    view.loadDatabase(empty);
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return fake.alerts->alerts().size() == 2; }));
+    EXPECT_EQ(fake.alerts->alerts()[1].messageText, QStringLiteral("Full Disk Access Required"));
+    view.waitForBackgroundWork();
+}
+
+} // namespace

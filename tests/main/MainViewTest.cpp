@@ -1,0 +1,376 @@
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QPixmap>
+#include <QToolButton>
+
+#include "Quillobrandt/main/LoadingOverlay.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/HttpSender.h"
+#include "Quillobrandt/main/MainView.h"
+#include "platform/core/Paths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/qt/FakePlatform.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/NotificationRecorder.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/EventLoop.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using quillobrandt::Conversation;
+using quillobrandt::MainFace;
+using quillobrandt::MainView;
+namespace notification = platform::notification;
+
+class RecordingSender final : public quillobrandt::HttpSender {
+public:
+    quillobrandt::HttpResponse send(const quillobrandt::HttpRequest& request) override {
+        std::lock_guard lock(mutex_);
+        bodies_.push_back(request.body);
+        return {204, std::nullopt};
+    }
+    std::vector<std::string> bodies() const {
+        std::lock_guard lock(mutex_);
+        return bodies_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> bodies_;
+};
+
+// Two chats: +15551234567 (two messages, one from a row kept only in the WAL when asked) and a group of three.
+void writeMessagesDatabase(const fs::path& file, qbtest::JournalMode mode = qbtest::JournalMode::rollback) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file, mode);
+    const auto direct = builder.addOneToOneChat("+15551234567");
+    builder.addMessageToChat(direct.chatId,
+                             {.text = "Hi", .date = qbtest::storedNanoseconds(1000), .handleId = direct.handleId});
+    if (mode == qbtest::JournalMode::wal) {
+        builder.checkpoint();
+    }
+    const auto group = builder.addChat({.chatIdentifier = "chat42", .style = 43});
+    for (const char* handle : {"+15550000001", "+15550000002", "family@example.com"}) {
+        builder.addChatHandle(group, builder.addHandle(handle));
+    }
+    builder.addMessageToChat(group, {.text = "Dinner?", .date = qbtest::storedNanoseconds(2000), .handleId = 0});
+    if (mode == qbtest::JournalMode::wal) {
+        builder.finishLeavingWal(); // the group chat exists only in chat.db-wal
+    } else {
+        builder.finish();
+    }
+}
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Conversation makeConversation(std::string id, std::vector<std::string> participants, std::size_t messages = 1) {
+    Conversation c{std::move(id), std::move(participants), static_cast<std::int64_t>(messages), {}};
+    c.messages.resize(messages);
+    return c;
+}
+
+class MainViewTest : public ::testing::Test {
+protected:
+    MainViewTest() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.setAnalyticsManager(&analytics);
+        QObject::connect(&view, &MainView::conversationOpenRequested,
+                         [this](const Conversation& c) { opened.push_back(c.id); });
+    }
+    ~MainViewTest() override { view.waitForBackgroundWork(); }
+
+    void waitForLoad() {
+        ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isLoading; }));
+        qbtest::drainEvents();
+    }
+    std::vector<QSizeF> resizes() const {
+        std::vector<QSizeF> sizes;
+        for (const auto& [name, info] : recorder.posted()) {
+            if (name == notification::resizeWindow) {
+                sizes.push_back(platform::resizeWindowSize(info).value_or(QSizeF()));
+            }
+        }
+        return sizes;
+    }
+    std::string analyticsBodies() {
+        analytics.waitUntilIdle();
+        std::string all;
+        for (const auto& body : sender->bodies()) {
+            all += body + "\n";
+        }
+        return all;
+    }
+
+    platform::FakePlatform fake;
+    platform::NotificationRecorder recorder;
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    std::shared_ptr<RecordingSender> sender = std::make_shared<RecordingSender>();
+    quillobrandt::GoogleAnalyticsManager analytics{{"G-TEST", "secret"}, sender, defaults};
+    quillobrandt::AppState state{nullptr, &analytics};
+    MainView view{&state};
+    std::vector<std::string> opened;
+};
+
+TEST_F(MainViewTest, MacLoadShowsProgressFillsTheListAndGrowsTheWindow) {
+    const fs::path file = platform::homeDir() / "Library/Messages/chat.db";
+    writeMessagesDatabase(file);
+    EXPECT_EQ(view.face(), MainFace::startScreen);
+    EXPECT_EQ(view.size(), QSize(550, 380));
+
+    view.loadMacMessages();
+    EXPECT_TRUE(view.loadingState().isLoading);
+    EXPECT_TRUE(view.loadingState().overlayVisible());
+    EXPECT_EQ(view.loadingState().loadingMessage, "Opening database...");
+    waitForLoad();
+
+    EXPECT_GT(view.loadingState().loadingProgress, 0.0);
+    EXPECT_EQ(state.conversations().size(), 2u);
+    EXPECT_EQ(view.face(), MainFace::conversationList);
+    EXPECT_EQ(view.size(), QSize(810, 690));
+    EXPECT_EQ(resizes(), (std::vector<QSizeF>{QSizeF(810, 690)}));
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(file));
+    EXPECT_TRUE(fake.securityScope->allClosed());
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(MainViewTest, FolderImportLoadsAPrivateCopyAndLeavesTheSourceUntouched) {
+    const fs::path folder = qbtest::IsolatedHome::root() / "Copied Messages";
+    writeMessagesDatabase(folder / "chat.db", qbtest::JournalMode::wal);
+    ASSERT_TRUE(fs::exists(folder / "chat.db-wal"));
+    std::map<fs::path, std::string> before;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        before[entry.path()] = readBytes(entry.path());
+    }
+
+    fake.panels->answerNext(QString::fromStdString(folder.string()));
+    view.openMessagesFolder();
+    waitForLoad();
+
+    ASSERT_EQ(fake.panels->folderRequests().size(), 1u);
+    EXPECT_EQ(state.conversations().size(), 2u) << "the chat kept only in the WAL must be loaded too";
+    const fs::path copy = platform::privateTempDir() / "temp_chat.db";
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(copy));
+    EXPECT_TRUE(fs::exists(copy));
+    EXPECT_EQ(state.attachmentBaseURL(), std::optional<fs::path>(folder));
+    EXPECT_TRUE(state.isAccessingAttachmentFolder());
+
+    std::map<fs::path, std::string> after;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        after[entry.path()] = readBytes(entry.path());
+    }
+    EXPECT_EQ(after, before);
+
+    view.backToWelcome();
+    EXPECT_EQ(view.face(), MainFace::startScreen);
+    EXPECT_FALSE(state.isAccessingAttachmentFolder());
+    EXPECT_FALSE(state.databaseURL().has_value());
+    EXPECT_EQ(resizes().back(), QSizeF(550, 380));
+}
+
+TEST_F(MainViewTest, FailedImportNeverLeavesTheListPointingAtAnotherDatabase) {
+    const fs::path first = qbtest::IsolatedHome::root() / "First";
+    writeMessagesDatabase(first / "chat.db");
+    view.handleFolderSelection(first);
+    waitForLoad();
+    ASSERT_EQ(state.conversations().size(), 2u);
+    ASSERT_TRUE(state.databaseURL().has_value());
+
+    const fs::path second = qbtest::IsolatedHome::root() / "Second";
+    fs::create_directories(second);
+    std::ofstream(second / "chat.db") << "not a database";
+    view.handleFolderSelection(second);
+    waitForLoad();
+
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(state.conversations().size(), 2u) << "the earlier list stays";
+    EXPECT_FALSE(state.databaseURL().has_value()) << "its working copy was replaced by the failed one";
+}
+
+TEST_F(MainViewTest, FolderWithoutDatabaseIsReportedWithoutLoading) {
+    const fs::path folder = qbtest::IsolatedHome::root() / "Empty";
+    fs::create_directories(folder);
+    view.handleFolderSelection(folder);
+    qbtest::drainEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText,
+              QStringLiteral("Could not find chat.db in the selected folder. Please select the Messages folder."));
+    EXPECT_FALSE(view.loadingState().isLoading);
+    EXPECT_FALSE(state.isAccessingAttachmentFolder());
+}
+
+TEST_F(MainViewTest, FailedLoadShowsTheErrorAndKeepsTheEarlierListAndSource) {
+    const fs::path good = qbtest::IsolatedHome::root() / "good" / "chat.db";
+    writeMessagesDatabase(good);
+    view.loadDatabase(good);
+    waitForLoad();
+    ASSERT_EQ(view.face(), MainFace::conversationList);
+
+    const fs::path broken = qbtest::IsolatedHome::root() / "broken" / "chat.db";
+    fs::create_directories(broken.parent_path());
+    std::ofstream(broken) << "this is not a database";
+    view.loadDatabase(broken);
+    waitForLoad();
+
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    const auto& alert = fake.alerts->alerts()[0];
+    EXPECT_EQ(alert.messageText, QStringLiteral("Error"));
+    EXPECT_EQ(alert.style, platform::AlertStyle::critical);
+    EXPECT_FALSE(alert.informativeText.isEmpty());
+    EXPECT_EQ(view.face(), MainFace::conversationList);
+    EXPECT_EQ(state.conversations().size(), 2u);
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(good));
+    EXPECT_FALSE(view.loadingState().overlayVisible());
+    EXPECT_TRUE(fake.securityScope->allClosed());
+}
+
+TEST_F(MainViewTest, EmptyDatabaseWithoutGateSaysSoInsteadOfAskingForDiskAccess) {
+    const fs::path empty = qbtest::IsolatedHome::root() / "empty" / "chat.db";
+    fs::create_directories(empty.parent_path());
+    qbtest::MessagesDatabaseBuilder(empty).finish();
+    view.loadDatabase(empty);
+    waitForLoad();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText, QStringLiteral("No conversations were found in this database."));
+    EXPECT_TRUE(resizes().empty());
+    EXPECT_EQ(view.face(), MainFace::startScreen);
+}
+
+TEST_F(MainViewTest, ListIsNamedFromLabelsSortedNaturallyAndFilteredBySearch) {
+    state.setHasContactsAccess(true);
+    state.setParticipantLabel("+15550001111", "Zoe");
+    state.setConversations({makeConversation("1", {"a10"}), makeConversation("2", {"a2"}),
+                            makeConversation("3", {"+15550001111"})});
+    auto names = [this] {
+        std::vector<QString> result;
+        for (const auto& entry : view.filteredConversations()) {
+            result.push_back(entry.name);
+        }
+        return result;
+    };
+    EXPECT_EQ(names(), (std::vector<QString>{"Zoe", "a2", "a10"}));
+
+    view.setSelectedConversationID("2");
+    ASSERT_NE(view.selectedConversation(), nullptr);
+    view.setSearchText(QStringLiteral("ZO"));
+    EXPECT_EQ(names(), (std::vector<QString>{"Zoe"}));
+    EXPECT_EQ(view.selectedConversation(), nullptr) << "hidden by the search";
+    view.displaySelectedConversation();
+    EXPECT_TRUE(opened.empty());
+    view.setSearchText(QString());
+    ASSERT_NE(view.selectedConversation(), nullptr);
+    EXPECT_EQ(view.selectedConversation()->id, "2");
+}
+
+TEST_F(MainViewTest, OpeningAConversationEmitsItAndReportsTheEvent) {
+    Conversation group = makeConversation("7", {"a", "b", "c"}, 3);
+    group.messages[0].attachments.resize(1);
+    state.setConversations({group});
+    view.setSelectedConversationID("7");
+    view.displaySelectedConversation();
+    EXPECT_EQ(opened, (std::vector<std::string>{"7"}));
+    EXPECT_TRUE(view.showingConversationWindow());
+    const std::string sent = analyticsBodies();
+    EXPECT_NE(sent.find("conversation_opened"), std::string::npos);
+    EXPECT_NE(sent.find("\"is_group_chat\":true"), std::string::npos);
+    EXPECT_NE(sent.find("\"has_media\":true"), std::string::npos);
+}
+
+TEST_F(MainViewTest, LargeConversationAsksFirstAndHonoursBothAnswers) {
+    state.setConversations({makeConversation("big", {"a"}, 20000), makeConversation("almost", {"b"}, 19999)});
+
+    view.setSelectedConversationID("almost");
+    view.displaySelectedConversation();
+    EXPECT_EQ(opened, (std::vector<std::string>{"almost"}));
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+
+    view.setSelectedConversationID("big");
+    fake.alerts->answerNext(1); // Cancel
+    view.displaySelectedConversation();
+    qbtest::drainEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.startsWith(
+        QStringLiteral("This conversation has 20,000 messages.")));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_FALSE(view.pendingLargeConversation().has_value());
+
+    fake.alerts->answerNext(0); // Proceed
+    view.displaySelectedConversation();
+    qbtest::drainEvents();
+    EXPECT_EQ(opened, (std::vector<std::string>{"almost", "big"}));
+    EXPECT_FALSE(view.pendingLargeConversation().has_value());
+    const std::string sent = analyticsBodies();
+    EXPECT_NE(sent.find("large_conversation_warning"), std::string::npos);
+    EXPECT_NE(sent.find("large_conversation_proceeded"), std::string::npos);
+
+    view.proceedWithLargeConversation(); // nothing pending: nothing opens
+    EXPECT_EQ(opened.size(), 2u);
+}
+
+TEST_F(MainViewTest, ClosingTheWindowDuringALoadDropsTheResult) {
+    const fs::path file = qbtest::IsolatedHome::root() / "late" / "chat.db";
+    writeMessagesDatabase(file);
+    auto closing = std::make_unique<MainView>(&state);
+    closing->loadDatabase(file);
+    closing.reset();
+    qbtest::drainEvents();
+    EXPECT_TRUE(state.conversations().empty());
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
+    view.show();
+    EXPECT_FALSE(view.grab().isNull());
+    auto* feedback = view.findChild<QToolButton*>(QStringLiteral("send_feedback"));
+    ASSERT_NE(feedback, nullptr);
+    feedback->click();
+    EXPECT_TRUE(recorder.names().contains(platform::notification::showFeedback));
+    auto* mac = view.findChild<QToolButton*>(QStringLiteral("load_mac_messages"));
+    ASSERT_NE(mac, nullptr);
+    EXPECT_EQ(mac->property("trackingLabel").toString(), QStringLiteral("Load Mac Messages"));
+
+    state.setConversations({makeConversation("1", {"a", "b", "c"}), makeConversation("2", {})});
+    EXPECT_FALSE(view.grab().isNull()); // the painted rows, group symbol and "Unknown" included
+
+    const fs::path file = qbtest::IsolatedHome::root() / "paint" / "chat.db";
+    writeMessagesDatabase(file);
+    view.loadDatabase(file);
+    auto* overlay = view.findChild<quillobrandt::LoadingOverlay*>();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->messageText(), QStringLiteral("Opening database..."));
+    EXPECT_EQ(overlay->percentText(), QStringLiteral("0%"));
+    EXPECT_FALSE(view.grab().isNull());
+    waitForLoad();
+    EXPECT_FALSE(overlay->isVisible());
+}
+
+TEST_F(MainViewTest, NotificationsDriveTheWizardAndTheMenuLoadingFace) {
+    int wizardRequests = 0;
+    QObject::connect(&view, &MainView::backupWizardRequested, [&wizardRequests] { ++wizardRequests; });
+    view.loadIPhoneMessages();
+    EXPECT_TRUE(recorder.names().contains(notification::showBackupWizard));
+    EXPECT_TRUE(view.showingBackupWizard());
+    EXPECT_EQ(wizardRequests, 1);
+
+    auto& hub = platform::NotificationHub::defaultCenter();
+    hub.post(notification::databaseLoadingStarted);
+    EXPECT_EQ(view.face(), MainFace::loadingDatabase);
+    hub.post(notification::databaseLoadingCompleted);
+    EXPECT_EQ(view.face(), MainFace::startScreen);
+}
+
+} // namespace
