@@ -189,6 +189,18 @@ TEST_F(AppDelegateTest, PreferencesThemeStaysInTheStateAndDoneClosesTheWindow) {
     EXPECT_TRUE(reopened->themeButtons()[1]->isChecked());
 }
 
+TEST_F(AppDelegateTest, ReloadFromTheMenuTellsWhereTheMissingDatabaseWasLookedFor) {
+    auto delegate = launch();
+    findItem(delegate->window(), QStringLiteral("Reload Mac Messages"))->trigger();
+    delegate->appState().waitForBackgroundLoads();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1U);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, QStringLiteral("Failed to Load Database"));
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains(
+        QString::fromStdString((platform::homeDir() / "Library/Messages/chat.db").string())));
+    EXPECT_TRUE(delegate->appState().conversations().empty());
+}
+
 TEST_F(AppDelegateTest, LoadIPhoneBackupOnlyAsksForTheWizard) {
     auto delegate = launch();
     recorder.clear();
