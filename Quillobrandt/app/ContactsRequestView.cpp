@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/ButtonSpinner.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
@@ -60,6 +61,7 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     layout->addWidget(skipButton_, 0, Qt::AlignHCenter);
     layout->addStretch();
 
+    spinner_ = new ButtonSpinner(enableButton_);
     setRequesting(false);
     connect(enableButton_, &QPushButton::clicked, this, [this] { requestAccess(); });
     connect(skipButton_, &QPushButton::clicked, this, [this] { dismissRequest(); });
@@ -69,9 +71,10 @@ void ContactsRequestView::setRequesting(bool requesting) {
     isRequesting_ = requesting;
     enableButton_->setEnabled(!requesting);
     if (requesting) {
-        enableButton_->setIcon(QIcon());
         enableButton_->setText(QStringLiteral("Requesting..."));
+        spinner_->start();
     } else {
+        spinner_->stop();
         enableButton_->setIcon(symbolIcon(QStringLiteral("person.crop.circle"), 16, style::primaryText()));
         enableButton_->setText(QStringLiteral("Enable Contacts"));
     }

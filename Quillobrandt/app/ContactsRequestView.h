@@ -9,6 +9,7 @@ class QPushButton;
 namespace quillobrandt {
 
 class AppState;
+class ButtonSpinner;
 class SymbolIcon;
 
 // The optional onboarding step asking for Contacts access, so names can replace phone numbers.
@@ -34,6 +35,7 @@ private:
     bool isRequesting_ = false;
     QPushButton* enableButton_ = nullptr;
     QPushButton* skipButton_ = nullptr;
+    ButtonSpinner* spinner_ = nullptr;
 };
 
 } // namespace quillobrandt

@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "Corvantesk/Corvantesk.h"
+#include "Quillobrandt/app/ButtonSpinner.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "platform/qt/AlertPresenter.h"
@@ -131,6 +132,7 @@ FeedbackView::FeedbackView(QWidget* parent, Submitter submitter) : QWidget(paren
     sendButton_ = new QPushButton(QStringLiteral("Send Feedback"), this);
     sendButton_->setObjectName(QStringLiteral("sendFeedbackButton"));
     sendButton_->setDefault(true);
+    spinner_ = new ButtonSpinner(sendButton_);
     footer->addWidget(cancelButton_);
     footer->addStretch();
     footer->addWidget(sendButton_);
@@ -164,7 +166,13 @@ corvantesk::FeedbackCategory FeedbackView::feedbackCategory() const {
 
 void FeedbackView::updateSendButton() {
     sendButton_->setEnabled(!isSubmitting_ && !isBlankFeedback(messageEditor_->toPlainText()));
-    sendButton_->setText(isSubmitting_ ? QStringLiteral("Sending...") : QStringLiteral("Send Feedback"));
+    // While sending, the button shows only the spinner.
+    sendButton_->setText(isSubmitting_ ? QString() : QStringLiteral("Send Feedback"));
+    if (isSubmitting_) {
+        spinner_->start();
+    } else {
+        spinner_->stop();
+    }
 }
 
 void FeedbackView::send() {

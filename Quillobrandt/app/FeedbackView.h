@@ -14,6 +14,8 @@ class QPushButton;
 
 namespace quillobrandt {
 
+class ButtonSpinner;
+
 // The categories as the window offers them, in menu order, with their titles.
 struct FeedbackCategoryChoice {
     const char* title;
@@ -76,6 +78,7 @@ private:
     QLineEdit* emailField_ = nullptr;
     QPushButton* sendButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
+    ButtonSpinner* spinner_ = nullptr;
 };
 
 } // namespace quillobrandt

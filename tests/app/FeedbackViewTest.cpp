@@ -101,6 +101,8 @@ TEST_F(FeedbackViewTest, SuccessIsConfirmedAndOkClosesTheWindow) {
     view->sendButton()->click();
     EXPECT_TRUE(view->isSubmitting());
     EXPECT_FALSE(view->sendButton()->isEnabled());
+    EXPECT_TRUE(view->sendButton()->text().isEmpty()) << "only the spinner while sending";
+    EXPECT_FALSE(view->sendButton()->icon().isNull());
     ASSERT_TRUE(waitUntilAnswered());
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(requests[0].category, FeedbackCategory::bug);
@@ -123,8 +125,10 @@ TEST_F(FeedbackViewTest, FailureShowsTheServiceTextAndKeepsTheForm) {
     EXPECT_EQ(fake.alerts->alerts()[0].messageText, QStringLiteral("Error"));
     EXPECT_EQ(fake.alerts->alerts()[0].informativeText, QStringLiteral("Message cannot be empty"));
     EXPECT_EQ(view->errorMessage(), QStringLiteral("Message cannot be empty"));
-    EXPECT_FALSE(window.isNull());
+    ASSERT_FALSE(window.isNull());
     EXPECT_EQ(view->messageEditor()->toPlainText(), QStringLiteral("hello"));
+    EXPECT_EQ(view->sendButton()->text(), QStringLiteral("Send Feedback")) << "back from the spinner";
+    EXPECT_TRUE(view->sendButton()->isEnabled());
 
     answer = FeedbackResult{};
     view->send();
