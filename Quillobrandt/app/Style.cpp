@@ -1,0 +1,70 @@
+#include "Quillobrandt/app/Style.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPalette>
+#include <QWidget>
+
+namespace quillobrandt::style {
+
+QFont systemFont(int pixelSize, QFont::Weight weight) {
+    QFont result = QGuiApplication::font();
+    result.setPixelSize(pixelSize);
+    result.setWeight(weight);
+    return result;
+}
+
+QFont font(TextStyle textStyle) {
+    switch (textStyle) {
+    case TextStyle::largeTitle: return systemFont(26);
+    case TextStyle::title: return systemFont(22);
+    case TextStyle::title2: return systemFont(17);
+    case TextStyle::title3: return systemFont(15);
+    case TextStyle::headline: return systemFont(13, QFont::DemiBold);
+    case TextStyle::body: return systemFont(13);
+    case TextStyle::callout: return systemFont(12);
+    case TextStyle::subheadline: return systemFont(11);
+    case TextStyle::footnote: return systemFont(10);
+    case TextStyle::caption: return systemFont(10);
+    }
+    return systemFont(13);
+}
+
+QColor windowBackground() { return QGuiApplication::palette().color(QPalette::Window); }
+QColor controlBackground() { return QGuiApplication::palette().color(QPalette::Base); }
+QColor primaryText() { return QGuiApplication::palette().color(QPalette::WindowText); }
+
+QColor secondaryText() {
+    QColor colour = primaryText();
+    colour.setAlphaF(0.5F);
+    return colour;
+}
+
+QColor accent() { return QColor(0xFF, 0x8C, 0x78); }
+QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
+QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
+QColor orange() { return QColor(0xFF, 0x95, 0x00); }
+QColor green() { return QColor(0x28, 0xCD, 0x41); }
+QColor red() { return QColor(0xFF, 0x3B, 0x30); }
+
+QLabel* makeLabel(const QString& text, const QFont& labelFont, const QColor& colour, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(labelFont);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+void closeWindowsTitled(const QString& title) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == title) {
+            widget->close();
+        }
+    }
+}
+
+} // namespace quillobrandt::style

@@ -1,0 +1,241 @@
+#include "Quillobrandt/app/AppDelegate.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QPushButton>
+#include <filesystem>
+
+#include "Corvantesk/Corvantesk.h"
+#include "platform/core/BundleInfo.h"
+#include "Quillobrandt/app/PreferencesView.h"
+#include "Quillobrandt/app/UpdateChecking.h"
+#include "tests/app/ShellFixture.h"
+
+namespace {
+
+using quillobrandt::AppDelegate;
+
+QAction* findItem(QWidget* window, const QString& text) {
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+class FakeUpdater final : public quillobrandt::UpdaterBackend {
+public:
+    void startUpdater() override { ++starts; }
+    void observeCanCheckForUpdates(std::function<void(bool)> observer) override {
+        observer_ = std::move(observer);
+        observer_(canCheck);
+    }
+    void checkForUpdates() override { ++checks; }
+    void report(bool value) {
+        canCheck = value;
+        observer_(value);
+    }
+    bool canCheck = false;
+    int starts = 0;
+    int checks = 0;
+
+private:
+    std::function<void(bool)> observer_;
+};
+
+class AppDelegateTest : public qbtest::ShellTest {
+protected:
+    std::unique_ptr<AppDelegate> launch(std::shared_ptr<quillobrandt::UpdaterBackend> updater = nullptr) {
+        auto delegate = std::make_unique<AppDelegate>([](QWidget* parent) { return new QWidget(parent); }, &hub,
+                                                      &analytics, std::move(updater));
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
+};
+
+TEST_F(AppDelegateTest, LaunchWithoutSdkKeysOpensTheMainWindowAndInitialisesNothing) {
+    auto delegate = launch();
+    EXPECT_FALSE(corvantesk::Corvantesk::isInitialized());
+    ASSERT_NE(delegate->window(), nullptr);
+    EXPECT_TRUE(delegate->window()->isVisible());
+    EXPECT_EQ(delegate->window()->windowTitle(), QStringLiteral("Quillobrandt"));
+    EXPECT_EQ(delegate->window()->contentSize(), QSize(550, 450));
+    EXPECT_EQ(delegate->window()->centralWidget(), delegate->contentSwitcher());
+    EXPECT_TRUE(delegate->appState().showSplash());
+}
+
+TEST_F(AppDelegateTest, LaunchOptionsAreTheSdkDefaultsWithoutHeartbeats) {
+    const auto options = quillobrandt::makeLaunchSdkOptions("app", "key");
+    auto expected = corvantesk::CorvanteskOptions{};
+    expected.appId = "app";
+    expected.apiKey = "key";
+    expected.baseUrl = platform::bundleTelemetryBaseUrl();
+    expected.health.enableHeartbeat = false;
+    EXPECT_EQ(options, expected);
+}
+
+TEST_F(AppDelegateTest, MenusCarryTheCommandsAndShortcuts) {
+    auto delegate = launch();
+    QWidget* window = delegate->window();
+    const std::vector<std::pair<QString, QString>> items{
+        {"Reload Mac Messages", "Ctrl+R"},
+        {"Load iPhone Backup...", "Ctrl+Shift+I"},
+        {"Open Database...", "Ctrl+O"},
+        {"Open Database with Attachments...", ""},
+        {"Preferences...", "Ctrl+,"},
+        {"Quit", "Ctrl+Q"},
+        {"Send Feedback...", "Ctrl+Shift+F"},
+        {"Email Logs to Support", "Ctrl+Shift+L"},
+        {"About Quillobrandt", ""},
+    };
+    for (const auto& [text, shortcut] : items) {
+        QAction* item = findItem(window, text);
+        ASSERT_NE(item, nullptr) << text.toStdString();
+        EXPECT_EQ(item->shortcut(), QKeySequence(shortcut)) << text.toStdString();
+        EXPECT_TRUE(item->isEnabled()) << text.toStdString();
+    }
+    EXPECT_EQ(findItem(window, QStringLiteral("Check for Updates…")), nullptr) << "no updater on Linux";
+}
+
+TEST_F(AppDelegateTest, UpdateItemFollowsTheUpdater) {
+    auto updater = std::make_shared<FakeUpdater>();
+    auto delegate = launch(updater);
+    QAction* item = findItem(delegate->window(), QStringLiteral("Check for Updates…"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(updater->starts, 1);
+    EXPECT_FALSE(item->isEnabled());
+    updater->report(true);
+    EXPECT_TRUE(item->isEnabled());
+    item->trigger();
+    EXPECT_EQ(updater->checks, 1);
+    updater->report(false);
+    EXPECT_FALSE(item->isEnabled());
+}
+
+TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorner) {
+    auto delegate = launch();
+    auto* window = delegate->window();
+    window->move(100, 60);
+    const QPoint before = window->pos();
+    hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
+    EXPECT_EQ(window->contentSize(), QSize(810, 690));
+    EXPECT_EQ(window->pos(), before);
+    EXPECT_FALSE(window->minimumSize() != window->maximumSize()) << "the user does not resize it";
+
+    hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, 42}});
+    hub.post(platform::notification::resizeWindow, {});
+    EXPECT_EQ(window->contentSize(), QSize(810, 690));
+}
+
+TEST_F(AppDelegateTest, PreferencesOpenOnceAndANewWindowAfterClosing) {
+    auto delegate = launch();
+    delegate->showPreferences();
+    QWidget* first = delegate->preferencesWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("Preferences"));
+    EXPECT_EQ(first->size(), QSize(500, 480));
+    delegate->showPreferences();
+    EXPECT_EQ(delegate->preferencesWindow(), first);
+
+    first->close();
+    EXPECT_EQ(delegate->preferencesWindow(), nullptr);
+    flushDeletes();
+    delegate->showPreferences();
+    EXPECT_NE(delegate->preferencesWindow(), nullptr);
+}
+
+TEST_F(AppDelegateTest, ClosingFeedbackForgetsOnlyFeedback) {
+    auto delegate = launch();
+    delegate->showPreferences();
+    delegate->showFeedbackWindow();
+    delegate->showAbout();
+    EXPECT_EQ(delegate->feedbackWindow()->windowTitle(), QStringLiteral("Send Feedback"));
+    EXPECT_EQ(delegate->feedbackWindow()->size(), QSize(450, 480));
+    EXPECT_EQ(delegate->aboutWindow()->windowTitle(), QStringLiteral("About Quillobrandt"));
+    EXPECT_EQ(delegate->aboutWindow()->size(), QSize(320, 420));
+    delegate->feedbackWindow()->close();
+    EXPECT_EQ(delegate->feedbackWindow(), nullptr);
+    EXPECT_NE(delegate->preferencesWindow(), nullptr);
+    EXPECT_NE(delegate->aboutWindow(), nullptr);
+}
+
+TEST_F(AppDelegateTest, ShowFeedbackNotificationOpensTheFeedbackWindow) {
+    auto delegate = launch();
+    hub.post(platform::notification::showFeedback);
+    ASSERT_NE(delegate->feedbackWindow(), nullptr);
+    EXPECT_TRUE(delegate->feedbackWindow()->isVisible());
+}
+
+TEST_F(AppDelegateTest, PreferencesThemeStaysInTheStateAndDoneClosesTheWindow) {
+    auto delegate = launch();
+    delegate->showPreferences();
+    auto* view = delegate->preferencesWindow()->findChild<quillobrandt::PreferencesView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(view->themeButtons().size(), 2U);
+    EXPECT_TRUE(view->themeButtons()[0]->isChecked());
+    EXPECT_EQ(view->themeButtons()[1]->text(), QStringLiteral("Professional (Blue/Gray)"));
+    view->themeButtons()[1]->click();
+    EXPECT_EQ(delegate->appState().appTheme(), quillobrandt::AppTheme::professional);
+    view->doneButton()->click();
+    EXPECT_EQ(delegate->preferencesWindow(), nullptr);
+    EXPECT_EQ(delegate->appState().appTheme(), quillobrandt::AppTheme::professional);
+    flushDeletes();
+
+    delegate->showPreferences();
+    auto* reopened = delegate->preferencesWindow()->findChild<quillobrandt::PreferencesView*>();
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_TRUE(reopened->themeButtons()[1]->isChecked());
+}
+
+TEST_F(AppDelegateTest, ReloadFromTheMenuTellsWhereTheMissingDatabaseWasLookedFor) {
+    auto delegate = launch();
+    findItem(delegate->window(), QStringLiteral("Reload Mac Messages"))->trigger();
+    delegate->appState().waitForBackgroundLoads();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1U);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, QStringLiteral("Failed to Load Database"));
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains(
+        QString::fromStdString((platform::homeDir() / "Library/Messages/chat.db").string())));
+    EXPECT_TRUE(delegate->appState().conversations().empty());
+}
+
+TEST_F(AppDelegateTest, LoadIPhoneBackupOnlyAsksForTheWizard) {
+    auto delegate = launch();
+    recorder.clear();
+    delegate->loadIPhoneBackup();
+    EXPECT_EQ(recorder.names(), QStringList{platform::notification::showBackupWizard});
+}
+
+TEST_F(AppDelegateTest, OpenDatabaseStartsInTheMessagesFolderAndCancelChangesNothing) {
+    std::filesystem::create_directories(platform::homeDir() / "Library" / "Messages");
+    auto delegate = launch();
+    recorder.clear();
+    delegate->openDatabase();
+    ASSERT_EQ(fake.panels->openRequests().size(), 1U);
+    const auto& request = fake.panels->openRequests()[0];
+    EXPECT_EQ(request.title, QStringLiteral("Select a Messages database file (chat.db or sms.db)"));
+    EXPECT_EQ(request.acceptLabel, QStringLiteral("Open"));
+    EXPECT_EQ(request.directory, QString::fromStdString((platform::homeDir() / "Library" / "Messages").string()));
+    EXPECT_TRUE(recorder.names().isEmpty());
+}
+
+TEST_F(AppDelegateTest, SkippingTheAttachmentFolderStillLoadsTheDatabase) {
+    const auto database = platform::homeDir() / "picked" / "chat.db";
+    auto delegate = launch();
+    fake.panels->answerNext(QString::fromStdString(database.string()));
+    recorder.clear();
+    delegate->openDatabaseWithAttachments();
+    ASSERT_EQ(fake.panels->folderRequests().size(), 1U);
+    const auto& folder = fake.panels->folderRequests()[0];
+    EXPECT_EQ(folder.title, QStringLiteral("Step 2: Select the folder containing attachments\n(Original backup folder "
+                                           "or extracted_sms folder)"));
+    EXPECT_EQ(folder.directory, QString::fromStdString(database.parent_path().string()));
+    EXPECT_EQ(folder.acceptLabel, QStringLiteral("Choose Folder"));
+    delegate->appState().waitForBackgroundLoads();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.names().contains(platform::notification::databaseLoadingStarted)) << "the load still starts";
+}
+
+} // namespace

@@ -1,0 +1,63 @@
+#include "Quillobrandt/app/ContactsRequestView.h"
+
+#include <QPushButton>
+
+#include "tests/app/ShellFixture.h"
+
+namespace {
+
+using quillobrandt::ContactsRequestView;
+
+class ContactsRequestViewTest : public qbtest::ShellTest {
+protected:
+    ContactsRequestViewTest() {
+        state = makeState();
+        state->dismissSplash();
+    }
+    std::unique_ptr<quillobrandt::AppState> state;
+};
+
+TEST_F(ContactsRequestViewTest, StartsIdleWithTheEnableButton) {
+    ASSERT_TRUE(state->showContactsRequest());
+    ContactsRequestView view(*state);
+    EXPECT_FALSE(view.isRequesting());
+    EXPECT_TRUE(view.enableButton()->isEnabled());
+    EXPECT_EQ(view.enableButton()->text(), QStringLiteral("Enable Contacts"));
+    EXPECT_EQ(view.skipButton()->text(), QStringLiteral("Skip"));
+}
+
+TEST_F(ContactsRequestViewTest, GrantingRecordsAccessAtOnceAndLeavesHalfASecondLater) {
+    fake.contacts->answerNextRequest(true);
+    ContactsRequestView view(*state);
+    testing::internal::CaptureStdout();
+    view.enableButton()->click();
+    EXPECT_TRUE(view.isRequesting());
+    EXPECT_FALSE(view.enableButton()->isEnabled());
+    EXPECT_EQ(view.enableButton()->text(), QStringLiteral("Requesting..."));
+    view.requestAccess(); // a second press while the first is pending
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.isRequesting(); }, 1000));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("✅ Contacts permission granted"), std::string::npos);
+    EXPECT_EQ(fake.contacts->requestCount(), 1);
+    EXPECT_TRUE(state->hasContactsAccess());
+    EXPECT_TRUE(state->showContactsRequest()) << "the screen lingers briefly";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state->showContactsRequest(); }, 1500));
+}
+
+TEST_F(ContactsRequestViewTest, DenyingLeavesAtOnce) {
+    fake.contacts->answerNextRequest(false);
+    ContactsRequestView view(*state);
+    view.requestAccess();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.isRequesting(); }, 1000));
+    EXPECT_FALSE(state->hasContactsAccess());
+    EXPECT_FALSE(state->showContactsRequest());
+}
+
+TEST_F(ContactsRequestViewTest, SkipLeavesWithoutAsking) {
+    ContactsRequestView view(*state);
+    view.skipButton()->click();
+    EXPECT_FALSE(state->showContactsRequest());
+    EXPECT_FALSE(state->hasContactsAccess());
+    EXPECT_EQ(fake.contacts->requestCount(), 0);
+}
+
+} // namespace
