@@ -156,3 +156,20 @@ TEST_F(WizardFlowTest, ExtractNeedsABackupAndAPassword) {
 
 } // namespace
 } // namespace quillobrandt
+
+namespace quillobrandt {
+namespace {
+
+TEST(WizardCompleteTest, FinishedScreenShowsCloseAndDismissesItself) {
+    wizardtest::WizardEnvironment env;
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    EXPECT_FALSE(wizard.findChild<QPushButton*>("footerCloseButton")->isVisibleTo(&wizard));
+    wizard.showCompleteScreen();
+    EXPECT_FALSE(wizard.isStepCounterVisible());
+    EXPECT_TRUE(wizard.findChild<QPushButton*>("footerCloseButton")->isVisibleTo(&wizard));
+    EXPECT_TRUE(wizard.isPresented());
+    EXPECT_TRUE(qbtest::processEventsUntil([&] { return !wizard.isPresented(); }, std::chrono::seconds(5)));
+}
+
+} // namespace
+} // namespace quillobrandt
