@@ -149,8 +149,8 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
     argv.push_back(nullptr);
 
     pid_t pid = 0;
-    const int spawnError = ::posix_spawn(&pid, argvStorage.front().c_str(), &spawn.actions, nullptr, argv.data(),
-                                         environ);
+    const int spawnError =
+        ::posix_spawn(&pid, argvStorage.front().c_str(), &spawn.actions, nullptr, argv.data(), environ);
     out->writeEnd.close();
     err->writeEnd.close();
     if (spawnError != 0) {
@@ -189,8 +189,8 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
     if (timedOut) {
         ::kill(pid, SIGKILL);
         waitForExit(pid);
-        return failure(executable.filename().string() + " did not finish within " +
-                       std::to_string(timeout.count()) + " ms");
+        return failure(executable.filename().string() + " did not finish within " + std::to_string(timeout.count()) +
+                       " ms");
     }
 
     const std::int64_t status = waitForExit(pid);

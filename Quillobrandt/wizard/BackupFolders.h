@@ -17,9 +17,9 @@ std::filesystem::path deviceBackupFolder(const std::string& udid);
 struct BackupStatus {
     enum class State { absent, finished, inProgress };
     State state = State::absent;
-    bool isFullBackup = false;                                          // when finished
-    std::optional<std::filesystem::file_time_type> manifestModified;    // when in progress
-    std::string error;                                                  // attribute read failure, else empty
+    bool isFullBackup = false;                                       // when finished
+    std::optional<std::filesystem::file_time_type> manifestModified; // when in progress
+    std::string error;                                               // attribute read failure, else empty
 };
 
 // Absent while the folder or its "Manifest.plist" is missing; finished when "Status.plist" says

@@ -37,7 +37,8 @@ void logError(const std::string& line) {
 }
 
 std::string describeTime(std::filesystem::file_time_type time) {
-    const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(time));
+    const auto system =
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(time));
     const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
@@ -302,7 +303,8 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
     hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
     platform::consoleLine("⏱️ ResizeWindow notification posted");
     pendingExtractionPath_ = database;
-    saveExtractionName_ = QStringLiteral("iPhone Backup ") + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+    saveExtractionName_ =
+        QStringLiteral("iPhone Backup ") + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
     refresh();
     platform::runOnMainQueueAfter(std::chrono::milliseconds(500), this, [this] { openSaveDialog(); });
 }

@@ -44,8 +44,8 @@ QWidget* stepHeader(int number, const QString& text, QWidget* parent) {
     auto* badge = wizard::textLabel(QString::number(number), TextStyle::headline, row);
     badge->setFixedSize(32, 32);
     badge->setAlignment(Qt::AlignCenter);
-    badge->setStyleSheet(QStringLiteral("color: white; background: %1; border-radius: 16px;")
-                             .arg(wizard::blueColor().name()));
+    badge->setStyleSheet(
+        QStringLiteral("color: white; background: %1; border-radius: 16px;").arg(wizard::blueColor().name()));
     layout->addWidget(badge);
     layout->addWidget(wizard::textLabel(text, TextStyle::headline, row), 1);
     return row;
@@ -62,7 +62,8 @@ QString iPhoneBackupWizardView::encryptionCommand() {
 }
 
 QString iPhoneBackupWizardView::backupCommand() {
-    return QStringLiteral("idevicebackup2 backup --full \"%1\"").arg(QString::fromStdString(backupRootFolder().string()));
+    return QStringLiteral("idevicebackup2 backup --full \"%1\"")
+        .arg(QString::fromStdString(backupRootFolder().string()));
 }
 
 QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
@@ -175,8 +176,8 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     column->addWidget(checklist);
     column->addWidget(wizard::commandRow(encryptionCommand(), QStringLiteral("encryptionCommand")));
     column->addWidget(wizard::textLabel(
-        QStringLiteral("💡 The command asks for the password itself; never put it on the command line"),
-        TextStyle::tip, screen));
+        QStringLiteral("💡 The command asks for the password itself; never put it on the command line"), TextStyle::tip,
+        screen));
 
     column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
     column->addWidget(wizard::commandRow(backupCommand(), QStringLiteral("backupCommand")));
@@ -187,8 +188,8 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     column->addWidget(wizard::textLabel(
         QStringLiteral("💡 You'll need to enter your iPhone's passcode to allow the backup"), TextStyle::tip, screen));
     column->addStretch(1);
-    auto* started = mainButton(QStringLiteral("I've Started the Backup  →"), QStringLiteral("backupStartedButton"),
-                               screen);
+    auto* started =
+        mainButton(QStringLiteral("I've Started the Backup  →"), QStringLiteral("backupStartedButton"), screen);
     connect(started, &QPushButton::clicked, this, [this] { backupStarted(); });
     column->addWidget(started);
     return screen;
@@ -214,8 +215,9 @@ QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     auto* note = box(screen, palette().color(QPalette::WindowText), 10);
     auto* noteColumn = new QVBoxLayout(note);
-    noteColumn->addWidget(wizard::textLabel(QStringLiteral("ⓘ  You can close this window and we'll continue monitoring"),
-                                            TextStyle::captionSecondary, note));
+    noteColumn->addWidget(
+        wizard::textLabel(QStringLiteral("ⓘ  You can close this window and we'll continue monitoring"),
+                          TextStyle::captionSecondary, note));
     noteColumn->addWidget(wizard::textLabel(QStringLiteral("⚠  Remember your backup password - you'll need it next!"),
                                             TextStyle::captionSecondary, note));
     column->addWidget(note);

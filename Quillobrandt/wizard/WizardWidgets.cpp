@@ -114,8 +114,8 @@ QWidget* stepPreviewRow(int number, const QString& text) {
     auto* badge = textLabel(QString::number(number), TextStyle::subheadlineMedium, row);
     badge->setFixedSize(28, 28);
     badge->setAlignment(Qt::AlignCenter);
-    badge->setStyleSheet(QStringLiteral("color: %1; border: 2px solid %1; border-radius: 14px;")
-                             .arg(blueColor().name()));
+    badge->setStyleSheet(
+        QStringLiteral("color: %1; border: 2px solid %1; border-radius: 14px;").arg(blueColor().name()));
     layout->addWidget(badge);
     layout->addWidget(textLabel(text, TextStyle::subheadlineSecondary, row), 1);
     return row;

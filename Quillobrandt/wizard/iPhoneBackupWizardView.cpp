@@ -16,8 +16,8 @@
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 #include "platform/core/Console.h"
-#include "platform/core/Uuid.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Uuid.h"
 #include "platform/qt/AlertPresenter.h"
 #include "platform/qt/MainQueue.h"
 #include "platform/qt/NotificationHub.h"
@@ -56,8 +56,9 @@ iPhoneBackupWizardView::~iPhoneBackupWizardView() {
     extractionPool_.waitForDone();
 }
 
-iPhoneBackupWizardView* iPhoneBackupWizardView::present(AppState& appState, QWidget* parent) {
-    auto* wizard = new iPhoneBackupWizardView(appState, parent);
+iPhoneBackupWizardView* iPhoneBackupWizardView::present(AppState& appState, QWidget* parent,
+                                                        platform::NotificationHub* hub) {
+    auto* wizard = new iPhoneBackupWizardView(appState, parent, hub);
     wizard->deleteWhenClosed_ = true;
     wizard->setWindowModality(Qt::WindowModal);
     wizard->open();

@@ -55,7 +55,8 @@ public:
     ~iPhoneBackupWizardView() override;
 
     // Shows a new wizard as a window-modal sheet of `parent`, deleted once closed; device detection starts.
-    static iPhoneBackupWizardView* present(AppState& appState, QWidget* parent);
+    static iPhoneBackupWizardView* present(AppState& appState, QWidget* parent,
+                                           platform::NotificationHub* hub = nullptr);
 
     // State (read by tests and the screens).
     BackupWizardScreen currentScreen() const { return currentScreen_; }

@@ -40,8 +40,8 @@ private:
 };
 
 TEST(CommandRunnerTest, CapturesBothStreamsAndTheExitStatus) {
-    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "tool",
-                                  "echo \"out $1 $2\"; echo 'err line' >&2; exit 3");
+    const auto tool =
+        writeScript(qbtest::IsolatedHome::root() / "bin", "tool", "echo \"out $1 $2\"; echo 'err line' >&2; exit 3");
     std::string chunks;
     const auto result = runCommand(tool, {"a b", "--x"}, [&chunks](const std::string& chunk) { chunks += chunk; });
     EXPECT_EQ(result.standardOutput, "out a b --x\n");
