@@ -148,6 +148,22 @@ TEST_F(ExtractionTest, SkippingStoresNothing) {
     EXPECT_FALSE(platform::UserDefaults::standard().value(kSavedExtractionsKey));
 }
 
+TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndKeepsThePanel) {
+    qbtest::BackupGenerator generator;
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("this is not a database"));
+    const fs::path backup = generator.write(qbtest::IsolatedHome::root() / "backup" / "PLAIN");
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    wizard.handleBackupFolderSelection(backup);
+    wizard.extractMessagesAction();
+    ASSERT_TRUE(wizard.waitForExtraction());
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !env.fake.alerts->alerts().empty(); }));
+    EXPECT_TRUE(env.fake.alerts->alerts()[0].informativeText.startsWith("Failed to load messages: "));
+    EXPECT_TRUE(wizard.isExtracting());
+    EXPECT_TRUE(env.appState.isIPhoneBackup()); // the images could not be read from it either
+    EXPECT_EQ(env.appState.databaseURL(), extractionFolders().at(0) / "sms.db");
+    EXPECT_EQ(wizard.saveDialog(), nullptr);
+}
+
 TEST(SavedExtractionsTest, EncodesCompactJsonWithEscapedSlashes) {
     const std::vector<SavedExtraction> list = {
         {"ID", "A \"quoted\" name", "/home/u/.cache/Quillobrandt_X/sms.db", platform::AbsoluteTime{786000000.5}}};

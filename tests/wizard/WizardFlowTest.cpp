@@ -78,6 +78,12 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::extractMessages; }));
     EXPECT_EQ(wizard.detectedBackupPath(), folder);
     EXPECT_EQ(wizard.stepCounterText(), "Step 3 of 4");
+
+    // Closing stops the device scans.
+    EXPECT_TRUE(wizard.deviceManager().isTimerRunning());
+    wizard.findChild<QPushButton*>("closeButton")->click();
+    EXPECT_FALSE(wizard.deviceManager().isTimerRunning());
+    EXPECT_FALSE(wizard.isPresented());
 }
 
 TEST_F(WizardFlowTest, MonitoringNeedsADevice) {
