@@ -62,8 +62,10 @@ QString iPhoneBackupWizardView::encryptionCommand() {
 }
 
 QString iPhoneBackupWizardView::backupCommand() {
-    return QStringLiteral("idevicebackup2 backup --full \"%1\"")
-        .arg(QString::fromStdString(backupRootFolder().string()));
+    // Single quotes keep any character of the folder's path literal when the command is pasted into a shell.
+    QString folder = QString::fromStdString(backupRootFolder().string());
+    folder.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
+    return QStringLiteral("idevicebackup2 backup --full '%1'").arg(folder);
 }
 
 QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {

@@ -62,8 +62,9 @@ void iPhoneDeviceManager::scanForDevices() {
     if (!listTool || !infoTool) {
         if (!reportedMissingTools_) {
             reportedMissingTools_ = true;
-            const std::string line = std::string("idevice_id failed: ") + (listTool ? "ideviceinfo" : "idevice_id") +
-                                     " was not found (install libimobiledevice-utils)";
+            const std::string line = listTool ? "ideviceinfo was not found (install libimobiledevice-utils)"
+                                              : "idevice_id failed: idevice_id was not found (install "
+                                                "libimobiledevice-utils)";
             log(line, Logger::Level::warning);
             platform::consoleLine("⚠️ " + line);
         }
