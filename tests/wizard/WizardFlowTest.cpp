@@ -179,3 +179,26 @@ TEST(WizardCompleteTest, FinishedScreenShowsCloseAndDismissesItself) {
 
 } // namespace
 } // namespace quillobrandt
+
+namespace quillobrandt {
+namespace {
+
+TEST(WizardPresentTest, PresentedWizardStartsDetectionAndIsDeletedOnceClosed) {
+    wizardtest::WizardEnvironment env;
+    wizardtest::FakeTools tools; // no tools installed: detection waits without starting any process
+    QWidget window;
+    window.show();
+    QPointer<iPhoneBackupWizardView> wizard = iPhoneBackupWizardView::present(env.appState, &window, &env.hub);
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_EQ(wizard->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(wizard->deviceManager().isTimerRunning());
+    EXPECT_TRUE(wizard->deviceManager().connectedDevices().empty());
+    wizard->dismissWizard();
+    // Deferred deletes only run from an event loop or when asked for.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(wizard.isNull());
+}
+
+} // namespace
+} // namespace quillobrandt
