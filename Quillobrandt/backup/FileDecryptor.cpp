@@ -61,7 +61,11 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const fs::path
 class PartialFile {
 public:
     explicit PartialFile(const fs::path& destination) : destination_(destination) {
-        std::string pattern = (destination.parent_path() / ("." + destination.filename().string() + ".part-XXXXXX"));
+        // Appended piece by piece: GCC 12 at -O3 misreads `"." + std::string&&` as an overlapping copy.
+        std::string partName = ".";
+        partName += destination.filename().string();
+        partName += ".part-XXXXXX";
+        std::string pattern = destination.parent_path() / partName;
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
             throwFileError("create", destination, errno);

@@ -89,7 +89,12 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
     platform::consoleLine("🧹 Cleaned up source WAL/SHM files");
 
     // A private copy: the journal switch writes to it, and the user's /tmp is shared.
-    const fs::path copyPath = platform::privateTempDir() / ("sms_temp_" + platform::makeUuidString() + ".db");
+    const fs::path privateFolder = platform::privateTempDir();
+    if (privateFolder.empty()) { // no private folder could be made: never fall back to the current directory
+        throw fs::filesystem_error("create private temporary folder", platform::tempDir(),
+                                   std::make_error_code(std::errc::permission_denied));
+    }
+    const fs::path copyPath = privateFolder / ("sms_temp_" + platform::makeUuidString() + ".db");
     fs::copy_file(smsDatabase, copyPath, fs::copy_options::overwrite_existing);
     const TemporaryDatabaseCopy copy(copyPath);
     fs::permissions(copyPath, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);

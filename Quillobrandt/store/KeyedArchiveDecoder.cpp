@@ -3,12 +3,14 @@
 #include "Quillobrandt/store/Utf8Text.h"
 
 #include "platform/core/Plist.h"
+#include "platform/core/PlistArrayValues.h"
 #include "platform/core/PlistDictValues.h"
 
 #include <array>
 #include <cstring>
 #include <exception>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quillobrandt {
@@ -94,14 +96,16 @@ constexpr int maxInlineNesting = 16;
 
 class ObjectGraph {
 public:
-    explicit ObjectGraph(PlistNode objects) : objects_(objects), count_(objects.size()), visited_(count_, false) {}
+    // The table is read into a vector once: indexing the list itself costs a walk from its start each time.
+    explicit ObjectGraph(PlistNode objects)
+        : objects_(platform::arrayValues(objects)), count_(objects_.size()), visited_(count_, false) {}
 
     // The archived object `uid` refers to; throws for a reference outside the table.
     PlistNode object(std::uint64_t uid) const {
         if (uid >= count_) {
             throw Malformed{};
         }
-        return objects_.at(static_cast<std::size_t>(uid));
+        return objects_[static_cast<std::size_t>(uid)];
     }
 
     // What kind of object `uid` is (never nil: uid 0 is "$null").
@@ -181,16 +185,25 @@ private:
         if (!classUid || *classUid == 0) {
             throw Malformed{};
         }
-        const PlistNode description = object(*classUid);
+        // Many objects share one class, and its hierarchy may be long: each class is measured once.
+        if (const auto known = classFlags_.find(*classUid); known != classFlags_.end()) {
+            return known->second;
+        }
+        const std::uint8_t flags = measureClass(*classUid);
+        classFlags_.emplace(*classUid, flags);
+        return flags;
+    }
+
+    std::uint8_t measureClass(std::uint64_t classUid) const {
+        const PlistNode description = object(classUid);
         const auto className = description.get("$classname").string();
         if (!className) {
             throw Malformed{};
         }
         std::uint8_t flags = flagsForClassName(*className);
         // "$classes" lists the class and its superclasses, leaf to root.
-        const PlistNode hierarchy = description.get("$classes");
-        for (std::size_t i = 0; i < hierarchy.size(); ++i) {
-            if (auto name = hierarchy.at(i).string()) {
+        for (const PlistNode& entry : platform::arrayValues(description.get("$classes"))) {
+            if (auto name = entry.string()) {
                 flags |= flagsForClassName(*name);
             }
         }
@@ -209,8 +222,8 @@ private:
                 pending.push_back(*uid);
             }
         } else if (value.isArray()) {
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                collectReferences(value.at(i), depth + 1, pending);
+            for (const PlistNode& element : platform::arrayValues(value)) {
+                collectReferences(element, depth + 1, pending);
             }
         } else if (value.isDict()) {
             for (const PlistNode& inner : platform::dictionaryValues(value)) {
@@ -219,9 +232,10 @@ private:
         }
     }
 
-    PlistNode objects_;
+    std::vector<PlistNode> objects_;
     std::size_t count_;
     std::vector<bool> visited_;
+    mutable std::unordered_map<std::uint64_t, std::uint8_t> classFlags_;
 };
 
 std::optional<KeyedArchiveString> decode(std::span<const std::uint8_t> bytes) {

@@ -103,8 +103,14 @@ void Logger::logStartupInfo() {
 }
 
 void Logger::log(const std::string& message, Level level) {
-    const std::string line =
-        "[" + platform::formatIso8601(platform::AbsoluteTime::now()) + "] [" + levelText(level) + "] " + message + "\n";
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
+    std::string line = "[";
+    line += platform::formatIso8601(platform::AbsoluteTime::now());
+    line += "] [";
+    line += levelText(level);
+    line += "] ";
+    line += message;
+    line += '\n';
     // One lock around rotation and append, so a line is never split or lost when threads log at once.
     std::lock_guard lock(mutex_);
     rotateLocked();
@@ -159,7 +165,7 @@ void Logger::emailLogsToSupport() {
     const bool attachmentWritten = platform::writeFileAtomically(attachment, logs, 0600);
 
     std::unique_lock lock(mutex_);
-    SupportMailer* mailer = mailer_.get();
+    const std::shared_ptr<SupportMailer> mailer = mailer_;
     const std::string address = supportAddress_;
     lock.unlock();
     if (mailer == nullptr) {

@@ -66,7 +66,7 @@ private:
 
     std::filesystem::path folder_;
     mutable std::recursive_mutex mutex_;
-    std::unique_ptr<SupportMailer> mailer_;
+    std::shared_ptr<SupportMailer> mailer_; // shared: a mail in progress keeps its mailer if it is replaced
     std::string supportAddress_;
 };
 

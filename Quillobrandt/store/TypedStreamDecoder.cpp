@@ -82,7 +82,8 @@ struct FirstValue {
 class Reader {
 public:
     explicit Reader(std::span<const std::uint8_t> bytes)
-        : data_(bytes.data()), size_(bytes.size()), stepBudget_(bytes.size() * 4 + 64) {
+        : data_(bytes.data()), size_(bytes.size()), stepBudget_(bytes.size() * 4 + 64),
+          scanBudget_(bytes.size() * 64 + 4096) {
         sharedStrings_.reserve(16);
         entries_.reserve(32);
     }
@@ -323,6 +324,7 @@ private:
             if (!types || types->empty()) {
                 throw Malformed{};
             }
+            spendScan(types->size());
             std::size_t start = 0;
             while (start < types->size()) {
                 const std::size_t end = encodingEnd(*types, start);
@@ -371,6 +373,15 @@ private:
             throw Malformed{};
         }
         --stepBudget_;
+    }
+
+    // Type encodings are scanned for their brackets each time they are used, and a long shared one can be
+    // referred to again and again with a byte each: the characters scanned are budgeted like the steps.
+    void spendScan(std::size_t characters) {
+        if (characters > scanBudget_) {
+            throw Malformed{};
+        }
+        scanBudget_ -= characters;
     }
 
     // One value of exactly one type encoding. `first` (when given) learns what an object's first value was.
@@ -430,9 +441,11 @@ private:
             return;
         }
         case '[':
+            spendScan(type.size());
             array(type, depth);
             return;
         case '{':
+            spendScan(type.size());
             structure(type, depth);
             return;
         default:
@@ -487,6 +500,7 @@ private:
     std::size_t pos_ = 0;
     bool bigEndian_ = false;
     std::size_t stepBudget_;
+    std::size_t scanBudget_;
     std::vector<std::string_view> sharedStrings_;
     std::vector<Entry> entries_;
 };

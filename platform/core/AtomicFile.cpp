@@ -33,7 +33,11 @@ bool writeAll(int fd, std::string_view bytes) {
 
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+    // Appended piece by piece: GCC 12 at -O3 misreads `"." + std::string&&` as an overlapping copy (-Wrestrict).
+    std::string tempName = ".";
+    tempName += path.filename().string();
+    tempName += ".tmp-XXXXXX";
+    std::string pattern = (folder / tempName).string();
     FileDescriptor fd(::mkstemp(pattern.data()));
     if (!fd) {
         return false;

@@ -1,10 +1,67 @@
 #include "platform/core/Plist.h"
 
+#include "platform/core/BinaryPlistLimits.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace platform {
+
+namespace {
+
+// The text of a dictionary key node as lookups see it. libplist's own key getter asserts (and so aborts the
+// process) when a key holds a zero byte, which an untrusted binary property list can contain, and there is no
+// other call that hands out a key's text. Its XML writer does write the key's bytes, escaping only '<', '>' and
+// '&', so the key is read from there. Lookups compare keys as C strings, so the text ends at a zero byte.
+std::string keyText(plist_t keyNode) {
+    if (keyNode == nullptr || plist_get_node_type(keyNode) != PLIST_KEY) {
+        return std::string();
+    }
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(keyNode, &xml, &length);
+    if (xml == nullptr) {
+        return std::string();
+    }
+    const std::string_view document(xml, length);
+    constexpr std::string_view open = "<key>";
+    constexpr std::string_view close = "</key>";
+    const auto begin = document.find(open);
+    const auto end = document.rfind(close);
+    std::string text;
+    if (begin != std::string_view::npos && end != std::string_view::npos && end >= begin + open.size()) {
+        const auto escaped = document.substr(begin + open.size(), end - begin - open.size());
+        for (std::size_t i = 0; i < escaped.size() && escaped[i] != '\0'; ++i) {
+            if (escaped[i] != '&') {
+                text += escaped[i];
+                continue;
+            }
+            const auto entityEnd = escaped.find(';', i);
+            const auto entity = escaped.substr(i, entityEnd == std::string_view::npos ? 1 : entityEnd - i + 1);
+            if (entity == "&lt;") {
+                text += '<';
+            } else if (entity == "&gt;") {
+                text += '>';
+            } else if (entity == "&amp;") {
+                text += '&';
+            } else if (entity == "&quot;") {
+                text += '"';
+            } else if (entity == "&apos;") {
+                text += '\'';
+            } else {
+                text += '&';
+                continue;
+            }
+            i += entity.size() - 1;
+        }
+    }
+    std::free(xml);
+    return text;
+}
+
+} // namespace
 
 std::optional<std::string> PlistNode::string() const {
     if (type() != PLIST_STRING && type() != PLIST_KEY) {
@@ -17,14 +74,7 @@ std::optional<std::string> PlistNode::string() const {
         const char* text = plist_get_string_ptr(node_, &length);
         return text != nullptr ? std::string(text, static_cast<std::size_t>(length)) : std::string();
     }
-    char* value = nullptr;
-    plist_get_key_val(node_, &value);
-    if (value == nullptr) {
-        return std::string();
-    }
-    std::string result(value);
-    std::free(value);
-    return result;
+    return keyText(node_);
 }
 
 std::optional<std::uint64_t> PlistNode::unsignedInteger() const {
@@ -101,14 +151,12 @@ std::vector<std::string> PlistNode::keys() const {
     plist_dict_iter iter = nullptr;
     plist_dict_new_iter(node_, &iter);
     for (;;) {
-        char* key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(node_, iter, &key, &value);
-        if (key == nullptr) {
+        plist_dict_next_item(node_, iter, nullptr, &value); // no key text here: that getter can abort
+        if (value == nullptr) {
             break;
         }
-        result.emplace_back(key);
-        std::free(key);
+        result.push_back(keyText(plist_dict_item_get_key(value)));
     }
     std::free(iter);
     return result;
@@ -150,6 +198,9 @@ std::optional<Plist> Plist::parse(const void* bytes, std::size_t size) {
     plist_t root = nullptr;
     const char* text = static_cast<const char*>(bytes);
     if (size >= 8 && std::memcmp(text, "bplist00", 8) == 0) {
+        if (!binaryPlistWithinLimits(static_cast<const std::uint8_t*>(bytes), size)) {
+            return std::nullopt;
+        }
         plist_from_bin(text, static_cast<uint32_t>(size), &root);
     } else {
         plist_from_xml(text, static_cast<uint32_t>(size), &root);

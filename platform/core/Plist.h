@@ -37,8 +37,8 @@ public:
 
     // Dictionary access: an invalid node when absent or when this is not a dictionary.
     PlistNode get(const std::string& key) const;
-    // Aborts inside libplist on a key holding a zero byte; walk untrusted dictionaries with
-    // dictionaryValues (PlistDictValues.h).
+    // The keys in the dictionary's order, each as get() matches it: a key holding a zero byte ends there.
+    // Safe on untrusted property lists.
     std::vector<std::string> keys() const;
     // Array access: an invalid node when out of range or when this is not an array.
     PlistNode at(std::size_t index) const;

@@ -8,7 +8,7 @@ namespace platform {
 
 // The values of a dictionary node, in the dictionary's order, without reading any key: libplist aborts
 // the process (an assertion) when it hands out a key holding a zero byte, which an untrusted binary
-// property list can contain. Use this instead of PlistNode::keys() to walk untrusted dictionaries.
+// property list can contain. Reading no key at all, this is the cheap way to walk the values alone.
 // Empty for anything that is not a dictionary.
 std::vector<PlistNode> dictionaryValues(PlistNode dictionary);
 

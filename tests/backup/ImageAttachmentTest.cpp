@@ -220,3 +220,20 @@ TEST(ImageAttachmentFailures, UnreadableDatabases) {
     EXPECT_THROW(extractor.extractImageAttachments(folder / "missing.db", folder), fs::filesystem_error);
     EXPECT_EQ(smsCopiesInTemp(), 0u);
 }
+
+TEST(ImageAttachmentFailures, NoPrivateTemporaryFolderFailsInsteadOfCopyingIntoTheCurrentDirectory) {
+    BackupGenerator generator;
+    const fs::path backup = generator.write(backuptest::freshFolder("backup"));
+    const fs::path extraction = backuptest::freshFolder("extraction");
+    const fs::path sms = messagesDatabase(backuptest::freshFolder("source") / "sms.db", {"a.png"});
+    BackupExtractor extractor(backup, "");
+    extractor.initialize();
+    // A file where the temporary folder should be: no private folder can be made below it.
+    const fs::path blocked = backuptest::freshFolder("blocked") / "not-a-folder";
+    std::FILE* file = std::fopen(blocked.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    ::setenv("TMPDIR", blocked.c_str(), 1);
+    ASSERT_TRUE(platform::privateTempDir().empty());
+    EXPECT_THROW(extractor.extractImageAttachments(sms, extraction), fs::filesystem_error);
+}

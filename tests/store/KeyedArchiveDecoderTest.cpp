@@ -158,3 +158,40 @@ TEST(KeyedArchiveDecoderTest, EveryTruncationGivesNothing) {
 }
 
 } // namespace
+
+TEST(KeyedArchiveDecoderTest, LargeHostileArchivesAreWalkedInLinearTime) {
+    // Forty thousand objects in one megabyte, all named by the root's array and all of one class whose
+    // "$classes" list is as long: measuring the class anew for each object, or indexing the lists element by
+    // element (a walk from the start each time), took quadratic time, seconds to minutes per message.
+    constexpr std::uint64_t kObjects = 40000;
+    Plist archive = Plist::dict();
+    archive.root().set("$archiver", Plist::string("NSKeyedArchiver"));
+    Plist top = Plist::dict();
+    top.root().set("root", Plist::uid(1));
+    archive.root().set("$top", std::move(top));
+    Plist objects = Plist::array();
+    objects.root().append(Plist::string("$null"));
+    Plist root = Plist::dict();
+    root.root().set("$class", Plist::uid(2));
+    Plist members = Plist::array();
+    for (std::uint64_t i = 0; i < kObjects; ++i) {
+        members.root().append(Plist::uid(3 + i));
+    }
+    root.root().set("NS.objects", std::move(members));
+    objects.root().append(std::move(root));
+    Plist description = Plist::dict();
+    description.root().set("$classname", Plist::string("Widget"));
+    Plist hierarchy = Plist::array();
+    for (std::uint64_t i = 0; i < kObjects; ++i) {
+        hierarchy.root().append(Plist::string("Widget"));
+    }
+    description.root().set("$classes", std::move(hierarchy));
+    objects.root().append(std::move(description));
+    for (std::uint64_t i = 0; i < kObjects; ++i) {
+        Plist member = Plist::dict();
+        member.root().set("$class", Plist::uid(2));
+        objects.root().append(std::move(member));
+    }
+    archive.root().set("$objects", std::move(objects));
+    EXPECT_EQ(textOf(archive.toBinary()), std::nullopt); // no string at the root: no text, and soon
+}

@@ -216,3 +216,27 @@ TEST_F(LoggerTest, TellsTheUserWhereTheFileIsWhenNothingCanSendIt) {
 TEST(PercentEncoding, KeepsOnlyUnreservedCharacters) {
     EXPECT_EQ(quillobrandt::percentEncodeUnreserved("aZ09-._~ &=+?/\n\xC3\xA9"), "aZ09-._~%20%26%3D%2B%3F%2F%0A%C3%A9");
 }
+
+TEST_F(LoggerTest, AMailerReplacedWhileItIsSendingStaysAliveUntilTheMailIsDone) {
+    // The mailer is used outside the logger's lock, so another thread (here: the mailer itself) may install a
+    // new one meanwhile; the one in use must not be destroyed under the running call.
+    struct ReplacingMailer : RecordingMailer {
+        ReplacingMailer(Calls& calls, Logger& logger, Calls& replacementCalls)
+            : RecordingMailer(calls, false, true), logger(logger), replacementCalls(replacementCalls) {}
+        bool composeWithAttachment(const std::string& recipient, const std::string& subject, const std::string& body,
+                                   const fs::path& attachment) override {
+            logger.setSupportMailer(std::make_unique<RecordingMailer>(replacementCalls, true, true));
+            return RecordingMailer::composeWithAttachment(recipient, subject, body, attachment);
+        }
+        Logger& logger;
+        Calls& replacementCalls;
+    };
+    RecordingMailer::Calls calls;
+    RecordingMailer::Calls replacementCalls;
+    logger.setSupportMailer(std::make_unique<ReplacingMailer>(calls, logger, replacementCalls));
+    logger.setSupportAddress("help@example.org");
+    logger.emailLogsToSupport();
+    EXPECT_EQ(calls.composed.size(), 1u);
+    EXPECT_EQ(calls.opened.size(), 1u); // the fallback link went through the mailer that began the mail
+    EXPECT_TRUE(replacementCalls.composed.empty());
+}

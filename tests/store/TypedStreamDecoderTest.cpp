@@ -182,7 +182,7 @@ TEST(TypedStreamDecoderTest, HostileNestingAndCountsAreBounded) {
     chain.types("@");
     std::vector<TypedStreamWriter::ClassInfo> classes;
     for (int i = 0; i < 2000; ++i) {
-        classes.push_back({"C" + std::to_string(i), 0});
+        classes.push_back({std::string("C").append(std::to_string(i)), 0});
     }
     classes.push_back({"NSString", 1});
     chain.beginObject(classes);
@@ -218,3 +218,38 @@ TEST(TypedStreamDecoderTest, GenericValuesInsideObjectsAreSkipped) {
 }
 
 } // namespace
+
+TEST(TypedStreamDecoderTest, ALongTypeEncodingReusedByReferenceIsNotRescannedWithoutBound) {
+    // An empty array of a structure with a very long field list: no value to read, but the whole encoding
+    // is scanned for its brackets on every use, and each further use costs one byte of input.
+    std::string encoding = "[0{x=";
+    encoding.append(200000, 'i');
+    encoding += "}]";
+    TypedStreamWriter writer;
+    writer.types("@");
+    writer.beginObject({{"NSString", 1}});
+    writer.types("+");
+    writer.byteString("first value");
+    writer.types(encoding);
+    const std::size_t before = writer.bytes().size();
+    writer.types(encoding); // now a reference: the bytes of one further use
+    const auto all = writer.bytes();
+    const std::string reference(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    for (int use = 0; use < 200000; ++use) {
+        writer.raw(reference);
+    }
+    writer.endObject();
+    // Refused (the scanning is budgeted) instead of taking many minutes; modest reuse stays readable.
+    EXPECT_EQ(decode(writer.bytes()), std::nullopt);
+
+    TypedStreamWriter modest;
+    modest.types("@");
+    modest.beginObject({{"NSString", 1}});
+    modest.types("+");
+    modest.byteString("first value");
+    for (int use = 0; use < 100; ++use) {
+        modest.types("[0{x=iiii}]");
+    }
+    modest.endObject();
+    EXPECT_EQ(decode(modest.bytes()), "first value");
+}

@@ -95,7 +95,8 @@ MessagesDatabaseBuilder::~MessagesDatabaseBuilder() {
 
 std::string MessagesDatabaseBuilder::uniqueGuid(std::string candidate) {
     while (guids_.count(candidate) != 0) {
-        candidate += "#" + std::to_string(++guidCounter_);
+        candidate += '#';
+        candidate += std::to_string(++guidCounter_);
     }
     guids_.insert(candidate);
     return candidate;

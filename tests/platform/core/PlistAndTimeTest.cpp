@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 using platform::Plist;
@@ -51,6 +54,63 @@ TEST(Plist, RejectsBytesThatAreNotAPropertyList) {
         auto truncated = std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut));
         auto parsed = Plist::parse(truncated); // must not crash; any answer is fine
         (void)parsed;
+    }
+}
+
+namespace {
+
+// A binary property list holding one dictionary: "Mode" = 5, a UTF-16 key "a<U+0000>b" = 7, "x<&>y" = 9.
+std::vector<std::uint8_t> dictionaryWithZeroByteKey() {
+    std::vector<std::uint8_t> bytes = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    std::vector<std::vector<std::uint8_t>> objects = {
+        {0xD3, 1, 2, 3, 4, 5, 6},
+        {0x54, 'M', 'o', 'd', 'e'},
+        {0x63, 0, 'a', 0, 0, 0, 'b'},
+        {0x55, 'x', '<', '&', '>', 'y'},
+        {0x10, 5},
+        {0x10, 7},
+        {0x10, 9},
+    };
+    std::vector<std::uint8_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(static_cast<std::uint8_t>(bytes.size()));
+        bytes.insert(bytes.end(), object.begin(), object.end());
+    }
+    const auto tableOffset = static_cast<std::uint8_t>(bytes.size());
+    bytes.insert(bytes.end(), offsets.begin(), offsets.end());
+    const std::vector<std::uint8_t> trailer = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 7,
+                                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, tableOffset};
+    bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    return bytes;
+}
+
+} // namespace
+
+TEST(Plist, KeysOfUntrustedDictionaryWithZeroByteKeyDoNotAbort) {
+    const auto parsed = Plist::parse(dictionaryWithZeroByteKey());
+    ASSERT_TRUE(parsed.has_value());
+    const auto node = parsed->root();
+    ASSERT_EQ(node.size(), 3u);
+    EXPECT_EQ(node.keys(), (std::vector<std::string>{"Mode", "a", "x<&>y"}));
+    EXPECT_EQ(node.get("Mode").integer(), 5);
+    EXPECT_EQ(node.get(node.keys()[2]).integer(), 9);
+    // The key node itself, read as a string, goes the same safe way.
+    const auto keyNode = platform::PlistNode(plist_dict_item_get_key(node.get("Mode").raw()));
+    EXPECT_EQ(keyNode.string(), "Mode");
+}
+
+TEST(Plist, KeysOfRecordFromFuzzCorpusWithZeroBytesInKeys) {
+    std::ifstream in(QB_SOURCE_DIR "/tests/fuzz/corpus/fuzz_mbfile/nul-in-key.bplist", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto parsed = Plist::parse(bytes);
+    ASSERT_TRUE(parsed.has_value());
+    const auto record = parsed->root().get("$objects").at(1);
+    ASSERT_TRUE(record.isDict());
+    const auto keys = record.keys();
+    EXPECT_EQ(keys.size(), record.size());
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "ProtectionClasS"), keys.end());
+    for (const auto& key : keys) {
+        EXPECT_EQ(key.find('\0'), std::string::npos);
     }
 }
 

@@ -73,7 +73,7 @@ TEST(UserDefaults, ConcurrentWritersLeaveAValidFile) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&defaults, t] {
             for (int i = 0; i < 50; ++i) {
-                defaults.setInteger("k" + std::to_string(t), i);
+                defaults.setInteger(std::string("k").append(std::to_string(t)), i);
             }
         });
     }
@@ -82,7 +82,7 @@ TEST(UserDefaults, ConcurrentWritersLeaveAValidFile) {
     }
     UserDefaults reopened(file);
     for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(reopened.integer("k" + std::to_string(t)), 49);
+        EXPECT_EQ(reopened.integer(std::string("k").append(std::to_string(t))), 49);
     }
 }
 
