@@ -1,0 +1,249 @@
+#include "Quillobrandt/backup/CommandRunner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/core/FileDescriptor.h"
+
+extern char** environ;
+
+namespace quillobrandt {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+CommandResult failure(const std::string& reason) {
+    return CommandResult{"", reason, -1, false};
+}
+
+struct Pipe {
+    platform::FileDescriptor readEnd;
+    platform::FileDescriptor writeEnd;
+};
+
+std::optional<Pipe> makePipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    return Pipe{platform::FileDescriptor(fds[0]), platform::FileDescriptor(fds[1])};
+}
+
+// Owns posix_spawn's two attribute objects.
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+// Reads what is available on `fd` into `buffer`; false at end of stream or on an error.
+bool drain(int fd, std::string& buffer, const CommandOutputHandler* handler) {
+    std::array<char, 4096> chunk{};
+    const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return true;
+    }
+    if (count <= 0) {
+        return false;
+    }
+    std::string piece(chunk.data(), static_cast<std::size_t>(count));
+    buffer += piece;
+    if (handler != nullptr && *handler && isValidUtf8(piece)) {
+        (*handler)(piece);
+    }
+    return true;
+}
+
+std::int64_t waitForExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return -1;
+}
+
+} // namespace
+
+bool isValidUtf8(const std::string& bytes) {
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= n) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+CommandResult runCommand(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                         const CommandOutputHandler& outputHandler, std::chrono::milliseconds timeout) {
+    if (executable.empty()) {
+        return failure("No such file or directory");
+    }
+    auto out = makePipe();
+    auto err = makePipe();
+    if (!out || !err) {
+        return failure(std::string("Cannot create a pipe: ") + std::strerror(errno));
+    }
+
+    SpawnActions spawn;
+    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, out->writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions, err->writeEnd.get(), STDERR_FILENO);
+
+    std::vector<std::string> argvStorage;
+    argvStorage.reserve(arguments.size() + 1);
+    argvStorage.push_back(executable.string());
+    argvStorage.insert(argvStorage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argvStorage) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawnError =
+        ::posix_spawn(&pid, argvStorage.front().c_str(), &spawn.actions, nullptr, argv.data(), environ);
+    out->writeEnd.close();
+    err->writeEnd.close();
+    if (spawnError != 0) {
+        return failure(std::strerror(spawnError));
+    }
+
+    std::string outputBytes;
+    std::string errorBytes;
+    bool outputOpen = true;
+    bool errorOpen = true;
+    bool timedOut = false;
+    const auto deadline = Clock::now() + timeout;
+    while (outputOpen || errorOpen) {
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        std::array<pollfd, 2> fds{pollfd{outputOpen ? out->readEnd.get() : -1, POLLIN, 0},
+                                  pollfd{errorOpen ? err->readEnd.get() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(remaining.count()));
+        if (ready < 0 && errno != EINTR) {
+            timedOut = true; // cannot watch the child any more: stop it rather than hang
+            break;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            outputOpen = drain(out->readEnd.get(), outputBytes, &outputHandler);
+        }
+        if (errorOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            errorOpen = drain(err->readEnd.get(), errorBytes, nullptr);
+        }
+    }
+    if (timedOut) {
+        ::kill(pid, SIGKILL);
+        waitForExit(pid);
+        return failure(executable.filename().string() + " did not finish within " + std::to_string(timeout.count()) +
+                       " ms");
+    }
+
+    const std::int64_t status = waitForExit(pid);
+    CommandResult result;
+    result.standardOutput = isValidUtf8(outputBytes) ? outputBytes : std::string();
+    result.standardError = isValidUtf8(errorBytes) ? errorBytes : std::string();
+    result.exitCode = status;
+    result.success = status == 0;
+    return result;
+}
+
+std::optional<std::filesystem::path> findTool(const std::string& name,
+                                              const std::optional<std::filesystem::path>& folder) {
+    const auto usable = [](const std::filesystem::path& candidate) {
+        struct stat info {};
+        return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0;
+    };
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    if (folder && !folder->empty() && usable(*folder / name)) {
+        return *folder / name;
+    }
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) {
+        return std::nullopt;
+    }
+    std::string_view rest(path);
+    while (true) {
+        const auto colon = rest.find(':');
+        const std::string_view entry = rest.substr(0, colon);
+        // An empty entry means the current folder; a tool is never taken from there.
+        if (!entry.empty() && entry.front() == '/') {
+            const std::filesystem::path candidate = std::filesystem::path(std::string(entry)) / name;
+            if (usable(candidate)) {
+                return candidate;
+            }
+        }
+        if (colon == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(colon + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> programFolder() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) {
+        return std::nullopt;
+    }
+    return exe.parent_path();
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Quillobrandt/store/Conversation.h"
+
+namespace quillobrandt {
+
+// What the extraction worker reports. Every callback is called on the worker thread; the wizard hops each one
+// to the GUI thread itself, so they arrive there in calling order.
+struct ExtractionReport {
+    std::function<void(const std::string& message, double progress)> progress;
+    // Shown `delayMs` later whatever the worker has reached by then.
+    std::function<void(const std::string& message, double progress, int delayMs)> delayedProgress;
+    std::function<void(bool value)> setIsIPhoneBackup;
+    std::function<void(const std::filesystem::path& database)> setDatabaseURL;
+    std::function<void(const std::string& description)> extractionFailed;
+    std::function<void(const std::string& description)> loadFailed;
+    std::function<void(std::vector<Conversation> conversations, const std::filesystem::path& database)> loaded;
+    // After the load, whatever its outcome (ends access to a user-chosen backup folder).
+    std::function<void()> loadFinished;
+};
+
+// The extraction folder for one run: cachesDir() / "Quillobrandt_<UUID>".
+std::filesystem::path newExtractionFolder();
+
+// Extracts the messages, the address book and the image attachments of the backup at `backupFolder` into a new
+// folder made with mode 0700 below the caches folder, then loads the extracted "sms.db" (building the contact
+// cache when Contacts access is granted). Blocks; call it on a worker. The password is only ever handed to the
+// backup reader, never logged.
+void performExtraction(const std::filesystem::path& backupFolder, const std::string& password,
+                       const ExtractionReport& report);
+
+} // namespace quillobrandt

@@ -1,0 +1,337 @@
+// What the wizard's screens do: find the device, guide the backup, watch it finish, extract and load.
+#include <QDate>
+#include <QLocale>
+#include <QSizeF>
+
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/wizard/BackupFolders.h"
+#include "Quillobrandt/wizard/ExtractionPipeline.h"
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+#include "platform/core/Console.h"
+#include "platform/core/Paths.h"
+#include "platform/qt/DesktopServices.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/PanelPresenter.h"
+#include "platform/qt/PlatformServices.h"
+#include "platform/qt/SecurityScope.h"
+
+namespace quillobrandt {
+namespace {
+
+void logInfo(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::info);
+}
+
+// Errors go to the log and to standard output.
+void logError(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::error);
+    platform::consoleLine(line.rfind("❌", 0) == 0 ? line : "❌ " + line);
+}
+
+std::string describeTime(std::filesystem::file_time_type time) {
+    const auto system =
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(time));
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::ostringstream text;
+    text << std::put_time(&utc, "%Y-%m-%d %H:%M:%S +0000");
+    return text.str();
+}
+
+const char* flagText(bool flag) {
+    return flag ? "true" : "false";
+}
+
+} // namespace
+
+// --- Screen 1 ---------------------------------------------------------------------------------------------
+
+void iPhoneBackupWizardView::startDeviceDetection() {
+    if (deviceDetectionStarted_) {
+        return;
+    }
+    deviceDetectionStarted_ = true;
+    deviceManager_.startScanning(1.0);
+    devicePollTimer_.start();
+}
+
+void iPhoneBackupWizardView::pollDetectedDevice() {
+    const auto& devices = deviceManager_.connectedDevices();
+    if (devices.empty()) {
+        return;
+    }
+    selectedDevice_ = devices.front();
+    devicePollTimer_.stop();
+    setScreen(BackupWizardScreen::deviceDetected);
+}
+
+void iPhoneBackupWizardView::browseForExistingBackup() {
+    logInfo("📂 User chose to browse for existing backup");
+    platform::FolderPanelRequest request;
+    request.title = QStringLiteral("Select iPhone Backup Folder");
+    request.acceptLabel = QStringLiteral("Select");
+    std::error_code ec;
+    for (const auto& start : {backupRootFolder(), macBackupRootFolder()}) {
+        if (std::filesystem::exists(start, ec)) {
+            request.directory = QString::fromStdString(start.string());
+            break;
+        }
+    }
+    const auto answer = platform::panelPresenter()->chooseFolder(request);
+    std::optional<std::filesystem::path> folder;
+    if (answer) {
+        folder = std::filesystem::path(answer->toStdString());
+    }
+    platform::runOnMainQueue(this, [this, folder] { handleBackupFolderSelection(folder); });
+}
+
+void iPhoneBackupWizardView::handleBackupFolderSelection(const std::optional<std::filesystem::path>& folder) {
+    if (!folder) {
+        logInfo("❌ User cancelled backup selection");
+        return;
+    }
+    logInfo("📱 User selected backup: " + folder->string());
+    if (isAccessingBackupResource_ && detectedBackupPath_) {
+        platform::securityScope()->stopAccessing(*detectedBackupPath_); // a folder chosen earlier
+    }
+    isAccessingBackupResource_ = platform::securityScope()->startAccessing(*folder);
+    if (isAccessingBackupResource_) {
+        logInfo("✅ Started accessing security-scoped resource");
+    }
+    const auto release = [this, &folder] {
+        if (isAccessingBackupResource_) {
+            platform::securityScope()->stopAccessing(*folder);
+            isAccessingBackupResource_ = false;
+        }
+    };
+    const ChosenBackup chosen = inspectChosenBackup(*folder);
+    if (chosen.problem == ChosenBackup::Problem::noManifest) {
+        logError("❌ Manifest.plist not found");
+        release();
+        presentError(QStringLiteral("This doesn't appear to be a valid iPhone backup folder. Please select the folder "
+                                    "that contains Manifest.plist (e.g., 00008120-001A2B3C4D5E6F70)."));
+        return;
+    }
+    logInfo("✅ Manifest.plist found");
+    if (chosen.problem == ChosenBackup::Problem::unreadableManifest) {
+        logError("❌ Could not read Manifest.plist");
+        release();
+        presentError(QStringLiteral("Could not read backup information. Please select a valid backup folder."));
+        return;
+    }
+    logInfo("✅ Valid backup found: " + chosen.deviceName);
+    logInfo(std::string("🔐 Encrypted: ") + flagText(chosen.isEncrypted));
+    detectedBackupPath_ = *folder;
+    setScreen(BackupWizardScreen::extractMessages);
+}
+
+// --- Screens 2 to 4 ---------------------------------------------------------------------------------------
+
+void iPhoneBackupWizardView::continueToBackupOverview() {
+    setScreen(BackupWizardScreen::backupOverview, 1);
+}
+
+void iPhoneBackupWizardView::openBackupFolder() {
+    const auto folder = backupRootFolder();
+    logInfo("📂 Opening backup folder: " + folder.string());
+    // idevicebackup2 needs the folder to exist; it holds private data, so only the user may enter it.
+    platform::createPrivateDirectory(folder);
+    platform::desktopServices()->revealFolder(QString::fromStdString(folder.string()));
+    if (currentScreen_ == BackupWizardScreen::backupOverview) {
+        setScreen(BackupWizardScreen::configureBackup, 2);
+    }
+}
+
+void iPhoneBackupWizardView::backupStarted() {
+    setScreen(BackupWizardScreen::monitoringBackup, 3);
+    startBackupMonitoring();
+}
+
+// --- Monitoring -------------------------------------------------------------------------------------------
+
+void iPhoneBackupWizardView::startBackupMonitoring() {
+    if (!selectedDevice_) {
+        logError("Cannot start monitoring - no device selected");
+        return;
+    }
+    logInfo("📡 Starting backup monitoring for device: " + selectedDevice_->udid);
+    isDetectingBackup_ = true;
+    checkBackupStatus();
+    if (isDetectingBackup_) {
+        backupMonitorTimer_.start();
+    }
+    refresh();
+}
+
+void iPhoneBackupWizardView::checkBackupStatus() {
+    if (!selectedDevice_) {
+        return;
+    }
+    const auto folder = deviceBackupFolder(selectedDevice_->udid);
+    const BackupStatus status = readBackupStatus(folder);
+    switch (status.state) {
+    case BackupStatus::State::absent:
+        return;
+    case BackupStatus::State::finished:
+        logInfo(std::string("✅ Backup completed! Full backup: ") + flagText(status.isFullBackup));
+        stopBackupMonitoring();
+        platform::runOnMainQueue(this, [this, folder] { handleBackupCompleted(folder); });
+        return;
+    case BackupStatus::State::inProgress:
+        break;
+    }
+    if (!status.error.empty()) {
+        logError("Error checking backup status: " + status.error);
+        return;
+    }
+    if (!status.manifestModified) {
+        return;
+    }
+    if (!lastBackupModificationDate_) {
+        lastBackupModificationDate_ = status.manifestModified;
+        logInfo("📅 Initial backup check - Manifest modified: " + describeTime(*status.manifestModified));
+    } else if (*status.manifestModified > *lastBackupModificationDate_) {
+        logInfo("📝 Backup updated! Manifest modified: " + describeTime(*status.manifestModified));
+        lastBackupModificationDate_ = status.manifestModified;
+    }
+}
+
+void iPhoneBackupWizardView::stopBackupMonitoring() {
+    logInfo("🛑 Stopping backup monitoring");
+    backupMonitorTimer_.stop();
+    isDetectingBackup_ = false;
+    refresh();
+}
+
+void iPhoneBackupWizardView::handleBackupCompleted(const std::filesystem::path& folder) {
+    detectedBackupPath_ = folder;
+    setScreen(BackupWizardScreen::extractMessages);
+    if (deleteWhenClosed_ && disappeared_) {
+        deleteLater(); // kept alive only to finish watching the backup
+    }
+}
+
+// --- Extraction -------------------------------------------------------------------------------------------
+
+void iPhoneBackupWizardView::extractMessagesAction() {
+    currentStepNumber_ = 4;
+    startExtraction();
+}
+
+void iPhoneBackupWizardView::startExtraction() {
+    if (!detectedBackupPath_) {
+        logError("No backup path detected");
+        presentError(QStringLiteral("No backup found. Please create a backup in Finder first."));
+        return;
+    }
+    if (isExtracting_ || backupPassword_.isEmpty()) {
+        return;
+    }
+    isExtracting_ = true;
+    extractionProgress_ = 0.0;
+    extractionMessage_ = QStringLiteral("Starting extraction from backup...");
+    refresh();
+    logInfo("🔄 Starting extraction from: " + detectedBackupPath_->string());
+
+    const std::filesystem::path backup = *detectedBackupPath_;
+    // Taken now: later edits of the field do not reach this extraction.
+    auto password = std::make_shared<std::string>(backupPassword_.toStdString());
+    QPointer<iPhoneBackupWizardView> self(this);
+    extractionPool_.start([self, backup, password] {
+        const auto post = [self](std::function<void(iPhoneBackupWizardView&)> work) {
+            platform::runOnMainQueue(self.data(), [self, work = std::move(work)] {
+                if (self) {
+                    work(*self);
+                }
+            });
+        };
+        ExtractionReport report;
+        report.progress = [post](const std::string& message, double progress) {
+            post([text = QString::fromStdString(message), progress](auto& view) { view.setProgress(text, progress); });
+        };
+        report.delayedProgress = [self](const std::string& message, double progress, int delayMs) {
+            platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), self.data(),
+                                          [self, text = QString::fromStdString(message), progress] {
+                                              if (self) {
+                                                  self->setProgress(text, progress);
+                                              }
+                                          });
+        };
+        report.setIsIPhoneBackup = [post](bool value) {
+            post([value](auto& view) { view.appState_.setIsIPhoneBackup(value); });
+        };
+        report.setDatabaseURL = [post](const std::filesystem::path& database) {
+            post([database](auto& view) { view.appState_.setDatabaseURL(database); });
+        };
+        report.extractionFailed = [post](const std::string& description) {
+            post([text = QString::fromStdString(description)](auto& view) { view.showExtractionError(text); });
+        };
+        report.loadFailed = [post](const std::string& description) {
+            post([text = QString::fromStdString(description)](auto& view) { view.showLoadError(text); });
+        };
+        report.loaded = [post](std::vector<Conversation> conversations, const std::filesystem::path& database) {
+            auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
+            post([shared, database](auto& view) { view.applyExtractedConversations(std::move(*shared), database); });
+        };
+        report.loadFinished = [post] { post([](auto& view) { view.stopBackupResourceAccess(); }); };
+        performExtraction(backup, *password, report);
+        std::fill(password->begin(), password->end(), '\0');
+    });
+}
+
+void iPhoneBackupWizardView::setProgress(const QString& message, double progress) {
+    extractionMessage_ = message;
+    extractionProgress_ = progress;
+    refresh();
+}
+
+void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversation> conversations,
+                                                         const std::filesystem::path& database) {
+    platform::consoleLine("⏱️ Setting appState.conversations = " + std::to_string(conversations.size()) +
+                          " conversations...");
+    appState_.setConversations(std::move(conversations));
+    platform::consoleLine("⏱️ Posting ResizeWindow notification...");
+    hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
+    platform::consoleLine("⏱️ ResizeWindow notification posted");
+    pendingExtractionPath_ = database;
+    saveExtractionName_ =
+        QStringLiteral("iPhone Backup ") + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+    refresh();
+    platform::runOnMainQueueAfter(std::chrono::milliseconds(500), this, [this] { openSaveDialog(); });
+}
+
+void iPhoneBackupWizardView::showExtractionError(const QString& description) {
+    isExtracting_ = false;
+    presentError(QStringLiteral("Extraction failed: ") + description);
+}
+
+void iPhoneBackupWizardView::showLoadError(const QString& description) {
+    presentError(QStringLiteral("Failed to load messages: ") + description);
+}
+
+void iPhoneBackupWizardView::stopBackupResourceAccess() {
+    if (isAccessingBackupResource_ && detectedBackupPath_) {
+        platform::consoleLine("🛑 Stopping security-scoped resource access after extraction");
+        platform::securityScope()->stopAccessing(*detectedBackupPath_);
+        isAccessingBackupResource_ = false;
+    }
+}
+
+bool iPhoneBackupWizardView::waitForExtraction(int timeoutMs) {
+    return extractionPool_.waitForDone(timeoutMs);
+}
+
+void iPhoneBackupWizardView::showCompleteScreen() {
+    setScreen(BackupWizardScreen::complete);
+}
+
+} // namespace quillobrandt

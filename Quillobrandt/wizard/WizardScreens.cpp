@@ -1,0 +1,296 @@
+// The seven screens of the wizard. Each builder returns a widget with a layout; the frame sets the margins.
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Quillobrandt/wizard/BackupFolders.h"
+#include "Quillobrandt/wizard/WizardWidgets.h"
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+
+namespace quillobrandt {
+namespace {
+
+using wizard::TextStyle;
+
+QPushButton* mainButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setMinimumHeight(36);
+    button->setDefault(true);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return button;
+}
+
+QWidget* box(QWidget* parent, const QColor& tint, int alphaPercent) {
+    auto* frame = new QWidget(parent);
+    frame->setObjectName(QStringLiteral("box"));
+    frame->setAttribute(Qt::WA_StyledBackground);
+    frame->setStyleSheet(QStringLiteral("#box { background: rgba(%1, %2, %3, %4%); border-radius: 12px; }")
+                             .arg(tint.red())
+                             .arg(tint.green())
+                             .arg(tint.blue())
+                             .arg(alphaPercent));
+    return frame;
+}
+
+QWidget* stepHeader(int number, const QString& text, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    auto* badge = wizard::textLabel(QString::number(number), TextStyle::headline, row);
+    badge->setFixedSize(32, 32);
+    badge->setAlignment(Qt::AlignCenter);
+    badge->setStyleSheet(
+        QStringLiteral("color: white; background: %1; border-radius: 16px;").arg(wizard::blueColor().name()));
+    layout->addWidget(badge);
+    layout->addWidget(wizard::textLabel(text, TextStyle::headline, row), 1);
+    return row;
+}
+
+} // namespace
+
+QString iPhoneBackupWizardView::pairCommand() {
+    return QStringLiteral("idevicepair pair");
+}
+
+QString iPhoneBackupWizardView::encryptionCommand() {
+    return QStringLiteral("idevicebackup2 -i encryption on");
+}
+
+QString iPhoneBackupWizardView::backupCommand() {
+    // Single quotes keep any character of the folder's path literal when the command is pasted into a shell.
+    QString folder = QString::fromStdString(backupRootFolder().string());
+    folder.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
+    return QStringLiteral("idevicebackup2 backup --full '%1'").arg(folder);
+}
+
+QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(32);
+    column->addStretch(1);
+    column->addWidget(wizard::symbolLabel(QStringLiteral("📱"), 80, wizard::blueColor(), screen));
+    auto* title = wizard::textLabel(QStringLiteral("Detecting iPhone..."), TextStyle::title2, screen);
+    title->setAlignment(Qt::AlignHCenter);
+    column->addWidget(title);
+    auto* spinner = new QProgressBar(screen);
+    spinner->setRange(0, 0);
+    spinner->setMaximumWidth(120);
+    column->addWidget(spinner, 0, Qt::AlignHCenter);
+    auto* hint = wizard::textLabel(QStringLiteral("Make sure your iPhone is connected via USB"),
+                                   TextStyle::subheadlineSecondary, screen);
+    hint->setAlignment(Qt::AlignHCenter);
+    column->addWidget(hint);
+    column->addStretch(1);
+    auto* orLabel = wizard::textLabel(QStringLiteral("— or —"), TextStyle::subheadlineSecondary, screen);
+    orLabel->setAlignment(Qt::AlignHCenter);
+    column->addWidget(orLabel);
+    auto* browse = new QPushButton(QStringLiteral("Browse for Existing Backup"), screen);
+    browse->setObjectName(QStringLiteral("browseButton"));
+    browse->setMinimumHeight(36);
+    connect(browse, &QPushButton::clicked, this, [this] { browseForExistingBackup(); });
+    column->addWidget(browse);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildDeviceDetectedScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(32);
+    column->addStretch(1);
+    column->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 80, wizard::greenColor(), screen));
+    auto* title = wizard::textLabel(QStringLiteral("iPhone Detected!"), TextStyle::title2, screen);
+    title->setAlignment(Qt::AlignHCenter);
+    column->addWidget(title);
+    deviceCard_ = box(screen, wizard::blueColor(), 10);
+    auto* cardRow = new QHBoxLayout(deviceCard_);
+    cardRow->setContentsMargins(16, 16, 16, 16);
+    cardRow->setSpacing(12);
+    cardRow->addWidget(wizard::symbolLabel(QStringLiteral("📱"), 32, wizard::blueColor(), deviceCard_));
+    deviceNameLabel_ = wizard::textLabel(QString(), TextStyle::title3Medium, deviceCard_);
+    deviceNameLabel_->setObjectName(QStringLiteral("deviceNameLabel"));
+    cardRow->addWidget(deviceNameLabel_);
+    column->addWidget(deviceCard_, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    auto* next = mainButton(QStringLiteral("Continue  →"), QStringLiteral("continueButton"), screen);
+    connect(next, &QPushButton::clicked, this, [this] { continueToBackupOverview(); });
+    column->addWidget(next);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildBackupOverviewScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(24);
+    column->addWidget(wizard::textLabel(QStringLiteral("Create iPhone Backup"), TextStyle::title2Bold, screen));
+    column->addWidget(wizard::textLabel(
+        QStringLiteral("To access your messages, we need an encrypted backup of your iPhone. On Linux it is made with "
+                       "idevicebackup2 (from libimobiledevice-utils), which securely copies your data to this "
+                       "computer."),
+        TextStyle::bodySecondary, screen));
+    auto* info = box(screen, wizard::blueColor(), 5);
+    auto* infoColumn = new QVBoxLayout(info);
+    infoColumn->setContentsMargins(16, 16, 16, 16);
+    infoColumn->setSpacing(12);
+    auto* infoTitle = wizard::textLabel(QStringLiteral("ⓘ  What happens next:"), TextStyle::headline, info);
+    infoTitle->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::blueColor().name()));
+    infoColumn->addWidget(infoTitle);
+    infoColumn->addWidget(wizard::stepPreviewRow(1, QStringLiteral("We'll open the backup folder for you")));
+    infoColumn->addWidget(wizard::stepPreviewRow(2, QStringLiteral("You'll let this computer pair with your iPhone")));
+    infoColumn->addWidget(wizard::stepPreviewRow(3, QStringLiteral("You'll turn on backup encryption")));
+    infoColumn->addWidget(wizard::stepPreviewRow(4, QStringLiteral("You'll start the backup and we'll monitor it")));
+    column->addWidget(info);
+    column->addStretch(1);
+    auto* open = mainButton(QStringLiteral("Open Backup Folder"), QStringLiteral("openBackupFolderButton"), screen);
+    connect(open, &QPushButton::clicked, this, [this] { openBackupFolder(); });
+    column->addWidget(open);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(20);
+    column->addWidget(wizard::textLabel(QStringLiteral("Configure Backup Settings"), TextStyle::title2Bold, screen));
+    column->addWidget(wizard::textLabel(QStringLiteral("Run these commands in a terminal, one after the other:"),
+                                        TextStyle::bodySecondary, screen));
+
+    column->addWidget(stepHeader(1, QStringLiteral("Pair your iPhone with this computer"), screen));
+    deviceChip_ = wizard::textLabel(QString(), TextStyle::subheadlineMedium, screen);
+    deviceChip_->setContentsMargins(44, 0, 0, 0);
+    column->addWidget(deviceChip_);
+    column->addWidget(wizard::commandRow(pairCommand(), QStringLiteral("pairCommand")));
+    column->addWidget(wizard::textLabel(
+        QStringLiteral("💡 Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"),
+        TextStyle::tip, screen));
+
+    column->addWidget(stepHeader(2, QStringLiteral("Configure backup settings"), screen));
+    auto* checklist = new QWidget(screen);
+    auto* checks = new QVBoxLayout(checklist);
+    checks->setContentsMargins(44, 0, 0, 0);
+    checks->addWidget(wizard::checklistRow(QStringLiteral("Turn on 'Encrypt local backup' once ⚠️ REQUIRED")));
+    checks->addWidget(wizard::checklistRow(QStringLiteral("Type a new backup password when the command asks")));
+    checks->addWidget(wizard::checklistRow(QStringLiteral("If asked, unlock your iPhone with its passcode")));
+    column->addWidget(checklist);
+    column->addWidget(wizard::commandRow(encryptionCommand(), QStringLiteral("encryptionCommand")));
+    column->addWidget(wizard::textLabel(
+        QStringLiteral("💡 The command asks for the password itself; never put it on the command line"), TextStyle::tip,
+        screen));
+
+    column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
+    column->addWidget(wizard::commandRow(backupCommand(), QStringLiteral("backupCommand")));
+    auto* folderButton = new QPushButton(QStringLiteral("Show Backup Folder"), screen);
+    folderButton->setObjectName(QStringLiteral("showBackupFolderButton"));
+    connect(folderButton, &QPushButton::clicked, this, [this] { openBackupFolder(); });
+    column->addWidget(folderButton, 0, Qt::AlignLeft);
+    column->addWidget(wizard::textLabel(
+        QStringLiteral("💡 You'll need to enter your iPhone's passcode to allow the backup"), TextStyle::tip, screen));
+    column->addStretch(1);
+    auto* started =
+        mainButton(QStringLiteral("I've Started the Backup  →"), QStringLiteral("backupStartedButton"), screen);
+    connect(started, &QPushButton::clicked, this, [this] { backupStarted(); });
+    column->addWidget(started);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(16);
+    column->addStretch(1);
+    column->addWidget(wizard::symbolLabel(QStringLiteral("⬇"), 80, wizard::blueColor(), screen));
+    for (const auto& [text, style] :
+         {std::pair{QStringLiteral("Monitoring Backup Progress"), TextStyle::title2},
+          std::pair{QStringLiteral("Checking every 5 seconds..."), TextStyle::subheadlineSecondary},
+          std::pair{QStringLiteral("This typically takes 5-15 minutes"), TextStyle::captionSecondary}}) {
+        auto* label = wizard::textLabel(text, style, screen);
+        label->setAlignment(Qt::AlignHCenter);
+        column->addWidget(label);
+    }
+    auto* spinner = new QProgressBar(screen);
+    spinner->setRange(0, 0);
+    spinner->setMaximumWidth(120);
+    column->addWidget(spinner, 0, Qt::AlignHCenter);
+    auto* note = box(screen, palette().color(QPalette::WindowText), 10);
+    auto* noteColumn = new QVBoxLayout(note);
+    noteColumn->addWidget(
+        wizard::textLabel(QStringLiteral("ⓘ  You can close this window and we'll continue monitoring"),
+                          TextStyle::captionSecondary, note));
+    noteColumn->addWidget(wizard::textLabel(QStringLiteral("⚠  Remember your backup password - you'll need it next!"),
+                                            TextStyle::captionSecondary, note));
+    column->addWidget(note);
+    column->addStretch(1);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(16);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 32, wizard::greenColor(), screen));
+    titleRow->addWidget(wizard::textLabel(QStringLiteral("Backup Complete!"), TextStyle::title2Bold, screen), 1);
+    column->addLayout(titleRow);
+    column->addWidget(wizard::textLabel(QStringLiteral("Now we'll extract your messages from the backup"),
+                                        TextStyle::bodySecondary, screen));
+    column->addWidget(wizard::textLabel(QStringLiteral("Enter Backup Password"), TextStyle::headline, screen));
+    auto* passwordRow = new QHBoxLayout;
+    passwordField_ = new QLineEdit(screen);
+    passwordField_->setObjectName(QStringLiteral("passwordField"));
+    passwordField_->setPlaceholderText(QStringLiteral("Backup password"));
+    connect(passwordField_, &QLineEdit::textEdited, this, [this](const QString& text) { setBackupPassword(text); });
+    passwordRow->addWidget(passwordField_, 1);
+    eyeButton_ = new QPushButton(screen);
+    eyeButton_->setObjectName(QStringLiteral("eyeButton"));
+    eyeButton_->setFlat(true);
+    connect(eyeButton_, &QPushButton::clicked, this, [this] { setShowPassword(!showPassword_); });
+    passwordRow->addWidget(eyeButton_);
+    column->addLayout(passwordRow);
+    column->addWidget(wizard::textLabel(QStringLiteral("This is the password you set when you turned on backup "
+                                                       "encryption"),
+                                        TextStyle::captionSecondary, screen));
+
+    progressPanel_ = box(screen, wizard::blueColor(), 10);
+    progressPanel_->setObjectName(QStringLiteral("box"));
+    auto* panelColumn = new QVBoxLayout(progressPanel_);
+    progressBar_ = new QProgressBar(progressPanel_);
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->setRange(0, 1000);
+    progressBar_->setTextVisible(false);
+    panelColumn->addWidget(progressBar_);
+    progressMessage_ = wizard::textLabel(QString(), TextStyle::subheadlineSecondary, progressPanel_);
+    progressMessage_->setObjectName(QStringLiteral("progressMessage"));
+    panelColumn->addWidget(progressMessage_);
+    column->addWidget(progressPanel_);
+
+    extractButton_ = mainButton(QStringLiteral("Extract Messages"), QStringLiteral("extractButton"), screen);
+    connect(extractButton_, &QPushButton::clicked, this, [this] { extractMessagesAction(); });
+    column->addWidget(extractButton_);
+    column->addStretch(1);
+    return screen;
+}
+
+QWidget* iPhoneBackupWizardView::buildCompleteScreen() {
+    auto* screen = new QWidget;
+    auto* column = new QVBoxLayout(screen);
+    column->setSpacing(16);
+    column->addStretch(1);
+    column->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 64, wizard::greenColor(), screen));
+    for (const auto& [text, style] :
+         {std::pair{QStringLiteral("Extraction Complete!"), TextStyle::title2Bold},
+          std::pair{QStringLiteral("Your iPhone messages have been extracted and loaded successfully."),
+                    TextStyle::bodySecondary},
+          std::pair{QStringLiteral("Click Close to view your conversations."), TextStyle::subheadlineSecondary}}) {
+        auto* label = wizard::textLabel(text, style, screen);
+        label->setAlignment(Qt::AlignHCenter);
+        column->addWidget(label);
+    }
+    column->addStretch(1);
+    return screen;
+}
+
+} // namespace quillobrandt

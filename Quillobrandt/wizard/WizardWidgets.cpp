@@ -1,0 +1,158 @@
+#include "Quillobrandt/wizard/WizardWidgets.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace quillobrandt::wizard {
+namespace {
+
+QString colorCss(const QColor& color) {
+    return QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb));
+}
+
+QColor secondaryColor(const QWidget* widget) {
+    QColor color = widget->palette().color(QPalette::WindowText);
+    color.setAlphaF(0.5);
+    return color;
+}
+
+} // namespace
+
+QColor blueColor() {
+    return QColor(0x00, 0x7A, 0xFF);
+}
+QColor greenColor() {
+    return QColor(0x28, 0xCD, 0x41);
+}
+QColor orangeColor() {
+    return QColor(0xFF, 0x95, 0x00);
+}
+QColor accentColor() {
+    return QColor(0xFF, 0x8C, 0x78);
+}
+
+QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont font = label->font();
+    bool secondary = false;
+    switch (style) {
+    case TextStyle::title2:
+        font.setPixelSize(17);
+        font.setWeight(QFont::DemiBold);
+        break;
+    case TextStyle::title2Bold:
+        font.setPixelSize(17);
+        font.setBold(true);
+        break;
+    case TextStyle::title3Medium:
+        font.setPixelSize(15);
+        font.setWeight(QFont::Medium);
+        break;
+    case TextStyle::headline:
+        font.setPixelSize(13);
+        font.setWeight(QFont::DemiBold);
+        break;
+    case TextStyle::body:
+        font.setPixelSize(13);
+        break;
+    case TextStyle::bodySecondary:
+        font.setPixelSize(13);
+        secondary = true;
+        break;
+    case TextStyle::subheadline:
+        font.setPixelSize(11);
+        break;
+    case TextStyle::subheadlineSecondary:
+        font.setPixelSize(11);
+        secondary = true;
+        break;
+    case TextStyle::subheadlineMedium:
+        font.setPixelSize(11);
+        font.setWeight(QFont::Medium);
+        break;
+    case TextStyle::caption:
+        font.setPixelSize(10);
+        break;
+    case TextStyle::captionSecondary:
+        font.setPixelSize(10);
+        secondary = true;
+        break;
+    case TextStyle::tip:
+        font.setPixelSize(10);
+        label->setStyleSheet(colorCss(orangeColor()));
+        label->setContentsMargins(44, 0, 0, 0);
+        break;
+    }
+    label->setFont(font);
+    if (secondary) {
+        label->setStyleSheet(colorCss(secondaryColor(label)));
+    }
+    return label;
+}
+
+QLabel* symbolLabel(const QString& glyph, int pixelSize, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(glyph, parent);
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    label->setFont(font);
+    label->setStyleSheet(colorCss(color));
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QWidget* stepPreviewRow(int number, const QString& text) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    auto* badge = textLabel(QString::number(number), TextStyle::subheadlineMedium, row);
+    badge->setFixedSize(28, 28);
+    badge->setAlignment(Qt::AlignCenter);
+    badge->setStyleSheet(
+        QStringLiteral("color: %1; border: 2px solid %1; border-radius: 14px;").arg(blueColor().name()));
+    layout->addWidget(badge);
+    layout->addWidget(textLabel(text, TextStyle::subheadlineSecondary, row), 1);
+    return row;
+}
+
+QWidget* checklistRow(const QString& text) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(symbolLabel(QStringLiteral("✓"), 13, blueColor(), row));
+    layout->addWidget(textLabel(text, TextStyle::subheadline, row), 1);
+    return row;
+}
+
+QWidget* commandRow(const QString& command, const QString& objectName) {
+    auto* row = new QWidget;
+    row->setObjectName(objectName);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(44, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* field = new QLineEdit(command, row);
+    field->setReadOnly(true);
+    field->setObjectName(QStringLiteral("command"));
+    QFont mono(QStringLiteral("monospace"));
+    mono.setStyleHint(QFont::Monospace);
+    field->setFont(mono);
+    auto* copy = new QPushButton(QStringLiteral("Copy"), row);
+    copy->setObjectName(QStringLiteral("copyButton"));
+    QObject::connect(copy, &QPushButton::clicked, row, [command] {
+        if (auto* clipboard = QGuiApplication::clipboard()) {
+            clipboard->setText(command);
+        }
+    });
+    layout->addWidget(field, 1);
+    layout->addWidget(copy);
+    return row;
+}
+
+} // namespace quillobrandt::wizard

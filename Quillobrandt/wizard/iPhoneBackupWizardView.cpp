@@ -1,0 +1,287 @@
+// The wizard's frame: header with the step counter, the screen stack, the footer, the error alert, the save
+// dialog and the ways the wizard closes.
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/wizard/SaveExtractionDialog.h"
+#include "Quillobrandt/wizard/WizardWidgets.h"
+#include "platform/core/Console.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/Uuid.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/NotificationHub.h"
+#include "platform/qt/PlatformServices.h"
+#include "platform/qt/SecurityScope.h"
+
+namespace quillobrandt {
+namespace {
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+} // namespace
+
+iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* parent, platform::NotificationHub* hub)
+    : QDialog(parent), appState_(appState), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()) {
+    setWindowTitle(QStringLiteral("Quillobrandt"));
+    setFixedSize(700, 850);
+    extractionPool_.setMaxThreadCount(1);
+    devicePollTimer_.setInterval(500);
+    connect(&devicePollTimer_, &QTimer::timeout, this, [this] { pollDetectedDevice(); });
+    backupMonitorTimer_.setInterval(5000);
+    connect(&backupMonitorTimer_, &QTimer::timeout, this, [this] { checkBackupStatus(); });
+    connect(&deviceManager_, &iPhoneDeviceManager::connectedDevicesChanged, this, [this] { refresh(); });
+    buildLayout();
+    refresh();
+}
+
+iPhoneBackupWizardView::~iPhoneBackupWizardView() {
+    handleDisappear();
+    extractionPool_.clear();
+    extractionPool_.waitForDone();
+}
+
+iPhoneBackupWizardView* iPhoneBackupWizardView::present(AppState& appState, QWidget* parent,
+                                                        platform::NotificationHub* hub) {
+    auto* wizard = new iPhoneBackupWizardView(appState, parent, hub);
+    wizard->deleteWhenClosed_ = true;
+    wizard->setWindowModality(Qt::WindowModal);
+    wizard->open();
+    return wizard;
+}
+
+void iPhoneBackupWizardView::buildLayout() {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QWidget(this);
+    header->setAutoFillBackground(true);
+    auto* headerRow = new QHBoxLayout(header);
+    headerRow->addWidget(wizard::textLabel(QStringLiteral("Load iPhone Messages"), wizard::TextStyle::title2, header));
+    headerRow->addStretch(1);
+    stepCounter_ = wizard::textLabel(QString(), wizard::TextStyle::subheadlineSecondary, header);
+    stepCounter_->setObjectName(QStringLiteral("stepCounter"));
+    stepCounter_->setWordWrap(false);
+    stepCounter_->setContentsMargins(12, 6, 12, 6);
+    headerRow->addWidget(stepCounter_);
+    auto* closeButton = new QPushButton(QStringLiteral("✕"), header);
+    closeButton->setObjectName(QStringLiteral("closeButton"));
+    closeButton->setFlat(true);
+    closeButton->setToolTip(QStringLiteral("Close"));
+    connect(closeButton, &QPushButton::clicked, this, [this] { dismissWizard(); });
+    headerRow->addWidget(closeButton);
+    column->addWidget(header);
+    column->addWidget(divider(this));
+
+    screens_ = new QStackedWidget;
+    screens_->addWidget(buildDetectingDeviceScreen());
+    screens_->addWidget(buildDeviceDetectedScreen());
+    screens_->addWidget(buildBackupOverviewScreen());
+    screens_->addWidget(buildConfigureBackupScreen());
+    screens_->addWidget(buildMonitoringBackupScreen());
+    screens_->addWidget(buildExtractMessagesScreen());
+    screens_->addWidget(buildCompleteScreen());
+    for (int i = 0; i < screens_->count(); ++i) {
+        screens_->widget(i)->layout()->setContentsMargins(32, 32, 32, 32);
+    }
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(screens_);
+    column->addWidget(scroll, 1);
+    column->addWidget(divider(this));
+
+    auto* footer = new QWidget(this);
+    auto* footerRow = new QHBoxLayout(footer);
+    footerRow->addStretch(1);
+    footerCloseButton_ = new QPushButton(QStringLiteral("Close"), footer);
+    footerCloseButton_->setObjectName(QStringLiteral("footerCloseButton"));
+    connect(footerCloseButton_, &QPushButton::clicked, this, [this] { dismissWizard(); });
+    footerRow->addWidget(footerCloseButton_);
+    column->addWidget(footer);
+}
+
+bool iPhoneBackupWizardView::isStepCounterVisible() const {
+    return currentScreen_ != BackupWizardScreen::detectingDevice &&
+           currentScreen_ != BackupWizardScreen::deviceDetected && currentScreen_ != BackupWizardScreen::complete;
+}
+
+QString iPhoneBackupWizardView::stepCounterText() const {
+    return QStringLiteral("Step %1 of %2").arg(currentStepNumber_).arg(totalSteps_);
+}
+
+void iPhoneBackupWizardView::setScreen(BackupWizardScreen screen, std::optional<int> stepNumber) {
+    currentScreen_ = screen;
+    if (stepNumber) {
+        currentStepNumber_ = *stepNumber;
+    }
+    if (screen != BackupWizardScreen::detectingDevice) {
+        devicePollTimer_.stop(); // a device listed later must not pull the user back to screen 2
+    }
+    refresh();
+    if (screen == BackupWizardScreen::complete) {
+        // The finished screen closes the wizard by itself.
+        platform::runOnMainQueueAfter(std::chrono::milliseconds(2000), this, [this] { dismissWizard(); });
+    }
+}
+
+void iPhoneBackupWizardView::refresh() {
+    screens_->setCurrentIndex(static_cast<int>(currentScreen_));
+    stepCounter_->setVisible(isStepCounterVisible());
+    stepCounter_->setText(stepCounterText());
+    footerCloseButton_->setVisible(currentScreen_ == BackupWizardScreen::complete);
+
+    const QString deviceName = selectedDevice_ ? QString::fromStdString(selectedDevice_->name) : QString();
+    deviceCard_->setVisible(selectedDevice_.has_value());
+    deviceNameLabel_->setText(deviceName);
+    deviceChip_->setVisible(selectedDevice_.has_value());
+    deviceChip_->setText(QStringLiteral("Look for  📱 ") + deviceName);
+
+    if (passwordField_->text() != backupPassword_) {
+        passwordField_->setText(backupPassword_);
+    }
+    passwordField_->setEchoMode(showPassword_ ? QLineEdit::Normal : QLineEdit::Password);
+    eyeButton_->setText(showPassword_ ? QStringLiteral("Hide") : QStringLiteral("Show"));
+    progressPanel_->setVisible(isExtracting_);
+    progressBar_->setValue(static_cast<int>(std::lround(std::clamp(extractionProgress_, 0.0, 1.0) * 1000.0)));
+    progressMessage_->setText(extractionMessage_);
+    extractButton_->setVisible(!isExtracting_);
+    extractButton_->setEnabled(!backupPassword_.isEmpty());
+    emit stateChanged();
+}
+
+void iPhoneBackupWizardView::setBackupPassword(const QString& password) {
+    backupPassword_ = password;
+    refresh();
+}
+
+void iPhoneBackupWizardView::setShowPassword(bool value) {
+    showPassword_ = value;
+    refresh();
+}
+
+void iPhoneBackupWizardView::presentError(const QString& message) {
+    errorMessage_ = message;
+    showError_ = true;
+    refresh();
+    // Shown from the event loop, so the caller's state changes are complete before the alert waits.
+    platform::runOnMainQueue(this, [this] {
+        if (!showError_) {
+            return;
+        }
+        platform::AlertRequest request;
+        request.messageText = QStringLiteral("Error");
+        request.informativeText = errorMessage_;
+        request.style = platform::AlertStyle::warning;
+        request.buttons = {QStringLiteral("OK")};
+        request.cancelButton = 0;
+        platform::alertPresenter()->runModal(request);
+        showError_ = false;
+        refresh();
+    });
+}
+
+void iPhoneBackupWizardView::saveExtraction(const QString& name, const std::filesystem::path& path) {
+    savedExtractions_.push_back({platform::makeUuidString(), name.toStdString(), path, platform::AbsoluteTime::now()});
+    storeSavedExtractions(platform::UserDefaults::standard(), savedExtractions_);
+}
+
+void iPhoneBackupWizardView::openSaveDialog() {
+    showSaveDialog_ = true;
+    saveDialog_ = new SaveExtractionDialog(
+        saveExtractionName_,
+        [this](const QString& name) {
+            saveExtractionName_ = name;
+            if (pendingExtractionPath_) {
+                saveExtraction(saveExtractionName_, *pendingExtractionPath_);
+            }
+            showSaveDialog_ = false;
+            setPresented(false);
+        },
+        [this] { skipSaveExtraction(); }, this);
+    saveDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    saveDialog_->setWindowModality(Qt::WindowModal);
+    connect(saveDialog_, &QDialog::rejected, this, [this] {
+        // Escape counts as skipping: the dialog has no dismiss action of its own.
+        if (showSaveDialog_) {
+            skipSaveExtraction();
+        }
+    });
+    saveDialog_->open();
+    refresh();
+}
+
+void iPhoneBackupWizardView::skipSaveExtraction() {
+    showSaveDialog_ = false;
+    setPresented(false);
+}
+
+void iPhoneBackupWizardView::setPresented(bool value) {
+    if (isPresented_ == value) {
+        return;
+    }
+    isPresented_ = value;
+    emit presentedChanged(value);
+    if (!value) {
+        if (saveDialog_) {
+            saveDialog_->close();
+        }
+        done(QDialog::Accepted);
+    }
+}
+
+void iPhoneBackupWizardView::dismissWizard() {
+    reject();
+}
+
+void iPhoneBackupWizardView::done(int result) {
+    handleDisappear();
+    if (isPresented_) {
+        isPresented_ = false;
+        emit presentedChanged(false);
+    }
+    QDialog::done(result);
+    // A wizard still watching a backup stays alive (hidden) until the monitor sees it finished.
+    if (deleteWhenClosed_ && !isDetectingBackup_) {
+        deleteLater();
+    }
+}
+
+void iPhoneBackupWizardView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (currentScreen_ == BackupWizardScreen::detectingDevice) {
+        startDeviceDetection();
+    }
+}
+
+void iPhoneBackupWizardView::handleDisappear() {
+    if (disappeared_) {
+        return;
+    }
+    disappeared_ = true;
+    deviceManager_.stopScanning();
+    devicePollTimer_.stop();
+    if (isAccessingBackupResource_ && detectedBackupPath_) {
+        platform::consoleLine("🛑 Stopping security-scoped resource access on wizard close");
+        platform::securityScope()->stopAccessing(*detectedBackupPath_);
+        isAccessingBackupResource_ = false;
+    }
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "Quillobrandt/backup/iPhoneDevice.h"
+#include "Quillobrandt/store/Conversation.h"
+#include "Quillobrandt/wizard/SaveExtractionDialog.h"
+#include "Quillobrandt/wizard/SavedExtractions.h"
+#include "Quillobrandt/wizard/iPhoneDeviceManager.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QWidget;
+
+namespace platform {
+class NotificationHub;
+}
+
+namespace quillobrandt {
+
+class AppState;
+
+enum class BackupWizardScreen {
+    detectingDevice,
+    deviceDetected,
+    backupOverview,
+    configureBackup,
+    monitoringBackup,
+    extractMessages,
+    complete,
+};
+
+// The iPhone backup wizard, a window-modal sheet of the main window: detect the iPhone, make an encrypted backup
+// with idevicebackup2 (or pick an existing backup folder), extract the messages on a worker and hand them to
+// AppState, then offer to save the extraction. All state lives on the GUI thread; the worker posts back.
+//
+// The main window opens it with present() on "ShowBackupWizard". The wizard closes itself (dismissWizard(), or
+// isPresented becoming false after the save dialog) and deletes itself once closed.
+class iPhoneBackupWizardView : public QDialog {
+    Q_OBJECT
+public:
+    // `hub` receives "ResizeWindow" (the default centre when null).
+    explicit iPhoneBackupWizardView(AppState& appState, QWidget* parent = nullptr,
+                                    platform::NotificationHub* hub = nullptr);
+    ~iPhoneBackupWizardView() override;
+
+    // Shows a new wizard as a window-modal sheet of `parent`, deleted once closed; device detection starts.
+    static iPhoneBackupWizardView* present(AppState& appState, QWidget* parent,
+                                           platform::NotificationHub* hub = nullptr);
+
+    // State (read by tests and the screens).
+    BackupWizardScreen currentScreen() const { return currentScreen_; }
+    int currentStepNumber() const { return currentStepNumber_; }
+    int totalSteps() const { return totalSteps_; }
+    bool isStepCounterVisible() const;
+    QString stepCounterText() const;
+    const std::optional<iPhoneDevice>& selectedDevice() const { return selectedDevice_; }
+    const QString& backupPassword() const { return backupPassword_; }
+    void setBackupPassword(const QString& password);
+    bool showPassword() const { return showPassword_; }
+    void setShowPassword(bool value);
+    bool isDetectingBackup() const { return isDetectingBackup_; }
+    bool isExtracting() const { return isExtracting_; }
+    double extractionProgress() const { return extractionProgress_; }
+    const QString& extractionMessage() const { return extractionMessage_; }
+    bool showError() const { return showError_; }
+    const QString& errorMessage() const { return errorMessage_; }
+    const std::optional<std::filesystem::path>& detectedBackupPath() const { return detectedBackupPath_; }
+    bool isAccessingBackupResource() const { return isAccessingBackupResource_; }
+    const QString& saveExtractionName() const { return saveExtractionName_; }
+    const std::vector<SavedExtraction>& savedExtractions() const { return savedExtractions_; }
+    bool showSaveDialog() const { return showSaveDialog_; }
+    const std::optional<std::filesystem::path>& pendingExtractionPath() const { return pendingExtractionPath_; }
+    bool isPresented() const { return isPresented_; }
+    bool isBackupMonitorRunning() const { return backupMonitorTimer_.isActive(); }
+    bool isDevicePollRunning() const { return devicePollTimer_.isActive(); }
+    iPhoneDeviceManager& deviceManager() { return deviceManager_; }
+    SaveExtractionDialog* saveDialog() const { return saveDialog_; }
+
+    // Screen 1: device detection, or an existing backup folder.
+    void startDeviceDetection();
+    void pollDetectedDevice();
+    void browseForExistingBackup();
+    void handleBackupFolderSelection(const std::optional<std::filesystem::path>& folder);
+    // Screens 2 to 4: guidance.
+    void continueToBackupOverview();
+    void openBackupFolder();
+    void backupStarted();
+    // Monitoring the device's backup folder.
+    void startBackupMonitoring();
+    void checkBackupStatus();
+    void stopBackupMonitoring();
+    void handleBackupCompleted(const std::filesystem::path& folder);
+    // Extraction.
+    void extractMessagesAction();
+    void startExtraction();
+    // Saving and closing.
+    void saveExtraction(const QString& name, const std::filesystem::path& path);
+    void skipSaveExtraction();
+    void showCompleteScreen();
+    void dismissWizard();
+    void setPresented(bool value);
+
+    // For tests: blocks until the extraction worker is idle (its reports still need the event loop).
+    bool waitForExtraction(int timeoutMs = 60000);
+
+    // The commands the guidance screens show.
+    static QString pairCommand();
+    static QString encryptionCommand();
+    static QString backupCommand();
+
+signals:
+    void stateChanged();
+    void presentedChanged(bool value);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+public:
+    void done(int result) override;
+
+private:
+    void buildLayout();
+    QWidget* buildDetectingDeviceScreen();
+    QWidget* buildDeviceDetectedScreen();
+    QWidget* buildBackupOverviewScreen();
+    QWidget* buildConfigureBackupScreen();
+    QWidget* buildMonitoringBackupScreen();
+    QWidget* buildExtractMessagesScreen();
+    QWidget* buildCompleteScreen();
+    void setScreen(BackupWizardScreen screen, std::optional<int> stepNumber = std::nullopt);
+    void refresh();
+    void presentError(const QString& message);
+    void setProgress(const QString& message, double progress);
+    void applyExtractedConversations(std::vector<Conversation> conversations, const std::filesystem::path& database);
+    void showExtractionError(const QString& description);
+    void showLoadError(const QString& description);
+    void stopBackupResourceAccess();
+    void openSaveDialog();
+    void handleDisappear();
+
+    AppState& appState_;
+    platform::NotificationHub& hub_;
+    bool isPresented_ = true;
+    iPhoneDeviceManager deviceManager_;
+    BackupWizardScreen currentScreen_ = BackupWizardScreen::detectingDevice;
+    int currentStepNumber_ = 1;
+    const int totalSteps_ = 4;
+    std::optional<iPhoneDevice> selectedDevice_;
+    QString backupPassword_ = QStringLiteral("Bluelantern7788?");
+    bool showPassword_ = false;
+    bool isDetectingBackup_ = false;
+    bool isExtracting_ = false;
+    double extractionProgress_ = 0.0;
+    QString extractionMessage_;
+    bool showError_ = false;
+    QString errorMessage_;
+    std::optional<std::filesystem::path> detectedBackupPath_;
+    bool isAccessingBackupResource_ = false;
+    QString saveExtractionName_;
+    std::vector<SavedExtraction> savedExtractions_;
+    bool showSaveDialog_ = false;
+    std::optional<std::filesystem::path> pendingExtractionPath_;
+    QTimer backupMonitorTimer_;
+    std::optional<std::filesystem::file_time_type> lastBackupModificationDate_;
+    QTimer devicePollTimer_;
+    bool deviceDetectionStarted_ = false;
+    bool disappeared_ = false;
+    bool deleteWhenClosed_ = false;
+
+    // Widgets.
+    QStackedWidget* screens_ = nullptr;
+    QLabel* stepCounter_ = nullptr;
+    QPushButton* footerCloseButton_ = nullptr;
+    QLabel* deviceNameLabel_ = nullptr;
+    QWidget* deviceCard_ = nullptr;
+    QLabel* deviceChip_ = nullptr;
+    QLineEdit* passwordField_ = nullptr;
+    QPushButton* eyeButton_ = nullptr;
+    QWidget* progressPanel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* progressMessage_ = nullptr;
+    QPushButton* extractButton_ = nullptr;
+    QPointer<SaveExtractionDialog> saveDialog_;
+
+    QThreadPool extractionPool_; // last: destroyed (and waited for) first
+};
+
+} // namespace quillobrandt

@@ -1,0 +1,142 @@
+// Running external tools and reading the device tools' output, with small shell scripts standing in for them.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "Quillobrandt/backup/CommandRunner.h"
+#include "Quillobrandt/backup/iPhoneDevice.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace quillobrandt {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path writeScript(const fs::path& folder, const std::string& name, const std::string& body, bool executable = true) {
+    fs::create_directories(folder);
+    const fs::path file = folder / name;
+    std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
+    ::chmod(file.c_str(), executable ? 0755 : 0644);
+    return file;
+}
+
+// Puts `folder` alone on PATH for the test's lifetime.
+class ScopedPath {
+public:
+    explicit ScopedPath(const std::string& value) {
+        if (const char* old = std::getenv("PATH")) {
+            old_ = old;
+        }
+        ::setenv("PATH", value.c_str(), 1);
+    }
+    ~ScopedPath() { ::setenv("PATH", old_.c_str(), 1); }
+
+private:
+    std::string old_;
+};
+
+TEST(CommandRunnerTest, CapturesBothStreamsAndTheExitStatus) {
+    const auto tool =
+        writeScript(qbtest::IsolatedHome::root() / "bin", "tool", "echo \"out $1 $2\"; echo 'err line' >&2; exit 3");
+    std::string chunks;
+    const auto result = runCommand(tool, {"a b", "--x"}, [&chunks](const std::string& chunk) { chunks += chunk; });
+    EXPECT_EQ(result.standardOutput, "out a b --x\n");
+    EXPECT_EQ(result.standardError, "err line\n");
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(chunks, "out a b --x\n");
+
+    const auto ok = runCommand(writeScript(qbtest::IsolatedHome::root() / "bin", "ok", "exit 0"), {});
+    EXPECT_TRUE(ok.success);
+    EXPECT_EQ(ok.exitCode, 0);
+}
+
+TEST(CommandRunnerTest, ReadsLargeOutputOnBothStreamsWithoutDeadlock) {
+    // Far more than a pipe buffer on each stream, written alternately.
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "big",
+                                  "i=0; while [ $i -lt 3000 ]; do echo "
+                                  "\"line $i 0123456789012345678901234567890123456789\"; echo e$i >&2; "
+                                  "i=$((i+1)); done");
+    const auto result = runCommand(tool, {});
+    ASSERT_TRUE(result.success);
+    EXPECT_EQ(std::count(result.standardOutput.begin(), result.standardOutput.end(), '\n'), 3000);
+    EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 3000);
+}
+
+TEST(CommandRunnerTest, LaunchFailuresAndTimeoutsAreResultsNotThrows) {
+    const auto missing = runCommand(qbtest::IsolatedHome::root() / "nope", {});
+    EXPECT_EQ(missing.exitCode, -1);
+    EXPECT_FALSE(missing.success);
+    EXPECT_FALSE(missing.standardError.empty());
+
+    const auto notExecutable =
+        runCommand(writeScript(qbtest::IsolatedHome::root() / "bin", "plain", "exit 0", false), {});
+    EXPECT_EQ(notExecutable.exitCode, -1);
+
+    EXPECT_FALSE(runCommand("", {}).success);
+
+    const auto slow = runCommand(writeScript(qbtest::IsolatedHome::root() / "bin", "slow", "exec sleep 30"), {}, {},
+                                 std::chrono::milliseconds(200));
+    EXPECT_EQ(slow.exitCode, -1);
+    EXPECT_NE(slow.standardError.find("did not finish"), std::string::npos);
+}
+
+TEST(CommandRunnerTest, OutputThatIsNotUtf8CountsAsEmpty) {
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "bad", "printf '\\377\\376'; printf 'ok' >&2");
+    const auto result = runCommand(tool, {});
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.standardOutput, "");
+    EXPECT_EQ(result.standardError, "ok");
+
+    EXPECT_TRUE(isValidUtf8("plain é 📱"));
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));         // overlong
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));     // surrogate
+    EXPECT_FALSE(isValidUtf8("\xF0\x9F\x93"));     // truncated
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80")); // above U+10FFFF
+}
+
+TEST(ToolLookupTest, PrefersTheProgramFolderThenPath) {
+    const fs::path own = qbtest::IsolatedHome::root() / "own";
+    const fs::path onPath = qbtest::IsolatedHome::root() / "path";
+    writeScript(onPath, "idevice_id", "exit 0");
+    ScopedPath path("relative:" + onPath.string());
+    EXPECT_EQ(findTool("idevice_id", own), onPath / "idevice_id");
+    writeScript(own, "idevice_id", "exit 0");
+    EXPECT_EQ(findTool("idevice_id", own), own / "idevice_id");
+    EXPECT_EQ(findTool("ideviceinfo", own), std::nullopt);
+    EXPECT_EQ(findTool("../path/idevice_id", own), std::nullopt);
+    writeScript(onPath, "ideviceinfo", "exit 0", false);
+    EXPECT_EQ(findTool("ideviceinfo", std::nullopt), std::nullopt); // not executable
+}
+
+TEST(DeviceOutputTest, DeviceIDsAreTrimmedLinesWithoutEmptyOnes) {
+    EXPECT_EQ(parseDeviceIDs(""), std::vector<std::string>{});
+    EXPECT_EQ(parseDeviceIDs("\n \t\n"), std::vector<std::string>{});
+    EXPECT_EQ(parseDeviceIDs("  00008120-001A\t\n\nabc123\n"), (std::vector<std::string>{"00008120-001A", "abc123"}));
+}
+
+TEST(DeviceOutputTest, PropertiesSplitAtTheFirstColonAndFallBackToDefaults) {
+    const auto properties = parseDeviceProperties("DeviceName:\n"
+                                                  "  ProductType :  iPhone15,2  \n"
+                                                  "TimeZone: Europe/Paris: summer\n"
+                                                  ":Leading: colon\n"
+                                                  "no colon here\n"
+                                                  "ProductVersion: 16.0\n"
+                                                  "ProductVersion: 17.1\n");
+    EXPECT_EQ(properties.count("DeviceName"), 0u);
+    EXPECT_EQ(properties.at("ProductType"), "iPhone15,2");
+    EXPECT_EQ(properties.at("TimeZone"), "Europe/Paris: summer");
+    EXPECT_EQ(properties.at("Leading"), "colon");
+    EXPECT_EQ(properties.at("ProductVersion"), "17.1");
+
+    const auto device = makeDevice("U1", properties);
+    EXPECT_EQ(device, (iPhoneDevice{"U1", "iPhone", "iPhone15,2", "17.1"}));
+    EXPECT_EQ(makeDevice("U2", {}), (iPhoneDevice{"U2", "iPhone", "Unknown", "Unknown"}));
+}
+
+} // namespace
+} // namespace quillobrandt

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "platform/core/Paths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/qt/FakePlatform.h"
+#include "platform/qt/NotificationHub.h"
+#include "tests/app/RecordingHttpSender.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace wizardtest {
+
+namespace fs = std::filesystem;
+
+// Writes an executable shell script standing in for a device tool.
+inline fs::path writeTool(const fs::path& folder, const std::string& name, const std::string& body) {
+    fs::create_directories(folder);
+    const fs::path file = folder / name;
+    std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
+    ::chmod(file.c_str(), 0755);
+    return file;
+}
+
+// Puts the test's own tool folder (and /bin for the shell's helpers) on PATH for the test's lifetime.
+class FakeTools {
+public:
+    FakeTools() : folder_(qbtest::IsolatedHome::root() / "tools") {
+        fs::create_directories(folder_);
+        if (const char* old = std::getenv("PATH")) {
+            oldPath_ = old;
+        }
+        ::setenv("PATH", (folder_.string() + ":/usr/bin:/bin").c_str(), 1);
+    }
+    ~FakeTools() { ::setenv("PATH", oldPath_.c_str(), 1); }
+    FakeTools(const FakeTools&) = delete;
+    FakeTools& operator=(const FakeTools&) = delete;
+
+    // "idevice_id -l" prints `ids`; "ideviceinfo -u X" prints a name per UDID and fails for "broken".
+    void install(const std::string& ids) const {
+        writeTool(folder_, "idevice_id", "[ \"$1\" = -l ] || exit 2\nprintf '" + ids + "'");
+        writeTool(folder_, "ideviceinfo",
+                  "[ \"$1\" = -u ] || exit 2\n"
+                  "case \"$2\" in broken) echo 'No device found' >&2; exit 1;; esac\n"
+                  "echo \"DeviceName: Phone of $2\"\necho 'ProductType: iPhone15,2'\necho 'ProductVersion: 17.1'");
+    }
+    const fs::path& folder() const { return folder_; }
+
+private:
+    fs::path folder_;
+    std::string oldPath_;
+};
+
+// An application state wired to its own hub and a silent analytics client, over the fake platform.
+struct WizardEnvironment {
+    platform::FakePlatform fake;
+    platform::NotificationHub hub;
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    quillobrandt::GoogleAnalyticsManager analytics{{}, std::make_shared<qbtest::RecordingHttpSender>(), defaults};
+    quillobrandt::AppState appState{&hub, &analytics};
+};
+
+} // namespace wizardtest
