@@ -5,12 +5,28 @@
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppDelegate.h"
 
-#if QB_HAVE_MAIN_VIEW
-#include "Quillobrandt/main/MainView.h"
-#endif
-#if QB_HAVE_SDK_QT
 #include "Corvantesk/qt/QtPlatformHooks.h"
-#endif
+#include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+
+namespace {
+
+// The main window's content, with the sheets it opens.
+QWidget* makeMainScreen(quillobrandt::AppState& appState, QWidget* parent) {
+    auto* mainView = new quillobrandt::MainView(&appState, parent);
+    QObject::connect(mainView, &quillobrandt::MainView::backupWizardRequested, mainView, [mainView, &appState] {
+        auto* wizard = quillobrandt::iPhoneBackupWizardView::present(appState, mainView->window());
+        QObject::connect(wizard, &quillobrandt::iPhoneBackupWizardView::presentedChanged, mainView,
+                         [mainView](bool presented) {
+                             if (!presented) {
+                                 mainView->setShowingBackupWizard(false);
+                             }
+                         });
+    });
+    return mainView;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -18,21 +34,14 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Quillobrandt"));
     QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
     QApplication::setQuitOnLastWindowClosed(true);
-#if QB_HAVE_SDK_QT
     // Before the SDK is initialised, so its automatic tracking sees this application's widgets.
     corvantesk::Corvantesk::setPlatformHooks(std::make_shared<corvantesk::QtPlatformHooks>());
-#endif
 
     int status = 0;
     {
         quillobrandt::AppDelegate* delegatePointer = nullptr;
         auto mainScreen = [&delegatePointer](QWidget* parent) -> QWidget* {
-#if QB_HAVE_MAIN_VIEW
-            return new quillobrandt::MainView(&delegatePointer->appState(), parent);
-#else
-            (void)delegatePointer;
-            return new QWidget(parent);
-#endif
+            return makeMainScreen(delegatePointer->appState(), parent);
         };
         quillobrandt::AppDelegate delegate(mainScreen);
         delegatePointer = &delegate;
