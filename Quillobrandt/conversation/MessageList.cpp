@@ -167,7 +167,14 @@ QSize MessageRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
     if (!model) {
         return {};
     }
-    const qreal width = option.rect.width() > 0 ? option.rect.width() : 600;
+    // Rows wrap to the list's visible width, whatever rectangle the view hands in here.
+    qreal width = option.rect.width();
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) {
+        width = view->viewport()->width();
+    }
+    if (width <= 0) {
+        width = 600;
+    }
     return {static_cast<int>(width), static_cast<int>(std::ceil(layoutMessageRow(model->rowAt(index.row()), width).height))};
 }
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -70,6 +71,37 @@ TEST_F(ConversationViewTest, OpensOnTheNewestWindowOfFiveHundredAndPages) {
     EXPECT_EQ(view->model().windowStart(), 234);
     EXPECT_TRUE(button(*view, "load-newer-button")->isVisible());
     EXPECT_TRUE(button(*view, "jump_oldest")->isVisible());
+}
+
+TEST_F(ConversationViewTest, PaintsEveryKindOfRowAndDeletesFromTheTrashButton) {
+    Conversation conversation = conversationOf(4, {"a", "b", "c"});
+    quillobrandt::Attachment picture;
+    picture.filename = "gone.jpg";
+    picture.filePath = "/nowhere/gone.jpg";
+    quillobrandt::Attachment document;
+    document.filename = "doc.pdf";
+    document.mimeType = "application/pdf";
+    conversation.messages[1].attachments = {picture};
+    conversation.messages[2].text.reset();
+    conversation.messages[3].associatedMessageGUID = "p:0/X";
+    auto view = open(conversation);
+    view->enterEditMode();
+    EXPECT_FALSE(view->grab().isNull());
+    state->setAppTheme(quillobrandt::AppTheme::professional);
+    EXPECT_FALSE(view->grab().isNull());
+
+    auto* list = view->findChild<QListView*>("message_list");
+    const QRect rowRect = list->visualRect(list->model()->index(0, 0));
+    const auto geometry = quillobrandt::layoutMessageRow(view->rows().rowAt(0), list->viewport()->width());
+    ASSERT_FALSE(geometry.deleteButton.isNull());
+    const QPoint at = rowRect.topLeft() + geometry.deleteButton.center().toPoint();
+    QMouseEvent press(QEvent::MouseButtonPress, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list->viewport(), &press);
+    QCoreApplication::sendEvent(list->viewport(), &release);
+    EXPECT_TRUE(view->model().isMarkedDeleted(conversation.messages[0].id));
 }
 
 TEST_F(ConversationViewTest, JumpShowsThePanelThenTheBanner) {
