@@ -34,6 +34,46 @@ QFont font(int pixelSize, bool semibold, bool italic) {
 }
 } // namespace ConversationStyle
 
+namespace {
+
+PictureReader defaultPictureReader() {
+    PictureReader reader;
+    reader.pixelSize = [](const QString& path) -> std::optional<QSizeF> {
+        QImageReader image(path);
+        image.setAutoTransform(true);
+        if (!image.canRead() || !image.size().isValid()) {
+            return std::nullopt;
+        }
+        QSizeF size = image.size();
+        if (image.transformation() & QImageIOHandler::TransformationRotate90) {
+            size.transpose();
+        }
+        return size;
+    };
+    reader.load = [](const QString& path, QSize target) {
+        QImageReader image(path);
+        image.setAutoTransform(true);
+        image.setScaledSize(target);
+        return image.read();
+    };
+    return reader;
+}
+
+PictureReader& installedPictureReader() {
+    static PictureReader reader = defaultPictureReader();
+    return reader;
+}
+
+} // namespace
+
+void setPictureReader(PictureReader reader) {
+    installedPictureReader() = reader.pixelSize && reader.load ? std::move(reader) : defaultPictureReader();
+}
+
+const PictureReader& pictureReader() {
+    return installedPictureReader();
+}
+
 BubblePalette bubblePalette(bool fromMe, AppTheme theme) {
     if (fromMe) {
         return {theme == AppTheme::quillobrandt ? ConversationStyle::gold() : ConversationStyle::blue(),
@@ -79,8 +119,9 @@ BubbleContent makeBubbleContent(const Message& message, bool showSenderName, con
         BubblePicture picture;
         picture.filePath = QString::fromStdString(attachment.filePath);
         picture.filename = QString::fromStdString(attachment.filename);
-        QImageReader reader(picture.filePath);
-        picture.loadable = reader.canRead() && reader.size().isValid();
+        const auto size = pictureReader().pixelSize(picture.filePath);
+        picture.loadable = size.has_value() && !size->isEmpty();
+        picture.pixelSize = size.value_or(QSizeF());
         if (!picture.loadable) {
             if (context.isIPhoneBackup) {
                 picture.failureNote = QString::fromUtf8(backupPictureNote);

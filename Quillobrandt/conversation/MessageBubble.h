@@ -2,8 +2,11 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QSizeF>
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,6 +42,15 @@ BubblePalette bubblePalette(bool fromMe, AppTheme theme);
 // The colour of a sender's name, from the raw handle (never the shown name), stable within one run.
 QColor senderNameColor(const std::string& sender);
 
+// How bubbles read pictures. The default uses QImageReader; the export library installs its own
+// reader, which also decodes HEIC/HEIF (see installConversationExport()). GUI thread only.
+struct PictureReader {
+    std::function<std::optional<QSizeF>(const QString& path)> pixelSize; // as displayed; nullopt: unreadable
+    std::function<QImage(const QString& path, QSize target)> load;       // null image: unreadable
+};
+void setPictureReader(PictureReader reader);
+const PictureReader& pictureReader();
+
 // What the surrounding application says about how a bubble is drawn.
 struct BubbleContext {
     ParticipantNamer namer; // label, else contact name, else the handle
@@ -50,6 +62,7 @@ struct BubblePicture {
     QString filePath;
     QString filename;
     bool loadable = false;    // the file decodes as a picture
+    QSizeF pixelSize;         // as displayed, when loadable
     QString failureNote;      // for an unloadable picture: "Path: …" or the backup note
     bool failureNoteIsBackup = false;
 };

@@ -27,9 +27,7 @@ QSizeF pictureSize(const BubblePicture& picture) {
     if (!picture.loadable) {
         return {220, 92};
     }
-    QImageReader reader(picture.filePath);
-    reader.setAutoTransform(true);
-    QSizeF size = reader.size();
+    const QSizeF size = picture.pixelSize;
     if (size.isEmpty()) {
         return {220, 92};
     }
@@ -183,10 +181,7 @@ QImage MessageRowDelegate::picture(const QString& path, QSize size) const {
     if (QImage* cached = pictures_.object(key)) {
         return *cached;
     }
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    reader.setScaledSize(size);
-    auto image = std::make_unique<QImage>(reader.read());
+    auto image = std::make_unique<QImage>(pictureReader().load(path, size));
     const QImage result = *image;
     pictures_.insert(key, image.release());
     return result;

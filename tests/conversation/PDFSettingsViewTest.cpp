@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/MessageBubble.h"
 #include "tests/conversation/ConversationViewFixture.h"
 
 namespace {
@@ -97,7 +98,7 @@ TEST_F(PdfDialogTest, CancelledPanelRemovesTheTemporaryFile) {
 }
 
 TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
-    quillobrandt::installPdfExportSheet(&analytics);
+    quillobrandt::installConversationExport(&analytics);
     quillobrandt::ConversationDisplayView view(smallConversation(), state.get(), nullptr, &analytics);
     view.show();
     view.findChild<QPushButton*>("export_pdf")->click();
@@ -106,6 +107,7 @@ TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     sheet->reject();
     quillobrandt::ConversationDisplayView::setPdfSheetFactory({});
+    quillobrandt::setPictureReader({});
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include "Quillobrandt/conversation/ExportFileName.h"
 #include "Quillobrandt/conversation/MessageBubble.h"
 #include "Quillobrandt/conversation/ParticipantNaming.h"
+#include "Quillobrandt/conversation/export/ImageSource.h"
 #include "Quillobrandt/conversation/export/PDFGenerator.h"
 #include "Quillobrandt/conversation/export/PdfExportFile.h"
 #include "platform/core/Console.h"
@@ -330,7 +331,9 @@ bool PDFSettingsView::waitForGeneration(int timeoutMs) {
     return workers_.waitForDone(timeoutMs);
 }
 
-void installPdfExportSheet(GoogleAnalyticsManager* analytics) {
+void installConversationExport(GoogleAnalyticsManager* analytics) {
+    setPictureReader({[](const QString& path) { return ImageSource::pixelSize(path); },
+                      [](const QString& path, QSize target) { return ImageSource::load(path, target); }});
     ConversationDisplayView::setPdfSheetFactory(
         [analytics](const Conversation& conversation, const std::vector<Message>& messages, AppState* appState,
                     QWidget* parent) -> QDialog* {

@@ -104,7 +104,8 @@ private:
     QThreadPool workers_; // last: waited for first
 };
 
-// Lets the conversation view's "Export PDF" open this sheet.
-void installPdfExportSheet(GoogleAnalyticsManager* analytics = nullptr);
+// Wires this library into the conversation view: "Export PDF" opens this sheet, and message bubbles
+// read pictures through ImageSource (HEIC/HEIF included). Call once at start-up, on the GUI thread.
+void installConversationExport(GoogleAnalyticsManager* analytics = nullptr);
 
 } // namespace quillobrandt
