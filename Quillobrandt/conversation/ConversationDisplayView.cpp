@@ -197,7 +197,7 @@ void ConversationDisplayView::buildHeader() {
     connect(showMediaBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setShowMedia);
     tools->addWidget(showMediaBox_);
     tools->addWidget(verticalDivider(toolbar_));
-    auto* editName = toolbarButton(QStringLiteral("🏷"), QStringLiteral("Edit Name"), QStringLiteral("edit_name"), toolbar_);
+    auto* editName = toolbarButton(QStringLiteral("#"), QStringLiteral("Edit Name"), QStringLiteral("edit_name"), toolbar_);
     connect(editName, &QPushButton::clicked, this, &ConversationDisplayView::editParticipantNames);
     auto* editMessages =
         toolbarButton(QStringLiteral("✎"), QStringLiteral("Edit Messages"), QStringLiteral("edit_messages"), toolbar_);
@@ -207,7 +207,7 @@ void ConversationDisplayView::buildHeader() {
     tools->addWidget(verticalDivider(toolbar_));
     auto* csv = toolbarButton(QStringLiteral("⤓"), QStringLiteral("Export CSV"), QStringLiteral("export_csv"), toolbar_);
     connect(csv, &QPushButton::clicked, this, &ConversationDisplayView::presentCSVPanel);
-    auto* pdf = toolbarButton(QStringLiteral("📄"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
+    auto* pdf = toolbarButton(QStringLiteral("▤"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
     connect(pdf, &QPushButton::clicked, this, &ConversationDisplayView::exportPDF);
     tools->addWidget(csv);
     tools->addWidget(pdf);
@@ -261,7 +261,7 @@ void ConversationDisplayView::refreshHeader() {
     QString glyph = QStringLiteral("?");
     if (line.kind == SourceKind::macMessages) {
         colour = ConversationStyle::orange();
-        glyph = QStringLiteral("🔒");
+        glyph = QStringLiteral("■");
     } else if (line.kind == SourceKind::editable) {
         colour = ConversationStyle::green();
         glyph = QStringLiteral("✎");
@@ -288,7 +288,7 @@ void ConversationDisplayView::buildFilterRow() {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(16, 8, 16, 8);
     layout->setSpacing(12);
-    dateFilterBox_ = new QCheckBox(QStringLiteral("📅 Filter by Date"), row);
+    dateFilterBox_ = new QCheckBox(QStringLiteral("Filter by Date"), row);
     dateFilterBox_->setObjectName(QStringLiteral("filter_by_date"));
     dateFilterBox_->setFont(ConversationStyle::font(12));
     connect(dateFilterBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setEnableDateFilter);

@@ -247,7 +247,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         fillRounded(p, rect, 12, gray20);
         p->setPen(secondary);
         p->setFont(ConversationStyle::font(26));
-        p->drawText(QRectF(rect.left(), rect.top() + 6, rect.width(), 34), Qt::AlignCenter, QStringLiteral("\U0001F5BC"));
+        p->drawText(QRectF(rect.left(), rect.top() + 6, rect.width(), 34), Qt::AlignCenter, QStringLiteral("\u25A3"));
         p->setFont(ConversationStyle::font(10));
         p->drawText(QRectF(rect.left() + 6, rect.top() + 42, rect.width() - 12, 16), Qt::AlignCenter,
                     picture.filename);
@@ -260,7 +260,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         p->setPen(secondary);
         p->setFont(ConversationStyle::font(13));
         const QRectF inner = g.attachmentList.adjusted(12, 8, -12, -8);
-        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 16), Qt::AlignCenter, QStringLiteral("\U0001F4CE"));
+        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 16), Qt::AlignCenter, QStringLiteral("\u2398"));
         p->setFont(ConversationStyle::font(10));
         const qreal line = QFontMetricsF(p->font()).height() + 4;
         qreal y = inner.top() + 20;

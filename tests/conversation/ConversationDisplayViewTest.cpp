@@ -87,6 +87,11 @@ TEST_F(ConversationViewTest, PaintsEveryKindOfRowAndDeletesFromTheTrashButton) {
     auto view = open(conversation);
     view->enterEditMode();
     EXPECT_FALSE(view->grab().isNull());
+    if (qEnvironmentVariableIsSet("QB_SHOT")) { // a picture of the view, for a look by eye
+        QCoreApplication::processEvents();
+        qbtest::waitUntil([] { return false; }, 300);
+        view->grab().save(qEnvironmentVariable("QB_SHOT"));
+    }
     state->setAppTheme(quillobrandt::AppTheme::professional);
     EXPECT_FALSE(view->grab().isNull());
 
