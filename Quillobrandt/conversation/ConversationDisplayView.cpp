@@ -77,9 +77,6 @@ protected:
         }
         QDialog::keyPressEvent(event);
     }
-    void reject() override {
-        // Reached by Escape through shortcuts on some styles; only the close button closes the sheet.
-    }
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/MessageBubble.h"
+#include "Quillobrandt/conversation/MessageList.h"
 #include "tests/conversation/ConversationViewFixture.h"
 
 namespace {
@@ -99,12 +100,20 @@ TEST_F(PdfDialogTest, CancelledPanelRemovesTheTemporaryFile) {
 
 TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
     quillobrandt::installConversationExport(&analytics);
-    quillobrandt::ConversationDisplayView view(smallConversation(), state.get(), nullptr, &analytics);
+    Conversation big = smallConversation();
+    for (int i = 0; i < 600; ++i) {
+        Message message = qbtest::makeMessage(QDate(2024, 2, 2), QTime(9, 0).addSecs(i), "more");
+        message.id = 100 + i;
+        big.messages.push_back(message);
+    }
+    quillobrandt::ConversationDisplayView view(big, state.get(), nullptr, &analytics);
     view.show();
     view.findChild<QPushButton*>("export_pdf")->click();
     auto* sheet = view.findChild<PDFSettingsView*>();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(view.rows().rowCount(), 500);
+    EXPECT_EQ(sheet->messages().size(), 606u) << "every filtered message, not only the shown window";
     sheet->reject();
     quillobrandt::ConversationDisplayView::setPdfSheetFactory({});
     quillobrandt::setPictureReader({});

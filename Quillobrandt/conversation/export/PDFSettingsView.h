@@ -40,6 +40,8 @@ public:
     PDFSettings settings() const;
     void setSettings(const PDFSettings& settings);
     QString exportName() const;
+    // The messages handed in (the conversation view's whole filtered list).
+    const std::vector<Message>& messages() const { return messages_; }
 
     void startGeneration();
     bool isGenerating() const { return isGenerating_; }
