@@ -145,6 +145,13 @@ TEST_F(ConversationViewTest, HeaderTitleSourceAndLabels) {
     EXPECT_EQ(title->text(), "Ann, bob@example.com, and 1 other");
     state->setDatabaseURL(platform::homeDir() / "Library/Messages/chat.db");
     EXPECT_EQ(source->text(), "Viewing: Mac Messages (read-only)");
+
+    button(*view, "edit_name")->click();
+    auto* labels = view->findChild<quillobrandt::ParticipantLabelsView*>();
+    ASSERT_NE(labels, nullptr);
+    EXPECT_EQ(labels->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(labels->fieldFor("+1555")->text(), "Ann");
+    labels->reject();
 }
 
 TEST_F(ConversationViewTest, EditModeDeletesForTheSessionOnly) {
