@@ -1,0 +1,720 @@
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/conversation/CsvExport.h"
+#include "Quillobrandt/conversation/ExportFileName.h"
+#include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/ParticipantLabelsView.h"
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "platform/core/Console.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/PanelPresenter.h"
+#include "platform/qt/PlatformServices.h"
+
+namespace quillobrandt {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+ConversationDisplayView::PdfSheetFactory& pdfSheetFactory() {
+    static ConversationDisplayView::PdfSheetFactory factory;
+    return factory;
+}
+
+QFrame* verticalDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::VLine);
+    line->setFixedHeight(24);
+    return line;
+}
+
+QFrame* horizontalDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    return line;
+}
+
+// A borderless toolbar button; its object name is the control's tracking id.
+QPushButton* toolbarButton(const QString& glyph, const QString& title, const QString& trackingId, QWidget* parent) {
+    auto* button = new QPushButton(glyph + QStringLiteral(" ") + title, parent);
+    button->setFlat(true);
+    button->setFont(ConversationStyle::font(12));
+    button->setObjectName(trackingId);
+    button->setProperty("trackingLabel", title);
+    button->setAccessibleName(title);
+    return button;
+}
+
+// The conversation sheet: Escape must not close it.
+class ConversationSheet final : public QDialog {
+public:
+    using QDialog::QDialog;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            event->accept();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
+void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
+    pdfSheetFactory() = std::move(factory);
+}
+
+ConversationDisplayView::ConversationDisplayView(const Conversation& conversation, AppState* appState,
+                                                 QWidget* parent, GoogleAnalyticsManager* analytics)
+    : QWidget(parent), appState_(appState), analytics_(analytics), model_(conversation) {
+    workers_.setMaxThreadCount(1);
+    setObjectName(QStringLiteral("ConversationView"));
+    setProperty("screenName", QStringLiteral("ConversationView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildHeader();
+    layout->addWidget(horizontalDivider(this));
+    buildFilterRow();
+    layout->addWidget(horizontalDivider(this));
+    buildMessageArea();
+
+    connect(appState_, &AppState::participantLabelsChanged, this, [this] {
+        refreshHeader();
+        refreshList();
+    });
+    connect(appState_, &AppState::hasContactsAccessChanged, this, [this] {
+        refreshHeader();
+        refreshList();
+    });
+    connect(appState_, &AppState::databaseURLChanged, this, &ConversationDisplayView::refreshHeader);
+    connect(appState_, &AppState::appThemeChanged, this, &ConversationDisplayView::refreshList);
+    connect(appState_, &AppState::isIPhoneBackupChanged, this, &ConversationDisplayView::refreshList);
+
+    refreshHeader();
+    showNewestWindow();
+}
+
+ConversationDisplayView::~ConversationDisplayView() {
+    workers_.waitForDone();
+}
+
+QDialog* ConversationDisplayView::openAsSheet(const Conversation& conversation, AppState* appState, QWidget* parent) {
+    auto* sheet = new ConversationSheet(parent);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setWindowTitle(QStringLiteral("Quillobrandt"));
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new ConversationDisplayView(conversation, appState, sheet);
+    layout->addWidget(view);
+    connect(view, &ConversationDisplayView::closeRequested, sheet, &QDialog::accept);
+    QSize size(900, 700);
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size());
+    }
+    sheet->resize(size);
+    sheet->open();
+    return sheet;
+}
+
+// ---- naming and header ----
+
+ParticipantNamer ConversationDisplayView::namer() const {
+    ContactNameLookup contacts;
+    if (appState_->hasContactsAccess()) {
+        contacts = [](const std::string& handle) { return PermissionManager::contactName(handle); };
+    }
+    return makeParticipantNamer(appState_->participantLabels(), contacts);
+}
+
+QString ConversationDisplayView::displayName(const QString& handle) const {
+    return namer()(handle);
+}
+
+QString ConversationDisplayView::participantNames() const {
+    return participantNamesTitle(model_.conversation().participants, namer());
+}
+
+void ConversationDisplayView::buildHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(16, 12, 16, 12);
+    row->setSpacing(16);
+
+    auto* titleBlock = new QVBoxLayout();
+    titleBlock->setSpacing(2);
+    title_ = new QLabel(header);
+    title_->setObjectName(QStringLiteral("conversation_title"));
+    title_->setFont(ConversationStyle::font(13, true));
+    titleBlock->addWidget(title_);
+    auto* source = new QHBoxLayout();
+    source->setSpacing(4);
+    sourceSymbol_ = new QLabel(header);
+    sourceSymbol_->setFont(ConversationStyle::font(10));
+    sourceText_ = new QLabel(header);
+    sourceText_->setObjectName(QStringLiteral("conversation_source"));
+    sourceText_->setFont(ConversationStyle::font(10));
+    source->addWidget(sourceSymbol_);
+    source->addWidget(sourceText_);
+    source->addStretch();
+    titleBlock->addLayout(source);
+    row->addLayout(titleBlock);
+    row->addStretch();
+
+    toolbar_ = new QWidget(header);
+    auto* tools = new QHBoxLayout(toolbar_);
+    tools->setContentsMargins(0, 0, 0, 0);
+    tools->setSpacing(12);
+    showMediaBox_ = new QCheckBox(QStringLiteral("Show Media"), toolbar_);
+    showMediaBox_->setObjectName(QStringLiteral("show_media"));
+    showMediaBox_->setFont(ConversationStyle::font(12));
+    showMediaBox_->setChecked(model_.showMedia());
+    connect(showMediaBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setShowMedia);
+    tools->addWidget(showMediaBox_);
+    tools->addWidget(verticalDivider(toolbar_));
+    auto* editName = toolbarButton(QStringLiteral("#"), QStringLiteral("Edit Name"), QStringLiteral("edit_name"), toolbar_);
+    connect(editName, &QPushButton::clicked, this, &ConversationDisplayView::editParticipantNames);
+    auto* editMessages =
+        toolbarButton(QStringLiteral("✎"), QStringLiteral("Edit Messages"), QStringLiteral("edit_messages"), toolbar_);
+    connect(editMessages, &QPushButton::clicked, this, &ConversationDisplayView::enterEditMode);
+    tools->addWidget(editName);
+    tools->addWidget(editMessages);
+    tools->addWidget(verticalDivider(toolbar_));
+    auto* csv = toolbarButton(QStringLiteral("⤓"), QStringLiteral("Export CSV"), QStringLiteral("export_csv"), toolbar_);
+    connect(csv, &QPushButton::clicked, this, &ConversationDisplayView::presentCSVPanel);
+    auto* pdf = toolbarButton(QStringLiteral("▤"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
+    connect(pdf, &QPushButton::clicked, this, &ConversationDisplayView::exportPDF);
+    tools->addWidget(csv);
+    tools->addWidget(pdf);
+    row->addWidget(toolbar_);
+
+    editControls_ = new QWidget(header);
+    auto* editColumn = new QVBoxLayout(editControls_);
+    editColumn->setContentsMargins(0, 0, 0, 0);
+    editColumn->setSpacing(4);
+    auto* editRow = new QHBoxLayout();
+    editRow->setSpacing(8);
+    const auto editButton = [&](const QString& title, const QString& id, const QString& label) {
+        auto* button = new QPushButton(title, editControls_);
+        button->setObjectName(id);
+        button->setProperty("trackingLabel", label);
+        editRow->addWidget(button);
+        editButtons_ << button;
+        return button;
+    };
+    connect(editButton(QStringLiteral("Cancel"), QStringLiteral("edit_cancel"), QStringLiteral("Cancel Edit")),
+            &QPushButton::clicked, this, &ConversationDisplayView::cancelEdit);
+    connect(editButton(QStringLiteral("Apply Changes"), QStringLiteral("edit_apply"), QStringLiteral("Apply Changes")),
+            &QPushButton::clicked, this, &ConversationDisplayView::applyChanges);
+    auto* save = editButton(QStringLiteral("Save Copy..."), QStringLiteral("edit_save_copy"), QStringLiteral("Save Copy"));
+    save->setDefault(true);
+    connect(save, &QPushButton::clicked, this, &ConversationDisplayView::presentSaveCopyPanel);
+    editColumn->addLayout(editRow);
+    auto* hint = new QLabel(QStringLiteral("Apply = session only • Save Copy = new database file"), editControls_);
+    hint->setFont(ConversationStyle::font(10));
+    hint->setAlignment(Qt::AlignCenter);
+    editColumn->addWidget(hint);
+    editControls_->hide();
+    row->addWidget(editControls_);
+
+    auto* close = new QPushButton(QStringLiteral("✕"), header);
+    close->setObjectName(QStringLiteral("close_conversation"));
+    close->setProperty("trackingLabel", QStringLiteral("Close Conversation"));
+    close->setAccessibleName(QStringLiteral("Close Conversation"));
+    close->setFlat(true);
+    close->setFont(ConversationStyle::font(18));
+    connect(close, &QPushButton::clicked, this, &ConversationDisplayView::closeConversation);
+    row->addWidget(close);
+    layout()->addWidget(header);
+}
+
+void ConversationDisplayView::refreshHeader() {
+    title_->setText(participantNames());
+    const SourceLine line = sourceLineFor(appState_->databaseURL());
+    const QColor text = palette().color(QPalette::WindowText);
+    QColor colour = ConversationStyle::secondary(text);
+    QString glyph = QStringLiteral("?");
+    if (line.kind == SourceKind::macMessages) {
+        colour = ConversationStyle::orange();
+        glyph = QStringLiteral("■");
+    } else if (line.kind == SourceKind::editable) {
+        colour = ConversationStyle::green();
+        glyph = QStringLiteral("✎");
+    }
+    sourceSymbol_->setText(glyph);
+    sourceSymbol_->setProperty("symbolName", line.symbol);
+    sourceSymbol_->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name(QColor::HexArgb)));
+    sourceText_->setText(line.text);
+    toolbar_->setVisible(!model_.isEditMode());
+    editControls_->setVisible(model_.isEditMode());
+    for (auto* button : editButtons_) {
+        button->setEnabled(!saving_);
+    }
+}
+
+void ConversationDisplayView::buildFilterRow() {
+    auto* row = new QWidget(this);
+    row->setAutoFillBackground(true);
+    QPalette pal = row->palette();
+    QColor base = pal.color(QPalette::Base);
+    base.setAlphaF(0.3f);
+    pal.setColor(QPalette::Window, base);
+    row->setPalette(pal);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(16, 8, 16, 8);
+    layout->setSpacing(12);
+    dateFilterBox_ = new QCheckBox(QStringLiteral("Filter by Date"), row);
+    dateFilterBox_->setObjectName(QStringLiteral("filter_by_date"));
+    dateFilterBox_->setFont(ConversationStyle::font(12));
+    connect(dateFilterBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setEnableDateFilter);
+    layout->addWidget(dateFilterBox_);
+
+    dateFields_ = new QWidget(row);
+    auto* fields = new QHBoxLayout(dateFields_);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->setSpacing(12);
+    const auto caption = [&](const QString& text) {
+        auto* label = new QLabel(text, dateFields_);
+        label->setFont(ConversationStyle::font(12));
+        fields->addWidget(label);
+    };
+    const auto dateEdit = [&](QDate date, const QString& name) {
+        auto* edit = new QDateEdit(date, dateFields_);
+        edit->setObjectName(name);
+        edit->setCalendarPopup(true);
+        edit->setLocale(QLocale::c());
+        edit->setDisplayFormat(QStringLiteral("MMM d, yyyy"));
+        fields->addWidget(edit);
+        connect(edit, &QDateEdit::dateChanged, this,
+                [this] { setDateRange(startEdit_->date(), endEdit_->date()); });
+        return edit;
+    };
+    caption(QStringLiteral("From:"));
+    startEdit_ = dateEdit(model_.startDate(), QStringLiteral("start_date"));
+    caption(QStringLiteral("To:"));
+    endEdit_ = dateEdit(model_.endDate(), QStringLiteral("end_date"));
+    dateFields_->hide();
+    layout->addWidget(dateFields_);
+    layout->addStretch();
+    static_cast<QVBoxLayout*>(this->layout())->addWidget(row);
+}
+
+// ---- message area ----
+
+void ConversationDisplayView::buildMessageArea() {
+    messageArea_ = new QWidget(this);
+    messageArea_->installEventFilter(this);
+    auto* column = new QVBoxLayout(messageArea_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    const auto pagingButton = [&](const QString& name) {
+        auto* button = new QPushButton(messageArea_);
+        button->setObjectName(name);
+        button->setFlat(true);
+        button->setFont(ConversationStyle::font(14, true));
+        button->hide();
+        return button;
+    };
+    loadEarlierButton_ = pagingButton(QStringLiteral("load-earlier-button"));
+    connect(loadEarlierButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadEarlierMessages);
+    column->addWidget(loadEarlierButton_);
+
+    rows_ = new MessageRowModel(this);
+    delegate_ = new MessageRowDelegate(this);
+    list_ = new QListView(messageArea_);
+    list_->setObjectName(QStringLiteral("message_list"));
+    list_->setModel(rows_);
+    list_->setItemDelegate(delegate_);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setUniformItemSizes(false);
+    list_->setResizeMode(QListView::Adjust);
+    list_->setFrameShape(QFrame::NoFrame);
+    connect(delegate_, &MessageRowDelegate::deleteRequested, this,
+            [this](int row) { deleteMessage(rows_->rowAt(row).message); });
+    column->addWidget(list_, 1);
+
+    loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"));
+    connect(loadNewerButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadNewerMessages);
+    column->addWidget(loadNewerButton_);
+
+    loadingLabel_ = new QLabel(messageArea_);
+    loadingLabel_->setObjectName(QStringLiteral("loading_indicator"));
+    loadingLabel_->setFont(ConversationStyle::font(13, true));
+    loadingLabel_->setAlignment(Qt::AlignCenter);
+    loadingLabel_->setText(QStringLiteral("Loading %1 messages...").arg(model_.conversation().messageCount));
+
+    jumpButtons_ = new QWidget(messageArea_);
+    auto* jumps = new QVBoxLayout(jumpButtons_);
+    jumps->setContentsMargins(0, 0, 0, 0);
+    jumps->setSpacing(8);
+    const auto jumpButton = [&](const QString& glyph, const QString& tip, const QString& name) {
+        auto* button = new QPushButton(glyph, jumpButtons_);
+        button->setObjectName(name);
+        button->setToolTip(tip);
+        button->setFlat(true);
+        button->setFont(ConversationStyle::font(24));
+        button->setStyleSheet(QStringLiteral("color: %1;").arg(ConversationStyle::accent().name()));
+        jumps->addWidget(button);
+        return button;
+    };
+    connect(jumpButton(QStringLiteral("⬆"), QStringLiteral("Jump to oldest message"), QStringLiteral("jump_oldest")),
+            &QPushButton::clicked, this, &ConversationDisplayView::jumpToOldest);
+    connect(jumpButton(QStringLiteral("⬇"), QStringLiteral("Jump to newest message"), QStringLiteral("jump_newest")),
+            &QPushButton::clicked, this, &ConversationDisplayView::jumpToNewest);
+
+    jumpPanel_ = new QLabel(messageArea_);
+    jumpPanel_->setObjectName(QStringLiteral("jump_panel"));
+    jumpPanel_->setFont(ConversationStyle::font(13, true));
+    jumpPanel_->setAlignment(Qt::AlignCenter);
+    jumpPanel_->setMargin(30);
+    jumpPanel_->setAutoFillBackground(true);
+    jumpPanel_->hide();
+
+    banner_ = new QLabel(messageArea_);
+    banner_->setObjectName(QStringLiteral("position_banner"));
+    banner_->setFont(ConversationStyle::font(15, true));
+    banner_->setStyleSheet(QStringLiteral("color: white; border-radius: 12px; padding: 14px 24px;"
+                                          "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, stop:1 %2);")
+                               .arg(ConversationStyle::accent().name(),
+                                    QColor(0xFF, 0x8C, 0x78, 204).name(QColor::HexArgb)));
+    banner_->hide();
+    layout()->addWidget(messageArea_);
+    static_cast<QVBoxLayout*>(layout())->setStretchFactor(messageArea_, 1);
+}
+
+bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == messageArea_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+        layoutOverlays();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ConversationDisplayView::layoutOverlays() {
+    const QRect area = messageArea_->rect();
+    loadingLabel_->setGeometry(area);
+    jumpButtons_->adjustSize();
+    jumpButtons_->move(area.right() - 16 - jumpButtons_->width(), area.bottom() - 16 - jumpButtons_->height());
+    jumpPanel_->adjustSize();
+    jumpPanel_->move(area.center() - QPoint(jumpPanel_->width() / 2, jumpPanel_->height() / 2));
+    banner_->adjustSize();
+    banner_->move(area.center().x() - banner_->width() / 2, 16);
+    loadingLabel_->raise();
+    jumpButtons_->raise();
+    jumpPanel_->raise();
+    banner_->raise();
+}
+
+void ConversationDisplayView::refilter() {
+    model_.updateFilteredMessages();
+    refreshList();
+}
+
+void ConversationDisplayView::refreshList() {
+    BubbleContext context;
+    context.namer = namer();
+    context.theme = appState_->appTheme();
+    context.isIPhoneBackup = appState_->isIPhoneBackup();
+    const std::vector<Message> shown = model_.displayedMessages();
+    std::vector<MessageRow> rows;
+    rows.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        MessageRow row;
+        row.message = shown[i];
+        row.layout = model_.rowLayout(static_cast<int>(i));
+        row.showDelete = model_.isEditMode();
+        if (!row.layout.empty) {
+            row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);
+        }
+        rows.push_back(std::move(row));
+    }
+    rows_->setRows(std::move(rows));
+
+    loadEarlierButton_->setVisible(model_.hasEarlierMessages());
+    loadEarlierButton_->setText(QStringLiteral("⬆ ") + model_.loadEarlierLabel());
+    loadNewerButton_->setVisible(model_.hasNewerMessages());
+    loadNewerButton_->setText(QStringLiteral("⬇ ") + model_.loadNewerLabel());
+    list_->setVisible(!isLoading_);
+    loadingLabel_->setVisible(isLoading_);
+    jumpButtons_->setVisible(!isLoading_ && !isJumping_ && model_.showsJumpButtons());
+    jumpPanel_->setVisible(isJumping_);
+    banner_->setVisible(showPositionBanner_);
+    layoutOverlays();
+}
+
+// ---- paging and jumps ----
+
+void ConversationDisplayView::showNewestWindow() {
+    model_.showNewestWindow();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] {
+        isLoading_ = false;
+        refreshList();
+    });
+}
+
+void ConversationDisplayView::loadEarlierMessages() {
+    model_.loadEarlierMessages();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { scrollToFirstDisplayedMessage(); });
+}
+
+void ConversationDisplayView::loadNewerMessages() {
+    model_.loadNewerMessages();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { scrollToFirstDisplayedMessage(); });
+}
+
+void ConversationDisplayView::scrollToFirstDisplayedMessage() {
+    if (rows_->rowCount() > 0) {
+        list_->scrollTo(rows_->index(0), QAbstractItemView::PositionAtTop);
+    }
+}
+
+void ConversationDisplayView::jumpToOldest() {
+    isJumping_ = true;
+    jumpPanel_->setText(QStringLiteral("Jumping to oldest message..."));
+    model_.jumpToOldest();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { completeJump(true); });
+}
+
+void ConversationDisplayView::jumpToNewest() {
+    isJumping_ = true;
+    jumpPanel_->setText(QStringLiteral("Jumping to newest message..."));
+    model_.jumpToNewest();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { completeJump(false); });
+}
+
+void ConversationDisplayView::completeJump(bool oldest) {
+    const int count = rows_->rowCount();
+    if (count > 0) {
+        if (oldest) {
+            list_->scrollTo(rows_->index(0), QAbstractItemView::PositionAtTop);
+        } else {
+            list_->scrollTo(rows_->index(count - 1), QAbstractItemView::PositionAtBottom);
+        }
+    }
+    platform::runOnMainQueueAfter(200ms, this, [this, oldest] { presentPositionBanner(oldest); });
+}
+
+void ConversationDisplayView::presentPositionBanner(bool oldest) {
+    isJumping_ = false;
+    positionBannerMessage_ = oldest ? QStringLiteral("Viewing Oldest Messages") : QStringLiteral("Viewing Newest Messages");
+    banner_->setText((oldest ? QStringLiteral("⤒  ") : QStringLiteral("⤓  ")) + positionBannerMessage_);
+    banner_->setProperty("symbolName", oldest ? QStringLiteral("arrow.up.to.line.circle.fill")
+                                              : QStringLiteral("arrow.down.to.line.circle.fill"));
+    showPositionBanner_ = true;
+    refreshList();
+    // Not cancelled: a later jump's banner may be closed early by this step, as designed.
+    platform::runOnMainQueueAfter(2500ms, this, [this] {
+        showPositionBanner_ = false;
+        refreshList();
+    });
+}
+
+// ---- filter ----
+
+void ConversationDisplayView::setShowMedia(bool value) {
+    if (value == model_.showMedia()) {
+        return;
+    }
+    model_.setShowMedia(value);
+    showMediaBox_->setChecked(value);
+    refilter();
+}
+
+void ConversationDisplayView::setEnableDateFilter(bool value) {
+    if (value == model_.enableDateFilter()) {
+        return;
+    }
+    model_.setEnableDateFilter(value);
+    dateFilterBox_->setChecked(value);
+    dateFields_->setVisible(value);
+    refilter();
+}
+
+void ConversationDisplayView::setDateRange(QDate start, QDate end) {
+    if (start == model_.startDate() && end == model_.endDate()) {
+        return;
+    }
+    model_.setStartDate(start);
+    model_.setEndDate(end);
+    {
+        const QSignalBlocker blockStart(startEdit_);
+        const QSignalBlocker blockEnd(endEdit_);
+        startEdit_->setDate(start);
+        endEdit_->setDate(end);
+    }
+    if (model_.dateFilterChanged()) {
+        refreshList();
+    }
+}
+
+// ---- edit mode ----
+
+void ConversationDisplayView::enterEditMode() {
+    model_.enterEditMode();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::deleteMessage(const Message& message) {
+    if (!model_.isEditMode()) {
+        return;
+    }
+    // The marked message stays on screen until the edit is applied or cancelled.
+    model_.deleteMessage(message);
+}
+
+void ConversationDisplayView::cancelEdit() {
+    model_.cancelEdit();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::applyChanges() {
+    model_.applyChanges();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::presentSaveCopyPanel() {
+    if (saving_) {
+        return;
+    }
+    const auto source = appState_->databaseURL();
+    if (!source) {
+        platform::consoleLine("❌ No database URL available");
+        return;
+    }
+    const auto ids = model_.idsToDeleteInCopy();
+    platform::SavePanelRequest request;
+    request.title = QStringLiteral("Save edited database copy");
+    request.suggestedName = editedCopyFileName(participantNames());
+    request.nameFilters = {QStringLiteral("Database (*.db)")};
+    request.defaultSuffix = QStringLiteral("db");
+    request.acceptLabel = QStringLiteral("Save");
+    const auto chosen = platform::panelPresenter()->chooseSaveLocation(request);
+    if (!chosen) {
+        return;
+    }
+    saveEditedCopy(*source, std::filesystem::path(chosen->toStdString()), ids);
+}
+
+void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
+                                             const std::unordered_set<std::int64_t>& ids) {
+    saving_ = true;
+    refreshHeader();
+    QPointer<ConversationDisplayView> self(this);
+    workers_.start([self, source, target, ids] {
+        std::optional<std::string> error;
+        try {
+            DatabaseManager::saveEditedCopy(source, target, ids);
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "Unknown error";
+        }
+        platform::runOnMainQueue(self.data(), [self, target, error] {
+            if (self) {
+                self->finishSave(target, error);
+            }
+        });
+    });
+}
+
+void ConversationDisplayView::finishSave(const std::filesystem::path& target, const std::optional<std::string>& error) {
+    saving_ = false;
+    if (error) {
+        platform::consoleLine("❌ Error saving edited copy: " + *error);
+        refreshHeader();
+        platform::AlertRequest alert;
+        alert.messageText = QStringLiteral("Failed to Save Copy");
+        alert.informativeText =
+            QStringLiteral("An error occurred while saving the edited database:\n\n") + QString::fromStdString(*error);
+        alert.style = platform::AlertStyle::critical;
+        alert.buttons = {QStringLiteral("OK")};
+        platform::alertPresenter()->runModal(alert);
+        emit editedCopySaveFinished(false);
+        return;
+    }
+    platform::consoleLine("✅ Saved edited copy to: " + target.string());
+    model_.finishSavedCopy();
+    refreshHeader();
+    refilter();
+    emit editedCopySaveFinished(true);
+    QPointer<AppState> state(appState_);
+    const auto attachments = appState_->attachmentBaseURL();
+    platform::runOnMainQueue(appState_, [state, target, attachments] {
+        if (state) {
+            state->loadCustomDatabase(target, attachments);
+        }
+    });
+}
+
+bool ConversationDisplayView::waitForBackgroundWork(int timeoutMs) {
+    return workers_.waitForDone(timeoutMs);
+}
+
+// ---- exports and sheets ----
+
+void ConversationDisplayView::presentCSVPanel() {
+    platform::SavePanelRequest request;
+    request.suggestedName = defaultCsvFileName(participantNames());
+    request.nameFilters = {QStringLiteral("CSV (*.csv)")};
+    request.defaultSuffix = QStringLiteral("csv");
+    const auto chosen = platform::panelPresenter()->chooseSaveLocation(request);
+    if (!chosen) {
+        return;
+    }
+    const auto& messages = model_.filteredMessages();
+    const CsvExportResult result = exportCSV(std::filesystem::path(chosen->toStdString()), messages,
+                                             labelLookupFrom(appState_->participantLabels()));
+    if (result.saved) {
+        GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
+        analytics.trackEvent("csv_export_completed", {{"message_count", model_.filteredCount()}});
+    }
+}
+
+void ConversationDisplayView::exportPDF() {
+    const auto& factory = pdfSheetFactory();
+    if (!factory) {
+        platform::consoleLine("PDF export is not available in this build");
+        return;
+    }
+    factory(model_.conversation(), model_.filteredMessages(), appState_, this);
+}
+
+void ConversationDisplayView::editParticipantNames() {
+    ParticipantLabelsView::openAsSheet(model_.conversation().participants, appState_, this);
+}
+
+void ConversationDisplayView::closeConversation() {
+    emit closeRequested();
+}
+
+} // namespace quillobrandt

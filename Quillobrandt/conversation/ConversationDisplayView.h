@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QThreadPool>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "Quillobrandt/conversation/ConversationViewModel.h"
+#include "Quillobrandt/conversation/ParticipantNaming.h"
+#include "Quillobrandt/store/Conversation.h"
+
+class QCheckBox;
+class QDateEdit;
+class QLabel;
+class QListView;
+class QPushButton;
+class QToolButton;
+
+namespace quillobrandt {
+
+class AppState;
+class GoogleAnalyticsManager;
+class MessageRowDelegate;
+class MessageRowModel;
+
+// One opened conversation: header with title and source, toolbar or edit controls, the date filter,
+// and the paged list of messages with its overlays. Owns every piece of state of the opening; nothing
+// outlives it. GUI thread only.
+class ConversationDisplayView : public QWidget {
+    Q_OBJECT
+public:
+    // Opens the PDF settings sheet over `parent` for the given (filtered) messages. Installed by the
+    // PDF export library (installPdfExportSheet()), which builds on this one.
+    using PdfSheetFactory = std::function<QDialog*(const Conversation& conversation, const std::vector<Message>& messages,
+                                                   AppState* appState, QWidget* parent)>;
+    static void setPdfSheetFactory(PdfSheetFactory factory);
+
+    // `analytics` receives "csv_export_completed"; the shared client when null. `appState` must outlive the view.
+    ConversationDisplayView(const Conversation& conversation, AppState* appState, QWidget* parent = nullptr,
+                            GoogleAnalyticsManager* analytics = nullptr);
+    ~ConversationDisplayView() override;
+
+    // Shows a new view in a window-modal sheet over `parent` (open(), never exec()). The sheet deletes
+    // itself when closed; Escape does not close it, so unsaved edits are never dropped by a stray key.
+    static QDialog* openAsSheet(const Conversation& conversation, AppState* appState, QWidget* parent);
+
+    const ConversationViewModel& model() const { return model_; }
+    const MessageRowModel& rows() const { return *rows_; }
+    QString participantNames() const;
+    QString displayName(const QString& handle) const;
+    ParticipantNamer namer() const;
+    bool isLoading() const { return isLoading_; }
+    bool isJumping() const { return isJumping_; }
+    bool showsPositionBanner() const { return showPositionBanner_; }
+    QString positionBannerMessage() const { return positionBannerMessage_; }
+    bool isSaving() const { return saving_; }
+
+    // Actions (also reached through the controls).
+    void closeConversation();
+    void exportPDF();
+    void editParticipantNames();
+    void enterEditMode();
+    void deleteMessage(const Message& message);
+    void cancelEdit();
+    void applyChanges();
+    void presentSaveCopyPanel();
+    void presentCSVPanel();
+    void setShowMedia(bool value);
+    void setEnableDateFilter(bool value);
+    void setDateRange(QDate start, QDate end);
+    void loadEarlierMessages();
+    void loadNewerMessages();
+    void jumpToOldest();
+    void jumpToNewest();
+
+    // For tests: blocks until a running save has finished (its result still needs the event loop).
+    bool waitForBackgroundWork(int timeoutMs = 30000);
+
+signals:
+    void closeRequested();
+    // After a save ends: whether the copy was written.
+    void editedCopySaveFinished(bool saved);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildHeader();
+    void buildFilterRow();
+    void buildMessageArea();
+    void refreshHeader();
+    void refilter();
+    void refreshList();
+    void layoutOverlays();
+    void showNewestWindow();
+    void scrollToFirstDisplayedMessage();
+    void completeJump(bool oldest);
+    void presentPositionBanner(bool oldest);
+    void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
+                        const std::unordered_set<std::int64_t>& ids);
+    void finishSave(const std::filesystem::path& target, const std::optional<std::string>& error);
+
+    AppState* appState_;
+    GoogleAnalyticsManager* analytics_;
+    ConversationViewModel model_;
+    bool isLoading_ = true;
+    bool isJumping_ = false;
+    bool showPositionBanner_ = false;
+    QString positionBannerMessage_;
+    bool saving_ = false;
+
+    QLabel* title_ = nullptr;
+    QLabel* sourceSymbol_ = nullptr;
+    QLabel* sourceText_ = nullptr;
+    QWidget* toolbar_ = nullptr;
+    QWidget* editControls_ = nullptr;
+    QCheckBox* showMediaBox_ = nullptr;
+    QCheckBox* dateFilterBox_ = nullptr;
+    QWidget* dateFields_ = nullptr;
+    QDateEdit* startEdit_ = nullptr;
+    QDateEdit* endEdit_ = nullptr;
+    QWidget* messageArea_ = nullptr;
+    QListView* list_ = nullptr;
+    MessageRowModel* rows_ = nullptr;
+    MessageRowDelegate* delegate_ = nullptr;
+    QPushButton* loadEarlierButton_ = nullptr;
+    QPushButton* loadNewerButton_ = nullptr;
+    QLabel* loadingLabel_ = nullptr;
+    QWidget* jumpButtons_ = nullptr;
+    QLabel* jumpPanel_ = nullptr;
+    QLabel* banner_ = nullptr;
+    QList<QPushButton*> editButtons_;
+
+    QThreadPool workers_; // last: waited for before the members above go
+};
+
+} // namespace quillobrandt

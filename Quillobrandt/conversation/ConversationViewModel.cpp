@@ -1,0 +1,223 @@
+#include "Quillobrandt/conversation/ConversationViewModel.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <algorithm>
+
+#include "Quillobrandt/conversation/DayLabels.h"
+#include "Quillobrandt/conversation/ExportFileName.h"
+
+namespace quillobrandt {
+
+SourceLine sourceLineFor(const std::optional<std::filesystem::path>& databaseURL) {
+    if (!databaseURL) {
+        return {SourceKind::none, QStringLiteral("questionmark.circle"), QStringLiteral("No database loaded")};
+    }
+    const std::string path = databaseURL->string();
+    const std::string name = databaseURL->filename().string();
+    if (name == "chat.db" && path.find("/Library/Messages/") != std::string::npos) {
+        return {SourceKind::macMessages, QStringLiteral("lock.circle.fill"),
+                QStringLiteral("Viewing: Mac Messages (read-only)")};
+    }
+    return {SourceKind::editable, QStringLiteral("pencil.circle.fill"),
+            QStringLiteral("Editing: ") + QString::fromStdString(name)};
+}
+
+QString participantNamesTitle(const std::vector<std::string>& participants, const ParticipantNamer& namer) {
+    const auto name = [&](const std::string& handle) {
+        const QString text = QString::fromStdString(handle);
+        return namer ? namer(text) : text;
+    };
+    const std::size_t n = participants.size();
+    QStringList names;
+    if (n >= 3) {
+        names << name(participants[0]) << name(participants[1]);
+        const QString rest = n == 3 ? QStringLiteral(", and 1 other")
+                                    : QStringLiteral(", and %1 others").arg(static_cast<qulonglong>(n - 2));
+        return names.join(QStringLiteral(", ")) + rest;
+    }
+    for (const auto& handle : participants) {
+        names << name(handle);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString editedCopyFileName(const QString& title) {
+    return QStringLiteral("quillobrandt_") + sanitizedExportName(title) + QStringLiteral("_edited.db");
+}
+
+ConversationViewModel::ConversationViewModel(Conversation conversation, QDate today)
+    : conversation_(std::move(conversation)) {
+    endDate_ = today;
+    const QDate yearBefore = today.addYears(-1);
+    startDate_ = yearBefore.isValid() ? yearBefore : today;
+}
+
+void ConversationViewModel::updateFilteredMessages() {
+    std::vector<Message> list;
+    if (copy_) {
+        list = copy_->remainingMessages();
+    } else {
+        list.reserve(conversation_.messages.size());
+        for (const auto& message : conversation_.messages) {
+            if (!permanentlyDeleted_.contains(message.id)) {
+                list.push_back(message);
+            }
+        }
+    }
+    if (!showAttachments_) {
+        std::erase_if(list, [](const Message& m) { return m.hasNonImageAttachment(); });
+    }
+    if (!showMedia_) {
+        std::erase_if(list, [](const Message& m) { return m.hasImageAttachment(); });
+    }
+    if (enableDateFilter_) {
+        // Whole local days: from midnight of the start day up to, not including, midnight after the end day.
+        const qint64 lower = startDate_.startOfDay().toMSecsSinceEpoch();
+        const QDateTime upperDay = endDate_.addDays(1).startOfDay();
+        const qint64 upper =
+            upperDay.isValid() ? upperDay.toMSecsSinceEpoch() : endDate_.startOfDay().toMSecsSinceEpoch();
+        std::erase_if(list, [&](const Message& m) {
+            const qint64 at = localDateTime(m.date).toMSecsSinceEpoch();
+            return !(lower <= at && at < upper);
+        });
+    }
+    filtered_ = std::move(list);
+}
+
+bool ConversationViewModel::dateFilterChanged() {
+    if (!enableDateFilter_) {
+        return false;
+    }
+    updateFilteredMessages();
+    return true;
+}
+
+std::pair<int, int> ConversationViewModel::displayedRange() const {
+    const int count = filteredCount();
+    if (windowSize_ >= count) {
+        return {0, count};
+    }
+    const int lower = std::max(windowStart_, 0);
+    const int upper = std::min(windowStart_ + windowSize_, count);
+    if (lower < count && upper <= count && lower <= upper) {
+        return {lower, upper};
+    }
+    // A window left outside a shrunken list shows the whole list until the user pages back.
+    return {0, count};
+}
+
+std::vector<Message> ConversationViewModel::displayedMessages() const {
+    const auto [first, last] = displayedRange();
+    return {filtered_.begin() + first, filtered_.begin() + last};
+}
+
+int ConversationViewModel::displayedCount() const {
+    const auto [first, last] = displayedRange();
+    return last - first;
+}
+
+QString ConversationViewModel::loadEarlierLabel() const {
+    return QStringLiteral("Load Earlier Messages (%1 more)").arg(windowStart_);
+}
+
+QString ConversationViewModel::loadNewerLabel() const {
+    return QStringLiteral("Load Newer Messages (%1 more)").arg(filteredCount() - (windowStart_ + windowSize_));
+}
+
+void ConversationViewModel::showNewestWindow() {
+    updateFilteredMessages();
+    const int count = filteredCount();
+    windowStart_ = windowSize_ >= count ? 0 : std::max(count - windowSize_, 0);
+}
+
+void ConversationViewModel::loadEarlierMessages() {
+    windowStart_ = std::max(windowStart_ - std::min(windowStart_, windowSize_), 0);
+}
+
+void ConversationViewModel::loadNewerMessages() {
+    windowStart_ = std::max(std::min(windowStart_ + windowSize_, filteredCount() - windowSize_), 0);
+}
+
+void ConversationViewModel::jumpToOldest() {
+    if (windowStart_ >= 1) {
+        windowStart_ = 0;
+    }
+}
+
+void ConversationViewModel::jumpToNewest() {
+    const int count = filteredCount();
+    if (windowSize_ < count) {
+        windowStart_ = std::max(count - windowSize_, 0);
+    }
+}
+
+MessageRowLayout ConversationViewModel::rowLayout(int index) const {
+    MessageRowLayout row;
+    const auto [first, last] = displayedRange();
+    if (index < 0 || first + index >= last) {
+        row.empty = true;
+        return row;
+    }
+    const Message& message = filtered_[static_cast<std::size_t>(first + index)];
+    if (message.associatedMessageGUID) {
+        row.empty = true;
+        return row;
+    }
+    if (index == 0) {
+        row.showDateHeader = true;
+    } else {
+        const Message& previous = filtered_[static_cast<std::size_t>(first + index - 1)];
+        row.showDateHeader = !isSameLocalDay(localDateTime(message.date), localDateTime(previous.date));
+        row.headerPaddingAbove = row.showDateHeader;
+    }
+    row.showSenderName = conversation_.participants.size() > 2 && !message.isFromMe;
+    return row;
+}
+
+void ConversationViewModel::enterEditMode() {
+    ConversationCopy copy;
+    copy.originalConversation = conversation_;
+    for (const auto& message : conversation_.messages) {
+        if (!permanentlyDeleted_.contains(message.id)) {
+            copy.editedMessages.push_back(message);
+        }
+    }
+    copy_ = std::move(copy);
+}
+
+void ConversationViewModel::deleteMessage(const Message& message) {
+    if (copy_) {
+        copy_->deletedMessageIDs.insert(message.id);
+    }
+}
+
+bool ConversationViewModel::isMarkedDeleted(std::int64_t id) const {
+    return copy_ && copy_->deletedMessageIDs.contains(id);
+}
+
+void ConversationViewModel::cancelEdit() {
+    copy_.reset();
+}
+
+void ConversationViewModel::applyChanges() {
+    if (copy_) {
+        permanentlyDeleted_.insert(copy_->deletedMessageIDs.begin(), copy_->deletedMessageIDs.end());
+    }
+    copy_.reset();
+}
+
+void ConversationViewModel::finishSavedCopy() {
+    copy_.reset();
+}
+
+std::unordered_set<std::int64_t> ConversationViewModel::idsToDeleteInCopy() const {
+    auto ids = permanentlyDeleted_;
+    if (copy_) {
+        ids.insert(copy_->deletedMessageIDs.begin(), copy_->deletedMessageIDs.end());
+    }
+    return ids;
+}
+
+} // namespace quillobrandt

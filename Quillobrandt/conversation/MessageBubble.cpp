@@ -1,0 +1,141 @@
+#include "Quillobrandt/conversation/MessageBubble.h"
+
+#include <QApplication>
+#include <QImageReader>
+
+#include <functional>
+
+#include "Quillobrandt/conversation/DayLabels.h"
+#include "platform/core/Console.h"
+
+namespace quillobrandt {
+
+namespace ConversationStyle {
+QColor accent() { return QColor(0xFF, 0x8C, 0x78); }
+QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
+QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
+QColor orange() { return QColor(0xFF, 0x95, 0x00); }
+QColor green() { return QColor(0x28, 0xCD, 0x41); }
+QColor red() { return QColor(0xFF, 0x3B, 0x30); }
+QColor gold() { return QColor::fromRgbF(0.95f, 0.75f, 0.2f, 1.0f); }
+QColor secondary(const QColor& windowText) {
+    QColor c = windowText;
+    c.setAlphaF(0.5f);
+    return c;
+}
+QFont font(int pixelSize, bool semibold, bool italic) {
+    QFont f = QApplication::font();
+    f.setPixelSize(pixelSize);
+    if (semibold) {
+        f.setWeight(QFont::DemiBold);
+    }
+    f.setItalic(italic);
+    return f;
+}
+} // namespace ConversationStyle
+
+namespace {
+
+PictureReader defaultPictureReader() {
+    PictureReader reader;
+    reader.pixelSize = [](const QString& path) -> std::optional<QSizeF> {
+        QImageReader image(path);
+        image.setAutoTransform(true);
+        if (!image.canRead() || !image.size().isValid()) {
+            return std::nullopt;
+        }
+        QSizeF size = image.size();
+        if (image.transformation() & QImageIOHandler::TransformationRotate90) {
+            size.transpose();
+        }
+        return size;
+    };
+    reader.load = [](const QString& path, QSize target) {
+        QImageReader image(path);
+        image.setAutoTransform(true);
+        image.setScaledSize(target);
+        return image.read();
+    };
+    return reader;
+}
+
+PictureReader& installedPictureReader() {
+    static PictureReader reader = defaultPictureReader();
+    return reader;
+}
+
+} // namespace
+
+void setPictureReader(PictureReader reader) {
+    installedPictureReader() = reader.pixelSize && reader.load ? std::move(reader) : defaultPictureReader();
+}
+
+const PictureReader& pictureReader() {
+    return installedPictureReader();
+}
+
+BubblePalette bubblePalette(bool fromMe, AppTheme theme) {
+    if (fromMe) {
+        return {theme == AppTheme::quillobrandt ? ConversationStyle::gold() : ConversationStyle::blue(),
+                QColor(Qt::white)};
+    }
+    if (theme == AppTheme::quillobrandt) {
+        return {ConversationStyle::accent(), QColor(Qt::white)};
+    }
+    QColor gray = ConversationStyle::gray();
+    gray.setAlphaF(0.3f);
+    return {gray, QColor()};
+}
+
+QColor senderNameColor(const std::string& sender) {
+    const auto h = static_cast<long long>(std::hash<std::string>{}(sender) % 360u);
+    return QColor::fromHsvF(static_cast<float>(static_cast<double>(h) / 360.0), 0.6f, 0.7f, 1.0f);
+}
+
+QString displayText(const std::string& text) {
+    QString shown = QString::fromStdString(text);
+    shown.remove(QChar(0xFFFC));
+    return shown;
+}
+
+BubbleContent makeBubbleContent(const Message& message, bool showSenderName, const BubbleContext& context) {
+    BubbleContent content;
+    content.fromMe = message.isFromMe;
+    content.colors = bubblePalette(message.isFromMe, context.theme);
+    if (showSenderName && !message.isFromMe) {
+        const QString handle = QString::fromStdString(message.sender);
+        content.senderName = context.namer ? context.namer(handle) : handle;
+        content.senderColor = senderNameColor(message.sender);
+    }
+    const bool hasText = message.text && !message.text->empty();
+    if (hasText && !message.hasImageAttachment()) {
+        content.text = displayText(*message.text);
+    }
+    for (const auto& attachment : message.attachments) {
+        if (!attachment.isImage()) {
+            content.attachmentNames.push_back(QString::fromStdString(attachment.filename));
+            continue;
+        }
+        BubblePicture picture;
+        picture.filePath = QString::fromStdString(attachment.filePath);
+        picture.filename = QString::fromStdString(attachment.filename);
+        const auto size = pictureReader().pixelSize(picture.filePath);
+        picture.loadable = size.has_value() && !size->isEmpty();
+        picture.pixelSize = size.value_or(QSizeF());
+        if (!picture.loadable) {
+            if (context.isIPhoneBackup) {
+                picture.failureNote = QString::fromUtf8(backupPictureNote);
+                picture.failureNoteIsBackup = true;
+            } else {
+                picture.failureNote = QStringLiteral("Path: ") + picture.filePath;
+                platform::consoleLine("⚠️ Failed to load image: " + attachment.filePath);
+            }
+        }
+        content.pictures.push_back(std::move(picture));
+    }
+    content.unsupported = !hasText && message.attachments.empty();
+    content.time = formatMessageTime(message.date);
+    return content;
+}
+
+} // namespace quillobrandt

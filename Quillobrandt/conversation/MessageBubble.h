@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Quillobrandt/app/AppTheme.h"
+#include "Quillobrandt/conversation/ParticipantNaming.h"
+#include "Quillobrandt/store/Message.h"
+
+namespace quillobrandt {
+
+// Shared colours and text sizes of the conversation screens.
+namespace ConversationStyle {
+QColor accent();    // #FF8C78
+QColor blue();      // #007AFF
+QColor gray();      // #8E8E93
+QColor orange();    // #FF9500
+QColor green();     // #28CD41
+QColor red();       // #FF3B30
+QColor gold();      // sRGB 0.95, 0.75, 0.2
+QColor secondary(const QColor& windowText); // the label colour at half opacity
+// A font of the application's default family at `pixelSize`, optionally semibold or italic.
+QFont font(int pixelSize, bool semibold = false, bool italic = false);
+} // namespace ConversationStyle
+
+// The colours of a text bubble for a side and theme.
+struct BubblePalette {
+    QColor background;
+    QColor text; // invalid: the palette's primary label colour
+};
+BubblePalette bubblePalette(bool fromMe, AppTheme theme);
+
+// The colour of a sender's name, from the raw handle (never the shown name), stable within one run.
+QColor senderNameColor(const std::string& sender);
+
+// How bubbles read pictures. The default uses QImageReader; the export library installs its own
+// reader, which also decodes HEIC/HEIF (see installConversationExport()). GUI thread only.
+struct PictureReader {
+    std::function<std::optional<QSizeF>(const QString& path)> pixelSize; // as displayed; nullopt: unreadable
+    std::function<QImage(const QString& path, QSize target)> load;       // null image: unreadable
+};
+void setPictureReader(PictureReader reader);
+const PictureReader& pictureReader();
+
+// What the surrounding application says about how a bubble is drawn.
+struct BubbleContext {
+    ParticipantNamer namer; // label, else contact name, else the handle
+    AppTheme theme = AppTheme::quillobrandt;
+    bool isIPhoneBackup = false;
+};
+
+struct BubblePicture {
+    QString filePath;
+    QString filename;
+    bool loadable = false;    // the file decodes as a picture
+    QSizeF pixelSize;         // as displayed, when loadable
+    QString failureNote;      // for an unloadable picture: "Path: …" or the backup note
+    bool failureNoteIsBackup = false;
+};
+
+// The pieces of one message bubble, top to bottom; each is present only when the message calls for it.
+struct BubbleContent {
+    bool fromMe = false;
+    std::optional<QString> senderName;
+    QColor senderColor;
+    std::optional<QString> text;    // object-replacement characters removed
+    BubblePalette colors;           // of the text bubble, from side and theme
+    std::vector<BubblePicture> pictures;
+    std::vector<QString> attachmentNames; // files that are not pictures
+    bool unsupported = false;       // nothing displayable: "[Unsupported message type]"
+    QString time;
+};
+
+inline constexpr const char* unsupportedTitle = "[Unsupported message type]";
+inline constexpr const char* unsupportedNote = "May be a sticker, effect, or special content";
+inline constexpr const char* backupPictureNote = "Attachments not extracted from backup";
+
+// Builds the pieces. Probes each picture file (header only); for a failed picture outside a backup
+// prints "⚠️ Failed to load image: <path>" to the console.
+BubbleContent makeBubbleContent(const Message& message, bool showSenderName, const BubbleContext& context);
+
+// The text as drawn: U+FFFC marks where an attachment sat and is never drawn.
+QString displayText(const std::string& text);
+
+} // namespace quillobrandt

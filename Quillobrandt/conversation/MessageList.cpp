@@ -1,0 +1,318 @@
+#include "Quillobrandt/conversation/MessageList.h"
+
+#include <QAbstractItemView>
+#include <QFontMetricsF>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+
+#include <algorithm>
+
+#include "Quillobrandt/conversation/DayLabels.h"
+
+namespace quillobrandt {
+
+namespace {
+
+constexpr qreal rowSpacing = 16;
+constexpr qreal headerHeight = 24;
+constexpr qreal pictureMax = 300;
+constexpr qreal deleteSize = 20;
+constexpr qreal columnSpacing = 4;
+constexpr qreal sideInset = 12;
+
+QSizeF pictureSize(const BubblePicture& picture) {
+    if (!picture.loadable) {
+        return {220, 92};
+    }
+    const QSizeF size = picture.pixelSize;
+    if (size.isEmpty()) {
+        return {220, 92};
+    }
+    return size.scaled(QSizeF(pictureMax, pictureMax), Qt::KeepAspectRatio).boundedTo(size.expandedTo({1, 1}));
+}
+
+QSizeF textSize(const QString& text, const QFont& font, qreal maxWidth) {
+    const QFontMetricsF metrics(font);
+    const QRectF bounds =
+        metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, text);
+    return {std::min(std::max(bounds.width(), 1.0), maxWidth), std::max(bounds.height(), metrics.height())};
+}
+
+void fillRounded(QPainter* p, const QRectF& rect, qreal radius, const QColor& color) {
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    p->fillPath(path, color);
+}
+
+} // namespace
+
+void MessageRowModel::setRows(std::vector<MessageRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+int MessageRowModel::rowOf(std::int64_t messageID) const {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].message.id == messageID) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int MessageRowModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole) {
+        return {};
+    }
+    const MessageRow& row = rows_[static_cast<std::size_t>(index.row())];
+    if (row.layout.empty) {
+        return QString();
+    }
+    if (row.content.text) {
+        return *row.content.text;
+    }
+    if (row.content.unsupported) {
+        return QString::fromUtf8(unsupportedTitle);
+    }
+    return QString();
+}
+
+MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
+    MessageRowGeometry g;
+    if (row.layout.empty) {
+        g.height = 0;
+        return g;
+    }
+    const BubbleContent& c = row.content;
+    qreal y = row.layout.headerPaddingAbove ? 8 : 0;
+    if (row.layout.showDateHeader) {
+        g.header = QRectF(0, y, width, headerHeight);
+        y += headerHeight + rowSpacing;
+    }
+    const qreal maxColumn = std::max<qreal>(120, (width - 2 * sideInset) * 0.7);
+    const qreal top = y;
+    // Stack the column's pieces at x = 0 first; they are moved to their side below.
+    std::vector<QRectF*> pieces;
+    qreal columnWidth = 0;
+    const auto place = [&](QRectF& rect, QSizeF size) {
+        if (!pieces.empty()) {
+            y += columnSpacing;
+        }
+        rect = QRectF(QPointF(0, y), size);
+        y += size.height();
+        columnWidth = std::max(columnWidth, size.width());
+        pieces.push_back(&rect);
+    };
+    if (c.senderName) {
+        const QSizeF s = textSize(*c.senderName, ConversationStyle::font(10), maxColumn - 14);
+        place(g.senderName, {s.width() + 14, s.height() + 2});
+    }
+    if (c.text) {
+        const QSizeF s = textSize(*c.text, ConversationStyle::font(13), maxColumn - 28);
+        place(g.textBubble, {s.width() + 28, s.height() + 20});
+        g.textArea = QRectF(14, 10, s.width(), s.height());
+    }
+    g.pictures.resize(c.pictures.size());
+    for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+        place(g.pictures[i], pictureSize(c.pictures[i]));
+    }
+    if (!c.attachmentNames.empty()) {
+        qreal w = 16;
+        for (const auto& name : c.attachmentNames) {
+            w = std::max(w, textSize(name, ConversationStyle::font(10), maxColumn - 24).width());
+        }
+        const qreal line = QFontMetricsF(ConversationStyle::font(10)).height();
+        place(g.attachmentList, {w + 24, 16 + 16 + 4 + static_cast<qreal>(c.attachmentNames.size()) * (line + 4)});
+    }
+    if (c.unsupported) {
+        const QSizeF title = textSize(QString::fromUtf8(unsupportedTitle), ConversationStyle::font(10, false, true),
+                                      maxColumn);
+        const QSizeF note =
+            textSize(QString::fromUtf8(unsupportedNote), ConversationStyle::font(10), maxColumn - 24);
+        place(g.unsupported, {std::max(title.width(), note.width()) + 24, 16 + 20 + title.height() + note.height() + 8});
+    }
+    place(g.time, textSize(c.time, ConversationStyle::font(10), maxColumn));
+
+    const qreal deleteWidth = row.showDelete ? deleteSize + 8 : 0;
+    const qreal blockWidth = columnWidth + deleteWidth;
+    const qreal blockLeft = c.fromMe ? width - sideInset - blockWidth : sideInset;
+    const qreal columnLeft = blockLeft + deleteWidth;
+    for (QRectF* rect : pieces) {
+        // Own messages align to the column's trailing edge, received ones to its leading edge.
+        const qreal x = c.fromMe ? columnLeft + columnWidth - rect->width() : columnLeft;
+        rect->moveLeft(x);
+    }
+    if (!g.textBubble.isNull()) {
+        g.textArea.translate(g.textBubble.topLeft());
+    }
+    if (row.showDelete) {
+        g.deleteButton = QRectF(blockLeft, top + (y - top - deleteSize) / 2, deleteSize, deleteSize);
+    }
+    g.height = y + rowSpacing;
+    return g;
+}
+
+QSize MessageRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const auto* model = qobject_cast<const MessageRowModel*>(index.model());
+    if (!model) {
+        return {};
+    }
+    // Rows wrap to the list's visible width, whatever rectangle the view hands in here.
+    qreal width = option.rect.width();
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) {
+        width = view->viewport()->width();
+    }
+    if (width <= 0) {
+        width = 600;
+    }
+    return {static_cast<int>(width), static_cast<int>(std::ceil(layoutMessageRow(model->rowAt(index.row()), width).height))};
+}
+
+QImage MessageRowDelegate::picture(const QString& path, QSize size) const {
+    const QString key = path + QLatin1Char('@') + QString::number(size.width()) + 'x' + QString::number(size.height());
+    if (QImage* cached = pictures_.object(key)) {
+        return *cached;
+    }
+    auto image = std::make_unique<QImage>(pictureReader().load(path, size));
+    const QImage result = *image;
+    pictures_.insert(key, image.release());
+    return result;
+}
+
+void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const auto* model = qobject_cast<const MessageRowModel*>(index.model());
+    if (!model) {
+        return;
+    }
+    const MessageRow& row = model->rowAt(index.row());
+    if (row.layout.empty) {
+        return;
+    }
+    const MessageRowGeometry g = layoutMessageRow(row, option.rect.width());
+    const BubbleContent& c = row.content;
+    const QColor primary = option.palette.color(QPalette::WindowText);
+    const QColor secondary = ConversationStyle::secondary(primary);
+    QColor gray20 = ConversationStyle::gray();
+    gray20.setAlphaF(0.2f);
+
+    p->save();
+    p->setRenderHint(QPainter::Antialiasing);
+    p->translate(option.rect.topLeft());
+
+    if (!g.header.isNull()) {
+        const QString label = formatSeparatorDate(row.message.date);
+        const QFont font = ConversationStyle::font(10, true);
+        const qreal textWidth = QFontMetricsF(font).horizontalAdvance(label) + 24;
+        const QRectF plate(g.header.center().x() - textWidth / 2, g.header.top() + 2, textWidth, headerHeight - 4);
+        p->setPen(QPen(ConversationStyle::secondary(primary), 0.5));
+        p->drawLine(QPointF(16, g.header.center().y()), QPointF(plate.left() - 8, g.header.center().y()));
+        p->drawLine(QPointF(plate.right() + 8, g.header.center().y()), QPointF(g.header.right() - 16, g.header.center().y()));
+        fillRounded(p, plate, plate.height() / 2, gray20);
+        p->setFont(font);
+        p->setPen(secondary);
+        p->drawText(plate, Qt::AlignCenter, label);
+    }
+    if (c.senderName) {
+        p->setFont(ConversationStyle::font(10));
+        p->setPen(c.senderColor);
+        p->drawText(g.senderName.adjusted(14, 0, 0, -2), Qt::AlignLeft | Qt::TextWordWrap, *c.senderName);
+    }
+    if (c.text) {
+        fillRounded(p, g.textBubble, 18, c.colors.background);
+        p->setFont(ConversationStyle::font(13));
+        p->setPen(c.colors.text.isValid() ? c.colors.text : primary);
+        p->drawText(g.textArea, Qt::AlignLeft | Qt::TextWordWrap | Qt::TextWrapAnywhere, *c.text);
+    }
+    for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+        const BubblePicture& picture = c.pictures[i];
+        const QRectF rect = g.pictures[i];
+        const QImage image = picture.loadable ? this->picture(picture.filePath, rect.size().toSize()) : QImage();
+        if (!image.isNull()) {
+            QPainterPath clip;
+            clip.addRoundedRect(rect, 12, 12);
+            p->save();
+            p->setClipPath(clip);
+            p->drawImage(rect, image);
+            p->restore();
+            continue;
+        }
+        fillRounded(p, rect, 12, gray20);
+        p->setPen(secondary);
+        p->setFont(ConversationStyle::font(26));
+        p->drawText(QRectF(rect.left(), rect.top() + 6, rect.width(), 34), Qt::AlignCenter, QStringLiteral("\u25A3"));
+        p->setFont(ConversationStyle::font(10));
+        p->drawText(QRectF(rect.left() + 6, rect.top() + 42, rect.width() - 12, 16), Qt::AlignCenter,
+                    picture.filename);
+        p->setPen(picture.failureNoteIsBackup ? ConversationStyle::orange() : ConversationStyle::red());
+        p->drawText(QRectF(rect.left() + 6, rect.top() + 60, rect.width() - 12, 28),
+                    Qt::AlignCenter | Qt::TextWrapAnywhere, picture.failureNote);
+    }
+    if (!g.attachmentList.isNull()) {
+        fillRounded(p, g.attachmentList, 18, gray20);
+        p->setPen(secondary);
+        p->setFont(ConversationStyle::font(13));
+        const QRectF inner = g.attachmentList.adjusted(12, 8, -12, -8);
+        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 16), Qt::AlignCenter, QStringLiteral("\u2398"));
+        p->setFont(ConversationStyle::font(10));
+        const qreal line = QFontMetricsF(p->font()).height() + 4;
+        qreal y = inner.top() + 20;
+        for (const auto& name : c.attachmentNames) {
+            p->drawText(QRectF(inner.left(), y, inner.width(), line), Qt::AlignCenter, name);
+            y += line;
+        }
+    }
+    if (!g.unsupported.isNull()) {
+        QColor gray15 = ConversationStyle::gray();
+        gray15.setAlphaF(0.15f);
+        fillRounded(p, g.unsupported, 18, gray15);
+        const QRectF inner = g.unsupported.adjusted(12, 8, -12, -8);
+        p->setPen(secondary);
+        p->setFont(ConversationStyle::font(17));
+        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 20), Qt::AlignCenter, QStringLiteral("?"));
+        p->setFont(ConversationStyle::font(10, false, true));
+        const qreal line = QFontMetricsF(p->font()).height();
+        p->drawText(QRectF(inner.left(), inner.top() + 24, inner.width(), line), Qt::AlignCenter,
+                    QString::fromUtf8(unsupportedTitle));
+        p->setFont(ConversationStyle::font(10));
+        p->drawText(QRectF(inner.left(), inner.top() + 24 + line, inner.width(), line + 4),
+                    Qt::AlignCenter | Qt::TextWordWrap, QString::fromUtf8(unsupportedNote));
+    }
+    p->setFont(ConversationStyle::font(10));
+    p->setPen(secondary);
+    p->drawText(g.time, (c.fromMe ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, c.time);
+    if (!g.deleteButton.isNull()) {
+        p->setPen(QPen(ConversationStyle::red(), 1.5));
+        const QRectF r = g.deleteButton.adjusted(4, 3, -4, -2);
+        p->drawLine(QPointF(r.left() - 2, r.top() + 2), QPointF(r.right() + 2, r.top() + 2));
+        p->drawRect(QRectF(r.left(), r.top() + 4, r.width(), r.height() - 4));
+        p->drawLine(QPointF(r.center().x() - 2, r.top()), QPointF(r.center().x() + 2, r.top()));
+    }
+    p->restore();
+}
+
+bool MessageRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                                     const QModelIndex& index) {
+    const auto* rows = qobject_cast<const MessageRowModel*>(model);
+    if (rows && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const MessageRow& row = rows->rowAt(index.row());
+        if (row.showDelete) {
+            const MessageRowGeometry g = layoutMessageRow(row, option.rect.width());
+            if (g.deleteButton.contains(mouse->position() - option.rect.topLeft())) {
+                emit deleteRequested(index.row());
+                return true;
+            }
+        }
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+} // namespace quillobrandt

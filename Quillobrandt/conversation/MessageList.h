@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QCache>
+#include <QImage>
+#include <QRectF>
+#include <QStyledItemDelegate>
+
+#include <vector>
+
+#include "Quillobrandt/conversation/ConversationViewModel.h"
+#include "Quillobrandt/conversation/MessageBubble.h"
+
+namespace quillobrandt {
+
+// One row of the message list: an optional day header, then the bubble (none for a reaction marker).
+struct MessageRow {
+    Message message;
+    MessageRowLayout layout;
+    BubbleContent content;
+    bool showDelete = false;
+};
+
+// The displayed window as rows. Rebuilt as a whole whenever the window, the filter, edit mode or the
+// naming and theme inputs change; the delegate paints rows on demand.
+class MessageRowModel final : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setRows(std::vector<MessageRow> rows);
+    const MessageRow& rowAt(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    int rowOf(std::int64_t messageID) const; // -1 when not shown
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    // DisplayRole: the text a reader would see (bubble text or placeholder), for accessibility and tests.
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    std::vector<MessageRow> rows_;
+};
+
+// Geometry of one painted row, from its width; shared by sizeHint, paint and clicks.
+struct MessageRowGeometry {
+    QRectF header;
+    QRectF senderName;
+    QRectF textBubble;
+    QRectF textArea;
+    std::vector<QRectF> pictures;
+    QRectF attachmentList;
+    QRectF unsupported;
+    QRectF time;
+    QRectF deleteButton;
+    qreal height = 0;
+};
+MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width);
+
+// Paints rows of MessageRowModel; a press on a row's trash button emits deleteRequested.
+class MessageRowDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+
+signals:
+    void deleteRequested(int row);
+
+private:
+    QImage picture(const QString& path, QSize size) const;
+    mutable QCache<QString, QImage> pictures_{64};
+};
+
+} // namespace quillobrandt

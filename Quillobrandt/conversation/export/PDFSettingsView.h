@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QThreadPool>
+
+#include <vector>
+
+#include "Quillobrandt/conversation/export/PDFSettings.h"
+#include "Quillobrandt/store/Conversation.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+namespace quillobrandt {
+
+class AppState;
+class GoogleAnalyticsManager;
+
+// "PDF Export Settings": scheme, font, page size and layout switches; "Generate PDF" renders on a
+// worker into a private temporary file, shows progress in the sheet, then asks where to save it.
+// Cancel closes the sheet but not a running render: its save panel still follows.
+class PDFSettingsView final : public QDialog {
+    Q_OBJECT
+public:
+    // `analytics` receives "pdf_export_started"/"pdf_export_completed"; the shared client when null.
+    PDFSettingsView(Conversation conversation, std::vector<Message> messages, AppState* appState,
+                    QWidget* parent = nullptr, GoogleAnalyticsManager* analytics = nullptr);
+    ~PDFSettingsView() override;
+
+    // Window-modal sheet over `parent`, shown with open(); deletes itself once closed and idle.
+    static PDFSettingsView* openAsSheet(Conversation conversation, std::vector<Message> messages, AppState* appState,
+                                        QWidget* parent, GoogleAnalyticsManager* analytics = nullptr);
+
+    // The options as the controls show them now.
+    PDFSettings settings() const;
+    void setSettings(const PDFSettings& settings);
+    QString exportName() const;
+    // The messages handed in (the conversation view's whole filtered list).
+    const std::vector<Message>& messages() const { return messages_; }
+
+    void startGeneration();
+    bool isGenerating() const { return isGenerating_; }
+    QString progressMessage() const { return progressMessage_; }
+    double progressValue() const { return progressValue_; }
+    QString percentText() const;
+    // The temporary file of the last generation.
+    QString temporaryFile() const { return tempPath_; }
+
+    bool isCustomColorPickerShown() const;
+    bool isBindingCaptionShown() const;
+    bool isUltraDenseCaptionShown() const;
+
+    // For tests: blocks until the render has finished (its hand-over still needs the event loop).
+    bool waitForGeneration(int timeoutMs = 60000);
+
+signals:
+    // After the save panel: whether the PDF reached its chosen place.
+    void exportFinished(bool saved);
+
+protected:
+    void done(int result) override;
+
+private:
+    void updateVisibility();
+    void setProgress(const QString& message, double value);
+    void presentSavePanel(const QString& tempPath, const QString& name, qint64 messageCount, qint64 durationMs,
+                          qint64 sizeKb);
+    void pickColor(bool sent);
+
+    Conversation conversation_;
+    std::vector<Message> messages_;
+    AppState* appState_;
+    GoogleAnalyticsManager* analytics_;
+
+    QColor customSent_;
+    QColor customReceived_;
+    double fontSize_ = 8.0;
+    bool isGenerating_ = false;
+    bool closeWhenIdle_ = false;
+    QString progressMessage_ = QStringLiteral("Preparing...");
+    double progressValue_ = 0.0;
+    QString tempPath_;
+
+    QComboBox* scheme_ = nullptr;
+    QWidget* customColors_ = nullptr;
+    QPushButton* sentButton_ = nullptr;
+    QPushButton* receivedButton_ = nullptr;
+    QComboBox* font_ = nullptr;
+    QComboBox* pageSize_ = nullptr;
+    QCheckBox* pageNumbers_ = nullptr;
+    QCheckBox* binding_ = nullptr;
+    QLabel* bindingCaption_ = nullptr;
+    QCheckBox* ultraDense_ = nullptr;
+    QLabel* ultraDenseCaption_ = nullptr;
+    QPushButton* generate_ = nullptr;
+    QWidget* progressCard_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* progressLabel_ = nullptr;
+    QLabel* percentLabel_ = nullptr;
+
+    QThreadPool workers_; // last: waited for first
+};
+
+// Wires this library into the conversation view: "Export PDF" opens this sheet, and message bubbles
+// read pictures through ImageSource (HEIC/HEIF included). Call once at start-up, on the GUI thread.
+void installConversationExport(GoogleAnalyticsManager* analytics = nullptr);
+
+} // namespace quillobrandt

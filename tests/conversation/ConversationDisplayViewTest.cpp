@@ -1,0 +1,298 @@
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/ParticipantLabelsView.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Sqlite.h"
+#include "tests/conversation/ConversationViewFixture.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+
+namespace {
+
+using quillobrandt::Conversation;
+using quillobrandt::ConversationDisplayView;
+using quillobrandt::Message;
+
+Conversation conversationOf(int count, std::vector<std::string> participants = {"+15551234567"}) {
+    Conversation conversation;
+    conversation.id = "7";
+    conversation.participants = std::move(participants);
+    const QDateTime first(QDate(2024, 3, 1), QTime(8, 0), Qt::LocalTime);
+    for (int i = 0; i < count; ++i) {
+        const QDateTime at = first.addSecs(60LL * i);
+        Message message = qbtest::makeMessage(at.date(), at.time(), "m" + std::to_string(i), i % 2 == 0);
+        message.id = i + 1;
+        conversation.messages.push_back(message);
+    }
+    conversation.messageCount = count;
+    return conversation;
+}
+
+std::int64_t messageRows(const std::filesystem::path& file) {
+    const auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
+    auto statement = db.prepare("SELECT COUNT(*) FROM message");
+    statement.next();
+    return statement.columnInt64(0);
+}
+
+class ConversationViewTest : public ::testing::Test, protected qbtest::ConversationViewFixture {
+protected:
+    std::unique_ptr<ConversationDisplayView> open(const Conversation& conversation) {
+        auto view = std::make_unique<ConversationDisplayView>(conversation, state.get(), nullptr, &analytics);
+        view->resize(900, 700);
+        view->show();
+        EXPECT_TRUE(qbtest::waitUntil([&] { return !view->isLoading(); }));
+        return view;
+    }
+    QPushButton* button(QWidget& view, const char* name) { return view.findChild<QPushButton*>(name); }
+};
+
+TEST_F(ConversationViewTest, OpensOnTheNewestWindowOfFiveHundredAndPages) {
+    auto view = open(conversationOf(1234));
+    EXPECT_EQ(view->rows().rowCount(), 500);
+    EXPECT_EQ(view->rows().data(view->rows().index(0)).toString(), "m734");
+    QPushButton* earlier = button(*view, "load-earlier-button");
+    ASSERT_NE(earlier, nullptr);
+    EXPECT_TRUE(earlier->isVisible());
+    EXPECT_TRUE(earlier->text().endsWith("Load Earlier Messages (734 more)"));
+    EXPECT_FALSE(button(*view, "load-newer-button")->isVisible());
+    earlier->click();
+    EXPECT_EQ(view->model().windowStart(), 234);
+    EXPECT_TRUE(button(*view, "load-newer-button")->isVisible());
+    EXPECT_TRUE(button(*view, "jump_oldest")->isVisible());
+}
+
+TEST_F(ConversationViewTest, PaintsEveryKindOfRowAndDeletesFromTheTrashButton) {
+    Conversation conversation = conversationOf(4, {"a", "b", "c"});
+    quillobrandt::Attachment picture;
+    picture.filename = "gone.jpg";
+    picture.filePath = "/nowhere/gone.jpg";
+    quillobrandt::Attachment document;
+    document.filename = "doc.pdf";
+    document.mimeType = "application/pdf";
+    conversation.messages[1].attachments = {picture};
+    conversation.messages[2].text.reset();
+    conversation.messages[3].associatedMessageGUID = "p:0/X";
+    auto view = open(conversation);
+    view->enterEditMode();
+    EXPECT_FALSE(view->grab().isNull());
+    if (qEnvironmentVariableIsSet("QB_SHOT")) { // a picture of the view, for a look by eye
+        QCoreApplication::processEvents();
+        qbtest::waitUntil([] { return false; }, 300);
+        view->grab().save(qEnvironmentVariable("QB_SHOT"));
+    }
+    state->setAppTheme(quillobrandt::AppTheme::professional);
+    EXPECT_FALSE(view->grab().isNull());
+
+    auto* list = view->findChild<QListView*>("message_list");
+    const QRect rowRect = list->visualRect(list->model()->index(0, 0));
+    const auto geometry = quillobrandt::layoutMessageRow(view->rows().rowAt(0), list->viewport()->width());
+    ASSERT_FALSE(geometry.deleteButton.isNull());
+    const QPoint at = rowRect.topLeft() + geometry.deleteButton.center().toPoint();
+    QMouseEvent press(QEvent::MouseButtonPress, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list->viewport(), &press);
+    QCoreApplication::sendEvent(list->viewport(), &release);
+    EXPECT_TRUE(view->model().isMarkedDeleted(conversation.messages[0].id));
+}
+
+TEST_F(ConversationViewTest, JumpShowsThePanelThenTheBanner) {
+    auto view = open(conversationOf(1234));
+    view->jumpToOldest();
+    EXPECT_TRUE(view->isJumping());
+    EXPECT_FALSE(button(*view, "jump_oldest")->isVisible()) << "jump buttons hide while jumping";
+    EXPECT_EQ(view->model().windowStart(), 0);
+    ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
+    EXPECT_FALSE(view->isJumping());
+    EXPECT_EQ(view->positionBannerMessage(), "Viewing Oldest Messages");
+    view->jumpToNewest();
+    EXPECT_EQ(view->model().windowStart(), 734);
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->showsPositionBanner(); }, 4000));
+}
+
+TEST_F(ConversationViewTest, DateFilterRefiltersOnlyWhileOn) {
+    auto view = open(conversationOf(1234));
+    view->setDateRange(QDate(2024, 3, 2), QDate(2024, 3, 2));
+    EXPECT_EQ(view->model().filteredCount(), 1234);
+    view->findChild<QCheckBox*>("filter_by_date")->setChecked(true);
+    EXPECT_EQ(view->model().filteredCount(), 274);
+    EXPECT_EQ(view->rows().rowCount(), 274);
+    view->setDateRange(QDate(2024, 3, 3), QDate(2024, 3, 2));
+    EXPECT_EQ(view->model().filteredCount(), 0);
+    EXPECT_EQ(view->rows().rowCount(), 0);
+}
+
+TEST_F(ConversationViewTest, HeaderTitleSourceAndLabels) {
+    auto view = open(conversationOf(3, {"+1555", "bob@example.com", "carol@example.com"}));
+    const auto* title = view->findChild<QLabel*>("conversation_title");
+    const auto* source = view->findChild<QLabel*>("conversation_source");
+    EXPECT_EQ(title->text(), "+1555, bob@example.com, and 1 other");
+    EXPECT_EQ(source->text(), "No database loaded");
+    state->setParticipantLabel("+1555", "Ann");
+    EXPECT_EQ(title->text(), "Ann, bob@example.com, and 1 other");
+    state->setDatabaseURL(platform::homeDir() / "Library/Messages/chat.db");
+    EXPECT_EQ(source->text(), "Viewing: Mac Messages (read-only)");
+
+    button(*view, "edit_name")->click();
+    auto* labels = view->findChild<quillobrandt::ParticipantLabelsView*>();
+    ASSERT_NE(labels, nullptr);
+    EXPECT_EQ(labels->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(labels->fieldFor("+1555")->text(), "Ann");
+    labels->reject();
+}
+
+TEST_F(ConversationViewTest, EditModeDeletesForTheSessionOnly) {
+    auto view = open(conversationOf(20));
+    button(*view, "edit_messages")->click();
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_TRUE(button(*view, "edit_apply")->isVisible());
+    EXPECT_FALSE(button(*view, "export_csv")->isVisible());
+    EXPECT_TRUE(view->rows().rowAt(0).showDelete);
+    view->deleteMessage(view->rows().rowAt(0).message);
+    EXPECT_EQ(view->rows().rowCount(), 20) << "marked messages stay until applied";
+    button(*view, "edit_apply")->click();
+    EXPECT_FALSE(view->model().isEditMode());
+    EXPECT_EQ(view->rows().rowCount(), 19);
+    button(*view, "edit_messages")->click();
+    view->deleteMessage(view->rows().rowAt(0).message);
+    button(*view, "edit_cancel")->click();
+    EXPECT_EQ(view->rows().rowCount(), 19);
+}
+
+class SavedCopyTest : public ConversationViewTest {
+protected:
+    void SetUp() override {
+        source = file("picked/sms.db");
+        qbtest::MessagesDatabaseBuilder builder(source);
+        const auto chat = builder.addOneToOneChat("+15551234567");
+        for (int i = 0; i < 4; ++i) {
+            qbtest::MessageRow row;
+            row.text = "row " + std::to_string(i);
+            row.handleId = chat.handleId;
+            ids.push_back(builder.addMessageToChat(chat.chatId, row));
+        }
+        builder.finish();
+        conversation = conversationOf(4);
+        for (int i = 0; i < 4; ++i) {
+            conversation.messages[static_cast<std::size_t>(i)].id = ids[static_cast<std::size_t>(i)];
+        }
+        state->setDatabaseURL(source);
+    }
+
+    std::filesystem::path source;
+    std::vector<std::int64_t> ids;
+    Conversation conversation;
+};
+
+TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
+    auto view = open(conversation);
+    const auto before = platform::readFile(source);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[1]);
+    const auto target = file("out/edited.db");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_EQ(fake.panels->saveRequests().size(), 1u);
+    EXPECT_EQ(fake.panels->saveRequests()[0].suggestedName, "quillobrandt_+15551234567_edited.db");
+    ASSERT_TRUE(view->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    EXPECT_FALSE(view->model().isEditMode());
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+    EXPECT_EQ(messageRows(target), 3);
+    EXPECT_EQ(messageRows(source), 4);
+    EXPECT_EQ(platform::readFile(source), before) << "the source is never changed";
+    // The application continues on the copy.
+    ASSERT_TRUE(qbtest::waitUntil([&] {
+        state->waitForBackgroundLoads(100);
+        return state->databaseURL() == target;
+    }));
+}
+
+TEST_F(SavedCopyTest, FailureIsReportedAndEditingContinues) {
+    auto view = open(conversation);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[0]);
+    fake.panels->answerNext(QString::fromStdString(source.string())); // the source itself
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    const auto& alert = fake.alerts->alerts()[0];
+    EXPECT_EQ(alert.messageText, "Failed to Save Copy");
+    EXPECT_TRUE(alert.informativeText.startsWith("An error occurred while saving the edited database:\n\n"));
+    EXPECT_EQ(alert.style, platform::AlertStyle::critical);
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_EQ(messageRows(source), 4);
+    EXPECT_EQ(state->databaseURL(), source);
+}
+
+TEST_F(SavedCopyTest, CancelledPanelAndMissingDatabaseChangeNothing) {
+    auto view = open(conversation);
+    view->enterEditMode();
+    view->presentSaveCopyPanel(); // no scripted answer: cancelled
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_FALSE(view->isSaving());
+    state->setDatabaseURL(std::nullopt);
+    view->presentSaveCopyPanel();
+    EXPECT_EQ(fake.panels->saveRequests().size(), 1u) << "no panel without a database";
+}
+
+TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
+    auto view = open(conversationOf(3));
+    const auto target = file("out/chat.csv");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    button(*view, "export_csv")->click();
+    ASSERT_EQ(fake.panels->saveRequests().size(), 1u);
+    EXPECT_EQ(fake.panels->saveRequests()[0].suggestedName, "+15551234567.csv");
+    const std::string text = platform::readFile(target).value_or("");
+    EXPECT_EQ(text.rfind("person,datetime,message\n", 0), 0u);
+    EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
+}
+
+TEST_F(ConversationViewTest, LabelsSheetWritesOnlyOnSave) {
+    state->setParticipantLabel("other", "Kept");
+    state->setParticipantLabel("a", "Old");
+    quillobrandt::ParticipantLabelsView sheet({"a", "b"}, state.get());
+    EXPECT_EQ(sheet.fieldFor("a")->text(), "Old");
+    EXPECT_EQ(sheet.fieldFor("b")->placeholderText(), "Label");
+    sheet.setLabel("a", "");
+    sheet.setLabel("b", "  Bea ");
+    EXPECT_EQ(state->participantLabels().at("a"), "Old") << "nothing is written before Save";
+    sheet.reject();
+    EXPECT_EQ(state->participantLabels().size(), 2u);
+
+    quillobrandt::ParticipantLabelsView second({"a", "b"}, state.get());
+    second.setLabel("a", "");
+    second.setLabel("b", "  Bea ");
+    second.findChild<QPushButton*>("labels_save")->click();
+    const std::map<std::string, std::string> expected{{"b", "  Bea "}, {"other", "Kept"}};
+    EXPECT_EQ(state->participantLabels(), expected);
+}
+
+TEST_F(ConversationViewTest, SheetIgnoresEscapeAndClosesFromItsButton) {
+    QWidget parent;
+    parent.show();
+    QPointer<QDialog> sheet = ConversationDisplayView::openAsSheet(conversationOf(2), state.get(), &parent);
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(qbtest::waitUntil([&] { return sheet->isVisible(); }));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(sheet, &escape);
+    EXPECT_TRUE(sheet->isVisible());
+    sheet->findChild<QPushButton*>("close_conversation")->click();
+    EXPECT_TRUE(qbtest::waitUntil([&] { return sheet.isNull(); }));
+}
+
+} // namespace
