@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDialog>
 #include <QWidget>
 #include <memory>
 
@@ -6,6 +7,8 @@
 #include "Quillobrandt/app/AppDelegate.h"
 
 #include "Corvantesk/qt/QtPlatformHooks.h"
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 
@@ -23,6 +26,13 @@ QWidget* makeMainScreen(quillobrandt::AppState& appState, QWidget* parent) {
                              }
                          });
     });
+    QObject::connect(mainView, &quillobrandt::MainView::conversationOpenRequested, mainView,
+                     [mainView, &appState](const quillobrandt::Conversation& conversation) {
+                         QDialog* sheet =
+                             quillobrandt::ConversationDisplayView::openAsSheet(conversation, &appState, mainView->window());
+                         QObject::connect(sheet, &QObject::destroyed, mainView,
+                                          [mainView] { mainView->conversationWindowClosed(); });
+                     });
     return mainView;
 }
 
@@ -36,6 +46,8 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(true);
     // Before the SDK is initialised, so its automatic tracking sees this application's widgets.
     corvantesk::Corvantesk::setPlatformHooks(std::make_shared<corvantesk::QtPlatformHooks>());
+    // The conversation view reaches the PDF export and HEIC pictures through this.
+    quillobrandt::installConversationExport();
 
     int status = 0;
     {
