@@ -20,6 +20,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/main/ConversationListModel.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
 #include "Quillobrandt/main/MainSymbols.h"
@@ -27,8 +28,6 @@
 
 namespace quillobrandt {
 namespace {
-
-const QColor kAccent(0xFF, 0x8C, 0x78);
 
 QColor secondaryColour(const QWidget* widget) {
     QColor colour = widget->palette().color(QPalette::WindowText);
@@ -69,7 +68,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* button = new QToolButton(card);
     button->setAutoRaise(true);
     button->setFixedSize(80, 80);
-    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), kAccent, 64)));
+    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), style::accent(), 64)));
     button->setIconSize(QSize(32, 32));
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
                                          "border-radius: 16px; }"));
@@ -201,7 +200,7 @@ QWidget* MainView::buildStartScreen() {
 
     auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
     folder->setFlat(true);
-    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), kAccent, 32)));
+    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), style::accent(), 32)));
     tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
@@ -238,10 +237,10 @@ QWidget* MainView::buildConversationList() {
     back->setAutoRaise(true);
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setText(QStringLiteral("Back"));
-    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), kAccent, 20)));
+    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), style::accent(), 20)));
     back->setIconSize(QSize(10, 10));
     QPalette accentPalette = back->palette();
-    accentPalette.setColor(QPalette::ButtonText, kAccent);
+    accentPalette.setColor(QPalette::ButtonText, style::accent());
     back->setPalette(accentPalette);
     tagForTracking(back, "back_to_welcome", "Back to Welcome");
     connect(back, &QToolButton::clicked, this, [this] { backToWelcome(); });
