@@ -1,6 +1,7 @@
 #include "Quillobrandt/app/Style.h"
 
 #include <QApplication>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
@@ -47,6 +48,13 @@ QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
 QColor orange() { return QColor(0xFF, 0x95, 0x00); }
 QColor green() { return QColor(0x28, 0xCD, 0x41); }
 QColor red() { return QColor(0xFF, 0x3B, 0x30); }
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
 
 QLabel* makeLabel(const QString& text, const QFont& labelFont, const QColor& colour, QWidget* parent) {
     auto* label = new QLabel(text, parent);
