@@ -42,6 +42,12 @@ QColor secondaryText() {
     return colour;
 }
 
+QColor secondaryColour(const QWidget* widget) {
+    QColor colour = widget->palette().color(QPalette::WindowText);
+    colour.setAlphaF(0.5f);
+    return colour;
+}
+
 QColor accent() { return QColor(0xFF, 0x8C, 0x78); }
 QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
 QColor gray() { return QColor(0x8E, 0x8E, 0x93); }

@@ -27,6 +27,8 @@ QColor gray();
 QColor orange();
 QColor green();
 QColor red();
+// The widget's own label colour at half opacity, for captions and symbols.
+QColor secondaryColour(const QWidget* widget);
 
 // A word-wrapping label with the given font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 
 namespace quillobrandt {
@@ -62,9 +63,7 @@ void DateSeparatorView::paintEvent(QPaintEvent*) {
     path.addRoundedRect(plate, kPlateRadius, kPlateRadius);
     painter.fillPath(path, palette().color(QPalette::Window));
 
-    QColor secondary = palette().color(QPalette::WindowText);
-    secondary.setAlphaF(0.5f);
-    painter.setPen(secondary);
+    painter.setPen(style::secondaryColour(this));
     painter.setFont(labelFont());
     painter.drawText(plate, Qt::AlignCenter, labelText());
 }

@@ -10,16 +10,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/main/MainViewState.h"
 
 namespace quillobrandt {
 namespace {
 
-QColor secondaryColour(const QWidget* widget) {
-    QColor colour = widget->palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.5f);
-    return colour;
-}
+using style::secondaryColour;
 
 QLabel* makeLabel(QWidget* parent, int pixelSize, bool semibold, bool secondary) {
     auto* label = new QLabel(parent);

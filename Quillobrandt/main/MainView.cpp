@@ -29,11 +29,7 @@
 namespace quillobrandt {
 namespace {
 
-QColor secondaryColour(const QWidget* widget) {
-    QColor colour = widget->palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.5f);
-    return colour;
-}
+using style::secondaryColour;
 
 QLabel* textLabel(QWidget* parent, const QString& text, int pixelSize, QFont::Weight weight = QFont::Normal,
                   bool secondary = false) {

@@ -16,12 +16,6 @@ QString colorCss(const QColor& color) {
     return QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb));
 }
 
-QColor secondaryColor(const QWidget* widget) {
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(0.5);
-    return color;
-}
-
 } // namespace
 
 QColor blueColor() {
@@ -93,7 +87,7 @@ QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
     }
     label->setFont(font);
     if (secondary) {
-        label->setStyleSheet(colorCss(secondaryColor(label)));
+        label->setStyleSheet(colorCss(style::secondaryColour(label)));
     }
     return label;
 }
