@@ -1,24 +1,9 @@
 #include "Corvantesk/analytics/AnalyticsEvent.h"
 
+#include "Corvantesk/core/JsonOptional.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
-namespace {
-
-template <class T> void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
-    if (value) {
-        json[key] = *value;
-    }
-}
-
-template <class T> void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
-    value.reset();
-    if (auto it = json.find(key); it != json.end() && !it->is_null()) {
-        value = it->get<T>();
-    }
-}
-
-} // namespace
 
 AnalyticsEvent AnalyticsEvent::make(std::string eventType, std::string sessionId) {
     AnalyticsEvent event;

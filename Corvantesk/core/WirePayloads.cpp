@@ -2,16 +2,12 @@
 
 #include <cstdlib>
 
+#include "Corvantesk/core/JsonOptional.h"
+
 namespace corvantesk {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-template <class T> void putOptional(Json& json, const char* key, const std::optional<T>& value) {
-    if (value) {
-        json[key] = *value;
-    }
-}
 
 void putOptional(Json& json, const char* key, const std::optional<AnyMap>& value) {
     if (value) {

@@ -1,5 +1,6 @@
 #include "Corvantesk/health/HealthEvent.h"
 
+#include "Corvantesk/core/JsonOptional.h"
 #include "Corvantesk/core/Utf8Text.h"
 #include "Corvantesk/health/ErrorDescription.h"
 #include "Corvantesk/health/FatalSignals.h"
@@ -29,19 +30,6 @@ std::vector<std::string> splitLines(const std::string& text) {
         }
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
-    }
-}
-
-template <class T> void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& value) {
-    if (value) {
-        json[key] = *value;
-    }
-}
-
-template <class T> void readOptional(const nlohmann::json& json, const char* key, std::optional<T>& value) {
-    value.reset();
-    if (auto it = json.find(key); it != json.end() && !it->is_null()) {
-        value = it->get<T>();
     }
 }
 

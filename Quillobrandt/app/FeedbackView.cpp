@@ -26,15 +26,9 @@ namespace {
 
 using corvantesk::FeedbackCategory;
 using corvantesk::FeedbackRequest;
+using style::divider;
 
 const QString feedbackWindowTitle = QStringLiteral("Send Feedback");
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "Quillobrandt/app/Style.h"
 
 #include <QApplication>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
@@ -41,12 +42,25 @@ QColor secondaryText() {
     return colour;
 }
 
+QColor secondaryColour(const QWidget* widget) {
+    QColor colour = widget->palette().color(QPalette::WindowText);
+    colour.setAlphaF(0.5f);
+    return colour;
+}
+
 QColor accent() { return QColor(0xFF, 0x8C, 0x78); }
 QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
 QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
 QColor orange() { return QColor(0xFF, 0x95, 0x00); }
 QColor green() { return QColor(0x28, 0xCD, 0x41); }
 QColor red() { return QColor(0xFF, 0x3B, 0x30); }
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
 
 QLabel* makeLabel(const QString& text, const QFont& labelFont, const QColor& colour, QWidget* parent) {
     auto* label = new QLabel(text, parent);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <QLabel>
+class QFrame;
 class QWidget;
 
 namespace quillobrandt::style {
@@ -26,9 +27,14 @@ QColor gray();
 QColor orange();
 QColor green();
 QColor red();
+// The widget's own label colour at half opacity, for captions and symbols.
+QColor secondaryColour(const QWidget* widget);
 
 // A word-wrapping label with the given font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr);
+
+// A sunken horizontal line between sections.
+QFrame* divider(QWidget* parent);
 
 // Closes every visible top-level window whose title is exactly `title`; how the small windows close themselves.
 void closeWindowsTitled(const QString& title);

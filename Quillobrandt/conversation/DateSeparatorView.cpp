@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 
 namespace quillobrandt {
@@ -53,7 +54,7 @@ void DateSeparatorView::paintEvent(QPaintEvent*) {
     const QRectF plate = plateRect();
     const double lineY = plate.center().y() - 0.5;
 
-    QColor lineColour(0x8E, 0x8E, 0x93);
+    QColor lineColour = style::gray();
     lineColour.setAlphaF(0.3f);
     painter.fillRect(QRectF(0, lineY, std::max(0.0, plate.left()), 1), lineColour);
     painter.fillRect(QRectF(plate.right(), lineY, std::max(0.0, width() - plate.right()), 1), lineColour);
@@ -62,9 +63,7 @@ void DateSeparatorView::paintEvent(QPaintEvent*) {
     path.addRoundedRect(plate, kPlateRadius, kPlateRadius);
     painter.fillPath(path, palette().color(QPalette::Window));
 
-    QColor secondary = palette().color(QPalette::WindowText);
-    secondary.setAlphaF(0.5f);
-    painter.setPen(secondary);
+    painter.setPen(style::secondaryColour(this));
     painter.setFont(labelFont());
     painter.drawText(plate, Qt::AlignCenter, labelText());
 }

@@ -5,18 +5,19 @@
 
 #include <functional>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "platform/core/Console.h"
 
 namespace quillobrandt {
 
 namespace ConversationStyle {
-QColor accent() { return QColor(0xFF, 0x8C, 0x78); }
-QColor blue() { return QColor(0x00, 0x7A, 0xFF); }
-QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
-QColor orange() { return QColor(0xFF, 0x95, 0x00); }
-QColor green() { return QColor(0x28, 0xCD, 0x41); }
-QColor red() { return QColor(0xFF, 0x3B, 0x30); }
+QColor accent() { return style::accent(); }
+QColor blue() { return style::blue(); }
+QColor gray() { return style::gray(); }
+QColor orange() { return style::orange(); }
+QColor green() { return style::green(); }
+QColor red() { return style::red(); }
 QColor gold() { return QColor::fromRgbF(0.95f, 0.75f, 0.2f, 1.0f); }
 QColor secondary(const QColor& windowText) {
     QColor c = windowText;

@@ -10,33 +10,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Quillobrandt/main/MainLabels.h"
 #include "Quillobrandt/main/MainViewState.h"
 
 namespace quillobrandt {
 namespace {
-
-QColor secondaryColour(const QWidget* widget) {
-    QColor colour = widget->palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.5f);
-    return colour;
-}
-
-QLabel* makeLabel(QWidget* parent, int pixelSize, bool semibold, bool secondary) {
-    auto* label = new QLabel(parent);
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    if (semibold) {
-        font.setWeight(QFont::DemiBold);
-    }
-    label->setFont(font);
-    label->setAlignment(Qt::AlignCenter);
-    if (secondary) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, secondaryColour(parent));
-        label->setPalette(palette);
-    }
-    return label;
-}
 
 // The card's rounded background in the control colour.
 class Card final : public QWidget {
@@ -76,7 +54,7 @@ LoadingOverlay::LoadingOverlay(QWidget* parent) : QWidget(parent) {
     busy->setTextVisible(false);
     matchingLayout->addWidget(busy);
     matchingLayout->addSpacing(8);
-    auto* matchingText = makeLabel(matchingPage_, 13, false, false);
+    auto* matchingText = centredLabel(matchingPage_, QString(), 13);
     matchingText->setText(QStringLiteral("Matching contacts..."));
     matchingLayout->addWidget(matchingText);
 
@@ -89,12 +67,12 @@ LoadingOverlay::LoadingOverlay(QWidget* parent) : QWidget(parent) {
     progress_->setTextVisible(false);
     progress_->setFixedWidth(300);
     progressLayout->addWidget(progress_, 0, Qt::AlignHCenter);
-    message_ = makeLabel(progressPage_, 13, true, false);
+    message_ = centredLabel(progressPage_, QString(), 13, QFont::DemiBold);
     message_->setWordWrap(true);
     progressLayout->addWidget(message_);
-    percent_ = makeLabel(progressPage_, 10, false, true);
+    percent_ = centredLabel(progressPage_, QString(), 10, QFont::Normal, true);
     progressLayout->addWidget(percent_);
-    subLine_ = makeLabel(progressPage_, 10, false, true);
+    subLine_ = centredLabel(progressPage_, QString(), 10, QFont::Normal, true);
     subLine_->setFixedHeight(16);
     progressLayout->addWidget(subLine_);
 

@@ -20,37 +20,17 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/main/ConversationListModel.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
+#include "Quillobrandt/main/MainLabels.h"
 #include "Quillobrandt/main/MainSymbols.h"
 #include "platform/qt/NotificationHub.h"
 
 namespace quillobrandt {
 namespace {
 
-const QColor kAccent(0xFF, 0x8C, 0x78);
-
-QColor secondaryColour(const QWidget* widget) {
-    QColor colour = widget->palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.5f);
-    return colour;
-}
-
-QLabel* textLabel(QWidget* parent, const QString& text, int pixelSize, QFont::Weight weight = QFont::Normal,
-                  bool secondary = false) {
-    auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    label->setFont(font);
-    label->setAlignment(Qt::AlignCenter);
-    if (secondary) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, secondaryColour(parent));
-        label->setPalette(palette);
-    }
-    return label;
-}
+using style::secondaryColour;
 
 // Names the control for the telemetry SDK's automatic click tracking.
 void tagForTracking(QWidget* widget, const char* id, const char* label) {
@@ -69,7 +49,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* button = new QToolButton(card);
     button->setAutoRaise(true);
     button->setFixedSize(80, 80);
-    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), kAccent, 64)));
+    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), style::accent(), 64)));
     button->setIconSize(QSize(32, 32));
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
                                          "border-radius: 16px; }"));
@@ -83,10 +63,10 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(4);
-    auto* titleLabel = textLabel(column, title, 13, QFont::DemiBold);
+    auto* titleLabel = centredLabel(column, title, 13, QFont::DemiBold);
     titleLabel->setWordWrap(true); // wider Linux fonts must wrap, not clip, in the 180 point column
     columnLayout->addWidget(titleLabel);
-    auto* captionLabel = textLabel(column, caption, 10, QFont::Normal, true);
+    auto* captionLabel = centredLabel(column, caption, 10, QFont::Normal, true);
     captionLabel->setWordWrap(true);
     columnLayout->addWidget(captionLabel);
     layout->addWidget(column, 0, Qt::AlignHCenter);
@@ -150,7 +130,7 @@ QWidget* MainView::buildLoadingDatabaseFace() {
     spinner->setTextVisible(false);
     spinner->setFixedWidth(120);
     layout->addWidget(spinner, 0, Qt::AlignHCenter);
-    layout->addWidget(textLabel(face, QStringLiteral("Loading database..."), 13, QFont::DemiBold));
+    layout->addWidget(centredLabel(face, QStringLiteral("Loading database..."), 13, QFont::DemiBold));
     layout->addStretch();
     return face;
 }
@@ -184,8 +164,8 @@ QWidget* MainView::buildStartScreen() {
     icon->setFixedSize(80, 80);
     icon->setPixmap(QIcon::fromTheme(QStringLiteral("quillobrandt")).pixmap(80, 80));
     stack->addWidget(icon, 0, Qt::AlignHCenter);
-    stack->addWidget(textLabel(face, QStringLiteral("Quillobrandt"), 26, QFont::Bold));
-    stack->addWidget(textLabel(face, QStringLiteral("Your Messages, Forever Saved"), 15, QFont::Normal, true));
+    stack->addWidget(centredLabel(face, QStringLiteral("Quillobrandt"), 26, QFont::Bold));
+    stack->addWidget(centredLabel(face, QStringLiteral("Your Messages, Forever Saved"), 15, QFont::Normal, true));
 
     auto* cards = new QHBoxLayout;
     cards->setSpacing(40);
@@ -201,7 +181,7 @@ QWidget* MainView::buildStartScreen() {
 
     auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
     folder->setFlat(true);
-    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), kAccent, 32)));
+    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), style::accent(), 32)));
     tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
@@ -215,7 +195,7 @@ QWidget* MainView::buildStartScreen() {
     spinner->setTextVisible(false);
     spinner->setFixedWidth(120);
     progressLayout->addWidget(spinner, 0, Qt::AlignHCenter);
-    startProgressText_ = textLabel(startProgress_, QString(), 13, QFont::Normal, true);
+    startProgressText_ = centredLabel(startProgress_, QString(), 13, QFont::Normal, true);
     progressLayout->addWidget(startProgressText_);
     stack->addWidget(startProgress_);
 
@@ -238,18 +218,18 @@ QWidget* MainView::buildConversationList() {
     back->setAutoRaise(true);
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setText(QStringLiteral("Back"));
-    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), kAccent, 20)));
+    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), style::accent(), 20)));
     back->setIconSize(QSize(10, 10));
     QPalette accentPalette = back->palette();
-    accentPalette.setColor(QPalette::ButtonText, kAccent);
+    accentPalette.setColor(QPalette::ButtonText, style::accent());
     back->setPalette(accentPalette);
     tagForTracking(back, "back_to_welcome", "Back to Welcome");
     connect(back, &QToolButton::clicked, this, [this] { backToWelcome(); });
     headerLayout->addWidget(back);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    titles->addWidget(textLabel(header, QStringLiteral("Conversations"), 13, QFont::DemiBold));
-    titles->addWidget(textLabel(header, QStringLiteral("Showing all conversations on this Mac"), 10, QFont::Normal,
+    titles->addWidget(centredLabel(header, QStringLiteral("Conversations"), 13, QFont::DemiBold));
+    titles->addWidget(centredLabel(header, QStringLiteral("Showing all conversations on this Mac"), 10, QFont::Normal,
                                 true));
     headerLayout->addLayout(titles, 1);
     auto* balance = new QWidget(header); // keeps the titles centred

@@ -34,6 +34,21 @@ std::string withCode(const std::string& message, int code) {
     return message + " (code: " + std::to_string(code) + ")";
 }
 
+enum class RowStep { row, done, failed };
+
+// Steps once; a failed step is logged as "❌ Failed to read <what>: <SQLite message> (code: N)".
+RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, const std::string& what) {
+    const int rc = statement.step();
+    if (rc == SQLITE_ROW) {
+        return RowStep::row;
+    }
+    if (rc == SQLITE_DONE) {
+        return RowStep::done;
+    }
+    storeLogError(withCode("❌ Failed to read " + what + ": " + db.errorMessage(), rc));
+    return RowStep::failed;
+}
+
 // The last path component of a stored file name ("a/b/photo.jpg" gives "photo.jpg").
 std::string lastPathComponent(std::string_view stored) {
     while (stored.size() > 1 && stored.back() == '/') {
@@ -117,12 +132,11 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     std::vector<Conversation> conversations;
     std::int64_t index = 0;
     for (;;) {
-        const int rc = chats.step();
-        if (rc == SQLITE_DONE) {
+        const auto step = stepRow(chats, db_, "chats");
+        if (step == RowStep::done) {
             break;
         }
-        if (rc != SQLITE_ROW) {
-            storeLogError(withCode("❌ Failed to read chats: " + db_.errorMessage(), rc));
+        if (step == RowStep::failed) {
             throw DatabaseError::queryFailed();
         }
         ++index;
@@ -175,10 +189,9 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
     try {
         auto statement = db_.prepare(queries::participants);
         statement.bindInt64(1, chatId);
-        for (int rc = statement.step(); rc != SQLITE_DONE; rc = statement.step()) {
-            if (rc != SQLITE_ROW) {
-                storeLogError(withCode(
-                    "❌ Failed to read participants of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
+        const std::string what = "participants of chat " + std::to_string(chatId);
+        for (auto step = stepRow(statement, db_, what); step != RowStep::done; step = stepRow(statement, db_, what)) {
+            if (step == RowStep::failed) {
                 return {}; // half a member list would give the chat the wrong name; skip it instead
             }
             if (auto handle = statement.columnText(0)) {
@@ -211,14 +224,13 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
     std::size_t withoutText = 0;
     std::int64_t row = 0;
+    const std::string what = "messages of chat " + std::to_string(chatId);
     for (;;) {
-        const int rc = statement.step();
-        if (rc == SQLITE_DONE) {
+        const auto step = stepRow(statement, db_, what);
+        if (step == RowStep::done) {
             break;
         }
-        if (rc != SQLITE_ROW) {
-            storeLogError(withCode(
-                "❌ Failed to read messages of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
+        if (step == RowStep::failed) {
             throw DatabaseError::queryFailed();
         }
         ++row;
@@ -273,15 +285,14 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
         return byMessage;
     }
     std::size_t count = 0;
+    const std::string what = "attachments of chat " + std::to_string(chatId);
     for (;;) {
-        const int rc = statement.step();
-        if (rc == SQLITE_DONE) {
+        const auto step = stepRow(statement, db_, what);
+        if (step == RowStep::done) {
             break;
         }
-        if (rc != SQLITE_ROW) {
+        if (step == RowStep::failed) {
             // The messages themselves may still be readable; they go on without the rest of their attachments.
-            storeLogError(withCode(
-                "❌ Failed to read attachments of chat " + std::to_string(chatId) + ": " + db_.errorMessage(), rc));
             break;
         }
         auto stored = statement.columnText(2);

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "Quillobrandt/app/Style.h"
+
 namespace quillobrandt::wizard {
 namespace {
 
@@ -14,25 +16,19 @@ QString colorCss(const QColor& color) {
     return QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb));
 }
 
-QColor secondaryColor(const QWidget* widget) {
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(0.5);
-    return color;
-}
-
 } // namespace
 
 QColor blueColor() {
-    return QColor(0x00, 0x7A, 0xFF);
+    return style::blue();
 }
 QColor greenColor() {
-    return QColor(0x28, 0xCD, 0x41);
+    return style::green();
 }
 QColor orangeColor() {
-    return QColor(0xFF, 0x95, 0x00);
+    return style::orange();
 }
 QColor accentColor() {
-    return QColor(0xFF, 0x8C, 0x78);
+    return style::accent();
 }
 
 QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
@@ -91,7 +87,7 @@ QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
     }
     label->setFont(font);
     if (secondary) {
-        label->setStyleSheet(colorCss(secondaryColor(label)));
+        label->setStyleSheet(colorCss(style::secondaryColour(label)));
     }
     return label;
 }

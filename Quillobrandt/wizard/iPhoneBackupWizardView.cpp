@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 #include "platform/core/Console.h"
@@ -25,16 +26,8 @@
 #include "platform/qt/SecurityScope.h"
 
 namespace quillobrandt {
-namespace {
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-} // namespace
+using style::divider;
 
 iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* parent, platform::NotificationHub* hub)
     : QDialog(parent), appState_(appState), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/export/ImageSource.h"
 #include "Quillobrandt/conversation/export/PdfTextBlock.h"
@@ -32,7 +33,7 @@ constexpr int kProgressEvery = 50;
 constexpr double kMinimumContinuationHeight = 60;
 
 const QColor& labelGray() {
-    static const QColor gray(0x8E, 0x8E, 0x93);
+    static const QColor gray = style::gray();
     return gray;
 }
 

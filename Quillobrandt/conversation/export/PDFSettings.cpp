@@ -1,5 +1,7 @@
 #include "Quillobrandt/conversation/export/PDFSettings.h"
 
+#include "Quillobrandt/app/Style.h"
+
 namespace quillobrandt {
 
 QSizeF pageSizeInPoints(PDFPageSize size) {
@@ -17,9 +19,9 @@ QSizeF pageSizeInPoints(PDFPageSize size) {
 BubbleColors bubbleColors(const PDFSettings& settings) {
     switch (settings.colorScheme) {
     case PDFColorScheme::professional: {
-        QColor gray(0x8E, 0x8E, 0x93);
+        QColor gray = style::gray();
         gray.setAlphaF(0.3f);
-        return {QColor(0x00, 0x7A, 0xFF), gray};
+        return {style::blue(), gray};
     }
     case PDFColorScheme::custom:
         return {settings.customSentColor.isValid() ? settings.customSentColor : QColor(Qt::gray),
