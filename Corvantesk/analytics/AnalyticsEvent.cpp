@@ -139,11 +139,7 @@ void to_json(nlohmann::json& json, const AnalyticsEvent& event) {
     putOptional(json, "element", event.element);
     putOptional(json, "elementLabel", event.elementLabel);
     if (event.properties) {
-        nlohmann::json properties = nlohmann::json::object();
-        for (const auto& [key, value] : *event.properties) {
-            properties[key] = value.toJson();
-        }
-        json["properties"] = std::move(properties);
+        json["properties"] = toJson(*event.properties);
     }
     putOptional(json, "userId", event.userId);
     putOptional(json, "duration", event.duration);

@@ -117,6 +117,14 @@ nlohmann::ordered_json toOrderedJson(const AnyMap& map) {
     return object;
 }
 
+nlohmann::json toJson(const AnyMap& map) {
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [key, value] : map) {
+        object[key] = value.toJson();
+    }
+    return object;
+}
+
 AnyMap anyMapFromJson(const nlohmann::json& json) {
     if (!json.is_object()) {
         throw nlohmann::json::type_error::create(302, "metadata is not an object", &json);

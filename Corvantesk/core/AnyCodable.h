@@ -88,6 +88,7 @@ private:
 using AnyMap = AnyCodable::Object;
 
 nlohmann::ordered_json toOrderedJson(const AnyMap& map);
+nlohmann::json toJson(const AnyMap& map);
 AnyMap anyMapFromJson(const nlohmann::json& json); // throws AnyCodableError, or nlohmann's type_error for a non-object
 
 // nlohmann-json hooks, so AnyCodable values sit inside any JSON the SDK builds.

@@ -87,11 +87,7 @@ nlohmann::json toJson(const Breadcrumb& breadcrumb, JsonDates dates) {
     json["category"] = breadcrumb.category;
     json["message"] = breadcrumb.message;
     if (breadcrumb.data) {
-        nlohmann::json data = nlohmann::json::object();
-        for (const auto& [key, value] : *breadcrumb.data) {
-            data[key] = value.toJson();
-        }
-        json["data"] = std::move(data);
+        json["data"] = toJson(*breadcrumb.data);
     }
     return json;
 }

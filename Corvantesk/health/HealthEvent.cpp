@@ -177,11 +177,7 @@ void to_json(nlohmann::json& json, const HealthEvent& event) {
     putOptional(json, "logs", event.logs);
     putOptional(json, "deviceState", event.deviceState);
     if (event.metadata) {
-        nlohmann::json metadata = nlohmann::json::object();
-        for (const auto& [key, value] : *event.metadata) {
-            metadata[key] = value.toJson();
-        }
-        json["metadata"] = std::move(metadata);
+        json["metadata"] = toJson(*event.metadata);
     }
 }
 
