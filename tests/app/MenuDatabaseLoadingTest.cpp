@@ -16,6 +16,7 @@
 #include "platform/qt/NotificationHub.h"
 #include "platform/qt/NotificationRecorder.h"
 #include "tests/app/RecordingHttpSender.h"
+#include "tests/support/AnalyticsRequests.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
@@ -322,18 +323,7 @@ TEST_F(MenuLoadingTest, InitialisedSdkReceivesTheNineFigures) {
     corvantesk::Corvantesk::sharedOrNil()->flush();
     corvantesk::Corvantesk::shutdown(std::chrono::seconds(1));
 
-    nlohmann::json loaded;
-    for (const auto& request : server.requests()) {
-        if (request.path != "/api/v1/analytics/events") {
-            continue;
-        }
-        const nlohmann::json batch = request.json();
-        for (const auto& event : batch["events"]) {
-            if (event["eventType"] == "database_loaded") {
-                loaded = event;
-            }
-        }
-    }
+    const nlohmann::json loaded = qbtest::lastAnalyticsEvent(server, "database_loaded");
     ASSERT_FALSE(loaded.is_null());
     EXPECT_EQ(loaded["category"], "scaling");
     const auto& properties = loaded["properties"];

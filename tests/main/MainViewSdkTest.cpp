@@ -13,6 +13,7 @@
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/qt/FakePlatform.h"
+#include "tests/support/AnalyticsRequests.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/qt/EventLoop.h"
@@ -57,18 +58,7 @@ TEST(MainViewSdkTest, OpeningAfterTheWarningReportsItToTheInitialisedSdk) {
     corvantesk::Corvantesk::sharedOrNil()->flush();
     corvantesk::Corvantesk::shutdown(std::chrono::seconds(1));
 
-    nlohmann::json opened;
-    for (const auto& request : server.requests()) {
-        if (request.path != "/api/v1/analytics/events") {
-            continue;
-        }
-        const nlohmann::json batch = request.json();
-        for (const auto& event : batch["events"]) {
-            if (event["eventType"] == "conversation_opened") {
-                opened = event;
-            }
-        }
-    }
+    const nlohmann::json opened = qbtest::lastAnalyticsEvent(server, "conversation_opened");
     ASSERT_FALSE(opened.is_null());
     EXPECT_EQ(opened["category"], "scaling");
     const auto& properties = opened["properties"];
