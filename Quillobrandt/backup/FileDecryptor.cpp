@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include <openssl/crypto.h>
 
 #include "Quillobrandt/backup/BackupError.h"
+#include "Quillobrandt/backup/CbcStreamDecryption.h"
 #include "Quillobrandt/backup/OpenSslHandles.h"
 #include "platform/core/FileDescriptor.h"
 
@@ -185,55 +185,18 @@ void copyContents(int input, int output, const fs::path& source, const fs::path&
     }
 }
 
-// CBC decryption chunk by chunk, in place. OpenSSL's own padding handling cannot work in place (it holds back a
-// block and writes ahead of its input), so padding is off and the last block is kept back here and checked at the
-// end; that saves a second buffer and a copy per chunk.
+// Reading and decrypting overlap the writing (see decryptCbcStream); this side keeps the head and the count.
 void decryptContents(EVP_CIPHER_CTX* context, int input, int output, const fs::path& source,
                      const fs::path& destination, StreamedFile& result) {
-    constexpr std::size_t kBlock = 16;
-    EVP_CIPHER_CTX_set_padding(context, 0);
-    std::vector<std::uint8_t> buffer(kBlock + kChunkSize);
-    std::uint8_t* const chunk = buffer.data() + kBlock;
-    bool holding = false; // buffer[0, kBlock) holds the previous chunk's last plain block
-    const auto emit = [&](const std::uint8_t* data, std::size_t size) {
-        const std::size_t headRoom = kBlock - std::min(kBlock, result.head.size());
-        result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
-        writeAll(output, data, size, destination);
-        result.writtenBytes += size;
-    };
-    for (;;) {
-        const std::size_t got = readFully(input, chunk, kChunkSize, source);
-        if (got == 0) {
-            break;
-        }
-        result.sourceBytes += got;
-        if (got % kBlock != 0) {
-            throw BackupError(BackupError::Code::decryptionFailed);
-        }
-        int written = 0;
-        if (EVP_DecryptUpdate(context, chunk, &written, chunk, static_cast<int>(got)) != 1 ||
-            static_cast<std::size_t>(written) != got) {
-            throw BackupError(BackupError::Code::decryptionFailed);
-        }
-        const std::uint8_t* start = holding ? buffer.data() : chunk;
-        emit(start, static_cast<std::size_t>(chunk + got - kBlock - start));
-        std::memcpy(buffer.data(), chunk + got - kBlock, kBlock);
-        holding = true;
-    }
-    if (!holding) {
-        throw BackupError(BackupError::Code::decryptionFailed); // no block at all
-    }
-    const std::uint8_t padding = buffer[kBlock - 1];
-    bool valid = padding >= 1 && padding <= kBlock;
-    for (std::size_t i = kBlock - std::min<std::size_t>(padding, kBlock); valid && i < kBlock; ++i) {
-        valid = buffer[i] == padding;
-    }
-    if (!valid) {
-        OPENSSL_cleanse(buffer.data(), buffer.size());
-        throw BackupError(BackupError::Code::decryptionFailed);
-    }
-    emit(buffer.data(), kBlock - padding);
-    OPENSSL_cleanse(buffer.data(), buffer.size());
+    constexpr std::size_t kHead = 16;
+    result.sourceBytes = decryptCbcStream(
+        context, [&](std::uint8_t* data, std::size_t size) { return readFully(input, data, size, source); },
+        [&](const std::uint8_t* data, std::size_t size) {
+            const std::size_t headRoom = kHead - std::min(kHead, result.head.size());
+            result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
+            writeAll(output, data, size, destination);
+            result.writtenBytes += size;
+        });
 }
 
 } // namespace

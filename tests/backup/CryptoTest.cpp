@@ -112,3 +112,39 @@ TEST(Crypto, StreamedDecryptionRefusesCutOrEmptyCiphertext) {
         EXPECT_FALSE(fs::exists(folder / "out"));
     }
 }
+
+// Chunks are handed between threads: sizes on, just before and just after chunk boundaries must all come through
+// whole and in order, and a bad last block must still fail after many chunks were written.
+TEST(Crypto, StreamedDecryptionKeepsEveryByteAcrossChunkBoundaries) {
+    const fs::path folder = backuptest::freshFolder("boundaries");
+    constexpr std::size_t kMiB = 1024 * 1024;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{15}, std::size_t{16}, 2 * kMiB - 16, 2 * kMiB - 1,
+                                   2 * kMiB, 4 * kMiB + 15, 11 * kMiB + 3}) {
+        Bytes plain(size);
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            plain[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 11);
+        }
+        Bytes encrypted = BackupGenerator::encrypt(plain, kKey);
+        const auto writeSource = [&] {
+            std::FILE* file = std::fopen((folder / "source").c_str(), "wb");
+            std::fwrite(encrypted.data(), 1, encrypted.size(), file);
+            std::fclose(file);
+        };
+        writeSource();
+        const auto streamed = streamFile(folder / "source", folder / "out", kKey, plain.size());
+        EXPECT_EQ(streamed.sourceBytes, encrypted.size()) << size;
+        EXPECT_EQ(streamed.head,
+                  Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(16, size))))
+            << size;
+        EXPECT_EQ(qbtest::readWholeFile(folder / "out"), std::string(plain.begin(), plain.end())) << size;
+        fs::remove(folder / "out");
+
+        // In CBC a flipped ciphertext byte flips the same byte of the next plain block: here the padding length.
+        encrypted[encrypted.size() >= 32 ? encrypted.size() - 17 : encrypted.size() - 1] ^= 0x5A;
+        writeSource();
+        EXPECT_EQ(backuptest::errorOf([&] { streamFile(folder / "source", folder / "out", kKey); }),
+                  BackupError::Code::decryptionFailed)
+            << size;
+        EXPECT_FALSE(fs::exists(folder / "out")) << size;
+    }
+}

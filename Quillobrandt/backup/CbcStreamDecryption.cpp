@@ -1,0 +1,220 @@
+#include "Quillobrandt/backup/CbcStreamDecryption.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+#include "Quillobrandt/backup/BackupError.h"
+
+namespace quillobrandt {
+namespace {
+
+constexpr std::size_t kBlock = 16;
+constexpr std::size_t kChunkSize = 256 * 1024;
+constexpr std::size_t kChunkCount = 16;
+
+// One chunk of ciphertext decrypted in place. The block in front of it receives the previous chunk's last plain
+// block, held back until it is known whether it is the padded one; bytes [begin, end) are ready to write.
+struct Chunk {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kBlock + kChunkSize);
+    std::size_t begin = 0;
+    std::size_t end = 0;
+
+    Chunk() = default;
+    Chunk(const Chunk&) = delete;
+    Chunk& operator=(const Chunk&) = delete;
+    ~Chunk() { OPENSSL_cleanse(bytes.data(), bytes.size()); } // plain text of the user's file
+    std::uint8_t* payload() { return bytes.data() + kBlock; }
+};
+
+// The two queues between the decrypting worker and the writing caller. A side that finds its queue empty sleeps
+// until half the chunks are waiting for it: each wake-up costs a trip through the scheduler, too dear per chunk.
+class ChunkExchange {
+public:
+    ChunkExchange() {
+        for (auto& chunk : chunks_) {
+            free_.push_back(&chunk);
+        }
+    }
+
+    // The worker's side. Null once the writer has stopped.
+    Chunk* takeFree() {
+        std::unique_lock lock(mutex_);
+        if (free_.empty() && !stopped_) {
+            workerWaiting_ = true;
+            workerWakes_.wait(lock, [&] { return stopped_ || free_.size() >= kWakeAt; });
+            workerWaiting_ = false;
+        }
+        if (stopped_) {
+            return nullptr;
+        }
+        Chunk* chunk = free_.front();
+        free_.pop_front();
+        return chunk;
+    }
+    void pushFull(Chunk* chunk) {
+        std::lock_guard lock(mutex_);
+        full_.push_back(chunk);
+        if (writerWaiting_ && full_.size() >= kWakeAt) {
+            writerWakes_.notify_one();
+        }
+    }
+    void finish(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        error_ = std::move(error);
+        writerWakes_.notify_one();
+    }
+
+    // The writer's side. Null once everything was handed over; then error() tells whether it all went well.
+    Chunk* takeFull() {
+        std::unique_lock lock(mutex_);
+        if (full_.empty() && !finished_) {
+            writerWaiting_ = true;
+            writerWakes_.wait(lock, [&] { return finished_ || full_.size() >= kWakeAt; });
+            writerWaiting_ = false;
+        }
+        if (full_.empty()) {
+            return nullptr;
+        }
+        Chunk* chunk = full_.front();
+        full_.pop_front();
+        return chunk;
+    }
+    void giveBack(Chunk* chunk) {
+        std::lock_guard lock(mutex_);
+        free_.push_back(chunk);
+        if (workerWaiting_ && free_.size() >= kWakeAt) {
+            workerWakes_.notify_one();
+        }
+    }
+    void stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        workerWakes_.notify_one();
+    }
+    std::exception_ptr error() {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    static constexpr std::size_t kWakeAt = kChunkCount / 2;
+
+    std::array<Chunk, kChunkCount> chunks_;
+    std::mutex mutex_;
+    std::condition_variable workerWakes_;
+    std::condition_variable writerWakes_;
+    std::deque<Chunk*> free_;
+    std::deque<Chunk*> full_;
+    bool workerWaiting_ = false;
+    bool writerWaiting_ = false;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
+
+// Reads and decrypts every chunk, then checks the padding of the last block and hands over what it leaves.
+std::uint64_t decryptChunks(EVP_CIPHER_CTX* context, const ChunkReader& read, ChunkExchange& exchange) {
+    std::uint64_t sourceBytes = 0;
+    std::array<std::uint8_t, kBlock> held{};
+    bool holding = false;
+    for (;;) {
+        Chunk* chunk = exchange.takeFree();
+        if (chunk == nullptr) {
+            return sourceBytes;
+        }
+        const std::size_t got = read(chunk->payload(), kChunkSize);
+        if (got == 0) {
+            exchange.giveBack(chunk);
+            break;
+        }
+        sourceBytes += got;
+        int written = 0;
+        if (got % kBlock != 0 ||
+            EVP_DecryptUpdate(context, chunk->payload(), &written, chunk->payload(), static_cast<int>(got)) != 1 ||
+            static_cast<std::size_t>(written) != got) {
+            exchange.giveBack(chunk);
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        if (holding) {
+            std::memcpy(chunk->bytes.data(), held.data(), kBlock);
+        }
+        chunk->begin = holding ? 0 : kBlock;
+        chunk->end = got; // kBlock + got, less the block held back
+        std::memcpy(held.data(), chunk->payload() + got - kBlock, kBlock);
+        holding = true;
+        exchange.pushFull(chunk);
+    }
+    const std::uint8_t padding = held[kBlock - 1];
+    bool valid = holding && padding >= 1 && padding <= kBlock;
+    for (std::size_t i = kBlock - (valid ? padding : 0); valid && i < kBlock; ++i) {
+        valid = held[i] == padding;
+    }
+    if (!valid) {
+        OPENSSL_cleanse(held.data(), held.size());
+        throw BackupError(BackupError::Code::decryptionFailed);
+    }
+    if (Chunk* last = exchange.takeFree()) {
+        std::memcpy(last->bytes.data(), held.data(), kBlock);
+        last->begin = 0;
+        last->end = kBlock - padding;
+        exchange.pushFull(last);
+    }
+    OPENSSL_cleanse(held.data(), held.size());
+    return sourceBytes;
+}
+
+// Stops and joins the worker on every way out of the writing loop.
+class WorkerGuard {
+public:
+    WorkerGuard(ChunkExchange& exchange, std::thread worker) : exchange_(exchange), worker_(std::move(worker)) {}
+    WorkerGuard(const WorkerGuard&) = delete;
+    WorkerGuard& operator=(const WorkerGuard&) = delete;
+    ~WorkerGuard() {
+        exchange_.stop();
+        worker_.join();
+    }
+
+private:
+    ChunkExchange& exchange_;
+    std::thread worker_;
+};
+
+} // namespace
+
+std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read, const ChunkWriter& write) {
+    EVP_CIPHER_CTX_set_padding(context, 0);
+    ChunkExchange exchange;
+    std::uint64_t sourceBytes = 0;
+    {
+        WorkerGuard worker(exchange, std::thread([&] {
+                               std::exception_ptr error;
+                               try {
+                                   sourceBytes = decryptChunks(context, read, exchange);
+                               } catch (...) {
+                                   error = std::current_exception();
+                               }
+                               exchange.finish(std::move(error));
+                           }));
+        while (Chunk* chunk = exchange.takeFull()) {
+            if (chunk->end > chunk->begin) {
+                write(chunk->bytes.data() + chunk->begin, chunk->end - chunk->begin);
+            }
+            exchange.giveBack(chunk);
+        }
+    }
+    if (auto error = exchange.error()) {
+        std::rethrow_exception(error);
+    }
+    return sourceBytes;
+}
+
+} // namespace quillobrandt
