@@ -1,0 +1,127 @@
+#pragma once
+
+// Small helpers shared by the benchmark programs: medians with their spread, standard output sent elsewhere while a
+// measured call writes its console lines, and the peak resident memory of this process.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace qbbench {
+
+struct Spread {
+    double median = 0;
+    double min = 0;
+    double max = 0;
+};
+
+inline Spread spreadOf(std::vector<double> values) {
+    if (values.empty()) {
+        return {};
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, values.front(), values.back()};
+}
+
+// Counters `name` (the median), `name_min` and `name_max`.
+inline void addSpread(benchmark::State& state, const std::string& name, const std::vector<double>& values) {
+    const Spread spread = spreadOf(values);
+    state.counters[name] = spread.median;
+    state.counters[name + "_min"] = spread.min;
+    state.counters[name + "_max"] = spread.max;
+}
+
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Where standard output goes while a measured call runs: /dev/null, or a pipe drained by a separate `cat` process
+// (as a terminal or a desktop session's journal would read it).
+enum class StdoutTarget { devNull, pipe };
+
+inline const char* describe(StdoutTarget target) {
+    return target == StdoutTarget::pipe ? "stdout to a pipe" : "stdout to /dev/null";
+}
+
+class RedirectedStdout {
+public:
+    explicit RedirectedStdout(StdoutTarget target) : saved_(::dup(STDOUT_FILENO)) {
+        std::fflush(stdout);
+        if (target == StdoutTarget::pipe) {
+            reader_ = ::popen("cat >/dev/null", "w");
+            if (reader_ == nullptr) {
+                throw std::runtime_error("cannot start cat");
+            }
+            ::dup2(::fileno(reader_), STDOUT_FILENO);
+        } else {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::close(null);
+        }
+    }
+    RedirectedStdout(const RedirectedStdout&) = delete;
+    RedirectedStdout& operator=(const RedirectedStdout&) = delete;
+    ~RedirectedStdout() {
+        std::fflush(stdout);
+        ::dup2(saved_, STDOUT_FILENO);
+        ::close(saved_);
+        if (reader_ != nullptr) {
+            ::pclose(reader_);
+        }
+    }
+
+private:
+    int saved_;
+    std::FILE* reader_ = nullptr;
+};
+
+// Peak resident memory since the last reset (Linux: writing 5 to clear_refs resets VmHWM).
+inline void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+inline double statusMiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
+        }
+    }
+    return -1;
+}
+
+inline double peakMemoryMiB() {
+    return statusMiB("VmHWM");
+}
+
+inline double residentMemoryMiB() {
+    return statusMiB("VmRSS");
+}
+
+// The type of the filesystem holding `path` ("ext4", "tmpfs", ...), from the longest mount point containing it.
+inline std::string filesystemOf(const std::string& path) {
+    std::ifstream mounts("/proc/self/mounts");
+    std::string device, mountPoint, type, rest;
+    std::string best = "unknown";
+    std::size_t bestLength = 0;
+    while (mounts >> device >> mountPoint >> type && std::getline(mounts, rest)) {
+        const bool inside = path == mountPoint || mountPoint == "/" || (path.rfind(mountPoint + "/", 0) == 0);
+        if (inside && mountPoint.size() >= bestLength) {
+            best = type;
+            bestLength = mountPoint.size();
+        }
+    }
+    return best;
+}
+
+} // namespace qbbench

@@ -1,0 +1,227 @@
+// The conversation window and the main window on big histories, offscreen (QT_QPA_PLATFORM=offscreen is set here):
+//  - on a 100,000-message conversation: opening it, a refilter (Show Media off and on), ticking "Filter by Date"
+//    and entering edit mode, each as the time the GUI thread is blocked (targets: date filter under 20 ms);
+//  - the main window loading a 1,000,000-message history three times, going Back after each: resident memory after
+//    Back against the idle footprint (target: within 1.5 times), and the peak of each load (must not grow).
+// Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
+// private temporary folder.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLocale>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/HttpSender.h"
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/main/MainView.h"
+#include "platform/core/Paths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/qt/FakePlatform.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/qt/EventLoop.h"
+
+#include "bench/BenchSupport.h"
+
+namespace fs = std::filesystem;
+using namespace qbbench;
+using quillobrandt::Conversation;
+using quillobrandt::ConversationDisplayView;
+
+namespace {
+
+constexpr int kConversationMessages = 100'000;
+constexpr int kRounds = 5;
+
+class NullSender final : public quillobrandt::HttpSender {
+public:
+    quillobrandt::HttpResponse send(const quillobrandt::HttpRequest&) override { return {204, std::nullopt}; }
+};
+
+fs::path benchRoot() {
+    static const fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "qb-bench-gui-XXXXXX").string();
+        const fs::path made = ::mkdtemp(pattern.data());
+        for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "TMPDIR"}) {
+            fs::create_directories(made / name);
+            ::setenv(name, (made / name).c_str(), 1);
+        }
+        return made;
+    }();
+    return root;
+}
+
+// The window's collaborators, without network or desktop services.
+struct Environment {
+    platform::FakePlatform fake;
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    quillobrandt::GoogleAnalyticsManager analytics{{"G-BENCH", "secret"}, std::make_shared<NullSender>(), defaults};
+    quillobrandt::AppState state{nullptr, &analytics};
+};
+
+std::unique_ptr<Environment>& environmentHolder() {
+    static std::unique_ptr<Environment> env;
+    return env;
+}
+
+Environment& environment() {
+    if (!environmentHolder()) {
+        environmentHolder() = std::make_unique<Environment>();
+    }
+    return *environmentHolder();
+}
+
+// Two years of messages, one in twenty with a photo and one in fifty with a document.
+const Conversation& bigConversation() {
+    static const Conversation conversation = [] {
+        Conversation c;
+        c.id = "1";
+        c.participants = {"+15550001111"};
+        c.messages.reserve(kConversationMessages);
+        const double start = 700'000'000.0; // seconds since 2001
+        const double step = 2.0 * 365 * 86400 / kConversationMessages;
+        for (int i = 0; i < kConversationMessages; ++i) {
+            quillobrandt::Message& m = c.messages.emplace_back();
+            m.id = i + 1;
+            m.text = "Message number " + std::to_string(i) + " with a little text in it";
+            m.date = platform::AbsoluteTime{start + step * i};
+            m.isFromMe = i % 3 == 0;
+            m.sender = m.isFromMe ? "Me" : "+15550001111";
+            if (i % 20 == 0) {
+                m.attachments.push_back({i + 1, "IMG_" + std::to_string(i) + ".jpg", "image/jpeg",
+                                         "/nonexistent/IMG_" + std::to_string(i) + ".jpg"});
+            } else if (i % 50 == 1) {
+                m.attachments.push_back({i + 1, "doc.pdf", "application/pdf", "/nonexistent/doc.pdf"});
+            }
+        }
+        c.messageCount = static_cast<std::int64_t>(c.messages.size());
+        return c;
+    }();
+    return conversation;
+}
+
+std::unique_ptr<ConversationDisplayView> openView() {
+    auto view = std::make_unique<ConversationDisplayView>(bigConversation(), &environment().state);
+    view->resize(700, 800);
+    view->show();
+    qbtest::processEventsUntil([&] { return !view->isLoading(); });
+    return view;
+}
+
+// Time the GUI thread spends in `action`, including the events it posted.
+template <typename Action> double blockedMilliseconds(Action&& action) {
+    const auto start = std::chrono::steady_clock::now();
+    action();
+    qbtest::drainEvents();
+    return secondsSince(start) * 1000.0;
+}
+
+void BM_OpenConversation(benchmark::State& state) {
+    std::vector<double> ms;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            std::unique_ptr<ConversationDisplayView> view;
+            ms.push_back(blockedMilliseconds([&] { view = openView(); }));
+        }
+    }
+    addSpread(state, "open_ms", ms);
+}
+BENCHMARK(BM_OpenConversation)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Refilter(benchmark::State& state) {
+    auto view = openView();
+    std::vector<double> ms;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            ms.push_back(blockedMilliseconds([&] { view->setShowMedia(round % 2 == 1); }));
+        }
+    }
+    addSpread(state, "refilter_ms", ms);
+}
+BENCHMARK(BM_Refilter)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DateFilter(benchmark::State& state) {
+    auto view = openView();
+    std::vector<double> ms;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            ms.push_back(blockedMilliseconds([&] { view->setEnableDateFilter(true); }));
+            view->setEnableDateFilter(false);
+            qbtest::drainEvents();
+        }
+    }
+    addSpread(state, "date_filter_ms", ms);
+}
+BENCHMARK(BM_DateFilter)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_EnterEditMode(benchmark::State& state) {
+    auto view = openView();
+    std::vector<double> ms;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            ms.push_back(blockedMilliseconds([&] { view->enterEditMode(); }));
+            view->cancelEdit();
+            qbtest::drainEvents();
+        }
+    }
+    addSpread(state, "edit_mode_ms", ms);
+}
+BENCHMARK(BM_EnterEditMode)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_MemoryAfterBack(benchmark::State& state) {
+    const fs::path file = benchRoot() / "history" / "chat.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 2000, .messagesPerChat = 500});
+    auto& env = environment();
+    double idle = 0;
+    std::vector<double> afterBack;
+    std::vector<double> peaks;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        quillobrandt::MainView view(&env.state);
+        view.resize(700, 600);
+        view.show();
+        qbtest::drainEvents();
+        idle = residentMemoryMiB();
+        for (int round = 0; round < 3; ++round) {
+            resetPeakMemory();
+            view.loadDatabase(file);
+            qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }, std::chrono::minutes(5));
+            qbtest::drainEvents();
+            peaks.push_back(peakMemoryMiB());
+            view.backToWelcome();
+            qbtest::drainEvents();
+            afterBack.push_back(residentMemoryMiB());
+        }
+        view.waitForBackgroundWork();
+    }
+    state.counters["idle_MiB"] = idle;
+    addSpread(state, "after_back_MiB", afterBack);
+    state.counters["after_back_to_idle"] = spreadOf(afterBack).max / idle;
+    for (std::size_t i = 0; i < peaks.size(); ++i) {
+        state.counters["peak_load" + std::to_string(i + 1) + "_MiB"] = peaks[i];
+    }
+}
+BENCHMARK(BM_MemoryAfterBack)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    benchRoot();
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    environmentHolder().reset(); // before the application goes
+    fs::remove_all(benchRoot());
+    return 0;
+}
