@@ -2,8 +2,10 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QPainter;
@@ -11,9 +13,12 @@ class QPainter;
 namespace quillobrandt {
 
 // Small symbols of our own drawing, keyed by their designed names ("key.fill", "gear", "chevron.down", ...,
-// and "AppIcon"). Drawn with QPainter, so they look the same with or without an icon theme. An unknown
-// name draws nothing: an empty square of the asked size.
+// and "AppIcon"). Each is an SVG compiled into the program, drawn in black ink and tinted here, so symbols look
+// the same whatever icon theme or fonts the machine has. "AppIcon" keeps its own colours. An unknown name draws
+// nothing: an empty square of the asked size.
 bool isKnownSymbol(const QString& name);
+QStringList knownSymbolNames();
+QImage symbolImage(const QString& name, QSize pixelSize, const QColor& colour);
 void paintSymbol(QPainter& painter, const QRectF& box, const QString& name, const QColor& colour);
 QPixmap symbolPixmap(const QString& name, int size, const QColor& colour);
 QIcon symbolIcon(const QString& name, int size, const QColor& colour);
@@ -24,7 +29,9 @@ class SymbolIcon final : public QWidget {
 public:
     SymbolIcon(QString name, int size, QColor colour, QWidget* parent = nullptr);
     const QString& name() const { return name_; }
+    const QColor& colour() const { return colour_; }
     void setName(const QString& name);
+    void setColour(const QColor& colour);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
