@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/core/FileDescriptor.h"
 
@@ -39,13 +41,21 @@ std::optional<Pipe> makePipe() {
     return Pipe{platform::FileDescriptor(fds[0]), platform::FileDescriptor(fds[1])};
 }
 
-// Owns posix_spawn's two attribute objects.
+// Own posix_spawn's two attribute objects.
 struct SpawnActions {
     posix_spawn_file_actions_t actions;
     SpawnActions() { posix_spawn_file_actions_init(&actions); }
     ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
 };
 
 // Reads what is available on `fd` into `buffer`; false at end of stream or on an error.
@@ -66,17 +76,46 @@ bool drain(int fd, std::string& buffer, const CommandOutputHandler* handler) {
     return true;
 }
 
-std::int64_t waitForExit(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
+// How often a wait looks at the stop flag.
+constexpr auto kStopCheckInterval = std::chrono::milliseconds(50);
+
+bool stopRequested(const std::atomic<bool>* stop) {
+    return stop != nullptr && stop->load();
+}
+
+std::int64_t exitStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Reaps the child once it has ended; nullopt when it is still running at `deadline` or a stop was asked for.
+std::optional<std::int64_t> waitForExit(pid_t pid, Clock::time_point deadline, const std::atomic<bool>* stop) {
+    auto pause = std::chrono::milliseconds(1);
+    while (true) {
+        int status = 0;
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            return exitStatus(status);
         }
+        if (ended < 0 && errno != EINTR) {
+            return -1; // nothing left to wait for
+        }
+        const auto now = Clock::now();
+        if (now >= deadline || stopRequested(stop)) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>({pause, deadline - now, Clock::duration(kStopCheckInterval)}));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
+}
+
+// Kills the child's whole process group (a script's own children included) and reaps the child.
+void killAndReap(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return -1;
 }
 
 } // namespace
@@ -123,7 +162,8 @@ bool isValidUtf8(const std::string& bytes) {
 }
 
 CommandResult runCommand(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                         const CommandOutputHandler& outputHandler, std::chrono::milliseconds timeout) {
+                         const CommandOutputHandler& outputHandler, std::chrono::milliseconds timeout,
+                         const std::atomic<bool>* stop) {
     if (executable.empty()) {
         return failure("No such file or directory");
     }
@@ -137,6 +177,10 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
     posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&spawn.actions, out->writeEnd.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&spawn.actions, err->writeEnd.get(), STDERR_FILENO);
+    SpawnAttributes attributes;
+    // A group of its own, so a hung tool is killed together with anything it started.
+    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes.attributes, 0);
 
     std::vector<std::string> argvStorage;
     argvStorage.reserve(arguments.size() + 1);
@@ -150,7 +194,7 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
 
     pid_t pid = 0;
     const int spawnError =
-        ::posix_spawn(&pid, argvStorage.front().c_str(), &spawn.actions, nullptr, argv.data(), environ);
+        ::posix_spawn(&pid, argvStorage.front().c_str(), &spawn.actions, &attributes.attributes, argv.data(), environ);
     out->writeEnd.close();
     err->writeEnd.close();
     if (spawnError != 0) {
@@ -161,19 +205,19 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
     std::string errorBytes;
     bool outputOpen = true;
     bool errorOpen = true;
-    bool timedOut = false;
+    bool pollFailed = false;
     const auto deadline = Clock::now() + timeout;
-    while (outputOpen || errorOpen) {
+    while ((outputOpen || errorOpen) && !stopRequested(stop)) {
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (remaining.count() <= 0) {
-            timedOut = true;
             break;
         }
         std::array<pollfd, 2> fds{pollfd{outputOpen ? out->readEnd.get() : -1, POLLIN, 0},
                                   pollfd{errorOpen ? err->readEnd.get() : -1, POLLIN, 0}};
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(remaining.count()));
+        const auto slice = std::min(remaining, std::chrono::milliseconds(kStopCheckInterval));
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(slice.count()));
         if (ready < 0 && errno != EINTR) {
-            timedOut = true; // cannot watch the child any more: stop it rather than hang
+            pollFailed = true; // cannot watch the child any more: stop it rather than hang
             break;
         }
         if (ready <= 0) {
@@ -186,19 +230,25 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
             errorOpen = drain(err->readEnd.get(), errorBytes, nullptr);
         }
     }
-    if (timedOut) {
-        ::kill(pid, SIGKILL);
-        waitForExit(pid);
+    // Closed output does not mean the process has ended: the same deadline bounds the wait for its exit.
+    std::optional<std::int64_t> status;
+    if (!pollFailed) {
+        status = waitForExit(pid, deadline, stop);
+    }
+    if (!status) {
+        killAndReap(pid);
+        if (stopRequested(stop)) {
+            return failure(executable.filename().string() + " was stopped");
+        }
         return failure(executable.filename().string() + " did not finish within " + std::to_string(timeout.count()) +
                        " ms");
     }
 
-    const std::int64_t status = waitForExit(pid);
     CommandResult result;
     result.standardOutput = isValidUtf8(outputBytes) ? outputBytes : std::string();
     result.standardError = isValidUtf8(errorBytes) ? errorBytes : std::string();
-    result.exitCode = status;
-    result.success = status == 0;
+    result.exitCode = *status;
+    result.success = *status == 0;
     return result;
 }
 

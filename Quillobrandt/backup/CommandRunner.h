@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -23,12 +24,15 @@ struct CommandResult {
 // Called with each chunk of standard output that is valid UTF-8, on the calling thread.
 using CommandOutputHandler = std::function<void(const std::string& chunk)>;
 
-// Runs `executable` with `arguments` (no shell, no PATH search), its standard input on /dev/null and both
-// output streams captured through pipes. Blocks until the process ends; a process still running after
-// `timeout` is killed and reported as failed. Never throws.
+// Runs `executable` with `arguments` (no shell, no PATH search) in a process group of its own, its standard
+// input on /dev/null and both output streams captured through pipes. Blocks until the process ends; a process
+// (group) still running after `timeout`, also one that closed its output and lingers, is killed and reported as
+// failed. Setting `*stop` (from any thread) kills it the same way within a few tens of milliseconds.
+// Never throws.
 CommandResult runCommand(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                          const CommandOutputHandler& outputHandler = {},
-                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                         const std::atomic<bool>* stop = nullptr);
 
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool isValidUtf8(const std::string& bytes);

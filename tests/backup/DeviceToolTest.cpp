@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "Quillobrandt/backup/CommandRunner.h"
 #include "Quillobrandt/backup/iPhoneDevice.h"
@@ -83,6 +86,38 @@ TEST(CommandRunnerTest, LaunchFailuresAndTimeoutsAreResultsNotThrows) {
                                  std::chrono::milliseconds(200));
     EXPECT_EQ(slow.exitCode, -1);
     EXPECT_NE(slow.standardError.find("did not finish"), std::string::npos);
+}
+
+TEST(CommandRunnerTest, AToolThatClosesItsOutputAndLingersStillMeetsTheDeadline) {
+    // Closing both streams used to end the watch, and the wait for the exit had no limit.
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "linger",
+                                  "echo partial; exec >/dev/null 2>&1; exec /bin/sleep 30");
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = runCommand(tool, {}, {}, std::chrono::milliseconds(300));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.exitCode, -1);
+    EXPECT_NE(result.standardError.find("did not finish"), std::string::npos);
+}
+
+TEST(CommandRunnerTest, SettingTheStopFlagEndsARunningTool) {
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "hang", "/bin/sleep 30 & wait");
+    std::atomic<bool> stop{false};
+    std::jthread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = runCommand(tool, {}, {}, std::chrono::seconds(30), &stop);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(result.success);
+    EXPECT_NE(result.standardError.find("stopped"), std::string::npos);
+
+    // A flag that stays clear changes nothing.
+    std::atomic<bool> never{false};
+    EXPECT_TRUE(runCommand(writeScript(qbtest::IsolatedHome::root() / "bin", "quick", "echo done"), {}, {},
+                           std::chrono::seconds(10), &never)
+                    .success);
 }
 
 TEST(CommandRunnerTest, OutputThatIsNotUtf8CountsAsEmpty) {
