@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,10 +38,11 @@ public:
 
     // Extracts every image attachment named by the `attachment` table of the Messages database `smsDatabase`
     // (already extracted from this backup) to `destination` / the attachment's path without "~/".
-    // Images that fail are reported on standard output and skipped. Throws BackupError queryFailed when the
-    // database cannot be read, std::filesystem::filesystem_error when it cannot be copied.
+    // Images that fail are reported on standard output and skipped. Once `*stop` is true (set from any thread)
+    // it returns before the next image. Throws BackupError queryFailed when the database cannot be read,
+    // std::filesystem::filesystem_error when it cannot be copied.
     void extractImageAttachments(const std::filesystem::path& smsDatabase, const std::filesystem::path& destination,
-                                 const BackupProgress& progress = {});
+                                 const BackupProgress& progress = {}, const std::atomic<bool>* stop = nullptr);
 
     const std::filesystem::path& backupPath() const { return backupPath_; }
     const std::optional<std::filesystem::path>& tempDecryptedManifestPath() const { return tempDecryptedManifestPath_; }

@@ -79,7 +79,7 @@ platform::SqliteDatabase openCopy(const fs::path& copy) {
 } // namespace
 
 void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const fs::path& destination,
-                                              const BackupProgress& progress) {
+                                              const BackupProgress& progress, const std::atomic<bool>* stop) {
     platform::consoleLine("📎 Extracting image attachments from backup...");
     {
         std::error_code ignored;
@@ -144,6 +144,11 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
 
     const std::size_t count = images.size();
     for (std::size_t i = 0; i < count; ++i) {
+        if (stop != nullptr && stop->load()) {
+            platform::consoleLine("🛑 Image extraction stopped after " + std::to_string(i) + " of " +
+                                  std::to_string(count));
+            return;
+        }
         const std::string path = attachmentRelativePath(images[i]);
         const auto reportFailure = [&](const std::string& error) {
             platform::consoleLine("⚠️ Could not extract attachment: " + path + " - " + error);

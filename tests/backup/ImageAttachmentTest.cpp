@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "Quillobrandt/backup/AttachmentPaths.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "platform/core/Paths.h"
@@ -170,6 +172,34 @@ TEST_P(ImageAttachments, ReportsProgressPerImageShare) {
     EXPECT_EQ(out.find("📎 Extracted 25/25 images"), std::string::npos);
     EXPECT_NE(out.find("📎 Found 25 total attachments, 25 are images to extract\n"), std::string::npos);
     EXPECT_EQ(filesBelow(extraction).size(), 25u);
+}
+
+TEST_P(ImageAttachments, StopFlagEndsTheLoopBeforeTheNextImage) {
+    BackupGenerator generator(options());
+    std::vector<std::optional<std::string>> names;
+    for (int i = 0; i < 10; ++i) {
+        const std::string path = kAttachments + std::to_string(i) + "/IMG_" + std::to_string(i) + ".jpg";
+        generator.addFile("MediaDomain", path, "image " + std::to_string(i));
+        names.emplace_back("~/" + path);
+    }
+    const fs::path backup = generator.write(backuptest::freshFolder("backup"));
+    const fs::path extraction = backuptest::freshFolder("extraction");
+    const fs::path sms = messagesDatabase(backuptest::freshFolder("source") / "sms.db", names);
+
+    BackupExtractor extractor(backup, "pw");
+    extractor.initialize();
+    std::atomic<bool> stop{false};
+    // Asked to stop while the third image is being written.
+    extractor.extractImageAttachments(
+        sms, extraction,
+        [&stop](const std::string& message, double, const std::string&) {
+            if (message == "Extracting image 3 of 10...") {
+                stop = true;
+            }
+        },
+        &stop);
+    EXPECT_EQ(filesBelow(extraction).size(), 3u);
+    EXPECT_EQ(smsCopiesInTemp(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, ImageAttachments, ::testing::Bool(),
