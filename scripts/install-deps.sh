@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji
     poppler-utils time
+    libimobiledevice-utils usbmuxd
 )
 
 missing=()
