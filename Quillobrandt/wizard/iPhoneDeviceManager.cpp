@@ -12,6 +12,7 @@ namespace quillobrandt {
 namespace {
 
 constexpr auto kToolTimeout = std::chrono::seconds(15);
+constexpr const char* kToolsPackage = "libimobiledevice-utils";
 
 void log(const std::string& line, Logger::Level level = Logger::Level::info) {
     Logger::shared().log(line, level);
@@ -28,6 +29,27 @@ std::string intervalText(double seconds) {
     return result;
 }
 
+// The first line of a tool's error output that says something, or its exit status.
+QString toolMessage(const CommandResult& result) {
+    std::istringstream lines(result.standardError);
+    for (std::string line; std::getline(lines, line);) {
+        const auto text = QString::fromStdString(line).trimmed();
+        if (!text.isEmpty()) {
+            return text;
+        }
+    }
+    return QStringLiteral("exit status %1").arg(result.exitCode);
+}
+
+QString missingToolProblem(const char* tool) {
+    return QStringLiteral("%1 was not found. Install the package %2.")
+        .arg(QString::fromLatin1(tool), QString::fromLatin1(kToolsPackage));
+}
+
+std::string deviceLine(const iPhoneDevice& device) {
+    return "📱 Device: " + device.name + " (" + device.model + ", iOS " + device.iosVersion + ")";
+}
+
 } // namespace
 
 iPhoneDeviceManager::iPhoneDeviceManager(QObject* parent) : QObject(parent) {
@@ -37,6 +59,7 @@ iPhoneDeviceManager::iPhoneDeviceManager(QObject* parent) : QObject(parent) {
 
 iPhoneDeviceManager::~iPhoneDeviceManager() {
     scanTimer_.stop();
+    stopping_ = true; // a hung tool is killed instead of waited for
     scanPool_.clear();
     scanPool_.waitForDone();
 }
@@ -60,43 +83,81 @@ void iPhoneDeviceManager::scanForDevices() {
     const auto listTool = findTool("idevice_id", folder);
     const auto infoTool = findTool("ideviceinfo", folder);
     if (!listTool || !infoTool) {
-        if (!reportedMissingTools_) {
-            reportedMissingTools_ = true;
-            const std::string line = listTool ? "ideviceinfo was not found (install libimobiledevice-utils)"
-                                              : "idevice_id failed: idevice_id was not found (install "
-                                                "libimobiledevice-utils)";
-            log(line, Logger::Level::warning);
-            platform::consoleLine("⚠️ " + line);
-        }
-        publish({});
+        const char* missing = listTool ? "ideviceinfo" : "idevice_id";
+        const std::string reason = std::string(missing) + " was not found (install " + kToolsPackage + ")";
+        publish({{}, {listTool ? reason : "idevice_id failed: " + reason}, missingToolProblem(missing)});
         return;
     }
     isScanning_ = true;
     emit isScanningChanged(true);
     scanPool_.start([this, listTool = *listTool, infoTool = *infoTool] {
-        std::vector<iPhoneDevice> devices;
-        if (const auto ids = getDeviceIDs(listTool)) {
-            for (const auto& udid : *ids) {
-                if (auto device = getDeviceInfo(infoTool, udid)) {
-                    devices.push_back(std::move(*device));
-                }
-            }
-        }
-        auto result = std::make_shared<std::vector<iPhoneDevice>>(std::move(devices));
+        auto result = std::make_shared<Scan>(scan(listTool, infoTool, &stopping_));
         platform::runOnMainQueue(this, [this, result] { publish(std::move(*result)); });
     });
 }
 
-void iPhoneDeviceManager::publish(std::vector<iPhoneDevice> devices) {
+iPhoneDeviceManager::Scan iPhoneDeviceManager::scan(const std::filesystem::path& listTool,
+                                                    const std::filesystem::path& infoTool,
+                                                    const std::atomic<bool>* stop) {
+    Scan scan;
+    const CommandResult list = runCommand(listTool, {"-l"}, {}, kToolTimeout, stop);
+    if (!list.success) {
+        scan.failureLines.push_back("idevice_id failed: " + list.standardError);
+        scan.problem = QStringLiteral("idevice_id could not list devices (%1). It reaches the iPhone through usbmuxd "
+                                      "(package usbmuxd), which starts when an iPhone is plugged in.")
+                           .arg(toolMessage(list));
+        return scan;
+    }
+    QString infoProblem;
+    for (const auto& udid : parseDeviceIDs(list.standardOutput)) {
+        const CommandResult info = runCommand(infoTool, {"-u", udid}, {}, kToolTimeout, stop);
+        if (!info.success) {
+            scan.failureLines.push_back("Failed to get info for device " + udid);
+            infoProblem = QStringLiteral("ideviceinfo could not read the connected iPhone (%1). Unlock it and tap "
+                                         "\"Trust\" when it asks whether to trust this computer.")
+                              .arg(toolMessage(info));
+            continue;
+        }
+        scan.devices.push_back(makeDevice(udid, parseDeviceProperties(info.standardOutput)));
+    }
+    if (scan.devices.empty()) {
+        scan.problem = infoProblem;
+    }
+    return scan;
+}
+
+void iPhoneDeviceManager::publish(Scan scan) {
+    std::string failureText;
+    for (const auto& line : scan.failureLines) {
+        failureText += line + "\n";
+    }
+    if (failureText != lastFailureText_) {
+        for (const auto& line : scan.failureLines) {
+            log(line, Logger::Level::warning);
+            platform::consoleLine("⚠️ " + line);
+        }
+        lastFailureText_ = std::move(failureText);
+    }
+
+    auto& devices = scan.devices;
     if (devices.empty() && !connectedDevices_.empty()) {
         log("📱 No devices connected (was: " + std::to_string(connectedDevices_.size()) + ")");
     } else if (devices.size() != connectedDevices_.size()) {
         log("📱 Found " + std::to_string(devices.size()) + " device(s)");
     }
     const bool changed = devices != connectedDevices_;
+    if (changed) {
+        for (const auto& device : devices) {
+            log(deviceLine(device));
+        }
+    }
     connectedDevices_ = std::move(devices);
     if (changed) {
         emit connectedDevicesChanged();
+    }
+    if (scan.problem != scanProblem_) {
+        scanProblem_ = scan.problem;
+        emit scanProblemChanged();
     }
     if (isScanning_) {
         isScanning_ = false;
@@ -106,35 +167,6 @@ void iPhoneDeviceManager::publish(std::vector<iPhoneDevice> devices) {
 
 bool iPhoneDeviceManager::waitForScan(int timeoutMs) {
     return scanPool_.waitForDone(timeoutMs);
-}
-
-std::optional<std::vector<std::string>> iPhoneDeviceManager::getDeviceIDs(const std::filesystem::path& tool) {
-    const CommandResult result = runCommand(tool, {"-l"}, {}, kToolTimeout);
-    if (!result.success) {
-        const std::string line = "idevice_id failed: " + result.standardError;
-        log(line, Logger::Level::warning);
-        platform::consoleLine("⚠️ " + line);
-        return std::nullopt;
-    }
-    auto ids = parseDeviceIDs(result.standardOutput);
-    if (ids.empty()) {
-        return std::nullopt;
-    }
-    return ids;
-}
-
-std::optional<iPhoneDevice> iPhoneDeviceManager::getDeviceInfo(const std::filesystem::path& tool,
-                                                               const std::string& udid) {
-    const CommandResult result = runCommand(tool, {"-u", udid}, {}, kToolTimeout);
-    if (!result.success) {
-        const std::string line = "Failed to get info for device " + udid;
-        log(line, Logger::Level::warning);
-        platform::consoleLine("⚠️ " + line);
-        return std::nullopt;
-    }
-    iPhoneDevice device = makeDevice(udid, parseDeviceProperties(result.standardOutput));
-    log("📱 Device: " + device.name + " (" + device.model + ", iOS " + device.iosVersion + ")");
-    return device;
 }
 
 } // namespace quillobrandt
