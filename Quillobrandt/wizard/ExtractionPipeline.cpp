@@ -40,7 +40,12 @@ BackupProgress scaled(const ExtractionReport& report, double base, double span) 
     };
 }
 
-void loadExtractedDatabase(const std::filesystem::path& database, const ExtractionReport& report) {
+struct LoadResult {
+    std::optional<std::vector<Conversation>> conversations;
+    std::string error; // when there are none
+};
+
+LoadResult loadExtractedDatabase(const std::filesystem::path& database, const ExtractionReport& report) {
     report.setDatabaseURL(database);
     report.progress("Loading conversations...", 0.25);
     const auto start = Clock::now();
@@ -63,11 +68,10 @@ void loadExtractedDatabase(const std::filesystem::path& database, const Extracti
             PermissionManager::buildContactCache();
             platform::consoleLine("✅ Contact cache built in " + secondsSince(cacheStart) + " seconds");
         }
-        platform::consoleLine("⏱️ About to set appState.conversations on main thread...");
-        report.loaded(std::move(conversations), database);
+        return {std::move(conversations), {}};
     } catch (const std::exception& error) {
         platform::consoleLine("❌ Error loading database: " + describe(error));
-        report.loadFailed(describe(error));
+        return {std::nullopt, describe(error)};
     }
 }
 
@@ -77,8 +81,17 @@ std::filesystem::path newExtractionFolder() {
     return platform::cachesDir() / ("Quillobrandt_" + platform::makeUuidString());
 }
 
+void removeExtractionFolder(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
 void performExtraction(const std::filesystem::path& backupFolder, const std::string& password,
-                       const ExtractionReport& report) {
+                       const ExtractionReport& report, const std::atomic<bool>* stop) {
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    if (stopped()) {
+        return;
+    }
     const std::filesystem::path folder = newExtractionFolder();
     platform::consoleLine("📁 Creating extraction directory at: " + folder.string());
     if (!platform::createPrivateDirectory(folder)) {
@@ -90,42 +103,83 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
     report.setIsIPhoneBackup(true);
 
     const std::filesystem::path database = folder / "sms.db";
-    {
-        // Released before the load's outcome matters, as soon as the files are out: its destructor deletes the
-        // decrypted index copy.
-        std::optional<BackupExtractor> extractor;
-        try {
-            extractor.emplace(backupFolder, password);
-            report.delayedProgress("Deriving encryption keys (this may take a minute)...", 0.1, 500);
-            extractor->initialize();
-            report.progress("Decrypting manifest database...", 0.2);
-            report.progress("Extracting messages database...", 0.1);
-            extractor->extractFile("Library/SMS/sms.db", database, scaled(report, 0.1, 0.1));
-            platform::consoleLine("✅ Extracted sms.db to: " + database.string());
-        } catch (const std::exception& error) {
-            report.extractionFailed(describe(error));
+    // Released before the load's outcome matters, as soon as the files are out: its destructor deletes the
+    // decrypted index copy.
+    std::optional<BackupExtractor> extractor;
+    // Nothing of a run that did not finish is of use to anyone; the pictures in it are private.
+    const auto discard = [&extractor, &folder] {
+        extractor.reset();
+        removeExtractionFolder(folder);
+    };
+    const auto abandonIfStopped = [&] {
+        if (!stopped()) {
+            return false;
+        }
+        discard();
+        platform::consoleLine("🛑 Extraction stopped; its folder was removed");
+        return true;
+    };
+
+    try {
+        extractor.emplace(backupFolder, password);
+        report.delayedProgress("Deriving encryption keys (this may take a minute)...", 0.1, 500);
+        extractor->initialize();
+        if (abandonIfStopped()) {
             return;
         }
-
-        report.progress("Extracting contacts...", 0.2);
-        try {
-            extractor->extractFile("Library/AddressBook/AddressBook.sqlitedb", folder / "AddressBook.sqlitedb",
-                                   scaled(report, 0.2, 0.02));
-        } catch (const std::exception&) {
-            // A backup without an address book still has its messages.
+        report.progress("Decrypting manifest database...", 0.2);
+        report.progress("Extracting messages database...", 0.1);
+        extractor->extractFile("Library/SMS/sms.db", database, scaled(report, 0.1, 0.1));
+        platform::consoleLine("✅ Extracted sms.db to: " + database.string());
+    } catch (const std::exception& error) {
+        const std::string description = describe(error);
+        discard();
+        if (!stopped()) {
+            report.extractionFailed(description);
         }
+        return;
+    }
+    if (abandonIfStopped()) {
+        return;
+    }
 
-        report.progress("Extracting images...", 0.22);
-        try {
-            extractor->extractImageAttachments(database, folder, scaled(report, 0.22, 0.03));
-            platform::consoleLine("✅ ATTACHMENT EXTRACTION SUCCEEDED");
-            report.setIsIPhoneBackup(false);
-        } catch (const std::exception& error) {
-            platform::consoleLine(std::string("⚠️ Attachment extraction failed: ") + describe(error));
-            platform::consoleLine("⚠️ Continuing without attachments - they won't be displayed");
+    report.progress("Extracting contacts...", 0.2);
+    try {
+        extractor->extractFile("Library/AddressBook/AddressBook.sqlitedb", folder / "AddressBook.sqlitedb",
+                               scaled(report, 0.2, 0.02));
+    } catch (const std::exception&) {
+        // A backup without an address book still has its messages.
+    }
+    if (abandonIfStopped()) {
+        return;
+    }
+
+    report.progress("Extracting images...", 0.22);
+    try {
+        extractor->extractImageAttachments(database, folder, scaled(report, 0.22, 0.03), stop);
+        if (abandonIfStopped()) {
+            return;
         }
+        platform::consoleLine("✅ ATTACHMENT EXTRACTION SUCCEEDED");
+        report.setIsIPhoneBackup(false);
+    } catch (const std::exception& error) {
+        platform::consoleLine(std::string("⚠️ Attachment extraction failed: ") + describe(error));
+        platform::consoleLine("⚠️ Continuing without attachments - they won't be displayed");
+    }
+    if (abandonIfStopped()) {
+        return;
+    }
 
-        loadExtractedDatabase(database, report);
+    LoadResult result = loadExtractedDatabase(database, report);
+    if (abandonIfStopped()) {
+        return;
+    }
+    if (result.conversations) {
+        platform::consoleLine("⏱️ About to set appState.conversations on main thread...");
+        report.loaded(std::move(*result.conversations), database);
+    } else {
+        discard();
+        report.loadFailed(result.error);
     }
     report.loadFinished();
 }

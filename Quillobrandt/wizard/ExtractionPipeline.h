@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,6 +20,7 @@ struct ExtractionReport {
     std::function<void(const std::filesystem::path& database)> setDatabaseURL;
     std::function<void(const std::string& description)> extractionFailed;
     std::function<void(const std::string& description)> loadFailed;
+    // The one report of a success; the working folder is then the caller's to keep or remove.
     std::function<void(std::vector<Conversation> conversations, const std::filesystem::path& database)> loaded;
     // After the load, whatever its outcome (ends access to a user-chosen backup folder).
     std::function<void()> loadFinished;
@@ -31,7 +33,14 @@ std::filesystem::path newExtractionFolder();
 // folder made with mode 0700 below the caches folder, then loads the extracted "sms.db" (building the contact
 // cache when Contacts access is granted). Blocks; call it on a worker. The password is only ever handed to the
 // backup reader, never logged.
+//
+// On a failure the folder is removed before the failure is reported. Once `*stop` is true (set from any thread)
+// the run ends at its next stopping point (after key derivation, between files, between pictures, after the
+// load), removes the folder and reports nothing more.
 void performExtraction(const std::filesystem::path& backupFolder, const std::string& password,
-                       const ExtractionReport& report);
+                       const ExtractionReport& report, const std::atomic<bool>* stop = nullptr);
+
+// Removes a working folder made by performExtraction, whatever it holds. Never throws.
+void removeExtractionFolder(const std::filesystem::path& folder);
 
 } // namespace quillobrandt

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Uuid.h"
 
 namespace quillobrandt {
 
@@ -26,6 +27,39 @@ std::string encodeSavedExtractions(const std::vector<SavedExtraction>& extractio
         escaped += c;
     }
     return escaped;
+}
+
+std::vector<SavedExtraction> decodeSavedExtractions(const std::string& text) {
+    std::vector<SavedExtraction> extractions;
+    const auto array = nlohmann::json::parse(text, nullptr, false);
+    if (!array.is_array()) {
+        return extractions;
+    }
+    for (const auto& item : array) {
+        if (!item.is_object()) {
+            continue;
+        }
+        const auto name = item.find("name");
+        const auto path = item.find("path");
+        const auto date = item.find("date");
+        if (name == item.end() || path == item.end() || date == item.end() || !name->is_string() ||
+            !path->is_string() || !date->is_number()) {
+            continue;
+        }
+        extractions.push_back({platform::makeUuidString(), name->get<std::string>(),
+                               std::filesystem::path(path->get<std::string>()),
+                               platform::AbsoluteTime{date->get<double>()}});
+    }
+    return extractions;
+}
+
+void appendSavedExtraction(platform::UserDefaults& defaults, const SavedExtraction& extraction) {
+    std::vector<SavedExtraction> extractions;
+    if (const auto stored = defaults.data(kSavedExtractionsKey)) {
+        extractions = decodeSavedExtractions(std::string(stored->begin(), stored->end()));
+    }
+    extractions.push_back(extraction);
+    storeSavedExtractions(defaults, extractions);
 }
 
 void storeSavedExtractions(platform::UserDefaults& defaults, const std::vector<SavedExtraction>& extractions) {

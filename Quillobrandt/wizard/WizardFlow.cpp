@@ -1,7 +1,10 @@
 // What the wizard's screens do: find the device, guide the backup, watch it finish, extract and load.
+#include <QCoreApplication>
 #include <QDate>
 #include <QLocale>
+#include <QPointer>
 #include <QSizeF>
+#include <QThreadPool>
 
 #include <chrono>
 #include <ctime>
@@ -77,14 +80,16 @@ void iPhoneBackupWizardView::pollDetectedDevice() {
 void iPhoneBackupWizardView::browseForExistingBackup() {
     logInfo("📂 User chose to browse for existing backup");
     platform::FolderPanelRequest request;
-    request.title = QStringLiteral("Select iPhone Backup Folder");
+    // The panel shows no message line on Linux: the title says what to pick.
+    request.title = QStringLiteral("Select iPhone Backup Folder (the folder that contains Manifest.plist)");
     request.acceptLabel = QStringLiteral("Select");
+    // idevicebackup2 writes there; made private when missing, like the backup it will hold.
+    const auto root = backupRootFolder();
+    platform::createPrivateDirectory(root);
+    request.directory = QString::fromStdString(root.string());
     std::error_code ec;
-    for (const auto& start : {backupRootFolder(), macBackupRootFolder()}) {
-        if (std::filesystem::exists(start, ec)) {
-            request.directory = QString::fromStdString(start.string());
-            break;
-        }
+    if (std::filesystem::is_directory(macBackupRootFolder(), ec)) {
+        request.shortcuts.append(QString::fromStdString(macBackupRootFolder().string()));
     }
     const auto answer = platform::panelPresenter()->chooseFolder(request);
     std::optional<std::filesystem::path> folder;
@@ -227,10 +232,25 @@ void iPhoneBackupWizardView::extractMessagesAction() {
     startExtraction();
 }
 
+namespace {
+
+QThreadPool& extractionWorkers() {
+    // Owned by the application object, so quitting waits for a stopped run to clean up after itself, while
+    // closing a wizard never waits for its run.
+    static QPointer<QThreadPool> pool;
+    if (pool == nullptr) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(4);
+    }
+    return *pool;
+}
+
+} // namespace
+
 void iPhoneBackupWizardView::startExtraction() {
     if (!detectedBackupPath_) {
         logError("No backup path detected");
-        presentError(QStringLiteral("No backup found. Please create a backup in Finder first."));
+        presentError(QStringLiteral("No backup found. Please create a backup with idevicebackup2 first."));
         return;
     }
     if (isExtracting_ || backupPassword_.isEmpty()) {
@@ -239,6 +259,8 @@ void iPhoneBackupWizardView::startExtraction() {
     isExtracting_ = true;
     extractionProgress_ = 0.0;
     extractionMessage_ = QStringLiteral("Starting extraction from backup...");
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    runningExtraction_ = RunningExtraction{stop, appState_.isIPhoneBackup(), appState_.databaseURL()};
     refresh();
     logInfo("🔄 Starting extraction from: " + detectedBackupPath_->string());
 
@@ -246,24 +268,26 @@ void iPhoneBackupWizardView::startExtraction() {
     // Taken now: later edits of the field do not reach this extraction.
     auto password = std::make_shared<std::string>(backupPassword_.toStdString());
     QPointer<iPhoneBackupWizardView> self(this);
-    extractionPool_.start([self, backup, password] {
-        const auto post = [self](std::function<void(iPhoneBackupWizardView&)> work) {
-            platform::runOnMainQueue(self.data(), [self, work = std::move(work)] {
-                if (self) {
-                    work(*self);
-                }
-            });
+    extractionWorkers().start([self, backup, password, stop] {
+        // Reports reach the wizard only while it is open and the run was not cancelled; the application object
+        // is the context because the wizard may go away while the run goes on.
+        const auto deliver = [self, stop](const std::function<void(iPhoneBackupWizardView&)>& work) {
+            if (self && !stop->load()) {
+                work(*self);
+            }
+        };
+        const auto post = [deliver](std::function<void(iPhoneBackupWizardView&)> work) {
+            platform::runOnMainQueue([deliver, work = std::move(work)] { deliver(work); });
         };
         ExtractionReport report;
         report.progress = [post](const std::string& message, double progress) {
             post([text = QString::fromStdString(message), progress](auto& view) { view.setProgress(text, progress); });
         };
-        report.delayedProgress = [self](const std::string& message, double progress, int delayMs) {
-            platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), self.data(),
-                                          [self, text = QString::fromStdString(message), progress] {
-                                              if (self) {
-                                                  self->setProgress(text, progress);
-                                              }
+        report.delayedProgress = [deliver](const std::string& message, double progress, int delayMs) {
+            platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), QCoreApplication::instance(),
+                                          [deliver, text = QString::fromStdString(message), progress] {
+                                              deliver(
+                                                  [&text, progress](auto& view) { view.setProgress(text, progress); });
                                           });
         };
         report.setIsIPhoneBackup = [post](bool value) {
@@ -278,14 +302,40 @@ void iPhoneBackupWizardView::startExtraction() {
         report.loadFailed = [post](const std::string& description) {
             post([text = QString::fromStdString(description)](auto& view) { view.showLoadError(text); });
         };
-        report.loaded = [post](std::vector<Conversation> conversations, const std::filesystem::path& database) {
+        report.loaded = [self, stop](std::vector<Conversation> conversations, const std::filesystem::path& database) {
             auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
-            post([shared, database](auto& view) { view.applyExtractedConversations(std::move(*shared), database); });
+            platform::runOnMainQueue([self, stop, shared, database] {
+                if (self && !stop->load()) {
+                    self->applyExtractedConversations(std::move(*shared), database);
+                    return;
+                }
+                // Cancelled after the worker's last look at the flag: nobody will use the folder.
+                const auto folder = database.parent_path();
+                extractionWorkers().start([folder] { removeExtractionFolder(folder); });
+            });
         };
         report.loadFinished = [post] { post([](auto& view) { view.stopBackupResourceAccess(); }); };
-        performExtraction(backup, *password, report);
+        performExtraction(backup, *password, report, stop.get());
         std::fill(password->begin(), password->end(), '\0');
     });
+}
+
+void iPhoneBackupWizardView::cancelExtraction() {
+    if (!runningExtraction_) {
+        return;
+    }
+    logInfo("🛑 Extraction cancelled");
+    runningExtraction_->stop->store(true);
+    restoreSourceBeforeExtraction();
+}
+
+void iPhoneBackupWizardView::restoreSourceBeforeExtraction() {
+    if (!runningExtraction_) {
+        return;
+    }
+    appState_.setIsIPhoneBackup(runningExtraction_->isIPhoneBackup);
+    appState_.setDatabaseURL(runningExtraction_->databaseURL);
+    runningExtraction_.reset();
 }
 
 void iPhoneBackupWizardView::setProgress(const QString& message, double progress) {
@@ -296,6 +346,7 @@ void iPhoneBackupWizardView::setProgress(const QString& message, double progress
 
 void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversation> conversations,
                                                          const std::filesystem::path& database) {
+    runningExtraction_.reset(); // succeeded: the new source stays
     platform::consoleLine("⏱️ Setting appState.conversations = " + std::to_string(conversations.size()) +
                           " conversations...");
     appState_.setConversations(std::move(conversations));
@@ -310,11 +361,13 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
 }
 
 void iPhoneBackupWizardView::showExtractionError(const QString& description) {
+    restoreSourceBeforeExtraction();
     isExtracting_ = false;
     presentError(QStringLiteral("Extraction failed: ") + description);
 }
 
 void iPhoneBackupWizardView::showLoadError(const QString& description) {
+    restoreSourceBeforeExtraction();
     presentError(QStringLiteral("Failed to load messages: ") + description);
 }
 
@@ -327,7 +380,11 @@ void iPhoneBackupWizardView::stopBackupResourceAccess() {
 }
 
 bool iPhoneBackupWizardView::waitForExtraction(int timeoutMs) {
-    return extractionPool_.waitForDone(timeoutMs);
+    return waitForExtractionWorkers(timeoutMs);
+}
+
+bool iPhoneBackupWizardView::waitForExtractionWorkers(int timeoutMs) {
+    return extractionWorkers().waitForDone(timeoutMs);
 }
 
 void iPhoneBackupWizardView::showCompleteScreen() {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "Quillobrandt/wizard/BackupFolders.h"
@@ -51,21 +52,36 @@ QWidget* stepHeader(int number, const QString& text, QWidget* parent) {
     return row;
 }
 
+// Single quotes keep every character literal when the command is pasted into a shell.
+QString singleQuoted(const QString& text) {
+    QString quoted = text;
+    quoted.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// "-u <UDID> " for a known device; a UDID is letters, digits and dashes, anything else is quoted.
+QString deviceOption(const std::string& udid) {
+    if (udid.empty()) {
+        return {};
+    }
+    const QString text = QString::fromStdString(udid);
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9-]+$"));
+    return QStringLiteral("-u %1 ").arg(plain.match(text).hasMatch() ? text : singleQuoted(text));
+}
+
 } // namespace
 
-QString iPhoneBackupWizardView::pairCommand() {
-    return QStringLiteral("idevicepair pair");
+QString iPhoneBackupWizardView::pairCommand(const std::string& udid) {
+    return QStringLiteral("idevicepair %1pair").arg(deviceOption(udid));
 }
 
-QString iPhoneBackupWizardView::encryptionCommand() {
-    return QStringLiteral("idevicebackup2 -i encryption on");
+QString iPhoneBackupWizardView::encryptionCommand(const std::string& udid) {
+    return QStringLiteral("idevicebackup2 %1-i encryption on").arg(deviceOption(udid));
 }
 
-QString iPhoneBackupWizardView::backupCommand() {
-    // Single quotes keep any character of the folder's path literal when the command is pasted into a shell.
-    QString folder = QString::fromStdString(backupRootFolder().string());
-    folder.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
-    return QStringLiteral("idevicebackup2 backup --full '%1'").arg(folder);
+QString iPhoneBackupWizardView::backupCommand(const std::string& udid) {
+    return QStringLiteral("idevicebackup2 %1backup --full %2")
+        .arg(deviceOption(udid), singleQuoted(QString::fromStdString(backupRootFolder().string())));
 }
 
 QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
@@ -81,10 +97,17 @@ QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
     spinner->setRange(0, 0);
     spinner->setMaximumWidth(120);
     column->addWidget(spinner, 0, Qt::AlignHCenter);
-    auto* hint = wizard::textLabel(QStringLiteral("Make sure your iPhone is connected via USB"),
-                                   TextStyle::subheadlineSecondary, screen);
+    auto* hint = wizard::textLabel(
+        QStringLiteral("Make sure your iPhone is connected via USB, unlocked, and trusts this computer"),
+        TextStyle::subheadlineSecondary, screen);
+    hint->setObjectName(QStringLiteral("detectionHint"));
     hint->setAlignment(Qt::AlignHCenter);
     column->addWidget(hint);
+    detectionProblem_ = wizard::textLabel(QString(), TextStyle::subheadline, screen);
+    detectionProblem_->setObjectName(QStringLiteral("detectionProblem"));
+    detectionProblem_->setAlignment(Qt::AlignHCenter);
+    detectionProblem_->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::orangeColor().name()));
+    column->addWidget(detectionProblem_);
     column->addStretch(1);
     auto* orLabel = wizard::textLabel(QStringLiteral("— or —"), TextStyle::subheadlineSecondary, screen);
     orLabel->setAlignment(Qt::AlignHCenter);
@@ -163,7 +186,8 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     deviceChip_ = wizard::textLabel(QString(), TextStyle::subheadlineMedium, screen);
     deviceChip_->setContentsMargins(44, 0, 0, 0);
     column->addWidget(deviceChip_);
-    column->addWidget(wizard::commandRow(pairCommand(), QStringLiteral("pairCommand")));
+    commandRows_.push_back(wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand")));
+    column->addWidget(commandRows_.back());
     column->addWidget(wizard::textLabel(
         QStringLiteral("💡 Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"),
         TextStyle::tip, screen));
@@ -176,13 +200,15 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     checks->addWidget(wizard::checklistRow(QStringLiteral("Type a new backup password when the command asks")));
     checks->addWidget(wizard::checklistRow(QStringLiteral("If asked, unlock your iPhone with its passcode")));
     column->addWidget(checklist);
-    column->addWidget(wizard::commandRow(encryptionCommand(), QStringLiteral("encryptionCommand")));
+    commandRows_.push_back(wizard::commandRow(encryptionCommand({}), QStringLiteral("encryptionCommand")));
+    column->addWidget(commandRows_.back());
     column->addWidget(wizard::textLabel(
         QStringLiteral("💡 The command asks for the password itself; never put it on the command line"), TextStyle::tip,
         screen));
 
     column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
-    column->addWidget(wizard::commandRow(backupCommand(), QStringLiteral("backupCommand")));
+    commandRows_.push_back(wizard::commandRow(backupCommand({}), QStringLiteral("backupCommand")));
+    column->addWidget(commandRows_.back());
     auto* folderButton = new QPushButton(QStringLiteral("Show Backup Folder"), screen);
     folderButton->setObjectName(QStringLiteral("showBackupFolderButton"));
     connect(folderButton, &QPushButton::clicked, this, [this] { openBackupFolder(); });

@@ -133,7 +133,7 @@ QWidget* commandRow(const QString& command, const QString& objectName) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(44, 0, 0, 0);
     layout->setSpacing(8);
-    auto* field = new QLineEdit(command, row);
+    auto* field = new QLineEdit(row);
     field->setReadOnly(true);
     field->setObjectName(QStringLiteral("command"));
     QFont mono(QStringLiteral("monospace"));
@@ -141,14 +141,24 @@ QWidget* commandRow(const QString& command, const QString& objectName) {
     field->setFont(mono);
     auto* copy = new QPushButton(QStringLiteral("Copy"), row);
     copy->setObjectName(QStringLiteral("copyButton"));
-    QObject::connect(copy, &QPushButton::clicked, row, [command] {
+    QObject::connect(copy, &QPushButton::clicked, field, [field] {
         if (auto* clipboard = QGuiApplication::clipboard()) {
-            clipboard->setText(command);
+            clipboard->setText(field->text());
         }
     });
     layout->addWidget(field, 1);
     layout->addWidget(copy);
+    setCommand(row, command);
     return row;
+}
+
+void setCommand(QWidget* commandRow, const QString& command) {
+    auto* field = commandRow->findChild<QLineEdit*>(QStringLiteral("command"));
+    if (field->text() != command) {
+        field->setText(command);
+    }
+    // The program's name and the device come first: a long folder is what may be cut off.
+    field->setCursorPosition(0);
 }
 
 } // namespace quillobrandt::wizard

@@ -36,7 +36,10 @@ QLabel* symbolLabel(const QString& glyph, int pixelSize, const QColor& color, QW
 QWidget* stepPreviewRow(int number, const QString& text);
 // A check-marked line.
 QWidget* checklistRow(const QString& text);
-// A shell command in a read-only field with a "Copy" button putting it on the clipboard.
+// A shell command in a read-only field that shows its start, with a "Copy" button putting the whole command on
+// the clipboard.
 QWidget* commandRow(const QString& command, const QString& objectName);
+// Replaces the command a commandRow shows and copies.
+void setCommand(QWidget* commandRow, const QString& command);
 
 } // namespace quillobrandt::wizard

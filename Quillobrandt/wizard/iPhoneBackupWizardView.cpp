@@ -3,11 +3,13 @@
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -32,21 +34,37 @@ using style::divider;
 iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* parent, platform::NotificationHub* hub)
     : QDialog(parent), appState_(appState), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()) {
     setWindowTitle(QStringLiteral("Quillobrandt"));
-    setFixedSize(700, 850);
-    extractionPool_.setMaxThreadCount(1);
+    applyBoundedSize();
     devicePollTimer_.setInterval(500);
     connect(&devicePollTimer_, &QTimer::timeout, this, [this] { pollDetectedDevice(); });
     backupMonitorTimer_.setInterval(5000);
     connect(&backupMonitorTimer_, &QTimer::timeout, this, [this] { checkBackupStatus(); });
     connect(&deviceManager_, &iPhoneDeviceManager::connectedDevicesChanged, this, [this] { refresh(); });
+    connect(&deviceManager_, &iPhoneDeviceManager::scanProblemChanged, this, [this] { refresh(); });
     buildLayout();
     refresh();
 }
 
 iPhoneBackupWizardView::~iPhoneBackupWizardView() {
     handleDisappear();
-    extractionPool_.clear();
-    extractionPool_.waitForDone();
+}
+
+void iPhoneBackupWizardView::applyBoundedSize() {
+    // 700 by 850 when the screen has room; never taller or wider than the screen's free area, less a title bar,
+    // so the footer stays reachable on a small laptop screen. The content scrolls.
+    constexpr QSize kPreferred(700, 850);
+    constexpr QSize kSmallest(480, 360);
+    constexpr int kTitleBarAllowance = 40;
+    const QWidget* anchor = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    QScreen* screen = anchor != nullptr ? anchor->screen() : QGuiApplication::primaryScreen();
+    QSize bounded = kPreferred;
+    if (screen != nullptr) {
+        const QSize available = screen->availableGeometry().size() - QSize(0, kTitleBarAllowance);
+        bounded = kPreferred.boundedTo(available).expandedTo(QSize(1, 1));
+    }
+    setMinimumSize(kSmallest.boundedTo(bounded));
+    setMaximumSize(bounded);
+    resize(bounded);
 }
 
 iPhoneBackupWizardView* iPhoneBackupWizardView::present(AppState& appState, QWidget* parent,
@@ -110,6 +128,10 @@ void iPhoneBackupWizardView::buildLayout() {
     column->addWidget(footer);
 }
 
+QString iPhoneBackupWizardView::detectionProblemText() const {
+    return deviceManager_.scanProblem();
+}
+
 bool iPhoneBackupWizardView::isStepCounterVisible() const {
     return currentScreen_ != BackupWizardScreen::detectingDevice &&
            currentScreen_ != BackupWizardScreen::deviceDetected && currentScreen_ != BackupWizardScreen::complete;
@@ -139,12 +161,18 @@ void iPhoneBackupWizardView::refresh() {
     stepCounter_->setVisible(isStepCounterVisible());
     stepCounter_->setText(stepCounterText());
     footerCloseButton_->setVisible(currentScreen_ == BackupWizardScreen::complete);
+    detectionProblem_->setText(detectionProblemText());
+    detectionProblem_->setVisible(!detectionProblem_->text().isEmpty());
 
     const QString deviceName = selectedDevice_ ? QString::fromStdString(selectedDevice_->name) : QString();
     deviceCard_->setVisible(selectedDevice_.has_value());
     deviceNameLabel_->setText(deviceName);
     deviceChip_->setVisible(selectedDevice_.has_value());
     deviceChip_->setText(QStringLiteral("Look for  📱 ") + deviceName);
+    const std::string udid = selectedDevice_ ? selectedDevice_->udid : std::string();
+    wizard::setCommand(commandRows_.at(0), pairCommand(udid));
+    wizard::setCommand(commandRows_.at(1), encryptionCommand(udid));
+    wizard::setCommand(commandRows_.at(2), backupCommand(udid));
 
     if (passwordField_->text() != backupPassword_) {
         passwordField_->setText(backupPassword_);
@@ -192,7 +220,8 @@ void iPhoneBackupWizardView::presentError(const QString& message) {
 
 void iPhoneBackupWizardView::saveExtraction(const QString& name, const std::filesystem::path& path) {
     savedExtractions_.push_back({platform::makeUuidString(), name.toStdString(), path, platform::AbsoluteTime::now()});
-    storeSavedExtractions(platform::UserDefaults::standard(), savedExtractions_);
+    // Earlier wizards' saves stay: each save adds one entry.
+    appendSavedExtraction(platform::UserDefaults::standard(), savedExtractions_.back());
 }
 
 void iPhoneBackupWizardView::openSaveDialog() {
@@ -268,6 +297,7 @@ void iPhoneBackupWizardView::handleDisappear() {
         return;
     }
     disappeared_ = true;
+    cancelExtraction();
     deviceManager_.stopScanning();
     devicePollTimer_.stop();
     if (isAccessingBackupResource_ && detectedBackupPath_) {

@@ -2,10 +2,11 @@
 
 #include <QDialog>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -45,7 +46,9 @@ enum class BackupWizardScreen {
 // AppState, then offer to save the extraction. All state lives on the GUI thread; the worker posts back.
 //
 // The main window opens it with present() on "ShowBackupWizard". The wizard closes itself (dismissWizard(), or
-// isPresented becoming false after the save dialog) and deletes itself once closed.
+// isPresented becoming false after the save dialog) and deletes itself once closed. Closing (or destroying) it
+// during an extraction cancels the extraction without waiting for it: AppState gets back the source it had
+// before, and the worker removes its working folder when it reaches its next stopping point.
 class iPhoneBackupWizardView : public QDialog {
     Q_OBJECT
 public:
@@ -87,6 +90,9 @@ public:
     iPhoneDeviceManager& deviceManager() { return deviceManager_; }
     SaveExtractionDialog* saveDialog() const { return saveDialog_; }
 
+    // The line under screen 1's spinner: why no device can be looked for; empty while the tools work.
+    QString detectionProblemText() const;
+
     // Screen 1: device detection, or an existing backup folder.
     void startDeviceDetection();
     void pollDetectedDevice();
@@ -111,13 +117,15 @@ public:
     void dismissWizard();
     void setPresented(bool value);
 
-    // For tests: blocks until the extraction worker is idle (its reports still need the event loop).
+    // For tests: blocks until every extraction worker is idle, also those of closed wizards (their reports
+    // still need the event loop).
     bool waitForExtraction(int timeoutMs = 60000);
+    static bool waitForExtractionWorkers(int timeoutMs = 60000);
 
-    // The commands the guidance screens show.
-    static QString pairCommand();
-    static QString encryptionCommand();
-    static QString backupCommand();
+    // The commands the guidance screens show, aimed at the device with `udid` (any device when empty).
+    static QString pairCommand(const std::string& udid);
+    static QString encryptionCommand(const std::string& udid);
+    static QString backupCommand(const std::string& udid);
 
 signals:
     void stateChanged();
@@ -148,6 +156,9 @@ private:
     void stopBackupResourceAccess();
     void openSaveDialog();
     void handleDisappear();
+    void cancelExtraction();
+    void restoreSourceBeforeExtraction();
+    void applyBoundedSize();
 
     AppState& appState_;
     platform::NotificationHub& hub_;
@@ -157,7 +168,7 @@ private:
     int currentStepNumber_ = 1;
     const int totalSteps_ = 4;
     std::optional<iPhoneDevice> selectedDevice_;
-    QString backupPassword_ = QStringLiteral("Bluelantern7788?");
+    QString backupPassword_;
     bool showPassword_ = false;
     bool isDetectingBackup_ = false;
     bool isExtracting_ = false;
@@ -174,6 +185,13 @@ private:
     QTimer backupMonitorTimer_;
     std::optional<std::filesystem::file_time_type> lastBackupModificationDate_;
     QTimer devicePollTimer_;
+    // The running extraction: its stop flag and the AppState source to put back if it does not succeed.
+    struct RunningExtraction {
+        std::shared_ptr<std::atomic<bool>> stop;
+        bool isIPhoneBackup = false;
+        std::optional<std::filesystem::path> databaseURL;
+    };
+    std::optional<RunningExtraction> runningExtraction_;
     bool deviceDetectionStarted_ = false;
     bool disappeared_ = false;
     bool deleteWhenClosed_ = false;
@@ -181,10 +199,12 @@ private:
     // Widgets.
     QStackedWidget* screens_ = nullptr;
     QLabel* stepCounter_ = nullptr;
+    QLabel* detectionProblem_ = nullptr;
     QPushButton* footerCloseButton_ = nullptr;
     QLabel* deviceNameLabel_ = nullptr;
     QWidget* deviceCard_ = nullptr;
     QLabel* deviceChip_ = nullptr;
+    std::vector<QWidget*> commandRows_; // pair, encryption, backup
     QLineEdit* passwordField_ = nullptr;
     QPushButton* eyeButton_ = nullptr;
     QWidget* progressPanel_ = nullptr;
@@ -192,8 +212,6 @@ private:
     QLabel* progressMessage_ = nullptr;
     QPushButton* extractButton_ = nullptr;
     QPointer<SaveExtractionDialog> saveDialog_;
-
-    QThreadPool extractionPool_; // last: destroyed (and waited for) first
 };
 
 } // namespace quillobrandt

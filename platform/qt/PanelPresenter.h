@@ -32,6 +32,7 @@ struct FolderPanelRequest {
     QString title;
     QString directory;
     QString acceptLabel;
+    QStringList shortcuts = {}; // further folders offered in the panel's side bar
 
     bool operator==(const FolderPanelRequest&) const = default;
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QUrl>
 
 namespace platform {
 namespace {
@@ -71,6 +72,13 @@ std::optional<QString> QtPanelPresenter::chooseFolder(const FolderPanelRequest& 
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (!request.shortcuts.isEmpty()) {
+        QList<QUrl> places = dialog.sidebarUrls();
+        for (const auto& folder : request.shortcuts) {
+            places.append(QUrl::fromLocalFile(folder));
+        }
+        dialog.setSidebarUrls(places);
+    }
     return firstSelection(dialog);
 }
 

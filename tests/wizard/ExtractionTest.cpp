@@ -1,6 +1,7 @@
 // Password entry, extraction into the working folder, the load reaching AppState and the saved extraction.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -19,8 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An encrypted backup holding a Messages database with one conversation of two messages.
-fs::path writeEncryptedBackup(const std::string& password) {
+std::string picturePath(int i) {
+    return "Library/SMS/Attachments/" + std::to_string(i % 100) + "/IMG_" + std::to_string(i) + ".jpg";
+}
+
+// An encrypted backup holding a Messages database with one conversation of two messages, and `pictures`
+// image attachments. `dpic` sets the cost of the slow key-derivation stage.
+fs::path writeEncryptedBackup(const std::string& password, int pictures = 0, std::uint32_t dpic = 1) {
     const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
     fs::create_directories(phoneDb.parent_path());
     {
@@ -33,14 +39,37 @@ fs::path writeEncryptedBackup(const std::string& password) {
             message.handleId = chat.handleId;
             builder.addMessageToChat(chat.chatId, message);
         }
+        for (int i = 0; i < pictures; ++i) {
+            qbtest::MessageRow message;
+            message.text = "\xEF\xBF\xBC";
+            message.handleId = chat.handleId;
+            const auto messageId = builder.addMessageToChat(chat.chatId, message);
+            qbtest::AttachmentRow attachment;
+            attachment.filename = "~/" + picturePath(i);
+            builder.addMessageAttachment(messageId, builder.addAttachment(attachment));
+        }
         builder.finish();
     }
     qbtest::BackupGenerator::Options options;
     options.encrypted = true;
     options.password = password;
+    options.dpic = dpic;
     qbtest::BackupGenerator generator(options);
     generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    for (int i = 0; i < pictures; ++i) {
+        generator.addFile("MediaDomain", picturePath(i), qbtest::BackupGenerator::randomBytes(20000));
+    }
     return generator.write(qbtest::IsolatedHome::root() / "backup" / "00008120-001A2B3C4D5E6F70");
+}
+
+std::vector<fs::path> cacheEntries(const std::string& prefix) {
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(platform::cachesDir())) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+            entries.push_back(entry.path());
+        }
+    }
+    return entries;
 }
 
 std::vector<fs::path> extractionFolders() {
@@ -114,8 +143,15 @@ TEST_F(ExtractionTest, RightPasswordLoadsTheMessagesAndSavingRemembersTheExtract
     EXPECT_NEAR(json[0]["date"].get<double>(), platform::AbsoluteTime::now().secondsSinceReferenceDate, 60.0);
 }
 
-TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorAndAllowsAnotherTry) {
+// A Mac database already loaded before the wizard opens.
+const fs::path kLoadedBefore = "/home/user/Library/Messages/chat.db";
+
+TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorRestoresTheSourceAndAllowsAnotherTry) {
     const fs::path backup = writeEncryptedBackup("correct horse");
+    env.appState.setDatabaseURL(kLoadedBefore);
+    std::vector<bool> backupFlags;
+    QObject::connect(&env.appState, &AppState::isIPhoneBackupChanged,
+                     [&backupFlags](bool value) { backupFlags.push_back(value); });
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
     wizard.handleBackupFolderSelection(backup);
     wizard.setBackupPassword("wrong");
@@ -126,12 +162,96 @@ TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorAndAllowsAnotherTry) {
     EXPECT_FALSE(wizard.isExtracting());
     EXPECT_TRUE(wizard.findChild<QPushButton*>("extractButton")->isVisibleTo(&wizard));
     EXPECT_TRUE(env.appState.conversations().empty());
+    // The loaded Mac database shows its pictures again, and no empty working folder is left behind.
+    EXPECT_EQ(backupFlags, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
+    EXPECT_TRUE(extractionFolders().empty());
 
-    // A second try makes a second working folder.
+    // A second try works in a folder of its own, and leaves nothing behind either.
     wizard.extractMessagesAction();
     ASSERT_TRUE(wizard.waitForExtraction());
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return env.fake.alerts->alerts().size() == 2; }));
-    EXPECT_EQ(extractionFolders().size(), 2u);
+    EXPECT_TRUE(extractionFolders().empty());
+    EXPECT_TRUE(cacheEntries("DecryptedManifest-").empty());
+}
+
+TEST_F(ExtractionTest, ClosingDuringKeyDerivationCancelsWithoutWaiting) {
+    // A key derivation slow enough to be still running when the window closes.
+    const fs::path backup = writeEncryptedBackup("pw", 0, 2'000'000);
+    env.appState.setDatabaseURL(kLoadedBefore);
+    auto* wizard = new iPhoneBackupWizardView(env.appState, nullptr, &env.hub);
+    wizard->handleBackupFolderSelection(backup);
+    wizard->setBackupPassword("pw");
+    wizard->extractMessagesAction();
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return env.appState.isIPhoneBackup(); }));
+
+    QElapsedTimer closing;
+    closing.start();
+    wizard->dismissWizard();
+    delete wizard;
+    EXPECT_LT(closing.elapsed(), 300); // the derivation alone takes far longer
+
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
+    ASSERT_TRUE(iPhoneBackupWizardView::waitForExtractionWorkers());
+    qbtest::drainEvents();
+    // Nothing of the run reached the state, and it cleaned up after itself.
+    EXPECT_TRUE(env.appState.conversations().empty());
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
+    EXPECT_TRUE(extractionFolders().empty());
+    EXPECT_TRUE(cacheEntries("DecryptedManifest-").empty());
+    EXPECT_TRUE(env.fake.alerts->alerts().empty());
+}
+
+TEST_F(ExtractionTest, ClosingDuringThePicturesStopsBeforeTheNextOne) {
+    const fs::path backup = writeEncryptedBackup("pw", 400);
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    wizard.handleBackupFolderSelection(backup);
+    wizard.setBackupPassword("pw");
+    testing::internal::CaptureStdout();
+    wizard.extractMessagesAction();
+    const bool reachedPictures =
+        qbtest::processEventsUntil([&] { return wizard.extractionMessage().startsWith("Extracting image"); });
+    wizard.dismissWizard();
+    ASSERT_TRUE(iPhoneBackupWizardView::waitForExtractionWorkers());
+    qbtest::drainEvents();
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(reachedPictures);
+    EXPECT_NE(out.find("🛑 Image extraction stopped after "), std::string::npos);
+    EXPECT_EQ(out.find("ATTACHMENT EXTRACTION SUCCEEDED"), std::string::npos);
+    EXPECT_TRUE(extractionFolders().empty());
+    EXPECT_TRUE(env.appState.conversations().empty());
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
+}
+
+TEST_F(ExtractionTest, SavesOfLaterWizardsAreAddedToEarlierOnes) {
+    const fs::path backup = writeEncryptedBackup("pw");
+    // A value that does not decode is replaced, not an obstacle.
+    const std::string garbage = "not json";
+    platform::UserDefaults::standard().setData(kSavedExtractionsKey,
+                                               std::vector<std::uint8_t>(garbage.begin(), garbage.end()));
+    for (const char* name : {"First", "Second"}) {
+        iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        wizard.handleBackupFolderSelection(backup);
+        wizard.setBackupPassword("pw");
+        wizard.extractMessagesAction();
+        ASSERT_TRUE(wizard.waitForExtraction());
+        ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.saveDialog() != nullptr; }));
+        wizard.saveDialog()->nameField()->setText(name);
+        wizard.saveDialog()->saveButton()->click();
+        EXPECT_FALSE(wizard.isPresented());
+    }
+    const auto stored = platform::UserDefaults::standard().data(kSavedExtractionsKey);
+    ASSERT_TRUE(stored);
+    const auto saved = decodeSavedExtractions(std::string(stored->begin(), stored->end()));
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0].name, "First");
+    EXPECT_EQ(saved[1].name, "Second");
+    EXPECT_NE(saved[0].path, saved[1].path);
+    EXPECT_EQ(extractionFolders().size(), 2u); // both kept: they are saved
 }
 
 TEST_F(ExtractionTest, SkippingStoresNothing) {
@@ -148,19 +268,23 @@ TEST_F(ExtractionTest, SkippingStoresNothing) {
     EXPECT_FALSE(platform::UserDefaults::standard().value(kSavedExtractionsKey));
 }
 
-TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndKeepsThePanel) {
+TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndRestoresTheSource) {
     qbtest::BackupGenerator generator;
     generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("this is not a database"));
     const fs::path backup = generator.write(qbtest::IsolatedHome::root() / "backup" / "PLAIN");
+    env.appState.setDatabaseURL(kLoadedBefore);
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
     wizard.handleBackupFolderSelection(backup);
+    wizard.setBackupPassword("unused");
     wizard.extractMessagesAction();
     ASSERT_TRUE(wizard.waitForExtraction());
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return !env.fake.alerts->alerts().empty(); }));
     EXPECT_TRUE(env.fake.alerts->alerts()[0].informativeText.startsWith("Failed to load messages: "));
     EXPECT_TRUE(wizard.isExtracting());
-    EXPECT_TRUE(env.appState.isIPhoneBackup()); // the images could not be read from it either
-    EXPECT_EQ(env.appState.databaseURL(), extractionFolders().at(0) / "sms.db");
+    // "Save Copy" and the pictures work from the database loaded before, not from the broken one.
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
+    EXPECT_TRUE(extractionFolders().empty());
     EXPECT_EQ(wizard.saveDialog(), nullptr);
 }
 
@@ -172,6 +296,24 @@ TEST(SavedExtractionsTest, EncodesCompactJsonWithEscapedSlashes) {
                     R"("date":786000000.5}])");
     EXPECT_EQ(nlohmann::json::parse(text)[0]["path"], "/home/u/.cache/Quillobrandt_X/sms.db");
     EXPECT_EQ(encodeSavedExtractions({}), "[]");
+
+    const auto decoded = decodeSavedExtractions(text);
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].name, "A \"quoted\" name");
+    EXPECT_EQ(decoded[0].path, "/home/u/.cache/Quillobrandt_X/sms.db");
+    EXPECT_EQ(decoded[0].date.secondsSinceReferenceDate, 786000000.5);
+}
+
+TEST(SavedExtractionsTest, DecodingSkipsWhatIsNotAnEntry) {
+    for (const char* text : {"", "not json", "{}", "\"text\"", "[", "null"}) {
+        EXPECT_TRUE(decodeSavedExtractions(text).empty()) << text;
+    }
+    const auto decoded = decodeSavedExtractions(
+        R"([1, {"name":"no path","date":1}, {"name":"ok","path":"\/p","date":2}, {"name":3,"path":"x","date":1},)"
+        R"( {"name":"bad date","path":"x","date":"soon"}])");
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].name, "ok");
+    EXPECT_EQ(decoded[0].path, "/p");
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 // The wizard's screens in order, folder selection and backup monitoring, headless.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
@@ -28,7 +31,8 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     tools.install("FIRST\\nSECOND\\n");
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
     EXPECT_EQ(wizard.currentScreen(), Screen::detectingDevice);
-    EXPECT_EQ(wizard.backupPassword(), "Bluelantern7788?");
+    EXPECT_EQ(wizard.backupPassword(), "");
+    EXPECT_FALSE(wizard.findChild<QPushButton*>("extractButton")->isEnabled());
     EXPECT_FALSE(wizard.isStepCounterVisible());
 
     wizard.startDeviceDetection();
@@ -50,9 +54,25 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     ASSERT_EQ(env.fake.desktop->revealedFolders.size(), 1u);
     EXPECT_EQ(env.fake.desktop->revealedFolders[0].toStdString(), backupRootFolder().string());
     EXPECT_EQ(fs::status(backupRootFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
-    // The commands never carry a password.
-    EXPECT_EQ(iPhoneBackupWizardView::encryptionCommand(), "idevicebackup2 -i encryption on");
-    EXPECT_TRUE(iPhoneBackupWizardView::backupCommand().contains(QString::fromStdString(backupRootFolder().string())));
+
+    // Every command names the detected device and never carries a password; each field shows its start and
+    // its Copy button copies all of it.
+    const QString root = QString::fromStdString(backupRootFolder().string());
+    const std::vector<std::pair<const char*, QString>> commands = {
+        {"pairCommand", "idevicepair -u FIRST pair"},
+        {"encryptionCommand", "idevicebackup2 -u FIRST -i encryption on"},
+        {"backupCommand", "idevicebackup2 -u FIRST backup --full '" + root + "'"}};
+    for (const auto& [name, command] : commands) {
+        auto* row = wizard.findChild<QWidget*>(name);
+        ASSERT_NE(row, nullptr) << name;
+        auto* field = row->findChild<QLineEdit*>("command");
+        EXPECT_EQ(field->text(), command);
+        EXPECT_EQ(field->cursorPosition(), 0) << name;
+        row->findChild<QPushButton*>("copyButton")->click();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), command);
+    }
+    EXPECT_EQ(iPhoneBackupWizardView::pairCommand("A B'C"), "idevicepair -u 'A B'\\''C' pair");
+    EXPECT_EQ(iPhoneBackupWizardView::encryptionCommand(""), "idevicebackup2 -i encryption on");
 
     wizard.findChild<QPushButton*>("backupStartedButton")->click();
     EXPECT_EQ(wizard.currentScreen(), Screen::monitoringBackup);
@@ -96,11 +116,20 @@ TEST_F(WizardFlowTest, MonitoringNeedsADevice) {
 TEST_F(WizardFlowTest, ChosenFoldersAreCheckedForAManifest) {
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
 
+    // The panel opens where idevicebackup2 writes, made (private) when it is missing; a Mac's folder copied
+    // into the home folder is offered beside it.
+    ASSERT_FALSE(fs::exists(backupRootFolder()));
+    fs::create_directories(macBackupRootFolder());
     env.fake.panels->answerNext(std::nullopt);
     wizard.browseForExistingBackup();
     qbtest::drainEvents();
     EXPECT_EQ(wizard.currentScreen(), Screen::detectingDevice);
     EXPECT_TRUE(env.fake.alerts->alerts().empty());
+    ASSERT_EQ(env.fake.panels->folderRequests().size(), 1u);
+    EXPECT_EQ(env.fake.panels->folderRequests()[0].directory.toStdString(), backupRootFolder().string());
+    EXPECT_EQ(fs::status(backupRootFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(env.fake.panels->folderRequests()[0].shortcuts,
+              QStringList{QString::fromStdString(macBackupRootFolder().string())});
 
     // The Backup folder itself holds device folders, not a Manifest.plist.
     fs::create_directories(backupRootFolder() / "SOMEUDID");
@@ -108,7 +137,8 @@ TEST_F(WizardFlowTest, ChosenFoldersAreCheckedForAManifest) {
     wizard.browseForExistingBackup();
     qbtest::drainEvents();
     ASSERT_EQ(env.fake.panels->folderRequests().size(), 2u);
-    EXPECT_EQ(env.fake.panels->folderRequests()[1].title, "Select iPhone Backup Folder");
+    EXPECT_EQ(env.fake.panels->folderRequests()[1].title,
+              "Select iPhone Backup Folder (the folder that contains Manifest.plist)");
     EXPECT_EQ(env.fake.panels->folderRequests()[1].directory.toStdString(), backupRootFolder().string());
     ASSERT_EQ(env.fake.alerts->alerts().size(), 1u);
     EXPECT_EQ(env.fake.alerts->alerts()[0].messageText, "Error");
@@ -144,6 +174,9 @@ TEST_F(WizardFlowTest, ChosenFoldersAreCheckedForAManifest) {
 TEST_F(WizardFlowTest, ExtractNeedsABackupAndAPassword) {
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
     auto* extract = wizard.findChild<QPushButton*>("extractButton");
+    EXPECT_EQ(wizard.findChild<QLineEdit*>("passwordField")->text(), "");
+    EXPECT_FALSE(extract->isEnabled());
+    wizard.setBackupPassword("x");
     EXPECT_TRUE(extract->isEnabled());
     wizard.setBackupPassword("");
     EXPECT_FALSE(extract->isEnabled());
@@ -157,7 +190,59 @@ TEST_F(WizardFlowTest, ExtractNeedsABackupAndAPassword) {
     qbtest::drainEvents();
     EXPECT_FALSE(wizard.isExtracting());
     ASSERT_EQ(env.fake.alerts->alerts().size(), 1u);
-    EXPECT_EQ(env.fake.alerts->alerts()[0].informativeText, "No backup found. Please create a backup in Finder first.");
+    EXPECT_EQ(env.fake.alerts->alerts()[0].informativeText,
+              "No backup found. Please create a backup with idevicebackup2 first.");
+}
+
+TEST_F(WizardFlowTest, FirstScreenSaysWhyNoDeviceCanBeFound) {
+    // No tools installed: the line names the missing tool and its package instead of waiting silently.
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    auto* problem = wizard.findChild<QLabel*>("detectionProblem");
+    EXPECT_FALSE(problem->isVisibleTo(&wizard));
+    EXPECT_EQ(wizard.findChild<QLabel*>("detectionHint")->text(),
+              "Make sure your iPhone is connected via USB, unlocked, and trusts this computer");
+    wizard.startDeviceDetection();
+    EXPECT_TRUE(problem->isVisibleTo(&wizard));
+    EXPECT_EQ(problem->text(), "idevice_id was not found. Install the package libimobiledevice-utils.");
+
+    // Installed, but no usbmuxd to talk to.
+    wizardtest::writeTool(tools.folder(), "idevice_id", "echo 'ERROR: Unable to retrieve device list!' >&2; exit 255");
+    wizardtest::writeTool(tools.folder(), "ideviceinfo", "exit 0");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return problem->text().startsWith("idevice_id could not"); }));
+    EXPECT_TRUE(problem->text().contains("usbmuxd"));
+    EXPECT_EQ(wizard.currentScreen(), Screen::detectingDevice);
+
+    // Working tools clear the line and find the phone.
+    tools.install("PHONE\\n");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::deviceDetected; }));
+    EXPECT_EQ(wizard.detectionProblemText(), "");
+}
+
+TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
+    QWidget window;
+    window.show();
+    const QSize available = window.screen()->availableGeometry().size();
+    iPhoneBackupWizardView wizard(env.appState, &window, &env.hub);
+    EXPECT_EQ(wizard.width(), std::min(700, available.width()));
+    EXPECT_LE(wizard.height(), std::min(850, available.height()));
+    EXPECT_GE(wizard.height(), std::min(850, available.height()) - 60); // only a title bar's worth is kept free
+    EXPECT_LE(wizard.maximumHeight(), available.height());
+    wizard.show();
+    auto* close = wizard.findChild<QPushButton*>("closeButton");
+    wizard.showCompleteScreen();
+    auto* footerClose = wizard.findChild<QPushButton*>("footerCloseButton");
+    qbtest::drainEvents();
+    EXPECT_LE(footerClose->mapTo(&wizard, QPoint(0, footerClose->height())).y(), wizard.height());
+    EXPECT_GE(close->mapTo(&wizard, QPoint(0, 0)).y(), 0);
+}
+
+TEST(WizardBinaryTest, NoPasswordIsBuiltIn) {
+    // The old default, spelt backwards so that this test's own text does not put it into the binary.
+    std::string needle = "?8877nretnaleulB";
+    std::reverse(needle.begin(), needle.end());
+    const std::string binary = qbtest::readWholeFile("/proc/self/exe");
+    ASSERT_GT(binary.size(), 100000u);
+    EXPECT_EQ(binary.find(needle), std::string::npos);
 }
 
 } // namespace
