@@ -1,5 +1,7 @@
 #include "ConversationTestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -61,6 +63,41 @@ int pdfPageCount(const QString& path) {
     const QString info = runTool(QStringLiteral("pdfinfo"), {path});
     const auto match = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+std::vector<PdfPageWords> pdfWords(const QString& path, int firstPage, int lastPage) {
+    QStringList arguments{QStringLiteral("-bbox"), QStringLiteral("-enc"), QStringLiteral("UTF-8")};
+    if (firstPage > 0) {
+        arguments << QStringLiteral("-f") << QString::number(firstPage) << QStringLiteral("-l")
+                  << QString::number(lastPage > 0 ? lastPage : firstPage);
+    }
+    arguments << path << QStringLiteral("-");
+    const QString html = runTool(QStringLiteral("pdftotext"), arguments);
+    std::vector<PdfPageWords> pages;
+    const QRegularExpression item(
+        QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\">|"
+                       "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    for (auto it = item.globalMatch(html); it.hasNext();) {
+        const auto match = it.next();
+        if (!match.captured(1).isEmpty()) {
+            pages.push_back({QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble()), {}});
+        } else if (!pages.empty()) {
+            const QPointF topLeft(match.captured(3).toDouble(), match.captured(4).toDouble());
+            const QPointF bottomRight(match.captured(5).toDouble(), match.captured(6).toDouble());
+            pages.back().words.push_back({match.captured(7), QRectF(topLeft, bottomRight)});
+        }
+    }
+    return pages;
+}
+
+QImage renderPdfPage(const QString& path, int page, int dpi) {
+    const QString prefix = path + QStringLiteral("-render-%1").arg(page);
+    runTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
+                                         QString::number(page), QStringLiteral("-l"), QString::number(page),
+                                         QStringLiteral("-singlefile"), QStringLiteral("-png"), path, prefix});
+    QImage image(prefix + QStringLiteral(".png"));
+    QFile::remove(prefix + QStringLiteral(".png"));
+    return image;
 }
 
 } // namespace qbtest

@@ -198,6 +198,12 @@ TEST(PdfGenerator, GroupConversationsNameSenders) {
         EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bMe\\b"))));
         EXPECT_TRUE(text.contains("from a stranger"));
     }
+    // Two other participants already make a group, as on screen.
+    const QString path = outputPath("pair.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"+15550001111", "+15550002222"}, {}, namer, path).written);
+    const QString text = qbtest::pdfText(path);
+    EXPECT_TRUE(text.contains("Aunt Ottilie")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bMe\\b"))));
 }
 
 TEST(PdfGenerator, LongConversationPaginatesWithPageNumbersAndProgress) {
@@ -299,8 +305,40 @@ TEST(PdfGenerator, UnwritableOutputWritesNothingAndReportsNothing) {
     const auto result = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(1, 0), "x")}, {}, {}, {}, path,
                                                   [&](const QString&, double) { ++reports; });
     EXPECT_FALSE(result.written);
+    EXPECT_FALSE(result.error.isEmpty());
     EXPECT_EQ(reports, 0);
     EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(PdfGenerator, AFailedWriteIsReportedWithItsReason) {
+    if (!QFile::exists(QStringLiteral("/dev/full"))) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    // /dev/full opens like a file and refuses every byte, as a full disk does.
+    const auto result =
+        PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(1, 0), "x")}, {}, {}, {}, "/dev/full");
+    EXPECT_FALSE(result.written);
+    EXPECT_TRUE(result.error.contains(QStringLiteral("No space left on device"))) << result.error.toStdString();
+}
+
+TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
+    qbtest::ScopedTimeZone zone("UTC");
+    std::vector<Message> messages;
+    for (int i = 0; i < 200; ++i) {
+        messages.push_back(qbtest::makeMessage(kDay, QTime(8, 0).addSecs(i * 60), "Message " + std::to_string(i)));
+    }
+    int asked = 0;
+    std::vector<Report> reports;
+    const QString path = outputPath("stopped.pdf");
+    const auto result = PDFGenerator::generatePDF(
+        messages, {"x"}, {}, {}, path, [&](const QString& m, double v) { reports.push_back({m, v}); },
+        [&] { return ++asked == 3; });
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.written);
+    EXPECT_EQ(asked, 3) << "asked before pages 1, 2 and 3";
+    EXPECT_EQ(result.pageCount, 2);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_NE(reports.back().message, "PDF generation complete!");
 }
 
 TEST(PdfGenerator, RunsOnAWorkerThread) {

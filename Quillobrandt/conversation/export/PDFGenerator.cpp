@@ -12,7 +12,9 @@
 
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
+#include "Quillobrandt/conversation/SenderNames.h"
 #include "Quillobrandt/conversation/export/ImageSource.h"
+#include "Quillobrandt/conversation/export/PdfOutputFile.h"
 #include "Quillobrandt/conversation/export/PdfTextBlock.h"
 #include "platform/core/Console.h"
 
@@ -27,6 +29,7 @@ constexpr double kHeaderLineOffset = 8;
 constexpr double kHeaderLineGap = 8;
 constexpr double kPageNumberBaseY = 25;
 constexpr double kPageNumberFontSize = 10;
+constexpr double kPageNumberGap = 6; // between the lowest content and the page number's top
 constexpr double kTimeRectWidth = 200;
 constexpr double kTimeRectHeight = 12;
 constexpr int kProgressEvery = 50;
@@ -66,27 +69,44 @@ struct BubblePiece {
 class DocumentRenderer {
 public:
     DocumentRenderer(QPdfWriter& writer, QPainter& painter, const PDFSettings& settings, bool groupConversation,
-                     const ParticipantNamer& namer)
+                     const ParticipantNamer& namer, const PDFStopRequest& stop)
         : writer_(writer), painter_(painter), settings_(settings), m_(PdfLayoutMetrics::forSettings(settings)),
           colors_(bubbleColors(settings)),
           messageFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.messageFontSize)),
           smallFont_(PDFGenerator::fontForStyle(settings.fontStyle, m_.smallFontSize)),
           headerFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, m_.headerFontSize)),
           pageNumberFont_(PDFGenerator::fontForStyle(PDFFontStyle::system, kPageNumberFontSize)),
-          groupConversation_(groupConversation), namer_(namer), y_(m_.top) {
+          groupConversation_(groupConversation), namer_(namer), stop_(stop), bottom_(m_.margin), y_(m_.top) {
         headerFont_.setWeight(QFont::Medium);
+        if (settings_.includePageNumbers) {
+            // Content stays above the number's top plus a gap, whatever the margin.
+            const double numberHeight =
+                PdfTextBlock(QStringLiteral("0"), pageNumberFont_, m_.pageWidth, 0, &writer_).size().height();
+            bottom_ = std::max(bottom_, kPageNumberBaseY + numberHeight + kPageNumberGap);
+        }
     }
 
     const PdfLayoutMetrics& metrics() const { return m_; }
     int pageCount() const { return page_; }
+    bool stopped() const { return stopped_; }
 
-    void beginFirstPage() { drawPageNumberIfWanted(); }
+    // False when asked to stop before the first page.
+    bool beginFirstPage() {
+        if (stopRequested()) {
+            return false;
+        }
+        drawPageNumberIfWanted();
+        return true;
+    }
 
     void render(const Message& message, const QDateTime& date, bool newDay) {
         if (newDay) {
             drawDayHeader(date);
         }
         for (const BubblePiece& piece : splitIntoPieces(message)) {
+            if (stopped_) {
+                return;
+            }
             drawPiece(message, date, piece);
         }
     }
@@ -96,11 +116,23 @@ private:
         return {x, m_.pageHeight - y - height, width, height};
     }
 
-    void newPage() {
+    bool stopRequested() {
+        if (!stopped_ && stop_ && stop_()) {
+            stopped_ = true;
+        }
+        return stopped_;
+    }
+
+    // Returns false, and draws nothing more, once a stop was requested.
+    bool newPage() {
+        if (stopRequested()) {
+            return false;
+        }
         writer_.newPage();
         ++page_;
         y_ = m_.top;
         drawPageNumberIfWanted();
+        return true;
     }
 
     void drawPageNumberIfWanted() {
@@ -115,8 +147,10 @@ private:
 
     void drawDayHeader(const QDateTime& date) {
         double headerY = y_ - m_.headerHeight;
-        if (headerY < m_.margin) {
-            newPage();
+        if (headerY < bottom_) {
+            if (!newPage()) {
+                return;
+            }
             headerY = m_.top - m_.headerHeight;
         }
         const PdfTextBlock text(formatSeparatorDate(date), headerFont_, m_.contentWidth, 0, &writer_);
@@ -180,13 +214,17 @@ private:
         return std::max(measured, std::ceil(measured * 1.2));
     }
 
+    // Everything one bubble takes below its top besides the bubble itself: the time label under it
+    // and the gap to the next message.
+    double belowBubble() const { return m_.timeGap + m_.messageGap; }
+
     // A bubble that cannot fit even on an empty page would run off the paper; cut its text at line
     // boundaries and its pictures between pictures, so that every piece fits a page.
     std::vector<BubblePiece> splitIntoPieces(const Message& message) const {
         BubblePiece whole;
         whole.text = message.text ? PdfTextBlock::printableText(QString::fromStdString(*message.text)) : QString();
         whole.images = printedImages(message);
-        const double capacity = m_.top - m_.margin - m_.messageGap - labelHeight(message, whole) - 2 * m_.bubblePadding;
+        const double capacity = m_.top - bottom_ - belowBubble() - labelHeight(message, whole) - 2 * m_.bubblePadding;
 
         const PdfTextBlock block(whole.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_);
         double contentHeight = block.isEmpty() ? 0 : textBlockHeight(block);
@@ -199,7 +237,7 @@ private:
 
         std::vector<BubblePiece> pieces;
         // The first piece fills what is left of the current page when that is worth using.
-        const double remaining = y_ - m_.margin - m_.messageGap - labelHeight(message, whole) - 2 * m_.bubblePadding;
+        const double remaining = y_ - bottom_ - belowBubble() - labelHeight(message, whole) - 2 * m_.bubblePadding;
         const double firstLimit = (remaining >= kMinimumContinuationHeight ? remaining : capacity) / 1.2 - 1;
         const double textLimit = capacity / 1.2 - 1;
         qsizetype chunkStart = 0;
@@ -264,8 +302,9 @@ private:
         const PdfTextBlock labelBlock(label, smallFont_, m_.contentWidth, 0, &writer_);
         const double labelHeight = showLabel ? labelBlock.size().height() + kLabelExtraHeight : 0;
 
-        if (y_ - labelHeight - bubbleHeight - m_.messageGap < m_.margin) {
-            newPage();
+        // The time label hangs below the bubble: the whole message, label to time, stays above the bottom.
+        if (y_ - labelHeight - bubbleHeight - belowBubble() < bottom_ && !newPage()) {
+            return;
         }
         const double bubbleX = message.isFromMe ? m_.rightEdge - bubbleWidth : m_.leftMargin;
 
@@ -291,7 +330,8 @@ private:
         double innerY = y_ + padding;
         if (!text.isEmpty()) {
             const QRectF rect = toPage(innerX, innerY, textWidth, textHeight);
-            text.draw(painter_, rect.topLeft(), Qt::white, rect.height());
+            text.draw(painter_, rect.topLeft(), message.isFromMe ? colors_.sentText : colors_.receivedText,
+                      rect.height());
             innerY += m_.contentSpacing + textHeight;
         }
         for (const auto& image : piece.images) {
@@ -360,6 +400,9 @@ private:
     const QFont pageNumberFont_;
     const bool groupConversation_;
     const ParticipantNamer& namer_;
+    const PDFStopRequest& stop_;
+    double bottom_; // nothing is drawn below this
+    bool stopped_ = false;
     int page_ = 1;
     double y_;
 };
@@ -421,20 +464,34 @@ bool PDFGenerator::isPrintable(const Message& message) {
 PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messages,
                                               const std::vector<std::string>& participants, const PDFSettings& settings,
                                               const ParticipantNamer& namer, const QString& outputPath,
-                                              const PDFProgress& progress) {
+                                              const PDFProgress& progress, const PDFStopRequest& stop) {
     PDFGenerationResult result;
+    // Our own file, so that a write that fails (a full disk) is noticed with its reason, and the render
+    // stops at the next page instead of drawing the rest for nothing.
+    PdfOutputFile output(outputPath);
+    if (!output.openForWriting()) {
+        result.error = QStringLiteral("Could not create the PDF file \"%1\": %2").arg(outputPath, output.failure());
+        return result;
+    }
     const QSizeF page = pageSizeInPoints(settings.pageSize);
-    QPdfWriter writer(outputPath);
+    QPdfWriter writer(&output);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(page, QPageSize::Point, QString(), QPageSize::ExactMatch),
                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
     QPainter painter;
-    if (outputPath.isEmpty() || !painter.begin(&writer)) {
+    if (!painter.begin(&writer)) {
+        result.error = QStringLiteral("Could not start the PDF document \"%1\"").arg(outputPath);
         return result;
     }
 
-    DocumentRenderer renderer(writer, painter, settings, participants.size() >= 3, namer);
-    renderer.beginFirstPage();
+    const PDFStopRequest stopOrFailed = [&output, &stop] { return output.failed() || (stop && stop()); };
+    DocumentRenderer renderer(writer, painter, settings, showsSenderNames(participants), namer, stopOrFailed);
+    if (!renderer.beginFirstPage()) {
+        painter.end();
+        output.finish();
+        result.cancelled = true;
+        return result;
+    }
 
     platform::consoleLine("📄 PDF Generation Settings:");
     platform::consoleLine(
@@ -449,6 +506,9 @@ PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messag
     int rendered = 0;
     std::optional<QDateTime> previousDay;
     for (const Message& message : messages) {
+        if (renderer.stopped()) {
+            break;
+        }
         if (!isPrintable(message)) {
             continue;
         }
@@ -465,9 +525,21 @@ PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messag
         renderer.render(message, date, newDay);
     }
 
-    result.written = painter.end();
+    const bool ended = painter.end();
+    const bool finished = output.finish();
     result.pageCount = renderer.pageCount();
     result.printedMessages = rendered;
+    if (!ended || !finished) {
+        result.error = QStringLiteral("Could not write the PDF file \"%1\": %2")
+                           .arg(outputPath, output.failed() ? output.failure() : QStringLiteral("the document is incomplete"));
+        platform::consoleLine("❌ " + result.error.toStdString());
+        return result;
+    }
+    if (renderer.stopped()) {
+        result.cancelled = true;
+        return result;
+    }
+    result.written = true;
     if (progress) {
         progress(QStringLiteral("PDF generation complete!"), 1.0);
     }

@@ -29,7 +29,17 @@ QSizeF pageSizeInPoints(PDFPageSize size);
 struct BubbleColors {
     QColor sent;
     QColor received;
+    QColor sentText;
+    QColor receivedText;
 };
 BubbleColors bubbleColors(const PDFSettings& settings);
+
+// The contrast ratio (1 to 21) of two colours as printed on white paper: each one's opacity is
+// blended over white first.
+double printedContrast(const QColor& a, const QColor& b);
+
+// Message text on a bubble: white where it reaches 4.5:1 on the printed bubble, else the dark primary
+// text colour (which then always does).
+QColor bubbleTextColor(const QColor& bubble);
 
 } // namespace quillobrandt
