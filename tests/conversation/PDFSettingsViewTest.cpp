@@ -1,18 +1,28 @@
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QScreen>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/MessageBubble.h"
 #include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/export/PdfExportJobs.h"
+#include "platform/core/Paths.h"
 #include "tests/conversation/ConversationViewFixture.h"
 
 namespace {
 
 using quillobrandt::Conversation;
 using quillobrandt::Message;
+using quillobrandt::PdfExportJobs;
 using quillobrandt::PDFSettingsView;
 
 Conversation smallConversation(std::vector<std::string> participants = {"A/B", "C:D"}) {
@@ -29,6 +39,33 @@ Conversation smallConversation(std::vector<std::string> participants = {"A/B", "
     conversation.messages.push_back(reaction);
     conversation.messageCount = 6;
     return conversation;
+}
+
+// A conversation whose first message is so long that laying it out keeps the render busy for a while
+// before its first page ends, followed by ordinary ones.
+Conversation longRender() {
+    Conversation conversation = smallConversation();
+    std::string text;
+    text.reserve(4'500'000);
+    for (int i = 0; text.size() < 4'000'000; ++i) {
+        text += "word" + std::to_string(i) + (i % 16 == 15 ? "\n" : " ");
+    }
+    Message huge = qbtest::makeMessage(QDate(2024, 1, 31), QTime(9, 0), text);
+    huge.id = 1000;
+    conversation.messages.insert(conversation.messages.begin(), huge);
+    for (int i = 0; i < 2000; ++i) {
+        Message message = qbtest::makeMessage(QDate(2024, 2, 3), QTime(9, 0).addSecs(i), "after " + std::to_string(i));
+        message.id = 2000 + i;
+        conversation.messages.push_back(message);
+    }
+    conversation.messageCount = static_cast<std::int64_t>(conversation.messages.size());
+    return conversation;
+}
+
+// PDF files left in the private temporary folder.
+QStringList temporaryPdfs() {
+    return QDir(QString::fromStdString(platform::privateTempDir().string()))
+        .entryList({QStringLiteral("*.pdf")}, QDir::Files);
 }
 
 class PdfDialogTest : public ::testing::Test, protected qbtest::ConversationViewFixture {
@@ -96,6 +133,183 @@ TEST_F(PdfDialogTest, CancelledPanelRemovesTheTemporaryFile) {
     EXPECT_FALSE(view->temporaryFile().isEmpty());
     EXPECT_FALSE(QFile::exists(view->temporaryFile()));
     EXPECT_FALSE(view->isGenerating());
+}
+
+TEST_F(PdfDialogTest, AFailedMoveIsShownAndRemovesTheTemporaryFile) {
+    auto view = dialog(smallConversation());
+    fake.panels->answerNext(QString::fromStdString(file("x").parent_path().string()) + "/missing-folder/chat.pdf");
+    EXPECT_FALSE(runExport(*view));
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Failed to Save PDF");
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains("missing-folder"));
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains("No such file or directory"));
+    EXPECT_FALSE(QFile::exists(view->temporaryFile()));
+    EXPECT_FALSE(view->isGenerating());
+    EXPECT_TRUE(temporaryPdfs().isEmpty());
+}
+
+TEST_F(PdfDialogTest, AFailedRenderIsShownWithoutASavePanel) {
+    auto view = dialog(smallConversation());
+    // Files may grow to 4 KB only: the render's writes fail as on a full disk.
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool finished = false;
+    QObject::connect(view.get(), &PDFSettingsView::exportFinished, [&](bool) { finished = true; });
+    view->startGeneration();
+    const bool done = view->waitForGeneration() && qbtest::waitUntil([&] { return finished; }, 10000);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(fake.panels->saveRequests().empty()) << "nothing was written: nothing to save";
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Failed to Save PDF");
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains("File too large"))
+        << fake.alerts->alerts()[0].informativeText.toStdString();
+    EXPECT_FALSE(QFile::exists(view->temporaryFile()));
+    EXPECT_TRUE(temporaryPdfs().isEmpty());
+}
+
+TEST_F(PdfDialogTest, AMissingTemporaryFolderIsShown) {
+    auto view = dialog(smallConversation());
+    // A temporary folder below a plain file can be neither found nor made.
+    const auto blocker = file("blocker");
+    { QFile(QString::fromStdString(blocker.string())).open(QIODevice::WriteOnly); }
+    const QByteArray previous = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString((blocker / "tmp").string()));
+    bool finished = false;
+    bool saved = true;
+    QObject::connect(view.get(), &PDFSettingsView::exportFinished, [&](bool ok) {
+        finished = true;
+        saved = ok;
+    });
+    view->startGeneration();
+    qputenv("TMPDIR", previous);
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(view->isGenerating());
+    EXPECT_TRUE(fake.panels->saveRequests().empty());
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Failed to Save PDF");
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.contains("temporary folder"));
+}
+
+TEST_F(PdfDialogTest, ClosingTheConversationMidRenderNeitherWaitsNorLeavesAFile) {
+    auto* conversationWindow = new QWidget;
+    const Conversation conversation = longRender();
+    auto* sheet =
+        PDFSettingsView::openAsSheet(conversation, conversation.messages, state.get(), conversationWindow, &analytics);
+    sheet->startGeneration();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return sheet->progressMessage() == "Preparing PDF..."; }, 20000));
+    const auto job = sheet->currentJob();
+    ASSERT_NE(job, nullptr);
+    const QString temporary = sheet->temporaryFile();
+
+    delete conversationWindow; // takes the sheet with it
+    EXPECT_FALSE(job->isFinished()) << "the GUI thread did not wait for the render";
+    EXPECT_TRUE(job->isCancelled());
+
+    ASSERT_TRUE(qbtest::waitUntil([] { return PdfExportJobs::shared().activeJobs() == 0; }, 60000));
+    EXPECT_TRUE(job->stoppedEarly());
+    EXPECT_FALSE(QFile::exists(temporary));
+    EXPECT_TRUE(temporaryPdfs().isEmpty());
+    EXPECT_TRUE(fake.panels->saveRequests().empty());
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(PdfDialogTest, CancelStopsTheRenderAndClosesTheSheet) {
+    QWidget conversationWindow;
+    const Conversation conversation = longRender();
+    QPointer<PDFSettingsView> sheet =
+        PDFSettingsView::openAsSheet(conversation, conversation.messages, state.get(), &conversationWindow, &analytics);
+    sheet->startGeneration();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return sheet->progressMessage() == "Preparing PDF..."; }, 20000));
+    const auto job = sheet->currentJob();
+    ASSERT_NE(job, nullptr);
+    const QString temporary = sheet->temporaryFile();
+    bool finished = false;
+    QObject::connect(sheet, &PDFSettingsView::exportFinished, [&](bool) { finished = true; });
+
+    sheet->findChild<QPushButton*>("pdf_cancel")->click();
+    EXPECT_FALSE(job->isFinished());
+    EXPECT_TRUE(job->isCancelled());
+    ASSERT_TRUE(qbtest::waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return sheet.isNull();
+    }));
+    ASSERT_TRUE(qbtest::waitUntil([] { return PdfExportJobs::shared().activeJobs() == 0; }, 60000));
+    EXPECT_TRUE(job->stoppedEarly());
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(QFile::exists(temporary));
+    EXPECT_TRUE(temporaryPdfs().isEmpty());
+    EXPECT_TRUE(fake.panels->saveRequests().empty());
+}
+
+namespace {
+
+// Every control that shows is at least as large as it asks to be (word-wrapped text: as tall as
+// its width needs), and the sheet is on the screen.
+void expectEverythingWhole(PDFSettingsView& view, const std::string& state) {
+    const QRect screen = view.screen()->availableGeometry();
+    EXPECT_LE(view.height(), screen.height()) << state;
+    EXPECT_LE(view.width(), screen.width()) << state;
+    QScrollArea* area = view.optionsArea();
+    for (QWidget* widget : view.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&view) || widget == area || widget == area->viewport() ||
+            qobject_cast<QScrollBar*>(widget) || widget->parentWidget() == area) {
+            continue;
+        }
+        const QString name = widget->metaObject()->className() + QStringLiteral(" ") + widget->objectName();
+        if (widget->hasHeightForWidth()) {
+            EXPECT_GE(widget->height(), widget->heightForWidth(widget->width())) << state << " " << name.toStdString();
+            continue;
+        }
+        const QSize hint = widget->sizeHint();
+        if (hint.isValid()) {
+            EXPECT_GE(widget->width(), hint.width()) << state << " " << name.toStdString();
+            EXPECT_GE(widget->height(), hint.height()) << state << " " << name.toStdString();
+        }
+    }
+    // The options only scroll when the screen is too short for them.
+    if (view.height() < screen.height() - 60) {
+        EXPECT_EQ(area->verticalScrollBar()->maximum(), 0) << state;
+    }
+}
+
+} // namespace
+
+TEST_F(PdfDialogTest, EveryOptionCombinationShowsEveryControlWhole) {
+    const Conversation conversation = longRender();
+    auto view = dialog(conversation);
+    view->show();
+    const auto check = [&](bool generating) {
+        for (const auto scheme : {quillobrandt::PDFColorScheme::quillobrandt, quillobrandt::PDFColorScheme::professional,
+                                  quillobrandt::PDFColorScheme::custom}) {
+            for (int flags = 0; flags < 8; ++flags) {
+                quillobrandt::PDFSettings settings;
+                settings.colorScheme = scheme;
+                settings.includePageNumbers = flags & 1;
+                settings.addBindingMargin = flags & 2;
+                settings.ultraDenseMode = flags & 4;
+                view->setSettings(settings);
+                QCoreApplication::processEvents();
+                const std::string state = "scheme " + std::to_string(static_cast<int>(scheme)) + ", flags " +
+                                          std::to_string(flags) + (generating ? ", generating" : "");
+                ASSERT_EQ(view->isGenerating(), generating) << state;
+                expectEverythingWhole(*view, state);
+            }
+        }
+    };
+    check(false);
+    view->startGeneration();
+    check(true);
+    view->reject();
+    EXPECT_FALSE(view->isGenerating());
+    expectEverythingWhole(*view, "after cancel");
+    ASSERT_TRUE(qbtest::waitUntil([] { return PdfExportJobs::shared().activeJobs() == 0; }, 60000));
 }
 
 TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {

@@ -5,13 +5,21 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFormLayout>
+#include <QFrame>
+#include <QGraphicsDropShadowEffect>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "Quillobrandt/app/AppState.h"
@@ -24,14 +32,21 @@
 #include "Quillobrandt/conversation/export/ImageSource.h"
 #include "Quillobrandt/conversation/export/PDFGenerator.h"
 #include "Quillobrandt/conversation/export/PdfExportFile.h"
+#include "Quillobrandt/conversation/export/PdfExportJobs.h"
 #include "platform/core/Console.h"
-#include "platform/qt/MainQueue.h"
+#include "platform/core/Paths.h"
+#include "platform/qt/AlertPresenter.h"
 #include "platform/qt/PanelPresenter.h"
 #include "platform/qt/PlatformServices.h"
 
 namespace quillobrandt {
 
 namespace {
+
+constexpr int kSheetWidth = 600;
+constexpr int kStackSpacing = 20;
+// Room the window frame takes around the sheet, so that the whole sheet stays on the screen.
+constexpr int kFrameAllowance = 48;
 
 QLabel* caption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -64,37 +79,48 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
     const PDFSettings defaults;
     customSent_ = defaults.customSentColor;
     customReceived_ = defaults.customReceivedColor;
-    workers_.setMaxThreadCount(1);
     setWindowTitle(QStringLiteral("Quillobrandt"));
-    setFixedSize(600, 450);
 
     auto* column = new QVBoxLayout(this);
-    column->setSpacing(20);
-    auto* title = new QLabel(QStringLiteral("PDF Export Settings"), this);
+    column->setSpacing(kStackSpacing);
+
+    // The title and the three sections scroll when the screen is too short for them; the buttons and
+    // the progress card below always show.
+    options_ = new QScrollArea(this);
+    options_->setObjectName(QStringLiteral("pdf_options"));
+    options_->setFrameShape(QFrame::NoFrame);
+    options_->setWidgetResizable(true);
+    options_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    options_->setBackgroundRole(QPalette::Window);
+    optionsContent_ = new QWidget(options_);
+    auto* stack = new QVBoxLayout(optionsContent_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(kStackSpacing);
+
+    auto* title = new QLabel(QStringLiteral("PDF Export Settings"), optionsContent_);
     title->setFont(ConversationStyle::font(13, true));
     title->setAlignment(Qt::AlignCenter);
-    column->addWidget(title);
+    stack->addWidget(title);
 
-    auto* schemeBox = new QGroupBox(QStringLiteral("Color Scheme"), this);
-    auto* schemeForm = new QFormLayout(schemeBox);
+    auto* schemeBox = new QGroupBox(QStringLiteral("Color Scheme"), optionsContent_);
+    schemeForm_ = new QFormLayout(schemeBox);
+    auto* schemeForm = schemeForm_;
     scheme_ = new QComboBox(schemeBox);
     scheme_->addItem(QStringLiteral("Quillobrandt (Gold/Pink)"), static_cast<int>(PDFColorScheme::quillobrandt));
     scheme_->addItem(QStringLiteral("Professional (Blue/Gray)"), static_cast<int>(PDFColorScheme::professional));
     scheme_->addItem(QStringLiteral("Custom Colors"), static_cast<int>(PDFColorScheme::custom));
     schemeForm->addRow(QStringLiteral("Scheme:"), scheme_);
-    customColors_ = new QWidget(schemeBox);
-    auto* colorForm = new QFormLayout(customColors_);
-    colorForm->setContentsMargins(0, 0, 0, 0);
-    sentButton_ = new QPushButton(customColors_);
-    receivedButton_ = new QPushButton(customColors_);
-    colorForm->addRow(QStringLiteral("Sent Messages:"), sentButton_);
-    colorForm->addRow(QStringLiteral("Received Messages:"), receivedButton_);
-    schemeForm->addRow(customColors_);
+    // Rows that come and go are shown and hidden as rows: a hidden widget alone would leave its row's
+    // spacing behind and throw the form's height off.
+    sentButton_ = new QPushButton(schemeBox);
+    receivedButton_ = new QPushButton(schemeBox);
+    schemeForm->addRow(QStringLiteral("Sent Messages:"), sentButton_);
+    schemeForm->addRow(QStringLiteral("Received Messages:"), receivedButton_);
     connect(sentButton_, &QPushButton::clicked, this, [this] { pickColor(true); });
     connect(receivedButton_, &QPushButton::clicked, this, [this] { pickColor(false); });
-    column->addWidget(schemeBox);
+    stack->addWidget(schemeBox);
 
-    auto* typeBox = new QGroupBox(QStringLiteral("Typography"), this);
+    auto* typeBox = new QGroupBox(QStringLiteral("Typography"), optionsContent_);
     auto* typeForm = new QFormLayout(typeBox);
     font_ = new QComboBox(typeBox);
     font_->addItem(QStringLiteral("System"), static_cast<int>(PDFFontStyle::system));
@@ -102,15 +128,21 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
     font_->addItem(QStringLiteral("Times"), static_cast<int>(PDFFontStyle::times));
     font_->addItem(QStringLiteral("Courier"), static_cast<int>(PDFFontStyle::courier));
     typeForm->addRow(QStringLiteral("Font:"), font_);
-    column->addWidget(typeBox);
+    stack->addWidget(typeBox);
 
-    auto* pageBox = new QGroupBox(QStringLiteral("Page Layout"), this);
-    auto* pageForm = new QFormLayout(pageBox);
+    auto* pageBox = new QGroupBox(QStringLiteral("Page Layout"), optionsContent_);
+    // A plain column: a form's height for a width comes out short when some of its rows are hidden,
+    // and squeezes a row to nothing.
+    auto* pageColumn = new QVBoxLayout(pageBox);
     pageSize_ = new QComboBox(pageBox);
     pageSize_->addItem(QStringLiteral("Letter (8.5\" \u00D7 11\")"), static_cast<int>(PDFPageSize::letter));
     pageSize_->addItem(QStringLiteral("A4 (210mm \u00D7 297mm)"), static_cast<int>(PDFPageSize::a4));
     pageSize_->addItem(QStringLiteral("Legal (8.5\" \u00D7 14\")"), static_cast<int>(PDFPageSize::legal));
-    pageForm->addRow(QStringLiteral("Page Size:"), pageSize_);
+    auto* pageSizeRow = new QHBoxLayout();
+    pageSizeRow->addWidget(new QLabel(QStringLiteral("Page Size:"), pageBox));
+    pageSizeRow->addWidget(pageSize_);
+    pageSizeRow->addStretch();
+    pageColumn->addLayout(pageSizeRow);
     pageNumbers_ = new QCheckBox(QStringLiteral("Include page numbers"), pageBox);
     binding_ = new QCheckBox(QStringLiteral("Add binding margin (for printing)"), pageBox);
     bindingCaption_ = caption(QStringLiteral("Adds 0.5\" extra margin on left side for book binding."), pageBox);
@@ -118,30 +150,48 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
     ultraDenseCaption_ = caption(QStringLiteral("Maximum density: 7pt font, minimal spacing, 15pt margins. Reduces "
                                                 "page count by 30-40%. Great for very long conversations."),
                                  pageBox);
-    pageForm->addRow(pageNumbers_);
-    pageForm->addRow(binding_);
-    pageForm->addRow(bindingCaption_);
-    pageForm->addRow(ultraDense_);
-    pageForm->addRow(ultraDenseCaption_);
-    pageForm->addRow(caption(QStringLiteral("Messages will automatically flow to new pages based on content size."), pageBox));
-    column->addWidget(pageBox);
+    pageColumn->addWidget(pageNumbers_);
+    pageColumn->addWidget(binding_);
+    pageColumn->addWidget(bindingCaption_);
+    pageColumn->addWidget(ultraDense_);
+    pageColumn->addWidget(ultraDenseCaption_);
+    pageColumn->addWidget(
+        caption(QStringLiteral("Messages will automatically flow to new pages based on content size."), pageBox));
+    stack->addWidget(pageBox);
+    stack->addStretch();
+    options_->setWidget(optionsContent_);
+    column->addWidget(options_, 1);
 
-    auto* buttons = new QHBoxLayout();
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    buttonRow_ = new QWidget(this);
+    auto* buttons = new QHBoxLayout(buttonRow_);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), buttonRow_);
     cancel->setObjectName(QStringLiteral("pdf_cancel"));
     cancel->setAutoDefault(false);
-    generate_ = new QPushButton(QStringLiteral("Generate PDF"), this);
+    generate_ = new QPushButton(QStringLiteral("Generate PDF"), buttonRow_);
     generate_->setObjectName(QStringLiteral("pdf_generate"));
     generate_->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addStretch();
     buttons->addWidget(generate_);
-    column->addLayout(buttons);
+    buttonRow_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    column->addWidget(buttonRow_);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(generate_, &QPushButton::clicked, this, &PDFSettingsView::startGeneration);
 
-    progressCard_ = new QWidget(this);
+    progressCard_ = new QFrame(this);
+    progressCard_->setObjectName(QStringLiteral("pdf_progress_card"));
+    progressCard_->setStyleSheet(
+        QStringLiteral("#pdf_progress_card { background-color: %1; border-radius: 12px; }")
+            .arg(palette().color(QPalette::Window).name()));
+    auto* shadow = new QGraphicsDropShadowEffect(progressCard_);
+    shadow->setBlurRadius(10);
+    shadow->setOffset(0, 0);
+    shadow->setColor(QColor(0, 0, 0, 84));
+    progressCard_->setGraphicsEffect(shadow);
+    progressCard_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* card = new QVBoxLayout(progressCard_);
+    card->setContentsMargins(30, 30, 30, 30);
     card->setSpacing(16);
     progressLabel_ = new QLabel(progressCard_);
     progressLabel_->setFont(ConversationStyle::font(13, true));
@@ -153,7 +203,7 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
     card->addWidget(progressLabel_);
     card->addWidget(progressBar_);
     card->addWidget(percentLabel_);
-    column->addWidget(progressCard_);
+    column->addWidget(progressCard_, 0, Qt::AlignHCenter);
 
     connect(scheme_, &QComboBox::currentIndexChanged, this, &PDFSettingsView::updateVisibility);
     connect(binding_, &QCheckBox::toggled, this, &PDFSettingsView::updateVisibility);
@@ -165,7 +215,10 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
 }
 
 PDFSettingsView::~PDFSettingsView() {
-    workers_.waitForDone();
+    // Never waits: the render stops on its own at its next page.
+    if (job_) {
+        job_->cancel();
+    }
 }
 
 PDFSettingsView* PDFSettingsView::openAsSheet(Conversation conversation, std::vector<Message> messages,
@@ -178,12 +231,17 @@ PDFSettingsView* PDFSettingsView::openAsSheet(Conversation conversation, std::ve
 }
 
 void PDFSettingsView::done(int result) {
+    // Closing stops a running render: nobody is left to choose where it goes.
+    cancelGeneration();
     QDialog::done(result);
-    // A sheet opened by openAsSheet goes away once closed, but not under a running render, whose
-    // save panel still follows.
-    if (closeWhenIdle_ && !isGenerating_) {
+    if (closeWhenIdle_) {
         deleteLater();
     }
+}
+
+void PDFSettingsView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitToContent(); // the screen is known now
 }
 
 PDFSettings PDFSettingsView::settings() const {
@@ -218,16 +276,54 @@ QString PDFSettingsView::exportName() const {
     return pdfExportName(conversation_.participants, namerFor(*appState_));
 }
 
-bool PDFSettingsView::isCustomColorPickerShown() const { return !customColors_->isHidden(); }
+bool PDFSettingsView::isCustomColorPickerShown() const { return !sentButton_->isHidden(); }
 bool PDFSettingsView::isBindingCaptionShown() const { return !bindingCaption_->isHidden(); }
 bool PDFSettingsView::isUltraDenseCaptionShown() const { return !ultraDenseCaption_->isHidden(); }
 
 void PDFSettingsView::updateVisibility() {
-    customColors_->setVisible(static_cast<PDFColorScheme>(scheme_->currentData().toInt()) == PDFColorScheme::custom);
+    const bool custom = static_cast<PDFColorScheme>(scheme_->currentData().toInt()) == PDFColorScheme::custom;
+    schemeForm_->setRowVisible(sentButton_, custom);
+    schemeForm_->setRowVisible(receivedButton_, custom);
     bindingCaption_->setVisible(binding_->isChecked());
     ultraDenseCaption_->setVisible(ultraDense_->isChecked());
     progressCard_->setVisible(isGenerating_);
     generate_->setEnabled(!isGenerating_);
+    fitToContent();
+    // Once the shown and hidden rows have settled, measure again.
+    QTimer::singleShot(0, this, &PDFSettingsView::fitToContent);
+}
+
+// As tall as the content at the sheet's width, and no taller than the screen: then the options scroll,
+// while the buttons and the progress card keep their full size.
+void PDFSettingsView::fitToContent() {
+    auto* column = layout();
+    const QMargins margins = column->contentsMargins();
+    const int spacing = column->spacing();
+    const int width = std::max(kSheetWidth, progressCard_->sizeHint().width() + margins.left() + margins.right());
+    const int innerWidth = width - margins.left() - margins.right();
+    // Rows were just shown or hidden: measure afresh rather than from the layouts' cached sizes.
+    for (QLayout* nested : optionsContent_->findChildren<QLayout*>()) {
+        nested->invalidate();
+    }
+    auto* stack = optionsContent_->layout();
+    stack->invalidate();
+    // The form's height for a width can come out below its own minimum when rows are hidden; the
+    // larger of the two is what its rows need.
+    const int optionsHeight =
+        std::max(stack->hasHeightForWidth() ? stack->totalHeightForWidth(innerWidth) : stack->totalSizeHint().height(),
+                 stack->totalMinimumSize().height());
+    // Never squeezed below that, scrolling or not.
+    optionsContent_->setMinimumHeight(optionsHeight);
+    const int fixedHeight = margins.top() + margins.bottom() + spacing + buttonRow_->sizeHint().height() +
+                            (isGenerating_ ? spacing + progressCard_->sizeHint().height() : 0);
+    int height = fixedHeight + optionsHeight;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const int available = screen->availableGeometry().height() - kFrameAllowance;
+        // Whatever the screen, the options keep a few lines in view.
+        height = std::min(height, std::max(available, fixedHeight + 4 * fontMetrics().height()));
+    }
+    setFixedSize(width, height);
 }
 
 void PDFSettingsView::pickColor(bool sent) {
@@ -260,7 +356,9 @@ void PDFSettingsView::startGeneration() {
     const QString name = exportName();
     const QString tempPath = temporaryPdfPath();
     if (tempPath.isEmpty()) {
-        platform::consoleLine("Error saving PDF: no private temporary folder is available");
+        showFailure(QStringLiteral("There is no private temporary folder to render the PDF in (%1).")
+                        .arg(QString::fromStdString(platform::tempDir().string())));
+        emit exportFinished(false);
         return;
     }
     tempPath_ = tempPath;
@@ -269,35 +367,57 @@ void PDFSettingsView::startGeneration() {
     setProgress(QStringLiteral("Preparing..."), 0.0);
     updateVisibility();
 
-    std::vector<Message> exportList = pdfExportMessages(messages_);
+    PdfExportRequest request;
+    request.messages = pdfExportMessages(messages_);
+    request.participants = conversation_.participants;
+    request.settings = settings;
+    request.namer = namerFor(*appState_);
+    request.outputPath = tempPath;
+    const auto count = static_cast<qint64>(request.messages.size());
     GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
-    analytics.trackPDFExportStarted(static_cast<std::int64_t>(exportList.size()), containsImage(exportList),
-                                    settings.ultraDenseMode);
-    QElapsedTimer started;
-    started.start();
+    analytics.trackPDFExportStarted(count, containsImage(request.messages), settings.ultraDenseMode);
 
-    const ParticipantNamer namer = namerFor(*appState_);
-    const std::vector<std::string> participants = conversation_.participants;
-    workers_.start([this, exportList = std::move(exportList), participants, settings, namer, tempPath, name,
-                    started] {
-        // The sheet stays alive while this runs (see done()), so posting to it is safe.
-        const auto progress = [this](const QString& message, double value) {
-            platform::runOnMainQueue(this, [this, message, value] { setProgress(message, value); });
-        };
-        PDFGenerator::generatePDF(exportList, participants, settings, namer, tempPath, progress);
-        const qint64 durationMs = started.elapsed();
-        const qint64 sizeKb = fileSizeKilobytes(tempPath);
-        const auto count = static_cast<qint64>(exportList.size());
-        platform::runOnMainQueue(this, [this, tempPath, name, count, durationMs, sizeKb] {
-            presentSavePanel(tempPath, name, count, durationMs, sizeKb);
-        });
-    });
+    job_ = PdfExportJobs::shared().start(
+        std::move(request), this, [this](const QString& message, double value) { setProgress(message, value); },
+        [this, name, count](const PdfExportOutcome& outcome) { finishGeneration(outcome, name, count); });
+}
+
+void PDFSettingsView::cancelGeneration() {
+    if (!job_) {
+        return;
+    }
+    job_->cancel();
+    job_.reset();
+    isGenerating_ = false;
+    updateVisibility();
+}
+
+void PDFSettingsView::finishGeneration(const PdfExportOutcome& outcome, const QString& name, qint64 messageCount) {
+    job_.reset();
+    isGenerating_ = false;
+    updateVisibility();
+    if (!outcome.result.written) {
+        // Nothing to save: the job has already removed what it wrote.
+        showFailure(outcome.result.error.isEmpty() ? QStringLiteral("The PDF could not be rendered.")
+                                                   : outcome.result.error);
+        emit exportFinished(false);
+        return;
+    }
+    presentSavePanel(tempPath_, name, messageCount, outcome.durationMs, outcome.sizeKb);
+}
+
+void PDFSettingsView::showFailure(const QString& reason) {
+    platform::consoleLine("Error saving PDF: " + reason.toStdString());
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Failed to Save PDF");
+    alert.informativeText = QStringLiteral("An error occurred while saving the PDF:\n\n") + reason;
+    alert.style = platform::AlertStyle::critical;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::alertPresenter()->runModal(alert);
 }
 
 void PDFSettingsView::presentSavePanel(const QString& tempPath, const QString& name, qint64 messageCount,
                                        qint64 durationMs, qint64 sizeKb) {
-    isGenerating_ = false;
-    updateVisibility();
     platform::SavePanelRequest request;
     request.suggestedName = name + QStringLiteral(".pdf");
     request.nameFilters = {QStringLiteral("PDF (*.pdf)")};
@@ -316,19 +436,20 @@ void PDFSettingsView::presentSavePanel(const QString& tempPath, const QString& n
                                                           {"duration_ms", durationMs},
                                                           {"file_size_kb", sizeKb}});
         } else {
-            platform::consoleLine("Error saving PDF: " + error.toStdString());
+            // The document never reached its place; it is not left in the temporary folder either.
+            QFile::remove(tempPath);
+            showFailure(error);
         }
     }
     emit exportFinished(saved);
     if (saved) {
         accept();
-    } else if (closeWhenIdle_ && !isVisible()) {
-        deleteLater(); // closed with Cancel while rendering
     }
 }
 
 bool PDFSettingsView::waitForGeneration(int timeoutMs) {
-    return workers_.waitForDone(timeoutMs);
+    const auto job = job_;
+    return !job || job->waitUntilFinished(timeoutMs);
 }
 
 void installConversationExport(GoogleAnalyticsManager* analytics) {

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QThreadPool>
 
+#include <memory>
 #include <vector>
 
 #include "Quillobrandt/conversation/export/PDFSettings.h"
@@ -11,19 +10,27 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 namespace quillobrandt {
 
 class AppState;
 class GoogleAnalyticsManager;
+class PdfExportJob;
+struct PdfExportOutcome;
 
 // "PDF Export Settings": scheme, font, page size and layout switches; "Generate PDF" renders on a
 // worker into a private temporary file, shows progress in the sheet, then asks where to save it.
-// Cancel closes the sheet but not a running render: its save panel still follows.
+// The render belongs to PdfExportJobs: closing the sheet (Cancel, or the conversation going away)
+// stops it at its next page and removes its file without waiting for it. Every failure is shown
+// as "Failed to Save PDF" with its reason. The sheet is as tall as its content, within the screen;
+// beyond that its options scroll.
 class PDFSettingsView final : public QDialog {
     Q_OBJECT
 public:
@@ -50,6 +57,8 @@ public:
     QString percentText() const;
     // The temporary file of the last generation.
     QString temporaryFile() const { return tempPath_; }
+    // The render under way, if any.
+    std::shared_ptr<PdfExportJob> currentJob() const { return job_; }
 
     bool isCustomColorPickerShown() const;
     bool isBindingCaptionShown() const;
@@ -58,18 +67,26 @@ public:
     // For tests: blocks until the render has finished (its hand-over still needs the event loop).
     bool waitForGeneration(int timeoutMs = 60000);
 
+    // The scrolling area that holds the options.
+    QScrollArea* optionsArea() const { return options_; }
+
 signals:
     // After the save panel: whether the PDF reached its chosen place.
     void exportFinished(bool saved);
 
 protected:
     void done(int result) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void updateVisibility();
+    void fitToContent();
     void setProgress(const QString& message, double value);
+    void finishGeneration(const PdfExportOutcome& outcome, const QString& name, qint64 messageCount);
     void presentSavePanel(const QString& tempPath, const QString& name, qint64 messageCount, qint64 durationMs,
                           qint64 sizeKb);
+    void cancelGeneration();
+    void showFailure(const QString& reason);
     void pickColor(bool sent);
 
     Conversation conversation_;
@@ -85,9 +102,13 @@ private:
     QString progressMessage_ = QStringLiteral("Preparing...");
     double progressValue_ = 0.0;
     QString tempPath_;
+    std::shared_ptr<PdfExportJob> job_;
 
+    QScrollArea* options_ = nullptr;
+    QWidget* optionsContent_ = nullptr;
+    QWidget* buttonRow_ = nullptr;
     QComboBox* scheme_ = nullptr;
-    QWidget* customColors_ = nullptr;
+    QFormLayout* schemeForm_ = nullptr;
     QPushButton* sentButton_ = nullptr;
     QPushButton* receivedButton_ = nullptr;
     QComboBox* font_ = nullptr;
@@ -98,12 +119,10 @@ private:
     QCheckBox* ultraDense_ = nullptr;
     QLabel* ultraDenseCaption_ = nullptr;
     QPushButton* generate_ = nullptr;
-    QWidget* progressCard_ = nullptr;
+    QFrame* progressCard_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QLabel* progressLabel_ = nullptr;
     QLabel* percentLabel_ = nullptr;
-
-    QThreadPool workers_; // last: waited for first
 };
 
 // Wires this library into the conversation view: "Export PDF" opens this sheet, and message bubbles

@@ -62,14 +62,14 @@ bool moveFinishedPdf(const QString& source, const QString& destination, QString*
     if (renameError != EXDEV) {
         if (error) {
             *error =
-                QStringLiteral("could not move the document to \"%1\": %2").arg(destination, describe(renameError));
+                QStringLiteral("Could not move the document to \"%1\": %2").arg(destination, describe(renameError));
         }
         return false;
     }
     const auto bytes = platform::readFile(from.toStdString(), kMaxCopyBytes);
     if (!bytes) {
         if (error) {
-            *error = QStringLiteral("could not read the rendered document \"%1\"").arg(source);
+            *error = QStringLiteral("Could not read the rendered document \"%1\"").arg(source);
         }
         return false;
     }
@@ -77,7 +77,7 @@ bool moveFinishedPdf(const QString& source, const QString& destination, QString*
     if (!platform::writeFileAtomically(to.toStdString(), *bytes, 0600)) {
         const int code = errno;
         if (error) {
-            *error = QStringLiteral("could not write \"%1\"").arg(destination);
+            *error = QStringLiteral("Could not write \"%1\"").arg(destination);
             if (code != 0) {
                 *error += QStringLiteral(": ") + describe(code);
             }
