@@ -1,0 +1,121 @@
+// Rendering 20,000 text messages into a PDF (PDFGenerator::generatePDF) at about 1,000 pages (short
+// messages, ultra-dense) and about 10,000 pages (long messages, normal layout): pages per second, and
+// the peak resident memory of the process during the render next to its resident memory before it.
+//
+// Run: QT_QPA_PLATFORM=offscreen bench_pdf (the generator's console lines go to stdout).
+#include <benchmark/benchmark.h>
+
+#include <QFile>
+#include <QGuiApplication>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "Quillobrandt/conversation/export/PDFGenerator.h"
+
+namespace fs = std::filesystem;
+using quillobrandt::Message;
+
+namespace {
+
+constexpr int kMessages = 20'000;
+
+// A /proc/self/status figure in megabytes ("VmRSS", "VmHWM").
+double statusMegabytes(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::strtod(line.c_str() + key.size() + 1, nullptr) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Starts a new peak: the high-water mark falls back to the current resident size.
+void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::vector<Message> conversation(int wordsPerMessage) {
+    std::vector<Message> messages;
+    messages.reserve(kMessages);
+    const double start = 1'700'000'000;
+    for (int i = 0; i < kMessages; ++i) {
+        Message message;
+        message.id = i + 1;
+        std::string text = "Message " + std::to_string(i) + ":";
+        for (int w = 0; w < wordsPerMessage; ++w) {
+            text += (w % 12 == 11) ? "\nagain" : (w % 3 == 0 ? " something" : " said");
+        }
+        message.text = std::move(text);
+        message.date = platform::AbsoluteTime::fromUnixSeconds(start + i * 97.0);
+        message.isFromMe = i % 3 == 0;
+        message.sender = message.isFromMe ? "Me" : "+15550001111";
+        messages.push_back(std::move(message));
+    }
+    return messages;
+}
+
+void renderConversation(benchmark::State& state, int wordsPerMessage, bool ultraDense) {
+    const std::vector<Message> messages = conversation(wordsPerMessage);
+    quillobrandt::PDFSettings settings;
+    settings.ultraDenseMode = ultraDense;
+    settings.includePageNumbers = true;
+    const fs::path output = fs::temp_directory_path() / ("qb-bench-pdf-" + std::to_string(::getpid()) + ".pdf");
+    const QString path = QString::fromStdString(output.string());
+    int pages = 0;
+    double peak = 0;
+    double before = 0;
+    double bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        before = statusMegabytes("VmRSS");
+        resetPeakMemory();
+        state.ResumeTiming();
+        const auto result = quillobrandt::PDFGenerator::generatePDF(messages, {"+15550001111"}, settings, {}, path);
+        state.PauseTiming();
+        peak = std::max(peak, statusMegabytes("VmHWM"));
+        if (!result.written) {
+            state.SkipWithError(result.error.toStdString().c_str());
+        }
+        pages = result.pageCount;
+        bytes = static_cast<double>(QFile(path).size());
+        QFile::remove(path);
+        state.ResumeTiming();
+    }
+    state.counters["pages"] = pages;
+    state.counters["pages_per_s"] = benchmark::Counter(pages, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["rss_before_MB"] = before;
+    state.counters["peak_rss_MB"] = peak;
+    state.counters["file_MB"] = bytes / (1024.0 * 1024.0);
+}
+
+void BM_Pdf_About1000Pages(benchmark::State& state) {
+    renderConversation(state, 1, true);
+}
+
+void BM_Pdf_About10000Pages(benchmark::State& state) {
+    renderConversation(state, 52, false);
+}
+
+BENCHMARK(BM_Pdf_About1000Pages)->Unit(benchmark::kSecond)->Iterations(2);
+BENCHMARK(BM_Pdf_About10000Pages)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication application(argc, argv); // fonts need a GUI application
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
