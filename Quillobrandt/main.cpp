@@ -10,6 +10,7 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/store/WorkingFilesLock.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 
 namespace {
@@ -44,6 +45,9 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Quillobrandt"));
     QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
     QApplication::setQuitOnLastWindowClosed(true);
+    // Held to the end: clears a killed run's database snapshots and decrypted indexes, and tells a later
+    // start that this run's are still in use.
+    const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep();
     // Before the SDK is initialised, so its automatic tracking sees this application's widgets.
     corvantesk::Corvantesk::setPlatformHooks(std::make_shared<corvantesk::QtPlatformHooks>());
     // The conversation view reaches the PDF export and HEIC pictures through this.

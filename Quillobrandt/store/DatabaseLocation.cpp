@@ -16,6 +16,13 @@ fs::path resolvedFolder(const fs::path& folder) {
     return error ? platform::cleanAbsolute(folder) : resolved;
 }
 
+// Strictly below `folder`: the folder itself is no database.
+bool isBelow(const fs::path& path, const fs::path& folder) {
+    return path != folder && platform::isInside(path, folder);
+}
+
+} // namespace
+
 bool isUuidText(const std::string& text) {
     if (text.size() != 36) {
         return false;
@@ -29,13 +36,6 @@ bool isUuidText(const std::string& text) {
     return true;
 }
 
-// Strictly below `folder`: the folder itself is no database.
-bool isBelow(const fs::path& path, const fs::path& folder) {
-    return path != folder && platform::isInside(path, folder);
-}
-
-} // namespace
-
 fs::path resolveDatabaseFolder(const fs::path& file) {
     const auto absolute = platform::cleanAbsolute(file);
     if (!absolute.has_filename()) {
@@ -46,7 +46,10 @@ fs::path resolveDatabaseFolder(const fs::path& file) {
 
 bool isWorkingCopyLocation(const fs::path& resolvedFile) {
     const auto file = platform::cleanAbsolute(resolvedFile);
-    if (isBelow(file, resolvedFolder(platform::tempDir()))) {
+    // The private folder only: anything else under the shared temporary folder may be the user's own file
+    // (a download, an unpacked archive).
+    if (const auto privateFolder = platform::privateTempDir();
+        !privateFolder.empty() && isBelow(file, resolvedFolder(privateFolder))) {
         return true;
     }
     const auto caches = resolvedFolder(platform::cachesDir());

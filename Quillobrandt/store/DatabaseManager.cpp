@@ -81,17 +81,26 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
                                                         const std::optional<fs::path>& attachmentBase,
                                                         const DatabaseProgress& progress) {
     db_.close();
+    snapshot_.reset(); // the previous load's copy goes with its load
     storeLogInfo("📂 Opening database at: " + databaseFile.string());
     databaseURL_ = databaseFile;
     attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
     pathResolver_.emplace(attachmentBaseURL_);
 
     const auto resolved = resolveDatabaseFolder(databaseFile);
-    const bool readWrite = isWorkingCopyLocation(resolved);
-    storeLogInfo(std::string("   Opening with flags: ") + (readWrite ? "READWRITE" : "READONLY"));
+    const bool workingCopy = isWorkingCopyLocation(resolved);
+    if (!workingCopy) {
+        report(progress, "Copying database...", 0.0);
+        snapshot_ = DatabaseSnapshot::take(databaseFile, [&progress](double fraction) {
+            report(progress, "Copying database...", fraction);
+        });
+    }
+    // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
+    storeLogInfo(std::string("   Opening with flags: ") + (workingCopy ? "READWRITE" : "READONLY"));
     try {
-        db_ = platform::SqliteDatabase::open(resolved, (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
-                                                           SQLITE_OPEN_NOFOLLOW);
+        db_ = platform::SqliteDatabase::open(workingCopy ? resolved : snapshot_->file(),
+                                             (workingCopy ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                                                 SQLITE_OPEN_NOFOLLOW);
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to open database: ") + error.what());
         storeLogError("   SQLite error code: " + std::to_string(error.code()));
@@ -99,12 +108,14 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     }
     storeLogInfo("✅ Database opened successfully");
 
-    try {
-        auto journal = db_.prepare(queries::journalModeDelete);
-        journal.step(); // fails harmlessly on a read-only connection: nothing of the user's is changed
-        storeLogInfo("   Set journal mode to DELETE (WAL disabled)");
-    } catch (const SqliteError& error) {
-        storeLogError(withCode(std::string("   ⚠️ Failed to set journal mode: ") + error.what(), error.code()));
+    if (workingCopy) {
+        try {
+            auto journal = db_.prepare(queries::journalModeDelete);
+            journal.step();
+            storeLogInfo("   Set journal mode to DELETE (WAL disabled)");
+        } catch (const SqliteError& error) {
+            storeLogError(withCode(std::string("   ⚠️ Failed to set journal mode: ") + error.what(), error.code()));
+        }
     }
 
     auto conversations = loadConversations(progress);
@@ -327,8 +338,9 @@ std::vector<Conversation> DatabaseManager::mergeDuplicateConversations(std::vect
 }
 
 void DatabaseManager::saveEditedCopy(const fs::path& source, const fs::path& target,
-                                     const std::unordered_set<std::int64_t>& messageIDs) {
-    writeEditedCopy(source, target, messageIDs);
+                                     const std::unordered_set<std::int64_t>& messageIDs,
+                                     const std::shared_ptr<const DatabaseSnapshot>& snapshot) {
+    writeEditedCopy(source, target, messageIDs, snapshot);
 }
 
 } // namespace quillobrandt

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -13,6 +14,7 @@
 #include "Quillobrandt/store/AttachmentPathResolver.h"
 #include "Quillobrandt/store/Conversation.h"
 #include "Quillobrandt/store/DatabaseError.h"
+#include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "Quillobrandt/store/Message.h"
 #include "platform/core/Sqlite.h"
 
@@ -25,9 +27,10 @@ using DatabaseProgress =
                        std::optional<double> subFraction)>;
 
 // Reads a Messages database ("chat.db", "sms.db") into conversations, and writes edited copies.
-// One instance serves one load at a time on one thread; use a fresh instance per load. Working copies
-// in the temporary or caches folders are opened read-write (so a leftover WAL can be folded in); any
-// other file read-only, so the user's own database is never changed.
+// One instance serves one load at a time on one thread (never the GUI thread); use a fresh instance per
+// load. The program's own working copies (isWorkingCopyLocation) are opened read-write in place, so a
+// leftover WAL can be folded in; any other file is read through a private DatabaseSnapshot, so nothing is
+// ever written beside the user's database and a read-only folder loads as well as any other.
 class DatabaseManager {
 public:
     DatabaseManager() = default;
@@ -35,7 +38,9 @@ public:
     DatabaseManager(const DatabaseManager&) = delete;
     DatabaseManager& operator=(const DatabaseManager&) = delete;
 
-    // Opens the file, loads every conversation (merged) and closes the connection again.
+    // Opens the file, loads every conversation (merged) and closes the connection again. A file that is not
+    // a working copy is first copied into a snapshot (progress "Copying database..."), which snapshot()
+    // keeps until the next openDatabase or the instance's end. databaseURL() stays `databaseFile`.
     // `attachmentBase`: folder for attachment files; defaults to the database's folder.
     // Throws DatabaseError: cannotOpenDatabase, or what loadConversations throws (the connection then
     // stays open until the next openDatabase or the instance's end).
@@ -59,18 +64,25 @@ public:
     // One-to-one conversations with the same person joined into one; group chats kept. Needs no connection.
     static std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> conversations);
 
-    // Writes a copy of `source` at `target` without the given messages, compacted. The source is only
-    // read. Throws EditedCopyError when target names the source, std::filesystem::filesystem_error when
-    // the source is missing or the old target cannot be removed, DatabaseError when the copy cannot be
-    // made or edited (no target is left behind then).
+    // Writes a copy of `source` at `target` without the given messages, compacted. The source is never
+    // opened in place: the copy is made from `snapshot` when it was taken of `source` (the snapshot the
+    // conversations on screen came from, so the ids match), else from a fresh snapshot; a working copy is
+    // read directly. Throws EditedCopyError when target names the source, std::filesystem::filesystem_error
+    // when the source is missing or the old target cannot be removed, DatabaseError when the copy cannot be
+    // made or edited (no target is left behind then). Call from a worker thread.
     static void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
-                               const std::unordered_set<std::int64_t>& messageIDs);
+                               const std::unordered_set<std::int64_t>& messageIDs,
+                               const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr);
 
     bool isOpen() const { return db_.isOpen(); }
     const std::optional<std::filesystem::path>& databaseURL() const { return databaseURL_; }
     const std::optional<std::filesystem::path>& attachmentBaseURL() const { return attachmentBaseURL_; }
+    // The snapshot the last openDatabase read; null for a working copy. Keep it with the conversations to
+    // make their edited copy from the same data.
+    const std::shared_ptr<const DatabaseSnapshot>& snapshot() const { return snapshot_; }
 
 private:
+    std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
     platform::SqliteDatabase db_;
     std::optional<std::filesystem::path> databaseURL_;
     std::optional<std::filesystem::path> attachmentBaseURL_;

@@ -112,7 +112,8 @@ EditedCopyError::EditedCopyError()
                          "name or folder for the copy.") {}
 
 void writeEditedCopy(const fs::path& source, const fs::path& target,
-                     const std::unordered_set<std::int64_t>& messageIDs) {
+                     const std::unordered_set<std::int64_t>& messageIDs,
+                     const std::shared_ptr<const DatabaseSnapshot>& snapshot) {
     storeLogInfo("💾 Saving edited database copy");
     storeLogInfo("   From: " + source.string());
     storeLogInfo("   To: " + target.string());
@@ -128,10 +129,17 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
         storeLogError("❌ Refusing to write the edited copy over its source: " + target.string());
         throw EditedCopyError();
     }
+    // Taken before an old target is removed, so a source that cannot be read leaves it in place. Held until
+    // the copy is made; a fresh snapshot is removed again right after.
+    std::shared_ptr<const DatabaseSnapshot> readFrom;
+    if (snapshot && snapshot->isOf(source)) {
+        readFrom = snapshot;
+    } else if (!isWorkingCopyLocation(resolveDatabaseFolder(source))) {
+        readFrom = DatabaseSnapshot::take(source);
+    }
     removeTargetFiles(target);
-
     try {
-        copyWithBackupApi(source, target);
+        copyWithBackupApi(readFrom ? readFrom->file() : source, target);
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to copy database: ") + error.what() +
                       " (code: " + std::to_string(error.code()) + ")");
@@ -139,6 +147,7 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
         throw DatabaseError::cannotOpenDatabase();
     }
     storeLogInfo("✅ Database copied");
+    readFrom.reset();
 
     SqliteDatabase copy;
     try {

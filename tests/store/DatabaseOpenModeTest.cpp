@@ -41,11 +41,15 @@ TEST(DatabaseOpenMode, OnlyTheProgramsOwnWorkingCopiesAreWritable) {
     const auto caches = platform::cachesDir();
     fs::create_directories(caches);
 
-    EXPECT_TRUE(workingCopy(temp / "chat.db"));
+    EXPECT_TRUE(workingCopy(platform::privateTempDir() / "Messages" / "chat.db"));
     EXPECT_TRUE(workingCopy(temp / ("quillobrandt-" + std::to_string(::getuid())) / "Messages" / "chat.db"));
     EXPECT_TRUE(workingCopy(caches / ("Quillobrandt_" + platform::makeUuidString()) / "sms.db"));
     EXPECT_TRUE(workingCopy(caches / ("Quillobrandt_" + platform::makeUuidString()) / "Library" / "SMS" / "sms.db"));
 
+    // The shared temporary folder holds the user's downloads and unpacked archives.
+    EXPECT_FALSE(workingCopy(temp / "chat.db"));
+    EXPECT_FALSE(workingCopy(temp / "Downloads" / "chat.db"));
+    EXPECT_FALSE(workingCopy(platform::privateTempDir()));
     // A folder merely named like a temporary one is the user's own.
     EXPECT_FALSE(workingCopy(home / "tmp" / "chat.db"));
     EXPECT_FALSE(workingCopy(home / "var" / "folders" / "T" / "Quillobrandt_x" / "chat.db"));
@@ -58,7 +62,7 @@ TEST(DatabaseOpenMode, OnlyTheProgramsOwnWorkingCopiesAreWritable) {
 }
 
 TEST(DatabaseOpenMode, ResolvesSymlinkedFoldersBeforeDeciding) {
-    const auto temp = platform::tempDir();
+    const auto temp = platform::privateTempDir();
     fs::create_directories(temp / "work");
     const auto intoTemp = platform::homeDir() / "shortcut";
     fs::create_directory_symlink(temp / "work", intoTemp);
@@ -71,14 +75,16 @@ TEST(DatabaseOpenMode, ResolvesSymlinkedFoldersBeforeDeciding) {
 }
 
 TEST(DatabaseOpenMode, TheUsersWalDatabaseIsLeftAsItIsAndAWorkingCopyLosesItsLog) {
-    const auto users = platform::homeDir() / "tmp" / "chat.db"; // "~/tmp" is the user's, not a temporary folder
-    buildWalDatabase(users);
-    const auto before = storetest::fileBytes(users);
-    EXPECT_EQ(storetest::load(users).size(), 1u);
-    EXPECT_EQ(storetest::fileBytes(users), before);
-    EXPECT_EQ(fileFormatVersion(users), 2);
+    // "~/tmp" is the user's, not a temporary folder; a download in the shared one is the user's as well.
+    for (const auto& users : {platform::homeDir() / "tmp" / "chat.db", platform::tempDir() / "Downloads" / "chat.db"}) {
+        buildWalDatabase(users);
+        const auto before = storetest::fileBytes(users);
+        EXPECT_EQ(storetest::load(users).size(), 1u); // which also requires the folder unchanged
+        EXPECT_EQ(storetest::fileBytes(users), before);
+        EXPECT_EQ(fileFormatVersion(users), 2);
+    }
 
-    const auto copy = platform::tempDir() / "copy" / "chat.db";
+    const auto copy = platform::privateTempDir() / "copy" / "chat.db";
     buildWalDatabase(copy);
     EXPECT_EQ(storetest::load(copy).size(), 1u);
     EXPECT_EQ(fileFormatVersion(copy), 1);

@@ -149,11 +149,12 @@ TEST(DatabaseReaderBadInput, NewestRowsThatOnlyLiveInTheWriteAheadLog) {
     EXPECT_EQ(conversations[0].messages.back().text, "only in the log");
     EXPECT_EQ(storetest::fileBytes(users), before);
 
-    // A working copy in the temporary folder: read-write, the log is folded into the file.
-    const auto copy = platform::tempDir() / "copy" / "chat.db";
+    // A working copy in the private temporary folder: read-write, the log is folded into the file.
+    const auto copy = platform::privateTempDir() / "copy" / "chat.db";
     fs::create_directories(copy.parent_path());
     build(copy);
     conversations = load(copy);
     ASSERT_EQ(conversations.size(), 1u);
     EXPECT_EQ(conversations[0].messageCount, 2);
+    EXPECT_FALSE(fs::exists(copy.string() + "-wal"));
 }

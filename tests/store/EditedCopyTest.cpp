@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Sqlite.h"
+#include "platform/core/Uuid.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
@@ -33,6 +35,23 @@ std::string text(const fs::path& file, const std::string& sql) {
 
 bool logsContain(const std::string& line) {
     return quillobrandt::Logger::shared().getAllLogs().find(line) != std::string::npos;
+}
+
+// The shared log outlives each test: this marks where the current test's lines begin.
+std::string markLog() {
+    const std::string marker = "test starts: " + platform::makeUuidString();
+    quillobrandt::Logger::shared().log(marker);
+    return marker;
+}
+
+// True when `line` was logged after `marker` (the previous log, if any, comes before the current one).
+bool loggedSince(const std::string& marker, const std::string& line) {
+    const auto all = quillobrandt::Logger::shared().getAllLogs();
+    const auto previousAt = all.find("=== Previous Log ===");
+    const auto chronological =
+        previousAt == std::string::npos ? all : all.substr(previousAt) + all.substr(0, previousAt);
+    const auto markerAt = chronological.find(marker);
+    return markerAt != std::string::npos && chronological.find(line, markerAt) != std::string::npos;
 }
 
 struct Source {
@@ -68,6 +87,27 @@ fs::path userFolder() {
     return qbtest::IsolatedHome::root() / "home" / "Documents";
 }
 
+// Saves as the conversation view does; the source's folder must look the same afterwards, but for the target.
+void saveCopy(const fs::path& source, const fs::path& target, const std::unordered_set<std::int64_t>& ids,
+              const std::shared_ptr<const quillobrandt::DatabaseSnapshot>& snapshot = nullptr) {
+    const auto withoutTarget = [&](std::map<std::string, std::string> listing) {
+        const auto name = target.filename().string();
+        std::erase_if(listing, [&](const auto& entry) { return entry.first.rfind(name, 0) == 0; });
+        return listing;
+    };
+    const auto before = withoutTarget(storetest::folderListing(source.parent_path()));
+    const auto check = [&] {
+        EXPECT_EQ(withoutTarget(storetest::folderListing(source.parent_path())), before) << source;
+    };
+    try {
+        DatabaseManager::saveEditedCopy(source, target, ids, snapshot);
+    } catch (...) {
+        check();
+        throw;
+    }
+    check();
+}
+
 } // namespace
 
 TEST(EditedCopy, DeletesTheMarkedMessagesWithTheirLinksAndLeavesTheSourceAlone) {
@@ -75,7 +115,7 @@ TEST(EditedCopy, DeletesTheMarkedMessagesWithTheirLinksAndLeavesTheSourceAlone) 
     const auto before = storetest::fileBytes(source.file);
     const auto target = userFolder() / "edited.db";
 
-    DatabaseManager::saveEditedCopy(source.file, target, {source.withPhoto, source.plain, 999});
+    saveCopy(source.file, target, {source.withPhoto, source.plain, 999});
 
     EXPECT_EQ(storetest::fileBytes(source.file), before);
     EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 3);
@@ -105,7 +145,7 @@ TEST(EditedCopy, DeletesTheMarkedMessagesWithTheirLinksAndLeavesTheSourceAlone) 
 TEST(EditedCopy, AnEmptySetStillCopiesAndVacuums) {
     const auto source = buildSource(userFolder() / "chat.db");
     const auto target = userFolder() / "copy.db";
-    DatabaseManager::saveEditedCopy(source.file, target, {});
+    saveCopy(source.file, target, {});
     EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 5);
     EXPECT_TRUE(logsContain("[INFO]    Deleting 0 messages"));
     EXPECT_TRUE(logsContain("[INFO] ✅ Deleted 0 messages"));
@@ -121,7 +161,7 @@ TEST(EditedCopy, AnOldTargetAndItsStaleCompanionsAreReplaced) {
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         std::ofstream(target.string() + suffix) << "stale " << suffix;
     }
-    DatabaseManager::saveEditedCopy(source.file, target, {source.plain});
+    saveCopy(source.file, target, {source.plain});
     EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 4);
     EXPECT_EQ(text(target, "PRAGMA integrity_check"), "ok");
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
@@ -138,7 +178,7 @@ TEST(EditedCopy, RefusesEveryOtherNameOfTheSource) {
          {source.file, userFolder() / "." / "chat.db", userFolder() / "link.db", userFolder() / "hard.db",
           fs::path(source.file.string() + "-wal"), fs::path(source.file.string() + "-journal")}) {
         try {
-            DatabaseManager::saveEditedCopy(source.file, target, {source.plain});
+            saveCopy(source.file, target, {source.plain});
             ADD_FAILURE() << "wrote over " << target;
         } catch (const EditedCopyError& error) {
             EXPECT_NE(std::string(error.description()).find("must not replace the database it is made from"),
@@ -149,19 +189,21 @@ TEST(EditedCopy, RefusesEveryOtherNameOfTheSource) {
 }
 
 TEST(EditedCopy, AMissingSourceFailsBeforeAnOldTargetIsTouched) {
+    const auto marker = markLog();
     const auto target = userFolder() / "copy.db";
     buildSource(target);
     const auto before = storetest::fileBytes(target);
-    EXPECT_THROW(DatabaseManager::saveEditedCopy(userFolder() / "missing.db", target, {1}), fs::filesystem_error);
+    EXPECT_THROW(saveCopy(userFolder() / "missing.db", target, {1}), fs::filesystem_error);
     EXPECT_EQ(storetest::fileBytes(target), before);
-    EXPECT_FALSE(logsContain("✅ Database copied"));
+    EXPECT_FALSE(loggedSince(marker, "✅ Database copied"));
+    EXPECT_TRUE(loggedSince(marker, "💾 Saving edited database copy"));
 }
 
 TEST(EditedCopy, AnOldTargetThatCannotBeRemovedStopsTheCopy) {
     const auto source = buildSource(userFolder() / "chat.db");
     const auto target = userFolder() / "folder.db";
     fs::create_directories(target / "inside");
-    EXPECT_THROW(DatabaseManager::saveEditedCopy(source.file, target, {1}), fs::filesystem_error);
+    EXPECT_THROW(saveCopy(source.file, target, {1}), fs::filesystem_error);
     EXPECT_TRUE(fs::is_directory(target / "inside"));
 }
 
@@ -175,7 +217,7 @@ TEST(EditedCopy, AFailingDeleteLeavesNoCopyBehind) {
     const auto before = storetest::fileBytes(source.file);
     const auto target = userFolder() / "copy.db";
     try {
-        DatabaseManager::saveEditedCopy(source.file, target, {source.plain, source.kept});
+        saveCopy(source.file, target, {source.plain, source.kept});
         ADD_FAILURE() << "saved despite a failed delete";
     } catch (const DatabaseError& error) {
         EXPECT_EQ(error, DatabaseError::queryFailed());
@@ -193,7 +235,7 @@ TEST(EditedCopy, ASourceThatIsNoDatabaseLeavesNoCopyBehind) {
     std::ofstream(source) << "not a database at all, just some words that fill more than a header would";
     const auto target = userFolder() / "copy.db";
     try {
-        DatabaseManager::saveEditedCopy(source, target, {1});
+        saveCopy(source, target, {1});
         ADD_FAILURE() << "copied a text file";
     } catch (const DatabaseError& error) {
         EXPECT_EQ(error, DatabaseError::cannotOpenDatabase());
@@ -215,7 +257,7 @@ TEST(EditedCopy, RowsStillInTheSourcesWriteAheadLogReachTheCopy) {
     }
     const auto before = storetest::fileBytes(file);
     const auto target = userFolder() / "copy.db";
-    DatabaseManager::saveEditedCopy(file, target, {3});
+    saveCopy(file, target, {3});
     EXPECT_EQ(storetest::fileBytes(file), before);
 
     // The copy alone, without anything next to it, holds the newest row.
@@ -224,3 +266,28 @@ TEST(EditedCopy, RowsStillInTheSourcesWriteAheadLogReachTheCopy) {
     EXPECT_EQ(text(moved, "SELECT group_concat(text, '|') FROM (SELECT text FROM message ORDER BY date)"),
               "old|newest");
 }
+
+TEST(EditedCopy, IsMadeFromTheSnapshotTheConversationsCameFrom) {
+    const auto source = buildSource(userFolder() / "chat.db", qbtest::JournalMode::wal);
+    DatabaseManager manager;
+    ASSERT_EQ(manager.openDatabase(source.file).size(), 2u);
+    const auto snapshot = manager.snapshot();
+    ASSERT_NE(snapshot, nullptr);
+    {
+        // Messages goes on writing after the load; the copy must match what the user saw and marked.
+        auto db = SqliteDatabase::open(source.file, SQLITE_OPEN_READWRITE);
+        db.exec("INSERT INTO message (guid, text, date) VALUES ('late', 'arrived later', 9)");
+    }
+    const auto target = userFolder() / "copy.db";
+    saveCopy(source.file, target, {source.plain}, snapshot);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 4);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message WHERE guid = 'late'"), 0);
+
+    // A snapshot of another file is not used: a fresh one is taken of the source.
+    const auto other = buildSource(userFolder() / "other.db");
+    saveCopy(other.file, userFolder() / "other-copy.db", {}, snapshot);
+    EXPECT_EQ(scalar(userFolder() / "other-copy.db", "SELECT COUNT(*) FROM message"), 5);
+    saveCopy(source.file, target, {});
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message WHERE guid = 'late'"), 1);
+}
+

@@ -2,11 +2,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 
 namespace storetest {
@@ -15,6 +20,27 @@ namespace storetest {
 inline std::string fileBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every entry below a folder (names relative to it) with its type, size and a hash of its bytes: a user's
+// folder must look the same after a load or an edited copy, companions ("-wal", "-shm") included.
+inline std::map<std::string, std::string> folderListing(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> listing;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const auto name = std::filesystem::relative(it->path(), folder).string();
+        if (it->is_symlink()) {
+            listing[name] = "link to " + std::filesystem::read_symlink(it->path()).string();
+        } else if (it->is_regular_file()) {
+            const auto bytes = fileBytes(it->path());
+            const auto hash = std::hash<std::string>{}(bytes);
+            listing[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(hash);
+        } else {
+            listing[name] = it->is_directory() ? "folder" : "special file";
+        }
+    }
+    return listing;
 }
 
 struct ProgressEvent {
@@ -49,14 +75,40 @@ public:
         }
         return result;
     }
+    // Removes the "Copying database..." reports that open the load of a user's file (from 0 to 1) and
+    // returns how many there were, so a test can look at the loading progress itself.
+    std::size_t dropCopying() {
+        std::size_t count = 0;
+        while (count < events.size() && events[count].message == "Copying database...") {
+            ++count;
+        }
+        events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(count));
+        return count;
+    }
     std::vector<ProgressEvent> events;
 };
 
-// Loads a database with a fresh manager, as every caller does.
+// Loads a database with a fresh manager, as every caller does. Unless the file is one of the program's own
+// working copies, its folder must be left exactly as it was.
 inline std::vector<quillobrandt::Conversation> load(const std::filesystem::path& file,
                                                     const quillobrandt::DatabaseProgress& progress = {}) {
-    quillobrandt::DatabaseManager manager;
-    return manager.openDatabase(file, std::nullopt, progress);
+    const bool usersOwn = !quillobrandt::isWorkingCopyLocation(quillobrandt::resolveDatabaseFolder(file));
+    const auto before = folderListing(file.parent_path());
+    const auto checkFolder = [&] {
+        if (usersOwn) {
+            EXPECT_EQ(folderListing(file.parent_path()), before) << "the load changed the folder of " << file;
+        }
+    };
+    std::vector<quillobrandt::Conversation> conversations;
+    try {
+        quillobrandt::DatabaseManager manager;
+        conversations = manager.openDatabase(file, std::nullopt, progress);
+    } catch (...) {
+        checkFolder(); // a refused file must be left alone as well
+        throw;
+    }
+    checkFolder();
+    return conversations;
 }
 
 inline const quillobrandt::Conversation* findById(const std::vector<quillobrandt::Conversation>& conversations,

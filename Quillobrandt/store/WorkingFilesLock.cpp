@@ -1,0 +1,74 @@
+#include "Quillobrandt/store/WorkingFilesLock.h"
+
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+
+#include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/DatabaseSnapshot.h"
+#include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/Paths.h"
+
+namespace fs = std::filesystem;
+
+namespace quillobrandt {
+namespace {
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// "DecryptedManifest-<UUID>.db" with any SQLite companion suffix.
+bool isDecryptedIndexCopy(const std::string& name) {
+    const std::string prefix = "DecryptedManifest-";
+    if (!startsWith(name, prefix) || name.size() < prefix.size() + 36 + 3) {
+        return false;
+    }
+    const std::string rest = name.substr(prefix.size() + 36);
+    return isUuidText(name.substr(prefix.size(), 36)) &&
+           (rest == ".db" || rest == ".db-wal" || rest == ".db-shm" || rest == ".db-journal");
+}
+
+void removeEntry(const fs::directory_entry& entry) {
+    std::error_code error;
+    fs::remove_all(entry.path(), error); // a symlink is removed itself, never followed
+    if (error) {
+        storeLogError("⚠️ Could not remove leftover " + entry.path().string() + ": " + error.message());
+    } else {
+        storeLogInfo("🧹 Removed leftover " + entry.path().string());
+    }
+}
+
+template <typename Predicate> void sweepFolder(const fs::path& folder, Predicate isLeftover) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (isLeftover(it->path().filename().string())) {
+            removeEntry(*it);
+        }
+    }
+}
+
+} // namespace
+
+WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
+    const fs::path privateFolder = platform::privateTempDir();
+    if (privateFolder.empty()) {
+        return WorkingFilesLock(platform::FileDescriptor());
+    }
+    const fs::path lockFile = privateFolder / "running.lock";
+    platform::FileDescriptor fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) {
+        return WorkingFilesLock(std::move(fd));
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+        // No other copy is running: everything of the kind left here is a killed run's.
+        sweepFolder(privateFolder,
+                    [](const std::string& name) { return startsWith(name, DatabaseSnapshot::folderPrefix); });
+        sweepFolder(platform::cachesDir(), isDecryptedIndexCopy);
+    }
+    // Shared from here on, so later copies of the program see this one running.
+    ::flock(fd.get(), LOCK_SH);
+    return WorkingFilesLock(std::move(fd));
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,223 @@
+#include "Quillobrandt/store/DatabaseSnapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/WorkingFilesLock.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Uuid.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using quillobrandt::DatabaseError;
+using quillobrandt::DatabaseManager;
+using quillobrandt::DatabaseSnapshot;
+using quillobrandt::WorkingFilesLock;
+
+namespace {
+
+fs::path messagesFolder() {
+    return platform::homeDir() / "Library" / "Messages";
+}
+
+std::size_t messageCount(const std::vector<quillobrandt::Conversation>& conversations) {
+    std::size_t count = 0;
+    for (const auto& conversation : conversations) {
+        count += conversation.messages.size();
+    }
+    return count;
+}
+
+// A database whose owner is still running: the second chat's rows are only in "-wal" (with its "-shm").
+void buildLiveDatabase(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file, qbtest::JournalMode::wal);
+    const auto ann = builder.addOneToOneChat("ann@example.com");
+    builder.addMessageToChat(ann.chatId, {.text = "checkpointed", .date = 1, .handleId = ann.handleId});
+    builder.checkpoint();
+    const auto bob = builder.addOneToOneChat("bob@example.com");
+    builder.addMessageToChat(bob.chatId, {.text = "only in the log", .date = 2, .handleId = bob.handleId});
+    builder.addMessageToChat(bob.chatId, {.text = "also in the log", .date = 3, .isFromMe = 1});
+    builder.finishLeavingWal();
+}
+
+bool snapshotFolderIsEmpty() {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(platform::privateTempDir(), error)) {
+        if (entry.path().filename().string().rfind(DatabaseSnapshot::folderPrefix, 0) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(DatabaseSnapshot, ALiveWalDatabaseIsReadWithItsLogAndItsFolderIsLeftAsItWas) {
+    const auto file = messagesFolder() / "chat.db";
+    buildLiveDatabase(file);
+    ASSERT_TRUE(fs::exists(file.string() + "-wal"));
+    const auto before = storetest::folderListing(messagesFolder());
+
+    storetest::ProgressRecorder progress;
+    {
+        DatabaseManager manager;
+        const auto conversations = manager.openDatabase(file, std::nullopt, progress.callback());
+        EXPECT_EQ(conversations.size(), 2u);
+        EXPECT_EQ(messageCount(conversations), 3u);
+        EXPECT_EQ(manager.databaseURL(), file); // the user sees their own path
+        EXPECT_EQ(manager.attachmentBaseURL(), messagesFolder());
+        ASSERT_NE(manager.snapshot(), nullptr);
+        EXPECT_TRUE(platform::isInside(manager.snapshot()->file(), platform::privateTempDir()));
+        EXPECT_TRUE(manager.snapshot()->isOf(file));
+        EXPECT_FALSE(snapshotFolderIsEmpty());
+    }
+    EXPECT_TRUE(snapshotFolderIsEmpty()) << "the snapshot goes with its load";
+    EXPECT_EQ(storetest::folderListing(messagesFolder()), before);
+
+    const auto messages = progress.messages();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages.front(), "Copying database...");
+    EXPECT_EQ(progress.events.front().fraction, 0.0);
+    const auto counting = std::find(messages.begin(), messages.end(), "Counting conversations...");
+    ASSERT_NE(counting, messages.end());
+    EXPECT_EQ(progress.events[static_cast<std::size_t>(counting - messages.begin()) - 1].fraction, 1.0);
+    EXPECT_TRUE(std::all_of(messages.begin(), counting, [](const auto& m) { return m == "Copying database..."; }));
+}
+
+TEST(DatabaseSnapshot, ALogWithoutItsIndexStillCountsAndALoadReplacedDropsItsSnapshot) {
+    // Copied off a Mac disk: "-wal" came along, the "-shm" of the running Messages did not.
+    const auto file = messagesFolder() / "chat.db";
+    buildLiveDatabase(file);
+    fs::remove(file.string() + "-shm");
+    const auto other = platform::homeDir() / "Documents" / "sms.db";
+    buildLiveDatabase(other);
+
+    DatabaseManager manager;
+    EXPECT_EQ(messageCount(manager.openDatabase(file)), 3u);
+    const auto first = manager.snapshot()->file();
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_EQ(messageCount(manager.openDatabase(other)), 3u);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(first.parent_path()));
+    EXPECT_FALSE(fs::exists(file.string() + "-shm"));
+}
+
+// As the user in a folder they cannot write (a read-only mount, a forensic copy). The tests may run as root,
+// who can write anywhere: the load then runs in a child process under an unprivileged user.
+TEST(DatabaseSnapshot, AWalDatabaseInAFolderNobodyMayWriteLoadsEveryRow) {
+    const auto folder = qbtest::IsolatedHome::root() / "readonly";
+    const auto file = folder / "chat.db";
+    buildLiveDatabase(file);
+    const auto before = storetest::folderListing(folder);
+    const auto shared = qbtest::IsolatedHome::root() / "shared-tmp";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    for (auto parent = folder.parent_path(); parent != parent.parent_path(); parent = parent.parent_path()) {
+        fs::permissions(parent, fs::perms::others_exec, fs::perm_options::add); // let the child reach it
+    }
+
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(100);
+        }
+        ::setenv("TMPDIR", shared.c_str(), 1);
+        ::setenv("HOME", shared.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", shared.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", shared.c_str(), 1);
+        if (::access(folder.c_str(), W_OK) == 0) {
+            ::_exit(101); // the folder would not prove anything
+        }
+        int status = 102;
+        try {
+            DatabaseManager manager;
+            status = static_cast<int>(messageCount(manager.openDatabase(file)));
+        } catch (const DatabaseError&) {
+            status = 103;
+        } catch (...) {
+            status = 104;
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << "100: no user switch, 101: folder writable, 103: load failed";
+    EXPECT_EQ(storetest::folderListing(folder), before);
+}
+
+TEST(DatabaseSnapshot, OnlyRegularFilesAreCopied) {
+    const auto folder = messagesFolder();
+    buildLiveDatabase(folder / "real.db");
+
+    fs::create_symlink(folder / "real.db", folder / "link.db");
+    EXPECT_THROW(storetest::load(folder / "link.db"), DatabaseError);
+
+    // Neither a FIFO in the database's place nor in its log's may hang the load.
+    ASSERT_EQ(::mkfifo((folder / "fifo.db").c_str(), 0600), 0);
+    EXPECT_THROW(storetest::load(folder / "fifo.db"), DatabaseError);
+    fs::copy_file(folder / "real.db", folder / "piped.db");
+    ASSERT_EQ(::mkfifo((folder / "piped.db-wal").c_str(), 0600), 0);
+    EXPECT_THROW(storetest::load(folder / "piped.db"), DatabaseError);
+    fs::copy_file(folder / "real.db", folder / "linkedlog.db");
+    fs::create_symlink(folder / "real.db-wal", folder / "linkedlog.db-wal");
+    EXPECT_THROW(storetest::load(folder / "linkedlog.db"), DatabaseError);
+
+    EXPECT_THROW(storetest::load(folder / "missing.db"), DatabaseError);
+    EXPECT_THROW(storetest::load(folder), DatabaseError);
+    EXPECT_TRUE(snapshotFolderIsEmpty()) << "a refused copy leaves nothing behind";
+}
+
+TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) {
+    const auto caches = platform::cachesDir();
+    fs::create_directories(caches);
+    const auto uuid = platform::makeUuidString();
+    const auto index = caches / ("DecryptedManifest-" + uuid + ".db");
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::ofstream(index.string() + suffix) << "index";
+    }
+    const std::vector<fs::path> kept{caches / "DecryptedManifest-notauuid.db", caches / ("Quillobrandt_" + uuid),
+                                     platform::privateTempDir() / "Messages"};
+    for (const auto& path : kept) {
+        fs::create_directories(path);
+    }
+    const auto stale = platform::privateTempDir() / "snapshot-abc123";
+    fs::create_directories(stale);
+    std::ofstream(stale / "chat.db") << "old";
+
+    {
+        const auto lock = WorkingFilesLock::acquireAndSweep();
+        EXPECT_TRUE(lock.isHeld());
+        EXPECT_FALSE(fs::exists(stale));
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            EXPECT_FALSE(fs::exists(index.string() + suffix)) << suffix;
+        }
+        for (const auto& path : kept) {
+            EXPECT_TRUE(fs::exists(path)) << path;
+        }
+
+        // A second copy of the program starting now must not take the first one's files away.
+        fs::create_directories(stale);
+        std::ofstream(index.string()) << "index";
+        const auto second = WorkingFilesLock::acquireAndSweep();
+        EXPECT_TRUE(fs::exists(stale));
+        EXPECT_TRUE(fs::exists(index));
+    }
+    const auto later = WorkingFilesLock::acquireAndSweep();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(index));
+}
