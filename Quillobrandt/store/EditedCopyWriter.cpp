@@ -10,6 +10,7 @@
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/MessagesQueries.h"
 #include "Quillobrandt/store/StoreLog.h"
+#include "Quillobrandt/store/TriggerFunctions.h"
 #include "platform/core/Sqlite.h"
 
 namespace fs = std::filesystem;
@@ -65,19 +66,6 @@ void removeIncompleteTarget(const fs::path& target) {
     for (const auto& file : withCompanions(target)) {
         std::error_code ignored;
         fs::remove(file, ignored);
-    }
-}
-
-// The phone's triggers call functions of its own (deleting an attachment's file on the device). Here
-// the copy must never touch files, so they are defined as functions that do nothing.
-void registerDeviceFunctions(const SqliteDatabase& db) {
-    auto noOp = [](sqlite3_context* context, int, sqlite3_value**) { sqlite3_result_null(context); };
-    for (const char* name : {"delete_attachment_path", "before_delete_attachment_path"}) {
-        const int rc = sqlite3_create_function_v2(db.handle(), name, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                                  noOp, nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            throw SqliteError(rc, db.errorMessage());
-        }
     }
 }
 
@@ -152,7 +140,7 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
     SqliteDatabase copy;
     try {
         copy = SqliteDatabase::open(resolveDatabaseFolder(target), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
-        registerDeviceFunctions(copy);
+        defineUnknownTriggerFunctions(copy);
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to open copied database: ") + error.what());
         copy.close();

@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/store/TriggerFunctions.h"
 #include "platform/core/Sqlite.h"
 #include "platform/core/Uuid.h"
 #include "tests/store/StoreTestSupport.h"
@@ -291,3 +292,41 @@ TEST(EditedCopy, IsMadeFromTheSnapshotTheConversationsCameFrom) {
     EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message WHERE guid = 'late'"), 1);
 }
 
+TEST(EditedCopy, AMacDatabaseWithAPluginTriggerCanBeEdited) {
+    const auto source = buildSource(userFolder() / "chat.db", qbtest::JournalMode::wal);
+    std::int64_t plugin = 0;
+    {
+        // A recent Mac's chat.db: a trigger calling a function only Messages itself defines.
+        auto db = SqliteDatabase::open(source.file, SQLITE_OPEN_READWRITE);
+        db.exec("CREATE TRIGGER after_delete_on_message_plugin AFTER DELETE ON message WHEN OLD.balloon_bundle_id "
+                "IS NOT NULL BEGIN SELECT after_delete_message_plugin(OLD.ROWID, OLD.guid); END");
+        db.exec("INSERT INTO message (guid, text, date, balloon_bundle_id) VALUES ('poll', 'a poll', 7, "
+                "'com.example.messages.poll')");
+        plugin = db.lastInsertRowId();
+    }
+    const auto target = userFolder() / "copy.db";
+    saveCopy(source.file, target, {source.plain});
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 5);
+    saveCopy(source.file, target, {plugin, source.withPhoto});
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 4);
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message WHERE balloon_bundle_id IS NOT NULL"), 0);
+    EXPECT_EQ(text(target, "PRAGMA integrity_check"), "ok");
+    // The copy keeps the trigger as it was, for the device the copy goes back to.
+    EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'after_delete_on_message_plugin'"), 1);
+}
+
+TEST(EditedCopy, FindsTheFunctionsATriggerCallsWithTheirArguments) {
+    using quillobrandt::FunctionCall;
+    using quillobrandt::functionCallsIn;
+    EXPECT_EQ(functionCallsIn("CREATE TRIGGER t AFTER DELETE ON message WHEN OLD.balloon_bundle_id IS NOT NULL "
+                              "BEGIN SELECT after_delete_message_plugin(OLD.ROWID, OLD.guid); END"),
+              (std::vector<FunctionCall>{{"after_delete_message_plugin", 2}}));
+    EXPECT_EQ(functionCallsIn("BEGIN INSERT INTO sync_deleted_messages (guid, recordID) VALUES (OLD.guid, "
+                              "ifnull(OLD.ck_record_id, '')); SELECT \"quoted fn\"( ); -- fake(1)\n"
+                              "/* hidden(1, 2) */ SELECT outer_fn(inner_fn(1, 2), 'a, b(c', (3)), x IN (1, 2) "
+                              "FROM main.t(1); SELECT now(); END"),
+              (std::vector<FunctionCall>{{"ifnull", 2}, {"quoted fn", 0}, {"outer_fn", 3}, {"inner_fn", 2},
+                                         {"now", 0}}));
+    EXPECT_TRUE(functionCallsIn("SELECT 'unterminated(1").empty());
+    EXPECT_TRUE(functionCallsIn("/* unterminated f(1)").empty());
+}
