@@ -57,6 +57,22 @@ std::optional<std::string> readUtf8(const fs::path& file) {
 
 } // namespace
 
+namespace {
+
+std::string formatLine(const std::string& message, Logger::Level level) {
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
+    std::string line = "[";
+    line += platform::formatIso8601(platform::AbsoluteTime::now());
+    line += "] [";
+    line += Logger::levelText(level);
+    line += "] ";
+    line += message;
+    line += '\n';
+    return line;
+}
+
+} // namespace
+
 Logger& Logger::shared() {
     // Never destroyed: worker threads may still log while the process exits.
     static Logger* instance = [] {
@@ -103,14 +119,7 @@ void Logger::logStartupInfo() {
 }
 
 void Logger::log(const std::string& message, Level level) {
-    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
-    std::string line = "[";
-    line += platform::formatIso8601(platform::AbsoluteTime::now());
-    line += "] [";
-    line += levelText(level);
-    line += "] ";
-    line += message;
-    line += '\n';
+    const std::string line = formatLine(message, level);
     // One lock around rotation and append, so a line is never split or lost when threads log at once.
     std::lock_guard lock(mutex_);
     rotateLocked();
@@ -131,9 +140,11 @@ void Logger::rotateLocked() {
     }
     fs::remove(oldLogFileURL(), ec);
     fs::rename(current, oldLogFileURL(), ec);
-    // The recursive mutex lets the rotation line go through log() like any other line; the new
-    // file is empty now, so it cannot rotate again.
-    log(std::string("Log rotated - previous log saved as ") + oldLogFileName, Level::info);
+    if (ec) {
+        return; // a folder that cannot be written: lines go on being appended (or dropped) where they can
+    }
+    // Written directly, never through log(): rotation must not start another rotation.
+    writeLineLocked(formatLine(std::string("Log rotated - previous log saved as ") + oldLogFileName, Level::info));
 }
 
 void Logger::writeLineLocked(const std::string& line) {

@@ -240,3 +240,19 @@ TEST_F(LoggerTest, AMailerReplacedWhileItIsSendingStaysAliveUntilTheMailIsDone) 
     EXPECT_EQ(calls.opened.size(), 1u); // the fallback link went through the mailer that began the mail
     EXPECT_TRUE(replacementCalls.composed.empty());
 }
+
+TEST_F(LoggerTest, AFullLogThatCannotBeRotatedIsNeverRotatedInALoop) {
+    // The rename fails as in a folder the program cannot write (tests may run as root, who can write
+    // anywhere): a non-empty folder stands where the old log would go.
+    fs::create_directories(folder / "quillobrandt.old.log" / "inside");
+    const std::string filler(5000, 'x');
+    std::ofstream(folder / "quillobrandt.log", std::ios::binary) << filler;
+
+    logger.logStartupInfo();
+    logger.log("after the banner");
+    const auto text = readAll(folder / "quillobrandt.log");
+    EXPECT_EQ(text.substr(0, filler.size()), filler);
+    EXPECT_EQ(linesOf(text.substr(filler.size())).size(), 5u);
+    EXPECT_EQ(text.find("Log rotated"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(folder / "quillobrandt.old.log" / "inside"));
+}
