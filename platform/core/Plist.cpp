@@ -1,6 +1,7 @@
 #include "platform/core/Plist.h"
 
 #include "platform/core/BinaryPlistLimits.h"
+#include "platform/core/XmlPlistLimits.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -203,6 +204,9 @@ std::optional<Plist> Plist::parse(const void* bytes, std::size_t size) {
         }
         plist_from_bin(text, static_cast<uint32_t>(size), &root);
     } else {
+        if (!xmlPlistWithinLimits(text, size)) {
+            return std::nullopt;
+        }
         plist_from_xml(text, static_cast<uint32_t>(size), &root);
     }
     if (root == nullptr) {

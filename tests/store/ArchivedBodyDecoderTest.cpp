@@ -146,4 +146,17 @@ TEST(ArchivedBodyDecoderTest, BodiesNoStepUnderstandsGiveNothing) {
     EXPECT_EQ(decodeAttributedBody(platform::Plist::string("bare").toBinary(), 5), std::nullopt);
 }
 
+TEST(ArchivedBodyDecoderTest, ABodyOfDeeplyNestedXmlGivesNothing) {
+    // One crafted row must not take the whole load down: 300,000 nested arrays, 4.5 MB.
+    std::string xml = "<plist>";
+    for (int i = 0; i < 300000; ++i) {
+        xml += "<array>";
+    }
+    for (int i = 0; i < 300000; ++i) {
+        xml += "</array>";
+    }
+    xml += "</plist>";
+    EXPECT_EQ(decodeAttributedBody(std::vector<std::uint8_t>(xml.begin(), xml.end()), 6), std::nullopt);
+}
+
 } // namespace
