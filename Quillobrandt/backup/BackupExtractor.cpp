@@ -10,6 +10,7 @@
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/FileDecryptor.h"
 #include "Quillobrandt/backup/FileRecord.h"
+#include "Quillobrandt/backup/StoredFile.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
@@ -73,11 +74,11 @@ void BackupExtractor::reset() {
 void BackupExtractor::initialize() {
     reset(); // a second call starts over rather than leaking the first index and its copy
     platform::consoleLine("🔓 Initializing backup at: " + backupPath_.string());
-    const fs::path manifestPlist = backupPath_ / "Manifest.plist";
-    if (!fs::exists(manifestPlist)) {
+    const auto manifestPlist = StoredFile::open(backupPath_ / "Manifest.plist");
+    if (!manifestPlist) {
         throw BackupError(BackupError::Code::manifestNotFound);
     }
-    const auto manifestBytes = platform::readFile(manifestPlist, kMaxManifestPlistBytes);
+    const auto manifestBytes = platform::readFile(manifestPlist->openedPath(), kMaxManifestPlistBytes);
     const auto manifest = manifestBytes ? platform::Plist::parse(*manifestBytes) : std::nullopt;
     if (!manifest || !manifest->root().isDict()) {
         throw BackupError(BackupError::Code::invalidManifest);
@@ -87,7 +88,7 @@ void BackupExtractor::initialize() {
 
     if (!encrypted) {
         const fs::path manifestDb = backupPath_ / "Manifest.db";
-        if (!fs::exists(manifestDb)) {
+        if (!StoredFile::open(manifestDb)) {
             throw BackupError(BackupError::Code::manifestDBNotFound);
         }
         manifestDB_ = ManifestIndex::openBackupOwned(manifestDb);
@@ -118,8 +119,8 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
     }
     const SecureBytes indexKey = unwrapKey(std::span(key).subspan(kManifestKeyClassLength), classKey->second.span());
 
-    const fs::path manifestDb = backupPath_ / "Manifest.db";
-    if (!fs::exists(manifestDb)) {
+    const auto manifestDb = StoredFile::open(backupPath_ / "Manifest.db");
+    if (!manifestDb) {
         throw BackupError(BackupError::Code::manifestDBNotFound);
     }
     const fs::path caches = platform::cachesDir();
@@ -127,7 +128,7 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
         throw fs::filesystem_error("create", caches, std::make_error_code(std::errc::permission_denied));
     }
     const fs::path copy = caches / ("DecryptedManifest-" + platform::makeUuidString() + ".db");
-    streamFile(manifestDb, copy, indexKey.span());
+    streamFile(manifestDb->openedPath(), copy, indexKey.span());
     tempDecryptedManifestPath_ = copy;
     platform::consoleLine("✅ Manifest.db decrypted to temporary file");
     manifestDB_ = ManifestIndex::openPrivateCopy(copy);
@@ -159,10 +160,11 @@ void BackupExtractor::extractFile(const std::string& relativePath, const fs::pat
         platform::consoleLine("   ⚠️ File has no encryption key (unencrypted)");
     }
 
-    const fs::path source = backupPath_ / fileID.substr(0, 2) / fileID;
-    if (!fs::exists(source)) {
+    const auto stored = StoredFile::open(backupPath_ / fileID.substr(0, 2) / fileID);
+    if (!stored) {
         throw BackupError(BackupError::Code::backupFileNotFound, fileID);
     }
+    const fs::path source = stored->openedPath();
     report(progress, "Reading file...", 0.5, relativePath);
     const auto beforeWrite = [&](const StreamedFile&) { report(progress, "Writing file...", 0.9, relativePath); };
 
@@ -174,7 +176,7 @@ void BackupExtractor::extractFile(const std::string& relativePath, const fs::pat
         }
         platform::consoleLine("   🔓 Unwrapping file key...");
         const SecureBytes fileKey = unwrapKey(*record.wrappedKey, classKey->second.span());
-        platform::consoleLine("   🔓 Decrypting file data (" + std::to_string(fs::file_size(source)) + " bytes)...");
+        platform::consoleLine("   🔓 Decrypting file data (" + std::to_string(stored->size()) + " bytes)...");
         streamFile(source, destination, fileKey.span(), record.size, [&](const StreamedFile& streamed) {
             // Padding and length checked; the file takes its place right after these reports.
             platform::consoleLine("   ✅ Decrypted to " + std::to_string(streamed.writtenBytes) + " bytes");

@@ -132,7 +132,13 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
 
     std::size_t total = 0;
     std::vector<std::string> images;
-    while (statement.step() == SQLITE_ROW) {
+    for (int rc = statement.step(); rc != SQLITE_DONE; rc = statement.step()) {
+        if (rc != SQLITE_ROW) {
+            // A damaged page is not the end of the list: stopping quietly would drop the rest of the pictures.
+            platform::consoleLine("❌ Could not read the attachment list: " + db.errorMessage());
+            throw BackupError(BackupError::Code::queryFailed,
+                              "Could not read the attachment list: " + db.errorMessage());
+        }
         ++total;
         const auto name = statement.columnText(0);
         if (name && isImageFileName(*name)) {

@@ -23,8 +23,9 @@ std::string sqliteFileUri(const std::filesystem::path& path, const std::string& 
 ManifestIndex ManifestIndex::openBackupOwned(const std::filesystem::path& file) {
     // immutable: no locks, no journal recovery, no -shm; the user's backup is only ever read.
     try {
-        return ManifestIndex(platform::SqliteDatabase::open(sqliteFileUri(file, "mode=ro&immutable=1"),
-                                                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI));
+        return ManifestIndex(
+            platform::SqliteDatabase::open(sqliteFileUri(file, "mode=ro&immutable=1"),
+                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW));
     } catch (const platform::SqliteError& error) {
         throw BackupError(BackupError::Code::failedToOpenManifestDB, error.what());
     }

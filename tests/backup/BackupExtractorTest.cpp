@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sys/stat.h>
+
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "platform/core/Paths.h"
 #include "tests/backup/BackupTestSupport.h"
@@ -168,6 +171,62 @@ TEST_P(ExtractorMatrix, BrokenRowsFailWithTheirOwnErrors) {
     EXPECT_EQ(failure("garbage-record"), BackupError::Code::invalidFileMetadata);
     EXPECT_EQ(failure("empty-record"), BackupError::Code::invalidFileMetadata);
     EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_P(ExtractorMatrix, StoredFilesThatAreNoRegularFilesAreNotFound) {
+    // A hostile backup folder: a link to a file the user can read, a FIFO that would hang a plain read and
+    // a device that never ends stand where stored files should be.
+    const fs::path secret = qbtest::IsolatedHome::root() / "home" / "secret.txt";
+    std::ofstream(secret) << "the user's own private file";
+    const std::vector<std::string> paths{"Library/SMS/linked.db", "Library/SMS/fifo.db", "Library/SMS/device.db"};
+    for (const auto& path : paths) {
+        generator_.addFile("HomeDomain", path, "x");
+    }
+    writeBackup();
+    const auto stored = [&](const std::string& path) {
+        const auto id = BackupGenerator::fileID("HomeDomain", path);
+        return backup_ / id.substr(0, 2) / id;
+    };
+    for (const auto& path : paths) {
+        fs::remove(stored(path));
+    }
+    fs::create_symlink(secret, stored(paths[0]));
+    ASSERT_EQ(::mkfifo(stored(paths[1]).c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", stored(paths[2]));
+    before_ = qbtest::snapshotFolder(backup_);
+
+    BackupExtractor extractor(backup_, "pässword");
+    extractor.initialize();
+    const fs::path out = backuptest::freshFolder("out");
+    for (const auto& path : paths) {
+        EXPECT_EQ(errorOf([&] { extractor.extractFile(path, out / "file"); }),
+                  BackupError::Code::backupFileNotFound)
+            << path;
+    }
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_P(ExtractorMatrix, AnIndexThatIsNoRegularFileIsNotFound) {
+    generator_.addFile("HomeDomain", kSmsPath, "messages");
+    writeBackup();
+    const fs::path real = qbtest::IsolatedHome::root() / "Manifest.db";
+    fs::rename(backup_ / "Manifest.db", real);
+    fs::create_symlink(real, backup_ / "Manifest.db");
+    before_ = qbtest::snapshotFolder(backup_);
+    EXPECT_EQ(errorOf([&] { BackupExtractor(backup_, "pässword").initialize(); }),
+              BackupError::Code::manifestDBNotFound);
+
+    fs::remove(backup_ / "Manifest.db");
+    ASSERT_EQ(::mkfifo((backup_ / "Manifest.db").c_str(), 0600), 0);
+    before_ = qbtest::snapshotFolder(backup_);
+    EXPECT_EQ(errorOf([&] { BackupExtractor(backup_, "pässword").initialize(); }),
+              BackupError::Code::manifestDBNotFound);
+
+    fs::rename(backup_ / "Manifest.plist", qbtest::IsolatedHome::root() / "Manifest.plist");
+    ASSERT_EQ(::mkfifo((backup_ / "Manifest.plist").c_str(), 0600), 0);
+    before_ = qbtest::snapshotFolder(backup_);
+    EXPECT_EQ(errorOf([&] { BackupExtractor(backup_, "pässword").initialize(); }),
+              BackupError::Code::manifestNotFound);
 }
 
 TEST_P(ExtractorMatrix, ExtractBeforeInitializeReportsNothing) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 
 #include "Quillobrandt/backup/AttachmentPaths.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
@@ -266,4 +267,49 @@ TEST(ImageAttachmentFailures, NoPrivateTemporaryFolderFailsInsteadOfCopyingIntoT
     ::setenv("TMPDIR", blocked.c_str(), 1);
     ASSERT_TRUE(platform::privateTempDir().empty());
     EXPECT_THROW(extractor.extractImageAttachments(sms, extraction), fs::filesystem_error);
+}
+
+TEST(AttachmentPaths, ADotDotComponentIsRefusedEvenWhenThePathStaysInside) {
+    // "a/../b.png" ends inside the folder on paper, but "a" may be a link planted by an earlier file: a
+    // destination never climbs, wherever it would end.
+    const fs::path folder = "/x/extract";
+    for (const std::string climbing : {"a/../b.png", "Library/SMS/../SMS/b.png", "Library/SMS/Attachments/..",
+                                        "Library/SMS/Attachments/0a/../../../b.png"}) {
+        EXPECT_EQ(attachmentDestination(folder, climbing), std::nullopt) << climbing;
+    }
+    // Names that only start or end with dots are ordinary names.
+    EXPECT_EQ(attachmentDestination(folder, "a/..b.png"), fs::path("/x/extract/a/..b.png"));
+    EXPECT_EQ(attachmentDestination(folder, "a/.../b.png"), fs::path("/x/extract/a/.../b.png"));
+    EXPECT_EQ(attachmentDestination(folder, "a/b.png.."), fs::path("/x/extract/a/b.png.."));
+}
+
+TEST(ImageAttachmentFailures, ADamagedAttachmentListFailsInsteadOfEndingEarly) {
+    BackupGenerator generator;
+    const fs::path backup = generator.write(backuptest::freshFolder("backup"));
+    BackupExtractor extractor(backup, "");
+    extractor.initialize();
+    std::vector<std::optional<std::string>> names;
+    for (int i = 0; i < 3000; ++i) {
+        names.emplace_back("~/" + kAttachments + "0a/IMG_" + std::to_string(i) + "_" + std::string(40, 'p') + ".png");
+    }
+    const fs::path sms = messagesDatabase(backuptest::freshFolder("source") / "sms.db", names);
+
+    // Every page holding a row from the middle of the list gets an impossible page type.
+    std::string bytes = qbtest::readWholeFile(sms);
+    const std::size_t pageSize = (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
+    const std::string marker = "IMG_1500_";
+    for (auto at = bytes.find(marker); at != std::string::npos; at = bytes.find(marker, at + 1)) {
+        bytes[at / pageSize * pageSize] = '\x7F';
+    }
+    std::ofstream(sms, std::ios::binary | std::ios::trunc) << bytes;
+
+    const fs::path extraction = backuptest::freshFolder("extraction");
+    try {
+        extractor.extractImageAttachments(sms, extraction);
+        FAIL() << "a damaged list was taken as complete";
+    } catch (const BackupError& error) {
+        EXPECT_EQ(error.code(), BackupError::Code::queryFailed);
+        EXPECT_TRUE(error.text().starts_with("Could not read the attachment list: ")) << error.text();
+    }
+    EXPECT_EQ(smsCopiesInTemp(), 0u);
 }
