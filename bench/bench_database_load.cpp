@@ -4,6 +4,8 @@
 // figures are medians with their minimum and maximum. The load runs once with its console lines going to
 // /dev/null and once going to a pipe read by another process, as a terminal or a session journal reads them.
 // Targets, in both runs: at least 500,000 messages per second, at most 1.2 times the floor, peak under 300 MiB.
+// The load includes the private snapshot the store copies the user's file into first; that copy alone is
+// measured against cp of the same file, also interleaved (target: at most 1.5 times cp).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "Quillobrandt/store/MessagesQueries.h"
 #include "tests/support/ArchiveBlobBuilder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
@@ -142,6 +145,37 @@ BENCHMARK(BM_LoadAgainstSqlite3Floor)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseRealTime();
+
+void BM_SnapshotAgainstCp(benchmark::State& state) {
+    constexpr int kRounds = 5;
+    const auto& file = database();
+    // cp into a fresh folder beside the database and removed again, as a snapshot is when dropped.
+    const auto target = benchFolder() / "cp-copy";
+    const std::string cpCommand = "mkdir '" + target.string() + "' && cp '" + file.string() + "' '" +
+                                  target.string() + "/' && rm -r '" + target.string() + "'";
+    std::vector<double> snapshotSeconds;
+    std::vector<double> cpSeconds;
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            auto start = std::chrono::steady_clock::now();
+            quillobrandt::DatabaseSnapshot::take(file).reset();
+            snapshotSeconds.push_back(secondsSince(start));
+            start = std::chrono::steady_clock::now();
+            if (std::system(cpCommand.c_str()) != 0) {
+                state.SkipWithError("cp failed");
+                return;
+            }
+            cpSeconds.push_back(secondsSince(start));
+            ratios.push_back(snapshotSeconds.back() / cpSeconds.back());
+        }
+    }
+    addSpread(state, "snapshot_s", snapshotSeconds);
+    addSpread(state, "cp_s", cpSeconds);
+    addSpread(state, "ratio_to_cp", ratios);
+    state.counters["database_MiB"] = static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_SnapshotAgainstCp)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 
