@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
@@ -84,7 +83,10 @@ void iPhoneBackupWizardView::buildLayout() {
     auto* header = new QWidget(this);
     header->setAutoFillBackground(true);
     auto* headerRow = new QHBoxLayout(header);
-    headerRow->addWidget(wizard::textLabel(QStringLiteral("Load iPhone Messages"), wizard::TextStyle::title2, header));
+    auto* title = wizard::textLabel(QStringLiteral("Load iPhone Messages"), wizard::TextStyle::title2, header);
+    title->setObjectName(QStringLiteral("wizardTitle"));
+    title->setWordWrap(false);
+    headerRow->addWidget(title);
     headerRow->addStretch(1);
     stepCounter_ = wizard::textLabel(QString(), wizard::TextStyle::subheadlineSecondary, header);
     stepCounter_->setObjectName(QStringLiteral("stepCounter"));
@@ -100,21 +102,22 @@ void iPhoneBackupWizardView::buildLayout() {
     column->addWidget(header);
     column->addWidget(divider(this));
 
-    screens_ = new QStackedWidget;
-    screens_->addWidget(buildDetectingDeviceScreen());
-    screens_->addWidget(buildDeviceDetectedScreen());
-    screens_->addWidget(buildBackupOverviewScreen());
-    screens_->addWidget(buildConfigureBackupScreen());
-    screens_->addWidget(buildMonitoringBackupScreen());
-    screens_->addWidget(buildExtractMessagesScreen());
-    screens_->addWidget(buildCompleteScreen());
-    for (int i = 0; i < screens_->count(); ++i) {
-        screens_->widget(i)->layout()->setContentsMargins(32, 32, 32, 32);
+    // One column holding every screen, only the current one shown: hidden screens take no room, so a short
+    // screen never scrolls to the height of a taller one.
+    auto* screenColumn = new QWidget;
+    auto* screenLayout = new QVBoxLayout(screenColumn);
+    screenLayout->setContentsMargins(0, 0, 0, 0);
+    screens_ = {buildDetectingDeviceScreen(), buildDeviceDetectedScreen(),   buildBackupOverviewScreen(),
+                buildConfigureBackupScreen(), buildMonitoringBackupScreen(), buildExtractMessagesScreen(),
+                buildCompleteScreen()};
+    for (auto* screen : screens_) {
+        screen->layout()->setContentsMargins(32, 32, 32, 32);
+        screenLayout->addWidget(screen);
     }
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(screens_);
+    scroll->setWidget(screenColumn);
     column->addWidget(scroll, 1);
     column->addWidget(divider(this));
 
@@ -157,7 +160,9 @@ void iPhoneBackupWizardView::setScreen(BackupWizardScreen screen, std::optional<
 }
 
 void iPhoneBackupWizardView::refresh() {
-    screens_->setCurrentIndex(static_cast<int>(currentScreen_));
+    for (std::size_t i = 0; i < screens_.size(); ++i) {
+        screens_[i]->setVisible(i == static_cast<std::size_t>(currentScreen_));
+    }
     stepCounter_->setVisible(isStepCounterVisible());
     stepCounter_->setText(stepCounterText());
     footerCloseButton_->setVisible(currentScreen_ == BackupWizardScreen::complete);

@@ -20,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QStackedWidget;
 class QWidget;
 
 namespace platform {
@@ -197,7 +196,7 @@ private:
     bool deleteWhenClosed_ = false;
 
     // Widgets.
-    QStackedWidget* screens_ = nullptr;
+    std::vector<QWidget*> screens_; // in BackupWizardScreen order
     QLabel* stepCounter_ = nullptr;
     QLabel* detectionProblem_ = nullptr;
     QPushButton* footerCloseButton_ = nullptr;

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
@@ -234,6 +236,24 @@ TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
     qbtest::drainEvents();
     EXPECT_LE(footerClose->mapTo(&wizard, QPoint(0, footerClose->height())).y(), wizard.height());
     EXPECT_GE(close->mapTo(&wizard, QPoint(0, 0)).y(), 0);
+
+    // The title stays on one line; a short screen does not scroll just because a taller one exists.
+    auto* title = wizard.findChild<QLabel*>("wizardTitle");
+    ASSERT_NE(title, nullptr);
+    EXPECT_GE(title->width(), title->fontMetrics().horizontalAdvance(title->text()));
+    auto* scrollBar = wizard.findChild<QScrollArea*>()->verticalScrollBar();
+    wizard.resize(700, 480); // as on a small screen
+    qbtest::BackupGenerator generator;
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("x"));
+    wizard.handleBackupFolderSelection(generator.write(qbtest::IsolatedHome::root() / "chosen"));
+    qbtest::drainEvents();
+    EXPECT_FALSE(scrollBar->isVisible());
+    wizard.openBackupFolder(); // the long guidance screen does scroll
+    wizard.continueToBackupOverview();
+    wizard.openBackupFolder();
+    qbtest::drainEvents();
+    EXPECT_EQ(wizard.currentScreen(), Screen::configureBackup);
+    EXPECT_TRUE(scrollBar->isVisible());
 }
 
 TEST(WizardBinaryTest, NoPasswordIsBuiltIn) {
