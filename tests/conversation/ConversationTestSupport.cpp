@@ -74,9 +74,9 @@ std::vector<PdfPageWords> pdfWords(const QString& path, int firstPage, int lastP
     arguments << path << QStringLiteral("-");
     const QString html = runTool(QStringLiteral("pdftotext"), arguments);
     std::vector<PdfPageWords> pages;
-    const QRegularExpression item(
-        QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\">|"
-                       "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    const QRegularExpression item(QStringLiteral(
+        "<page width=\"([0-9.]+)\" height=\"([0-9.]+)\">|"
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
     for (auto it = item.globalMatch(html); it.hasNext();) {
         const auto match = it.next();
         if (!match.captured(1).isEmpty()) {

@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QScreen>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -286,8 +286,8 @@ TEST_F(PdfDialogTest, EveryOptionCombinationShowsEveryControlWhole) {
     auto view = dialog(conversation);
     view->show();
     const auto check = [&](bool generating) {
-        for (const auto scheme : {quillobrandt::PDFColorScheme::quillobrandt, quillobrandt::PDFColorScheme::professional,
-                                  quillobrandt::PDFColorScheme::custom}) {
+        for (const auto scheme : {quillobrandt::PDFColorScheme::quillobrandt,
+                                  quillobrandt::PDFColorScheme::professional, quillobrandt::PDFColorScheme::custom}) {
             for (int flags = 0; flags < 8; ++flags) {
                 quillobrandt::PDFSettings settings;
                 settings.colorScheme = scheme;

@@ -331,7 +331,10 @@ TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
     std::vector<Report> reports;
     const QString path = outputPath("stopped.pdf");
     const auto result = PDFGenerator::generatePDF(
-        messages, {"x"}, {}, {}, path, [&](const QString& m, double v) { reports.push_back({m, v}); },
+        messages, {"x"}, {}, {}, path,
+        [&](const QString& m, double v) {
+            reports.push_back({m, v});
+        },
         [&] { return ++asked == 3; });
     EXPECT_TRUE(result.cancelled);
     EXPECT_FALSE(result.written);

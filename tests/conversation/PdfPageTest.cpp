@@ -172,8 +172,8 @@ TEST(PdfPages, NothingIsDrawnInTheBottomMarginOrOverThePageNumber) {
             const auto metrics = PdfLayoutMetrics::forSettings(settings);
             const QString path = outputPath(QStringLiteral("band.pdf"));
             // Two other participants: every received bubble carries its sender's name.
-            const auto result = PDFGenerator::generatePDF(messages, {"+15550001111", "+15550002222"}, settings,
-                                                          {}, path);
+            const auto result =
+                PDFGenerator::generatePDF(messages, {"+15550001111", "+15550002222"}, settings, {}, path);
             ASSERT_TRUE(result.written);
             const auto pages = qbtest::pdfWords(path);
             ASSERT_EQ(static_cast<int>(pages.size()), result.pageCount);
@@ -185,8 +185,7 @@ TEST(PdfPages, NothingIsDrawnInTheBottomMarginOrOverThePageNumber) {
                 const PdfWord* number = nullptr;
                 if (numbers) {
                     for (const auto& word : page.words) {
-                        if (word.text == QString::number(p + 1) &&
-                            (!number || word.box.top() > number->box.top())) {
+                        if (word.text == QString::number(p + 1) && (!number || word.box.top() > number->box.top())) {
                             number = &word;
                         }
                     }
@@ -199,9 +198,8 @@ TEST(PdfPages, NothingIsDrawnInTheBottomMarginOrOverThePageNumber) {
                         continue;
                     }
                     ++checkedWords;
-                    ASSERT_LE(word.box.bottom(), limit)
-                        << "page " << p + 1 << ": \"" << word.text.toStdString() << "\" reaches "
-                        << word.box.bottom() << ", limit " << limit;
+                    ASSERT_LE(word.box.bottom(), limit) << "page " << p + 1 << ": \"" << word.text.toStdString()
+                                                        << "\" reaches " << word.box.bottom() << ", limit " << limit;
                 }
             }
             EXPECT_GT(checkedWords, 1000);

@@ -530,8 +530,9 @@ PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messag
     result.pageCount = renderer.pageCount();
     result.printedMessages = rendered;
     if (!ended || !finished) {
-        result.error = QStringLiteral("Could not write the PDF file \"%1\": %2")
-                           .arg(outputPath, output.failed() ? output.failure() : QStringLiteral("the document is incomplete"));
+        result.error =
+            QStringLiteral("Could not write the PDF file \"%1\": %2")
+                .arg(outputPath, output.failed() ? output.failure() : QStringLiteral("the document is incomplete"));
         platform::consoleLine("❌ " + result.error.toStdString());
         return result;
     }

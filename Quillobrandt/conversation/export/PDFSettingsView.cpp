@@ -181,9 +181,8 @@ PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message>
 
     progressCard_ = new QFrame(this);
     progressCard_->setObjectName(QStringLiteral("pdf_progress_card"));
-    progressCard_->setStyleSheet(
-        QStringLiteral("#pdf_progress_card { background-color: %1; border-radius: 12px; }")
-            .arg(palette().color(QPalette::Window).name()));
+    progressCard_->setStyleSheet(QStringLiteral("#pdf_progress_card { background-color: %1; border-radius: 12px; }")
+                                     .arg(palette().color(QPalette::Window).name()));
     auto* shadow = new QGraphicsDropShadowEffect(progressCard_);
     shadow->setBlurRadius(10);
     shadow->setOffset(0, 0);
@@ -276,9 +275,15 @@ QString PDFSettingsView::exportName() const {
     return pdfExportName(conversation_.participants, namerFor(*appState_));
 }
 
-bool PDFSettingsView::isCustomColorPickerShown() const { return !sentButton_->isHidden(); }
-bool PDFSettingsView::isBindingCaptionShown() const { return !bindingCaption_->isHidden(); }
-bool PDFSettingsView::isUltraDenseCaptionShown() const { return !ultraDenseCaption_->isHidden(); }
+bool PDFSettingsView::isCustomColorPickerShown() const {
+    return !sentButton_->isHidden();
+}
+bool PDFSettingsView::isBindingCaptionShown() const {
+    return !bindingCaption_->isHidden();
+}
+bool PDFSettingsView::isUltraDenseCaptionShown() const {
+    return !ultraDenseCaption_->isHidden();
+}
 
 void PDFSettingsView::updateVisibility() {
     const bool custom = static_cast<PDFColorScheme>(scheme_->currentData().toInt()) == PDFColorScheme::custom;
@@ -455,11 +460,11 @@ bool PDFSettingsView::waitForGeneration(int timeoutMs) {
 void installConversationExport(GoogleAnalyticsManager* analytics) {
     setPictureReader({[](const QString& path) { return ImageSource::pixelSize(path); },
                       [](const QString& path, QSize target) { return ImageSource::load(path, target); }});
-    ConversationDisplayView::setPdfSheetFactory(
-        [analytics](const Conversation& conversation, const std::vector<Message>& messages, AppState* appState,
-                    QWidget* parent) -> QDialog* {
-            return PDFSettingsView::openAsSheet(conversation, messages, appState, parent, analytics);
-        });
+    ConversationDisplayView::setPdfSheetFactory([analytics](const Conversation& conversation,
+                                                            const std::vector<Message>& messages, AppState* appState,
+                                                            QWidget* parent) -> QDialog* {
+        return PDFSettingsView::openAsSheet(conversation, messages, appState, parent, analytics);
+    });
 }
 
 } // namespace quillobrandt

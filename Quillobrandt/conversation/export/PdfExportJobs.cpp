@@ -76,9 +76,9 @@ std::shared_ptr<PdfExportJob> PdfExportJobs::start(PdfExportRequest request, QOb
             });
         };
         PdfExportOutcome outcome;
-        outcome.result = PDFGenerator::generatePDF(request.messages, request.participants, request.settings,
-                                                   request.namer, request.outputPath, report,
-                                                   [job] { return job->isCancelled(); });
+        outcome.result =
+            PDFGenerator::generatePDF(request.messages, request.participants, request.settings, request.namer,
+                                      request.outputPath, report, [job] { return job->isCancelled(); });
         outcome.durationMs = started.elapsed();
         if (!outcome.result.written) {
             // Stopped or failed: what reached the file is no document.
@@ -89,7 +89,8 @@ std::shared_ptr<PdfExportJob> PdfExportJobs::start(PdfExportRequest request, QOb
         job->markFinished(outcome.result.cancelled);
         // Handed over through this long-lived object, so that a result nobody waits for still gets its
         // file removed.
-        platform::runOnMainQueue(this, [this, job, target, finished, outcome] { deliver(job, target, finished, outcome); });
+        platform::runOnMainQueue(this,
+                                 [this, job, target, finished, outcome] { deliver(job, target, finished, outcome); });
     });
     return job;
 }
