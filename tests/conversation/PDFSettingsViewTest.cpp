@@ -198,17 +198,23 @@ TEST_F(PdfDialogTest, AMissingTemporaryFolderIsShown) {
 }
 
 TEST_F(PdfDialogTest, ClosingTheConversationMidRenderNeitherWaitsNorLeavesAFile) {
-    auto* conversationWindow = new QWidget;
+    quillobrandt::installConversationExport(&analytics);
     const Conversation conversation = longRender();
-    auto* sheet =
-        PDFSettingsView::openAsSheet(conversation, conversation.messages, state.get(), conversationWindow, &analytics);
+    QPointer<QDialog> conversationSheet =
+        quillobrandt::ConversationDisplayView::openAsSheet(conversation, state.get(), nullptr);
+    conversationSheet->findChild<QPushButton*>("export_pdf")->click();
+    auto* sheet = conversationSheet->findChild<PDFSettingsView*>();
+    ASSERT_NE(sheet, nullptr);
     sheet->startGeneration();
     ASSERT_TRUE(qbtest::waitUntil([&] { return sheet->progressMessage() == "Preparing PDF..."; }, 20000));
     const auto job = sheet->currentJob();
     ASSERT_NE(job, nullptr);
     const QString temporary = sheet->temporaryFile();
 
-    delete conversationWindow; // takes the sheet with it
+    // The window manager closes the conversation; it goes, and takes the PDF sheet with it.
+    conversationSheet->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(conversationSheet.isNull());
     EXPECT_FALSE(job->isFinished()) << "the GUI thread did not wait for the render";
     EXPECT_TRUE(job->isCancelled());
 
@@ -218,6 +224,8 @@ TEST_F(PdfDialogTest, ClosingTheConversationMidRenderNeitherWaitsNorLeavesAFile)
     EXPECT_TRUE(temporaryPdfs().isEmpty());
     EXPECT_TRUE(fake.panels->saveRequests().empty());
     EXPECT_TRUE(fake.alerts->alerts().empty());
+    quillobrandt::ConversationDisplayView::setPdfSheetFactory({});
+    quillobrandt::setPictureReader({});
 }
 
 TEST_F(PdfDialogTest, CancelStopsTheRenderAndClosesTheSheet) {
