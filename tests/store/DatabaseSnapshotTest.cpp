@@ -110,13 +110,11 @@ TEST(DatabaseSnapshot, ALogWithoutItsIndexStillCountsAndALoadReplacedDropsItsSna
     EXPECT_FALSE(fs::exists(file.string() + "-shm"));
 }
 
-// As the user in a folder they cannot write (a read-only mount, a forensic copy). The tests may run as root,
-// who can write anywhere: the load then runs in a child process under an unprivileged user.
-TEST(DatabaseSnapshot, AWalDatabaseInAFolderNobodyMayWriteLoadsEveryRow) {
-    const auto folder = qbtest::IsolatedHome::root() / "readonly";
-    const auto file = folder / "chat.db";
-    buildLiveDatabase(file);
-    const auto before = storetest::folderListing(folder);
+// Loads `file` in a child process that cannot write the file's folder, and returns its exit status: the
+// number of messages read, or 100 and up for what went wrong. The tests may run as root, who can write
+// anywhere: the child then switches to an unprivileged user.
+int messagesReadWithoutWriteAccess(const fs::path& file) {
+    const auto folder = file.parent_path();
     const auto shared = qbtest::IsolatedHome::root() / "shared-tmp";
     fs::create_directories(shared);
     fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
@@ -128,17 +126,17 @@ TEST(DatabaseSnapshot, AWalDatabaseInAFolderNobodyMayWriteLoadsEveryRow) {
     for (auto parent = folder.parent_path(); parent != parent.parent_path(); parent = parent.parent_path()) {
         fs::permissions(parent, fs::perms::others_exec, fs::perm_options::add); // let the child reach it
     }
-
     const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
+    if (child == -1) {
+        return -1;
+    }
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(100);
         }
-        ::setenv("TMPDIR", shared.c_str(), 1);
-        ::setenv("HOME", shared.c_str(), 1);
-        ::setenv("XDG_DATA_HOME", shared.c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", shared.c_str(), 1);
+        for (const char* name : {"TMPDIR", "HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+            ::setenv(name, shared.c_str(), 1);
+        }
         if (::access(folder.c_str(), W_OK) == 0) {
             ::_exit(101); // the folder would not prove anything
         }
@@ -154,10 +152,26 @@ TEST(DatabaseSnapshot, AWalDatabaseInAFolderNobodyMayWriteLoadsEveryRow) {
         ::_exit(status);
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 3) << "100: no user switch, 101: folder writable, 103: load failed";
-    EXPECT_EQ(storetest::folderListing(folder), before);
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// A read-only mount of a Mac disk, a shared folder, a forensic copy: with or without the running Messages'
+// "-shm" beside the log, every row loads and nothing in the folder changes.
+TEST(DatabaseSnapshot, AWalDatabaseInAFolderNobodyMayWriteLoadsEveryRow) {
+    for (const bool withIndex : {true, false}) {
+        const auto file = qbtest::IsolatedHome::root() / (withIndex ? "mounted" : "copied") / "chat.db";
+        buildLiveDatabase(file);
+        if (!withIndex) {
+            fs::remove(file.string() + "-shm");
+        }
+        const auto before = storetest::folderListing(file.parent_path());
+        EXPECT_EQ(messagesReadWithoutWriteAccess(file), 3)
+            << "100: no user switch, 101: folder writable, 103: load failed; -shm present: " << withIndex;
+        EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+    }
 }
 
 TEST(DatabaseSnapshot, OnlyRegularFilesAreCopied) {
