@@ -12,6 +12,8 @@ const char* DatabaseError::description() const noexcept {
         return "Permission to read the Messages database was refused. Please check the file's permissions.";
     case Code::databaseNotOpen:
         return "Database is not open.";
+    case Code::stopped:
+        return "Loading the database was stopped.";
     }
     return "Failed to query database.";
 }

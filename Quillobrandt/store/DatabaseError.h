@@ -9,7 +9,7 @@ namespace quillobrandt {
 // Why a Messages database could not be read. description() is the message shown to the user.
 class DatabaseError : public std::exception {
 public:
-    enum class Code { cannotOpenDatabase, queryFailed, authorizationDenied, databaseNotOpen };
+    enum class Code { cannotOpenDatabase, queryFailed, authorizationDenied, databaseNotOpen, stopped };
 
     explicit DatabaseError(Code code) : code_(code) {}
 
@@ -17,6 +17,8 @@ public:
     static DatabaseError queryFailed() { return DatabaseError(Code::queryFailed); }
     static DatabaseError authorizationDenied() { return DatabaseError(Code::authorizationDenied); }
     static DatabaseError databaseNotOpen() { return DatabaseError(Code::databaseNotOpen); }
+    // The load was asked to stop (the program is quitting, or a newer load replaced it).
+    static DatabaseError stopped() { return DatabaseError(Code::stopped); }
 
     Code code() const { return code_; }
     const char* description() const noexcept;

@@ -143,6 +143,11 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     std::vector<Conversation> conversations;
     std::int64_t index = 0;
     for (;;) {
+        if (stopRequested()) {
+            storeLogInfo("⏹️ Load stopped after " + std::to_string(index) + " of " + std::to_string(chatCount) +
+                         " chats");
+            throw DatabaseError::stopped();
+        }
         const auto step = stepRow(chats, db_, "chats");
         if (step == RowStep::done) {
             break;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -49,7 +50,7 @@ public:
                                                    const DatabaseProgress& progress = {});
 
     // The steps of openDatabase, on the open connection.
-    // Throws DatabaseError: databaseNotOpen, queryFailed, authorizationDenied (SQLite refused access).
+    // Throws DatabaseError: databaseNotOpen, queryFailed, authorizationDenied (SQLite refused access), stopped.
     virtual std::vector<Conversation> loadConversations(const DatabaseProgress& progress = {});
     // Handle ids of the chat's members, ascending; empty when none or unreadable. Never throws.
     virtual std::vector<std::string> fetchParticipants(std::int64_t chatId);
@@ -74,6 +75,12 @@ public:
                                const std::unordered_set<std::int64_t>& messageIDs,
                                const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr);
 
+    // Any thread: a running load stops before its next chat and throws DatabaseError::stopped.
+    void requestStop() { ownStop_.request_stop(); }
+    // A load also stops once `token` is asked to; set it before the load starts.
+    void setStopToken(std::stop_token token) { stopToken_ = std::move(token); }
+    bool stopRequested() const { return ownStop_.stop_requested() || stopToken_.stop_requested(); }
+
     bool isOpen() const { return db_.isOpen(); }
     const std::optional<std::filesystem::path>& databaseURL() const { return databaseURL_; }
     const std::optional<std::filesystem::path>& attachmentBaseURL() const { return attachmentBaseURL_; }
@@ -86,6 +93,8 @@ private:
     platform::SqliteDatabase db_;
     std::optional<std::filesystem::path> databaseURL_;
     std::optional<std::filesystem::path> attachmentBaseURL_;
+    std::stop_source ownStop_;
+    std::stop_token stopToken_;
     // Lives for one load: remembers missing folders and gathers diagnostics per chat.
     mutable std::optional<AttachmentPathResolver> pathResolver_;
 };

@@ -298,3 +298,40 @@ TEST(DatabaseReaderState, ClosesAfterSuccessAndKeepsTheConnectionAfterAFailedLoa
     EXPECT_EQ(manager.openDatabase(good).size(), 1u); // the next open closes the failed one first
     EXPECT_FALSE(manager.isOpen());
 }
+
+TEST(DatabaseReaderState, AStopRequestEndsTheLoadBeforeTheNextChat) {
+    const auto file = userDatabase("stop.db");
+    {
+        MessagesDatabaseBuilder builder(file);
+        for (const char* handle : {"a@example.com", "b@example.com", "c@example.com"}) {
+            const auto chat = builder.addOneToOneChat(handle);
+            builder.addMessageToChat(chat.chatId, {.text = "t", .date = 1});
+        }
+        builder.finish();
+    }
+    // Asked from the progress of the first chat, as a quitting program asks from another thread.
+    DatabaseManager manager;
+    std::vector<std::string> lines;
+    const auto stopAfterFirstChat = [&](const std::string& message, double, const std::optional<std::string>&,
+                                        std::optional<double>) {
+        lines.push_back(message);
+        if (message == "Loading conversations 1 of 3...") {
+            manager.requestStop();
+        }
+    };
+    try {
+        manager.openDatabase(file, std::nullopt, stopAfterFirstChat);
+        FAIL() << "a stopped load returned conversations";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::stopped());
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"Counting conversations...", "Loading conversations 1 of 3..."}));
+
+    // A token handed in before the load stops it the same way; a fresh manager without one reads everything.
+    std::stop_source source;
+    source.request_stop();
+    DatabaseManager stopped;
+    stopped.setStopToken(source.get_token());
+    EXPECT_THROW(stopped.openDatabase(file), DatabaseError);
+    EXPECT_EQ(DatabaseManager().openDatabase(file).size(), 3u);
+}
