@@ -11,6 +11,7 @@
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AboutView.h"
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/AppSupportMailer.h"
 #include "Quillobrandt/app/FeedbackView.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PreferencesView.h"
@@ -111,6 +112,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     analytics_.trackEvent("app_launched");
     Logger::shared();
+    // Its last resort is a message box, which only the application can show.
+    Logger::shared().setSupportMailer(std::make_unique<AppSupportMailer>());
     setupNotificationObservers();
     setupMainWindow();
 }

@@ -4,6 +4,7 @@
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
+#include "platform/qt/ContactStore.h"
 #include "platform/qt/NotificationHub.h"
 #include "platform/qt/PlatformServices.h"
 #include "platform/qt/SecurityScope.h"
@@ -24,13 +25,11 @@ void logInfo(const std::string& line) {
 AppState::AppState(platform::NotificationHub* hub, GoogleAnalyticsManager* analytics, QObject* parent)
     : QObject(parent), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()),
       analytics_(analytics != nullptr ? *analytics : GoogleAnalyticsManager::shared()) {
-    loadPool_.setObjectName(QStringLiteral("DatabaseLoading"));
-    loadPool_.setMaxThreadCount(2);
     checkFullDiskAccess();
 }
 
 AppState::~AppState() {
-    loadPool_.waitForDone();
+    loadStop_.request_stop(); // the readers stop between chats; loadWork_ waits for them only briefly
 }
 
 void AppState::setShowSplash(bool value) {
@@ -125,6 +124,15 @@ void AppState::checkFullDiskAccess() {
                          platform::ContactAuthorizationStatus::authorized);
 }
 
+void AppState::setContactsAllowed(bool allowed) {
+    logInfo(std::string("📇 Contact names from the address book: ") + (allowed ? "on" : "off"));
+    platform::contactStore()->setAllowed(allowed);
+    PermissionManager::resetContactCache();
+    setHasContactsAccess(PermissionManager::contactsAuthorizationStatus() ==
+                         platform::ContactAuthorizationStatus::authorized);
+    emit contactCacheReset();
+}
+
 void AppState::checkIfShouldRequestContacts() {
     const auto status = PermissionManager::contactsAuthorizationStatus();
     platform::consoleLine("🔍 Checking if should request Contacts...");
@@ -162,7 +170,38 @@ void AppState::stopAccessingAttachmentFolder() {
 }
 
 bool AppState::waitForBackgroundLoads(int timeoutMs) {
-    return loadPool_.waitForDone(timeoutMs);
+    return loadWork_.waitForDone(timeoutMs);
+}
+
+AppState::LoadTicket AppState::beginLoad() {
+    ++outstandingLoads_;
+    return ++loadGeneration_;
+}
+
+void AppState::endLoad() {
+    if (outstandingLoads_ > 0) {
+        --outstandingLoads_;
+    }
+    if (outstandingLoads_ == 0 && loadingFaceRaised_) {
+        loadingFaceRaised_ = false;
+        hub_.post(platform::notification::databaseLoadingCompleted);
+    }
+}
+
+void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> conversations) {
+    const bool urlChanged = databaseURL_ != source.databaseURL;
+    const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
+    conversations_ = std::move(conversations);
+    databaseURL_ = source.databaseURL;
+    attachmentBaseURL_ = source.attachmentBaseURL;
+    isIPhoneBackup_ = source.isIPhoneBackup;
+    emit conversationsChanged();
+    if (urlChanged) {
+        emit databaseURLChanged();
+    }
+    if (backupChanged) {
+        emit isIPhoneBackupChanged(isIPhoneBackup_);
+    }
 }
 
 } // namespace quillobrandt

@@ -1,17 +1,18 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "Quillobrandt/app/AppTheme.h"
 #include "Quillobrandt/store/Conversation.h"
+#include "platform/qt/BackgroundWork.h"
 
 namespace platform {
 class NotificationHub;
@@ -36,7 +37,7 @@ public:
     // client when null); both must outlive the state.
     explicit AppState(platform::NotificationHub* hub = nullptr, GoogleAnalyticsManager* analytics = nullptr,
                       QObject* parent = nullptr);
-    // Waits for background loads still running; their results are dropped.
+    // Asks background loads to stop and waits for them only a moment; their results are dropped.
     ~AppState() override;
 
     // Published fields.
@@ -73,13 +74,38 @@ public:
     // Menu loading. All return at once; the load runs on a private thread pool and reports through
     // "DatabaseLoadingStarted", "DatabaseLoadingCompleted", "ResizeWindow", the "database_loaded" events and,
     // on failure, a critical alert. The source (databaseURL, attachmentBaseURL, isIPhoneBackup) is committed
-    // together with the conversations, on success only; a load overtaken by a newer one is dropped when it ends.
+    // together with the conversations, on success only; a load overtaken by a newer one (of either pipeline)
+    // is dropped when it ends.
     void loadDefaultDatabase();
     void loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt);
     void loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt);
 
+    // What a finished load commits along with its conversations.
+    struct LoadedSource {
+        Path databaseURL;
+        std::optional<Path> attachmentBaseURL;
+        bool isIPhoneBackup = false;
+    };
+    using LoadTicket = std::uint64_t;
+
+    // The one generation counter of both loading pipelines (the menu's and the main window's). A load takes
+    // a ticket when it starts; its result or failure counts only while its ticket is the newest, so the load
+    // asked for last always wins, whichever pipeline ran it.
+    LoadTicket beginLoad();
+    bool isNewestLoad(LoadTicket ticket) const { return ticket == loadGeneration_; }
+    // The load has reported back. When none is outstanding any more, a "Loading database..." face raised by
+    // a menu load comes down ("DatabaseLoadingCompleted"); while any load runs it stays up.
+    void endLoad();
+    bool hasOutstandingLoads() const { return outstandingLoads_ > 0; }
+    // Sets the list and its source together, so no observer sees one without the other.
+    void commitLoad(const LoadedSource& source, std::vector<Conversation> conversations);
+
     // Refreshes hasFullDiskAccess (PermissionManager) and hasContactsAccess (the store's status is authorised).
     void checkFullDiskAccess();
+    // The Preferences answer to "Show contact names from the address book": stored with the contact store,
+    // hasContactsAccess follows it, and the contact cache is emptied so names are matched afresh.
+    void setContactsAllowed(bool allowed);
+
     // Sets showContactsRequest when the Contacts status is not determined; never clears it.
     void checkIfShouldRequestContacts();
 
@@ -89,6 +115,8 @@ public:
 
     // For tests: blocks until no background load is running (their results still need the event loop).
     bool waitForBackgroundLoads(int timeoutMs = 30000);
+    // For tests: the reader of a running menu load stops before its next chat.
+    void requestLoadsStop() { loadStop_.request_stop(); }
 
 signals:
     void showSplashChanged(bool value);
@@ -100,20 +128,14 @@ signals:
     void participantLabelsChanged();
     void appThemeChanged(quillobrandt::AppTheme value);
     void isIPhoneBackupChanged(bool value);
+    // The contact cache was emptied; whoever shows names matches them again.
+    void contactCacheReset();
 
 private:
-    // What a load will commit along with its conversations.
-    struct LoadSource {
-        Path databaseURL;
-        std::optional<Path> attachmentBase; // given to the reader
-        std::optional<Path> storedAttachmentBaseURL;
-        bool isIPhoneBackup = false;
-    };
-
-    void startLoad(LoadSource source);
-    void loadSucceeded(std::uint64_t generation, const LoadSource& source, std::vector<Conversation> conversations,
+    void startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase);
+    void loadSucceeded(LoadTicket ticket, const LoadedSource& source, std::vector<Conversation> conversations,
                        double elapsedSeconds);
-    void loadFailed(std::uint64_t generation, const std::string& description);
+    void loadFailed(LoadTicket ticket, const std::string& description, bool stopped);
     void showPermissionRequiredAlert();
     void showMissingDefaultDatabaseAlert(const Path& path);
 
@@ -133,8 +155,11 @@ private:
     bool isAccessingAttachmentFolder_ = false;
     std::optional<Path> attachmentBaseURL_;
 
-    std::uint64_t loadGeneration_ = 0;
-    QThreadPool loadPool_; // last: destroyed (and waited for) first
+    LoadTicket loadGeneration_ = 0;
+    int outstandingLoads_ = 0;
+    bool loadingFaceRaised_ = false;
+    std::stop_source loadStop_;
+    platform::BackgroundWork loadWork_{this, 2, QStringLiteral("DatabaseLoading")}; // last: ended first
 };
 
 } // namespace quillobrandt

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 
@@ -16,11 +17,14 @@ namespace {
 
 constexpr qsizetype kKeyLength = 10;
 
+using Entries = std::unordered_map<std::string, std::string>;
+
 struct ContactCache {
-    std::mutex entriesMutex; // guards entries
-    std::unordered_map<std::string, std::string> entries;
+    std::mutex entriesMutex; // guards entries and generation
+    Entries entries;
+    std::uint64_t generation = 0; // moves on with every reset, so a build begun before it is discarded
     std::atomic<bool> built{false};
-    std::mutex buildMutex; // one build at a time; lookups never wait for it
+    std::mutex buildMutex; // one build at a time; lookups and resets never wait for it
 };
 
 // Never destroyed: a worker thread may still look a name up while the process exits.
@@ -33,9 +37,23 @@ bool isAuthorized() {
     return PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized;
 }
 
-void storeContactCacheEntry(const std::string& key, const std::string& name) {
+std::uint64_t currentGeneration() {
     std::lock_guard lock(cache().entriesMutex);
-    cache().entries[key] = name;
+    return cache().generation;
+}
+
+// Stores what a build read (all of it, or the cards before a failure), unless the cache was reset while it
+// ran (the Contacts answer changed): those names belong to the old answer.
+bool publishBuild(const Entries& entries, std::uint64_t generation, bool complete) {
+    std::lock_guard lock(cache().entriesMutex);
+    if (generation != cache().generation) {
+        return false;
+    }
+    for (const auto& [key, name] : entries) {
+        cache().entries[key] = name;
+    }
+    cache().built.store(complete);
+    return true;
 }
 
 std::optional<std::string> readContactCache(const std::string& key) {
@@ -47,14 +65,14 @@ std::optional<std::string> readContactCache(const std::string& key) {
     return it->second;
 }
 
-void cacheContact(const platform::ContactRecord& contact) {
+void cacheContact(Entries& entries, const platform::ContactRecord& contact) {
     const auto name = PermissionManager::displayName(contact);
     if (!name) {
         return;
     }
     for (const std::string& number : contact.phoneNumbers) {
         if (const auto key = PermissionManager::contactKey(number)) {
-            storeContactCacheEntry(*key, *name);
+            entries[*key] = *name;
         }
     }
 }
@@ -109,21 +127,26 @@ void PermissionManager::buildContactCache() {
         return;
     }
     platform::consoleLine("🔨 Building contact cache...");
+    const std::uint64_t generation = currentGeneration();
     const auto store = platform::contactStore();
+    Entries entries;
+    const auto visit = [&entries](const platform::ContactRecord& contact) { cacheContact(entries, contact); };
+    bool complete = false;
     try {
-        store->enumerateContacts(cacheContact);
-        cache().built.store(true);
+        store->enumerateContacts(visit);
+        complete = true;
     } catch (const platform::ContactStoreError& error) {
         if (isToleratedError(error)) {
             platform::consoleLine("⚠️ Contact cache built with warnings (change history unavailable)");
-            cache().built.store(true);
+            complete = true;
         } else {
             platform::consoleLine("❌ Error building contact cache: " + error.description());
-            cache().built.store(false);
         }
     } catch (const std::exception& error) {
         platform::consoleLine(std::string("❌ Error building contact cache: ") + error.what());
-        cache().built.store(false);
+    }
+    if (!publishBuild(entries, generation, complete)) {
+        platform::consoleLine("⏭️ Contact cache was reset while building; this build is discarded");
     }
 }
 
@@ -133,6 +156,17 @@ std::optional<std::string> PermissionManager::contactName(const std::string& han
     }
     if (!cache().built.load()) {
         buildContactCache();
+    }
+    const auto key = contactKey(handle);
+    if (!key) {
+        return std::nullopt;
+    }
+    return readContactCache(*key);
+}
+
+std::optional<std::string> PermissionManager::cachedContactName(const std::string& handle) {
+    if (!isAuthorized() || !cache().built.load()) {
+        return std::nullopt;
     }
     const auto key = contactKey(handle);
     if (!key) {
@@ -151,8 +185,8 @@ bool PermissionManager::isContactCacheBuilt() {
 }
 
 void PermissionManager::resetContactCache() {
-    std::lock_guard buildLock(cache().buildMutex);
     std::lock_guard lock(cache().entriesMutex);
+    ++cache().generation;
     cache().entries.clear();
     cache().built.store(false);
 }

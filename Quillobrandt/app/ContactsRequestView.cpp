@@ -90,6 +90,10 @@ void ContactsRequestView::requestAccess() {
 
 void ContactsRequestView::handleAccessResult(bool granted) {
     setRequesting(false);
+    if (!granted &&
+        PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::notDetermined) {
+        return; // the prompt closed without an answer: the question stays on screen
+    }
     appState_.setHasContactsAccess(granted);
     if (granted) {
         platform::consoleLine("✅ Contacts permission granted");

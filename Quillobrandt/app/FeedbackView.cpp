@@ -17,6 +17,7 @@
 #include "Quillobrandt/app/ButtonSpinner.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "platform/core/BundleInfo.h"
 #include "platform/qt/AlertPresenter.h"
 #include "platform/qt/MainQueue.h"
 #include "platform/qt/PlatformServices.h"
@@ -65,6 +66,12 @@ FeedbackView::FeedbackView(QWidget* parent, Submitter submitter) : QWidget(paren
     setFixedSize(450, 480);
     if (!submitter_) {
         submitter_ = [](FeedbackRequest request, corvantesk::FeedbackClient::Completion completion) {
+            if (!corvantesk::Corvantesk::isInitialized()) {
+                // A build without telemetry keys has no feedback service: say where to write instead.
+                completion(corvantesk::FeedbackResult::failed(
+                    "The feedback service is not configured. Please write to " + platform::bundleSupportEmail() + "."));
+                return;
+            }
             corvantesk::Corvantesk::feedback()->submitAsync(std::move(request), std::move(completion));
         };
     }

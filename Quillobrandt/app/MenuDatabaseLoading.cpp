@@ -62,7 +62,7 @@ void AppState::loadDefaultDatabase() {
         platform::runOnMainQueue(this, [this, file] { showMissingDefaultDatabaseAlert(file); });
         return;
     }
-    startLoad({file, std::nullopt, attachmentBaseURL_, false});
+    startLoad({file, attachmentBaseURL_, false}, std::nullopt);
 }
 
 void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
@@ -77,81 +77,73 @@ void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& a
         logInfo("   Using default attachment base: " + base.string());
     }
     logInfo(std::string("   iPhone backup: ") + flagText(backup));
-    startLoad({file, base, base, backup});
+    startLoad({file, base, backup}, base);
 }
 
 void AppState::loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
-    startLoad({file, attachmentBaseURL, attachmentBaseURL_, isIPhoneBackup_});
+    startLoad({file, attachmentBaseURL_, isIPhoneBackup_}, attachmentBaseURL);
 }
 
-void AppState::startLoad(LoadSource source) {
+void AppState::startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase) {
     logInfo("📊 Loading database from: " + source.databaseURL.string());
-    const std::uint64_t generation = ++loadGeneration_;
+    const LoadTicket ticket = beginLoad();
+    loadingFaceRaised_ = true;
     platform::runOnMainQueue(this, [this] { hub_.post(platform::notification::databaseLoadingStarted); });
     const auto startTime = Clock::now();
 
-    // The pool is waited for before this state goes away, so `this` outlives the task; every hop back is
-    // dropped once the state has been destroyed.
-    loadPool_.start([this, generation, source, startTime] {
-        const auto progress = [this](const std::string& message, double fraction, const std::optional<std::string>&,
+    // The worker reaches this state only through the poster, which drops whatever arrives after the state
+    // has gone; the stop token ends the reader early when the program quits.
+    const auto post = loadWork_.poster();
+    const std::stop_token stop = loadStop_.get_token();
+    loadWork_.start([this, post, stop, ticket, source, readerAttachmentBase, startTime] {
+        const auto progress = [post](const std::string& message, double fraction, const std::optional<std::string>&,
                                      std::optional<double>) {
-            platform::runOnMainQueue(this, [message, fraction] {
+            post([message, fraction] {
                 logInfo("Loading: " + message + " - " + std::to_string(progressPercent(fraction)) + "%");
             });
         };
         try {
             DatabaseManager manager;
+            manager.setStopToken(stop);
             auto loaded = std::make_shared<std::vector<Conversation>>(
-                manager.openDatabase(source.databaseURL, source.attachmentBase, progress));
-            platform::runOnMainQueue(this, [this, generation, source, loaded, startTime] {
+                manager.openDatabase(source.databaseURL, readerAttachmentBase, progress));
+            post([this, ticket, source, loaded, startTime] {
                 const auto elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
-                loadSucceeded(generation, source, std::move(*loaded), elapsed);
+                loadSucceeded(ticket, source, std::move(*loaded), elapsed);
             });
         } catch (const DatabaseError& error) {
             const std::string description = error.description();
-            platform::runOnMainQueue(this, [this, generation, description] { loadFailed(generation, description); });
+            const bool stopped = error == DatabaseError::stopped();
+            post([this, ticket, description, stopped] { loadFailed(ticket, description, stopped); });
         } catch (const std::exception& error) {
             const std::string description = error.what();
-            platform::runOnMainQueue(this, [this, generation, description] { loadFailed(generation, description); });
+            post([this, ticket, description] { loadFailed(ticket, description, false); });
         }
     });
 }
 
-void AppState::loadSucceeded(std::uint64_t generation, const LoadSource& source,
-                             std::vector<Conversation> conversations, double elapsedSeconds) {
-    if (generation != loadGeneration_) {
+void AppState::loadSucceeded(LoadTicket ticket, const LoadedSource& source, std::vector<Conversation> conversations,
+                             double elapsedSeconds) {
+    if (!isNewestLoad(ticket)) {
         logInfo("⏭️ Ignoring an overtaken load of " + source.databaseURL.string());
-        hub_.post(platform::notification::databaseLoadingCompleted);
+        endLoad();
         return;
     }
-    // The list and the source it came from change together, so no observer sees one without the other.
-    const bool urlChanged = databaseURL_ != source.databaseURL;
-    const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
-    conversations_ = std::move(conversations);
-    databaseURL_ = source.databaseURL;
-    attachmentBaseURL_ = source.storedAttachmentBaseURL;
-    isIPhoneBackup_ = source.isIPhoneBackup;
-    emit conversationsChanged();
-    if (urlChanged) {
-        emit databaseURLChanged();
-    }
-    if (backupChanged) {
-        emit isIPhoneBackupChanged(isIPhoneBackup_);
-    }
+    commitLoad(source, std::move(conversations));
 
     logInfo("✅ Loaded " + std::to_string(conversations_.size()) + " conversations");
     const auto loadTimeMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
     const DatabaseLoadStatistics stats = computeLoadStatistics(conversations_);
     recordDatabaseLoaded(analytics_, stats, loadTimeMs, databaseLoadSource(isIPhoneBackup_, source.databaseURL));
-    hub_.post(platform::notification::databaseLoadingCompleted);
+    endLoad();
     hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));
 }
 
-void AppState::loadFailed(std::uint64_t generation, const std::string& description) {
+void AppState::loadFailed(LoadTicket ticket, const std::string& description, bool stopped) {
     logInfo("❌ Failed to load database: " + description);
-    hub_.post(platform::notification::databaseLoadingCompleted);
-    if (generation != loadGeneration_) {
-        return; // a newer load is running; its own outcome is what the user waits for
+    endLoad();
+    if (stopped || !isNewestLoad(ticket)) {
+        return; // a newer load is running, or the program is quitting; neither waits for this outcome
     }
     platform::AlertRequest alert;
     alert.messageText = QStringLiteral("Failed to Load Database");
@@ -180,10 +172,9 @@ void AppState::showMissingDefaultDatabaseAlert(const Path& path) {
     platform::AlertRequest alert;
     alert.messageText = QStringLiteral("Failed to Load Database");
     alert.informativeText =
-        QStringLiteral("No Messages database was found at:\n\n") + qs(path.string()) +
-        QStringLiteral("\n\nTo read a Mac's messages, copy its Messages folder (~/Library/Messages) to ") +
-        qs(path.parent_path().parent_path().string()) +
-        QStringLiteral(".\n\nTo read any other Messages database, choose File → Open Database… and pick a "
+        QStringLiteral("No Messages database was found at:\n\n") + qs(path.string()) + QStringLiteral("\n\n") +
+        qs(PermissionManager::messagesFolderCopyHint()) +
+        QStringLiteral("\n\nTo read any other Messages database, choose File → Open Database… and pick a "
                        "\"chat.db\" or \"sms.db\" file.");
     alert.style = platform::AlertStyle::warning;
     alert.buttons = {QStringLiteral("OK")};

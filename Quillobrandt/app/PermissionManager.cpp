@@ -29,6 +29,11 @@ std::filesystem::path PermissionManager::messagesDatabasePath() {
     return platform::homeDir() / "Library/Messages/chat.db";
 }
 
+std::string PermissionManager::messagesFolderCopyHint() {
+    return "To read a Mac's messages, copy its Messages folder (~/Library/Messages) to " +
+           messagesDatabasePath().parent_path().parent_path().string() + ".";
+}
+
 bool PermissionManager::hasFullDiskAccess() {
     return platform::hasFullDiskAccessGate() ? probeFullDiskAccess() : true;
 }

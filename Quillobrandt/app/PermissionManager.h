@@ -30,6 +30,9 @@ public:
     // Writes console diagnostics and info-level log lines. Caller's thread.
     static bool probeFullDiskAccess();
     static std::filesystem::path messagesDatabasePath();
+    // Where a copy of a Mac's Messages folder goes so that messagesDatabasePath() finds it: "To read a Mac's
+    // messages, copy its Messages folder (~/Library/Messages) to <home>/Library."
+    static std::string messagesFolderCopyHint();
 
     // Logs and asks the desktop to open the Full Disk Access settings pane; the outcome is not looked at.
     static void openFullDiskAccessSettings();
@@ -51,6 +54,8 @@ public:
     // The display name of the contact owning `handle`'s number, or nullopt (no access, no key, no contact).
     // Builds the cache first when it is not built.
     static std::optional<std::string> contactName(const std::string& handle);
+    // As contactName, but never builds: nullopt until the cache is built. For the GUI thread.
+    static std::optional<std::string> cachedContactName(const std::string& handle);
     static std::size_t contactCacheCount();
     static bool isContactCacheBuilt();
 
@@ -60,7 +65,8 @@ public:
     // "Given Family", or the one that is non-empty; nullopt with neither.
     static std::optional<std::string> displayName(const platform::ContactRecord& contact);
 
-    // For tests: empties the cache and marks it unbuilt.
+    // Empties the cache and marks it unbuilt (the Contacts answer changed). Never waits for a running
+    // build; that build is discarded when it ends.
     static void resetContactCache();
 };
 

@@ -1,6 +1,7 @@
 #include "Quillobrandt/app/PreferencesView.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -10,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
 
 namespace quillobrandt {
@@ -35,6 +37,10 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
     note->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
     form->addRow(note);
 
+    // Linux keeps the Contacts answer itself, so this is where the user changes it later.
+    contactsBox_ = new QCheckBox(QStringLiteral("Show contact names from the address book"), this);
+    contactsBox_->setObjectName(QStringLiteral("contactsCheckBox"));
+
     doneButton_ = new QPushButton(QStringLiteral("Done"), this);
     doneButton_->setDefault(true);
     auto* bottom = new QHBoxLayout;
@@ -45,10 +51,15 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 0);
     layout->addWidget(appearance);
+    layout->addSpacing(12);
+    layout->addWidget(contactsBox_);
     layout->addStretch();
     layout->addLayout(bottom);
 
     showTheme();
+    showContactsAnswer();
+    connect(contactsBox_, &QCheckBox::toggled, this, [this](bool checked) { appState_.setContactsAllowed(checked); });
+    connect(&appState_, &AppState::hasContactsAccessChanged, this, [this] { showContactsAnswer(); });
     connect(group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked && id >= 0 && static_cast<std::size_t>(id) < allAppThemes.size()) {
             appState_.setAppTheme(allAppThemes[static_cast<std::size_t>(id)]);
@@ -62,6 +73,15 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, doneButton_, &QPushButton::click);
     }
+}
+
+bool PreferencesView::contactsAuthorised() {
+    return PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized;
+}
+
+void PreferencesView::showContactsAnswer() {
+    const QSignalBlocker blocker(contactsBox_);
+    contactsBox_->setChecked(contactsAuthorised());
 }
 
 void PreferencesView::showTheme() {

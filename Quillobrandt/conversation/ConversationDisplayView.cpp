@@ -144,7 +144,7 @@ QDialog* ConversationDisplayView::openAsSheet(const Conversation& conversation, 
 ParticipantNamer ConversationDisplayView::namer() const {
     ContactNameLookup contacts;
     if (appState_->hasContactsAccess()) {
-        contacts = [](const std::string& handle) { return PermissionManager::contactName(handle); };
+        contacts = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
     }
     return makeParticipantNamer(appState_->participantLabels(), contacts);
 }

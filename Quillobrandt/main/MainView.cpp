@@ -21,6 +21,7 @@
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/main/ConversationListModel.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
 #include "Quillobrandt/main/MainLabels.h"
@@ -107,9 +108,21 @@ MainView::MainView(AppState* appState, QWidget* parent)
     connect(appState_, &AppState::conversationsChanged, this, [this] {
         refreshList();
         refreshFace();
+        matchContactsIfNeeded();
     });
     connect(appState_, &AppState::participantLabelsChanged, this, [this] { refreshList(); });
-    connect(appState_, &AppState::hasContactsAccessChanged, this, [this] { refreshList(); });
+    connect(appState_, &AppState::hasContactsAccessChanged, this, [this] {
+        refreshList();
+        matchContactsIfNeeded();
+    });
+    connect(appState_, &AppState::contactCacheReset, this, [this] {
+        refreshList();
+        if (loading_.isMatchingContacts) {
+            rematchContacts_ = true; // the running build belongs to the old answer and is discarded
+        } else {
+            matchContactsIfNeeded();
+        }
+    });
 
     refreshList();
     refreshFace();
@@ -117,7 +130,10 @@ MainView::MainView(AppState* appState, QWidget* parent)
 }
 
 MainView::~MainView() {
-    workers_.waitForDone();
+    loadStop_.request_stop(); // the reader stops between chats; work_ waits for it only a moment
+    if (loading_.isLoading) {
+        appState_->endLoad(); // its outcome will never come back
+    }
 }
 
 QWidget* MainView::buildLoadingDatabaseFace() {
@@ -160,9 +176,9 @@ QWidget* MainView::buildStartScreen() {
 
     auto* stack = new QVBoxLayout;
     stack->setSpacing(14); // tighter than designed so the folder import fits in the fixed 550 by 380 frame
-    auto* icon = new QLabel(face);
-    icon->setFixedSize(80, 80);
-    icon->setPixmap(QIcon::fromTheme(QStringLiteral("quillobrandt")).pixmap(80, 80));
+    // The program's own icon, drawn as the splash and About draw it: no desktop theme carries it.
+    auto* icon = new SymbolIcon(QStringLiteral("AppIcon"), 80, style::accent(), face);
+    icon->setObjectName(QStringLiteral("start_screen_icon"));
     stack->addWidget(icon, 0, Qt::AlignHCenter);
     stack->addWidget(centredLabel(face, QStringLiteral("Quillobrandt"), 26, QFont::Bold));
     stack->addWidget(centredLabel(face, QStringLiteral("Your Messages, Forever Saved"), 15, QFont::Normal, true));
@@ -229,8 +245,8 @@ QWidget* MainView::buildConversationList() {
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(centredLabel(header, QStringLiteral("Conversations"), 13, QFont::DemiBold));
-    titles->addWidget(centredLabel(header, QStringLiteral("Showing all conversations on this Mac"), 10, QFont::Normal,
-                                true));
+    titles->addWidget(
+        centredLabel(header, QStringLiteral("Showing all conversations in this database"), 10, QFont::Normal, true));
     headerLayout->addLayout(titles, 1);
     auto* balance = new QWidget(header); // keeps the titles centred
     balance->setFixedWidth(back->sizeHint().width());
@@ -352,16 +368,14 @@ void MainView::setAnalyticsManager(GoogleAnalyticsManager* analytics) {
 }
 
 bool MainView::waitForBackgroundWork(int timeoutMs) {
-    return workers_.waitForDone(timeoutMs);
+    return work_.waitForDone(timeoutMs);
 }
 
 void MainView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!appearedOnce_) {
         appearedOnce_ = true;
-        if (!appState_->conversations().empty() && appState_->hasContactsAccess()) {
-            startContactMatching();
-        }
+        matchContactsIfNeeded();
     }
 }
 

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <QPointer>
-#include <QThreadPool>
 #include <QWidget>
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "Quillobrandt/main/ConversationListLogic.h"
 #include "Quillobrandt/main/MainViewState.h"
 #include "Quillobrandt/store/Conversation.h"
+#include "Quillobrandt/store/DatabaseError.h"
+#include "platform/qt/BackgroundWork.h"
 
 class QLabel;
 class QLineEdit;
@@ -40,7 +41,8 @@ class MainView : public QWidget {
 public:
     // `appState` must outlive the view.
     explicit MainView(AppState* appState, QWidget* parent = nullptr);
-    // Waits for background work; results still under way are dropped.
+    // Asks a running load to stop and waits for background work only a moment; results still under way
+    // are dropped.
     ~MainView() override;
 
     // Start screen actions.
@@ -55,6 +57,9 @@ public:
                       const std::optional<std::filesystem::path>& attachmentBase = std::nullopt);
     // Builds the contact cache off the GUI thread, showing "Matching contacts..." for at least a second.
     void startContactMatching();
+    // Starts contact matching when the list has conversations, Contacts are allowed and the cache is not
+    // built yet; runs whenever the list or the Contacts answer changes, whichever pipeline filled the list.
+    void matchContactsIfNeeded();
 
     // Conversation list actions.
     void setSearchText(const QString& text);
@@ -103,11 +108,16 @@ private:
     void refreshLoading();
     void updateDisplayButton();
 
+    // Loads `file`; with `copyFrom`, the worker first copies that Messages folder's database to `file`.
+    void startLoad(const std::filesystem::path& file, const std::optional<std::filesystem::path>& attachmentBase,
+                   const std::optional<std::filesystem::path>& copyFrom);
     void reportLoadProgress(const std::string& message, double fraction, const std::optional<std::string>& subMessage,
                             std::optional<double> subFraction);
-    void handleLoadSuccess(std::vector<Conversation> conversations, const std::filesystem::path& file,
-                           bool didStartAccessing);
-    void handleLoadFailure(const std::string& description, const std::filesystem::path& file, bool didStartAccessing);
+    void handleLoadSuccess(std::uint64_t ticket, std::vector<Conversation> conversations,
+                           const std::filesystem::path& file,
+                           const std::optional<std::filesystem::path>& attachmentBase, bool didStartAccessing);
+    void handleLoadFailure(std::uint64_t ticket, std::optional<DatabaseError::Code> code,
+                           const std::string& description, const std::filesystem::path& file, bool didStartAccessing);
     void forgetReplacedSource(const std::filesystem::path& file);
     void finishContactMatching(std::chrono::milliseconds elapsed);
     void openConversation(const Conversation& conversation, bool afterWarning);
@@ -144,8 +154,10 @@ private:
     QPushButton* displayButton_ = nullptr;
     LoadingOverlay* overlay_ = nullptr;
     bool refreshingList_ = false;
+    bool rematchContacts_ = false;
 
-    QThreadPool workers_; // last: destroyed (and waited for) first
+    std::stop_source loadStop_;
+    platform::BackgroundWork work_{this, 2, QStringLiteral("MainViewWork")}; // last: ended first
 };
 
 } // namespace quillobrandt

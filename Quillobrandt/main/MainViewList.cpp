@@ -28,13 +28,7 @@ ParticipantNaming MainView::participantNaming() const {
     naming.hasContactsAccess = appState_->hasContactsAccess();
     // Only a built cache is asked: building it here would freeze the window; contact matching builds
     // it in the background and refreshes the list when done.
-    naming.contactName = [](const std::string& handle) -> std::optional<std::string> {
-        if (PermissionManager::contactsAuthorizationStatus() != platform::ContactAuthorizationStatus::authorized ||
-            !PermissionManager::isContactCacheBuilt()) {
-            return std::nullopt;
-        }
-        return PermissionManager::contactName(handle);
-    };
+    naming.contactName = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
     return naming;
 }
 

@@ -43,7 +43,7 @@ QString qs(const std::string& text) {
 
 void MainView::loadMacMessages() {
     Logger::shared().log("📱 User clicked 'Load Messages from Mac'", Logger::Level::info);
-    const fs::path file = platform::homeDir() / "Library/Messages/chat.db";
+    const fs::path file = PermissionManager::messagesDatabasePath();
     if (!appState_->hasFullDiskAccess()) {
         const std::string line = "❌ Cannot load default database - no Full Disk Access";
         Logger::shared().log(line, Logger::Level::error);
@@ -55,9 +55,11 @@ void MainView::loadMacMessages() {
     if (!platform::hasFullDiskAccessGate() && !fs::exists(file, ec)) {
         // Without a gate, a missing file is simply missing: say where we looked and what helps.
         logAndPrint("Database load failed: no file at " + file.string(), Logger::Level::error, "❌ ");
-        showError(QStringLiteral("No Messages database was found at %1. Copy a Mac's Messages folder to "
-                                 "~/Library/Messages, or use \"Open Messages Folder…\".")
-                      .arg(qs(file.string())));
+        // The same advice as the menu's, so nobody copies the folder into itself (~/Library/Messages/Messages).
+        showError(QStringLiteral("No Messages database was found at %1.\n\n").arg(qs(file.string())) +
+                  qs(PermissionManager::messagesFolderCopyHint()) +
+                  QStringLiteral("\n\nOr use \"Open Messages Folder…\" to read a copied Messages folder from "
+                                 "anywhere."));
         return;
     }
     loadDatabase(file);
@@ -92,71 +94,89 @@ void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
     // A per-user folder only this user can read: the shared temporary folder would expose the messages.
     const fs::path workFolder = platform::privateTempDir();
     platform::consoleLine("📁 Temp directory: " + workFolder.string());
-    fs::path copy;
-    try {
-        copy = messages_folder::copyDatabase(*folder, workFolder);
-    } catch (const std::exception& error) {
-        forgetReplacedSource(workFolder / messages_folder::copyName);
-        appState_->stopAccessingAttachmentFolder();
-        const std::string message = std::string("Failed to copy database files: ") + error.what();
-        logAndPrint(message, Logger::Level::error, "❌ ");
-        showError(qs(message));
-        return;
-    }
-    platform::consoleLine("📁 Copied all database files to temp location");
-    loadDatabase(copy, *folder);
+    const fs::path copy = workFolder / messages_folder::copyName;
+    // The working copy is about to be replaced, whatever this import's outcome: a list read from the old
+    // one can no longer be saved from it.
+    forgetReplacedSource(copy);
+    // A large database takes long to copy (far longer from a USB disk): the worker copies it, behind the
+    // overlay, and reads it in the same go.
+    startLoad(copy, *folder, *folder);
 }
 
 void MainView::loadDatabase(const fs::path& file, const std::optional<fs::path>& attachmentBase) {
+    startLoad(file, attachmentBase, std::nullopt);
+}
+
+void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& attachmentBase,
+                         const std::optional<fs::path>& copyFrom) {
     if (loading_.isLoading) {
         return; // one load at a time; the overlay covers the controls anyway
     }
-    loading_.begin();
+    if (copyFrom) {
+        loading_.beginCopying();
+    } else {
+        loading_.begin();
+    }
     refreshLoading();
+    const std::uint64_t ticket = appState_->beginLoad();
     const bool didStartAccessing = platform::securityScope()->startAccessing(file);
 
-    QPointer<MainView> guard(this);
-    workers_.start([guard, file, attachmentBase, didStartAccessing] {
-        auto report = [guard](const std::string& message, double fraction, const std::optional<std::string>& sub,
-                              std::optional<double> subFraction) {
-            platform::runOnMainQueue(guard.data(), [guard, message, fraction, sub, subFraction] {
-                if (guard) {
-                    guard->reportLoadProgress(message, fraction, sub, subFraction);
-                }
+    // Everything the worker sends back goes through the poster, which drops it once this view has gone.
+    const auto post = work_.poster();
+    const std::stop_token stop = loadStop_.get_token();
+    work_.start([this, post, stop, ticket, file, attachmentBase, copyFrom, didStartAccessing] {
+        auto report = [this, post](const std::string& message, double fraction, const std::optional<std::string>& sub,
+                                   std::optional<double> subFraction) {
+            post([this, message, fraction, sub, subFraction] {
+                reportLoadProgress(message, fraction, sub, subFraction);
             });
         };
+        if (copyFrom) {
+            try {
+                messages_folder::copyDatabase(*copyFrom, file.parent_path());
+            } catch (const std::exception& error) {
+                const std::string description = std::string("Failed to copy database files: ") + error.what();
+                post([this, ticket, description, file, didStartAccessing] {
+                    appState_->stopAccessingAttachmentFolder();
+                    handleLoadFailure(ticket, std::nullopt, description, file, didStartAccessing);
+                });
+                return;
+            }
+            platform::consoleLine("📁 Copied all database files to temp location");
+            report("Opening database...", 0.0, std::nullopt, std::nullopt);
+        }
         std::vector<Conversation> conversations;
         try {
             DatabaseManager manager;
+            manager.setStopToken(stop);
             conversations = manager.openDatabase(file, attachmentBase, report);
+        } catch (const DatabaseError& error) {
+            const std::string description = error.description();
+            const auto code = error.code();
+            post([this, ticket, code, description, file, didStartAccessing] {
+                handleLoadFailure(ticket, code, description, file, didStartAccessing);
+            });
+            return;
         } catch (const std::exception& error) {
             const std::string description = error.what();
-            platform::runOnMainQueue(guard.data(), [guard, description, file, didStartAccessing] {
-                if (guard) {
-                    guard->handleLoadFailure(description, file, didStartAccessing);
-                }
+            post([this, ticket, description, file, didStartAccessing] {
+                handleLoadFailure(ticket, std::nullopt, description, file, didStartAccessing);
             });
             return;
         }
         if (PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
             !PermissionManager::isContactCacheBuilt()) {
-            platform::runOnMainQueue(guard.data(), [guard] {
-                if (guard) {
-                    guard->loading_.preBuildingContacts();
-                    guard->refreshLoading();
-                }
+            post([this] {
+                loading_.preBuildingContacts();
+                refreshLoading();
             });
             platform::consoleLine("🔨 Pre-building contact cache on background thread...");
             PermissionManager::buildContactCache();
             platform::consoleLine("✅ Contact cache built");
         }
         auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
-        platform::runOnMainQueue(guard.data(), [guard, shared, file, attachmentBase, didStartAccessing] {
-            if (guard) {
-                guard->appState_->setAttachmentBaseURL(attachmentBase);
-                guard->appState_->setIsIPhoneBackup(false);
-                guard->handleLoadSuccess(std::move(*shared), file, didStartAccessing);
-            }
+        post([this, ticket, shared, file, attachmentBase, didStartAccessing] {
+            handleLoadSuccess(ticket, std::move(*shared), file, attachmentBase, didStartAccessing);
         });
     });
 }
@@ -167,18 +187,25 @@ void MainView::reportLoadProgress(const std::string& message, double fraction,
     refreshLoading();
 }
 
-void MainView::handleLoadSuccess(std::vector<Conversation> conversations, const fs::path& file,
-                                 bool didStartAccessing) {
+void MainView::handleLoadSuccess(std::uint64_t ticket, std::vector<Conversation> conversations, const fs::path& file,
+                                 const std::optional<fs::path>& attachmentBase, bool didStartAccessing) {
     if (didStartAccessing) {
         platform::securityScope()->stopAccessing(file);
+    }
+    loading_.finish();
+    refreshLoading();
+    if (!appState_->isNewestLoad(ticket)) {
+        // A load asked for later (from the menu, say) decides what the list shows.
+        platform::consoleLine("⏭️ Ignoring an overtaken load of " + file.string());
+        appState_->endLoad();
+        matchContactsIfNeeded();
+        return;
     }
     const std::size_t count = conversations.size();
     // The source is recorded only with the conversations it produced, so an edited copy is never
     // written from a database other than the one on screen.
-    appState_->setDatabaseURL(file);
-    appState_->setConversations(std::move(conversations));
-    loading_.finish();
-    refreshLoading();
+    appState_->commitLoad({file, attachmentBase, false}, std::move(conversations));
+    appState_->endLoad();
     if (count > 0) {
         platform::NotificationHub::defaultCenter().post(platform::notification::resizeWindow,
                                                         platform::resizeWindowUserInfo(QSizeF(kConversationListSize)));
@@ -200,14 +227,21 @@ void MainView::handleLoadSuccess(std::vector<Conversation> conversations, const 
     }
 }
 
-void MainView::handleLoadFailure(const std::string& description, const fs::path& file, bool didStartAccessing) {
+void MainView::handleLoadFailure(std::uint64_t ticket, std::optional<DatabaseError::Code> code,
+                                 const std::string& description, const fs::path& file, bool didStartAccessing) {
     if (didStartAccessing) {
         platform::securityScope()->stopAccessing(file);
     }
     loading_.finish();
     refreshLoading();
     forgetReplacedSource(file);
-    if (errorNamesFullDiskAccess(description)) {
+    appState_->endLoad();
+    if (code == DatabaseError::Code::stopped || !appState_->isNewestLoad(ticket)) {
+        logAndPrint("Overtaken or stopped load ended: " + description, Logger::Level::info, "⏭️ ");
+        matchContactsIfNeeded();
+        return;
+    }
+    if (errorCallsForFullDiskAccess(code, platform::hasFullDiskAccessGate())) {
         logAndPrint("Database load failed - Full Disk Access required", Logger::Level::warning, "⚠️ ");
         showPermissionAlert();
         return;
@@ -225,6 +259,12 @@ void MainView::forgetReplacedSource(const fs::path& file) {
     }
 }
 
+void MainView::matchContactsIfNeeded() {
+    if (!appState_->conversations().empty() && appState_->hasContactsAccess()) {
+        startContactMatching();
+    }
+}
+
 void MainView::startContactMatching() {
     if (loading_.isMatchingContacts || loading_.isLoading || PermissionManager::isContactCacheBuilt()) {
         return;
@@ -232,8 +272,8 @@ void MainView::startContactMatching() {
     platform::consoleLine("🔄 Starting contact matching...");
     loading_.isMatchingContacts = true; // set at once, so a second call cannot start a second build
     refreshLoading();
-    QPointer<MainView> guard(this);
-    workers_.start([guard] {
+    const auto post = work_.poster();
+    work_.start([this, post] {
         const auto start = Clock::now();
         PermissionManager::buildContactCache();
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -241,11 +281,7 @@ void MainView::startContactMatching() {
         std::snprintf(seconds, sizeof seconds, "%.2f", static_cast<double>(elapsed.count()) / 1000.0);
         platform::consoleLine(std::string("✅ Contact cache ready (") + seconds + "s, " +
                               std::to_string(PermissionManager::contactCacheCount()) + " contacts)");
-        platform::runOnMainQueue(guard.data(), [guard, elapsed] {
-            if (guard) {
-                guard->finishContactMatching(elapsed);
-            }
-        });
+        post([this, elapsed] { finishContactMatching(elapsed); });
     });
 }
 
@@ -255,6 +291,10 @@ void MainView::finishContactMatching(std::chrono::milliseconds elapsed) {
         loading_.isMatchingContacts = false;
         refreshLoading();
         refreshList(); // names from the freshly built cache
+        if (rematchContacts_) {
+            rematchContacts_ = false;
+            matchContactsIfNeeded();
+        }
     });
 }
 

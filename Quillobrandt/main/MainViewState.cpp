@@ -22,6 +22,12 @@ void LoadingState::begin() {
     loadingProgress = 0.0;
 }
 
+void LoadingState::beginCopying() {
+    isLoading = true;
+    loadingMessage = "Copying database...";
+    loadingProgress = 0.0;
+}
+
 void LoadingState::report(const std::string& message, double fraction, const std::optional<std::string>& subMessage,
                           std::optional<double> subFraction) {
     loadingMessage = message;
@@ -45,8 +51,9 @@ QString LoadingState::subLineText() const {
     return subLoadingMessage ? QString::fromStdString(*subLoadingMessage) : QStringLiteral(" ");
 }
 
-bool errorNamesFullDiskAccess(const std::string& description) {
-    return description.find("Full Disk Access") != std::string::npos;
+bool errorCallsForFullDiskAccess(std::optional<DatabaseError::Code> code, bool hasFullDiskAccessGate) {
+    return hasFullDiskAccessGate &&
+           (code == DatabaseError::Code::cannotOpenDatabase || code == DatabaseError::Code::authorizationDenied);
 }
 
 std::chrono::milliseconds remainingMatchingPadding(std::chrono::milliseconds elapsed) {

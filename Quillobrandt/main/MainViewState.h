@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "Quillobrandt/store/DatabaseError.h"
+
 namespace quillobrandt {
 
 // Which face the main window shows.
@@ -35,6 +37,8 @@ struct LoadingState {
 
     // A load starts; the sub-step line keeps what the last load left until the first report.
     void begin();
+    // A picked Messages folder's database is being copied before the load proper.
+    void beginCopying();
     // One report of the reader, taken as it stands.
     void report(const std::string& message, double fraction, const std::optional<std::string>& subMessage,
                 std::optional<double> subFraction);
@@ -49,8 +53,10 @@ struct LoadingState {
     QString subLineText() const;
 };
 
-// Whether a load error should be answered with the Full Disk Access alert rather than the error alert.
-bool errorNamesFullDiskAccess(const std::string& description);
+// Whether a load error should be answered with the Full Disk Access alert rather than the error alert: only
+// where a Full Disk Access gate exists, and only for the errors that gate causes (the file cannot be opened,
+// or SQLite refused the read). `code` is empty for errors that are no DatabaseError.
+bool errorCallsForFullDiskAccess(std::optional<DatabaseError::Code> code, bool hasFullDiskAccessGate);
 
 // How much longer the matching overlay should stay after a cache build that took `elapsed`.
 std::chrono::milliseconds remainingMatchingPadding(std::chrono::milliseconds elapsed);

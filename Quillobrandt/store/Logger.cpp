@@ -170,10 +170,12 @@ std::string Logger::getAllLogs() const {
 
 void Logger::emailLogsToSupport() {
     const std::string fullName = platform::userFullName();
-    const fs::path attachment = platform::tempDir() / kAttachmentName;
+    // The logs name the user's files and people: the shared temporary folder would show them to everyone.
+    const fs::path privateFolder = platform::privateTempDir();
+    const fs::path attachment = privateFolder / kAttachmentName;
     const std::string logs = getAllLogs();
     // Decide on what was written now, not on whether some older file happens to lie there.
-    const bool attachmentWritten = platform::writeFileAtomically(attachment, logs, 0600);
+    const bool attachmentWritten = !privateFolder.empty() && platform::writeFileAtomically(attachment, logs, 0600);
 
     std::unique_lock lock(mutex_);
     const std::shared_ptr<SupportMailer> mailer = mailer_;
@@ -186,8 +188,7 @@ void Logger::emailLogsToSupport() {
     if (!attachmentWritten) {
         const std::string body =
             "User " + fullName + " is having some issues. Please review the logs.\n\n" + logs;
-        const std::string url = "mailto:" + address + "?subject=" + percentEncodeUnreserved(kMailSubject) +
-                                "&body=" + percentEncodeUnreserved(body);
+        const std::string url = supportMailtoUrl(address, body);
         if (!mailer->openUrl(url)) {
             mailer->showManualInstructions(address, logFileURL());
         }
@@ -198,8 +199,7 @@ void Logger::emailLogsToSupport() {
         return;
     }
     // No mail composer on this desktop: offer the link, and failing that, tell the user what to send where.
-    const std::string url = "mailto:" + address + "?subject=" + percentEncodeUnreserved(kMailSubject) + "&body=" +
-                            percentEncodeUnreserved(text + "\n\nLog file: " + attachment.string());
+    const std::string url = supportMailtoUrl(address, text + "\n\nLog file: " + attachment.string());
     if (!mailer->openUrl(url)) {
         mailer->showManualInstructions(address, attachment);
     }
@@ -213,6 +213,11 @@ void Logger::setSupportMailer(std::unique_ptr<SupportMailer> mailer) {
 void Logger::setSupportAddress(std::string address) {
     std::lock_guard lock(mutex_);
     supportAddress_ = std::move(address);
+}
+
+std::string supportMailtoUrl(const std::string& address, const std::string& body) {
+    return "mailto:" + address + "?subject=" + percentEncodeUnreserved(kMailSubject) +
+           "&body=" + percentEncodeUnreserved(body);
 }
 
 std::string percentEncodeUnreserved(const std::string& text) {

@@ -70,6 +70,9 @@ private:
     std::string supportAddress_;
 };
 
+// The support e-mail as a "mailto:" link with the logs' subject and `body`, every reserved character encoded.
+std::string supportMailtoUrl(const std::string& address, const std::string& body);
+
 // Percent-encodes every byte outside RFC 3986's unreserved set (A-Z a-z 0-9 - . _ ~).
 std::string percentEncodeUnreserved(const std::string& text);
 

@@ -17,6 +17,8 @@ struct AlertRequest {
     QStringList buttons{QStringLiteral("OK")};
     int defaultButton = 0;             // answers Return
     std::optional<int> cancelButton{}; // answers Escape; without one, Escape closes nothing
+    bool escapeCloses = false;         // without a cancel button: Escape closes the alert unanswered (-1)
+    bool selectableText = false;       // the texts can be selected and copied (a path, an address)
 
     bool operator==(const AlertRequest&) const = default;
 };

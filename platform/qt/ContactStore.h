@@ -51,6 +51,10 @@ public:
     // already made. The completion runs exactly once, on the GUI thread, after requestAccess has returned.
     virtual void requestAccess(AccessCompletion completion) = 0;
 
+    // GUI thread. Records a changed answer from the program's own settings (where the program, not the
+    // system, keeps the answer): authorised when `allowed`, denied otherwise.
+    virtual void setAllowed(bool allowed) = 0;
+
     // Any thread; may take long. Visits every stored card on its own (linked cards are not merged).
     // Throws ContactStoreError when the address book cannot be read; cards visited before stay visited.
     virtual void enumerateContacts(const std::function<void(const ContactRecord&)>& visit) const = 0;

@@ -34,6 +34,9 @@ void FakeContactStore::requestAccess(AccessCompletion completion) {
 
 void FakeContactStore::enumerateContacts(const std::function<void(const ContactRecord&)>& visit) const {
     ++enumerationCount_;
+    if (isMainThread()) {
+        ++mainThreadEnumerationCount_;
+    }
     std::vector<ContactRecord> contacts;
     std::optional<ContactStoreError> error;
     {
@@ -47,6 +50,10 @@ void FakeContactStore::enumerateContacts(const std::function<void(const ContactR
     if (error) {
         throw *error;
     }
+}
+
+void FakeContactStore::setAllowed(bool allowed) {
+    setStatus(allowed ? ContactAuthorizationStatus::authorized : ContactAuthorizationStatus::denied);
 }
 
 void FakeContactStore::setStatus(ContactAuthorizationStatus status) {

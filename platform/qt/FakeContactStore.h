@@ -17,6 +17,7 @@ class FakeContactStore final : public ContactStore {
 public:
     ContactAuthorizationStatus authorizationStatus() const override;
     void requestAccess(AccessCompletion completion) override;
+    void setAllowed(bool allowed) override;
     void enumerateContacts(const std::function<void(const ContactRecord&)>& visit) const override;
 
     void setStatus(ContactAuthorizationStatus status);
@@ -28,6 +29,8 @@ public:
 
     int requestCount() const { return requestCount_.load(); }
     int enumerationCount() const { return enumerationCount_.load(); }
+    // Enumerations that ran on the GUI thread, where a large address book would freeze the window.
+    int mainThreadEnumerationCount() const { return mainThreadEnumerationCount_.load(); }
 
 private:
     struct Answer {
@@ -42,6 +45,7 @@ private:
     std::deque<Answer> answers_;
     std::atomic<int> requestCount_{0};
     mutable std::atomic<int> enumerationCount_{0};
+    mutable std::atomic<int> mainThreadEnumerationCount_{0};
 };
 
 } // namespace platform

@@ -12,6 +12,7 @@
 namespace platform {
 namespace {
 
+constexpr int kDontAllowButton = 0;
 constexpr int kAllowButton = 1;
 
 AlertRequest contactsPrompt() {
@@ -22,7 +23,9 @@ AlertRequest contactsPrompt() {
     request.style = AlertStyle::informational;
     request.buttons = {QStringLiteral("Don't Allow"), QStringLiteral("Allow")};
     request.defaultButton = kAllowButton;
-    request.cancelButton = 0;
+    // Escape closes the prompt without an answer: "Don't Allow" is kept for good, so it must be chosen.
+    request.cancelButton = std::nullopt;
+    request.escapeCloses = true;
     return request;
 }
 
@@ -48,14 +51,22 @@ void LinuxContactStore::requestAccess(AccessCompletion completion) {
     runOnMainQueue([&defaults = defaults_, shared] {
         ContactAuthorizationStatus status = storedStatus(defaults);
         if (status == ContactAuthorizationStatus::notDetermined) {
-            const bool allowed = alertPresenter()->runModal(contactsPrompt()) == kAllowButton;
-            status = allowed ? ContactAuthorizationStatus::authorized : ContactAuthorizationStatus::denied;
-            defaults.setInteger(LinuxContactStore::authorizationKey, static_cast<int>(status));
+            const int answer = alertPresenter()->runModal(contactsPrompt());
+            if (answer == kAllowButton || answer == kDontAllowButton) {
+                status = answer == kAllowButton ? ContactAuthorizationStatus::authorized
+                                                : ContactAuthorizationStatus::denied;
+                defaults.setInteger(LinuxContactStore::authorizationKey, static_cast<int>(status));
+            }
         }
         if (*shared) {
             (*shared)(status == ContactAuthorizationStatus::authorized, std::nullopt);
         }
     });
+}
+
+void LinuxContactStore::setAllowed(bool allowed) {
+    const auto status = allowed ? ContactAuthorizationStatus::authorized : ContactAuthorizationStatus::denied;
+    defaults_.setInteger(authorizationKey, static_cast<int>(status));
 }
 
 void LinuxContactStore::enumerateContacts(const std::function<void(const ContactRecord&)>& visit) const {

@@ -19,6 +19,7 @@ public:
 
     ContactAuthorizationStatus authorizationStatus() const override;
     void requestAccess(AccessCompletion completion) override;
+    void setAllowed(bool allowed) override;
     void enumerateContacts(const std::function<void(const ContactRecord&)>& visit) const override;
 
 private:

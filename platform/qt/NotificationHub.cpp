@@ -1,5 +1,7 @@
 #include "platform/qt/NotificationHub.h"
 
+#include <cmath>
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSize>
@@ -49,13 +51,18 @@ std::optional<QSizeF> resizeWindowSize(const QVariantMap& userInfo) {
         return std::nullopt;
     }
     const QMetaType type = it->metaType();
+    QSizeF size;
     if (type == QMetaType::fromType<QSizeF>()) {
-        return it->toSizeF();
+        size = it->toSizeF();
+    } else if (type == QMetaType::fromType<QSize>()) {
+        size = QSizeF(it->toSize());
+    } else {
+        return std::nullopt;
     }
-    if (type == QMetaType::fromType<QSize>()) {
-        return QSizeF(it->toSize());
-    }
-    return std::nullopt;
+    // A window of no size (or a NaN one) cannot be shown and could not be got back from.
+    const bool usable =
+        std::isfinite(size.width()) && std::isfinite(size.height()) && size.width() >= 1.0 && size.height() >= 1.0;
+    return usable ? std::optional<QSizeF>(size) : std::nullopt;
 }
 
 } // namespace platform

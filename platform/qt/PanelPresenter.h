@@ -57,6 +57,10 @@ public:
     std::optional<QString> chooseFolder(const FolderPanelRequest& request) override;
 };
 
+// Where a panel without a folder of its own opens: the user's Documents folder where it exists, else the
+// home folder; never the program's working directory.
+QString defaultPanelDirectory();
+
 // `path` with ".<suffix>" appended unless its file name already ends in that suffix (case-insensitive).
 // An empty suffix leaves the path alone.
 QString withDefaultSuffix(const QString& path, const QString& suffix);

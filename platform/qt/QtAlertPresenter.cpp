@@ -2,9 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace platform {
 namespace {
@@ -29,6 +31,12 @@ int QtAlertPresenter::runModal(const AlertRequest& request) {
     box.setIcon(iconFor(request.style));
     box.setText(request.messageText);
     box.setInformativeText(request.informativeText);
+    if (request.selectableText) {
+        // Both the message and the informative label.
+        for (QLabel* label : box.findChildren<QLabel*>()) {
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        }
+    }
 
     QList<QPushButton*> buttons;
     for (int i = 0; i < request.buttons.size(); ++i) {
@@ -45,6 +53,10 @@ int QtAlertPresenter::runModal(const AlertRequest& request) {
     }
     if (request.cancelButton && *request.cancelButton >= 0 && *request.cancelButton < buttons.size()) {
         box.setEscapeButton(buttons[*request.cancelButton]);
+    } else if (request.escapeCloses) {
+        // No button answers Escape; it closes the box, which then reports no button (-1).
+        auto* escape = new QShortcut(QKeySequence::Cancel, &box);
+        QObject::connect(escape, &QShortcut::activated, &box, [&box] { box.done(-1); });
     }
     box.exec();
     return static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));

@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
+
+#include "platform/core/Paths.h"
 
 namespace platform {
 namespace {
@@ -12,9 +15,7 @@ void applyCommon(QFileDialog& dialog, const QString& title, const QString& direc
     if (!title.isEmpty()) {
         dialog.setWindowTitle(title);
     }
-    if (!directory.isEmpty()) {
-        dialog.setDirectory(directory);
-    }
+    dialog.setDirectory(directory.isEmpty() ? defaultPanelDirectory() : directory);
     if (!acceptLabel.isEmpty()) {
         dialog.setLabelText(QFileDialog::Accept, acceptLabel);
     }
@@ -32,6 +33,14 @@ std::optional<QString> firstSelection(QFileDialog& dialog) {
 }
 
 } // namespace
+
+QString defaultPanelDirectory() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir()) {
+        return documents;
+    }
+    return QString::fromStdString(homeDir().string());
+}
 
 std::optional<QString> QtPanelPresenter::chooseFileToOpen(const OpenPanelRequest& request) {
     QFileDialog dialog(QApplication::activeWindow());

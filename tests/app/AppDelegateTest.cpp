@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include "Corvantesk/Corvantesk.h"
-#include "platform/core/BundleInfo.h"
 #include "Quillobrandt/app/PreferencesView.h"
 #include "Quillobrandt/app/UpdateChecking.h"
+#include "platform/core/BundleInfo.h"
 #include "tests/app/ShellFixture.h"
+#include <QCheckBox>
+#include <QSignalSpy>
 
 namespace {
 
@@ -126,7 +128,11 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
 
     hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, 42}});
     hub.post(platform::notification::resizeWindow, {});
-    EXPECT_EQ(window->contentSize(), QSize(810, 690));
+    for (const QSizeF bad : {QSizeF(0, 0), QSizeF(-5, 300), QSizeF(300, 0), QSizeF(qQNaN(), 200)}) {
+        hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(bad));
+    }
+    hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, QSize(0, 0)}});
+    EXPECT_EQ(window->contentSize(), QSize(810, 690)) << "a window of no size is never made";
 }
 
 TEST_F(AppDelegateTest, PreferencesOpenOnceAndANewWindowAfterClosing) {
@@ -187,6 +193,38 @@ TEST_F(AppDelegateTest, PreferencesThemeStaysInTheStateAndDoneClosesTheWindow) {
     auto* reopened = delegate->preferencesWindow()->findChild<quillobrandt::PreferencesView*>();
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->themeButtons()[1]->isChecked());
+}
+
+TEST_F(AppDelegateTest, PreferencesCheckBoxChangesTheContactsAnswerLater) {
+    fake.contacts->setStatus(platform::ContactAuthorizationStatus::denied); // "Don't Allow" on the first prompt
+    auto delegate = launch();
+    ASSERT_FALSE(delegate->appState().hasContactsAccess());
+    delegate->showPreferences();
+    auto* view = delegate->preferencesWindow()->findChild<quillobrandt::PreferencesView*>();
+    ASSERT_NE(view, nullptr);
+    QCheckBox* box = view->contactsCheckBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Show contact names from the address book"));
+    EXPECT_FALSE(box->isChecked());
+    QSignalSpy resets(&delegate->appState(), &quillobrandt::AppState::contactCacheReset);
+
+    box->click();
+    EXPECT_EQ(fake.contacts->authorizationStatus(), platform::ContactAuthorizationStatus::authorized);
+    EXPECT_TRUE(delegate->appState().hasContactsAccess());
+    EXPECT_EQ(resets.count(), 1);
+
+    box->click();
+    EXPECT_EQ(fake.contacts->authorizationStatus(), platform::ContactAuthorizationStatus::denied);
+    EXPECT_FALSE(delegate->appState().hasContactsAccess());
+    EXPECT_EQ(resets.count(), 2);
+
+    // An answer given elsewhere (the Contacts screen) shows in the box.
+    delegate->appState().setHasContactsAccess(true);
+    fake.contacts->setStatus(platform::ContactAuthorizationStatus::authorized);
+    delegate->appState().setHasContactsAccess(false);
+    delegate->appState().setHasContactsAccess(true);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_EQ(resets.count(), 2) << "showing the answer changes nothing";
 }
 
 TEST_F(AppDelegateTest, ReloadFromTheMenuTellsWhereTheMissingDatabaseWasLookedFor) {

@@ -2,6 +2,9 @@
 
 #include <QPushButton>
 
+#include "platform/qt/LinuxContactStore.h"
+#include "platform/qt/PlatformServices.h"
+
 #include "tests/app/ShellFixture.h"
 
 namespace {
@@ -50,6 +53,23 @@ TEST_F(ContactsRequestViewTest, DenyingLeavesAtOnce) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !view.isRequesting(); }, 1000));
     EXPECT_FALSE(state->hasContactsAccess());
     EXPECT_FALSE(state->showContactsRequest());
+}
+
+TEST_F(ContactsRequestViewTest, EscapeOnThePromptLeavesTheQuestionOpen) {
+    platform::setContactStore(std::make_shared<platform::LinuxContactStore>(defaults)); // our own prompt
+    fake.alerts->answerNext(-1);                                                        // closed with Escape
+    ContactsRequestView view(*state);
+    view.enableButton()->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.isRequesting(); }, 1000));
+    EXPECT_TRUE(state->showContactsRequest()) << "the screen stays until the user answers";
+    EXPECT_FALSE(state->hasContactsAccess());
+    EXPECT_TRUE(view.enableButton()->isEnabled());
+
+    fake.alerts->answerNext(0); // "Don't Allow", chosen this time
+    view.enableButton()->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state->showContactsRequest(); }, 1000));
+    EXPECT_EQ(defaults.integer("contacts_authorization"), 2);
+    EXPECT_EQ(fake.alerts->alerts().size(), 2u);
 }
 
 TEST_F(ContactsRequestViewTest, SkipLeavesWithoutAsking) {

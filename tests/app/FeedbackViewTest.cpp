@@ -1,4 +1,5 @@
 #include "Quillobrandt/app/FeedbackView.h"
+#include "platform/core/BundleInfo.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -160,7 +161,9 @@ TEST_F(FeedbackViewTest, WithoutTheSdkTheNotConfiguredAnswerIsShown) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sdkView.isSubmitting(); }, 5000));
     ASSERT_EQ(fake.alerts->alerts().size(), 1U);
     EXPECT_EQ(fake.alerts->alerts()[0].messageText, QStringLiteral("Error"));
-    EXPECT_EQ(fake.alerts->alerts()[0].informativeText, QStringLiteral("The feedback service is not configured."));
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText.toStdString(),
+              "The feedback service is not configured. Please write to " + platform::bundleSupportEmail() + ".");
+    EXPECT_FALSE(platform::bundleSupportEmail().empty());
 }
 
 } // namespace

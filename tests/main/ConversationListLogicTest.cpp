@@ -122,8 +122,14 @@ TEST(MainViewState, FacesSizesAndProgressTexts) {
     using namespace std::chrono_literals;
     EXPECT_EQ(quillobrandt::remainingMatchingPadding(300ms), 700ms);
     EXPECT_EQ(quillobrandt::remainingMatchingPadding(2000ms), 0ms);
-    EXPECT_TRUE(quillobrandt::errorNamesFullDiskAccess("needs Full Disk Access now"));
-    EXPECT_FALSE(quillobrandt::errorNamesFullDiskAccess("needs full disk access"));
+    // Routed by the error's kind, never by its words, and only where a gate exists.
+    using Code = quillobrandt::DatabaseError::Code;
+    using quillobrandt::errorCallsForFullDiskAccess;
+    EXPECT_TRUE(errorCallsForFullDiskAccess(Code::authorizationDenied, true));
+    EXPECT_TRUE(errorCallsForFullDiskAccess(Code::cannotOpenDatabase, true));
+    EXPECT_FALSE(errorCallsForFullDiskAccess(Code::queryFailed, true));
+    EXPECT_FALSE(errorCallsForFullDiskAccess(std::nullopt, true)) << "an error that only mentions the words";
+    EXPECT_FALSE(errorCallsForFullDiskAccess(Code::authorizationDenied, false));
 }
 
 TEST(MainAlerts, LargeConversationTextGroupsDigitsOrSaysMany) {

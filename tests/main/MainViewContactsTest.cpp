@@ -75,6 +75,43 @@ TEST_F(MainViewContactsTest, LoadBuildsTheCacheSoTheListShowsContactNamesFirst) 
     EXPECT_TRUE(entries[0].resolved);
 }
 
+TEST_F(MainViewContactsTest, AMenuLoadMatchesContactsOffTheGuiThreadAndRenamesTheList) {
+    const fs::path file = qbtest::IsolatedHome::root() / "menu" / "chat.db";
+    writeOneChat(file, "+15551234567");
+    state.loadCustomDatabase(file); // File → Open Database…: the menu's pipeline, not the window's
+    ASSERT_TRUE(state.waitForBackgroundLoads());
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return state.conversations().size() == 1; }));
+    EXPECT_TRUE(view.loadingState().isMatchingContacts) << "matching starts as soon as the list changes";
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567"));
+
+    // Opening the conversation now must not build the cache on the GUI thread either.
+    EXPECT_FALSE(PermissionManager::cachedContactName("+15551234567").has_value());
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("Jane Doe"));
+    EXPECT_EQ(PermissionManager::cachedContactName("+15551234567"), std::optional<std::string>("Jane Doe"));
+    EXPECT_EQ(fake.contacts->enumerationCount(), 1);
+    EXPECT_EQ(fake.contacts->mainThreadEnumerationCount(), 0);
+}
+
+TEST_F(MainViewContactsTest, TurningContactsOffAndOnClearsTheCacheAndMatchesAgain) {
+    state.setConversations({Conversation{"1", {"+15551234567"}, 1, {}}});
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
+    ASSERT_EQ(view.filteredConversations()[0].name, QStringLiteral("Jane Doe"));
+
+    state.setContactsAllowed(false);
+    EXPECT_FALSE(state.hasContactsAccess());
+    EXPECT_FALSE(PermissionManager::isContactCacheBuilt());
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567"));
+
+    fake.contacts->setContacts({{"Janet", "Doe", {"555 123 4567"}}});
+    state.setContactsAllowed(true);
+    EXPECT_TRUE(state.hasContactsAccess());
+    EXPECT_TRUE(view.loadingState().isMatchingContacts);
+    ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
+    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("Janet Doe"));
+    EXPECT_EQ(fake.contacts->mainThreadEnumerationCount(), 0);
+}
+
 TEST_F(MainViewContactsTest, MatchingOnAppearStaysVisibleForAtLeastASecond) {
     state.setConversations({Conversation{"1", {"+15551234567"}, 0, {}}});
     EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567")) << "cache not built yet";

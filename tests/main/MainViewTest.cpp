@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QLabel>
 #include <QLocale>
 #include <QPixmap>
 #include <QToolButton>
@@ -15,6 +17,8 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/HttpSender.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/main/MainView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
@@ -182,6 +186,34 @@ TEST_F(MainViewTest, FolderImportLoadsAPrivateCopyAndLeavesTheSourceUntouched) {
     EXPECT_EQ(resizes().back(), QSizeF(550, 380));
 }
 
+TEST_F(MainViewTest, FolderImportCopiesOffTheGuiThreadBehindTheOverlay) {
+    const fs::path folder = qbtest::IsolatedHome::root() / "Picked Messages";
+    writeMessagesDatabase(folder / "chat.db", qbtest::JournalMode::wal);
+    view.handleFolderSelection(folder);
+    // Back at once: the copy has not held up the window, and the overlay says what is going on.
+    EXPECT_TRUE(view.loadingState().isLoading);
+    EXPECT_EQ(view.loadingState().loadingMessage, "Copying database...");
+    auto* overlay = view.findChild<quillobrandt::LoadingOverlay*>();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->messageText(), QStringLiteral("Copying database..."));
+    waitForLoad();
+    EXPECT_EQ(state.conversations().size(), 2u);
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(platform::privateTempDir() / "temp_chat.db"));
+
+    // A folder whose database cannot be copied is reported, and the folder is let go again.
+    const fs::path uncopyable = qbtest::IsolatedHome::root() / "Uncopyable";
+    fs::create_directories(uncopyable / "chat.db-wal"); // a folder where the log should be
+    std::ofstream(uncopyable / "chat.db") << "x";
+    view.handleFolderSelection(uncopyable);
+    EXPECT_EQ(view.loadingState().loadingMessage, "Copying database...");
+    waitForLoad();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.startsWith(QStringLiteral("Failed to copy database files: ")));
+    EXPECT_FALSE(state.isAccessingAttachmentFolder());
+    EXPECT_FALSE(state.databaseURL().has_value()) << "the working copy the list came from was replaced";
+    EXPECT_EQ(state.conversations().size(), 2u);
+}
+
 TEST_F(MainViewTest, FailedImportNeverLeavesTheListPointingAtAnotherDatabase) {
     const fs::path first = qbtest::IsolatedHome::root() / "First";
     writeMessagesDatabase(first / "chat.db");
@@ -321,6 +353,85 @@ TEST_F(MainViewTest, LargeConversationAsksFirstAndHonoursBothAnswers) {
     EXPECT_EQ(opened.size(), 2u);
 }
 
+// One chat with a single message: tells its load apart from writeMessagesDatabase's two chats.
+void writeOneChatDatabase(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file);
+    const auto chat = builder.addOneToOneChat("+15559876543");
+    builder.addMessageToChat(chat.chatId,
+                             {.text = "Yo", .date = qbtest::storedNanoseconds(5), .handleId = chat.handleId});
+    builder.finish();
+}
+
+// Delivers only what the finished workers of `receiver` sent back, so a test decides which outcome
+// arrives first.
+void deliverTo(QObject* receiver) {
+    QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
+}
+
+TEST_F(MainViewTest, TheMenuLoadAskedForLastWinsOverAnOlderWindowLoadThatEndsLater) {
+    const fs::path windowFile = qbtest::IsolatedHome::root() / "window" / "chat.db";
+    const fs::path menuFile = qbtest::IsolatedHome::root() / "menu" / "chat.db";
+    writeMessagesDatabase(windowFile);
+    writeOneChatDatabase(menuFile);
+    view.loadDatabase(windowFile);
+    state.loadCustomDatabase(menuFile); // asked for last
+    ASSERT_TRUE(view.waitForBackgroundWork());
+    ASSERT_TRUE(state.waitForBackgroundLoads());
+
+    deliverTo(&state); // the menu's load ends first...
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(menuFile));
+    EXPECT_EQ(view.face(), MainFace::loadingDatabase) << "the window's load is still outstanding";
+    deliverTo(&view); // ...the window's older one last
+    qbtest::drainEvents();
+
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(menuFile));
+    ASSERT_EQ(state.conversations().size(), 1u);
+    EXPECT_EQ(state.conversations()[0].participants, std::vector<std::string>{"+15559876543"});
+    EXPECT_EQ(state.attachmentBaseURL(), std::optional<fs::path>(menuFile.parent_path()));
+    EXPECT_FALSE(view.loadingState().overlayVisible());
+    EXPECT_EQ(view.face(), MainFace::conversationList);
+    EXPECT_EQ(recorder.names().count(notification::databaseLoadingCompleted), 1);
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(MainViewTest, TheWindowLoadAskedForLastWinsOverAnOlderMenuLoadThatEndsLater) {
+    const fs::path menuFile = qbtest::IsolatedHome::root() / "menu" / "chat.db";
+    const fs::path windowFile = qbtest::IsolatedHome::root() / "window" / "chat.db";
+    writeOneChatDatabase(menuFile);
+    writeMessagesDatabase(windowFile);
+    state.loadCustomDatabase(menuFile);
+    view.loadDatabase(windowFile); // asked for last
+    ASSERT_TRUE(view.waitForBackgroundWork());
+    ASSERT_TRUE(state.waitForBackgroundLoads());
+
+    deliverTo(&view); // the window's load ends first...
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(windowFile));
+    deliverTo(&state); // ...the menu's older one last
+    qbtest::drainEvents();
+
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(windowFile));
+    EXPECT_EQ(state.conversations().size(), 2u);
+    EXPECT_FALSE(state.attachmentBaseURL().has_value());
+    EXPECT_EQ(view.face(), MainFace::conversationList) << "the loading face came down with the last load";
+    EXPECT_EQ(recorder.names().count(notification::databaseLoadingCompleted), 1);
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+TEST_F(MainViewTest, AnOlderFailureAfterANewerSuccessShowsNoAlert) {
+    const fs::path windowFile = qbtest::IsolatedHome::root() / "window" / "chat.db";
+    writeMessagesDatabase(windowFile);
+    state.loadCustomDatabase(qbtest::IsolatedHome::root() / "missing" / "chat.db");
+    view.loadDatabase(windowFile);
+    ASSERT_TRUE(view.waitForBackgroundWork());
+    ASSERT_TRUE(state.waitForBackgroundLoads());
+    deliverTo(&view);
+    deliverTo(&state);
+    qbtest::drainEvents();
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(windowFile));
+    EXPECT_TRUE(fake.alerts->alerts().empty()) << "the user is not told an older choice failed";
+}
+
 TEST_F(MainViewTest, ClosingTheWindowDuringALoadDropsTheResult) {
     const fs::path file = qbtest::IsolatedHome::root() / "late" / "chat.db";
     writeMessagesDatabase(file);
@@ -330,6 +441,7 @@ TEST_F(MainViewTest, ClosingTheWindowDuringALoadDropsTheResult) {
     qbtest::drainEvents();
     EXPECT_TRUE(state.conversations().empty());
     EXPECT_TRUE(fake.alerts->alerts().empty());
+    EXPECT_FALSE(state.hasOutstandingLoads()) << "a closed window's load holds no loading face up";
 }
 
 TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
@@ -359,6 +471,31 @@ TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
     EXPECT_FALSE(view.grab().isNull());
     waitForLoad();
     EXPECT_FALSE(overlay->isVisible());
+}
+
+TEST_F(MainViewTest, StartScreenAndListSayWhatIsTrueOnLinux) {
+    auto* icon = view.findChild<quillobrandt::SymbolIcon*>(QStringLiteral("start_screen_icon"));
+    ASSERT_NE(icon, nullptr) << "the program's own icon, not a theme icon no desktop has";
+    EXPECT_EQ(icon->name(), QStringLiteral("AppIcon"));
+    EXPECT_EQ(icon->size(), QSize(80, 80));
+
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains(QStringLiteral("Showing all conversations in this database")));
+    EXPECT_FALSE(texts.contains(QStringLiteral("Showing all conversations on this Mac")));
+
+    // The missing-file hint gives the same place to copy to as the menu's, not one level too deep.
+    view.loadMacMessages();
+    qbtest::drainEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    const QString hint = fake.alerts->alerts()[0].informativeText;
+    const QString library = QString::fromStdString((platform::homeDir() / "Library").string());
+    EXPECT_TRUE(hint.contains(QStringLiteral("copy its Messages folder (~/Library/Messages) to ") + library + "."))
+        << hint.toStdString();
+    EXPECT_TRUE(hint.contains(QString::fromStdString(quillobrandt::PermissionManager::messagesFolderCopyHint())));
+    EXPECT_FALSE(view.loadingState().isLoading);
 }
 
 TEST_F(MainViewTest, NotificationsDriveTheWizardAndTheMenuLoadingFace) {

@@ -180,11 +180,13 @@ TEST_F(LoggerTest, MailsTheLogFileAsAnAttachment) {
     logger.log("something happened");
     logger.emailLogsToSupport();
     ASSERT_EQ(calls.composed.size(), 1u);
-    const fs::path attachment = platform::tempDir() / "Quillobrandt-Logs.txt";
+    const fs::path attachment = platform::privateTempDir() / "Quillobrandt-Logs.txt";
     EXPECT_NE(calls.composed[0].find("help@example.org|Quillobrandt Logs|User "), std::string::npos);
     EXPECT_TRUE(
         calls.composed[0].ends_with(" is having some issues. Please review the attached logs.|" + attachment.string()));
     EXPECT_EQ(readAll(attachment), logger.getAllLogs());
+    EXPECT_EQ(fs::status(attachment).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(platform::tempDir() / "Quillobrandt-Logs.txt")) << "never in the shared folder";
     EXPECT_TRUE(calls.opened.empty());
 }
 
@@ -194,7 +196,7 @@ TEST_F(LoggerTest, FallsBackToAMailtoLinkEncodingEveryReservedCharacter) {
     logger.setSupportAddress("help@example.org");
     logger.log("a&b=c+d?e");
     // The attachment cannot be written: a folder stands in its place.
-    fs::create_directories(platform::tempDir() / "Quillobrandt-Logs.txt");
+    fs::create_directories(platform::privateTempDir() / "Quillobrandt-Logs.txt");
     logger.emailLogsToSupport();
     EXPECT_TRUE(calls.composed.empty());
     ASSERT_EQ(calls.opened.size(), 1u);
@@ -210,7 +212,7 @@ TEST_F(LoggerTest, TellsTheUserWhereTheFileIsWhenNothingCanSendIt) {
     logger.setSupportAddress("help@example.org");
     logger.emailLogsToSupport();
     ASSERT_EQ(calls.manual.size(), 1u);
-    EXPECT_EQ(calls.manual[0], "help@example.org|" + (platform::tempDir() / "Quillobrandt-Logs.txt").string());
+    EXPECT_EQ(calls.manual[0], "help@example.org|" + (platform::privateTempDir() / "Quillobrandt-Logs.txt").string());
 }
 
 TEST(PercentEncoding, KeepsOnlyUnreservedCharacters) {

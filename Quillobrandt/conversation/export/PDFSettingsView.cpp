@@ -65,7 +65,7 @@ void showSwatch(QPushButton* button, const QColor& color) {
 ParticipantNamer namerFor(const AppState& state) {
     ContactNameLookup contacts;
     if (state.hasContactsAccess()) {
-        contacts = [](const std::string& handle) { return PermissionManager::contactName(handle); };
+        contacts = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
     }
     return makeParticipantNamer(state.participantLabels(), contacts);
 }

@@ -145,13 +145,27 @@ TEST_F(LinuxContactStoreTest, PromptAnsweredDontAllowDenies) {
     EXPECT_FALSE(*granted);
     EXPECT_EQ(store.authorizationStatus(), ContactAuthorizationStatus::denied);
 
-    // A closed prompt (no button) is no consent either.
+    // A prompt closed with Escape (no button) is no consent, and no lasting refusal either: the question
+    // stays open, since "Don't Allow" is kept for good.
     defaults.remove("contacts_authorization");
     fake.alerts->answerNext(-1);
     granted.reset();
     store.requestAccess([&](bool g, const std::optional<std::string>&) { granted = g; });
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return granted.has_value(); }));
     EXPECT_FALSE(*granted);
+    EXPECT_EQ(store.authorizationStatus(), ContactAuthorizationStatus::notDetermined);
+    EXPECT_FALSE(defaults.integer("contacts_authorization").has_value());
+    const auto& prompt = fake.alerts->alerts().back();
+    EXPECT_FALSE(prompt.cancelButton.has_value()) << "Escape must not answer \"Don't Allow\"";
+    EXPECT_TRUE(prompt.escapeCloses);
+}
+
+TEST_F(LinuxContactStoreTest, TheAnswerCanBeChangedLater) {
+    store.setAllowed(true);
+    EXPECT_EQ(defaults.integer("contacts_authorization"), 3);
+    EXPECT_EQ(store.authorizationStatus(), ContactAuthorizationStatus::authorized);
+    store.setAllowed(false);
+    EXPECT_EQ(defaults.integer("contacts_authorization"), 2);
     EXPECT_EQ(store.authorizationStatus(), ContactAuthorizationStatus::denied);
 }
 

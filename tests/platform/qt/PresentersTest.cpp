@@ -1,8 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+#include "platform/qt/AlertPresenter.h"
+
+#include "platform/core/Paths.h"
 #include "platform/qt/FakePlatform.h"
+#include "platform/qt/PanelPresenter.h"
 #include "platform/qt/PlatformServices.h"
 #include "platform/qt/PrivacyGate.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace {
 
@@ -83,3 +98,51 @@ TEST(PlatformServices, FakePlatformInstallsAndRestores) {
 }
 
 } // namespace
+
+namespace {
+
+// Shows the real message box and presses Escape on it once it is up. nullopt when Escape did not close it.
+std::optional<int> answerWithEscape(const platform::AlertRequest& request) {
+    QTimer::singleShot(50, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
+    // A box that ignores Escape would hang the test: end it from a later timer.
+    auto timedOut = std::make_shared<bool>(false);
+    QTimer::singleShot(3000, [timedOut] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            *timedOut = true;
+            box->done(0);
+        }
+    });
+    const int answer = platform::QtAlertPresenter().runModal(request);
+    return *timedOut ? std::nullopt : std::optional<int>(answer);
+}
+
+} // namespace
+
+TEST(AlertPresenter, EscapeAnswersTheCancelButtonOrClosesUnanswered) {
+    platform::AlertRequest request;
+    request.messageText = QStringLiteral("Question");
+    request.buttons = {QStringLiteral("No"), QStringLiteral("Yes")};
+    request.defaultButton = 1;
+    request.cancelButton = 0;
+    EXPECT_EQ(answerWithEscape(request), std::optional<int>(0));
+
+    request.cancelButton = std::nullopt;
+    request.escapeCloses = true;
+    EXPECT_EQ(answerWithEscape(request), std::optional<int>(-1)) << "closed without deciding";
+}
+
+TEST(PanelPresenter, PanelsWithoutAFolderOpenInDocumentsOrHomeNeverTheWorkingDirectory) {
+    const QString home = QString::fromStdString(platform::homeDir().string());
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    ASSERT_TRUE(documents.startsWith(QString::fromStdString(qbtest::IsolatedHome::root().string())))
+        << "only ever inside the test's own home";
+    QDir(documents).removeRecursively();
+    EXPECT_EQ(platform::defaultPanelDirectory(), home);
+    ASSERT_TRUE(QDir().mkpath(documents));
+    EXPECT_EQ(platform::defaultPanelDirectory(), documents);
+    EXPECT_NE(platform::defaultPanelDirectory(), QDir::currentPath());
+}
