@@ -325,7 +325,8 @@ TEST(DatabaseReaderState, AStopRequestEndsTheLoadBeforeTheNextChat) {
     } catch (const DatabaseError& error) {
         EXPECT_EQ(error, DatabaseError::stopped());
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{"Counting conversations...", "Loading conversations 1 of 3..."}));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Loading conversations 1 of 3...") << "nothing is read after the stop";
 
     // A token handed in before the load stops it the same way; a fresh manager without one reads everything.
     std::stop_source source;
