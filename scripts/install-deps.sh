@@ -11,6 +11,7 @@ packages=(
     fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji
     poppler-utils time
     libimobiledevice-utils usbmuxd
+    libcsv-dev
 )
 
 missing=()

@@ -8,14 +8,30 @@
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Console.h"
+#include "platform/core/FileMode.h"
 
 namespace quillobrandt {
+
+namespace {
+
+// One field as RFC 4180 writes it: between double quotes, each double quote inside doubled.
+void appendField(QString& csv, const QString& field) {
+    csv += QLatin1Char('"');
+    for (const QChar c : field) {
+        if (c == QLatin1Char('"')) {
+            csv += QLatin1Char('"');
+        }
+        csv += c;
+    }
+    csv += QLatin1Char('"');
+}
+
+} // namespace
 
 QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor) {
     QString csv = QStringLiteral("person,datetime,message\n");
     const QLocale c = QLocale::c();
     const QString dateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    const QString separator = QStringLiteral("\",\"");
     for (const Message& message : messages) {
         if (message.associatedMessageGUID) {
             continue;
@@ -31,16 +47,12 @@ QString generateCSV(const std::vector<Message>& messages, const ParticipantLabel
                 }
             }
         }
-        QString text = message.text ? QString::fromStdString(*message.text) : QString();
-        text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-
-        csv += QLatin1Char('"');
-        csv += person;
-        csv += separator;
-        csv += c.toString(localDateTime(message.date), dateFormat);
-        csv += separator;
-        csv += text;
-        csv += QStringLiteral("\"\n");
+        appendField(csv, person);
+        csv += QLatin1Char(',');
+        appendField(csv, c.toString(localDateTime(message.date), dateFormat));
+        csv += QLatin1Char(',');
+        appendField(csv, message.text ? QString::fromStdString(*message.text) : QString());
+        csv += QLatin1Char('\n');
     }
     return csv;
 }
@@ -49,7 +61,7 @@ bool writeCsvFile(const std::filesystem::path& path, const QString& text, QStrin
     const QByteArray bytes = text.toUtf8();
     errno = 0;
     if (platform::writeFileAtomically(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                                      0600)) {
+                                      platform::userFileMode())) {
         return true;
     }
     const int code = errno;

@@ -14,7 +14,8 @@ namespace quillobrandt {
 // The whole CSV file: header "person,datetime,message", then one line per message in the given order.
 // Reactions (messages with an associated message) are left out. person is "Me" for sent messages,
 // else the sender's label, else the sender handle (contact names are not used). datetime is
-// "yyyy-MM-dd HH:mm:ss" in the current time zone. Only the message field has its double quotes doubled.
+// "yyyy-MM-dd HH:mm:ss" in the current time zone. Every field is quoted as RFC 4180 says: between double
+// quotes, with each double quote inside doubled, so labels and handles with quotes parse too.
 QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor);
 
 struct CsvExportResult {
@@ -24,7 +25,7 @@ struct CsvExportResult {
 };
 
 // Writes `text` as UTF-8 (no byte-order mark) to `path`, replacing it atomically: a failed write
-// leaves any existing file as it was.
+// leaves any existing file as it was. The file gets the user's usual permissions (0666 less the umask).
 bool writeCsvFile(const std::filesystem::path& path, const QString& text, QString* error = nullptr);
 
 // The export behind the save panel: generate, write, and on failure print "Error saving CSV: <error>"

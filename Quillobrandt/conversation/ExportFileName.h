@@ -9,12 +9,13 @@
 
 namespace quillobrandt {
 
-// A conversation title made fit for a file name: "/" and ":" become "-", double quotes go.
+// The one rule for every suggested file name (CSV, PDF, edited copy), applied to a conversation title:
+// "/" and ":" become "-", double quotes and control characters go, leading dots go (no hidden files),
+// the rest is cut to at most 200 bytes of UTF-8 between two characters, and an empty result becomes
+// "Conversation".
 QString sanitizedExportName(const QString& title);
 
 // The suggested file name for an export: the sanitised title plus `suffix` (".csv", ".pdf").
-// An empty title gives "Conversation"; a title too long for a Linux file name (255 bytes)
-// is cut at a character boundary, so the save never fails on the name alone.
 QString exportFileName(const QString& title, const QString& suffix);
 
 // "Export CSV"'s suggested name for a conversation title.

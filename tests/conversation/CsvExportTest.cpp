@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "ConversationTestSupport.h"
+#include "Quillobrandt/conversation/ConversationViewModel.h"
 #include "Quillobrandt/conversation/CsvExport.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
 #include "platform/core/AtomicFile.h"
@@ -27,7 +28,7 @@ TEST(CsvExport, EmptyOrAllReactionsGivesOnlyTheHeader) {
     EXPECT_EQ(generateCSV({reaction, reaction}, labels()), "person,datetime,message\n");
 }
 
-TEST(CsvExport, RowsQuoteFieldsAndDoubleQuotesOnlyInTheMessage) {
+TEST(CsvExport, RowsQuoteEveryFieldAndDoubleItsQuotes) {
     qbtest::ScopedTimeZone zone("America/New_York");
     std::vector<Message> messages{
         qbtest::makeMessage(kDay, QTime(15, 7, 9), "She said \"yes\"", false, "+15551234567"),
@@ -49,12 +50,13 @@ TEST(CsvExport, RowsQuoteFieldsAndDoubleQuotesOnlyInTheMessage) {
     EXPECT_EQ(generateCSV(messages, labels()), expected);
 }
 
-TEST(CsvExport, WithoutLabelsTheHandleIsUsedAndPersonIsNotEscaped) {
+TEST(CsvExport, WithoutLabelsTheHandleIsUsedAndQuotesInNamesAreDoubled) {
     qbtest::ScopedTimeZone zone("UTC");
     const auto message = qbtest::makeMessage(kDay, QTime(1, 2, 3), "x", false, "+15551234567");
     EXPECT_EQ(generateCSV({message}, {}), "person,datetime,message\n\"+15551234567\",\"2024-01-05 01:02:03\",\"x\"\n");
     const auto quoted = labelLookupFrom({{QStringLiteral("+15551234567"), QStringLiteral("The \"Boss\"")}});
-    EXPECT_TRUE(generateCSV({message}, quoted).contains("\"The \"Boss\"\",\""));
+    EXPECT_EQ(generateCSV({message}, quoted),
+              "person,datetime,message\n\"The \"\"Boss\"\"\",\"2024-01-05 01:02:03\",\"x\"\n");
 }
 
 TEST(CsvExport, DefaultFileNames) {
@@ -63,16 +65,53 @@ TEST(CsvExport, DefaultFileNames) {
     EXPECT_EQ(defaultCsvFileName(QString()), "Conversation.csv");
     EXPECT_EQ(defaultCsvFileName(QStringLiteral("\"\"")), "Conversation.csv");
 
-    const QString longTitle = QString(300, QChar(0x00E9)); // two UTF-8 bytes each
-    const QString name = defaultCsvFileName(longTitle);
-    EXPECT_LE(name.toUtf8().size(), 255);
-    EXPECT_TRUE(name.endsWith(".csv"));
-
     EXPECT_EQ(pdfExportName({"A/B", "C:D"}, {}), "A-B, C-D");
     const ParticipantNamer namer = [](const QString& handle) {
         return handle == "x" ? QStringLiteral("Dr \"X\"") : handle;
     };
     EXPECT_EQ(pdfExportName({"x", "y", "z", "v", "w"}, namer), "Dr X, y, z, v, w");
+}
+
+// The CSV, the PDF and the edited copy suggest names by one rule, so none of them can name a hidden
+// file, smuggle a control character into a name or exceed what a file system takes.
+TEST(CsvExport, EveryExportNameFollowsOneRule) {
+    const auto stems = [](const QString& title) {
+        const QString csv = defaultCsvFileName(title);
+        const QString copy = editedCopyFileName(title);
+        const QString pdf = pdfExportName({title.toStdString()}, {});
+        EXPECT_TRUE(csv.endsWith(".csv"));
+        EXPECT_TRUE(copy.startsWith("quillobrandt_") && copy.endsWith("_edited.db"));
+        const QString csvStem = csv.chopped(4);
+        const QString copyStem = copy.mid(13).chopped(10);
+        EXPECT_EQ(csvStem, copyStem);
+        EXPECT_EQ(csvStem, pdf);
+        return csvStem;
+    };
+    EXPECT_EQ(stems(QString()), "Conversation");
+    EXPECT_EQ(stems(QStringLiteral("  ")), "Conversation");
+    EXPECT_EQ(stems(QStringLiteral("...")), "Conversation");
+    EXPECT_EQ(stems(QStringLiteral(".profile")), "profile");
+    EXPECT_EQ(stems(QStringLiteral("..\"/etc\"")), "-etc");
+    EXPECT_EQ(stems(QStringLiteral("Ann\tB\nC\r\u007F\u0085D")), "AnnBCD");
+    EXPECT_EQ(stems(QStringLiteral("\x01\x02")), "Conversation");
+    EXPECT_EQ(stems(QStringLiteral("A/B: \"C\"")), "A-B- C");
+
+    // At most 200 bytes of UTF-8, cut between characters (never inside one, never inside an emoji).
+    for (const QString& unit : {QStringLiteral("a"), QString(QChar(0x00E9)), QStringLiteral("\U0001F600"),
+                                QStringLiteral("e\u0301"), QStringLiteral("\U0001F468\u200D\U0001F469")}) {
+        QString title;
+        while (title.toUtf8().size() < 400) {
+            title += unit;
+        }
+        const QString stem = stems(title);
+        EXPECT_LE(stem.toUtf8().size(), 200) << unit.toStdString();
+        EXPECT_GT(stem.toUtf8().size(), 200 - unit.toUtf8().size()) << unit.toStdString();
+        EXPECT_TRUE(title.startsWith(stem));
+        EXPECT_EQ(stem.size() % unit.size(), 0) << "cut inside " << unit.toStdString();
+        EXPECT_FALSE(stem.toUtf8().contains("\xEF\xBF\xBD")) << "no broken character";
+    }
+    const QString edited = editedCopyFileName(QString(300, QChar(0x00E9)));
+    EXPECT_LE(edited.toUtf8().size(), 255);
 }
 
 TEST(CsvExport, WritesUtf8WithoutByteOrderMarkAndReplacesAnExistingFile) {
