@@ -9,20 +9,28 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/conversation/CsvExport.h"
+#include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
+#include "Quillobrandt/conversation/JumpButton.h"
 #include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
-#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/EditedCopyWriter.h"
+#include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
 #include "platform/qt/AlertPresenter.h"
 #include "platform/qt/MainQueue.h"
@@ -64,6 +72,28 @@ QPushButton* toolbarButton(const QString& glyph, const QString& title, const QSt
     return button;
 }
 
+// The title: one line, cut with "…" when the sheet is narrower than the names, so a long title never
+// widens the sheet. text() keeps the whole title, and so does the tooltip.
+class TitleLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override {
+        const QSize full = QLabel::sizeHint();
+        return {std::min(full.width(), 400), full.height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.setFont(font());
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+        painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+};
+
 // The conversation sheet: Escape must not close it.
 class ConversationSheet final : public QDialog {
 public:
@@ -88,7 +118,15 @@ void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
 ConversationDisplayView::ConversationDisplayView(const Conversation& conversation, AppState* appState,
                                                  QWidget* parent, GoogleAnalyticsManager* analytics)
     : QWidget(parent), appState_(appState), analytics_(analytics), model_(conversation) {
-    workers_.setMaxThreadCount(1);
+    // The copy is made from the database these messages came from, whatever is loaded later.
+    source_ = appState_->databaseURL();
+    if (source_) {
+        struct stat st {};
+        if (::stat(source_->c_str(), &st) == 0) {
+            sourceIdentity_ =
+                std::make_pair(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+        }
+    }
     setObjectName(QStringLiteral("ConversationView"));
     setProperty("screenName", QStringLiteral("ConversationView"));
     auto* layout = new QVBoxLayout(this);
@@ -116,9 +154,8 @@ ConversationDisplayView::ConversationDisplayView(const Conversation& conversatio
     showNewestWindow();
 }
 
-ConversationDisplayView::~ConversationDisplayView() {
-    workers_.waitForDone();
-}
+// A running save belongs to the application state's saver, so closing waits for nothing.
+ConversationDisplayView::~ConversationDisplayView() = default;
 
 QDialog* ConversationDisplayView::openAsSheet(const Conversation& conversation, AppState* appState, QWidget* parent) {
     auto* sheet = new ConversationSheet(parent);
@@ -165,7 +202,7 @@ void ConversationDisplayView::buildHeader() {
 
     auto* titleBlock = new QVBoxLayout();
     titleBlock->setSpacing(2);
-    title_ = new QLabel(header);
+    title_ = new TitleLabel(header);
     title_->setObjectName(QStringLiteral("conversation_title"));
     title_->setFont(ConversationStyle::font(13, true));
     titleBlock->addWidget(title_);
@@ -231,6 +268,17 @@ void ConversationDisplayView::buildHeader() {
     auto* save = editButton(QStringLiteral("Save Copy..."), QStringLiteral("edit_save_copy"), QStringLiteral("Save Copy"));
     save->setDefault(true);
     connect(save, &QPushButton::clicked, this, &ConversationDisplayView::presentSaveCopyPanel);
+    // While a copy is being written: a busy bar beside the (disabled) buttons.
+    auto* busy = new QProgressBar(editControls_);
+    busy->setObjectName(QStringLiteral("saving_indicator"));
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setFixedSize(64, 6);
+    busy->setAccessibleName(QStringLiteral("Saving copy"));
+    busy->setToolTip(QStringLiteral("Saving copy..."));
+    busy->hide();
+    savingIndicator_ = busy;
+    editRow->addWidget(busy, 0, Qt::AlignVCenter);
     editColumn->addLayout(editRow);
     auto* hint = new QLabel(QStringLiteral("Apply = session only • Save Copy = new database file"), editControls_);
     hint->setFont(ConversationStyle::font(10));
@@ -245,6 +293,8 @@ void ConversationDisplayView::buildHeader() {
     close->setAccessibleName(QStringLiteral("Close Conversation"));
     close->setFlat(true);
     close->setFont(ConversationStyle::font(18));
+    // A symbol button: as wide as its symbol, not a text button's 80 pixels.
+    close->setFixedSize(28, 28);
     connect(close, &QPushButton::clicked, this, &ConversationDisplayView::closeConversation);
     row->addWidget(close);
     layout()->addWidget(header);
@@ -252,6 +302,7 @@ void ConversationDisplayView::buildHeader() {
 
 void ConversationDisplayView::refreshHeader() {
     title_->setText(participantNames());
+    title_->setToolTip(title_->text());
     const SourceLine line = sourceLineFor(appState_->databaseURL());
     const QColor text = palette().color(QPalette::WindowText);
     QColor colour = ConversationStyle::secondary(text);
@@ -267,11 +318,16 @@ void ConversationDisplayView::refreshHeader() {
     sourceSymbol_->setProperty("symbolName", line.symbol);
     sourceSymbol_->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name(QColor::HexArgb)));
     sourceText_->setText(line.text);
-    toolbar_->setVisible(!model_.isEditMode());
-    editControls_->setVisible(model_.isEditMode());
+    // Hide one before showing the other: both at once, even for a moment, would make the header ask
+    // for their summed width and push the sheet wider each time edit mode ends.
+    QWidget* shown = model_.isEditMode() ? editControls_ : toolbar_;
+    QWidget* hidden = model_.isEditMode() ? toolbar_ : editControls_;
+    hidden->setVisible(false);
+    shown->setVisible(true);
     for (auto* button : editButtons_) {
         button->setEnabled(!saving_);
     }
+    savingIndicator_->setVisible(saving_);
 }
 
 void ConversationDisplayView::buildFilterRow() {
@@ -352,6 +408,9 @@ void ConversationDisplayView::buildMessageArea() {
     list_->setUniformItemSizes(false);
     list_->setResizeMode(QListView::Adjust);
     list_->setFrameShape(QFrame::NoFrame);
+    // Rows always fit the visible width (see the viewport's resize below), so nothing scrolls sideways.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->viewport()->installEventFilter(this);
     connect(delegate_, &MessageRowDelegate::deleteRequested, this,
             [this](int row) { deleteMessage(rows_->rowAt(row).message); });
     column->addWidget(list_, 1);
@@ -370,20 +429,20 @@ void ConversationDisplayView::buildMessageArea() {
     auto* jumps = new QVBoxLayout(jumpButtons_);
     jumps->setContentsMargins(0, 0, 0, 0);
     jumps->setSpacing(8);
-    const auto jumpButton = [&](const QString& glyph, const QString& tip, const QString& name) {
-        auto* button = new QPushButton(glyph, jumpButtons_);
+    const auto jumpButton = [&](JumpButton::Direction direction, const QString& tip, const QString& name) {
+        auto* button = new JumpButton(direction, jumpButtons_);
         button->setObjectName(name);
         button->setToolTip(tip);
-        button->setFlat(true);
-        button->setFont(ConversationStyle::font(24));
-        button->setStyleSheet(QStringLiteral("color: %1;").arg(ConversationStyle::accent().name()));
+        button->setAccessibleName(tip);
         jumps->addWidget(button);
         return button;
     };
-    connect(jumpButton(QStringLiteral("⬆"), QStringLiteral("Jump to oldest message"), QStringLiteral("jump_oldest")),
-            &QPushButton::clicked, this, &ConversationDisplayView::jumpToOldest);
-    connect(jumpButton(QStringLiteral("⬇"), QStringLiteral("Jump to newest message"), QStringLiteral("jump_newest")),
-            &QPushButton::clicked, this, &ConversationDisplayView::jumpToNewest);
+    connect(
+        jumpButton(JumpButton::Direction::up, QStringLiteral("Jump to oldest message"), QStringLiteral("jump_oldest")),
+        &QAbstractButton::clicked, this, &ConversationDisplayView::jumpToOldest);
+    connect(jumpButton(JumpButton::Direction::down, QStringLiteral("Jump to newest message"),
+                       QStringLiteral("jump_newest")),
+            &QAbstractButton::clicked, this, &ConversationDisplayView::jumpToNewest);
 
     jumpPanel_ = new QLabel(messageArea_);
     jumpPanel_->setObjectName(QStringLiteral("jump_panel"));
@@ -409,6 +468,14 @@ bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == messageArea_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         layoutOverlays();
     }
+    if (list_ && watched == list_->viewport() && event->type() == QEvent::Resize) {
+        // Row heights depend on the width (text wraps to it). When the vertical scroll bar comes or goes
+        // the viewport narrows or widens without the list re-laying its rows; do it then.
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->size().width() != resize->oldSize().width()) {
+            list_->doItemsLayout();
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -416,7 +483,7 @@ void ConversationDisplayView::layoutOverlays() {
     const QRect area = messageArea_->rect();
     loadingLabel_->setGeometry(area);
     jumpButtons_->adjustSize();
-    jumpButtons_->move(area.right() - 16 - jumpButtons_->width(), area.bottom() - 16 - jumpButtons_->height());
+    jumpButtons_->move(area.width() - 16 - jumpButtons_->width(), area.height() - 16 - jumpButtons_->height());
     jumpPanel_->adjustSize();
     jumpPanel_->move(area.center() - QPoint(jumpPanel_->width() / 2, jumpPanel_->height() / 2));
     banner_->adjustSize();
@@ -437,6 +504,7 @@ void ConversationDisplayView::refreshList() {
     context.namer = namer();
     context.theme = appState_->appTheme();
     context.isIPhoneBackup = appState_->isIPhoneBackup();
+    context.reportedPictureFailures = &reportedPictureFailures_;
     const std::vector<Message> shown = model_.displayedMessages();
     std::vector<MessageRow> rows;
     rows.reserve(shown.size());
@@ -606,8 +674,7 @@ void ConversationDisplayView::presentSaveCopyPanel() {
     if (saving_) {
         return;
     }
-    const auto source = appState_->databaseURL();
-    if (!source) {
+    if (!source_) {
         platform::consoleLine("❌ No database URL available");
         return;
     }
@@ -622,7 +689,41 @@ void ConversationDisplayView::presentSaveCopyPanel() {
     if (!chosen) {
         return;
     }
-    saveEditedCopy(*source, std::filesystem::path(chosen->toStdString()), ids);
+    const std::filesystem::path target(chosen->toStdString());
+    if (targetIsSource(target)) {
+        // Removing the old target first would destroy the very database the copy is made from.
+        platform::consoleLine("❌ Error saving edited copy: the target is the source database " + target.string());
+        showSaveFailure(QString::fromUtf8(EditedCopyError().description()));
+        return;
+    }
+    saveEditedCopy(*source_, target, ids);
+}
+
+bool ConversationDisplayView::targetIsSource(const std::filesystem::path& target) const {
+    if (!source_) {
+        return false;
+    }
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path targetPath = fs::weakly_canonical(fs::absolute(target, error), error);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::error_code ignored;
+        const fs::path sourceFile = fs::weakly_canonical(fs::absolute(source_->string() + suffix, ignored), ignored);
+        if (!targetPath.empty() && targetPath == sourceFile) {
+            return true;
+        }
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        return false;
+    }
+    const auto identity = std::make_pair(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+    if (sourceIdentity_ && identity == *sourceIdentity_) {
+        return true; // a hard link, or the same file under a moved folder
+    }
+    struct stat now {};
+    return ::stat(source_->c_str(), &now) == 0 &&
+           identity == std::make_pair(static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino));
 }
 
 void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
@@ -630,40 +731,43 @@ void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source
     saving_ = true;
     refreshHeader();
     QPointer<ConversationDisplayView> self(this);
-    workers_.start([self, source, target, ids] {
-        std::optional<std::string> error;
-        try {
-            DatabaseManager::saveEditedCopy(source, target, ids);
-        } catch (const std::exception& e) {
-            error = e.what();
-        } catch (...) {
-            error = "Unknown error";
-        }
-        platform::runOnMainQueue(self.data(), [self, target, error] {
+    EditedCopySaver::forState(appState_)->start(
+        source, target, ids, [self, target, ids](const std::optional<std::string>& error) {
             if (self) {
-                self->finishSave(target, error);
+                self->finishSave(target, ids, error);
+                return;
             }
+            // The view was closed meanwhile: the save still ran to its end; say how it ended.
+            const std::string line =
+                error ? "❌ Error saving edited copy: " + *error : "✅ Saved edited copy to: " + target.string();
+            platform::consoleLine(line);
+            Logger::shared().log(line, error ? Logger::Level::error : Logger::Level::info);
         });
-    });
 }
 
-void ConversationDisplayView::finishSave(const std::filesystem::path& target, const std::optional<std::string>& error) {
+void ConversationDisplayView::showSaveFailure(const QString& reason) {
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Failed to Save Copy");
+    alert.informativeText = QStringLiteral("An error occurred while saving the edited database:\n\n") + reason;
+    alert.style = platform::AlertStyle::critical;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::alertPresenter()->runModal(alert);
+}
+
+void ConversationDisplayView::finishSave(const std::filesystem::path& target,
+                                         const std::unordered_set<std::int64_t>& ids,
+                                         const std::optional<std::string>& error) {
     saving_ = false;
     if (error) {
         platform::consoleLine("❌ Error saving edited copy: " + *error);
         refreshHeader();
-        platform::AlertRequest alert;
-        alert.messageText = QStringLiteral("Failed to Save Copy");
-        alert.informativeText =
-            QStringLiteral("An error occurred while saving the edited database:\n\n") + QString::fromStdString(*error);
-        alert.style = platform::AlertStyle::critical;
-        alert.buttons = {QStringLiteral("OK")};
-        platform::alertPresenter()->runModal(alert);
+        showSaveFailure(QString::fromStdString(*error));
         emit editedCopySaveFinished(false);
         return;
     }
     platform::consoleLine("✅ Saved edited copy to: " + target.string());
-    model_.finishSavedCopy();
+    // The saved deletions stay hidden: the header now names the copy, which no longer holds them.
+    model_.finishSavedCopy(ids);
     refreshHeader();
     refilter();
     emit editedCopySaveFinished(true);
@@ -677,7 +781,7 @@ void ConversationDisplayView::finishSave(const std::filesystem::path& target, co
 }
 
 bool ConversationDisplayView::waitForBackgroundWork(int timeoutMs) {
-    return workers_.waitForDone(timeoutMs);
+    return EditedCopySaver::forState(appState_)->waitForDone(timeoutMs);
 }
 
 // ---- exports and sheets ----
@@ -694,10 +798,16 @@ void ConversationDisplayView::presentCSVPanel() {
     const auto& messages = model_.filteredMessages();
     const CsvExportResult result = exportCSV(std::filesystem::path(chosen->toStdString()), messages,
                                              labelLookupFrom(appState_->participantLabels()));
-    if (result.saved) {
-        GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
-        analytics.trackEvent("csv_export_completed", {{"message_count", model_.filteredCount()}});
+    if (!result.saved) {
+        platform::AlertRequest alert;
+        alert.messageText = QStringLiteral("Failed to Export CSV");
+        alert.informativeText = result.error;
+        alert.style = platform::AlertStyle::critical;
+        platform::alertPresenter()->runModal(alert);
+        return;
     }
+    GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
+    analytics.trackEvent("csv_export_completed", {{"message_count", model_.filteredCount()}});
 }
 
 void ConversationDisplayView::exportPDF() {

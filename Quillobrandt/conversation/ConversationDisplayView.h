@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QPointer>
-#include <QThreadPool>
 #include <QWidget>
 
 #include <functional>
@@ -57,6 +56,9 @@ public:
     bool showsPositionBanner() const { return showPositionBanner_; }
     QString positionBannerMessage() const { return positionBannerMessage_; }
     bool isSaving() const { return saving_; }
+    // The database the conversation was loaded from, as it was when the view opened; saved copies are
+    // made from it, never from whatever is loaded later.
+    const std::optional<std::filesystem::path>& sourceDatabase() const { return source_; }
 
     // Actions (also reached through the controls).
     void closeConversation();
@@ -78,6 +80,9 @@ public:
 
     // For tests: blocks until a running save has finished (its result still needs the event loop).
     bool waitForBackgroundWork(int timeoutMs = 30000);
+
+    // Whether `target` is the source database (another name for it, or one of its companion files).
+    bool targetIsSource(const std::filesystem::path& target) const;
 
 signals:
     void closeRequested();
@@ -101,7 +106,9 @@ private:
     void presentPositionBanner(bool oldest);
     void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                         const std::unordered_set<std::int64_t>& ids);
-    void finishSave(const std::filesystem::path& target, const std::optional<std::string>& error);
+    void finishSave(const std::filesystem::path& target, const std::unordered_set<std::int64_t>& ids,
+                    const std::optional<std::string>& error);
+    void showSaveFailure(const QString& reason);
 
     AppState* appState_;
     GoogleAnalyticsManager* analytics_;
@@ -111,6 +118,8 @@ private:
     bool showPositionBanner_ = false;
     QString positionBannerMessage_;
     bool saving_ = false;
+    std::optional<std::filesystem::path> source_;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> sourceIdentity_; // device and inode
 
     QLabel* title_ = nullptr;
     QLabel* sourceSymbol_ = nullptr;
@@ -133,8 +142,8 @@ private:
     QLabel* jumpPanel_ = nullptr;
     QLabel* banner_ = nullptr;
     QList<QPushButton*> editButtons_;
-
-    QThreadPool workers_; // last: waited for before the members above go
+    QWidget* savingIndicator_ = nullptr;
+    std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture
 };
 
 } // namespace quillobrandt

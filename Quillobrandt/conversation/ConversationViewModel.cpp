@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
+#include "Quillobrandt/conversation/SenderNames.h"
 
 namespace quillobrandt {
 
@@ -84,6 +85,13 @@ void ConversationViewModel::updateFilteredMessages() {
         });
     }
     filtered_ = std::move(list);
+    clampWindow();
+}
+
+void ConversationViewModel::clampWindow() {
+    // A window left outside a shrunken list would show the whole list at once (90,000 rows after
+    // hiding media on a long conversation) and count earlier messages that are not there.
+    windowStart_ = std::clamp(windowStart_, 0, std::max(filteredCount() - windowSize_, 0));
 }
 
 bool ConversationViewModel::dateFilterChanged() {
@@ -165,14 +173,22 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
         row.empty = true;
         return row;
     }
-    if (index == 0) {
+    // Days follow what is shown: a reaction draws nothing, so the day test skips back over it to the
+    // last row of the window that draws something. Without one, this row is the first one drawn.
+    const Message* previous = nullptr;
+    for (int i = first + index - 1; i >= first; --i) {
+        if (!filtered_[static_cast<std::size_t>(i)].associatedMessageGUID) {
+            previous = &filtered_[static_cast<std::size_t>(i)];
+            break;
+        }
+    }
+    if (!previous) {
         row.showDateHeader = true;
     } else {
-        const Message& previous = filtered_[static_cast<std::size_t>(first + index - 1)];
-        row.showDateHeader = !isSameLocalDay(localDateTime(message.date), localDateTime(previous.date));
+        row.showDateHeader = !isSameLocalDay(localDateTime(message.date), localDateTime(previous->date));
         row.headerPaddingAbove = row.showDateHeader;
     }
-    row.showSenderName = conversation_.participants.size() > 2 && !message.isFromMe;
+    row.showSenderName = showsSenderNames(conversation_.participants) && !message.isFromMe;
     return row;
 }
 
@@ -208,7 +224,8 @@ void ConversationViewModel::applyChanges() {
     copy_.reset();
 }
 
-void ConversationViewModel::finishSavedCopy() {
+void ConversationViewModel::finishSavedCopy(const std::unordered_set<std::int64_t>& savedIDs) {
+    permanentlyDeleted_.insert(savedIDs.begin(), savedIDs.end());
     copy_.reset();
 }
 

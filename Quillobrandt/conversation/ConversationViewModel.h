@@ -65,7 +65,8 @@ public:
     QDate endDate() const { return endDate_; }
     void setEndDate(QDate value) { endDate_ = value; }
 
-    // Recomputes the filtered list from the conversation (or the working copy in edit mode).
+    // Recomputes the filtered list from the conversation (or the working copy in edit mode), then
+    // clamps the window's start into [0, max(count - window size, 0)].
     void updateFilteredMessages();
     // Refilters only while the date filter is on. Returns whether it did.
     bool dateFilterChanged();
@@ -105,12 +106,14 @@ public:
     bool isMarkedDeleted(std::int64_t id) const;
     void cancelEdit();
     void applyChanges();
-    // Ends edit mode after a saved copy; the session's hidden ids stay as they are.
-    void finishSavedCopy();
+    // Ends edit mode after a saved copy: the ids left out of the copy stay hidden for the session.
+    void finishSavedCopy(const std::unordered_set<std::int64_t>& savedIDs);
     // The ids a saved copy leaves out: those hidden this session and those marked in the working copy.
     std::unordered_set<std::int64_t> idsToDeleteInCopy() const;
 
 private:
+    void clampWindow();
+
     Conversation conversation_;
     bool showAttachments_ = false;
     bool showMedia_ = true;

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QWidget>
 
+class QPainter;
+
 namespace quillobrandt {
 
 // The day header between messages of different days: a thin line, the day label on a rounded
@@ -20,13 +22,17 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    // The header's drawing, shared with the message list, which paints rows rather than holding
+    // widgets. `baseFont` is the widget font the label is derived from; `palette` gives the plate's
+    // window colour and the label's text colour.
+    static qreal heightFor(const QFont& baseFont);
+    static void paint(QPainter& painter, const QRectF& bounds, const QDateTime& date, const QFont& baseFont,
+                      const QPalette& palette);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QFont labelFont() const;
-    QRectF plateRect() const;
-
     QDateTime date_;
 };
 

@@ -129,7 +129,10 @@ BubbleContent makeBubbleContent(const Message& message, bool showSenderName, con
                 picture.failureNoteIsBackup = true;
             } else {
                 picture.failureNote = QStringLiteral("Path: ") + picture.filePath;
-                platform::consoleLine("⚠️ Failed to load image: " + attachment.filePath);
+                if (!context.reportedPictureFailures ||
+                    context.reportedPictureFailures->insert(attachment.filePath).second) {
+                    platform::consoleLine("⚠️ Failed to load image: " + attachment.filePath);
+                }
             }
         }
         content.pictures.push_back(std::move(picture));

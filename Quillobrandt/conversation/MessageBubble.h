@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Quillobrandt/app/AppTheme.h"
@@ -56,6 +57,9 @@ struct BubbleContext {
     ParticipantNamer namer; // label, else contact name, else the handle
     AppTheme theme = AppTheme::quillobrandt;
     bool isIPhoneBackup = false;
+    // Paths whose failed picture was already reported; owned by the caller (the view), so a picture is
+    // reported once, not at every rebuild of its row. Null: report every time.
+    std::unordered_set<std::string>* reportedPictureFailures = nullptr;
 };
 
 struct BubblePicture {
@@ -85,7 +89,7 @@ inline constexpr const char* unsupportedNote = "May be a sticker, effect, or spe
 inline constexpr const char* backupPictureNote = "Attachments not extracted from backup";
 
 // Builds the pieces. Probes each picture file (header only); for a failed picture outside a backup
-// prints "⚠️ Failed to load image: <path>" to the console.
+// prints "⚠️ Failed to load image: <path>" to the console, once per path of the context.
 BubbleContent makeBubbleContent(const Message& message, bool showSenderName, const BubbleContext& context);
 
 // The text as drawn: U+FFFC marks where an attachment sat and is never drawn.

@@ -10,35 +10,43 @@
 
 #include <algorithm>
 
+#include "Quillobrandt/conversation/DateSeparatorView.h"
 #include "Quillobrandt/conversation/DayLabels.h"
+#include "Quillobrandt/conversation/WrappedText.h"
 
 namespace quillobrandt {
 
 namespace {
 
 constexpr qreal rowSpacing = 16;
-constexpr qreal headerHeight = 24;
 constexpr qreal pictureMax = 300;
 constexpr qreal deleteSize = 20;
 constexpr qreal columnSpacing = 4;
 constexpr qreal sideInset = 12;
+constexpr qreal placeholderWidth = 220;
+constexpr qreal placeholderNoteTop = 60; // below the picture symbol and the file name
+constexpr qreal placeholderInset = 6;
 
+// The day header's height, from the same font the list draws it with.
+qreal headerHeight() {
+    return DateSeparatorView::heightFor(ConversationStyle::font(13));
+}
+
+// A failed picture's placeholder grows with its note ("Path: …"), so the note is never cut off.
 QSizeF pictureSize(const BubblePicture& picture) {
-    if (!picture.loadable) {
-        return {220, 92};
+    if (picture.loadable && !picture.pixelSize.isEmpty()) {
+        const QSizeF size = picture.pixelSize;
+        return size.scaled(QSizeF(pictureMax, pictureMax), Qt::KeepAspectRatio).boundedTo(size.expandedTo({1, 1}));
     }
-    const QSizeF size = picture.pixelSize;
-    if (size.isEmpty()) {
-        return {220, 92};
-    }
-    return size.scaled(QSizeF(pictureMax, pictureMax), Qt::KeepAspectRatio).boundedTo(size.expandedTo({1, 1}));
+    const qreal note = picture.failureNote.isEmpty() ? 0
+                                                     : wrappedTextSize(picture.failureNote, ConversationStyle::font(10),
+                                                                       placeholderWidth - 2 * placeholderInset)
+                                                           .height();
+    return {placeholderWidth, std::max<qreal>(92, placeholderNoteTop + note + 8)};
 }
 
 QSizeF textSize(const QString& text, const QFont& font, qreal maxWidth) {
-    const QFontMetricsF metrics(font);
-    const QRectF bounds =
-        metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, text);
-    return {std::min(std::max(bounds.width(), 1.0), maxWidth), std::max(bounds.height(), metrics.height())};
+    return wrappedTextSize(text, font, maxWidth);
 }
 
 void fillRounded(QPainter* p, const QRectF& rect, qreal radius, const QColor& color) {
@@ -94,8 +102,8 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
     const BubbleContent& c = row.content;
     qreal y = row.layout.headerPaddingAbove ? 8 : 0;
     if (row.layout.showDateHeader) {
-        g.header = QRectF(0, y, width, headerHeight);
-        y += headerHeight + rowSpacing;
+        g.header = QRectF(0, y, width, headerHeight());
+        y += g.header.height() + rowSpacing;
     }
     const qreal maxColumn = std::max<qreal>(120, (width - 2 * sideInset) * 0.7);
     const qreal top = y;
@@ -160,19 +168,22 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
     return g;
 }
 
+// Rows are as wide as the list's visible area, whatever rectangle the view hands in: a row laid out
+// before the vertical scroll bar appeared must not stick out under it.
+qreal MessageRowDelegate::rowWidth(const QStyleOptionViewItem& option) {
+    qreal width = option.rect.width();
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) {
+        width = view->viewport()->width();
+    }
+    return width > 0 ? width : 600;
+}
+
 QSize MessageRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const auto* model = qobject_cast<const MessageRowModel*>(index.model());
     if (!model) {
         return {};
     }
-    // Rows wrap to the list's visible width, whatever rectangle the view hands in here.
-    qreal width = option.rect.width();
-    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) {
-        width = view->viewport()->width();
-    }
-    if (width <= 0) {
-        width = 600;
-    }
+    const qreal width = rowWidth(option);
     return {static_cast<int>(width), static_cast<int>(std::ceil(layoutMessageRow(model->rowAt(index.row()), width).height))};
 }
 
@@ -196,7 +207,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     if (row.layout.empty) {
         return;
     }
-    const MessageRowGeometry g = layoutMessageRow(row, option.rect.width());
+    const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
     const BubbleContent& c = row.content;
     const QColor primary = option.palette.color(QPalette::WindowText);
     const QColor secondary = ConversationStyle::secondary(primary);
@@ -208,28 +219,18 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->translate(option.rect.topLeft());
 
     if (!g.header.isNull()) {
-        const QString label = formatSeparatorDate(row.message.date);
-        const QFont font = ConversationStyle::font(10, true);
-        const qreal textWidth = QFontMetricsF(font).horizontalAdvance(label) + 24;
-        const QRectF plate(g.header.center().x() - textWidth / 2, g.header.top() + 2, textWidth, headerHeight - 4);
-        p->setPen(QPen(ConversationStyle::secondary(primary), 0.5));
-        p->drawLine(QPointF(16, g.header.center().y()), QPointF(plate.left() - 8, g.header.center().y()));
-        p->drawLine(QPointF(plate.right() + 8, g.header.center().y()), QPointF(g.header.right() - 16, g.header.center().y()));
-        fillRounded(p, plate, plate.height() / 2, gray20);
-        p->setFont(font);
-        p->setPen(secondary);
-        p->drawText(plate, Qt::AlignCenter, label);
+        QPalette palette = option.palette;
+        palette.setColor(QPalette::WindowText, primary);
+        DateSeparatorView::paint(*p, g.header, localDateTime(row.message.date), ConversationStyle::font(13), palette);
     }
     if (c.senderName) {
-        p->setFont(ConversationStyle::font(10));
         p->setPen(c.senderColor);
-        p->drawText(g.senderName.adjusted(14, 0, 0, -2), Qt::AlignLeft | Qt::TextWordWrap, *c.senderName);
+        drawWrappedText(*p, g.senderName.adjusted(14, 0, 0, -2), *c.senderName, ConversationStyle::font(10));
     }
     if (c.text) {
         fillRounded(p, g.textBubble, 18, c.colors.background);
-        p->setFont(ConversationStyle::font(13));
         p->setPen(c.colors.text.isValid() ? c.colors.text : primary);
-        p->drawText(g.textArea, Qt::AlignLeft | Qt::TextWordWrap | Qt::TextWrapAnywhere, *c.text);
+        drawWrappedText(*p, g.textArea, *c.text, ConversationStyle::font(13));
     }
     for (std::size_t i = 0; i < c.pictures.size(); ++i) {
         const BubblePicture& picture = c.pictures[i];
@@ -248,12 +249,16 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         p->setPen(secondary);
         p->setFont(ConversationStyle::font(26));
         p->drawText(QRectF(rect.left(), rect.top() + 6, rect.width(), 34), Qt::AlignCenter, QStringLiteral("\u25A3"));
-        p->setFont(ConversationStyle::font(10));
-        p->drawText(QRectF(rect.left() + 6, rect.top() + 42, rect.width() - 12, 16), Qt::AlignCenter,
-                    picture.filename);
+        const QFont small = ConversationStyle::font(10);
+        p->setFont(small);
+        const QRectF nameRect(rect.left() + placeholderInset, rect.top() + 42, rect.width() - 2 * placeholderInset, 16);
+        p->drawText(nameRect, Qt::AlignCenter,
+                    QFontMetricsF(small).elidedText(picture.filename, Qt::ElideMiddle, nameRect.width()));
         p->setPen(picture.failureNoteIsBackup ? ConversationStyle::orange() : ConversationStyle::red());
-        p->drawText(QRectF(rect.left() + 6, rect.top() + 60, rect.width() - 12, 28),
-                    Qt::AlignCenter | Qt::TextWrapAnywhere, picture.failureNote);
+        drawWrappedText(*p,
+                        QRectF(rect.left() + placeholderInset, rect.top() + placeholderNoteTop,
+                               rect.width() - 2 * placeholderInset, rect.bottom() - rect.top() - placeholderNoteTop),
+                        picture.failureNote, small, Qt::AlignHCenter);
     }
     if (!g.attachmentList.isNull()) {
         fillRounded(p, g.attachmentList, 18, gray20);
@@ -305,7 +310,7 @@ bool MessageRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, c
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const MessageRow& row = rows->rowAt(index.row());
         if (row.showDelete) {
-            const MessageRowGeometry g = layoutMessageRow(row, option.rect.width());
+            const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
             if (g.deleteButton.contains(mouse->position() - option.rect.topLeft())) {
                 emit deleteRequested(index.row());
                 return true;

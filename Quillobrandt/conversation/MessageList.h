@@ -70,6 +70,7 @@ signals:
     void deleteRequested(int row);
 
 private:
+    static qreal rowWidth(const QStyleOptionViewItem& option);
     QImage picture(const QString& path, QSize size) const;
     mutable QCache<QString, QImage> pictures_{64};
 };

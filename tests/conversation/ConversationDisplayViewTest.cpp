@@ -7,12 +7,22 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <fstream>
+#include <future>
+#include <thread>
 
+#include "Quillobrandt/conversation/EditedCopySaver.h"
+#include "Quillobrandt/conversation/JumpButton.h"
 #include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/Logger.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Sqlite.h"
 #include "tests/conversation/ConversationViewFixture.h"
@@ -55,14 +65,14 @@ protected:
         EXPECT_TRUE(qbtest::waitUntil([&] { return !view->isLoading(); }));
         return view;
     }
-    QPushButton* button(QWidget& view, const char* name) { return view.findChild<QPushButton*>(name); }
+    QAbstractButton* button(QWidget& view, const char* name) { return view.findChild<QAbstractButton*>(name); }
 };
 
 TEST_F(ConversationViewTest, OpensOnTheNewestWindowOfFiveHundredAndPages) {
     auto view = open(conversationOf(1234));
     EXPECT_EQ(view->rows().rowCount(), 500);
     EXPECT_EQ(view->rows().data(view->rows().index(0)).toString(), "m734");
-    QPushButton* earlier = button(*view, "load-earlier-button");
+    QAbstractButton* earlier = button(*view, "load-earlier-button");
     ASSERT_NE(earlier, nullptr);
     EXPECT_TRUE(earlier->isVisible());
     EXPECT_TRUE(earlier->text().endsWith("Load Earlier Messages (734 more)"));
@@ -214,11 +224,134 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
     EXPECT_EQ(messageRows(target), 3);
     EXPECT_EQ(messageRows(source), 4);
     EXPECT_EQ(platform::readFile(source), before) << "the source is never changed";
+    // The saved deletion stays out of sight: the view now speaks for the copy.
+    EXPECT_EQ(view->rows().rowCount(), 3);
+    EXPECT_EQ(view->rows().rowOf(conversation.messages[1].id), -1);
+    EXPECT_TRUE(view->model().permanentlyDeletedMessageIDs().contains(conversation.messages[1].id));
     // The application continues on the copy.
     ASSERT_TRUE(qbtest::waitUntil([&] {
         state->waitForBackgroundLoads(100);
         return state->databaseURL() == target;
     }));
+    EXPECT_EQ(view->findChild<QLabel*>("conversation_source")->text(), "Editing: edited.db");
+    view->enterEditMode();
+    EXPECT_EQ(view->rows().rowCount(), 3) << "edit mode starts without the saved deletion too";
+}
+
+TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
+    auto view = open(conversation);
+    const auto before = platform::readFile(source);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[0]);
+    const auto first = file("out/first.db");
+    fake.panels->answerNext(QString::fromStdString(first.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] {
+        state->waitForBackgroundLoads(100);
+        return !view->isSaving() && state->databaseURL() == first;
+    }));
+
+    // The copy is loaded now; the view still belongs to the original, and the original is no target.
+    EXPECT_EQ(view->sourceDatabase(), source);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[1]);
+    fake.panels->answerNext(QString::fromStdString(source.string()));
+    view->presentSaveCopyPanel();
+    EXPECT_FALSE(view->isSaving()) << "refused before anything runs";
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Failed to Save Copy");
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_EQ(platform::readFile(source), before);
+
+    // Nor under another name: a hard link, a path through "..", a companion file.
+    const auto link = file("elsewhere/link.db");
+    std::filesystem::create_hard_link(source, link);
+    for (const auto& target : {link, source.parent_path() / ".." / "picked" / "sms.db"}) {
+        fake.panels->answerNext(QString::fromStdString(target.string()));
+        view->presentSaveCopyPanel();
+        EXPECT_FALSE(view->isSaving()) << target;
+    }
+    EXPECT_EQ(fake.alerts->alerts().size(), 3u);
+    EXPECT_EQ(platform::readFile(source), before);
+    EXPECT_TRUE(view->targetIsSource(source.string() + "-wal"));
+    EXPECT_TRUE(view->targetIsSource(source.string() + "-journal"));
+    EXPECT_FALSE(view->targetIsSource(first));
+
+    // Elsewhere the second copy is made from the original, without both deletions.
+    const auto second = file("out/second.db");
+    fake.panels->answerNext(QString::fromStdString(second.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    EXPECT_EQ(fake.alerts->alerts().size(), 3u);
+    EXPECT_EQ(messageRows(second), 2);
+    EXPECT_EQ(messageRows(first), 3);
+    EXPECT_EQ(messageRows(source), 4);
+}
+
+TEST_F(SavedCopyTest, AMissingDestinationFolderIsNamedAsSuch) {
+    auto view = open(conversation);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[0]);
+    const auto target = file("out/x").parent_path() / "no-such-folder" / "edited.db";
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    const QString text = fake.alerts->alerts()[0].informativeText;
+    EXPECT_TRUE(text.contains("cannot be written to")) << text.toStdString();
+    EXPECT_TRUE(text.contains("no-such-folder")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Cannot open database")) << text.toStdString();
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_FALSE(std::filesystem::exists(target.parent_path()));
+}
+
+TEST_F(SavedCopyTest, ClosingDuringASaveNeitherWaitsNorStopsIt) {
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<bool> writerRan{false};
+    auto* saver = quillobrandt::EditedCopySaver::forState(state.get());
+    saver->setWriter([&, opened](const std::filesystem::path& from, const std::filesystem::path& to,
+                                 const std::unordered_set<std::int64_t>& ids) {
+        opened.wait();
+        quillobrandt::DatabaseManager::saveEditedCopy(from, to, ids);
+        writerRan = true;
+    });
+    auto view = open(conversation);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[0]);
+    const auto target = file("out/late.db");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentSaveCopyPanel();
+    EXPECT_TRUE(view->isSaving());
+    const auto* busy = view->findChild<QWidget*>("saving_indicator");
+    ASSERT_NE(busy, nullptr);
+    EXPECT_TRUE(busy->isVisible());
+    EXPECT_FALSE(button(*view, "edit_save_copy")->isEnabled());
+
+    // Closing while the writer is held: if the view waited for it, this would never return.
+    std::atomic<bool> releasedByWatchdog{false};
+    std::thread watchdog([&] {
+        if (opened.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+            releasedByWatchdog = true;
+            gate.set_value();
+        }
+    });
+    view.reset();
+    if (!releasedByWatchdog) {
+        gate.set_value();
+    }
+    watchdog.join();
+    EXPECT_FALSE(releasedByWatchdog) << "closing the view waited for the save";
+    ASSERT_TRUE(saver->waitForDone(30000));
+    EXPECT_TRUE(writerRan);
+    EXPECT_EQ(messageRows(target), 3);
+    QCoreApplication::processEvents();
+    const std::string log = quillobrandt::Logger::shared().getAllLogs();
+    EXPECT_NE(log.find("Saved edited copy to: " + target.string()), std::string::npos);
+    EXPECT_TRUE(fake.alerts->alerts().empty());
 }
 
 TEST_F(SavedCopyTest, FailureIsReportedAndEditingContinues) {
@@ -246,8 +379,10 @@ TEST_F(SavedCopyTest, CancelledPanelAndMissingDatabaseChangeNothing) {
     EXPECT_TRUE(view->model().isEditMode());
     EXPECT_FALSE(view->isSaving());
     state->setDatabaseURL(std::nullopt);
-    view->presentSaveCopyPanel();
-    EXPECT_EQ(fake.panels->saveRequests().size(), 1u) << "no panel without a database";
+    auto unsourced = open(conversation);
+    unsourced->enterEditMode();
+    unsourced->presentSaveCopyPanel();
+    EXPECT_EQ(fake.panels->saveRequests().size(), 1u) << "no panel for a conversation without a database";
 }
 
 TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
@@ -260,6 +395,113 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     const std::string text = platform::readFile(target).value_or("");
     EXPECT_EQ(text.rfind("person,datetime,message\n", 0), 0u);
     EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
+}
+
+TEST_F(ConversationViewTest, RowsFitTheListWithAndWithoutTheScrollBar) {
+    Conversation conversation = conversationOf(80, {"+15551234567", "bob@example.com"});
+    for (auto& message : conversation.messages) {
+        message.text = std::string(240, 'w') + " and some words that wrap " + *message.text;
+    }
+    auto view = open(conversation);
+    auto* list = view->findChild<QListView*>("message_list");
+    const auto check = [&](const char* when) {
+        QCoreApplication::processEvents();
+        const int width = list->viewport()->width();
+        ASSERT_TRUE(list->verticalScrollBar()->isVisible()) << when;
+        EXPECT_FALSE(list->horizontalScrollBar()->isVisible()) << when;
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0) << when;
+        for (int i = 0; i < view->rows().rowCount(); ++i) {
+            const QRect rect = list->visualRect(list->model()->index(i, 0));
+            const auto geometry = quillobrandt::layoutMessageRow(view->rows().rowAt(i), width);
+            EXPECT_LE(rect.right(), width) << when << " row " << i;
+            EXPECT_EQ(rect.height(), static_cast<int>(std::ceil(geometry.height))) << when << " row " << i;
+            EXPECT_LE(geometry.textBubble.right(), width - 12 + 0.5) << when << " row " << i;
+        }
+    };
+    check("opened");
+    view->resize(620, 700);
+    check("narrower");
+    view->resize(1100, 700);
+    check("wider");
+}
+
+TEST_F(ConversationViewTest, GroupsOfTwoOthersNameTheSenders) {
+    auto view = open(conversationOf(4, {"+15551234567", "bob@example.com"}));
+    const auto& received = view->rows().rowAt(1);
+    ASSERT_FALSE(received.message.isFromMe);
+    ASSERT_TRUE(received.content.senderName);
+    EXPECT_EQ(*received.content.senderName, "+15551234567");
+    EXPECT_FALSE(view->rows().rowAt(0).content.senderName) << "own messages never";
+}
+
+TEST_F(ConversationViewTest, HidingMediaOnAHundredThousandMessagesShowsFiveHundredRows) {
+    Conversation conversation = conversationOf(100000);
+    for (std::size_t i = 0; i < conversation.messages.size(); i += 10) {
+        quillobrandt::Attachment picture;
+        picture.filename = "p.jpg";
+        picture.mimeType = "image/jpeg";
+        picture.filePath = "/nowhere/p.jpg";
+        conversation.messages[i].attachments = {picture};
+    }
+    auto view = open(conversation);
+    view->findChild<QCheckBox*>("show_media")->setChecked(false);
+    EXPECT_EQ(view->model().filteredCount(), 90000);
+    EXPECT_EQ(view->rows().rowCount(), 500);
+    EXPECT_TRUE(button(*view, "load-earlier-button")->text().endsWith("Load Earlier Messages (89500 more)"));
+    EXPECT_FALSE(button(*view, "load-newer-button")->isVisible());
+    view->findChild<QCheckBox*>("show_media")->setChecked(true);
+    EXPECT_EQ(view->rows().rowCount(), 500);
+}
+
+TEST_F(ConversationViewTest, JumpArrowsSitOnADiscOfTheWindowColour) {
+    auto view = open(conversationOf(60));
+    auto* oldest = view->findChild<quillobrandt::JumpButton*>("jump_oldest");
+    auto* newest = view->findChild<quillobrandt::JumpButton*>("jump_newest");
+    ASSERT_NE(oldest, nullptr);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(oldest->symbolName(), "arrow.up.circle.fill");
+    EXPECT_EQ(newest->symbolName(), "arrow.down.circle.fill");
+    EXPECT_EQ(oldest->toolTip(), "Jump to oldest message");
+    EXPECT_EQ(oldest->size(), QSize(40, 40));
+    const QImage shot = oldest->grab().toImage();
+    const QColor window = oldest->palette().color(QPalette::Window);
+    EXPECT_EQ(shot.pixelColor(2, 20).rgb(), window.rgb()) << "the disc's ring";
+    EXPECT_EQ(shot.pixelColor(20, 20 + 12).rgb(), QColor(0xFF, 0x8C, 0x78).rgb()) << "the symbol's fill";
+    EXPECT_GT(shot.pixelColor(20, 20).lightness(), 240) << "the white arrow";
+    // Bottom-trailing, 16 points in from both edges of the message area.
+    auto* list = view->findChild<QListView*>("message_list");
+    const QPoint corner = newest->mapTo(list->parentWidget(), QPoint(newest->width(), newest->height()));
+    EXPECT_EQ(list->parentWidget()->width() - corner.x(), 16);
+    EXPECT_EQ(list->parentWidget()->height() - corner.y(), 16);
+}
+
+TEST_F(ConversationViewTest, EndingEditModeKeepsTheSheetsWidth) {
+    QWidget parent;
+    parent.resize(1200, 900);
+    parent.show();
+    QPointer<QDialog> sheet =
+        ConversationDisplayView::openAsSheet(conversationOf(30, {"a-very-long-participant-handle@example.com",
+                                                                 "another.long.handle@example.com", "+15551234567"}),
+                                             state.get(), &parent);
+    ASSERT_TRUE(qbtest::waitUntil([&] { return sheet->isVisible(); }));
+    auto* view = sheet->findChild<ConversationDisplayView*>();
+    QCoreApplication::processEvents();
+    const QSize size = sheet->size();
+    const QRect screen = sheet->screen()->availableGeometry();
+    EXPECT_LE(size.width(), screen.width());
+    for (int i = 0; i < 3; ++i) {
+        button(*view, "edit_messages")->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(sheet->size(), size) << "entering, round " << i;
+        button(*view, i == 1 ? "edit_apply" : "edit_cancel")->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(sheet->size(), size) << "leaving, round " << i;
+    }
+    state->setParticipantLabel("a-very-long-participant-handle@example.com", QString(300, QChar('L')).toStdString());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheet->size(), size) << "a long title does not push the sheet wider";
+    EXPECT_LE(sheet->minimumSizeHint().width(), screen.width());
+    sheet->findChild<QPushButton*>("close_conversation")->click();
 }
 
 TEST_F(ConversationViewTest, LabelsSheetWritesOnlyOnSave) {

@@ -1,4 +1,5 @@
 #include "Quillobrandt/conversation/ConversationViewModel.h"
+#include "Quillobrandt/conversation/SenderNames.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,7 @@ TEST(ConversationWindow, LoadNewerStopsAtTheLastFullWindowAndJumpsGoToTheEnds) {
     EXPECT_EQ(small.displayedCount(), 300);
 }
 
-TEST(ConversationWindow, ShrunkenListShowsEverythingUntilPagedBack) {
+TEST(ConversationWindow, EveryRefilterClampsTheWindowIntoTheList) {
     qbtest::ScopedTimeZone zone("Europe/Berlin");
     ConversationViewModel model(conversationOf(1234));
     model.showNewestWindow();
@@ -93,12 +94,36 @@ TEST(ConversationWindow, ShrunkenListShowsEverythingUntilPagedBack) {
     // 0:00 to 4:33 of the second day: 274 messages, fewer than the window's start.
     model.updateFilteredMessages();
     ASSERT_EQ(model.filteredCount(), 274);
-    EXPECT_EQ(model.windowStart(), 734);
-    EXPECT_EQ(model.displayedRange(), std::make_pair(0, 274));
-    EXPECT_EQ(model.loadEarlierLabel(), "Load Earlier Messages (734 more)");
-    model.jumpToOldest();
     EXPECT_EQ(model.windowStart(), 0);
     EXPECT_EQ(model.displayedRange(), std::make_pair(0, 274));
+    EXPECT_FALSE(model.hasEarlierMessages()) << "no Load Earlier button counting messages that are not there";
+
+    // Back to the whole list: the start stays where it was, now inside the list.
+    model.setEnableDateFilter(false);
+    model.updateFilteredMessages();
+    EXPECT_EQ(model.windowStart(), 0);
+    EXPECT_EQ(model.displayedCount(), 500);
+}
+
+TEST(ConversationWindow, HidingMediaOnAHugeConversationKeepsTheWindowAtFiveHundred) {
+    Conversation conversation = conversationOf(100000);
+    for (std::size_t i = 0; i < conversation.messages.size(); i += 10) {
+        conversation.messages[i].attachments = {attachment("p.jpg", "image/jpeg")};
+    }
+    ConversationViewModel model(std::move(conversation));
+    model.showNewestWindow();
+    ASSERT_EQ(model.windowStart(), 99500);
+    model.setShowMedia(false);
+    model.updateFilteredMessages();
+    ASSERT_EQ(model.filteredCount(), 90000);
+    EXPECT_EQ(model.windowStart(), 89500);
+    EXPECT_EQ(model.displayedCount(), 500);
+    EXPECT_EQ(model.loadEarlierLabel(), "Load Earlier Messages (89500 more)");
+    EXPECT_FALSE(model.hasNewerMessages());
+    model.setShowMedia(true);
+    model.updateFilteredMessages();
+    EXPECT_EQ(model.windowStart(), 89500);
+    EXPECT_EQ(model.displayedCount(), 500);
 }
 
 TEST(ConversationWindow, JumpButtonsNeedElevenMessages) {
@@ -175,17 +200,46 @@ TEST(ConversationRows, HeadersFollowDaysAndReactionsKeepTheirPlace) {
     EXPECT_TRUE(model.rowLayout(0).empty);
     const auto second = model.rowLayout(1);
     EXPECT_FALSE(second.empty);
-    EXPECT_FALSE(second.showDateHeader) << "the reaction before it counts for the day test";
+    EXPECT_TRUE(second.showDateHeader) << "the first shown row of the window has the day's header";
+    EXPECT_FALSE(second.headerPaddingAbove) << "nothing is drawn above it";
     EXPECT_TRUE(second.showSenderName);
     const auto third = model.rowLayout(2);
     EXPECT_TRUE(third.showDateHeader);
     EXPECT_TRUE(third.headerPaddingAbove);
     EXPECT_FALSE(third.showSenderName) << "own messages never name their sender";
 
+    // Two other people are already a group: whose message is whose must show.
     conversation.participants = {"a", "b"};
     ConversationViewModel pair(conversation);
     pair.showNewestWindow();
-    EXPECT_FALSE(pair.rowLayout(1).showSenderName);
+    EXPECT_TRUE(pair.rowLayout(1).showSenderName);
+
+    conversation.participants = {"a"};
+    ConversationViewModel single(conversation);
+    single.showNewestWindow();
+    EXPECT_FALSE(single.rowLayout(1).showSenderName);
+    EXPECT_FALSE(quillobrandt::showsSenderNames({}));
+}
+
+TEST(ConversationRows, ADayThatStartsWithAReactionStillGetsItsHeader) {
+    qbtest::ScopedTimeZone zone("Europe/Berlin");
+    Conversation conversation;
+    conversation.participants = {"a"};
+    Message monday = qbtest::makeMessage(QDate(2024, 1, 1), QTime(21, 0), "monday");
+    Message tuesdayReaction = qbtest::makeMessage(QDate(2024, 1, 2), QTime(0, 1), "Liked");
+    tuesdayReaction.associatedMessageGUID = "p:0/GUID";
+    Message tuesday = qbtest::makeMessage(QDate(2024, 1, 2), QTime(9, 0), "tuesday");
+    Message lateReaction = qbtest::makeMessage(QDate(2024, 1, 2), QTime(23, 59), "Loved");
+    lateReaction.associatedMessageGUID = "p:0/GUID2";
+    Message tuesdayAgain = qbtest::makeMessage(QDate(2024, 1, 2), QTime(23, 59, 30), "still tuesday");
+    conversation.messages = {monday, tuesdayReaction, tuesday, lateReaction, tuesdayAgain};
+    ConversationViewModel model(conversation);
+    model.showNewestWindow();
+    EXPECT_TRUE(model.rowLayout(0).showDateHeader);
+    EXPECT_TRUE(model.rowLayout(1).empty);
+    EXPECT_TRUE(model.rowLayout(2).showDateHeader) << "compared with monday, the last row that shows something";
+    EXPECT_TRUE(model.rowLayout(2).headerPaddingAbove);
+    EXPECT_FALSE(model.rowLayout(4).showDateHeader);
 }
 
 TEST(ConversationRows, FirstRowOfEveryWindowHasAHeader) {

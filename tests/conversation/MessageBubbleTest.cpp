@@ -1,9 +1,16 @@
 #include "Quillobrandt/conversation/MessageBubble.h"
 
+#include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
+#include "Quillobrandt/conversation/DateSeparatorView.h"
+#include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/WrappedText.h"
 #include "tests/conversation/ConversationTestSupport.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -109,3 +116,96 @@ TEST(MessageBubble, ThemeColours) {
 }
 
 } // namespace
+
+namespace {
+
+quillobrandt::MessageRow rowWithText(const std::string& text, bool fromMe = false) {
+    quillobrandt::MessageRow row;
+    row.message = qbtest::makeMessage(QDate(2024, 5, 1), QTime(9, 0), text, fromMe);
+    row.content = makeBubbleContent(row.message, false, {});
+    return row;
+}
+
+} // namespace
+
+TEST(MessageRows, TextBreaksBetweenWordsAndInsideOnlyAnOverlongWord) {
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    const QFontMetricsF metrics(font);
+    const QString words = QStringLiteral("W Word12 Word12 Word12 Word12 Word12 Word12 Word12");
+    const qreal width = metrics.horizontalAdvance(QStringLiteral("W Word12 Wor"));
+    const QStringList lines = quillobrandt::wrappedTextLines(words, font, width);
+    ASSERT_GT(lines.size(), 1);
+    for (const QString& line : lines) {
+        for (const QString& word : line.split(' ', Qt::SkipEmptyParts)) {
+            EXPECT_TRUE(word == "W" || word == "Word12") << "a word was cut: " << line.toStdString();
+        }
+    }
+    EXPECT_EQ(lines.join(QString()).remove(' '), QString(words).remove(' '));
+
+    // A single word wider than the line still breaks, anywhere, rather than running out of the bubble.
+    const QString longWord(80, QChar('x'));
+    const QStringList cut = quillobrandt::wrappedTextLines(longWord, font, width);
+    EXPECT_GT(cut.size(), 1);
+    EXPECT_EQ(cut.join(QString()), longWord);
+    EXPECT_LE(quillobrandt::wrappedTextSize(longWord, font, width).width(), width);
+
+    // The bubble is measured with the same breaks: its text area holds every line.
+    const auto geometry = quillobrandt::layoutMessageRow(rowWithText(words.toStdString()), 200);
+    const QStringList shown = quillobrandt::wrappedTextLines(words, font, geometry.textArea.width());
+    EXPECT_GE(geometry.textArea.height(), shown.size() * metrics.height() - 0.5);
+    EXPECT_EQ(quillobrandt::wrappedTextLines(QStringLiteral("one\ntwo\r\nthree"), font, 400),
+              (QStringList{"one", "two ", "three"}));
+}
+
+TEST(MessageRows, AFailedPictureNoteGetsTheHeightItNeeds) {
+    const std::string longPath = "/home/user/Library/Messages/Attachments/" + std::string(160, 'a') + "/IMG_0001.HEIC";
+    Message message = qbtest::makeMessage(QDate(2024, 5, 1), QTime(9, 0), std::nullopt);
+    message.attachments = {attachment("IMG_0001.HEIC", longPath)};
+    quillobrandt::MessageRow row;
+    row.message = message;
+    row.content = makeBubbleContent(message, false, {});
+    ASSERT_EQ(row.content.pictures.size(), 1u);
+    const auto geometry = quillobrandt::layoutMessageRow(row, 700);
+    const QRectF placeholder = geometry.pictures[0];
+    const qreal note =
+        quillobrandt::wrappedTextSize(row.content.pictures[0].failureNote, quillobrandt::ConversationStyle::font(10),
+                                      placeholder.width() - 12)
+            .height();
+    EXPECT_GT(note, 3 * QFontMetricsF(quillobrandt::ConversationStyle::font(10)).height()) << "a path of many lines";
+    EXPECT_GE(placeholder.height(), 60 + note) << "the whole note fits, top and bottom";
+    EXPECT_GE(geometry.time.top(), placeholder.bottom()) << "the time is not drawn over it";
+}
+
+TEST(MessageRows, TheDayHeaderIsTheDesignedSeparator) {
+    auto row = rowWithText("hello");
+    row.layout.showDateHeader = true;
+    const auto geometry = quillobrandt::layoutMessageRow(row, 600);
+    EXPECT_DOUBLE_EQ(geometry.header.height(),
+                     quillobrandt::DateSeparatorView::heightFor(quillobrandt::ConversationStyle::font(13)));
+    // The row paints the separator's own drawing: its plate carries the window colour at the centre.
+    QImage image(600, static_cast<int>(geometry.header.height()), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(10, 200, 30));
+    {
+        QPainter painter(&image);
+        quillobrandt::DateSeparatorView::paint(painter, QRectF(image.rect()),
+                                               quillobrandt::localDateTime(row.message.date),
+                                               quillobrandt::ConversationStyle::font(13), palette);
+    }
+    EXPECT_EQ(image.pixelColor(300 - 30, image.height() / 2 - 6), QColor(10, 200, 30));
+}
+
+TEST(MessageBubble, AFailedPictureIsReportedOncePerView) {
+    Message message = qbtest::makeMessage(QDate(2024, 5, 1), QTime(9, 0), std::nullopt);
+    message.attachments = {attachment("gone.jpg", "/nowhere/gone.jpg")};
+    std::unordered_set<std::string> reported;
+    BubbleContext context;
+    context.reportedPictureFailures = &reported;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i) {
+        makeBubbleContent(message, false, context);
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "⚠️ Failed to load image: /nowhere/gone.jpg\n");
+}
