@@ -20,12 +20,21 @@ EditedCopySaver* EditedCopySaver::forState(AppState* state) {
     return new EditedCopySaver(state);
 }
 
-EditedCopySaver::EditedCopySaver(QObject* parent) : QObject(parent), writer_(&DatabaseManager::saveEditedCopy) {
+namespace {
+
+// The store reads the source through a private snapshot, never in place.
+void writeThroughStore(const fs::path& source, const fs::path& target, const std::unordered_set<std::int64_t>& ids) {
+    DatabaseManager::saveEditedCopy(source, target, ids);
+}
+
+} // namespace
+
+EditedCopySaver::EditedCopySaver(QObject* parent) : QObject(parent), writer_(&writeThroughStore) {
     pool_.setMaxThreadCount(1);
 }
 
 void EditedCopySaver::setWriter(Writer writer) {
-    writer_ = writer ? std::move(writer) : Writer(&DatabaseManager::saveEditedCopy);
+    writer_ = writer ? std::move(writer) : Writer(&writeThroughStore);
 }
 
 void EditedCopySaver::start(const fs::path& source, const fs::path& target, std::unordered_set<std::int64_t> ids,

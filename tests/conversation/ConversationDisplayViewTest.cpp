@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <future>
 #include <thread>
 
@@ -207,9 +208,19 @@ protected:
     Conversation conversation;
 };
 
+// Names and contents of every file in a folder.
+std::map<std::string, std::string> folderListing(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = platform::readFile(entry.path()).value_or("<unreadable>");
+    }
+    return files;
+}
+
 TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
     auto view = open(conversation);
     const auto before = platform::readFile(source);
+    const auto folderBefore = folderListing(source.parent_path());
     view->enterEditMode();
     view->deleteMessage(conversation.messages[1]);
     const auto target = file("out/edited.db");
@@ -224,6 +235,7 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
     EXPECT_EQ(messageRows(target), 3);
     EXPECT_EQ(messageRows(source), 4);
     EXPECT_EQ(platform::readFile(source), before) << "the source is never changed";
+    EXPECT_EQ(folderListing(source.parent_path()), folderBefore) << "nothing is written beside it";
     // The saved deletion stays out of sight: the view now speaks for the copy.
     EXPECT_EQ(view->rows().rowCount(), 3);
     EXPECT_EQ(view->rows().rowOf(conversation.messages[1].id), -1);
