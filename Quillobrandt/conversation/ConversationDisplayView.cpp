@@ -79,10 +79,6 @@ public:
     using QLabel::QLabel;
 
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-    QSize sizeHint() const override {
-        const QSize full = QLabel::sizeHint();
-        return {std::min(full.width(), 400), full.height()};
-    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
