@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <set>
+#include <string>
+
+namespace gallery {
+
+// What a person would see as broken in a capture, found cheaply from the widget tree.
+enum class Fault {
+    crushed,       // a visible widget smaller than its minimum size hint
+    clippedText,   // a label or button whose text does not fit its box
+    outside,       // a visible widget reaching outside its window
+    missingGlyph,  // a character that no font at hand can draw (a box on screen)
+    glyphAsIcon,   // a pictograph typed into a text, standing in for a symbol
+};
+
+std::string faultName(Fault fault);
+
+struct Finding {
+    Fault fault;
+    QString detail;
+};
+
+// Every finding in the visible widgets of `window` (which must be shown and laid out).
+std::vector<Finding> inspect(QWidget& window);
+
+// Whether some font at hand (the widget's own, then the colour emoji font) has a glyph for `codePoint`.
+bool hasGlyph(const QFont& font, char32_t codePoint);
+
+// Writes the window as a PNG into the gallery folder and returns its path.
+QString writeCapture(QWidget& window, const QString& name);
+
+} // namespace gallery

@@ -1,0 +1,343 @@
+// Opens every window, sheet and screen in its designed states, writes a PNG of each into the build folder's
+// gallery/ and checks each capture for what a person would see as broken (see GalleryChecks.h).
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "Quillobrandt/app/AboutView.h"
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/ContactsRequestView.h"
+#include "Quillobrandt/app/FeedbackView.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/PermissionRequestView.h"
+#include "Quillobrandt/app/PreferencesView.h"
+#include "Quillobrandt/app/SplashScreenView.h"
+#include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/ParticipantLabelsView.h"
+#include "Quillobrandt/conversation/export/PDFSettingsView.h"
+#include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+#include "platform/core/Paths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/qt/FakePlatform.h"
+#include "platform/qt/NotificationHub.h"
+#include "tests/app/RecordingHttpSender.h"
+#include "tests/conversation/ConversationTestSupport.h"
+#include "tests/gallery/GalleryChecks.h"
+#include "tests/gallery/KnownFaults.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/EventLoop.h"
+#include "tests/wizard/WizardTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using quillobrandt::Conversation;
+using quillobrandt::Message;
+
+class Gallery : public ::testing::Test {
+protected:
+    ~Gallery() override {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            widget->close();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Shows the window (at its own fixed size, else `size`), captures it and checks what the capture shows.
+    void capture(QWidget& window, const QString& name, QSize size = {}) {
+        if (size.isValid() && window.minimumSize() != window.maximumSize()) {
+            window.resize(size);
+        }
+        window.show();
+        settle();
+        report(window, name);
+    }
+
+    // Captures the window as it is now and checks the capture.
+    void report(QWidget& window, const QString& name) {
+        const QString png = gallery::writeCapture(window, name);
+        std::set<gallery::Fault> seen;
+        QStringList unexpected;
+        const auto& known = gallery::knownFaults();
+        const auto tolerated = known.find(name);
+        for (const gallery::Finding& finding : gallery::inspect(window)) {
+            seen.insert(finding.fault);
+            const QString line = QString::fromStdString(gallery::faultName(finding.fault)) + QStringLiteral(": ") +
+                                 finding.detail;
+            if (tolerated != known.end() && tolerated->second.faults.count(finding.fault) != 0) {
+                std::cout << "[ known    ] " << name.toStdString() << " " << line.toStdString() << " ("
+                          << tolerated->second.reason << ")\n";
+            } else {
+                unexpected << line;
+            }
+        }
+        if (tolerated != known.end()) {
+            for (gallery::Fault fault : tolerated->second.faults) {
+                if (seen.count(fault) == 0) {
+                    std::cout << "[ mended   ] " << name.toStdString() << " no longer shows "
+                              << gallery::faultName(fault) << ": drop it from the known faults\n";
+                }
+            }
+        }
+        EXPECT_TRUE(unexpected.isEmpty()) << name.toStdString() << " (" << png.toStdString() << "):\n  "
+                                          << unexpected.join(QStringLiteral("\n  ")).toStdString();
+    }
+
+    static void settle() {
+        qbtest::drainEvents();
+        QTest::qWait(30);
+        qbtest::drainEvents();
+    }
+
+    platform::FakePlatform fake;
+    platform::NotificationHub hub;
+    platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
+    quillobrandt::GoogleAnalyticsManager analytics{{}, std::make_shared<qbtest::RecordingHttpSender>(), defaults};
+    quillobrandt::AppState state{&hub, &analytics};
+};
+
+// A conversation of `count` messages a minute apart, with emoji, a long line and every kind of attachment row.
+Conversation sampleConversation(int count, std::vector<std::string> participants = {"+15551234567"}) {
+    Conversation conversation;
+    conversation.id = "7";
+    conversation.participants = participants;
+    const QDateTime first(QDate(2024, 3, 1), QTime(8, 0), Qt::LocalTime);
+    const char* const texts[] = {
+        "Are we still on for dinner tonight? \xF0\x9F\x8D\x9D",
+        "Yes! 7 pm at the usual place \xF0\x9F\x98\x8A\xF0\x9F\x91\x8D",
+        "Running ten minutes late, the train stopped between two stations and nobody knows for how long. "
+        "Order the starters without me.",
+        "\xE2\x9D\xA4\xEF\xB8\x8F\xF0\x9F\x8E\x89\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91"
+        "\xA7",
+        "ok",
+    };
+    for (int i = 0; i < count; ++i) {
+        const QDateTime at = first.addSecs(3600LL * 7 * i);
+        const std::string sender = participants[static_cast<std::size_t>(i) % participants.size()];
+        Message message = qbtest::makeMessage(at.date(), at.time(), std::string(texts[i % 5]), i % 3 == 1, sender);
+        message.id = i + 1;
+        conversation.messages.push_back(message);
+    }
+    conversation.messageCount = count;
+    return conversation;
+}
+
+void addAttachments(Conversation& conversation) {
+    Message& picture = conversation.messages.at(conversation.messages.size() - 2);
+    picture.text = std::string("\xEF\xBF\xBC");
+    picture.attachments.push_back({1, "IMG_0001.HEIC", std::string("image/heic"), "/nowhere/IMG_0001.HEIC"});
+    Message& file = conversation.messages.back();
+    file.attachments.push_back({2, "Itinerary.pdf", std::string("application/pdf"), "/nowhere/Itinerary.pdf"});
+}
+
+TEST_F(Gallery, LaunchScreens) {
+    quillobrandt::SplashScreenView firstFrame(state, nullptr, std::chrono::hours(1));
+    capture(firstFrame, QStringLiteral("splash-first-frame"));
+    quillobrandt::SplashScreenView splash(state, nullptr, std::chrono::hours(1));
+    splash.show();
+    QTest::qWait(static_cast<int>(quillobrandt::SplashScreenView::fadeDuration.count()) + 100);
+    capture(splash, QStringLiteral("splash"));
+
+    quillobrandt::PermissionRequestView access(state);
+    capture(access, QStringLiteral("full-disk-access"));
+    access.setShowDetails(true);
+    capture(access, QStringLiteral("full-disk-access-details"));
+
+    quillobrandt::ContactsRequestView contacts(state);
+    capture(contacts, QStringLiteral("contacts-request"));
+}
+
+TEST_F(Gallery, MainWindow) {
+    quillobrandt::MainView view(&state);
+    view.setAnalyticsManager(&analytics);
+    capture(view, QStringLiteral("start-screen"));
+
+    const fs::path database = qbtest::copySharedTestData("ios-sms.db");
+    view.loadDatabase(database);
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }));
+    capture(view, QStringLiteral("conversation-list"));
+    view.waitForBackgroundWork();
+}
+
+TEST_F(Gallery, MainWindowWithContactNames) {
+    quillobrandt::PermissionManager::resetContactCache();
+    fake.contacts->setStatus(platform::ContactAuthorizationStatus::authorized);
+    fake.contacts->setContacts({{"Jane", "Doe", {"+1 (209) 266-4939"}},
+                                {"Bartholomew", "Featherstonehaugh-Wyndham", {"+15183808956"}},
+                                {"Zo\xC3\xAB", "\xC3\x85str\xC3\xB6m \xF0\x9F\x8C\xB8", {"+17542276288"}}});
+    state.setHasContactsAccess(true);
+    quillobrandt::MainView view(&state);
+    view.setAnalyticsManager(&analytics);
+    view.loadDatabase(qbtest::copySharedTestData("ios-sms.db"));
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }));
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.loadingState().isMatchingContacts; }));
+    capture(view, QStringLiteral("conversation-list-contacts"));
+    view.waitForBackgroundWork();
+    quillobrandt::PermissionManager::resetContactCache();
+}
+
+class ConversationGallery : public Gallery {
+protected:
+    std::unique_ptr<quillobrandt::ConversationDisplayView> open(const Conversation& conversation) {
+        auto view = std::make_unique<quillobrandt::ConversationDisplayView>(conversation, &state, nullptr, &analytics);
+        view->resize(900, 700);
+        view->show();
+        EXPECT_TRUE(qbtest::processEventsUntil([&] { return !view->isLoading(); }));
+        return view;
+    }
+    qbtest::ScopedTimeZone zone{"Europe/Berlin"};
+};
+
+TEST_F(ConversationGallery, ConversationView) {
+    Conversation conversation = sampleConversation(24);
+    addAttachments(conversation);
+    auto view = open(conversation);
+    capture(*view, QStringLiteral("conversation"), QSize(900, 700));
+
+    state.setAppTheme(quillobrandt::AppTheme::professional);
+    capture(*view, QStringLiteral("conversation-professional"), QSize(900, 700));
+
+    view->setEnableDateFilter(true);
+    capture(*view, QStringLiteral("conversation-date-filter"), QSize(900, 700));
+    view->setEnableDateFilter(false);
+
+    view->enterEditMode();
+    capture(*view, QStringLiteral("conversation-edit"), QSize(900, 700));
+    view->cancelEdit();
+}
+
+TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
+    Conversation conversation = sampleConversation(12, {"+15550000001", "+15550000002", "family@example.com"});
+    addAttachments(conversation);
+    conversation.messages[3].attachments.push_back({3, "broken.jpg", std::string("image/jpeg"), "/nowhere/broken.jpg"});
+    state.setParticipantLabel("+15550000001", "Mum");
+    auto view = open(conversation);
+    view->setShowMedia(true);
+    capture(*view, QStringLiteral("conversation-group"), QSize(900, 700));
+}
+
+TEST_F(ConversationGallery, LabelsSheet) {
+    quillobrandt::ParticipantLabelsView labels({"+15550000001", "+15550000002", "family@example.com"}, &state);
+    capture(labels, QStringLiteral("labels-sheet"));
+}
+
+TEST_F(ConversationGallery, PdfDialog) {
+    const Conversation conversation = sampleConversation(30);
+    quillobrandt::PDFSettingsView dialog(conversation, conversation.messages, &state, nullptr, &analytics);
+    capture(dialog, QStringLiteral("pdf-dialog"));
+
+    quillobrandt::PDFSettings settings;
+    settings.colorScheme = quillobrandt::PDFColorScheme::custom;
+    dialog.setSettings(settings);
+    capture(dialog, QStringLiteral("pdf-dialog-custom-colours"));
+
+    settings.colorScheme = quillobrandt::PDFColorScheme::professional;
+    settings.addBindingMargin = true;
+    settings.includePageNumbers = true;
+    settings.pageSize = quillobrandt::PDFPageSize::a4;
+    dialog.setSettings(settings);
+    capture(dialog, QStringLiteral("pdf-dialog-binding"));
+
+    settings.ultraDenseMode = true;
+    dialog.setSettings(settings);
+    capture(dialog, QStringLiteral("pdf-dialog-ultra-dense"));
+
+    dialog.startGeneration();
+    if (dialog.isGenerating()) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        report(dialog, QStringLiteral("pdf-dialog-generating"));
+    }
+    ASSERT_TRUE(dialog.waitForGeneration());
+    settle();
+}
+
+class WizardGallery : public Gallery {
+protected:
+    void captureEveryScreen(const QString& suffix) {
+        wizardtest::WizardEnvironment env;
+        quillobrandt::iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        capture(wizard, QStringLiteral("wizard-1-detecting") + suffix);
+        if (tools) {
+            wizard.startDeviceDetection();
+            ASSERT_TRUE(qbtest::processEventsUntil(
+                [&] { return wizard.currentScreen() == quillobrandt::BackupWizardScreen::deviceDetected; }));
+            capture(wizard, QStringLiteral("wizard-2-detected") + suffix);
+            wizard.continueToBackupOverview();
+            capture(wizard, QStringLiteral("wizard-3-overview") + suffix);
+            wizard.openBackupFolder();
+            capture(wizard, QStringLiteral("wizard-4-configure") + suffix);
+            wizard.backupStarted();
+            capture(wizard, QStringLiteral("wizard-5-monitoring") + suffix);
+            wizard.stopBackupMonitoring();
+        }
+        wizard.handleBackupCompleted(qbtest::IsolatedHome::root() / "backup");
+        settle();
+        capture(wizard, QStringLiteral("wizard-6-extract") + suffix);
+        wizard.showCompleteScreen();
+        capture(wizard, QStringLiteral("wizard-7-complete") + suffix);
+    }
+    std::unique_ptr<wizardtest::FakeTools> tools;
+};
+
+TEST_F(WizardGallery, EveryScreenWithTheDeviceTools) {
+    tools = std::make_unique<wizardtest::FakeTools>();
+    tools->install("00008110-000A1B2C3D4E5F60\\n");
+    captureEveryScreen(QString());
+}
+
+TEST_F(WizardGallery, EveryScreenWithoutTools) {
+    wizardtest::FakeTools emptyPath; // PATH holds no device tools at all
+    captureEveryScreen(QStringLiteral("-no-tools"));
+}
+
+TEST_F(Gallery, SmallWindows) {
+    quillobrandt::PreferencesView preferences(state);
+    capture(preferences, QStringLiteral("preferences"));
+    quillobrandt::AboutView about;
+    capture(about, QStringLiteral("about"));
+    quillobrandt::FeedbackView feedback;
+    capture(feedback, QStringLiteral("feedback"));
+}
+
+} // namespace
+
+namespace {
+
+// Every symbol at the sizes the screens use, in the secondary grey and the accent colour, to look at side by side.
+TEST_F(Gallery, Symbols) {
+    QWidget sheet;
+    sheet.setAutoFillBackground(true);
+    auto* grid = new QGridLayout(&sheet);
+    const QStringList names = quillobrandt::knownSymbolNames();
+    int index = 0;
+    for (const QString& name : names) {
+        auto* cell = new QWidget(&sheet);
+        auto* column = new QVBoxLayout(cell);
+        auto* row = new QHBoxLayout;
+        row->addWidget(new quillobrandt::SymbolIcon(name, 14, QColor(0x8E, 0x8E, 0x93), cell));
+        row->addWidget(new quillobrandt::SymbolIcon(name, 32, QColor(0xFF, 0x8C, 0x78), cell));
+        row->addWidget(new quillobrandt::SymbolIcon(name, 48, Qt::black, cell));
+        column->addLayout(row);
+        auto* caption = new QLabel(name, cell);
+        caption->setFont(QFont(caption->font().family(), 8));
+        column->addWidget(caption);
+        grid->addWidget(cell, index / 6, index % 6);
+        ++index;
+    }
+    capture(sheet, QStringLiteral("symbols"));
+}
+
+} // namespace
