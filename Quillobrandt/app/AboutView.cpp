@@ -48,6 +48,7 @@ AboutView::AboutView(QWidget* parent)
     header->setFixedHeight(headerHeight);
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(0, 30, 0, 30);
+    headerLayout->setSpacing(4);
     auto* icon = new SymbolIcon(QStringLiteral("AppIcon"), 100, style::accent(), header);
     auto* shadow = new QGraphicsDropShadowEffect(icon);
     shadow->setColor(QColor(0, 0, 0, 38));
@@ -86,10 +87,13 @@ AboutView::AboutView(QWidget* parent)
     dedication->setAlignment(Qt::AlignCenter);
     layout->addWidget(dedication);
     auto* nameRow = new QHBoxLayout;
+    nameRow->setSpacing(4);
     nameRow->addStretch();
     nameRow->addWidget(style::makeLabel(QString::fromUtf8(dedicationName), roundedFont(16, QFont::DemiBold),
                                         style::primaryText()));
-    nameRow->addWidget(style::makeLabel(QStringLiteral("❤️"), style::systemFont(16), style::primaryText()));
+    QFont heartFont = style::systemFont(16);
+    heartFont.setFamilies({QStringLiteral("Noto Color Emoji"), heartFont.family()});
+    nameRow->addWidget(style::makeLabel(QStringLiteral("❤️"), heartFont, style::primaryText()));
     nameRow->addStretch();
     layout->addLayout(nameRow);
     layout->addStretch();

@@ -204,7 +204,8 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
 }
 
 void AppDelegate::showPreferences() {
-    showSmallWindow(preferencesWindow_, QSize(500, 480), QStringLiteral("Preferences"),
+    // The window fits its fixed-size content, as it would around a view of fixed frame.
+    showSmallWindow(preferencesWindow_, QSize(500, 350), QStringLiteral("Preferences"),
                     [this](QWidget* window) { return new PreferencesView(*appState_, window); });
 }
 

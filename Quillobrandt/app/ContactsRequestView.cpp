@@ -1,5 +1,6 @@
 #include "Quillobrandt/app/ContactsRequestView.h"
 
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -40,10 +41,18 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     explanation->setMaximumWidth(450);
     layout->addWidget(explanation, 0, Qt::AlignHCenter);
     layout->addSpacing(30);
-    auto* privacy = style::makeLabel(QStringLiteral("🔒 All lookups happen locally on your device"),
+    auto* privacyRow = new QHBoxLayout;
+    privacyRow->setSpacing(4);
+    privacyRow->addStretch();
+    privacyRow->addWidget(new SymbolIcon(QStringLiteral("lock.fill"), 11, style::secondaryText(), this), 0,
+                          Qt::AlignVCenter);
+    auto* privacy = style::makeLabel(QStringLiteral("All lookups happen locally on your device"),
                                      style::font(style::TextStyle::subheadline), style::secondaryText());
-    privacy->setAlignment(Qt::AlignCenter);
-    layout->addWidget(privacy);
+    privacy->setObjectName(QStringLiteral("privacyNote"));
+    privacy->setWordWrap(false);
+    privacyRow->addWidget(privacy);
+    privacyRow->addStretch();
+    layout->addLayout(privacyRow);
     layout->addSpacing(30);
 
     enableButton_ = new QPushButton(this);

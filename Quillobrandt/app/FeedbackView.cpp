@@ -100,6 +100,7 @@ FeedbackView::FeedbackView(QWidget* parent, Submitter submitter) : QWidget(paren
     auto* form = new QVBoxLayout;
     form->setContentsMargins(20, 12, 20, 12);
     auto* categoryRow = new QFormLayout;
+    categoryRow->setHorizontalSpacing(8);
     categoryPicker_ = new QComboBox(this);
     for (const auto& choice : feedbackCategoryChoices()) {
         categoryPicker_->addItem(QString::fromUtf8(choice.title));

@@ -50,11 +50,12 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 0);
-    layout->addWidget(appearance);
-    layout->addSpacing(12);
-    layout->addWidget(contactsBox_);
+    layout->setSpacing(16);
     layout->addStretch();
+    layout->addWidget(appearance);
+    layout->addWidget(contactsBox_);
     layout->addLayout(bottom);
+    layout->addStretch();
 
     showTheme();
     showContactsAnswer();

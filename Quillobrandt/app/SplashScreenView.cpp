@@ -1,6 +1,8 @@
 #include "Quillobrandt/app/SplashScreenView.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QImage>
+#include <QTimer>
 #include <QPropertyAnimation>
 #include <QVBoxLayout>
 
@@ -36,6 +38,13 @@ SplashScreenView::SplashScreenView(AppState& appState, QWidget* parent, std::chr
     opacityEffect_->setOpacity(0.0);
     column->setGraphicsEffect(opacityEffect_);
 
+    // Draw the icon and texts once now, off screen: loading the fonts and the symbol then happens before the
+    // window appears, not in its first frames, which would otherwise stay blank.
+    for (QWidget* part : column->findChildren<QWidget*>()) {
+        QImage scratch(part->sizeHint().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+        part->render(&scratch);
+    }
+
     auto* outer = new QVBoxLayout(this);
     outer->addStretch();
     outer->addWidget(column, 0, Qt::AlignCenter);
@@ -52,16 +61,28 @@ void SplashScreenView::showEvent(QShowEvent* event) {
     }
 }
 
+void SplashScreenView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!fadeStarted_ && appeared_) {
+        // The fade starts with the first frame on screen, so none of it passes while the window is still mapping.
+        fadeStarted_ = true;
+        QTimer::singleShot(0, this, [this] { startFade(); });
+    }
+}
+
 void SplashScreenView::onAppear() {
+    // Bound to the state, not to this screen: the hand-over happens even if the screen goes away first.
+    AppState* state = &appState_;
+    platform::runOnMainQueueAfter(handOver_, state, [state] { state->dismissSplash(); });
+}
+
+void SplashScreenView::startFade() {
     auto* fade = new QPropertyAnimation(opacityEffect_, "opacity", this);
     fade->setDuration(static_cast<int>(fadeDuration.count()));
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
     fade->setEasingCurve(QEasingCurve::InQuad);
     fade->start(QAbstractAnimation::DeleteWhenStopped);
-    // Bound to the state, not to this screen: the hand-over happens even if the screen goes away first.
-    AppState* state = &appState_;
-    platform::runOnMainQueueAfter(handOver_, state, [state] { state->dismissSplash(); });
 }
 
 } // namespace quillobrandt

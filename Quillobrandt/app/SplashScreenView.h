@@ -24,14 +24,17 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void onAppear();
+    void startFade();
 
     AppState& appState_;
     std::chrono::milliseconds handOver_;
     QGraphicsOpacityEffect* opacityEffect_ = nullptr;
     bool appeared_ = false;
+    bool fadeStarted_ = false;
 };
 
 } // namespace quillobrandt

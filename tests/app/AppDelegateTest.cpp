@@ -141,7 +141,7 @@ TEST_F(AppDelegateTest, PreferencesOpenOnceAndANewWindowAfterClosing) {
     QWidget* first = delegate->preferencesWindow();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->windowTitle(), QStringLiteral("Preferences"));
-    EXPECT_EQ(first->size(), QSize(500, 480));
+    EXPECT_EQ(first->size(), QSize(500, 350));
     delegate->showPreferences();
     EXPECT_EQ(delegate->preferencesWindow(), first);
 
