@@ -6,7 +6,6 @@ const std::map<QString, KnownFault>& knownFaults() {
     using enum Fault;
     static const char* const conversationView =
         "conversation view: toolbar, close and jump glyphs become symbols once its rework lands";
-    static const char* const pdfDialog = "PDF dialog: the Page Layout group is crushed until its rework lands";
     static const char* const wizard = "backup wizard: glyph icons and tips become symbols once its rework lands";
     static const char* const searchField = "conversation list: the search field's clear button is too short for it";
     static const std::map<QString, KnownFault> faults{
@@ -17,9 +16,6 @@ const std::map<QString, KnownFault>& knownFaults() {
         {QStringLiteral("conversation-group"), {{glyphAsIcon}, conversationView}},
         {QStringLiteral("conversation-list"), {{crushed}, searchField}},
         {QStringLiteral("conversation-list-contacts"), {{crushed}, searchField}},
-        {QStringLiteral("pdf-dialog-custom-colours"), {{crushed}, pdfDialog}},
-        {QStringLiteral("pdf-dialog-ultra-dense"), {{crushed, clippedText}, pdfDialog}},
-        {QStringLiteral("pdf-dialog-generating"), {{crushed, clippedText}, pdfDialog}},
         {QStringLiteral("wizard-1-detecting"), {{glyphAsIcon}, wizard}},
         {QStringLiteral("wizard-1-detecting-no-tools"), {{glyphAsIcon}, wizard}},
         {QStringLiteral("wizard-2-detected"), {{glyphAsIcon}, wizard}},
