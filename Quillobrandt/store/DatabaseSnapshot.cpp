@@ -15,6 +15,7 @@
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
+#include "platform/core/Sqlite.h"
 
 namespace fs = std::filesystem;
 using platform::FileDescriptor;
@@ -132,6 +133,20 @@ void copyOne(int from, const fs::path& file, const fs::path& target, CopyCounter
     }
 }
 
+// A copied "-journal" is a half-written transaction: SQLite must undo it before anyone may read, which needs
+// write access. The copy is ours, so it is rolled back here once, and every later reader may open it read-only.
+void rollBackJournal(const fs::path& file) {
+    try {
+        const auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
+        auto statement = db.prepare("PRAGMA schema_version");
+        if (const int result = statement.step(); result != SQLITE_ROW) {
+            throw Failure{"cannot roll back the journal of " + file.string() + ": " + db.errorMessage()};
+        }
+    } catch (const platform::SqliteError& error) {
+        throw Failure{"cannot roll back the journal of " + file.string() + ": " + error.what()};
+    }
+}
+
 fs::path makeSnapshotFolder() {
     const fs::path base = platform::privateTempDir();
     if (base.empty()) {
@@ -179,8 +194,13 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
         const fs::path file = folder / resolved.filename();
         CopyCounter counter(progress, total);
         copyOne(mainFile.get(), resolved, file, counter);
+        bool hasJournal = false;
         for (const auto& [fd, suffix] : companions) {
             copyOne(fd.get(), resolved.string() + suffix, file.string() + suffix, counter);
+            hasJournal = hasJournal || std::string(suffix) == "-journal";
+        }
+        if (hasJournal) {
+            rollBackJournal(file);
         }
         storeLogInfo("   Reading a private snapshot: " + file.string());
         return std::shared_ptr<const DatabaseSnapshot>(new DatabaseSnapshot(source, folder, file));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,4 +235,45 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
     const auto later = WorkingFilesLock::acquireAndSweep();
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_FALSE(fs::exists(index));
+}
+
+TEST(DatabaseSnapshot, ADatabaseLeftWithAHotJournalIsRolledBackInTheCopy) {
+    // A writer killed mid-transaction: pages of the unfinished transaction are already in the file and its
+    // "-journal" holds what undoes them. Only the copy may be rolled back, never the user's file.
+    const auto file = messagesFolder() / "sms.db";
+    fs::create_directories(file.parent_path());
+    {
+        qbtest::MessagesDatabaseBuilder builder(file);
+        const auto ann = builder.addOneToOneChat("ann@example.com");
+        builder.addMessageToChat(ann.chatId, {.text = "committed", .date = 1, .handleId = ann.handleId});
+        builder.finish();
+    }
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(file.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db,
+                         "PRAGMA cache_size=1; BEGIN; "
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<3000) "
+                         "INSERT INTO message (guid, text, date) SELECT 'torn-' || i, hex(randomblob(200)), 2 FROM n;",
+                         nullptr, nullptr, nullptr) != SQLITE_OK) {
+            ::_exit(1);
+        }
+        ::_exit(0); // killed before the commit
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_GT(fs::file_size(file.string() + "-journal"), 0u) << "the writer left no hot journal";
+
+    // storetest::load checks the folder is left exactly as it was.
+    const auto before = storetest::folderListing(file.parent_path());
+    EXPECT_EQ(messageCount(storetest::load(file)), 1u);
+    const auto copy = platform::homeDir() / "Documents" / "edited.db";
+    fs::create_directories(copy.parent_path());
+    DatabaseManager::saveEditedCopy(file, copy, {});
+    EXPECT_EQ(messageCount(storetest::load(copy)), 1u);
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+    EXPECT_TRUE(snapshotFolderIsEmpty());
 }
