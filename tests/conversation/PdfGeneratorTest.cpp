@@ -396,3 +396,49 @@ TEST(PdfGenerator, LabelsAndTimesSitWhereTheBubblesPutThem) {
     EXPECT_NEAR(edges.value("4:08"), edges.value("sentword") - 6, 1.0);
     EXPECT_GT(edges.value("sentword"), 500);
 }
+
+TEST(PdfGenerator, ColourEmojiAreVisibleInsideTheirBubble) {
+    // Colour emoji fonts carry pictures, not outlines: written as text they print as an empty bubble.
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(15, 7), "\xF0\x9F\x8E\x89\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"),
+    };
+    const QString path = outputPath("emoji.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"+15551234567"}, {}, {}, path).written);
+    const QImage page = renderFirstPage(path).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(page.isNull());
+
+    // The bubble is the most common colour that is not white or a gray of the rules and labels.
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            const QRgb pixel = page.pixel(x, y);
+            if (std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) -
+                    std::min({qRed(pixel), qGreen(pixel), qBlue(pixel)}) >
+                40) {
+                ++counts[pixel];
+            }
+        }
+    }
+    ASSERT_FALSE(counts.isEmpty());
+    const QRgb bubble = std::max_element(counts.begin(), counts.end()).key();
+    QRect box;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            if (page.pixel(x, y) == bubble) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    // Inside the bubble, away from its rounded edges, something other than the bubble must be drawn.
+    const QRect inner = box.adjusted(box.height() / 4, box.height() / 4, -box.height() / 4, -box.height() / 4);
+    int drawn = 0;
+    for (int y = inner.top(); y <= inner.bottom(); ++y) {
+        for (int x = inner.left(); x <= inner.right(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            const QColor b = QColor::fromRgb(bubble);
+            drawn += std::abs(c.red() - b.red()) + std::abs(c.green() - b.green()) + std::abs(c.blue() - b.blue()) > 90;
+        }
+    }
+    EXPECT_GT(drawn, inner.width() * inner.height() / 10)
+        << "bubble " << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+}

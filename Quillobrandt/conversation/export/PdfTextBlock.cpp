@@ -1,10 +1,56 @@
 #include "Quillobrandt/conversation/export/PdfTextBlock.h"
 
+#include <QGlyphRun>
+#include <QImage>
+#include <QPainterPath>
+#include <QRawFont>
 #include <QTextOption>
 
 #include <algorithm>
 
 namespace quillobrandt {
+namespace {
+
+// Pixels per point for glyphs drawn as pictures: sharp when printed.
+constexpr double kPictureScale = 4.0;
+
+// Colour emoji fonts hold pictures instead of outlines; a PDF can only carry outlines as text, so such
+// glyphs would print as nothing.
+bool hasNoOutlines(const QGlyphRun& run) {
+    const QRawFont font = run.rawFont();
+    const auto glyphs = run.glyphIndexes();
+    return !glyphs.isEmpty() && std::all_of(glyphs.begin(), glyphs.end(),
+                                            [&font](quint32 glyph) { return font.pathForGlyph(glyph).isEmpty(); });
+}
+
+// Draws the run through a raster image, which paints colour glyphs, and places that image on the page.
+void drawAsPicture(QPainter& painter, QPointF topLeft, const QGlyphRun& run, const QColor& colour) {
+    const QRectF bounds = run.boundingRect();
+    if (bounds.isEmpty()) {
+        return;
+    }
+    QImage picture((bounds.size() * kPictureScale).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    // The font itself is enlarged rather than the painter scaled: colour glyphs are not drawn under a
+    // scaling transform.
+    QGlyphRun enlarged = run;
+    QRawFont font = run.rawFont();
+    font.setPixelSize(font.pixelSize() * kPictureScale);
+    enlarged.setRawFont(font);
+    QList<QPointF> positions = run.positions();
+    for (QPointF& position : positions) {
+        position = (position - bounds.topLeft()) * kPictureScale;
+    }
+    enlarged.setPositions(positions);
+    {
+        QPainter raster(&picture);
+        raster.setPen(colour);
+        raster.drawGlyphRun(QPointF(0, 0), enlarged);
+    }
+    painter.drawImage(QRectF(topLeft + bounds.topLeft(), QSizeF(picture.size()) / kPictureScale), picture);
+}
+
+} // namespace
 
 QString PdfTextBlock::printableText(const QString& text) {
     QString printable = text;
@@ -60,6 +106,11 @@ void PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour
             break;
         }
         line.draw(&painter, topLeft);
+        for (const QGlyphRun& run : line.glyphRuns()) {
+            if (run.rawFont().familyName() != layout_->font().family() && hasNoOutlines(run)) {
+                drawAsPicture(painter, topLeft, run, colour);
+            }
+        }
     }
     painter.restore();
 }
