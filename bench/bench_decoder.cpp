@@ -1,9 +1,13 @@
 // Decoding speed of archived message bodies: the 105 real bodies of the shared test database, long
 // messages, and keyed archives. Target: at least 1,000,000 bodies per second on one core for the real mix.
+// BM_ReaderCall times what the database reader calls per body: the decoding together with its console line.
 #include "Quillobrandt/store/ArchivedBodyDecoder.h"
 
 #include "tests/support/ArchiveBlobBuilder.h"
 
+#include "bench/BenchSupport.h"
+
+#include "platform/core/Console.h"
 #include "platform/core/Sqlite.h"
 
 #include <benchmark/benchmark.h>
@@ -97,6 +101,28 @@ void BM_LongMessagesOnly(benchmark::State& state) {
     runCorpus(state, corpus);
 }
 BENCHMARK(BM_LongMessagesOnly);
+
+// Arg 0: standard output is not a terminal, so the reader asks for no line. Arg 1: as from a terminal, the lines are
+// collected and written once per round of bodies (the reader writes once per chat), here into a pipe.
+void BM_ReaderCall(benchmark::State& state) {
+    static const std::vector<Body> corpus = realBodies();
+    const bool withLines = state.range(0) == 1;
+    state.SetLabel(withLines ? "lines written to a pipe" : "no lines (not a terminal)");
+    qbbench::RedirectedStdout redirected(withLines ? qbbench::StdoutTarget::pipe : qbbench::StdoutTarget::devNull);
+    std::int64_t rowId = 0;
+    std::string lines;
+    for (auto _ : state) {
+        for (const Body& body : corpus) {
+            auto text = quillobrandt::decodeAttributedBody(body, ++rowId, withLines ? &lines : nullptr);
+            benchmark::DoNotOptimize(text);
+        }
+        platform::consoleText(lines);
+        lines.clear();
+    }
+    const auto bodies = static_cast<double>(state.iterations() * corpus.size());
+    state.counters["bodies_per_second"] = benchmark::Counter(bodies, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReaderCall)->Arg(0)->Arg(1)->UseRealTime();
 
 void BM_KeyedArchives(benchmark::State& state) {
     static const std::vector<Body> corpus = {qbtest::keyedArchiveAttributedString("Hello there"),

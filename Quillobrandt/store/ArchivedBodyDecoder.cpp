@@ -4,8 +4,6 @@
 #include "Quillobrandt/store/TypedStreamDecoder.h"
 #include "Quillobrandt/store/Utf8Text.h"
 
-#include "platform/core/Console.h"
-
 #include <exception>
 
 namespace quillobrandt {
@@ -60,14 +58,19 @@ DecodedArchivedBody decodeArchivedBody(std::span<const std::uint8_t> blob) {
     return {};
 }
 
-std::optional<std::string> decodeAttributedBody(const std::vector<std::uint8_t>& blob, std::int64_t rowId) {
+std::optional<std::string> decodeAttributedBody(std::span<const std::uint8_t> blob, std::int64_t rowId,
+                                                std::string* consoleLines) {
     try {
         DecodedArchivedBody decoded = decodeArchivedBody(blob);
-        if (decoded.decidedBy) {
-            const std::string_view preview = decoded.text ? utf8Prefix(*decoded.text, 50) : std::string_view();
-            platform::consoleLine("✅ Decoded attributedBody of message " + std::to_string(rowId) + " at " +
-                                  describe(*decoded.decidedBy) + ": " +
-                                  (decoded.text ? std::string(preview) : std::string("(empty, no text)")));
+        if (decoded.decidedBy && consoleLines != nullptr) {
+            std::string& out = *consoleLines;
+            out += "✅ Decoded attributedBody of message ";
+            out += std::to_string(rowId);
+            out += " at ";
+            out += describe(*decoded.decidedBy);
+            out += ": ";
+            out += decoded.text ? utf8Prefix(*decoded.text, 50) : std::string_view("(empty, no text)");
+            out += '\n';
         }
         return std::move(decoded.text);
     } catch (const std::exception&) {

@@ -27,8 +27,10 @@ DecodedArchivedBody decodeArchivedBody(std::span<const std::uint8_t> blob);
 
 // Text of a message whose `text` column is NULL, decoded from its archived attributed body
 // (`attributedBody`: a typedstream or a keyed archive). nullopt when nothing decodes or the decoded
-// string is empty. `rowId` is only for the console diagnostic written when a step decides.
-// Safe from any thread; never throws, whatever the bytes.
-std::optional<std::string> decodeAttributedBody(const std::vector<std::uint8_t>& blob, std::int64_t rowId);
+// string is empty. When a step decides and `consoleLines` is given, the console diagnostic naming `rowId`, the
+// step and the first 50 characters of the text is appended to it, newline-terminated; the caller writes it (or
+// not: it quotes the message). Writes nothing itself. Safe from any thread; never throws, whatever the bytes.
+std::optional<std::string> decodeAttributedBody(std::span<const std::uint8_t> blob, std::int64_t rowId,
+                                                std::string* consoleLines = nullptr);
 
 } // namespace quillobrandt

@@ -1,8 +1,9 @@
 #include "Quillobrandt/store/AttachmentPathResolver.h"
 
 #include <string_view>
-#include <system_error>
 #include <utility>
+
+#include <sys/stat.h>
 
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Paths.h"
@@ -16,16 +17,27 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-// The folder with a relative, slash-separated path added (a leading slash adds no extra level).
-std::string appendToFolder(const fs::path& folder, std::string_view relative) {
-    std::string result = folder.string();
-    while (result.size() > 1 && result.back() == '/') {
-        result.pop_back();
+// A folder name as a prefix for plain concatenation: trailing slashes gone, except for the root itself; the
+// current folder for an empty one (a database opened by a relative name), never the root.
+std::string folderPrefix(std::string folder) {
+    if (folder.empty()) {
+        return ".";
     }
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// The folder with a relative, slash-separated path added (a leading slash adds no extra level).
+std::string appendToFolder(const std::string& folder, std::string_view relative) {
     while (!relative.empty() && relative.front() == '/') {
         relative.remove_prefix(1);
     }
-    if (result != "/") {
+    std::string result;
+    result.reserve(folder.size() + 1 + relative.size());
+    result += folder;
+    if (folder != "/") {
         result += '/';
     }
     result += relative;
@@ -33,8 +45,8 @@ std::string appendToFolder(const fs::path& folder, std::string_view relative) {
 }
 
 bool existsOnDisk(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::path(path), error);
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
 }
 
 // The folder two levels above a path ("a/b/c/d" gives "a/b"); empty when there is none.
@@ -47,10 +59,6 @@ std::string_view grandparentOf(std::string_view path) {
         path = path.substr(0, slash);
     }
     return path;
-}
-
-std::string tildeExpanded(const std::string& storedName) {
-    return startsWith(storedName, "~") ? platform::expandTilde(storedName).string() : storedName;
 }
 
 } // namespace
@@ -82,6 +90,24 @@ std::string AttachmentPathResolver::takeDiagnostics() {
     return std::exchange(diagnostics_, {});
 }
 
+AttachmentPathResolver::AttachmentPathResolver(const std::optional<fs::path>& base)
+    : home_(folderPrefix(platform::homeDir().string())) {
+    if (base) {
+        base_ = folderPrefix(base->string());
+    }
+}
+
+// "~" and "~/..." name the home folder; any other name beginning with a tilde is taken as it is.
+std::optional<std::string> AttachmentPathResolver::tildeExpanded(const std::string& storedName) const {
+    if (storedName == "~") {
+        return home_;
+    }
+    if (startsWith(storedName, "~/")) {
+        return appendToFolder(home_, std::string_view(storedName).substr(2));
+    }
+    return std::nullopt;
+}
+
 std::string resolveAttachmentPath(const std::string& storedName, const std::optional<fs::path>& base) {
     AttachmentPathResolver resolver(base);
     auto path = resolver.resolve(storedName);
@@ -90,8 +116,7 @@ std::string resolveAttachmentPath(const std::string& storedName, const std::opti
 }
 
 std::string AttachmentPathResolver::resolve(const std::string& storedName) {
-    const auto& base = base_;
-    if (base) {
+    if (base_) {
         std::string_view relative = storedName;
         if (startsWith(relative, "~/")) {
             relative.remove_prefix(2);
@@ -99,7 +124,7 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
         if (startsWith(relative, "Library/Messages/")) {
             relative.remove_prefix(std::string_view("Library/Messages/").size());
         }
-        const auto inBase = appendToFolder(*base, relative);
+        const auto inBase = appendToFolder(*base_, relative);
         if (exists(inBase)) {
             note("  📎 Attachment found in base folder: " + inBase);
             return inBase;
@@ -109,7 +134,7 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
         for (const std::string_view prefix :
              {std::string_view("Library/SMS/Attachments/"), std::string_view("Attachments/")}) {
             if (startsWith(relative, prefix)) {
-                withoutPrefix = appendToFolder(*base, relative.substr(prefix.size()));
+                withoutPrefix = appendToFolder(*base_, relative.substr(prefix.size()));
                 break;
             }
         }
@@ -118,14 +143,14 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
             return *withoutPrefix;
         }
     }
-    if (startsWith(storedName, "~")) {
-        const auto expanded = platform::expandTilde(storedName).string();
-        if (exists(expanded)) {
-            note("  📎 Attachment found in home folder: " + expanded);
-            return expanded;
+    const auto expanded = tildeExpanded(storedName);
+    if (expanded) {
+        if (exists(*expanded)) {
+            note("  📎 Attachment found in home folder: " + *expanded);
+            return *expanded;
         }
     }
-    const auto fallback = tildeExpanded(storedName);
+    const std::string& fallback = expanded ? *expanded : storedName;
     note("  📎 Attachment path fallback: " + fallback);
     return fallback;
 }

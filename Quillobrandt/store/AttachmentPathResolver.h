@@ -18,7 +18,8 @@ namespace quillobrandt {
 // diagnostics until takeDiagnostics(), so a chat's attachments are reported in one write.
 class AttachmentPathResolver {
 public:
-    explicit AttachmentPathResolver(std::optional<std::filesystem::path> base) : base_(std::move(base)) {}
+    // The home folder is looked up here, once: resolving builds every candidate by plain concatenation.
+    explicit AttachmentPathResolver(const std::optional<std::filesystem::path>& base);
 
     std::string resolve(const std::string& storedName);
     // The diagnostic lines collected since the last call, newline-separated (empty when none).
@@ -27,8 +28,10 @@ public:
 private:
     bool exists(const std::string& path);
     void note(const std::string& line);
+    std::optional<std::string> tildeExpanded(const std::string& storedName) const;
 
-    std::optional<std::filesystem::path> base_;
+    std::optional<std::string> base_; // without trailing slashes; "." for an empty (relative) one
+    std::string home_;
     std::unordered_map<std::string, bool> folderExists_;
     std::string diagnostics_;
 };

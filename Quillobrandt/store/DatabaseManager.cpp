@@ -11,6 +11,7 @@
 #include "Quillobrandt/store/EditedCopyWriter.h"
 #include "Quillobrandt/store/MessagesQueries.h"
 #include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/Console.h"
 
 namespace fs = std::filesystem;
 using platform::SqliteError;
@@ -59,28 +60,63 @@ std::string lastPathComponent(std::string_view stored) {
 }
 
 // The first integer of a one-row count statement; 0 when it cannot run or gives no row.
-std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, std::optional<std::int64_t> chatId,
-                       const std::string& failureLine) {
+std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, const std::string& failureLine) {
     try {
         auto statement = db.prepare(sql);
-        if (chatId) {
-            statement.bindInt64(1, *chatId);
-        }
         return statement.step() == SQLITE_ROW ? statement.columnInt64(0) : 0;
     } catch (const SqliteError& error) {
-        if (!failureLine.empty()) {
-            storeLogError(withCode(failureLine + error.what(), error.code()));
-        }
+        storeLogError(withCode(failureLine + error.what(), error.code()));
         return 0;
     }
 }
 
+// Marks a load as under way for its lifetime: console lines are then collected and written once per chat.
+class ConsoleBatch {
+public:
+    explicit ConsoleBatch(bool& batching) : batching_(batching) { batching_ = true; }
+    ConsoleBatch(const ConsoleBatch&) = delete;
+    ConsoleBatch& operator=(const ConsoleBatch&) = delete;
+    ~ConsoleBatch() { batching_ = false; }
+
+private:
+    bool& batching_;
+};
+
 } // namespace
+
+void DatabaseManager::closeConnection() {
+    statements_ = {}; // finalized before their connection closes
+    db_.close();
+}
+
+void DatabaseManager::console(std::string_view line) {
+    console_ += line;
+    console_ += '\n';
+    if (!batching_) {
+        flushConsole();
+    }
+}
+
+void DatabaseManager::flushConsole() {
+    platform::consoleText(console_);
+    console_.clear();
+}
+
+SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, std::string_view sql,
+                                                std::int64_t chatId) {
+    if (slot) {
+        slot->reset();
+    } else {
+        slot = db_.prepare(sql);
+    }
+    slot->bindInt64(1, chatId);
+    return *slot;
+}
 
 std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& databaseFile,
                                                         const std::optional<fs::path>& attachmentBase,
                                                         const DatabaseProgress& progress) {
-    db_.close();
+    closeConnection();
     snapshot_.reset(); // the previous load's copy goes with its load
     storeLogInfo("📂 Opening database at: " + databaseFile.string());
     databaseURL_ = databaseFile;
@@ -120,7 +156,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
 
     auto conversations = loadConversations(progress);
     storeConsole("✅ Loaded " + std::to_string(conversations.size()) + " conversations");
-    db_.close();
+    closeConnection();
     return conversations;
 }
 
@@ -129,7 +165,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         throw DatabaseError::databaseNotOpen();
     }
     report(progress, "Counting conversations...", 0.0);
-    const auto chatCount = countRows(db_, queries::chatCount, std::nullopt, "   ⚠️ Failed to count chats: ");
+    const auto chatCount = countRows(db_, queries::chatCount, "   ⚠️ Failed to count chats: ");
     storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
 
     SqliteStatement chats;
@@ -140,9 +176,12 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         throw(error.code() & 0xFF) == SQLITE_AUTH ? DatabaseError::authorizationDenied() : DatabaseError::queryFailed();
     }
 
+    // Each chat's lines go out in one write; those quoting message text only to a terminal.
+    const ConsoleBatch batch(batching_);
+    quoteMessageText_ = platform::consoleIsTerminal();
     std::vector<Conversation> conversations;
     std::int64_t index = 0;
-    for (;;) {
+    for (;; flushConsole()) {
         if (stopRequested()) {
             storeLogInfo("⏹️ Load stopped after " + std::to_string(index) + " of " + std::to_string(chatCount) +
                          " chats");
@@ -164,23 +203,23 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         const double fraction = static_cast<double>(index) / static_cast<double>(std::max<std::int64_t>(chatCount, 1));
         report(progress, "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
                fraction);
-        storeConsole("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" +
-                     identifier + " style=" + std::to_string(style) + " name=" + displayName.value_or("(none)"));
+        console("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" + identifier +
+                " style=" + std::to_string(style) + " name=" + displayName.value_or("(none)"));
 
         auto participants = fetchParticipants(chatId);
         if (participants.empty()) {
-            storeConsole("  ⚠️ No participants found, skipping chat " + std::to_string(chatId));
+            console("  ⚠️ No participants found, skipping chat " + std::to_string(chatId));
             continue;
         }
         std::vector<Message> messages;
         try {
             messages = fetchMessages(chatId, progress, fraction);
         } catch (const std::exception& error) {
-            storeConsole(std::string("  ⚠️ Error fetching messages: ") + error.what());
+            console(std::string("  ⚠️ Error fetching messages: ") + error.what());
             continue;
         }
         if (messages.empty()) {
-            storeConsole("  ⚠️ No messages found, skipping chat " + std::to_string(chatId));
+            console("  ⚠️ No messages found, skipping chat " + std::to_string(chatId));
             continue;
         }
         Conversation conversation;
@@ -191,6 +230,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         conversations.push_back(std::move(conversation));
     }
 
+    flushConsole();
     report(progress, "Merging duplicate conversations...", 0.95);
     auto merged = mergeDuplicateConversations(std::move(conversations));
     report(progress, "Complete", 1.0);
@@ -203,15 +243,14 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
         return participants;
     }
     try {
-        auto statement = db_.prepare(queries::participants);
-        statement.bindInt64(1, chatId);
+        auto& statement = chatStatement(statements_.participants, queries::participants, chatId);
         const std::string what = "participants of chat " + std::to_string(chatId);
         for (auto step = stepRow(statement, db_, what); step != RowStep::done; step = stepRow(statement, db_, what)) {
             if (step == RowStep::failed) {
                 return {}; // half a member list would give the chat the wrong name; skip it instead
             }
-            if (auto handle = statement.columnText(0)) {
-                participants.push_back(std::move(*handle));
+            if (const auto handle = statement.columnTextView(0)) {
+                participants.emplace_back(*handle);
             }
         }
     } catch (const SqliteError&) {
@@ -225,16 +264,24 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     if (!db_.isOpen()) {
         throw DatabaseError::databaseNotOpen();
     }
-    const auto messageCount = countRows(db_, queries::messageCount, chatId, "");
+    std::int64_t messageCount = 0;
+    try {
+        auto& count = chatStatement(statements_.count, queries::messageCount, chatId);
+        messageCount = count.step() == SQLITE_ROW ? count.columnInt64(0) : 0;
+    } catch (const SqliteError&) {
+        messageCount = 0; // only sizes the list and the progress
+    }
     auto attachments = fetchAttachmentsBatch(chatId);
 
-    SqliteStatement statement;
+    SqliteStatement* prepared = nullptr;
     try {
-        statement = db_.prepare(queries::messages);
-        statement.bindInt64(1, chatId);
+        prepared = &chatStatement(statements_.messages, queries::messages, chatId);
     } catch (const SqliteError&) {
         throw DatabaseError::queryFailed();
     }
+    SqliteStatement& statement = *prepared;
+    std::string* const decodedLines =
+        (batching_ ? quoteMessageText_ : platform::consoleIsTerminal()) ? &console_ : nullptr;
 
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
@@ -257,20 +304,23 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
                      "Loading message " + std::to_string(row) + " of " + std::to_string(messageCount) + "...",
                      static_cast<double>(row) / static_cast<double>(messageCount));
         }
-        if (!statement.isNull(1)) {
-            message.text = statement.columnText(1);
-        } else if (auto body = statement.columnBlob(8)) {
-            message.text = decodeAttributedBody(*body, message.id);
+        // Built straight from SQLite's buffers: a million intermediate copies add up.
+        if (const auto text = statement.columnTextView(1)) {
+            message.text.emplace(*text);
+        } else if (const auto body = statement.columnBlobView(8)) {
+            message.text = decodeAttributedBody(*body, message.id, decodedLines);
         }
         const double raw = statement.columnDouble(2);
         message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
         message.isFromMe = statement.columnInt64(3) == 1;
-        if (auto sender = statement.columnText(7)) {
-            message.sender = std::move(*sender);
+        if (const auto sender = statement.columnTextView(7)) {
+            message.sender.assign(*sender);
         } else {
             message.sender = message.isFromMe ? "Me" : "Unknown";
         }
-        message.associatedMessageGUID = statement.columnText(5);
+        if (const auto guid = statement.columnTextView(5)) {
+            message.associatedMessageGUID.emplace(*guid);
+        }
         if (const auto type = statement.columnInt64(6); type != 0) {
             message.associatedMessageType = type;
         }
@@ -282,8 +332,7 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
             ++withoutText;
         }
     }
-    storeConsole("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) +
-                 " without text");
+    console("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) + " without text");
     return messages;
 }
 
@@ -292,14 +341,14 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
         throw DatabaseError::databaseNotOpen();
     }
     std::unordered_map<std::int64_t, std::vector<Attachment>> byMessage;
-    SqliteStatement statement;
+    SqliteStatement* prepared = nullptr;
     try {
-        statement = db_.prepare(queries::attachments);
-        statement.bindInt64(1, chatId);
+        prepared = &chatStatement(statements_.attachments, queries::attachments, chatId);
     } catch (const SqliteError& error) {
-        storeConsole(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
+        console(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
         return byMessage;
     }
+    SqliteStatement& statement = *prepared;
     std::size_t count = 0;
     const std::string what = "attachments of chat " + std::to_string(chatId);
     for (;;) {
@@ -311,22 +360,28 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
             // The messages themselves may still be readable; they go on without the rest of their attachments.
             break;
         }
-        auto stored = statement.columnText(2);
-        if (!stored) {
+        const auto storedView = statement.columnTextView(2);
+        if (!storedView) {
             continue;
         }
+        const std::string stored(*storedView);
         Attachment attachment;
         attachment.id = statement.columnInt64(1);
-        attachment.filename = lastPathComponent(*stored);
-        attachment.mimeType = statement.columnText(3);
-        attachment.filePath = resolveAttachmentPath(*stored);
+        attachment.filename = lastPathComponent(stored);
+        if (const auto mimeType = statement.columnTextView(3)) {
+            attachment.mimeType.emplace(*mimeType);
+        }
+        attachment.filePath = resolveAttachmentPath(stored);
         byMessage[statement.columnInt64(0)].push_back(std::move(attachment));
         ++count;
     }
     if (count > 0) {
-        std::string lines = pathResolver_ ? pathResolver_->takeDiagnostics() : std::string();
-        storeConsole(lines + (lines.empty() ? "" : "\n") + "  📎 " + std::to_string(count) + " attachments for " +
-                     std::to_string(byMessage.size()) + " messages");
+        if (pathResolver_) {
+            if (const std::string lines = pathResolver_->takeDiagnostics(); !lines.empty()) {
+                console(lines);
+            }
+        }
+        console("  📎 " + std::to_string(count) + " attachments for " + std::to_string(byMessage.size()) + " messages");
     }
     return byMessage;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -89,8 +90,28 @@ public:
     const std::shared_ptr<const DatabaseSnapshot>& snapshot() const { return snapshot_; }
 
 private:
+    // The per-chat statements, prepared once per connection and reset and rebound for each chat.
+    struct ChatStatements {
+        std::optional<platform::SqliteStatement> participants;
+        std::optional<platform::SqliteStatement> count;
+        std::optional<platform::SqliteStatement> attachments;
+        std::optional<platform::SqliteStatement> messages;
+    };
+
+    void closeConnection();
+    // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.
+    platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, std::string_view sql,
+                                             std::int64_t chatId);
+    // A console line: collected while a load runs and written per chat by flushConsole(), else written at once.
+    void console(std::string_view line);
+    void flushConsole();
+
     std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
     platform::SqliteDatabase db_;
+    ChatStatements statements_; // after db_: finalized before the connection closes
+    std::string console_;
+    bool batching_ = false;
+    bool quoteMessageText_ = false;
     std::optional<std::filesystem::path> databaseURL_;
     std::optional<std::filesystem::path> attachmentBaseURL_;
     std::stop_source ownStop_;

@@ -4,15 +4,35 @@
 #include <mutex>
 #include <string>
 
+#include <unistd.h>
+
 namespace platform {
+namespace {
+
+std::mutex& consoleMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+} // namespace
 
 void consoleLine(std::string_view line) {
-    static std::mutex mutex;
     std::string text(line);
     text.push_back('\n');
-    std::lock_guard lock(mutex);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    consoleText(text);
+}
+
+void consoleText(std::string_view lines) {
+    if (lines.empty()) {
+        return;
+    }
+    std::lock_guard lock(consoleMutex());
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
     std::fflush(stdout);
+}
+
+bool consoleIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
 }
 
 } // namespace platform

@@ -90,27 +90,37 @@ std::int64_t SqliteStatement::columnInt64(int column) const { return sqlite3_col
 double SqliteStatement::columnDouble(int column) const { return sqlite3_column_double(stmt_.get(), column); }
 
 std::optional<std::string> SqliteStatement::columnText(int column) const {
+    const auto view = columnTextView(column);
+    return view ? std::optional<std::string>(std::in_place, *view) : std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> SqliteStatement::columnBlob(int column) const {
+    const auto view = columnBlobView(column);
+    return view ? std::optional<std::vector<std::uint8_t>>(std::in_place, view->begin(), view->end()) : std::nullopt;
+}
+
+std::optional<std::string_view> SqliteStatement::columnTextView(int column) const {
     if (isNull(column)) {
         return std::nullopt;
     }
     const auto* text = sqlite3_column_text(stmt_.get(), column);
     const int size = sqlite3_column_bytes(stmt_.get(), column);
-    if (text == nullptr) {
-        return std::string();
+    if (text == nullptr || size <= 0) {
+        return std::string_view();
     }
-    return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+    return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
-std::optional<std::vector<std::uint8_t>> SqliteStatement::columnBlob(int column) const {
+std::optional<std::span<const std::uint8_t>> SqliteStatement::columnBlobView(int column) const {
     if (isNull(column)) {
         return std::nullopt;
     }
     const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_.get(), column));
     const int size = sqlite3_column_bytes(stmt_.get(), column);
     if (data == nullptr || size <= 0) {
-        return std::vector<std::uint8_t>();
+        return std::span<const std::uint8_t>();
     }
-    return std::vector<std::uint8_t>(data, data + size);
+    return std::span<const std::uint8_t>(data, static_cast<std::size_t>(size));
 }
 
 std::string SqliteStatement::columnName(int column) const {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -92,6 +93,10 @@ public:
     std::optional<std::string> columnText(int column) const;
     // nullopt for NULL; an empty blob gives an empty vector.
     std::optional<std::vector<std::uint8_t>> columnBlob(int column) const;
+    // As columnText and columnBlob, but views of SQLite's own buffer: valid until the statement steps, resets
+    // or converts that column again. Saves a copy where the caller builds its own value from the bytes.
+    std::optional<std::string_view> columnTextView(int column) const;
+    std::optional<std::span<const std::uint8_t>> columnBlobView(int column) const;
     std::string columnName(int column) const;
 
     sqlite3_stmt* handle() const { return stmt_.get(); }

@@ -127,6 +127,20 @@ TEST(ArchivedBodyDecoderTest, StepsInTheirOrder) {
     }
 }
 
+// The reader collects the console lines and writes them per chat; the line quotes at most 50 characters.
+TEST(ArchivedBodyDecoderTest, ConsoleLineGoesToTheCallersLinesOnlyWhenAskedFor) {
+    const std::string longText = std::string(60, 'a') + "\xC3\xA9";
+    std::string lines = "earlier\n";
+    EXPECT_EQ(decodeAttributedBody(qbtest::typedStreamAttributedString(longText), 42, &lines), longText);
+    EXPECT_EQ(decodeAttributedBody(qbtest::typedStreamAttributedString(""), 43, &lines), std::nullopt);
+    EXPECT_EQ(decodeAttributedBody(std::vector<std::uint8_t>{1, 2, 3}, 44, &lines), std::nullopt);
+    EXPECT_EQ(lines, "earlier\n"
+                     "✅ Decoded attributedBody of message 42 at step 4 (typedstream): " +
+                         std::string(50, 'a') +
+                         "\n"
+                         "✅ Decoded attributedBody of message 43 at step 4 (typedstream): (empty, no text)\n");
+}
+
 TEST(ArchivedBodyDecoderTest, EmptyDecidedStringGivesAbsentText) {
     for (const auto& body : {qbtest::keyedArchiveAttributedString(""), qbtest::keyedArchiveString(""),
                              qbtest::typedStreamAttributedString(""), qbtest::typedStreamString("")}) {
@@ -140,7 +154,7 @@ TEST(ArchivedBodyDecoderTest, EmptyDecidedStringGivesAbsentText) {
 TEST(ArchivedBodyDecoderTest, BodiesNoStepUnderstandsGiveNothing) {
     EXPECT_EQ(decodeAttributedBody({}, 1), std::nullopt);
     EXPECT_EQ(decodeArchivedBody({}).decidedBy, std::nullopt);
-    EXPECT_EQ(decodeAttributedBody({'h', 'e', 'l', 'l', 'o'}, 2), std::nullopt);
+    EXPECT_EQ(decodeAttributedBody(std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}, 2), std::nullopt);
     EXPECT_EQ(decodeAttributedBody(qbtest::keyedArchiveArray({"x"}), 3), std::nullopt);
     EXPECT_EQ(decodeAttributedBody(qbtest::typedStreamArray({"x"}), 4), std::nullopt);
     EXPECT_EQ(decodeAttributedBody(platform::Plist::string("bare").toBinary(), 5), std::nullopt);

@@ -79,3 +79,20 @@ TEST_F(AttachmentPaths, HostileNamesAreOnlyLookedAt) {
     EXPECT_EQ(entriesBelow(qbtest::IsolatedHome::root()), before + 1);
     EXPECT_TRUE(fs::exists(outside));
 }
+
+// A database opened by a relative name has an empty folder: its candidates lie in the current folder, never at the
+// filesystem's root.
+TEST_F(AttachmentPaths, AnEmptyBaseMeansTheCurrentFolderNotTheRoot) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(base);
+    makeFile(base / "Attachments/ab/01/X/photo.jpeg");
+    quillobrandt::AttachmentPathResolver resolver(fs::path(""));
+    const auto found = resolver.resolve("~/Library/Messages/Attachments/ab/01/X/photo.jpeg");
+    const auto missing = resolver.resolve("~/Library/Messages/Attachments/cd/02/Y/other.jpeg");
+    const auto diagnostics = resolver.takeDiagnostics();
+    fs::current_path(previous);
+    EXPECT_EQ(found, "./Attachments/ab/01/X/photo.jpeg");
+    EXPECT_EQ(missing, (platform::homeDir() / "Library/Messages/Attachments/cd/02/Y/other.jpeg").string());
+    EXPECT_NE(diagnostics.find("not found at ./Attachments/cd/02/Y/other.jpeg"), std::string::npos) << diagnostics;
+    EXPECT_EQ(diagnostics.find(" /Attachments"), std::string::npos) << diagnostics;
+}
