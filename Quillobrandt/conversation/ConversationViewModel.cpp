@@ -56,33 +56,35 @@ ConversationViewModel::ConversationViewModel(Conversation conversation, QDate to
 }
 
 void ConversationViewModel::updateFilteredMessages() {
-    std::vector<Message> list;
-    if (copy_) {
-        list = copy_->remainingMessages();
-    } else {
-        list.reserve(conversation_.messages.size());
-        for (const auto& message : conversation_.messages) {
-            if (!permanentlyDeleted_.contains(message.id)) {
-                list.push_back(message);
-            }
-        }
-    }
-    if (!showAttachments_) {
-        std::erase_if(list, [](const Message& m) { return m.hasNonImageAttachment(); });
-    }
-    if (!showMedia_) {
-        std::erase_if(list, [](const Message& m) { return m.hasImageAttachment(); });
-    }
+    // Whole local days: from midnight of the start day up to, not including, midnight after the end day. Only the
+    // two boundaries are converted; each message's stored time is compared as it is, and only kept ones are copied.
+    qint64 lower = 0;
+    qint64 upper = 0;
     if (enableDateFilter_) {
-        // Whole local days: from midnight of the start day up to, not including, midnight after the end day.
-        const qint64 lower = startDate_.startOfDay().toMSecsSinceEpoch();
+        lower = startDate_.startOfDay().toMSecsSinceEpoch();
         const QDateTime upperDay = endDate_.addDays(1).startOfDay();
-        const qint64 upper =
-            upperDay.isValid() ? upperDay.toMSecsSinceEpoch() : endDate_.startOfDay().toMSecsSinceEpoch();
-        std::erase_if(list, [&](const Message& m) {
-            const qint64 at = localDateTime(m.date).toMSecsSinceEpoch();
-            return !(lower <= at && at < upper);
-        });
+        upper = upperDay.isValid() ? upperDay.toMSecsSinceEpoch() : endDate_.startOfDay().toMSecsSinceEpoch();
+    }
+    const auto kept = [&](const Message& m) {
+        if (!showAttachments_ && m.hasNonImageAttachment()) {
+            return false;
+        }
+        if (!showMedia_ && m.hasImageAttachment()) {
+            return false;
+        }
+        if (enableDateFilter_) {
+            const qint64 at = epochMilliseconds(m.date);
+            return lower <= at && at < upper;
+        }
+        return true;
+    };
+    std::vector<Message> list;
+    const auto& source = copy_ ? copy_->editedMessages : conversation_.messages;
+    const auto& removed = copy_ ? copy_->deletedMessageIDs : permanentlyDeleted_;
+    for (const auto& message : source) {
+        if (!removed.contains(message.id) && kept(message)) {
+            list.push_back(message);
+        }
     }
     filtered_ = std::move(list);
     clampWindow();
@@ -194,7 +196,9 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
 
 void ConversationViewModel::enterEditMode() {
     ConversationCopy copy;
-    copy.originalConversation = conversation_;
+    // The conversation's identity only: its messages stay here, and the working copy holds its own list.
+    copy.originalConversation = {conversation_.id, conversation_.participants, conversation_.messageCount, {}};
+    copy.editedMessages.reserve(conversation_.messages.size());
     for (const auto& message : conversation_.messages) {
         if (!permanentlyDeleted_.contains(message.id)) {
             copy.editedMessages.push_back(message);

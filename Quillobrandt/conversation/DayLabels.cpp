@@ -12,12 +12,16 @@ constexpr double kLimitMilliseconds = 3.0e18;
 
 } // namespace
 
-QDateTime localDateTime(platform::AbsoluteTime date) {
+qint64 epochMilliseconds(platform::AbsoluteTime date) {
     const double ms = date.unixSeconds() * 1000.0;
     if (!std::isfinite(ms) || std::fabs(ms) > kLimitMilliseconds) {
-        return QDateTime::fromMSecsSinceEpoch(0, Qt::LocalTime);
+        return 0;
     }
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(ms)), Qt::LocalTime);
+    return static_cast<qint64>(std::llround(ms));
+}
+
+QDateTime localDateTime(platform::AbsoluteTime date) {
+    return QDateTime::fromMSecsSinceEpoch(epochMilliseconds(date), Qt::LocalTime);
 }
 
 QString formatSeparatorDate(const QDateTime& date, const QDateTime& now) {

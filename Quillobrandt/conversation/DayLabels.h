@@ -14,6 +14,9 @@ namespace quillobrandt {
 // A stored message date as a local date-time. Out-of-range or non-finite dates become the epoch,
 // so a corrupt row still gets a label instead of an invalid date.
 QDateTime localDateTime(platform::AbsoluteTime date);
+// The same instant as milliseconds since the Unix epoch (what localDateTime(date).toMSecsSinceEpoch() gives),
+// without building a date-time: for comparing many stored times against a few converted boundaries.
+qint64 epochMilliseconds(platform::AbsoluteTime date);
 
 // "Today", "Yesterday", else the medium date such as "Jan 5, 2024".
 QString formatSeparatorDate(const QDateTime& date);

@@ -11,7 +11,7 @@ namespace quillobrandt {
 
 // The working copy of a conversation in edit mode. No equality: it is edited in place, never compared.
 struct ConversationCopy {
-    Conversation originalConversation{};
+    Conversation originalConversation{}; // id, participants and count; its messages may be left out
     std::vector<Message> editedMessages{};
     std::unordered_set<std::int64_t> deletedMessageIDs{};
 
