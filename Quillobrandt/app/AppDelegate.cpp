@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 
 #include "Corvantesk/Corvantesk.h"
@@ -84,6 +85,19 @@ void MainWindow::resizeContent(const QSize& size) {
     const int menuHeight = menuWidget() != nullptr ? menuWidget()->sizeHint().height() : 0;
     setFixedSize(size.width(), size.height() + menuHeight);
     move(topLeft);
+    // The top edge stays where it was unless the grown window would run off the bottom of the screen
+    // (a 768-pixel laptop screen): the user cannot resize it, so lift it just enough to show it whole.
+    const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        const QRect available = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        if (frame.bottom() > available.bottom()) {
+            const int lift = std::min(frame.bottom() - available.bottom(), frame.top() - available.top());
+            if (lift > 0) {
+                move(topLeft - QPoint(0, lift));
+            }
+        }
+    }
 }
 
 QSize MainWindow::contentSize() const { return centralWidget() != nullptr ? centralWidget()->size() : QSize(); }

@@ -119,11 +119,21 @@ TEST_F(AppDelegateTest, UpdateItemFollowsTheUpdater) {
 TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorner) {
     auto delegate = launch();
     auto* window = delegate->window();
-    window->move(100, 60);
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(screen.left() + 40, screen.top() + 10);
     const QPoint before = window->pos();
+    hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(300, 200)));
+    EXPECT_EQ(window->contentSize(), QSize(300, 200));
+    EXPECT_EQ(window->pos(), before);
+    window->move(screen.left() + 40, screen.bottom() - 150);
+    hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(400, 260)));
+    EXPECT_EQ(window->pos().x(), screen.left() + 40);
+    EXPECT_LE(window->frameGeometry().bottom(), screen.bottom()) << "a grown window is lifted to stay on screen";
+    window->move(screen.left() + 40, screen.top() + 60);
+    hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, screen.height() * 2)));
+    EXPECT_EQ(window->pos().y(), screen.top()) << "a window taller than the screen keeps its title bar on screen";
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
     EXPECT_EQ(window->contentSize(), QSize(810, 690));
-    EXPECT_EQ(window->pos(), before);
     EXPECT_FALSE(window->minimumSize() != window->maximumSize()) << "the user does not resize it";
 
     hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, 42}});
