@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Corvantesk/core/HttpTransport.h"
+#include "Corvantesk/health/FatalSignals.h"
 #include "platform/core/Console.h"
 #include "platform/core/UserDefaults.h"
 
@@ -55,23 +56,30 @@ void Corvantesk::initialize(const CorvanteskOptions& options) {
 }
 
 void Corvantesk::initialize(const CorvanteskOptions& options, ClientEnvironment environment) {
+    // The application initialises on its main thread and may start the SDK from another; the crash handler can
+    // report a stack overflow only on threads with an alternate signal stack, so the main thread gets one here.
+    FatalSignals::installAlternateStack();
     auto& facade = state();
     std::lock_guard lifecycle(facade.lifecycleMutex);
     if (!environment.hooks) {
         std::lock_guard lock(facade.slotMutex);
         environment.hooks = facade.hooks;
     }
-    // The old client stops before the new one reads the queue files: two live queues on one file would send
-    // the same events twice. It stays in the slot meanwhile, so calls made during the switch are kept.
-    if (auto previous = current()) {
-        previous->shutdown();
-    }
-    auto client = std::make_shared<CorvanteskClient>(options, std::move(environment));
+    // The old client leaves the slot, stops and writes its queue files before the new one reads them: two live
+    // queues on one file would overwrite each other's events or send them twice. Calls made during the switch
+    // find no client and do nothing, as before the first initialisation.
     std::shared_ptr<CorvanteskClient> previous;
     {
         std::lock_guard lock(facade.slotMutex);
-        previous = std::exchange(facade.client, std::move(client));
+        previous = std::exchange(facade.client, nullptr);
     }
+    if (previous) {
+        previous->retire(); // a call that still holds it now records nothing
+        previous.reset();
+    }
+    auto client = std::make_shared<CorvanteskClient>(options, std::move(environment));
+    std::lock_guard lock(facade.slotMutex);
+    facade.client = std::move(client);
 }
 
 void Corvantesk::initialize(const std::string& appId, const std::string& apiKey,

@@ -113,6 +113,12 @@ void CorvanteskClient::flush() {
     analytics_->flush();
 }
 
+void CorvanteskClient::retire() {
+    shutdown();
+    health_->retireQueue();
+    analytics_->retireQueue();
+}
+
 void CorvanteskClient::setUserId(const std::optional<std::string>& userId) {
     analytics_->setUserId(userId);
 }

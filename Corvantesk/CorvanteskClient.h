@@ -49,6 +49,9 @@ public:
     bool isStarted() const;
     // Sends the health queue, then the analytics queue; blocks until both sends have ended.
     void flush();
+    // Shuts down, writes the queue files a last time and lets go of them, so a client built next can own them.
+    // Events recorded on this client afterwards are dropped.
+    void retire();
 
     HealthClient& health() { return *health_; }
     AnalyticsClient& analytics() { return *analytics_; }

@@ -21,15 +21,19 @@ AnalyticsClient::AnalyticsClient(CorvanteskOptions options, std::shared_ptr<cons
     consent_ = storage_.consent();
     // The sender holds its own copies, never the client.
     auto send = [options = options_, transport = transport_, &storage = storage_,
-                 hooks = hooks_](const std::vector<AnalyticsEvent>& batch, std::stop_token cancel) {
-        return sendBatch(options, *transport, storage, hooks.get(), batch, std::move(cancel));
+                 hooks = hooks_](const std::vector<AnalyticsEvent>& batch, std::stop_token cancel,
+                                 Queue::Clock::time_point deadline) {
+        return sendBatch(options, *transport, storage, hooks.get(), batch, std::move(cancel), deadline);
     };
     queue_ = std::make_unique<Queue>("analytics", options_.batchSize, options_.flushInterval,
                                      options_.maxOfflineQueueSize, options_.debug, std::move(send), storage_);
+    // The session's last activity is stored from the queue's writer thread, never by a tracking call.
+    queue_->setHousekeeping([sessions = &sessions_] { return sessions->persistActivityIfDue(); });
 }
 
 AnalyticsClient::~AnalyticsClient() {
     stop();
+    sessions_.persistActivity();
 }
 
 void AnalyticsClient::start() {
@@ -52,10 +56,11 @@ void AnalyticsClient::stop(Clock::time_point deadline) {
     }
     // Flush while the worker still runs, so that stopping it cancels a send that outlasts the deadline; the
     // events of a cancelled send stay in the queue file.
-    auto flushed = std::async(std::launch::async, [queue = queue_.get()] { queue->flush(); });
+    auto flushed = std::async(std::launch::async, [queue = queue_.get(), deadline] { queue->flush(deadline); });
     flushed.wait_until(deadline);
     queue_->stopAutoFlush();
     flushed.wait();
+    sessions_.persistActivity();
     debugLine(options_.debug, "Analytics client stopped");
 }
 
@@ -222,8 +227,8 @@ void AnalyticsClient::trackConversion(const std::string& name, std::optional<dou
 }
 
 bool AnalyticsClient::sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,
-                                PlatformHooks* hooks, const std::vector<AnalyticsEvent>& batch,
-                                std::stop_token cancel) {
+                                PlatformHooks* hooks, const std::vector<AnalyticsEvent>& batch, std::stop_token cancel,
+                                Queue::Clock::time_point deadline) {
     // The consent as stored at this moment: the batch goes out as the user last decided.
     const auto mode = collectionMode(options.analytics, storage.consent());
     const bool identified = mode == DataCollectionMode::identified;
@@ -246,7 +251,7 @@ bool AnalyticsClient::sendBatch(const CorvanteskOptions& options, const HttpTran
     for (const auto& event : batch) {
         payload.events.push_back(event.toPayload());
     }
-    return transport.sendAnalyticsEvents(payload, std::move(cancel));
+    return transport.sendAnalyticsEvents(payload, std::move(cancel), deadline);
 }
 
 } // namespace corvantesk

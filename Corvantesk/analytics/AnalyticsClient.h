@@ -54,6 +54,8 @@ public:
     void stop() { stop(Clock::now() + std::chrono::seconds(3)); }
     // Sends what is queued now; blocks until the send has ended.
     void flush();
+    // After stop(): writes the queue file a last time and lets a new client take it over (EventQueue::retire).
+    void retireQueue() { queue_->retire(); }
 
     DataCollectionMode effectiveCollectionMode() const;
     bool isAnonymous() const { return effectiveCollectionMode() == DataCollectionMode::anonymous; }
@@ -104,7 +106,8 @@ private:
     using Queue = EventQueue<AnalyticsEvent>;
 
     static bool sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,
-                          PlatformHooks* hooks, const std::vector<AnalyticsEvent>& batch, std::stop_token cancel);
+                          PlatformHooks* hooks, const std::vector<AnalyticsEvent>& batch, std::stop_token cancel,
+                          Queue::Clock::time_point deadline);
     // The steps every tracking call shares after its own screen handling.
     void record(AnalyticsEvent event);
     std::optional<AnyMap> filtered(std::optional<AnyMap> properties) const;

@@ -62,11 +62,35 @@ void SessionManager::touch() {
     const bool changed = checkTimeoutLocked();
     lastActivity_ = clock_.wallNow();
     monotonicLastActivity_ = clock_.monotonicNow();
-    storage_.setLastActivity(lastActivity_);
+    activityUnsaved_ = true;
     std::string id = sessionId_;
     lock.unlock();
     if (changed) {
         notify(id);
+    }
+}
+
+std::chrono::steady_clock::time_point SessionManager::persistActivityIfDue() {
+    std::lock_guard lock(mutex_);
+    if (!activityUnsaved_) {
+        return std::chrono::steady_clock::time_point::max();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastActivityStore_ < kActivityStoreInterval) {
+        return lastActivityStore_ + kActivityStoreInterval;
+    }
+    storage_.setLastActivity(lastActivity_);
+    activityUnsaved_ = false;
+    lastActivityStore_ = now;
+    return std::chrono::steady_clock::time_point::max();
+}
+
+void SessionManager::persistActivity() {
+    std::lock_guard lock(mutex_);
+    if (activityUnsaved_) {
+        storage_.setLastActivity(lastActivity_);
+        activityUnsaved_ = false;
+        lastActivityStore_ = std::chrono::steady_clock::now();
     }
 }
 
@@ -125,10 +149,12 @@ void SessionManager::startFreshLocked() {
     persistLocked();
 }
 
-void SessionManager::persistLocked() const {
+void SessionManager::persistLocked() {
     storage_.setSessionId(sessionId_);
     storage_.setSessionStart(sessionStart_);
     storage_.setLastActivity(lastActivity_);
+    activityUnsaved_ = false;
+    lastActivityStore_ = std::chrono::steady_clock::now();
 }
 
 void SessionManager::notify(const std::string& id) const {

@@ -18,6 +18,10 @@ class Storage;
 // 1970). A session never outlives its process: only a second manager in the same process takes up the
 // stored session.
 //
+// touch() keeps the last activity in memory only, so a tracking call does no input or output; the analytics
+// queue's writer thread stores it through persistActivityIfDue() at most every few seconds, and a new or rotated
+// session is stored at once.
+//
 // Thread-safe: every member holds the manager's lock for its whole run (defaults writes included).
 // The change observer is called after the lock is released.
 class SessionManager {
@@ -30,8 +34,15 @@ public:
 
     // Rotates when idle too long, then returns the id.
     std::string sessionId();
-    // Rotates when idle too long, then records activity now.
+    // Rotates when idle too long, then records activity now (in memory).
     void touch();
+    // Stores the last activity when it changed and the previous store is at least kActivityStoreInterval old.
+    // Returns when to call again: time_point::max() when nothing waits to be stored.
+    std::chrono::steady_clock::time_point persistActivityIfDue();
+    // Stores the last activity now if it changed (on stopping).
+    void persistActivity();
+
+    static constexpr std::chrono::seconds kActivityStoreInterval{5};
     std::string startNewSession();
     // Takes the given id; the start time stays.
     void setSession(const std::string& id);
@@ -47,7 +58,7 @@ private:
     // Each returns true when the id changed; the caller holds the lock.
     bool checkTimeoutLocked();
     void startFreshLocked();
-    void persistLocked() const;
+    void persistLocked();
     void notify(const std::string& id) const;
     double idleSecondsLocked() const;
 
@@ -61,6 +72,8 @@ private:
     platform::AbsoluteTime lastActivity_;
     std::chrono::steady_clock::time_point monotonicStart_;
     std::chrono::steady_clock::time_point monotonicLastActivity_;
+    bool activityUnsaved_ = false;
+    std::chrono::steady_clock::time_point lastActivityStore_{}; // real time, for the store's pace
 };
 
 } // namespace corvantesk

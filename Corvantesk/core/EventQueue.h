@@ -29,32 +29,50 @@ namespace corvantesk {
 // (event ids let the service drop duplicates). A failed batch keeps its place; when events arrived meanwhile and
 // the queue is over its size, the newest events of the batch are dropped.
 //
-// Flushing: at most one send is in flight. Reaching `batchSize` pending events asks for a flush; a request
-// made during a send is served right after it. After a failed send, size-triggered flushes wait for the next
-// timer tick; after a 429 with Retry-After (capped at one hour) nothing is sent before that time.
+// Flushing: at most one send is in flight. A flush sends the events queued when it began in batches of at most
+// `batchSize` events and about kMaxBatchBytes of JSON, one after the other, and stops at the first failure.
+// Reaching `batchSize` pending events asks for a flush; a request made during a send is served right after it.
+// After a failed send, size-triggered flushes wait for the next timer tick; after a 429 with Retry-After (capped
+// at one hour) nothing is sent before that time.
 //
-// Threads: startAutoFlush() starts one worker thread that writes the queue file after changes (coalescing
-// them), flushes when asked by size and once per `flushInterval`; stopAutoFlush() (and the destructor) wakes
-// and joins it, cancelling a send in progress through its stop_token. While no worker runs, enqueue writes the
-// file on the caller's thread and size triggers wait for the next start or an explicit flush().
+// Threads: startAutoFlush() starts two threads: a writer that saves the queue file after changes (coalescing
+// them), runs the housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a
+// sender that runs those flushes. Sending on its own thread keeps events tracked during a long send going to
+// disk at once. stopAutoFlush() (and the destructor) wakes and joins both, cancelling a send in progress through
+// its stop_token. While they do not run, enqueue writes the file on the caller's thread and size triggers wait
+// for the next start or an explicit flush().
 //
 // Every public member may be called from any thread and never throws (send and file failures stay inside).
 // Event must convert to and from nlohmann::json (its queue-file form) and be copyable.
 template <class Event> class EventQueue {
 public:
+    using Clock = std::chrono::steady_clock;
+
+    // About this much JSON per request at most (an event larger on its own still goes, alone).
+    static constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
+    // Timer flushes come at least this far apart, however small the configured interval.
+    static constexpr double kMinFlushInterval = 1.0;
+
     // Delivers one batch, oldest first. Returns true when the service took it. May throw; a TransportError of
-    // kind rateLimited sets the Retry-After pause. Called on the worker thread or the thread calling flush(),
-    // never with the queue's lock held; it must honour `cancel` to let stopAutoFlush() return promptly.
-    using SendBatch = std::function<bool(const std::vector<Event>& batch, std::stop_token cancel)>;
+    // kind rateLimited sets the Retry-After pause. Called on the sender thread or the thread calling flush(),
+    // never with the queue's lock held; it must honour `cancel` and should end by `deadline` (Clock::time_point
+    // ::max() when the flush has none), so that stopping keeps its own deadline.
+    using SendBatch =
+        std::function<bool(const std::vector<Event>& batch, std::stop_token cancel, Clock::time_point deadline)>;
+    // The time source for Retry-After pauses; tests pass their own.
+    using Now = std::function<Clock::time_point()>;
+    // Work to do on the writer thread (persisting something else now and then); returns when it next wants to run.
+    using Housekeeping = std::function<Clock::time_point()>;
 
     // Loads the queue file (all of it, even beyond maxQueueSize). Values are clamped: sizes at least 1, an
-    // interval that is not finite or not positive becomes 30 s, at most a day. `storage` must outlive the queue.
+    // interval that is not finite or not positive becomes 30 s, at least 1 s, at most a day. `storage` must
+    // outlive the queue.
     EventQueue(std::string queueName, std::int64_t batchSize, double flushInterval, std::int64_t maxQueueSize,
-               bool debug, SendBatch sendBatch, Storage& storage = Storage::shared())
+               bool debug, SendBatch sendBatch, Storage& storage = Storage::shared(), Now now = &Clock::now)
         : name_(std::move(queueName)), batchSize_(static_cast<std::size_t>(effectiveBatchSize(batchSize))),
-          interval_(effectiveInterval(flushInterval, 30.0)),
+          interval_(effectiveInterval(flushInterval, 30.0, kMinFlushInterval)),
           maxSize_(static_cast<std::size_t>(effectiveQueueSize(maxQueueSize))), debug_(debug),
-          send_(std::move(sendBatch)), storage_(storage) {
+          send_(std::move(sendBatch)), storage_(storage), now_(std::move(now)) {
         auto loaded = storage_.loadOfflineEvents<Event>(name_);
         events_.assign(std::make_move_iterator(loaded.begin()), std::make_move_iterator(loaded.end()));
         if (!events_.empty()) {
@@ -81,6 +99,9 @@ public:
         bool running = false;
         {
             std::lock_guard lock(mutex_);
+            if (retired_) {
+                return;
+            }
             if (const std::size_t dropped = makeRoomLocked(); dropped > 0 && debug_) {
                 dropLine = "Queue " + name_ + " at max size, dropped " + std::to_string(dropped) + " oldest events";
             }
@@ -103,6 +124,9 @@ public:
         const std::size_t given = events.size();
         {
             std::lock_guard lock(mutex_);
+            if (retired_) {
+                return;
+            }
             for (auto& event : events) {
                 makeRoomLocked();
                 events_.push_back(std::move(event));
@@ -118,9 +142,16 @@ public:
         afterChange(running);
     }
 
-    // Sends everything buffered as one batch and blocks until the send has ended. Waits for a send already in
-    // flight first. Does nothing while a Retry-After pause lasts.
-    void flush() { flushOnce(true); }
+    // Sends everything buffered (in as many batches as it takes) and blocks until the sending has ended. Waits
+    // for a send already in flight first. Does nothing while a Retry-After pause lasts. With a deadline, each
+    // request gets only the time left and no new one starts after it.
+    void flush(Clock::time_point deadline = Clock::time_point::max()) { flushOnce(true, deadline); }
+
+    // Work for the writer thread (set before startAutoFlush()); see Housekeeping.
+    void setHousekeeping(Housekeeping work) {
+        std::lock_guard lock(mutex_);
+        housekeeping_ = std::move(work);
+    }
 
     void startAutoFlush() {
         std::lock_guard lifecycle(lifecycleMutex_);
@@ -130,14 +161,17 @@ public:
                 return;
             }
             running_ = true;
+            sendWanted_ = false;
             cancel_ = std::stop_source();
         }
         worker_ = std::jthread([this](std::stop_token stop) { run(stop); });
+        sender_ = std::jthread([this](std::stop_token stop) { sendLoop(stop); });
         debugLine(debug_, "Started auto-flush for " + name_ + " (interval: " + plainDecimal(interval_) + "s)");
     }
 
     void stopAutoFlush() {
         std::jthread worker;
+        std::jthread sender;
         {
             std::lock_guard lifecycle(lifecycleMutex_);
             {
@@ -149,8 +183,11 @@ public:
                 cancel_.request_stop();
             }
             worker = std::move(worker_);
+            sender = std::move(sender_);
         }
+        sender.request_stop();
         worker.request_stop();
+        sender.join();
         worker.join();
         debugLine(debug_, "Stopped auto-flush for " + name_);
     }
@@ -178,6 +215,9 @@ public:
             std::lock_guard persisting(persistMutex_);
             {
                 std::lock_guard lock(mutex_);
+                if (retired_) {
+                    return;
+                }
                 events_.clear();
                 inFlight_ = 0;
                 flushRequested_ = false;
@@ -189,18 +229,27 @@ public:
         debugLine(debug_, "Cleared " + name_ + " queue");
     }
 
-    // Writes the queue file now, on the caller's thread.
-    void persist() {
+    // Stops the worker, writes the file a last time and lets go of it for a new queue to take over: later events
+    // are dropped and nothing is written or sent any more.
+    void retire() {
+        stopAutoFlush();
+        persistIfDirty();
+        std::lock_guard persisting(persistMutex_);
+        std::lock_guard lock(mutex_);
+        retired_ = true;
+    }
+
+    // Writes the queue file now, on the caller's thread. Returns whether the file holds every event queued
+    // before the call.
+    bool persist() {
         {
             std::lock_guard lock(mutex_);
             ++version_;
         }
-        persistIfDirty();
+        return persistIfDirty();
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     std::size_t pendingLocked() const { return events_.size() - inFlight_; }
 
     // Drops the oldest pending events (never the batch in flight) so that one more fits.
@@ -231,18 +280,20 @@ private:
     }
 
     bool sizeFlushAllowedLocked() const {
-        return flushRequested_ && !flushing_ && !holdUntilTick_ && Clock::now() >= notBefore_;
+        return flushRequested_ && !flushing_ && !holdUntilTick_ && now_() >= notBefore_;
     }
 
     void run(std::stop_token stop) {
         const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
         auto nextTick = Clock::now() + interval;
+        auto nextHousekeeping = Clock::now();
         while (!stop.stop_requested()) {
             bool tick = false;
             bool sizeFlush = false;
+            Housekeeping housekeeping;
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait_until(lock, stop, nextTick,
+                wake_.wait_until(lock, stop, std::min(nextTick, nextHousekeeping),
                                  [&] { return version_ != persistedVersion_ || sizeFlushAllowedLocked(); });
                 if (stop.stop_requested()) {
                     break;
@@ -254,19 +305,46 @@ private:
                     nextTick = now + interval;
                 }
                 sizeFlush = sizeFlushAllowedLocked();
+                if (tick || sizeFlush) {
+                    flushRequested_ = false; // handed to the sender; asked again if it is busy
+                    sendWanted_ = true;
+                }
+                housekeeping = housekeeping_;
+            }
+            if (tick || sizeFlush) {
+                sendWake_.notify_one();
             }
             persistIfDirty();
-            if (tick || sizeFlush) {
-                flushOnce(false);
-            }
+            nextHousekeeping = housekeeping ? runHousekeeping(housekeeping) : Clock::time_point::max();
         }
         persistIfDirty();
     }
 
-    void flushOnce(bool waitForIdle) {
-        std::vector<Event> batch;
-        std::stop_token cancel;
-        std::uint64_t generation = 0;
+    static Clock::time_point runHousekeeping(const Housekeeping& work) {
+        try {
+            return work();
+        } catch (...) {
+            return Clock::now() + std::chrono::seconds(5);
+        }
+    }
+
+    void sendLoop(std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            {
+                std::unique_lock lock(mutex_);
+                sendWake_.wait(lock, stop, [&] { return sendWanted_; });
+                if (stop.stop_requested()) {
+                    return;
+                }
+                sendWanted_ = false;
+            }
+            flushOnce(false, Clock::time_point::max());
+        }
+    }
+
+    // Sends the events queued at the start, batch after batch, until one fails or time runs out.
+    void flushOnce(bool waitForIdle, Clock::time_point deadline) {
+        std::size_t remaining = 0;
         {
             std::unique_lock lock(mutex_);
             if (waitForIdle) {
@@ -275,19 +353,64 @@ private:
                 flushRequested_ = true;
                 return;
             }
-            if (Clock::now() < notBefore_) {
-                return;
-            }
-            if (events_.empty()) {
-                flushRequested_ = false;
-                return;
-            }
             flushing_ = true;
             flushRequested_ = false;
-            inFlight_ = events_.size();
+            remaining = events_.size();
+        }
+        while (remaining > 0 && Clock::now() < deadline && sendOneBatch(remaining, deadline)) {
+        }
+        {
+            std::lock_guard lock(mutex_);
+            flushing_ = false;
+        }
+        idle_.notify_all();
+        wake_.notify_one(); // a size trigger that came during the send may go now
+    }
+
+    // The first events that fit one request: at most batchSize_, and about kMaxBatchBytes of JSON.
+    static std::size_t fittingCount(const std::vector<Event>& candidates) {
+        std::size_t bytes = 0;
+        std::size_t count = 0;
+        for (const auto& event : candidates) {
+            std::size_t size = kMaxBatchBytes;
+            try {
+                size = nlohmann::json(event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).size();
+            } catch (...) {
+            }
+            // The wire form spells dates out and adds commas and the batch's own fields: leave room for that.
+            size += size / 8 + 64;
+            if (count > 0 && bytes + size > kMaxBatchBytes - 16 * 1024) {
+                break;
+            }
+            bytes += size;
+            ++count;
+        }
+        return count;
+    }
+
+    // Sends one batch from the front. Returns true when it was delivered and more of `remaining` is left.
+    bool sendOneBatch(std::size_t& remaining, Clock::time_point deadline) {
+        std::vector<Event> batch;
+        std::stop_token cancel;
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (retired_ || now_() < notBefore_ || events_.empty()) {
+                return false;
+            }
+            const std::size_t count = std::min({batchSize_, remaining, events_.size()});
+            batch.assign(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
+            inFlight_ = count;
             generation = generation_;
-            batch.assign(events_.begin(), events_.end());
             cancel = cancel_.get_token();
+        }
+        // Measured outside the lock: enqueueing never waits for it.
+        if (const std::size_t fitting = fittingCount(batch); fitting < batch.size()) {
+            batch.resize(fitting);
+            std::lock_guard lock(mutex_);
+            if (generation == generation_) {
+                inFlight_ = fitting;
+            }
         }
         debugLine(debug_, "Flushing " + std::to_string(batch.size()) + " " + name_ + " events");
         persistIfDirty(); // the batch is on disk while it is away
@@ -296,7 +419,7 @@ private:
         std::optional<double> pause;
         std::string failure;
         try {
-            delivered = send_ && send_(batch, cancel);
+            delivered = send_ && send_(batch, cancel, deadline);
         } catch (const TransportError& error) {
             failure = error.debugDescription();
             if (error.kind() == TransportError::Kind::rateLimited && error.retryAfter()) {
@@ -309,12 +432,15 @@ private:
         }
 
         std::string requeueLine;
+        bool more = false;
         {
             std::lock_guard lock(mutex_);
             if (generation == generation_) {
                 const auto batchEnd = events_.begin() + static_cast<std::ptrdiff_t>(inFlight_);
                 if (delivered) {
                     events_.erase(events_.begin(), batchEnd);
+                    remaining -= std::min(remaining, inFlight_);
+                    more = remaining > 0;
                 } else {
                     const std::size_t pending = pendingLocked();
                     const std::size_t space = maxSize_ > pending ? maxSize_ - pending : 0;
@@ -326,39 +452,39 @@ private:
                                                     std::to_string(dropped) + " due to max size";
                     holdUntilTick_ = true;
                     if (pause) {
-                        notBefore_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(toDuration(*pause));
+                        notBefore_ = now_() + std::chrono::duration_cast<Clock::duration>(toDuration(*pause));
                     }
                 }
                 ++version_;
             }
             inFlight_ = 0;
-            flushing_ = false;
         }
-        idle_.notify_all();
         if (!failure.empty()) {
             debugLine(debug_, "Failed to send " + name_ + " batch: " + failure);
         }
         debugLine(debug_ && !requeueLine.empty(), requeueLine);
         persistIfDirty();
+        return more && !cancel.stop_requested();
     }
 
     // Writes the file when the buffer changed since the last write. Snapshots and writes are serialised so the
-    // file never goes back to an older state.
-    void persistIfDirty() {
+    // file never goes back to an older state. Returns false when a needed write failed.
+    bool persistIfDirty() {
         std::lock_guard persisting(persistMutex_);
         std::vector<Event> snapshot;
         std::uint64_t version = 0;
         {
             std::lock_guard lock(mutex_);
-            if (version_ == persistedVersion_) {
-                return;
+            if (version_ == persistedVersion_ || retired_) {
+                return true;
             }
             version = version_;
             snapshot.assign(events_.begin(), events_.end());
         }
-        storage_.saveOfflineEvents(snapshot, name_);
+        const bool written = storage_.saveOfflineEvents(snapshot, name_);
         std::lock_guard lock(mutex_);
         persistedVersion_ = std::max(persistedVersion_, version);
+        return written;
     }
 
     const std::string name_;
@@ -368,10 +494,14 @@ private:
     const bool debug_;
     const SendBatch send_;
     Storage& storage_;
+    const Now now_;
 
     mutable std::mutex mutex_; // guards everything below except worker_
     std::condition_variable_any wake_;
     std::condition_variable_any idle_;
+    std::condition_variable_any sendWake_;
+    bool sendWanted_ = false; // the writer asks the sender for a flush
+    Housekeeping housekeeping_;
     std::deque<Event> events_; // the first inFlight_ are the batch being sent
     std::size_t inFlight_ = 0;
     bool flushing_ = false;
@@ -382,11 +512,13 @@ private:
     std::uint64_t version_ = 0;
     std::uint64_t persistedVersion_ = 0;
     bool running_ = false;
+    bool retired_ = false; // the file belongs to another queue now
     std::stop_source cancel_;
 
     std::mutex persistMutex_;
-    std::mutex lifecycleMutex_; // guards worker_
+    std::mutex lifecycleMutex_; // guards worker_ and sender_
     std::jthread worker_;
+    std::jthread sender_;
 };
 
 } // namespace corvantesk

@@ -44,22 +44,25 @@ HttpTransport::HttpTransport(std::string baseURL, std::string appId, std::string
 
 template <class Payload> std::string HttpTransport::encode(const Payload& payload) const {
     try {
-        return nlohmann::ordered_json(payload).dump();
+        // A text that is not valid UTF-8 goes out with U+FFFD in place of each bad sequence.
+        return nlohmann::ordered_json(payload).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     } catch (const std::exception& error) {
         throw TransportError::encodingError(error.what());
     }
 }
 
-bool HttpTransport::sendHealthEvents(const HealthBatchPayload& payload, std::stop_token cancel) const {
-    return post(kHealthEventsPath, encode(payload), cancel).success;
+bool HttpTransport::sendHealthEvents(const HealthBatchPayload& payload, std::stop_token cancel,
+                                     Deadline deadline) const {
+    return post(kHealthEventsPath, encode(payload), cancel, deadline).success;
 }
 
-bool HttpTransport::sendHeartbeat(const HeartbeatPayload& payload, std::stop_token cancel) const {
-    return post(kHeartbeatPath, encode(payload), cancel).success;
+bool HttpTransport::sendHeartbeat(const HeartbeatPayload& payload, std::stop_token cancel, Deadline deadline) const {
+    return post(kHeartbeatPath, encode(payload), cancel, deadline).success;
 }
 
-bool HttpTransport::sendAnalyticsEvents(const AnalyticsBatchPayload& payload, std::stop_token cancel) const {
-    return post(kAnalyticsEventsPath, encode(payload), cancel).success;
+bool HttpTransport::sendAnalyticsEvents(const AnalyticsBatchPayload& payload, std::stop_token cancel,
+                                        Deadline deadline) const {
+    return post(kAnalyticsEventsPath, encode(payload), cancel, deadline).success;
 }
 
 FeedbackResult HttpTransport::submitFeedback(const FeedbackPayload& payload, std::stop_token cancel) const {
@@ -75,8 +78,8 @@ FeedbackResult HttpTransport::submitFeedback(const FeedbackPayload& payload, std
     return FeedbackResult::succeeded(std::nullopt);
 }
 
-HttpTransport::Response HttpTransport::post(const std::string& path, const std::string& body,
-                                            std::stop_token cancel) const {
+HttpTransport::Response HttpTransport::post(const std::string& path, const std::string& body, std::stop_token cancel,
+                                            Deadline deadline) const {
     HttpRequest request;
     request.url = baseURL_ + path;
     request.headers = {{"Content-Type", "application/json"},
@@ -86,6 +89,15 @@ HttpTransport::Response HttpTransport::post(const std::string& path, const std::
     request.body = body;
     request.connectTimeout = settings_.connectTimeout;
     request.totalTimeout = settings_.requestTimeout;
+    if (deadline != kNoDeadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            throw TransportError::networkError("The request timed out");
+        }
+        request.totalTimeout = std::min(request.totalTimeout, left);
+        request.connectTimeout = std::min(request.connectTimeout, left);
+    }
     request.maxResponseBytes = settings_.maxReplyBytes;
 
     if (debug_) {

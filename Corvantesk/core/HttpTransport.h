@@ -36,6 +36,10 @@ public:
         std::size_t maxReplyBytes = 1024 * 1024;
     };
 
+    // When a request must have ended: its time-out is cut to the time left. max() means no deadline.
+    using Deadline = std::chrono::steady_clock::time_point;
+    static constexpr Deadline kNoDeadline = Deadline::max();
+
     struct Response {
         int statusCode = 0;
         std::optional<std::string> data;
@@ -51,15 +55,20 @@ public:
     const std::string& baseURL() const { return baseURL_; }
 
     // True when the service took the batch; every failure throws TransportError.
-    virtual bool sendHealthEvents(const HealthBatchPayload& payload, std::stop_token cancel = {}) const;
-    virtual bool sendHeartbeat(const HeartbeatPayload& payload, std::stop_token cancel = {}) const;
-    virtual bool sendAnalyticsEvents(const AnalyticsBatchPayload& payload, std::stop_token cancel = {}) const;
+    virtual bool sendHealthEvents(const HealthBatchPayload& payload, std::stop_token cancel = {},
+                                  Deadline deadline = kNoDeadline) const;
+    virtual bool sendHeartbeat(const HeartbeatPayload& payload, std::stop_token cancel = {},
+                               Deadline deadline = kNoDeadline) const;
+    virtual bool sendAnalyticsEvents(const AnalyticsBatchPayload& payload, std::stop_token cancel = {},
+                                     Deadline deadline = kNoDeadline) const;
     // A successful result, with the service's "feedbackId" when the reply names one; throws TransportError.
     virtual FeedbackResult submitFeedback(const FeedbackPayload& payload, std::stop_token cancel = {}) const;
 
     // Posts `body` to baseURL + path. 200 and 201 succeed; 401 unauthorized, 403 forbidden, 429 rateLimited
-    // (with Retry-After), everything else (other 2xx, 3xx, 4xx, 5xx) httpError with the server's message.
-    virtual Response post(const std::string& path, const std::string& body, std::stop_token cancel = {}) const;
+    // (with Retry-After), everything else (other 2xx, 3xx, 4xx, 5xx) httpError with the server's message. A
+    // deadline already passed fails at once with networkError.
+    virtual Response post(const std::string& path, const std::string& body, std::stop_token cancel = {},
+                          Deadline deadline = kNoDeadline) const;
 
     // The reply's "message" member, else its "error" member, when the reply is a JSON object holding a text there.
     static std::optional<std::string> errorMessage(std::string_view data);

@@ -18,11 +18,11 @@ std::int64_t effectiveStackLength(std::int64_t maxStackTraceLength) {
     return std::max<std::int64_t>(maxStackTraceLength, 0);
 }
 
-double effectiveInterval(double seconds, double fallback) {
+double effectiveInterval(double seconds, double fallback, double minimum) {
     if (!std::isfinite(seconds) || seconds <= 0.0) {
         seconds = fallback;
     }
-    return std::min(seconds, kMaxIntervalSeconds);
+    return std::clamp(seconds, std::min(minimum, kMaxIntervalSeconds), kMaxIntervalSeconds);
 }
 
 std::chrono::nanoseconds toDuration(double seconds) {

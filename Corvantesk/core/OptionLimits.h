@@ -17,8 +17,9 @@ std::int64_t effectiveQueueSize(std::int64_t maxQueueSize);
 std::int64_t effectiveBatchSize(std::int64_t batchSize);
 // At least 0.
 std::int64_t effectiveStackLength(std::int64_t maxStackTraceLength);
-// A value that is not finite or not positive gives `fallback`; anything longer than a day is cut to a day.
-double effectiveInterval(double seconds, double fallback);
+// A value that is not finite or not positive gives `fallback`; anything shorter than `minimum` is raised to it
+// (so a tiny interval cannot flood a server), anything longer than a day is cut to a day.
+double effectiveInterval(double seconds, double fallback, double minimum = 0.0);
 std::chrono::nanoseconds toDuration(double seconds);
 
 // A double in the plain form the debug lines use: 30 gives "30.0", 0.25 gives "0.25".

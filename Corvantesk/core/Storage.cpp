@@ -140,6 +140,15 @@ fs::path Storage::folder() const {
 fs::path Storage::ensureFolder() const {
     const fs::path path = folder();
     platform::createPrivateDirectory(path); // a failure shows up later as a failed write, which is ignored
+    {
+        // Writes cut short by a killed process leave temporary files beside the queue files: clear them the
+        // first time the folder is used.
+        std::lock_guard lock(sweepMutex_);
+        if (sweptFolder_ != path && !path.empty()) {
+            sweptFolder_ = path;
+            platform::removeStaleTemporaries(path, "corvantesk_");
+        }
+    }
     return path;
 }
 
@@ -155,14 +164,14 @@ fs::path Storage::crashMarkerPath() const {
     return ensureFolder() / kCrashMarkerName;
 }
 
-void Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
+bool Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
     std::string text;
     try {
-        text = events.dump();
-    } catch (const nlohmann::json::exception&) {
-        return; // not encodable (invalid UTF-8 in a text): keep the previous file
+        text = events.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    } catch (const std::exception&) {
+        return false; // out of memory: keep the previous file
     }
-    platform::writeFileAtomically(offlineFilePath(queueName), text, 0600);
+    return platform::writeFileAtomically(offlineFilePath(queueName), text, 0600);
 }
 
 nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName) {
@@ -186,9 +195,9 @@ nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName) {
     return json;
 }
 
-void Storage::saveOfflineJson(const nlohmann::json& events, const std::string& queueName) {
+bool Storage::saveOfflineJson(const nlohmann::json& events, const std::string& queueName) {
     std::lock_guard lock(mutex_);
-    saveOfflineJsonLocked(events, queueName);
+    return saveOfflineJsonLocked(events, queueName);
 }
 
 nlohmann::json Storage::loadOfflineJson(const std::string& queueName) {
@@ -214,7 +223,7 @@ CrashMarkerWriter Storage::makeCrashMarkerWriter() const {
     return CrashMarkerWriter(crashMarkerPath());
 }
 
-std::optional<CrashMarker> Storage::consumeCrashMarker() {
+std::optional<CrashMarker> Storage::readCrashMarker() {
     std::lock_guard lock(mutex_);
     const fs::path file = folder() / kCrashMarkerName;
     std::error_code ec;
@@ -227,7 +236,20 @@ std::optional<CrashMarker> Storage::consumeCrashMarker() {
         setAside(file);
         return std::nullopt;
     }
-    fs::remove(file, ec);
+    return marker;
+}
+
+void Storage::removeCrashMarker() {
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    fs::remove(folder() / kCrashMarkerName, ec);
+}
+
+std::optional<CrashMarker> Storage::consumeCrashMarker() {
+    auto marker = readCrashMarker();
+    if (marker) {
+        removeCrashMarker();
+    }
     return marker;
 }
 

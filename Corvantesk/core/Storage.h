@@ -88,7 +88,9 @@ public:
     // Offline queues as JSON arrays. save writes atomically (a reader sees the old or the new file, never a mix);
     // load gives an empty array for a missing, unreadable, oversized or non-array file and leaves it on disk
     // (an oversized one renamed aside).
-    void saveOfflineJson(const nlohmann::json& events, const std::string& queueName);
+    // Texts that are not valid UTF-8 are written with U+FFFD in place of each bad sequence, so one bad text
+    // never keeps a queue from being saved. Returns whether the file was written.
+    bool saveOfflineJson(const nlohmann::json& events, const std::string& queueName);
     nlohmann::json loadOfflineJson(const std::string& queueName);
     // Read, change and rewrite one queue file under the lock (the crash path adds its event this way).
     void updateOfflineJson(const std::string& queueName, const std::function<void(nlohmann::json& events)>& change);
@@ -96,12 +98,12 @@ public:
 
     // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). An element that does not
     // decode makes the whole file read as empty.
-    template <class Event> void saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
+    template <class Event> bool saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
         nlohmann::json array = nlohmann::json::array();
         for (const auto& event : events) {
             array.push_back(nlohmann::json(event));
         }
-        saveOfflineJson(array, queueName);
+        return saveOfflineJson(array, queueName);
     }
     template <class Event> std::vector<Event> loadOfflineEvents(const std::string& queueName) {
         const nlohmann::json array = loadOfflineJson(queueName);
@@ -119,8 +121,12 @@ public:
 
     // A writer for the marker file, to be made before it is needed (it resolves the path and reserves memory).
     CrashMarkerWriter makeCrashMarkerWriter() const;
-    // Reads and deletes the marker. A marker that cannot be read or decoded is renamed to
+    // Reads the marker and leaves it in place. A marker that cannot be read or decoded is renamed to
     // "corvantesk_crash_marker.json.bad" and gives nullopt, so it is not read again at every start.
+    std::optional<CrashMarker> readCrashMarker();
+    // Deletes the marker (once its event is safely queued).
+    void removeCrashMarker();
+    // readCrashMarker(), then removeCrashMarker() when there was one.
     std::optional<CrashMarker> consumeCrashMarker();
     bool hasCrashMarker() const;
 
@@ -133,13 +139,15 @@ private:
     std::filesystem::path folder() const;
     std::filesystem::path ensureFolder() const;
     nlohmann::json loadOfflineJsonLocked(const std::string& queueName);
-    void saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
+    bool saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
     std::optional<platform::AbsoluteTime> dateValue(const char* key) const;
     void setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date);
 
     platform::UserDefaults* defaults_;
     std::optional<std::filesystem::path> directory_; // empty: the caches folder, resolved at each use
     mutable std::mutex mutex_;
+    mutable std::mutex sweepMutex_; // guards sweptFolder_
+    mutable std::filesystem::path sweptFolder_;
 };
 
 } // namespace corvantesk

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include <signal.h>
 #include <unistd.h>
@@ -21,12 +23,32 @@ std::atomic<FatalSignals::CrashWriter> g_writer{nullptr};
 std::atomic<bool> g_crashClaimed{false};
 std::atomic<bool> g_crashRecorded{false};
 
-// The alternate stack lives for the whole process: a handler may still be running on it on some
-// thread while another thread uninstalls. Static storage, so nothing is allocated or freed for it.
+// An alternate stack is per thread. The one of the thread that first asks lives in static storage for the whole
+// process (a handler may still run on it while the thread exits); later threads get theirs from the heap, kept
+// until the thread ends.
 constexpr std::size_t kAltStackSize = 256 * 1024;
-alignas(64) char g_altStack[kAltStackSize];
-bool g_altStackOurs = false;
-stack_t g_previousAltStack{};
+alignas(64) char g_firstAltStack[kAltStackSize];
+std::atomic<bool> g_firstAltStackTaken{false};
+
+struct ThreadAltStack {
+    std::unique_ptr<char[]> memory;
+    ~ThreadAltStack() {
+        if (!memory) {
+            return;
+        }
+        stack_t current{};
+        if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == memory.get() &&
+            (current.ss_flags & SS_ONSTACK) == 0) {
+            stack_t off{};
+            off.ss_flags = SS_DISABLE;
+            sigaltstack(&off, nullptr);
+        } else {
+            (void)memory.release(); // still in use or replaced by someone else: leave it be
+        }
+    }
+};
+thread_local ThreadAltStack t_altStack;
+thread_local bool t_hasAltStack = false;
 
 void restoreDefaultAndRaise(int signalNumber) noexcept {
     struct sigaction defaultAction {};
@@ -62,32 +84,6 @@ void onFatalSignal(int signalNumber, siginfo_t*, void*) {
     restoreDefaultAndRaise(signalNumber);
 }
 
-void installAltStackLocked() {
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0 &&
-        current.ss_size >= kAltStackSize / 4) {
-        g_altStackOurs = false; // the thread already has a large enough one; keep it
-        return;
-    }
-    stack_t ours{};
-    ours.ss_sp = g_altStack;
-    ours.ss_size = kAltStackSize;
-    ours.ss_flags = 0;
-    g_altStackOurs = sigaltstack(&ours, &g_previousAltStack) == 0;
-}
-
-void removeAltStackLocked() {
-    if (!g_altStackOurs) {
-        return;
-    }
-    stack_t current{};
-    // Only this thread's stack can be changed, and only when it is still ours.
-    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == g_altStack) {
-        sigaltstack(&g_previousAltStack, nullptr);
-    }
-    g_altStackOurs = false;
-}
-
 // Session ids rotate through a few fixed slots so that a reader in a signal handler never sees a slot
 // being written, short of several rotations during its single read.
 constexpr std::size_t kSlotCount = 8;
@@ -104,7 +100,7 @@ void FatalSignals::install(CrashWriter writer) {
     if (g_installed) {
         return;
     }
-    installAltStackLocked();
+    installAlternateStack();
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         struct sigaction action {};
         action.sa_sigaction = &onFatalSignal;
@@ -123,9 +119,34 @@ void FatalSignals::uninstall() {
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         sigaction(kSignals[i], &g_previousActions[i], nullptr);
     }
-    removeAltStackLocked();
     g_writer.store(nullptr, std::memory_order_release);
     g_installed = false;
+}
+
+bool FatalSignals::installAlternateStack() {
+    if (t_hasAltStack) {
+        return true;
+    }
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0 &&
+        current.ss_size >= kAltStackSize / 4) {
+        t_hasAltStack = true; // the thread already has a large enough one; keep it
+        return true;
+    }
+    stack_t ours{};
+    ours.ss_size = kAltStackSize;
+    if (!g_firstAltStackTaken.exchange(true)) {
+        ours.ss_sp = g_firstAltStack;
+    } else {
+        t_altStack.memory.reset(new (std::nothrow) char[kAltStackSize]);
+        ours.ss_sp = t_altStack.memory.get();
+    }
+    if (ours.ss_sp == nullptr || sigaltstack(&ours, nullptr) != 0) {
+        t_altStack.memory.reset();
+        return false;
+    }
+    t_hasAltStack = true;
+    return true;
 }
 
 bool FatalSignals::isInstalled() {

@@ -9,10 +9,10 @@ namespace corvantesk {
 
 // The process-wide half of crash capture that runs inside a signal handler.
 //
-// A handler for SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP runs on an alternate signal stack
-// (so a stack overflow can still be reported). It does only async-signal-safe work: it calls the writer
-// given at install (which must itself be async-signal-safe) once per process, restores the default
-// action and raises the signal again, so the process ends as it would have without us.
+// A handler for SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP runs on an alternate signal stack where
+// the crashing thread has one (so a stack overflow can still be reported; see installAlternateStack()). It does only
+// async-signal-safe work: it calls the writer given at install (which must itself be async-signal-safe) once per
+// process, restores the default action and raises the signal again, so the process ends as it would have without us.
 //
 // install() and uninstall() may be called from any thread; they are serialised internally. The handlers
 // that were in place before install() are saved and put back by uninstall().
@@ -26,8 +26,12 @@ public:
 
     // Installs the handlers (or, when already installed, only replaces the writer).
     static void install(CrashWriter writer);
-    // Puts back the handlers found at install time. Does nothing when not installed.
+    // Puts back the handlers found at install time. Does nothing when not installed. Alternate stacks stay.
     static void uninstall();
+    // Gives the calling thread an alternate signal stack, unless it has a large enough one. A stack is per
+    // thread: install() gives one only to the thread calling it, so the main thread and every long-lived worker
+    // that should report its own stack overflow calls this once. Returns false when none could be set.
+    static bool installAlternateStack();
     static bool isInstalled();
 
     // Marks the process as crashing. Returns true for the first caller only: the one crash that gets a

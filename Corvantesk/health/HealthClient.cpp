@@ -1,6 +1,7 @@
 #include "Corvantesk/health/HealthClient.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <future>
 
 #include "Corvantesk/core/DebugConsole.h"
@@ -15,6 +16,27 @@ namespace corvantesk {
 namespace {
 
 constexpr double kDefaultHeartbeatInterval = 300.0;
+constexpr double kMinHeartbeatInterval = 10.0;
+
+// The same marker always gives the same event id, in the UUID text form of every SDK id.
+std::string crashEventId(const CrashMarker& marker) {
+    const std::string key = plainDecimal(marker.timestamp) + '\n' + marker.signalOrException + '\n' + marker.message +
+                            '\n' + marker.sessionId.value_or("");
+    auto fnv = [&key](std::uint64_t hash) {
+        for (const unsigned char c : key) {
+            hash = (hash ^ c) * 0x100000001b3ULL;
+        }
+        return hash;
+    };
+    const std::uint64_t high = fnv(0xcbf29ce484222325ULL);
+    const std::uint64_t low = fnv(0x84222325cbf29ce4ULL);
+    char text[37];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(high >> 32),
+                  static_cast<unsigned>((high >> 16) & 0xffff), static_cast<unsigned>(0x8000 | (high & 0x0fff)),
+                  static_cast<unsigned>(0x8000 | (low >> 48 & 0x3fff)),
+                  static_cast<unsigned long long>(low & 0xffffffffffffULL));
+    return text;
+}
 
 } // namespace
 
@@ -23,9 +45,9 @@ HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const Http
       breadcrumbs_(std::make_shared<BreadcrumbBuffer>(options_.health.maxBreadcrumbs)),
       logs_(std::make_shared<LogBuffer>(options_.health.maxLogEntries)) {
     // The sender holds its own copies, never the client.
-    auto send = [options = options_, transport = transport_, &storage](const std::vector<HealthEvent>& batch,
-                                                                       std::stop_token cancel) {
-        return sendBatch(options, *transport, storage, batch, std::move(cancel));
+    auto send = [options = options_, transport = transport_, &storage](
+                    const std::vector<HealthEvent>& batch, std::stop_token cancel, Queue::Clock::time_point deadline) {
+        return sendBatch(options, *transport, storage, batch, std::move(cancel), deadline);
     };
     queue_ = std::make_shared<Queue>("health", options_.batchSize, options_.flushInterval, options_.maxOfflineQueueSize,
                                      options_.debug, std::move(send), storage_);
@@ -95,7 +117,7 @@ void HealthClient::stop(Clock::time_point deadline) {
 
     // Send what is queued while the worker still runs, so that stopping it cancels a send that outlasts the
     // deadline; the events of a cancelled send stay in the queue file.
-    auto flushed = std::async(std::launch::async, [queue = queue_] { queue->flush(); });
+    auto flushed = std::async(std::launch::async, [queue = queue_, deadline] { queue->flush(deadline); });
     flushed.wait_until(deadline);
     queue_->stopAutoFlush();
     flushed.wait();
@@ -112,19 +134,24 @@ void HealthClient::flush() {
 }
 
 void HealthClient::checkForPreviousCrash() {
-    auto marker = storage_.consumeCrashMarker();
+    auto marker = storage_.readCrashMarker();
     if (!marker) {
         return;
     }
     debugLine(options_.debug, "Found crash marker from previous session: " + marker->signalOrException);
     HealthEvent event;
-    event.id = platform::makeUuidString();
+    event.id = crashEventId(*marker);
     event.eventTimestamp = platform::AbsoluteTime::fromUnixSeconds(marker->timestamp);
     event.eventType = "crash";
     event.level = "crash";
     event.message = marker->message;
     event.exceptionType = marker->signalOrException;
     queue_->enqueue(std::move(event));
+    // The marker goes only once its event is on disk: a crash in between reads it again at the next start and
+    // queues the same event id, which the service drops as a duplicate.
+    if (queue_->persist()) {
+        storage_.removeCrashMarker();
+    }
 }
 
 void HealthClient::prepare(HealthEvent& event) const {
@@ -245,7 +272,8 @@ std::vector<HealthEvent> HealthClient::pendingEvents() const {
 }
 
 bool HealthClient::sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,
-                             const std::vector<HealthEvent>& batch, std::stop_token cancel) {
+                             const std::vector<HealthEvent>& batch, std::stop_token cancel,
+                             Queue::Clock::time_point deadline) {
     HealthBatchPayload payload;
     payload.batchId = platform::makeUuidString();
     payload.appIdentifier = options.appId;
@@ -259,7 +287,7 @@ bool HealthClient::sendBatch(const CorvanteskOptions& options, const HttpTranspo
     }
     payload.sentAt = platform::AbsoluteTime::now();
     payload.isTest = options.isTest;
-    return transport.sendHealthEvents(payload, std::move(cancel));
+    return transport.sendHealthEvents(payload, std::move(cancel), deadline);
 }
 
 void HealthClient::sendHeartbeat(std::optional<AnyMap> metadata, std::stop_token cancel) {
@@ -284,8 +312,8 @@ void HealthClient::sendHeartbeat(std::optional<AnyMap> metadata, std::stop_token
 }
 
 void HealthClient::heartbeatLoop(std::stop_token stop) {
-    const auto interval = std::chrono::duration_cast<Clock::duration>(
-        toDuration(effectiveInterval(options_.health.heartbeatInterval, kDefaultHeartbeatInterval)));
+    const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(
+        effectiveInterval(options_.health.heartbeatInterval, kDefaultHeartbeatInterval, kMinHeartbeatInterval)));
     std::mutex sleepMutex;
     std::condition_variable_any sleeper;
     sendHeartbeat(std::nullopt, stop);

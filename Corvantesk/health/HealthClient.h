@@ -50,6 +50,8 @@ public:
     bool isRunning() const;
     // Sends what is queued now; blocks until the send has ended.
     void flush();
+    // After stop(): writes the queue file a last time and lets a new client take it over (EventQueue::retire).
+    void retireQueue() { queue_->retire(); }
 
     void captureError(const std::exception& error, std::optional<AnyMap> metadata = std::nullopt);
     // The metadata (or an empty map) gets "errorType" and "errorDescription" when an error is given.
@@ -97,7 +99,8 @@ private:
     using Queue = EventQueue<HealthEvent>;
 
     static bool sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,
-                          const std::vector<HealthEvent>& batch, std::stop_token cancel);
+                          const std::vector<HealthEvent>& batch, std::stop_token cancel,
+                          Queue::Clock::time_point deadline);
     void checkForPreviousCrash();
     void heartbeatLoop(std::stop_token stop);
 

@@ -59,6 +59,33 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
     return true;
 }
 
+std::size_t removeStaleTemporaries(const fs::path& folder, std::string_view targetPrefix,
+                                   std::chrono::seconds minimumAge) {
+    constexpr std::string_view kMarker = ".tmp-";
+    constexpr std::size_t kRandomPart = 6; // mkstemp's XXXXXX
+    std::size_t removed = 0;
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 1 + targetPrefix.size() + kMarker.size() + kRandomPart || name[0] != '.' ||
+            name.compare(1, targetPrefix.size(), targetPrefix) != 0 ||
+            name.compare(name.size() - kRandomPart - kMarker.size(), kMarker.size(), kMarker) != 0) {
+            continue;
+        }
+        std::error_code fileError;
+        if (!it->is_regular_file(fileError) || it->is_symlink(fileError)) {
+            continue;
+        }
+        const auto changed = fs::last_write_time(it->path(), fileError);
+        if (fileError || now - changed < minimumAge) {
+            continue;
+        }
+        removed += fs::remove(it->path(), fileError) ? 1 : 0;
+    }
+    return removed;
+}
+
 std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {

@@ -23,6 +23,11 @@ UserDefaults& UserDefaults::standard() {
 }
 
 UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) {
+    if (file_.empty()) {
+        return; // settings held in memory only
+    }
+    // Writes cut short by a killed process leave their temporary files behind; clear them once here.
+    removeStaleTemporaries(file_.has_parent_path() ? file_.parent_path() : fs::path("."), file_.filename().string());
     std::error_code ec;
     if (!fs::exists(file_, ec)) {
         return;
@@ -136,6 +141,9 @@ std::vector<std::string> UserDefaults::keys() const {
 }
 
 void UserDefaults::persistLocked() const {
+    if (file_.empty()) {
+        return;
+    }
     std::error_code ec;
     fs::create_directories(file_.parent_path(), ec);
     // dump with replacement: a stray invalid UTF-8 text must not throw out of a setter.

@@ -23,7 +23,8 @@ public:
     static UserDefaults& standard();
 
     // Opens (or starts) a settings file. A file that cannot be parsed as a JSON object is renamed to
-    // "<name>.corrupt-<unix time>" and an empty set of settings begins; nothing throws.
+    // "<name>.corrupt-<unix time>" and an empty set of settings begins; nothing throws. An empty path keeps the
+    // settings in memory only and never touches the disk.
     explicit UserDefaults(std::filesystem::path file);
 
     std::optional<nlohmann::json> value(const std::string& key) const;

@@ -167,6 +167,25 @@ TEST_F(AnalyticsClientTest, BatchesAreShapedForTheWire) {
     EXPECT_TRUE(client->pendingEvents().empty());
 }
 
+// One text that is not valid UTF-8 neither stops the queue file from being written nor the batch from going
+// out: each bad sequence becomes U+FFFD, and the events after it are kept and sent.
+TEST_F(AnalyticsClientTest, InvalidUtf8IsReplacedInTheQueueFileAndOnTheWire) {
+    auto client = makeClient();
+    client->track("bad\xff\xfe", std::string("test"), std::nullopt, AnyMap{{"name", "caf\xc3"}});
+    client->track("after", std::string("test"));
+    const auto saved = storage_->loadOfflineEvents<AnalyticsEvent>("analytics");
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0].eventType, "bad\uFFFD\uFFFD");
+    EXPECT_EQ(saved[1].eventType, "after");
+    client->flush();
+    const auto sent = batches();
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(sent[0]["events"].size(), 2u);
+    EXPECT_EQ(sent[0]["events"][0]["eventType"], "bad\uFFFD\uFFFD");
+    EXPECT_EQ(sent[0]["events"][0]["properties"]["name"], "caf\uFFFD");
+    EXPECT_TRUE(client->pendingEvents().empty());
+}
+
 TEST_F(AnalyticsClientTest, AnonymousBatchesHaveNoDeviceIdAndAFreshAnonymousId) {
     auto client = makeClient();
     client->setUserId(std::string("kept"));

@@ -64,6 +64,7 @@ TEST_F(SessionManagerTest, SecondManagerInTheSameProcessContinuesTheSession) {
     const auto start = first->sessionStart();
     clock_.advance(100);
     first->touch();
+    first->persistActivity(); // as its client does on stopping
     clock_.advance(50);
 
     auto second = make();
@@ -75,6 +76,31 @@ TEST_F(SessionManagerTest, SecondManagerInTheSameProcessContinuesTheSession) {
     EXPECT_EQ(second->sessionId(), id);
     clock_.advance(1.5);
     EXPECT_NE(second->sessionId(), id);
+}
+
+// A touch (every tracking call) writes nothing; the last activity is stored at most every few seconds by the
+// queue's writer thread, and at once when a session starts or rotates.
+TEST_F(SessionManagerTest, TouchKeepsActivityInMemoryAndItIsStoredAtAPace) {
+    auto manager = make(1800.0);
+    const auto started = clock_.wall;
+    manager->persistActivityIfDue(); // nothing new since the start was stored
+    clock_.advance(10);
+    manager->touch();
+    EXPECT_EQ(storage_->lastActivity(), started) << "a touch stores nothing";
+
+    const auto immediately = manager->persistActivityIfDue();
+    EXPECT_EQ(storage_->lastActivity(), started) << "the start was stored a moment ago";
+    EXPECT_NE(immediately, std::chrono::steady_clock::time_point::max());
+    EXPECT_LE(immediately - std::chrono::steady_clock::now(), SessionManager::kActivityStoreInterval);
+
+    manager->persistActivity();
+    EXPECT_EQ(storage_->lastActivity(), clock_.wall);
+    EXPECT_EQ(manager->persistActivityIfDue(), std::chrono::steady_clock::time_point::max());
+
+    clock_.advance(1801);
+    manager->touch(); // rotates: the new session is stored at once
+    EXPECT_EQ(storage_->sessionId(), manager->sessionId());
+    EXPECT_EQ(storage_->lastActivity(), clock_.wall);
 }
 
 TEST_F(SessionManagerTest, SecondManagerWithoutUsableStoredValuesStartsFresh) {

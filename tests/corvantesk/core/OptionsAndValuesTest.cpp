@@ -46,6 +46,11 @@ TEST(Options, RawValuesAreKeptAndClampedWhereUsed) {
     EXPECT_EQ(effectiveInterval(0.0, 300.0), 300.0);
     EXPECT_EQ(effectiveInterval(1e12, 30.0), 86400.0);
     EXPECT_EQ(effectiveInterval(0.25, 30.0), 0.25);
+    // Tiny flush and heartbeat intervals are raised, so a server that is down is not flooded.
+    EXPECT_EQ(effectiveInterval(0.001, 30.0, 1.0), 1.0);
+    EXPECT_EQ(effectiveInterval(2.5, 300.0, 10.0), 10.0);
+    EXPECT_EQ(effectiveInterval(-1.0, 300.0, 10.0), 300.0);
+    EXPECT_EQ(effectiveInterval(1e12, 30.0, 1.0), 86400.0);
     EXPECT_EQ(plainDecimal(30.0), "30.0");
     EXPECT_EQ(plainDecimal(0.25), "0.25");
 }

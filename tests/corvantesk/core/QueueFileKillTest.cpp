@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <poll.h>
 #include <random>
 #include <signal.h>
@@ -18,7 +19,8 @@ namespace {
 [[noreturn]] void enqueueUntilKilled(bool withWorker, int readyFd) {
     sdktest::TestStorage test;
     EventQueue<TestEvent> queue(
-        "kill", 1000000, 3600.0, 1000000, false, [](const std::vector<TestEvent>&, std::stop_token) { return false; },
+        "kill", 1000000, 3600.0, 1000000, false,
+        [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
         test.storage);
     if (withWorker) {
         queue.startAutoFlush();
@@ -72,4 +74,59 @@ TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
         nonEmpty += events.empty() ? 0 : 1;
     }
     EXPECT_GT(nonEmpty, 10) << "enough kills should land after a write to test anything";
+}
+
+// Events tracked while a send hangs reach the disk during that send: a kill then loses none of them.
+TEST(QueueFileKill, EventsEnqueuedDuringAHeldSendSurviveAKill) {
+    sdktest::TestStorage parent;
+    parent.storage.clearOfflineEvents("held");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        sdktest::TestStorage test;
+        std::promise<void> sending;
+        auto sendStarted = sending.get_future();
+        // The first send never ends, as with a server that takes the request and never answers.
+        EventQueue<TestEvent> queue(
+            "held", 1, 3600.0, 1000, false,
+            [&sending](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) {
+                sending.set_value();
+                for (;;) {
+                    ::pause();
+                }
+                return false;
+            },
+            test.storage);
+        queue.startAutoFlush();
+        queue.enqueue(sdktest::event(0));
+        sendStarted.wait();
+        for (int i = 1; i < 50; ++i) {
+            queue.enqueue(sdktest::event(i));
+        }
+        const char done = 'd';
+        (void)!::write(ready[1], &done, 1);
+        for (;;) {
+            ::pause();
+        }
+    }
+    ::close(ready[1]);
+    pollfd wait{ready[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 10000), 1) << "the child never enqueued";
+    ::close(ready[0]);
+    // The writer runs on its own thread; give it a moment, as a real crash would not.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (parent.storage.loadOfflineJson("held").size() < 50 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+
+    const auto events = parent.storage.loadOfflineEvents<TestEvent>("held");
+    ASSERT_EQ(events.size(), 50u);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i], sdktest::event(static_cast<int>(i)));
+    }
 }

@@ -128,3 +128,34 @@ TEST(Storage, SharedStorageUsesTheCachesFolderOfTheMoment) {
     EXPECT_EQ(Storage::shared().offlineFilePath("analytics"), expected / "corvantesk_offline_analytics.json");
     EXPECT_EQ(Storage::shared().crashMarkerPath(), expected / "corvantesk_crash_marker.json");
 }
+
+// Temporary files of writes cut short by a kill are cleared the first time the folder (or the settings file)
+// is used; young ones, which may belong to a write in progress elsewhere, and other files stay.
+TEST(Storage, StaleTemporaryFilesOfKilledWritesAreRemovedOnFirstUse) {
+    const fs::path folder = qbtest::IsolatedHome::root() / "cache" / "Corvantesk";
+    const fs::path config = qbtest::IsolatedHome::root() / "config";
+    fs::create_directories(folder);
+    fs::create_directories(config);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    auto touch = [&](const fs::path& file, bool stale) {
+        std::ofstream(file) << "[partial";
+        if (stale) {
+            fs::last_write_time(file, old);
+        }
+    };
+    touch(folder / ".corvantesk_offline_health.json.tmp-a1B2c3", true);
+    touch(folder / ".corvantesk_offline_analytics.json.tmp-Zz9yY8", true);
+    touch(folder / ".corvantesk_offline_health.json.tmp-young1", false);
+    touch(folder / "keep.tmp-a1B2c3", true);
+    touch(config / ".defaults.json.tmp-q1w2e3", true);
+    touch(config / ".other.json.tmp-q1w2e3", true);
+
+    sdktest::TestStorage test;
+    (void)test.storage.loadOfflineJson("health");
+    EXPECT_FALSE(fs::exists(folder / ".corvantesk_offline_health.json.tmp-a1B2c3"));
+    EXPECT_FALSE(fs::exists(folder / ".corvantesk_offline_analytics.json.tmp-Zz9yY8"));
+    EXPECT_TRUE(fs::exists(folder / ".corvantesk_offline_health.json.tmp-young1"));
+    EXPECT_TRUE(fs::exists(folder / "keep.tmp-a1B2c3"));
+    EXPECT_FALSE(fs::exists(config / ".defaults.json.tmp-q1w2e3"));
+    EXPECT_TRUE(fs::exists(config / ".other.json.tmp-q1w2e3"));
+}

@@ -192,21 +192,18 @@ TEST_F(Transport, FeedbackReplies) {
     EXPECT_EQ(t.submitFeedback(FeedbackPayload{}), FeedbackResult::succeeded(std::nullopt));
 }
 
-TEST_F(Transport, BadAddressesAndUnencodablePayloadsSendNothing) {
+TEST_F(Transport, BadAddressesSendNothingAndInvalidUtf8IsReplaced) {
     EXPECT_EQ(errorOf(transport("not a url")).kind(), TransportError::Kind::invalidURL);
     EXPECT_EQ(errorOf(transport("ftp://127.0.0.1:" + std::to_string(server.port()))).kind(),
               TransportError::Kind::invalidURL);
+    EXPECT_EQ(server.requestCount(), 0u);
 
+    // A text that is not UTF-8 must not keep the payload from going out: each bad byte becomes U+FFFD.
     FeedbackPayload broken;
     broken.message = "\xff\xfe not text";
-    try {
-        transport(server.baseUrl()).submitFeedback(broken);
-        ADD_FAILURE() << "expected an encoding error";
-    } catch (const TransportError& error) {
-        EXPECT_EQ(error.kind(), TransportError::Kind::encodingError);
-        EXPECT_TRUE(error.description().starts_with("Encoding error: "));
-    }
-    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_TRUE(transport(server.baseUrl()).submitFeedback(broken).success);
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.requests()[0].json()["message"], "\uFFFD\uFFFD not text");
 }
 
 TEST_F(Transport, DebugLinesShowRequestAndResponse) {

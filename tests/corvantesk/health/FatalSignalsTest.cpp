@@ -115,6 +115,24 @@ TEST_F(FatalSignalsTest, StackOverflowIsReportedFromTheAlternateStack) {
     EXPECT_EQ(readAll(record_), "S11;");
 }
 
+// The alternate stack is per thread: handlers installed from a short-lived thread still report an overflow on
+// the main thread once it has asked for its own stack.
+TEST_F(FatalSignalsTest, StackOverflowOnAnotherThreadThanTheInstallerIsReported) {
+    auto outcome = runInChild([] {
+        ASSERT_TRUE(FatalSignals::installAlternateStack());
+        std::thread([] { FatalSignals::install(&recordSignal); }).join();
+        std::function<int(int)> recurse = [&recurse](int depth) {
+            volatile char pad[4096];
+            pad[0] = static_cast<char>(depth);
+            return recurse(depth + 1) + pad[0];
+        };
+        recurse(0);
+    });
+    ASSERT_TRUE(outcome.signaled);
+    EXPECT_EQ(outcome.signal, SIGSEGV);
+    EXPECT_EQ(readAll(record_), "S11;");
+}
+
 TEST_F(FatalSignalsTest, AClaimedCrashWritesNoSecondRecord) {
     auto outcome = runInChild([] {
         FatalSignals::install(&recordSignal);

@@ -139,12 +139,15 @@ TEST_F(HealthClientTest, NetworkErrorBreadcrumbJoinsLaterEventsOnly) {
     EXPECT_EQ(crumb.data, (AnyMap{{"method", "?"}, {"url", "https://x.test/sync"}, {"statusCode", 503}}));
 }
 
-TEST_F(HealthClientTest, HeartbeatsStartAtOnceRepeatAndStopWithTheClient) {
+// A heartbeat goes out at once; a tiny interval is raised to ten seconds, so a server is never flooded.
+TEST_F(HealthClientTest, HeartbeatsStartAtOnceKeepTheirMinimumIntervalAndStopWithTheClient) {
     options_.health.enableHeartbeat = true;
-    options_.health.heartbeatInterval = 0.1;
+    options_.health.heartbeatInterval = 0.01;
     auto client = makeClient();
     client->start();
-    ASSERT_TRUE(server_->waitForRequests(3, 2s));
+    ASSERT_TRUE(server_->waitForRequests(1, 2s));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(heartbeatCount(), 1u);
     const auto first = server_->requests().front();
     EXPECT_EQ(first.path, "/api/v1/health/heartbeat");
     EXPECT_EQ(first.json()["appIdentifier"], "app.test");
@@ -187,6 +190,34 @@ TEST_F(HealthClientTest, MarkerFromThePreviousRunBecomesExactlyOneCrashEvent) {
     EXPECT_EQ(events[0]["timestamp"], "2023-11-14T22:13:20Z");
     EXPECT_EQ(events[0]["metadata"]["exceptionType"], "SIGSEGV");
     EXPECT_EQ(events[0].count("stackTrace"), 0u);
+}
+
+// The marker is removed only after its crash event is on disk; until then every start reads it again and
+// queues the same event id.
+TEST_F(HealthClientTest, MarkerStaysUntilItsCrashEventIsSaved) {
+    storage_->makeCrashMarkerWriter().write(1'700'000'000.5, "SIGBUS", "Process received SIGBUS", "S-2");
+    const auto queueFile = storage_->offlineFilePath("health");
+    std::filesystem::create_directories(queueFile); // the queue file cannot be written
+    std::string firstId;
+    {
+        auto client = makeClient();
+        client->start();
+        ASSERT_EQ(client->pendingEvents().size(), 1u);
+        firstId = client->pendingEvents()[0].id;
+        EXPECT_TRUE(storage_->hasCrashMarker()) << "its event is not on disk yet";
+        stopServer(); // nothing may be sent from this run
+        client->stop(std::chrono::steady_clock::now() + 100ms);
+    }
+    std::filesystem::remove(queueFile);
+    startServer();
+    auto client = makeClient();
+    client->start();
+    EXPECT_FALSE(storage_->hasCrashMarker());
+    client->stop();
+    const auto events = sentEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["id"], firstId) << "a marker read twice gives one event id";
+    EXPECT_EQ(events[0]["metadata"]["exceptionType"], "SIGBUS");
 }
 
 TEST_F(HealthClientTest, EachCrashOfAChildIsReportedOnceAtTheNextStart) {
@@ -252,8 +283,9 @@ TEST_F(HealthClientTest, StopReturnsByItsDeadlineAndKeepsUnsentEventsInTheFile) 
     client->captureInfo("slow");
     const auto began = std::chrono::steady_clock::now();
     client->stop(std::chrono::steady_clock::now() + 200ms);
-    // The transport notices a cancellation within about a second.
-    EXPECT_LT(std::chrono::steady_clock::now() - began, 2500ms);
+    // The request gets only the time left, and a cancelled transfer ends at once: the deadline holds (the margin
+    // is for a loaded machine, not for the transport).
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 700ms);
     client.reset();
     const auto kept = storage_->loadOfflineEvents<HealthEvent>("health");
     ASSERT_EQ(kept.size(), 1u);
