@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QDialog>
 #include <QEvent>
 #include <QKeyEvent>
@@ -9,6 +10,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcutEvent>
+#include <QTabBar>
+
+#include <atomic>
 
 #include "Corvantesk/qt/MacOSAutoTracker.h"
 
@@ -21,16 +25,53 @@ bool isSheet(const QWidget* window) {
            window->windowModality() != Qt::NonModal;
 }
 
+constexpr const char* kListenedBy = "corvanteskChoicesListenedBy";
+
+int nextGeneration() {
+    static std::atomic<int> generation{0};
+    return ++generation;
+}
+
 bool triggersFromMenu(const QAction* action) {
     return action != nullptr && action->isEnabled() && !action->isSeparator() && action->menu<QMenu*>() == nullptr;
 }
 
 } // namespace
 
-AutoTrackerEventFilter::AutoTrackerEventFilter(MacOSAutoTracker& tracker) : tracker_(tracker) {}
+AutoTrackerEventFilter::AutoTrackerEventFilter(MacOSAutoTracker& tracker)
+    : tracker_(tracker), generation_(nextGeneration()) {}
+
+void AutoTrackerEventFilter::listenToChoices(QObject* watched) {
+    auto* combo = qobject_cast<QComboBox*>(watched);
+    auto* tabBar = qobject_cast<QTabBar*>(watched);
+    auto* menu = qobject_cast<QMenu*>(watched);
+    if ((combo == nullptr && tabBar == nullptr && menu == nullptr) || watched->property(kListenedBy) == generation_) {
+        return;
+    }
+    watched->setProperty(kListenedBy, generation_);
+    // Connected with this filter as context: uninstalling (destroying it) ends them all.
+    if (combo != nullptr) {
+        connect(combo, &QComboBox::activated, this,
+                [this, combo](int index) { tracker_.trackPopUpButton(combo, index); });
+    } else if (tabBar != nullptr) {
+        connect(tabBar, &QTabBar::tabBarClicked, this, [this, tabBar](int index) { tracker_.trackTab(tabBar, index); });
+    } else {
+        connect(menu, &QMenu::triggered, this,
+                [this, menu](QAction* action) { tracker_.trackMenuTrigger(menu, action); });
+    }
+}
 
 bool AutoTrackerEventFilter::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::FocusIn:
+    case QEvent::MouseButtonPress:
+        listenToChoices(watched);
+        break;
+    default:
+        break;
+    }
     switch (event->type()) {
     case QEvent::WindowActivate:
         if (widget != nullptr && widget->isWindow()) {

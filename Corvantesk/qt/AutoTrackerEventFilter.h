@@ -22,8 +22,12 @@ private:
     void menuMouseRelease(QObject* watched, QEvent* event);
     void keyPress(QObject* watched, QEvent* event);
     void keyRelease(QObject* watched, QEvent* event);
+    // Combo boxes, tab bars and menus report a choice through a signal: listened to from the first time the
+    // user can reach them (shown, focused or pressed), for as long as this filter lives.
+    void listenToChoices(QObject* watched);
 
     MacOSAutoTracker& tracker_;
+    const int generation_; // tells this filter's connections from those of an earlier one
 };
 
 } // namespace corvantesk

@@ -5,9 +5,12 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QMainWindow>
 #include <QMenu>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -385,35 +388,106 @@ void MacOSAutoTracker::trackSender(QObject* sender) {
 }
 
 void MacOSAutoTracker::trackButton(QAbstractButton* button) {
-    // Widgets that report their own clicks (the tracked buttons and toggles) are not counted twice.
-    if (!trackButtonClicks || button->property("corvanteskReportsItself").toBool() ||
-        !corvanteskTrackingEnabled(button)) {
+    // Widgets that report their own clicks (the tracked buttons and toggles) are not counted twice. The id,
+    // label and enabled tags on views are set but never read back: only the registry changes what is recorded.
+    if (!trackButtonClicks || button->property("corvanteskReportsItself").toBool()) {
+        return;
+    }
+    if (QButtonGroup* group = button->group()) {
+        // The buttons of a group are the segments of one control.
+        const auto groupEntry = trackingMetadata(group);
+        std::string base;
+        if (groupEntry && groupEntry->trackId) {
+            base = *groupEntry->trackId;
+        } else if (usableName(group->objectName())) {
+            base = text(normalizeTrackingName(group->objectName()));
+        } else {
+            base = button->parentWidget() != nullptr ? controlLabel(button->parentWidget()) : "buttongroup";
+        }
+        trackSegment(group, base, static_cast<int>(group->buttons().indexOf(button)), withoutMnemonic(button->text()));
         return;
     }
     const auto entry = trackingMetadata(button);
     if (entry && !entry->isTrackingEnabled) {
         return;
     }
-    std::string elementId;
-    if (entry && entry->trackId) {
-        elementId = *entry->trackId;
-    } else if (auto tagged = corvanteskTrackingID(button)) {
-        elementId = text(*tagged);
-    } else {
-        elementId = controlLabel(button);
-    }
+    const std::string elementId = entry && entry->trackId ? *entry->trackId : controlLabel(button);
     std::optional<std::string> label;
     if (entry && entry->trackLabel) {
         label = entry->trackLabel;
-    } else if (auto tagged = corvanteskTrackingLabel(button)) {
-        label = text(*tagged);
     } else if (const QString title = withoutMnemonic(button->text()); !title.isEmpty()) {
         label = text(title);
     }
     trackClick(elementId, label, clickScreen(), "button");
 }
 
+void MacOSAutoTracker::trackSegment(const QObject* control, const std::string& baseId, int index,
+                                    const QString& segmentLabel) {
+    const auto entry = trackingMetadata(control);
+    if (!trackButtonClicks || (entry && !entry->isTrackingEnabled)) {
+        return;
+    }
+    std::optional<std::string> label;
+    if (!segmentLabel.isEmpty()) {
+        label = text(segmentLabel);
+    }
+    trackClick(baseId + "_segment_" + std::to_string(index), label, clickScreen(), "segmented_control",
+               AnyMap{{"segment_index", static_cast<std::int64_t>(index)}});
+}
+
+void MacOSAutoTracker::trackTab(QTabBar* tabBar, int index) {
+    if (!isEnabled || tabBar == nullptr || index < 0) {
+        return;
+    }
+    const auto entry = trackingMetadata(tabBar);
+    const std::string base = entry && entry->trackId ? *entry->trackId : controlLabel(tabBar);
+    trackSegment(tabBar, base, index, withoutMnemonic(tabBar->tabText(index)));
+}
+
+void MacOSAutoTracker::trackPopUpButton(QComboBox* combo, int index) {
+    if (!isEnabled || combo == nullptr || !trackButtonClicks) {
+        return;
+    }
+    const auto entry = trackingMetadata(combo);
+    if (entry && !entry->isTrackingEnabled) {
+        return;
+    }
+    const std::string elementId = entry && entry->trackId ? *entry->trackId : controlLabel(combo);
+    const QString chosen = index >= 0 ? combo->itemText(index) : QString();
+    const std::string selected = chosen.isEmpty() ? std::string("unknown") : text(chosen);
+    trackClick(elementId, selected, clickScreen(), "popup_button", AnyMap{{"selected_item", selected}});
+}
+
+void MacOSAutoTracker::trackMenuTrigger(QMenu* menu, QAction* action) {
+    // A menu hears the triggers of its submenus' actions too: only the menu that holds the action reports it.
+    if (!isEnabled || menu == nullptr || action == nullptr || !menu->actions().contains(action) ||
+        action->menu<QMenu*>() != nullptr) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (lastReportedAction_ == action) {
+            lastReportedAction_.clear();
+            return; // the mouse, Return or shortcut path has reported this choice already
+        }
+    }
+    trackMenuItem(action);
+    std::lock_guard lock(mutex_);
+    lastReportedAction_.clear();
+}
+
 void MacOSAutoTracker::trackMenuItem(QAction* item) {
+    {
+        // The trigger that follows this report is the same choice; forget it once the event loop turns.
+        std::lock_guard lock(mutex_);
+        lastReportedAction_ = item;
+    }
+    QTimer::singleShot(0, item, [this, item] {
+        std::lock_guard lock(mutex_);
+        if (lastReportedAction_ == item) {
+            lastReportedAction_.clear();
+        }
+    });
     if (!trackMenuClicks) {
         return;
     }

@@ -17,7 +17,10 @@
 
 class QAbstractButton;
 class QAction;
+class QComboBox;
+class QMenu;
 class QObject;
+class QTabBar;
 class QWidget;
 
 namespace corvantesk {
@@ -86,8 +89,16 @@ public:
     void trackScreenView(const std::string& name, const QWidget* window);
     std::optional<std::string> currentScreenName() const;
 
-    // Clicks (UI thread). The sender is a button or an action; anything else is ignored.
+    // Clicks (UI thread). The sender is a button or an action; anything else is ignored. A button of a button
+    // group counts as a segment of a segmented control.
     void trackSender(QObject* sender);
+    // A choice made in a combo box: a pop-up button with its "selected_item".
+    void trackPopUpButton(QComboBox* combo, int index);
+    // A tab chosen in a tab bar: a segment of a segmented control.
+    void trackTab(QTabBar* tabBar, int index);
+    // An action triggered through `menu` (a keyboard mnemonic among others). Skipped when the event path
+    // has just reported the same action, so each choice counts once.
+    void trackMenuTrigger(QMenu* menu, QAction* action);
     void trackClick(const std::string& elementId, const std::optional<std::string>& label,
                     const std::optional<std::string>& screen, const std::string& controlType,
                     std::optional<AnyMap> properties = std::nullopt);
@@ -112,6 +123,7 @@ private:
 
     void trackButton(QAbstractButton* button);
     void trackMenuItem(QAction* item);
+    void trackSegment(const QObject* control, const std::string& baseId, int index, const QString& segmentLabel);
     std::optional<std::string> clickScreen() const;
     void debug(const std::string& line) const;
 
@@ -121,6 +133,7 @@ private:
     std::optional<std::string> currentScreenName_;
     QPointer<QWidget> currentScreenWindow_;
     std::map<const QObject*, Entry> customTrackingIDs_;
+    QPointer<QAction> lastReportedAction_; // the event path's latest menu report, until the event loop turns
 };
 
 } // namespace corvantesk

@@ -20,6 +20,7 @@
 
 #include <sys/stat.h>
 
+#include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
@@ -124,7 +125,7 @@ ConversationDisplayView::ConversationDisplayView(const Conversation& conversatio
         }
     }
     setObjectName(QStringLiteral("ConversationView"));
-    setProperty("screenName", QStringLiteral("ConversationView"));
+    corvantesk::trackScreen(this, QStringLiteral("ConversationView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

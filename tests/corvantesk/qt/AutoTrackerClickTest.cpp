@@ -2,11 +2,14 @@
 #include "Corvantesk/qt/ViewTagging.h"
 #include "tests/corvantesk/qt/QtTrackingFixture.h"
 
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabBar>
 #include <QVBoxLayout>
 
 namespace corvantesk::qttest {
@@ -40,7 +43,8 @@ protected:
     QVBoxLayout* layout_ = nullptr;
 };
 
-TEST_F(AutoTrackerClickTest, ClickOnTaggedButtonInTaggedScreenIsReportedWithItsTags) {
+// The id and label tags are set on views but never read back: the click is reported by the button's own title.
+TEST_F(AutoTrackerClickTest, ClickOnTaggedButtonInTaggedScreenIsReportedByItsTitle) {
     auto* button = addButton("Load");
     trackingID(button, "load_mac_messages");
     trackingLabel(button, "Load Mac Messages");
@@ -51,21 +55,21 @@ TEST_F(AutoTrackerClickTest, ClickOnTaggedButtonInTaggedScreenIsReportedWithItsT
 
     const auto clicks = events("button_clicked");
     ASSERT_EQ(clicks.size(), 1u);
-    EXPECT_EQ(clicks[0].element, "load_mac_messages");
-    EXPECT_EQ(clicks[0].elementLabel, "Load Mac Messages");
+    EXPECT_EQ(clicks[0].element, "load");
+    EXPECT_EQ(clicks[0].elementLabel, "Load");
     EXPECT_EQ(clicks[0].screen, "MainView");
     EXPECT_EQ(clicks[0].properties,
-              (AnyMap{{"control_type", "button"}, {"auto_tracked", true}, {"element_label", "Load Mac Messages"}}));
+              (AnyMap{{"control_type", "button"}, {"auto_tracked", true}, {"element_label", "Load"}}));
     const auto ui = breadcrumbs("ui");
     ASSERT_EQ(ui.size(), 1u);
-    EXPECT_EQ(ui[0].message, "Clicked Load Mac Messages");
-    EXPECT_EQ(ui[0].data, (AnyMap{{"element", "load_mac_messages"}, {"screen", "MainView"}, {"type", "button"}}));
+    EXPECT_EQ(ui[0].message, "Clicked Load");
+    EXPECT_EQ(ui[0].data, (AnyMap{{"element", "load"}, {"screen", "MainView"}, {"type", "button"}}));
     const auto navigation = breadcrumbs("navigation");
     ASSERT_EQ(navigation.size(), 1u);
     EXPECT_EQ(navigation[0].message, "Viewed MainView");
 }
 
-TEST_F(AutoTrackerClickTest, RegistryBeatsTagsAndTagsBeatDerivedNames) {
+TEST_F(AutoTrackerClickTest, RegistryBeatsDerivedNamesAndTagsChangeNothing) {
     auto* registered = addButton("Ignored Title");
     trackingID(registered, "tag_id");
     registerTracking(registered, std::string("registered_id"), std::string("Registered"), std::nullopt, true);
@@ -89,8 +93,8 @@ TEST_F(AutoTrackerClickTest, RegistryBeatsTagsAndTagsBeatDerivedNames) {
     EXPECT_EQ(lastClick().element, "registered_id");
     EXPECT_EQ(lastClick().elementLabel, "Registered");
     QTest::mouseClick(inherits, Qt::LeftButton);
-    EXPECT_EQ(lastClick().element, "toolbar_group");
-    EXPECT_EQ(lastClick().elementLabel, "Toolbar");
+    EXPECT_EQ(lastClick().element, "inner");
+    EXPECT_EQ(lastClick().elementLabel, "Inner");
     QTest::mouseClick(derived, Qt::LeftButton);
     EXPECT_EQ(lastClick().element, "save_copy");
     EXPECT_EQ(lastClick().elementLabel, "Save Copy");
@@ -128,7 +132,7 @@ TEST_F(AutoTrackerClickTest, DisabledTrackingAndSettingsSuppressClicks) {
     auto* group = new QWidget(&window_);
     layout_->addWidget(group);
     new QHBoxLayout(group);
-    trackingDisabled(group, true);
+    trackingDisabled(group, true); // a tag: set, never read back
     auto* inside = addButton("Inside", group);
     group->layout()->addWidget(inside);
     auto* normal = addButton("Normal");
@@ -137,8 +141,8 @@ TEST_F(AutoTrackerClickTest, DisabledTrackingAndSettingsSuppressClicks) {
     showActive(window_);
 
     QTest::mouseClick(optedOut, Qt::LeftButton);
-    QTest::mouseClick(inside, Qt::LeftButton);
     QTest::mouseClick(disabledWidget, Qt::LeftButton);
+
     // Pressed, then released outside: the button does not click, so nothing is tracked.
     QTest::mousePress(normal, Qt::LeftButton);
     QTest::mouseRelease(normal, Qt::LeftButton, {}, QPoint(-5, -5));
@@ -154,6 +158,9 @@ TEST_F(AutoTrackerClickTest, DisabledTrackingAndSettingsSuppressClicks) {
     MacOSAutoTracker::shared().isEnabled = true;
     QTest::mouseClick(normal, Qt::LeftButton);
     EXPECT_EQ(events("button_clicked").size(), 1u);
+    QTest::mouseClick(inside, Qt::LeftButton);
+    EXPECT_EQ(events("button_clicked").size(), 2u) << "the disabled tag is not read back";
+    EXPECT_EQ(lastClick().element, "inside");
 }
 
 TEST_F(AutoTrackerClickTest, SpaceOnAFocusedButtonCountsAsAClick) {
@@ -237,6 +244,74 @@ TEST_F(AutoTrackerClickTest, MenuActionsAreReportedByTheirMenuPath) {
     QAction* untitled = bare.addAction("");
     EXPECT_EQ(MacOSAutoTracker::shared().menuItemLabel(separator), "separator_1");
     EXPECT_EQ(MacOSAutoTracker::shared().menuItemLabel(untitled), "item_2");
+}
+
+// A menu item chosen by its mnemonic letter is reported once; one chosen by the mouse is not reported again by
+// the trigger that follows.
+TEST_F(AutoTrackerClickTest, MenuItemsChosenByMnemonicAreReportedOnce) {
+    showActive(window_);
+    QMenu view("&View");
+    QAction* zoom = view.addAction("&Zoom In");
+    QAction* reset = view.addAction("&Reset");
+    view.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QTest::keyClick(&view, Qt::Key_Z);
+    ASSERT_EQ(events("button_clicked").size(), 1u);
+    EXPECT_EQ(lastClick().element, "view_zoom_in");
+    EXPECT_EQ(lastClick().properties->at("control_type"), AnyCodable("menu_item"));
+
+    view.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QTest::mouseClick(&view, Qt::LeftButton, {}, view.actionGeometry(reset).center());
+    ASSERT_EQ(events("button_clicked").size(), 2u);
+    EXPECT_EQ(lastClick().element, "view_reset");
+    (void)zoom;
+}
+
+// Combo boxes are pop-up buttons with the chosen item; button groups and tab bars are segmented controls.
+TEST_F(AutoTrackerClickTest, PopUpButtonsAndSegmentedControls) {
+    auto* sort = new QComboBox(&window_);
+    sort->setObjectName("sortOrder");
+    sort->addItems({"Newest", "Oldest"});
+    layout_->addWidget(sort);
+    auto* tabs = new QTabBar(&window_);
+    tabs->setObjectName("modeTabs");
+    tabs->addTab("Messages");
+    tabs->addTab("&Photos");
+    layout_->addWidget(tabs);
+    auto* segments = new QWidget(&window_);
+    segments->setObjectName("themePicker");
+    new QHBoxLayout(segments);
+    layout_->addWidget(segments);
+    QButtonGroup group;
+    for (const char* title : {"Light", "Dark"}) {
+        auto* choice = addButton(title, segments);
+        choice->setCheckable(true);
+        segments->layout()->addWidget(choice);
+        group.addButton(choice);
+    }
+    showActive(window_);
+
+    sort->setFocus();
+    QTest::keyClick(sort, Qt::Key_Down); // chooses the next item, as a user with the keyboard does
+    ASSERT_EQ(events("button_clicked").size(), 1u);
+    EXPECT_EQ(lastClick().element, "sortorder");
+    EXPECT_EQ(lastClick().elementLabel, "Oldest");
+    EXPECT_EQ(lastClick().properties->at("control_type"), AnyCodable("popup_button"));
+    EXPECT_EQ(lastClick().properties->at("selected_item"), AnyCodable("Oldest"));
+
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(events("button_clicked").size(), 2u);
+    EXPECT_EQ(lastClick().element, "modetabs_segment_1");
+    EXPECT_EQ(lastClick().elementLabel, "Photos");
+    EXPECT_EQ(lastClick().properties->at("control_type"), AnyCodable("segmented_control"));
+    EXPECT_EQ(lastClick().properties->at("segment_index"), AnyCodable(1));
+
+    QTest::mouseClick(group.buttons().at(1), Qt::LeftButton);
+    ASSERT_EQ(events("button_clicked").size(), 3u) << "a segment is not also reported as a button";
+    EXPECT_EQ(lastClick().element, "themepicker_segment_1");
+    EXPECT_EQ(lastClick().elementLabel, "Dark");
+    EXPECT_EQ(lastClick().properties->at("segment_index"), AnyCodable(1));
 }
 
 TEST_F(AutoTrackerClickTest, TypedTextIsNeverReported) {
