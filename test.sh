@@ -29,7 +29,7 @@ if command -v clang++ >/dev/null 2>&1 && ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&
     echo "== Fuzzing (bounded)"
     cmake --preset fuzz >/dev/null
     cmake --build build-fuzz -j"$jobs"
-    ./scripts/run-fuzzers.sh build-fuzz "${QB_FUZZ_SECONDS:-30}" || status=1
+    ./scripts/run-fuzzers.sh build-fuzz "${QB_FUZZ_SECONDS:-20}" || status=1
 fi
 
 if [ "$status" -ne 0 ]; then
