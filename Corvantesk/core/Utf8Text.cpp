@@ -74,6 +74,23 @@ std::string prefix(std::string_view text, std::size_t count) {
     return std::string(text.substr(0, i));
 }
 
+std::string prefixBytes(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return std::string(text);
+    }
+    std::size_t i = 0;
+    std::uint32_t c = 0;
+    while (i < text.size()) {
+        const std::size_t length = decode(text, i, c);
+        const std::size_t step = length == 0 ? 1 : length;
+        if (i + step > maxBytes) {
+            break;
+        }
+        i += step;
+    }
+    return std::string(text.substr(0, i));
+}
+
 std::string_view trimWhitespace(std::string_view text) {
     std::size_t begin = 0;
     std::uint32_t c = 0;

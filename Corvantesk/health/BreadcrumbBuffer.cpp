@@ -2,11 +2,17 @@
 
 #include <algorithm>
 
+#include "Corvantesk/health/RecordedText.h"
+
 namespace corvantesk {
 
 BreadcrumbBuffer::BreadcrumbBuffer(std::int64_t maxSize) : maxSize_(maxSize) {}
 
 void BreadcrumbBuffer::add(Breadcrumb breadcrumb) {
+    breadcrumb.message = limitRecordedText(std::move(breadcrumb.message));
+    if (breadcrumb.data) {
+        limitRecordedValues(*breadcrumb.data);
+    }
     std::lock_guard lock(mutex_);
     const auto countBefore = static_cast<std::int64_t>(buffer_.size());
     buffer_.push_back(std::move(breadcrumb));

@@ -10,6 +10,7 @@
 #include "Corvantesk/health/CrashHandler.h"
 #include "Corvantesk/health/ErrorDescription.h"
 #include "Corvantesk/health/FatalSignals.h"
+#include "Corvantesk/health/RecordedText.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
@@ -178,6 +179,9 @@ void HealthClient::prepare(HealthEvent& event) const {
 }
 
 void HealthClient::capture(HealthEvent event) {
+    if (event.metadata) {
+        limitRecordedValues(*event.metadata);
+    }
     prepare(event);
     queue_->enqueue(std::move(event));
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Corvantesk/health/RecordedText.h"
+
 namespace corvantesk {
 
 LogBuffer::LogBuffer(std::int64_t maxSize) : maxSize_(maxSize) {}
@@ -13,7 +15,7 @@ void LogBuffer::log(LogLevel level, std::string message, std::optional<std::stri
         return;
     }
     const auto countBefore = static_cast<std::int64_t>(buffer_.size());
-    buffer_.push_back(LogEntry{now, level, std::move(message), std::move(tag)});
+    buffer_.push_back(LogEntry{now, level, limitRecordedText(std::move(message)), std::move(tag)});
     if (countBefore >= maxSize_) {
         buffer_.erase(buffer_.begin());
     }

@@ -1,5 +1,7 @@
+#include "Corvantesk/core/Utf8Text.h"
 #include "Corvantesk/health/BreadcrumbBuffer.h"
 #include "Corvantesk/health/LogBuffer.h"
+#include "Corvantesk/health/RecordedText.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +136,39 @@ TEST(LogEntryCoding, LevelIsItsNameAndUnknownLevelsFail) {
     EXPECT_LT(LogLevel::debug, LogLevel::info);
     EXPECT_LT(LogLevel::warning, LogLevel::error);
     EXPECT_EQ(logLevelFromName("fatal"), std::nullopt);
+}
+
+// A text recorded once rides along in every queued event, so long ones are cut when recorded, never mid-character.
+TEST(RecordedTexts, LongLogLinesBreadcrumbsAndMetadataAreCutAtACharacterBoundary) {
+    std::string accented;
+    for (int i = 0; i < 50000; ++i) {
+        accented += "\xC3\xA9"; // é
+    }
+    const auto wellFormedAndShort = [](const std::string& text) {
+        return text.size() <= maxRecordedTextBytes && utf8::isValid(text) && !text.empty();
+    };
+
+    LogBuffer logs(5);
+    logs.error("x" + accented);
+    EXPECT_TRUE(wellFormedAndShort(logs.all().front().message)) << logs.all().front().message.size();
+
+    BreadcrumbBuffer trail(5);
+    trail.add(Breadcrumb(
+        "user", accented,
+        AnyMap{{"detail", accented}, {"count", 3}, {"nested", AnyMap{{"deep", AnyCodable::Array{accented}}}}}));
+    const auto crumb = trail.all().front();
+    EXPECT_TRUE(wellFormedAndShort(crumb.message));
+    ASSERT_TRUE(crumb.data);
+    EXPECT_TRUE(wellFormedAndShort(*crumb.data->at("detail").getIf<std::string>()));
+    EXPECT_EQ(crumb.data->at("count"), AnyCodable(3));
+    const auto& deep = *crumb.data->at("nested").getIf<AnyCodable::Object>()->at("deep").getIf<AnyCodable::Array>();
+    EXPECT_TRUE(wellFormedAndShort(*deep.front().getIf<std::string>()));
+
+    AnyMap metadata{{"reason", accented}, {"short", "kept"}};
+    limitRecordedValues(metadata);
+    EXPECT_TRUE(wellFormedAndShort(*metadata.at("reason").getIf<std::string>()));
+    EXPECT_EQ(metadata.at("short"), AnyCodable("kept"));
+    EXPECT_EQ(limitRecordedText("short text"), "short text");
 }
 
 } // namespace
