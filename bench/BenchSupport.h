@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -15,6 +17,21 @@
 #include <vector>
 
 namespace qbbench {
+
+// A fresh folder for one benchmark program, with HOME, the XDG folders and TMPDIR pointed inside it, so a run
+// never reads or writes the user's own files. Made once, on first use.
+inline std::filesystem::path isolatedBenchRoot(const std::string& prefix) {
+    static const std::filesystem::path root = [&prefix] {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        const std::filesystem::path made = ::mkdtemp(pattern.data());
+        for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "TMPDIR"}) {
+            std::filesystem::create_directories(made / name);
+            ::setenv(name, (made / name).c_str(), 1);
+        }
+        return made;
+    }();
+    return root;
+}
 
 struct Spread {
     double median = 0;

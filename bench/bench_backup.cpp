@@ -35,16 +35,7 @@ using namespace qbbench;
 namespace {
 
 fs::path benchRoot() {
-    static const fs::path root = [] {
-        std::string pattern = (fs::temp_directory_path() / "qb-bench-backup-XXXXXX").string();
-        const fs::path made = ::mkdtemp(pattern.data());
-        for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "TMPDIR"}) {
-            fs::create_directories(made / name);
-            ::setenv(name, (made / name).c_str(), 1);
-        }
-        return made;
-    }();
-    return root;
+    return qbbench::isolatedBenchRoot("qb-bench-backup");
 }
 
 // The reader's console lines are part of its cost but not of the report: send them to /dev/null meanwhile.

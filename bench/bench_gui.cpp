@@ -46,16 +46,7 @@ public:
 };
 
 fs::path benchRoot() {
-    static const fs::path root = [] {
-        std::string pattern = (fs::temp_directory_path() / "qb-bench-gui-XXXXXX").string();
-        const fs::path made = ::mkdtemp(pattern.data());
-        for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "TMPDIR"}) {
-            fs::create_directories(made / name);
-            ::setenv(name, (made / name).c_str(), 1);
-        }
-        return made;
-    }();
-    return root;
+    return qbbench::isolatedBenchRoot("qb-bench-gui");
 }
 
 // The window's collaborators, without network or desktop services.
