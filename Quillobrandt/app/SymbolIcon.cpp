@@ -1,6 +1,8 @@
 #include "Quillobrandt/app/SymbolIcon.h"
 
+#include <QAbstractButton>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QHash>
 #include <QMutex>
@@ -82,6 +84,48 @@ void tint(QImage& image, const QColor& colour) {
     }
 }
 
+QColor inkColour(const QWidget& widget, SymbolInk ink) {
+    QColor colour = widget.palette().color(QPalette::WindowText);
+    if (ink == SymbolInk::secondaryLabel) {
+        colour.setAlphaF(0.5f);
+    }
+    return colour;
+}
+
+void showSymbol(QAbstractButton& button, const QString& name, int size, const QColor& colour) {
+    button.setIcon(symbolIcon(name, size, colour));
+    button.setIconSize(QSize(size, size));
+    button.setProperty("symbolName", name);
+    button.setProperty("symbolColour", colour);
+}
+
+// Draws a button's symbol again in its ink when the button's palette changes.
+class SymbolRetint final : public QObject {
+public:
+    SymbolRetint(QAbstractButton& button, QString name, int size, SymbolInk ink)
+        : QObject(&button), button_(button), name_(std::move(name)), size_(size), ink_(ink) {
+        setObjectName(QStringLiteral("qb_symbolRetint"));
+        button.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &button_ && event->type() == QEvent::PaletteChange) {
+            showSymbol(button_, name_, size_, inkColour(button_, ink_));
+        }
+        return false;
+    }
+
+private:
+    QAbstractButton& button_;
+    QString name_;
+    int size_;
+    SymbolInk ink_;
+};
+
+void dropRetint(QAbstractButton& button) {
+    delete button.findChild<SymbolRetint*>(QStringLiteral("qb_symbolRetint"), Qt::FindDirectChildrenOnly);
+}
+
 } // namespace
 
 bool isKnownSymbol(const QString& name) {
@@ -139,8 +183,72 @@ QIcon symbolIcon(const QString& name, int size, const QColor& colour) {
     return icon;
 }
 
+void setButtonSymbol(QAbstractButton& button, const QString& name, int size, SymbolInk ink) {
+    dropRetint(button);
+    showSymbol(button, name, size, inkColour(button, ink));
+    new SymbolRetint(button, name, size, ink);
+}
+
+void setButtonSymbol(QAbstractButton& button, const QString& name, int size, const QColor& colour) {
+    dropRetint(button);
+    showSymbol(button, name, size, colour);
+}
+
+SymbolButton::SymbolButton(const QString& name, int size, SymbolInk ink, const QString& title, QWidget* parent)
+    : QPushButton(parent) {
+    setButtonSymbol(*this, name, size, ink);
+    setFlat(true);
+    setToolTip(title);
+    setAccessibleName(title);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+SymbolButton::SymbolButton(const QString& name, int size, const QColor& colour, const QString& title,
+                           QWidget* parent)
+    : QPushButton(parent) {
+    setButtonSymbol(*this, name, size, colour);
+    setFlat(true);
+    setToolTip(title);
+    setAccessibleName(title);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void SymbolButton::setMargin(int margin) {
+    margin_ = margin;
+    updateGeometry();
+}
+
+QSize SymbolButton::sizeHint() const {
+    return iconSize() + QSize(2 * margin_, 2 * margin_);
+}
+
+void SymbolButton::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (hasFocus()) {
+        QColor ring = palette().color(QPalette::Highlight);
+        ring.setAlphaF(0.6f);
+        painter.setPen(QPen(ring, 1.5));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+    }
+    const QSize size = iconSize();
+    const QRect box(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    if (!isEnabled()) {
+        painter.setOpacity(0.35);
+    } else if (isDown()) {
+        painter.setOpacity(0.6);
+    }
+    icon().paint(&painter, box);
+}
+
 SymbolIcon::SymbolIcon(QString name, int size, QColor colour, QWidget* parent)
     : QWidget(parent), name_(std::move(name)), colour_(std::move(colour)) {
+    setFixedSize(size, size);
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+SymbolIcon::SymbolIcon(QString name, int size, SymbolInk ink, QWidget* parent)
+    : QWidget(parent), name_(std::move(name)), colour_(inkColour(*this, ink)), ink_(ink) {
     setFixedSize(size, size);
     setAttribute(Qt::WA_TranslucentBackground);
 }
@@ -152,7 +260,16 @@ void SymbolIcon::setName(const QString& name) {
 
 void SymbolIcon::setColour(const QColor& colour) {
     colour_ = colour;
+    ink_.reset();
     update();
+}
+
+void SymbolIcon::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange && ink_) {
+        colour_ = inkColour(*this, *ink_);
+        update();
+    }
+    QWidget::changeEvent(event);
 }
 
 void SymbolIcon::paintEvent(QPaintEvent* /*event*/) {

@@ -24,6 +24,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/CsvExport.h"
 #include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
@@ -62,9 +63,13 @@ QFrame* horizontalDivider(QWidget* parent) {
     return line;
 }
 
-// A borderless toolbar button; its object name is the control's tracking id.
-QPushButton* toolbarButton(const QString& glyph, const QString& title, const QString& trackingId, QWidget* parent) {
-    auto* button = new QPushButton(glyph + QStringLiteral(" ") + title, parent);
+// Toolbar symbols are 14 pixels beside 12-pixel titles.
+constexpr int kToolbarSymbolSize = 14;
+
+// A borderless toolbar button: its symbol, then its title; its object name is the control's tracking id.
+QPushButton* toolbarButton(const QString& symbol, const QString& title, const QString& trackingId, QWidget* parent) {
+    auto* button = new QPushButton(title, parent);
+    setButtonSymbol(*button, symbol, kToolbarSymbolSize, SymbolInk::label);
     button->setFlat(true);
     button->setFont(ConversationStyle::font(12));
     button->setObjectName(trackingId);
@@ -77,7 +82,7 @@ QPushButton* toolbarButton(const QString& glyph, const QString& title, const QSt
 // widens the sheet. text() keeps the whole title, and so does the tooltip.
 class TitleLabel final : public QLabel {
 public:
-    using QLabel::QLabel;
+    explicit TitleLabel(QWidget* parent) : QLabel(parent) { setProperty("elidesText", true); }
 
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
 
@@ -205,12 +210,12 @@ void ConversationDisplayView::buildHeader() {
     titleBlock->addWidget(title_);
     auto* source = new QHBoxLayout();
     source->setSpacing(4);
-    sourceSymbol_ = new QLabel(header);
-    sourceSymbol_->setFont(ConversationStyle::font(10));
+    sourceSymbol_ = new SymbolIcon(QString(), 10, QColor(), header);
+    sourceSymbol_->setObjectName(QStringLiteral("conversation_source_symbol"));
     sourceText_ = new QLabel(header);
     sourceText_->setObjectName(QStringLiteral("conversation_source"));
     sourceText_->setFont(ConversationStyle::font(10));
-    source->addWidget(sourceSymbol_);
+    source->addWidget(sourceSymbol_, 0, Qt::AlignVCenter);
     source->addWidget(sourceText_);
     source->addStretch();
     titleBlock->addLayout(source);
@@ -224,21 +229,22 @@ void ConversationDisplayView::buildHeader() {
     showMediaBox_ = new QCheckBox(QStringLiteral("Show Media"), toolbar_);
     showMediaBox_->setObjectName(QStringLiteral("show_media"));
     showMediaBox_->setFont(ConversationStyle::font(12));
+    setButtonSymbol(*showMediaBox_, QStringLiteral("photo"), kToolbarSymbolSize, SymbolInk::label);
     showMediaBox_->setChecked(model_.showMedia());
     connect(showMediaBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setShowMedia);
     tools->addWidget(showMediaBox_);
     tools->addWidget(verticalDivider(toolbar_));
-    auto* editName = toolbarButton(QStringLiteral("#"), QStringLiteral("Edit Name"), QStringLiteral("edit_name"), toolbar_);
+    auto* editName = toolbarButton(QStringLiteral("tag"), QStringLiteral("Edit Name"), QStringLiteral("edit_name"), toolbar_);
     connect(editName, &QPushButton::clicked, this, &ConversationDisplayView::editParticipantNames);
     auto* editMessages =
-        toolbarButton(QStringLiteral("✎"), QStringLiteral("Edit Messages"), QStringLiteral("edit_messages"), toolbar_);
+        toolbarButton(QStringLiteral("pencil"), QStringLiteral("Edit Messages"), QStringLiteral("edit_messages"), toolbar_);
     connect(editMessages, &QPushButton::clicked, this, &ConversationDisplayView::enterEditMode);
     tools->addWidget(editName);
     tools->addWidget(editMessages);
     tools->addWidget(verticalDivider(toolbar_));
-    auto* csv = toolbarButton(QStringLiteral("⤓"), QStringLiteral("Export CSV"), QStringLiteral("export_csv"), toolbar_);
+    auto* csv = toolbarButton(QStringLiteral("arrow.down.doc"), QStringLiteral("Export CSV"), QStringLiteral("export_csv"), toolbar_);
     connect(csv, &QPushButton::clicked, this, &ConversationDisplayView::presentCSVPanel);
-    auto* pdf = toolbarButton(QStringLiteral("▤"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
+    auto* pdf = toolbarButton(QStringLiteral("doc.text"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
     connect(pdf, &QPushButton::clicked, this, &ConversationDisplayView::exportPDF);
     tools->addWidget(csv);
     tools->addWidget(pdf);
@@ -284,14 +290,10 @@ void ConversationDisplayView::buildHeader() {
     editControls_->hide();
     row->addWidget(editControls_);
 
-    auto* close = new QPushButton(QStringLiteral("✕"), header);
+    auto* close = new SymbolButton(QStringLiteral("xmark.circle.fill"), 18, SymbolInk::secondaryLabel,
+                                   QStringLiteral("Close Conversation"), header);
     close->setObjectName(QStringLiteral("close_conversation"));
     close->setProperty("trackingLabel", QStringLiteral("Close Conversation"));
-    close->setAccessibleName(QStringLiteral("Close Conversation"));
-    close->setFlat(true);
-    close->setFont(ConversationStyle::font(18));
-    // A symbol button: as wide as its symbol, not a text button's 80 pixels.
-    close->setFixedSize(28, 28);
     connect(close, &QPushButton::clicked, this, &ConversationDisplayView::closeConversation);
     row->addWidget(close);
     layout()->addWidget(header);
@@ -303,17 +305,13 @@ void ConversationDisplayView::refreshHeader() {
     const SourceLine line = sourceLineFor(appState_->databaseURL());
     const QColor text = palette().color(QPalette::WindowText);
     QColor colour = ConversationStyle::secondary(text);
-    QString glyph = QStringLiteral("?");
     if (line.kind == SourceKind::macMessages) {
         colour = ConversationStyle::orange();
-        glyph = QStringLiteral("■");
     } else if (line.kind == SourceKind::editable) {
         colour = ConversationStyle::green();
-        glyph = QStringLiteral("✎");
     }
-    sourceSymbol_->setText(glyph);
-    sourceSymbol_->setProperty("symbolName", line.symbol);
-    sourceSymbol_->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name(QColor::HexArgb)));
+    sourceSymbol_->setName(line.symbol);
+    sourceSymbol_->setColour(colour);
     sourceText_->setText(line.text);
     // Hide one before showing the other: both at once, even for a moment, would make the header ask
     // for their summed width and push the sheet wider each time edit mode ends.
@@ -341,6 +339,7 @@ void ConversationDisplayView::buildFilterRow() {
     dateFilterBox_ = new QCheckBox(QStringLiteral("Filter by Date"), row);
     dateFilterBox_->setObjectName(QStringLiteral("filter_by_date"));
     dateFilterBox_->setFont(ConversationStyle::font(12));
+    setButtonSymbol(*dateFilterBox_, QStringLiteral("calendar"), 12, SymbolInk::label);
     connect(dateFilterBox_, &QCheckBox::toggled, this, &ConversationDisplayView::setEnableDateFilter);
     layout->addWidget(dateFilterBox_);
 
@@ -382,15 +381,16 @@ void ConversationDisplayView::buildMessageArea() {
     auto* column = new QVBoxLayout(messageArea_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    const auto pagingButton = [&](const QString& name) {
+    const auto pagingButton = [&](const QString& name, const QString& symbol) {
         auto* button = new QPushButton(messageArea_);
         button->setObjectName(name);
         button->setFlat(true);
         button->setFont(ConversationStyle::font(14, true));
+        setButtonSymbol(*button, symbol, 16, ConversationStyle::accent());
         button->hide();
         return button;
     };
-    loadEarlierButton_ = pagingButton(QStringLiteral("load-earlier-button"));
+    loadEarlierButton_ = pagingButton(QStringLiteral("load-earlier-button"), QStringLiteral("arrow.up.circle.fill"));
     connect(loadEarlierButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadEarlierMessages);
     column->addWidget(loadEarlierButton_);
 
@@ -412,7 +412,7 @@ void ConversationDisplayView::buildMessageArea() {
             [this](int row) { deleteMessage(rows_->rowAt(row).message); });
     column->addWidget(list_, 1);
 
-    loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"));
+    loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"), QStringLiteral("arrow.down.circle.fill"));
     connect(loadNewerButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadNewerMessages);
     column->addWidget(loadNewerButton_);
 
@@ -449,13 +449,22 @@ void ConversationDisplayView::buildMessageArea() {
     jumpPanel_->setAutoFillBackground(true);
     jumpPanel_->hide();
 
-    banner_ = new QLabel(messageArea_);
+    banner_ = new QWidget(messageArea_);
     banner_->setObjectName(QStringLiteral("position_banner"));
-    banner_->setFont(ConversationStyle::font(15, true));
-    banner_->setStyleSheet(QStringLiteral("color: white; border-radius: 12px; padding: 14px 24px;"
-                                          "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, stop:1 %2);")
-                               .arg(ConversationStyle::accent().name(),
-                                    QColor(0xFF, 0x8C, 0x78, 204).name(QColor::HexArgb)));
+    banner_->setAttribute(Qt::WA_StyledBackground);
+    banner_->setStyleSheet(
+        QStringLiteral("#position_banner { border-radius: 12px; "
+                       "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, stop:1 %2); }")
+            .arg(ConversationStyle::accent().name(), QColor(0xFF, 0x8C, 0x78, 204).name(QColor::HexArgb)));
+    auto* bannerRow = new QHBoxLayout(banner_);
+    bannerRow->setContentsMargins(24, 14, 24, 14);
+    bannerRow->setSpacing(12);
+    bannerSymbol_ = new SymbolIcon(QString(), 20, QColor(Qt::white), banner_);
+    bannerRow->addWidget(bannerSymbol_);
+    bannerText_ = new QLabel(banner_);
+    bannerText_->setFont(ConversationStyle::font(15, true));
+    bannerText_->setStyleSheet(QStringLiteral("color: white;"));
+    bannerRow->addWidget(bannerText_);
     banner_->hide();
     layout()->addWidget(messageArea_);
     static_cast<QVBoxLayout*>(layout())->setStretchFactor(messageArea_, 1);
@@ -518,9 +527,9 @@ void ConversationDisplayView::refreshList() {
     rows_->setRows(std::move(rows));
 
     loadEarlierButton_->setVisible(model_.hasEarlierMessages());
-    loadEarlierButton_->setText(QStringLiteral("⬆ ") + model_.loadEarlierLabel());
+    loadEarlierButton_->setText(model_.loadEarlierLabel());
     loadNewerButton_->setVisible(model_.hasNewerMessages());
-    loadNewerButton_->setText(QStringLiteral("⬇ ") + model_.loadNewerLabel());
+    loadNewerButton_->setText(model_.loadNewerLabel());
     list_->setVisible(!isLoading_);
     loadingLabel_->setVisible(isLoading_);
     jumpButtons_->setVisible(!isLoading_ && !isJumping_ && model_.showsJumpButtons());
@@ -589,9 +598,9 @@ void ConversationDisplayView::completeJump(bool oldest) {
 void ConversationDisplayView::presentPositionBanner(bool oldest) {
     isJumping_ = false;
     positionBannerMessage_ = oldest ? QStringLiteral("Viewing Oldest Messages") : QStringLiteral("Viewing Newest Messages");
-    banner_->setText((oldest ? QStringLiteral("⤒  ") : QStringLiteral("⤓  ")) + positionBannerMessage_);
-    banner_->setProperty("symbolName", oldest ? QStringLiteral("arrow.up.to.line.circle.fill")
-                                              : QStringLiteral("arrow.down.to.line.circle.fill"));
+    bannerText_->setText(positionBannerMessage_);
+    bannerSymbol_->setName(oldest ? QStringLiteral("arrow.up.to.line.circle.fill")
+                                  : QStringLiteral("arrow.down.to.line.circle.fill"));
     showPositionBanner_ = true;
     refreshList();
     // Not cancelled: a later jump's banner may be closed early by this step, as designed.

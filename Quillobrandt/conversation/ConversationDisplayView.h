@@ -22,6 +22,7 @@ namespace quillobrandt {
 
 class AppState;
 class GoogleAnalyticsManager;
+class SymbolIcon;
 class MessageRowDelegate;
 class MessageRowModel;
 
@@ -122,7 +123,7 @@ private:
     std::optional<std::pair<std::uint64_t, std::uint64_t>> sourceIdentity_; // device and inode
 
     QLabel* title_ = nullptr;
-    QLabel* sourceSymbol_ = nullptr;
+    SymbolIcon* sourceSymbol_ = nullptr;
     QLabel* sourceText_ = nullptr;
     QWidget* toolbar_ = nullptr;
     QWidget* editControls_ = nullptr;
@@ -140,7 +141,9 @@ private:
     QLabel* loadingLabel_ = nullptr;
     QWidget* jumpButtons_ = nullptr;
     QLabel* jumpPanel_ = nullptr;
-    QLabel* banner_ = nullptr;
+    QWidget* banner_ = nullptr;
+    SymbolIcon* bannerSymbol_ = nullptr;
+    QLabel* bannerText_ = nullptr;
     QList<QPushButton*> editButtons_;
     QWidget* savingIndicator_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture

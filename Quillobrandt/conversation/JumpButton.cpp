@@ -1,9 +1,9 @@
 #include "Quillobrandt/conversation/JumpButton.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 
 namespace quillobrandt {
 
@@ -36,29 +36,7 @@ void JumpButton::paintSymbol(QPainter& painter, const QRectF& rect) const {
     if (isDown()) {
         accent = accent.darker(120);
     }
-    painter.save();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(accent);
-    painter.drawEllipse(rect);
-
-    // A white arrow: shaft and head, pointing up (or mirrored to point down).
-    const qreal s = rect.width();
-    QPainterPath arrow;
-    arrow.moveTo(0, -0.28 * s);
-    arrow.lineTo(0.22 * s, -0.04 * s);
-    arrow.moveTo(0, -0.28 * s);
-    arrow.lineTo(-0.22 * s, -0.04 * s);
-    arrow.moveTo(0, -0.26 * s);
-    arrow.lineTo(0, 0.28 * s);
-    painter.translate(rect.center());
-    if (direction_ == Direction::down) {
-        painter.scale(1, -1);
-    }
-    QPen pen(Qt::white, 0.09 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(arrow);
-    painter.restore();
+    quillobrandt::paintSymbol(painter, rect, symbolName(), accent);
 }
 
 } // namespace quillobrandt

@@ -5,8 +5,7 @@
 namespace quillobrandt {
 
 // One of the two round jump buttons over the message list: the arrow symbol in the accent colour on
-// a disc of the window colour, so it never draws over a bubble's text. The symbol is drawn by
-// paintSymbol() alone, the one place to change when symbols come from files.
+// a disc of the window colour, so it never draws over a bubble's text.
 class JumpButton final : public QAbstractButton {
     Q_OBJECT
 public:

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/DateSeparatorView.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/WrappedText.h"
@@ -247,8 +248,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         }
         fillRounded(p, rect, 12, gray20);
         p->setPen(secondary);
-        p->setFont(ConversationStyle::font(26));
-        p->drawText(QRectF(rect.left(), rect.top() + 6, rect.width(), 34), Qt::AlignCenter, QStringLiteral("\u25A3"));
+        paintSymbol(*p, QRectF(rect.center().x() - 14, rect.top() + 9, 28, 28), QStringLiteral("photo"), secondary);
         const QFont small = ConversationStyle::font(10);
         p->setFont(small);
         const QRectF nameRect(rect.left() + placeholderInset, rect.top() + 42, rect.width() - 2 * placeholderInset, 16);
@@ -263,9 +263,9 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     if (!g.attachmentList.isNull()) {
         fillRounded(p, g.attachmentList, 18, gray20);
         p->setPen(secondary);
-        p->setFont(ConversationStyle::font(13));
         const QRectF inner = g.attachmentList.adjusted(12, 8, -12, -8);
-        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 16), Qt::AlignCenter, QStringLiteral("\u2398"));
+        paintSymbol(*p, QRectF(inner.center().x() - 7, inner.top() + 1, 14, 14), QStringLiteral("paperclip"),
+                    secondary);
         p->setFont(ConversationStyle::font(10));
         const qreal line = QFontMetricsF(p->font()).height() + 4;
         qreal y = inner.top() + 20;
@@ -280,8 +280,8 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         fillRounded(p, g.unsupported, 18, gray15);
         const QRectF inner = g.unsupported.adjusted(12, 8, -12, -8);
         p->setPen(secondary);
-        p->setFont(ConversationStyle::font(17));
-        p->drawText(QRectF(inner.left(), inner.top(), inner.width(), 20), Qt::AlignCenter, QStringLiteral("?"));
+        paintSymbol(*p, QRectF(inner.center().x() - 9, inner.top() + 1, 18, 18), QStringLiteral("questionmark.circle"),
+                    secondary);
         p->setFont(ConversationStyle::font(10, false, true));
         const qreal line = QFontMetricsF(p->font()).height();
         p->drawText(QRectF(inner.left(), inner.top() + 24, inner.width(), line), Qt::AlignCenter,
@@ -294,11 +294,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->setPen(secondary);
     p->drawText(g.time, (c.fromMe ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, c.time);
     if (!g.deleteButton.isNull()) {
-        p->setPen(QPen(ConversationStyle::red(), 1.5));
-        const QRectF r = g.deleteButton.adjusted(4, 3, -4, -2);
-        p->drawLine(QPointF(r.left() - 2, r.top() + 2), QPointF(r.right() + 2, r.top() + 2));
-        p->drawRect(QRectF(r.left(), r.top() + 4, r.width(), r.height() - 4));
-        p->drawLine(QPointF(r.center().x() - 2, r.top()), QPointF(r.center().x() + 2, r.top()));
+        paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("trash"), ConversationStyle::red());
     }
     p->restore();
 }

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 
-#include "Quillobrandt/main/MainSymbols.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 
 namespace quillobrandt {
 namespace {
@@ -72,7 +72,7 @@ void ConversationRowDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     QRect area = option.rect.adjusted(10, 4, -10, -4);
     if (index.data(ConversationListModel::GroupRole).toBool()) {
         const QRect symbol(area.left(), area.center().y() - kSymbolSize / 2, kSymbolSize, kSymbolSize);
-        painter->drawPixmap(symbol, mainSymbol(QStringLiteral("person.3.fill"), secondary, kSymbolSize));
+        paintSymbol(*painter, QRectF(symbol), QStringLiteral("person.3.fill"), secondary);
         area.setLeft(symbol.right() + 8);
     }
     const QFont body = pixelFont(13);

@@ -25,7 +25,7 @@
 #include "Quillobrandt/main/ConversationListModel.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
 #include "Quillobrandt/main/MainLabels.h"
-#include "Quillobrandt/main/MainSymbols.h"
+#include "Quillobrandt/main/SearchField.h"
 #include "platform/qt/NotificationHub.h"
 
 namespace quillobrandt {
@@ -50,7 +50,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* button = new QToolButton(card);
     button->setAutoRaise(true);
     button->setFixedSize(80, 80);
-    button->setIcon(QIcon(mainSymbol(QString::fromLatin1(symbol), style::accent(), 64)));
+    button->setIcon(symbolIcon(QString::fromLatin1(symbol), 32, style::accent()));
     button->setIconSize(QSize(32, 32));
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
                                          "border-radius: 16px; }"));
@@ -163,7 +163,7 @@ QWidget* MainView::buildStartScreen() {
     feedback->setAutoRaise(true);
     feedback->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     feedback->setText(QStringLiteral("Send Feedback"));
-    feedback->setIcon(QIcon(mainSymbol(QStringLiteral("bubble.left.and.bubble.right"), secondaryColour(face), 20)));
+    feedback->setIcon(symbolIcon(QStringLiteral("bubble.left.and.bubble.right"), 20, secondaryColour(face)));
     feedback->setIconSize(QSize(10, 10));
     QFont caption = feedback->font();
     caption.setPixelSize(10);
@@ -197,7 +197,7 @@ QWidget* MainView::buildStartScreen() {
 
     auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
     folder->setFlat(true);
-    folder->setIcon(QIcon(mainSymbol(QStringLiteral("folder"), style::accent(), 32)));
+    folder->setIcon(symbolIcon(QStringLiteral("folder"), 32, style::accent()));
     tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
@@ -234,7 +234,7 @@ QWidget* MainView::buildConversationList() {
     back->setAutoRaise(true);
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setText(QStringLiteral("Back"));
-    back->setIcon(QIcon(mainSymbol(QStringLiteral("chevron.left"), style::accent(), 20)));
+    back->setIcon(symbolIcon(QStringLiteral("chevron.left"), 20, style::accent()));
     back->setIconSize(QSize(10, 10));
     QPalette accentPalette = back->palette();
     accentPalette.setColor(QPalette::ButtonText, style::accent());
@@ -256,11 +256,8 @@ QWidget* MainView::buildConversationList() {
     divider->setFrameShape(QFrame::HLine);
     layout->addWidget(divider);
 
-    searchField_ = new QLineEdit(face);
+    searchField_ = new SearchField(face);
     searchField_->setPlaceholderText(QStringLiteral("Search for person"));
-    searchField_->setClearButtonEnabled(true);
-    searchField_->addAction(QIcon(mainSymbol(QStringLiteral("magnifyingglass"), secondaryColour(face), 20)),
-                            QLineEdit::LeadingPosition);
     connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) { setSearchText(text); });
     auto* searchRow = new QHBoxLayout;
     searchRow->setContentsMargins(12, 8, 12, 8);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QImage>
 #include <QPainter>
+#include <QPushButton>
 
 #include "Quillobrandt/app/SymbolIcon.h"
 
@@ -85,6 +87,53 @@ TEST(SymbolIcon, TheWidgetPaintsItsSymbolAtItsFixedSize) {
         }
     }
     EXPECT_TRUE(red);
+}
+
+// A symbol on a control is drawn in the control's label colour and drawn again when the palette changes (a dark
+// theme), so it never stays black on a dark window.
+TEST(SymbolIcon, ButtonSymbolsFollowThePaletteOrKeepAFixedColour) {
+    QWidget window;
+    QPushButton button(QStringLiteral("Edit Name"), &window);
+    quillobrandt::setButtonSymbol(button, QStringLiteral("tag"), 14, quillobrandt::SymbolInk::label);
+    EXPECT_EQ(button.text(), QStringLiteral("Edit Name"));
+    EXPECT_EQ(button.iconSize(), QSize(14, 14));
+    EXPECT_EQ(button.property("symbolName").toString(), QStringLiteral("tag"));
+    EXPECT_EQ(button.property("symbolColour").value<QColor>(), button.palette().color(QPalette::WindowText));
+
+    QPalette dark = window.palette();
+    dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    window.setPalette(dark);
+    EXPECT_EQ(button.property("symbolColour").value<QColor>(), QColor(0xEE, 0xEE, 0xEE));
+    const QImage drawn = button.icon().pixmap(QSize(14, 14), 2.0).toImage();
+    bool light = false;
+    for (int y = 0; y < drawn.height() && !light; ++y) {
+        for (int x = 0; x < drawn.width() && !light; ++x) {
+            light = qAlpha(drawn.pixel(x, y)) == 255 && QColor(drawn.pixel(x, y)).red() == 0xEE;
+        }
+    }
+    EXPECT_TRUE(light) << "the icon itself is drawn again in the new colour";
+
+    // A secondary ink is the label colour at half opacity; a fixed colour ignores the palette.
+    QCheckBox box(QStringLiteral("Show Media"), &window);
+    quillobrandt::setButtonSymbol(box, QStringLiteral("photo"), 14, quillobrandt::SymbolInk::secondaryLabel);
+    EXPECT_EQ(box.property("symbolColour").value<QColor>().alpha(), 128);
+    quillobrandt::setButtonSymbol(box, QStringLiteral("photo"), 14, QColor(Qt::red));
+    window.setPalette(QPalette());
+    EXPECT_EQ(box.property("symbolColour").value<QColor>(), QColor(Qt::red));
+}
+
+TEST(SymbolIcon, ASymbolButtonIsAsLargeAsItsSymbolAndNamedForAssistiveTools) {
+    QWidget window;
+    quillobrandt::SymbolButton close(QStringLiteral("xmark.circle.fill"), 18, quillobrandt::SymbolInk::secondaryLabel,
+                                     QStringLiteral("Close Conversation"), &window);
+    EXPECT_TRUE(close.text().isEmpty());
+    EXPECT_EQ(close.accessibleName(), QStringLiteral("Close Conversation"));
+    EXPECT_EQ(close.toolTip(), QStringLiteral("Close Conversation"));
+    EXPECT_EQ(close.property("symbolName").toString(), QStringLiteral("xmark.circle.fill"));
+    // Not a text button's 80 pixels, and never smaller than the symbol.
+    EXPECT_LT(close.sizeHint().width(), 40);
+    EXPECT_GE(close.sizeHint().width(), 18);
+    EXPECT_EQ(close.minimumSizeHint(), close.sizeHint());
 }
 
 } // namespace

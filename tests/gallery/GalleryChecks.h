@@ -12,7 +12,7 @@ namespace gallery {
 // What a person would see as broken in a capture, found cheaply from the widget tree.
 enum class Fault {
     crushed,       // a visible widget smaller than its minimum size hint
-    clippedText,   // a label or button whose text does not fit its box
+    clippedText,   // a label or button whose text does not fit its box (unless its property "elidesText" is set)
     outside,       // a visible widget reaching outside its window
     missingGlyph,  // a character that no font at hand can draw (a box on screen)
     glyphAsIcon,   // a pictograph typed into a text, standing in for a symbol

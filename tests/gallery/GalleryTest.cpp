@@ -169,6 +169,8 @@ TEST_F(Gallery, MainWindow) {
     view.loadDatabase(database);
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }));
     capture(view, QStringLiteral("conversation-list"));
+    view.setSearchText(QStringLiteral("+1"));
+    capture(view, QStringLiteral("conversation-list-search"));
     view.waitForBackgroundWork();
 }
 

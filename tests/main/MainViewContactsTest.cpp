@@ -11,6 +11,7 @@
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/HttpSender.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/main/MainView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
@@ -136,6 +137,28 @@ TEST_F(MainViewContactsTest, SearchFieldAndSelectionDriveTheDisplayButton) {
     view.backToWelcome();
     EXPECT_EQ(view.searchText(), QStringLiteral("555")) << "going back keeps the search";
     EXPECT_FALSE(view.selectedConversationID().has_value());
+}
+
+TEST_F(MainViewContactsTest, TheSearchFieldsClearButtonIsOurSymbolAtItsFullSize) {
+    state.setConversations({Conversation{"1", {"+15551234567"}, 1, {}}, Conversation{"2", {"bob@x.org"}, 1, {}}});
+    view.resize(810, 690);
+    view.show();
+    auto* search = view.findChild<QLineEdit*>();
+    ASSERT_NE(search, nullptr);
+    auto* clear = search->findChild<quillobrandt::SymbolButton*>(QStringLiteral("clearSearchButton"));
+    ASSERT_NE(clear, nullptr);
+    EXPECT_FALSE(clear->isVisibleTo(search)) << "nothing to clear";
+    search->setText(QStringLiteral("bob"));
+    ASSERT_TRUE(clear->isVisibleTo(search));
+    EXPECT_EQ(clear->property("symbolName").toString(), QStringLiteral("xmark.circle.fill"));
+    EXPECT_EQ(clear->accessibleName(), QStringLiteral("Clear Search"));
+    EXPECT_GE(clear->width(), clear->minimumSizeHint().width());
+    EXPECT_GE(clear->height(), clear->minimumSizeHint().height());
+    EXPECT_TRUE(search->rect().contains(clear->geometry()));
+    clear->click();
+    EXPECT_EQ(search->text(), QString());
+    EXPECT_EQ(view.searchText(), QString());
+    EXPECT_FALSE(clear->isVisibleTo(search));
 }
 
 TEST(MainViewGateTest, WithADiskAccessGateMissingAccessAndEmptyResultsAskForIt) {
