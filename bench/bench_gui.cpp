@@ -1,6 +1,8 @@
 // The conversation window and the main window on big histories, offscreen (QT_QPA_PLATFORM=offscreen is set here):
 //  - on a 100,000-message conversation: opening it, a refilter (Show Media off and on), ticking "Filter by Date"
 //    and entering edit mode, each as the time the GUI thread is blocked (targets: date filter under 20 ms);
+//  - memory: opening the 100,000-message conversation from the loaded history (through the large-conversation
+//    question) and entering edit mode, as growth of resident memory and of its peak over the state before;
 //  - the main window loading a 1,000,000-message history three times, going Back after each: resident memory after
 //    Back against the idle footprint (target: within 1.5 times), and the peak of each load (must not grow).
 // Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
@@ -9,6 +11,8 @@
 
 #include <QApplication>
 #include <QLocale>
+
+#include <malloc.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -165,6 +169,66 @@ void BM_EnterEditMode(benchmark::State& state) {
     addSpread(state, "edit_mode_ms", ms);
 }
 BENCHMARK(BM_EnterEditMode)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Resident memory before a step, so growth shows what the step keeps (rss) and what it briefly held (peak).
+struct MemoryMark {
+    double rss = 0;
+    MemoryMark() {
+        ::malloc_trim(0); // what earlier rounds freed must not hide this round's growth
+        resetPeakMemory();
+        rss = residentMemoryMiB();
+    }
+    double kept() const { return residentMemoryMiB() - rss; }
+    double peak() const { return peakMemoryMiB() - rss; }
+};
+
+// Opens the big conversation as the user does: picked in the list of a loaded history, confirmed in the
+// large-conversation question, shown in the conversation window; then enters edit mode.
+void BM_OpenAndEditMemory(benchmark::State& state) {
+    auto& env = environment();
+    env.state.setConversations({bigConversation()});
+    std::vector<double> openKept;
+    std::vector<double> openPeak;
+    std::vector<double> editKept;
+    std::vector<double> editPeak;
+    for (auto _ : state) {
+        for (int round = 0; round < kRounds; ++round) {
+            std::unique_ptr<ConversationDisplayView> view;
+            {
+                quillobrandt::MainView list(&env.state);
+                QObject::connect(&list, &quillobrandt::MainView::conversationOpenRequested, &list,
+                                 [&view, &env](const auto& conversation) {
+                                     view = std::make_unique<ConversationDisplayView>(conversation, &env.state);
+                                 });
+                list.setSelectedConversationID("1");
+                qbtest::drainEvents();
+                const MemoryMark open;
+                env.fake.alerts->answerNext(0); // Proceed
+                list.displaySelectedConversation();
+                qbtest::processEventsUntil([&] { return view != nullptr; });
+                view->resize(700, 800);
+                view->show();
+                qbtest::processEventsUntil([&] { return !view->isLoading(); });
+                qbtest::drainEvents();
+                openKept.push_back(open.kept());
+                openPeak.push_back(open.peak());
+            }
+            const MemoryMark edit;
+            view->enterEditMode();
+            qbtest::drainEvents();
+            editKept.push_back(edit.kept());
+            editPeak.push_back(edit.peak());
+            view.reset();
+            qbtest::drainEvents();
+        }
+    }
+    addSpread(state, "open_rss_MiB", openKept);
+    addSpread(state, "open_peak_MiB", openPeak);
+    addSpread(state, "edit_rss_MiB", editKept);
+    addSpread(state, "edit_peak_MiB", editPeak);
+    env.state.setConversations({});
+}
+BENCHMARK(BM_OpenAndEditMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MemoryAfterBack(benchmark::State& state) {
     const fs::path file = benchRoot() / "history" / "chat.db";
