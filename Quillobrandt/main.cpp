@@ -28,9 +28,9 @@ QWidget* makeMainScreen(quillobrandt::AppState& appState, QWidget* parent) {
                          });
     });
     QObject::connect(mainView, &quillobrandt::MainView::conversationOpenRequested, mainView,
-                     [mainView, &appState](const quillobrandt::Conversation& conversation) {
-                         QDialog* sheet =
-                             quillobrandt::ConversationDisplayView::openAsSheet(conversation, &appState, mainView->window());
+                     [mainView, &appState](const std::shared_ptr<const quillobrandt::Conversation>& conversation) {
+                         QDialog* sheet = quillobrandt::ConversationDisplayView::openAsSheet(conversation, &appState,
+                                                                                             mainView->window());
                          QObject::connect(sheet, &QObject::destroyed, mainView,
                                           [mainView] { mainView->conversationWindowClosed(); });
                      });

@@ -1,5 +1,7 @@
 #include "Quillobrandt/app/AppState.h"
 
+#include <functional>
+
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/store/Logger.h"
@@ -62,8 +64,18 @@ void AppState::setShowContactsRequest(bool value) {
 
 void AppState::setConversations(std::vector<Conversation> value) {
     // Comparing two histories would cost more than a redundant signal.
-    conversations_ = std::move(value);
+    conversations_ = std::make_shared<const std::vector<Conversation>>(std::move(value));
     emit conversationsChanged();
+}
+
+std::shared_ptr<const Conversation> AppState::sharedConversation(const Conversation* conversation) const {
+    const auto& history = *conversations_;
+    const std::less<const Conversation*> before; // a total order, also for pointers outside the history
+    if (conversation == nullptr || history.empty() || before(conversation, history.data()) ||
+        !before(conversation, history.data() + history.size())) {
+        return nullptr;
+    }
+    return {conversations_, conversation}; // owns the history, points at the one conversation
 }
 
 void AppState::setDatabaseURL(std::optional<Path> value) {
@@ -191,7 +203,7 @@ void AppState::endLoad() {
 void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> conversations) {
     const bool urlChanged = databaseURL_ != source.databaseURL;
     const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
-    conversations_ = std::move(conversations);
+    conversations_ = std::make_shared<const std::vector<Conversation>>(std::move(conversations));
     databaseURL_ = source.databaseURL;
     attachmentBaseURL_ = source.attachmentBaseURL;
     isIPhoneBackup_ = source.isIPhoneBackup;

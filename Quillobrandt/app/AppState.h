@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -49,8 +50,12 @@ public:
     void setHasContactsAccess(bool value);
     bool showContactsRequest() const { return showContactsRequest_; }
     void setShowContactsRequest(bool value);
-    const std::vector<Conversation>& conversations() const { return conversations_; }
+    const std::vector<Conversation>& conversations() const { return *conversations_; }
     void setConversations(std::vector<Conversation> value);
+    // `conversation` (one of conversations()) shared read-only with the loaded history, which stays alive as long
+    // as the result does, whatever is loaded later: an opened conversation is read in place, never copied.
+    // Null when `conversation` is not one of conversations().
+    std::shared_ptr<const Conversation> sharedConversation(const Conversation* conversation) const;
     const std::optional<Path>& databaseURL() const { return databaseURL_; }
     void setDatabaseURL(std::optional<Path> value);
     const Labels& participantLabels() const { return participantLabels_; }
@@ -146,7 +151,9 @@ private:
     bool hasFullDiskAccess_ = false;
     bool hasContactsAccess_ = false;
     bool showContactsRequest_ = false;
-    std::vector<Conversation> conversations_;
+    // Never null. Shared with opened conversations; never changed in place, only replaced.
+    std::shared_ptr<const std::vector<Conversation>> conversations_ =
+        std::make_shared<const std::vector<Conversation>>();
     std::optional<Path> databaseURL_;
     Labels participantLabels_;
     AppTheme appTheme_ = AppTheme::quillobrandt;

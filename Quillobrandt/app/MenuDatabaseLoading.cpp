@@ -131,9 +131,9 @@ void AppState::loadSucceeded(LoadTicket ticket, const LoadedSource& source, std:
     }
     commitLoad(source, std::move(conversations));
 
-    logInfo("✅ Loaded " + std::to_string(conversations_.size()) + " conversations");
+    logInfo("✅ Loaded " + std::to_string(this->conversations().size()) + " conversations");
     const auto loadTimeMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
-    const DatabaseLoadStatistics stats = computeLoadStatistics(conversations_);
+    const DatabaseLoadStatistics stats = computeLoadStatistics(this->conversations());
     recordDatabaseLoaded(analytics_, stats, loadTimeMs, databaseLoadSource(isIPhoneBackup_, source.databaseURL));
     endLoad();
     hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));

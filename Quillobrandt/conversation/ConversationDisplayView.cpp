@@ -117,9 +117,13 @@ void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
     pdfSheetFactory() = std::move(factory);
 }
 
-ConversationDisplayView::ConversationDisplayView(const Conversation& conversation, AppState* appState,
+ConversationDisplayView::ConversationDisplayView(const Conversation& conversation, AppState* appState, QWidget* parent,
+                                                 GoogleAnalyticsManager* analytics)
+    : ConversationDisplayView(std::make_shared<const Conversation>(conversation), appState, parent, analytics) {}
+
+ConversationDisplayView::ConversationDisplayView(std::shared_ptr<const Conversation> conversation, AppState* appState,
                                                  QWidget* parent, GoogleAnalyticsManager* analytics)
-    : QWidget(parent), appState_(appState), analytics_(analytics), model_(conversation) {
+    : QWidget(parent), appState_(appState), analytics_(analytics), model_(std::move(conversation)) {
     // The copy is made from the database these messages came from, whatever is loaded later.
     source_ = appState_->databaseURL();
     if (source_) {
@@ -160,13 +164,18 @@ ConversationDisplayView::ConversationDisplayView(const Conversation& conversatio
 ConversationDisplayView::~ConversationDisplayView() = default;
 
 QDialog* ConversationDisplayView::openAsSheet(const Conversation& conversation, AppState* appState, QWidget* parent) {
+    return openAsSheet(std::make_shared<const Conversation>(conversation), appState, parent);
+}
+
+QDialog* ConversationDisplayView::openAsSheet(std::shared_ptr<const Conversation> conversation, AppState* appState,
+                                              QWidget* parent) {
     auto* sheet = new ConversationSheet(parent);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->setWindowTitle(QStringLiteral("Quillobrandt"));
     auto* layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new ConversationDisplayView(conversation, appState, sheet);
+    auto* view = new ConversationDisplayView(std::move(conversation), appState, sheet);
     layout->addWidget(view);
     connect(view, &ConversationDisplayView::closeRequested, sheet, &QDialog::accept);
     QSize size(900, 700);
@@ -801,9 +810,9 @@ void ConversationDisplayView::presentCSVPanel() {
     if (!chosen) {
         return;
     }
-    const auto& messages = model_.filteredMessages();
-    const CsvExportResult result = exportCSV(std::filesystem::path(chosen->toStdString()), messages,
-                                             labelLookupFrom(appState_->participantLabels()));
+    const CsvExportResult result =
+        exportCSV(std::filesystem::path(chosen->toStdString()), model_.conversation().messages,
+                  model_.filteredIndices(), labelLookupFrom(appState_->participantLabels()));
     if (!result.saved) {
         platform::AlertRequest alert;
         alert.messageText = QStringLiteral("Failed to Export CSV");
@@ -822,7 +831,8 @@ void ConversationDisplayView::exportPDF() {
         platform::consoleLine("PDF export is not available in this build");
         return;
     }
-    factory(model_.conversation(), model_.filteredMessages(), appState_, this);
+    // The sheet renders on another thread, so it gets messages of its own.
+    factory(model_.conversation(), model_.copyFilteredMessages(), appState_, this);
 }
 
 void ConversationDisplayView::editParticipantNames() {

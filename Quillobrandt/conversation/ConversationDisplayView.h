@@ -34,17 +34,22 @@ class ConversationDisplayView : public QWidget {
 public:
     // Opens the PDF settings sheet over `parent` for the given (filtered) messages. Installed by the
     // PDF export library (installPdfExportSheet()), which builds on this one.
-    using PdfSheetFactory = std::function<QDialog*(const Conversation& conversation, const std::vector<Message>& messages,
+    using PdfSheetFactory = std::function<QDialog*(const Conversation& conversation, std::vector<Message> messages,
                                                    AppState* appState, QWidget* parent)>;
     static void setPdfSheetFactory(PdfSheetFactory factory);
 
     // `analytics` receives "csv_export_completed"; the shared client when null. `appState` must outlive the view.
+    // The view reads the loaded conversation in place and keeps it alive while open.
+    ConversationDisplayView(std::shared_ptr<const Conversation> conversation, AppState* appState,
+                            QWidget* parent = nullptr, GoogleAnalyticsManager* analytics = nullptr);
+    // Opens a copy of `conversation`.
     ConversationDisplayView(const Conversation& conversation, AppState* appState, QWidget* parent = nullptr,
                             GoogleAnalyticsManager* analytics = nullptr);
     ~ConversationDisplayView() override;
 
     // Shows a new view in a window-modal sheet over `parent` (open(), never exec()). The sheet deletes
     // itself when closed; Escape does not close it, so unsaved edits are never dropped by a stray key.
+    static QDialog* openAsSheet(std::shared_ptr<const Conversation> conversation, AppState* appState, QWidget* parent);
     static QDialog* openAsSheet(const Conversation& conversation, AppState* appState, QWidget* parent);
 
     const ConversationViewModel& model() const { return model_; }

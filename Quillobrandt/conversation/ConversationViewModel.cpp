@@ -48,16 +48,19 @@ QString editedCopyFileName(const QString& title) {
     return QStringLiteral("quillobrandt_") + sanitizedExportName(title) + QStringLiteral("_edited.db");
 }
 
-ConversationViewModel::ConversationViewModel(Conversation conversation, QDate today)
-    : conversation_(std::move(conversation)) {
+ConversationViewModel::ConversationViewModel(std::shared_ptr<const Conversation> conversation, QDate today)
+    : conversation_(conversation ? std::move(conversation) : std::make_shared<const Conversation>()) {
     endDate_ = today;
     const QDate yearBefore = today.addYears(-1);
     startDate_ = yearBefore.isValid() ? yearBefore : today;
 }
 
+ConversationViewModel::ConversationViewModel(Conversation conversation, QDate today)
+    : ConversationViewModel(std::make_shared<const Conversation>(std::move(conversation)), today) {}
+
 void ConversationViewModel::updateFilteredMessages() {
     // Whole local days: from midnight of the start day up to, not including, midnight after the end day. Only the
-    // two boundaries are converted; each message's stored time is compared as it is, and only kept ones are copied.
+    // two boundaries are converted; each message's stored time is compared as it is.
     qint64 lower = 0;
     qint64 upper = 0;
     if (enableDateFilter_) {
@@ -78,16 +81,42 @@ void ConversationViewModel::updateFilteredMessages() {
         }
         return true;
     };
-    std::vector<Message> list;
-    const auto& source = copy_ ? copy_->editedMessages : conversation_.messages;
+    // Positions, not messages: the list costs four bytes a message and nothing is copied.
+    const auto& messages = conversation_->messages;
     const auto& removed = copy_ ? copy_->deletedMessageIDs : permanentlyDeleted_;
-    for (const auto& message : source) {
+    const auto consider = [&](std::size_t position, std::vector<std::uint32_t>& list) {
+        const Message& message = messages[position];
         if (!removed.contains(message.id) && kept(message)) {
-            list.push_back(message);
+            list.push_back(static_cast<std::uint32_t>(position));
+        }
+    };
+    std::vector<std::uint32_t> list;
+    if (copy_) {
+        for (std::size_t i = 0; i < copy_->editedMessages.size(); ++i) {
+            if (copy_->hasEditedMessage(i)) {
+                consider(copy_->editedMessages[i], list);
+            }
+        }
+    } else {
+        for (std::size_t position = 0; position < messages.size(); ++position) {
+            consider(position, list);
         }
     }
     filtered_ = std::move(list);
     clampWindow();
+}
+
+const Message& ConversationViewModel::filteredMessage(int index) const {
+    return conversation_->messages[filtered_[static_cast<std::size_t>(index)]];
+}
+
+std::vector<Message> ConversationViewModel::copyFilteredMessages() const {
+    std::vector<Message> messages;
+    messages.reserve(filtered_.size());
+    for (const std::uint32_t position : filtered_) {
+        messages.push_back(conversation_->messages[position]);
+    }
+    return messages;
 }
 
 void ConversationViewModel::clampWindow() {
@@ -120,7 +149,12 @@ std::pair<int, int> ConversationViewModel::displayedRange() const {
 
 std::vector<Message> ConversationViewModel::displayedMessages() const {
     const auto [first, last] = displayedRange();
-    return {filtered_.begin() + first, filtered_.begin() + last};
+    std::vector<Message> shown;
+    shown.reserve(static_cast<std::size_t>(last - first));
+    for (int i = first; i < last; ++i) {
+        shown.push_back(filteredMessage(i));
+    }
+    return shown;
 }
 
 int ConversationViewModel::displayedCount() const {
@@ -170,7 +204,7 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
         row.empty = true;
         return row;
     }
-    const Message& message = filtered_[static_cast<std::size_t>(first + index)];
+    const Message& message = filteredMessage(first + index);
     if (message.associatedMessageGUID) {
         row.empty = true;
         return row;
@@ -179,8 +213,8 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
     // last row of the window that draws something. Without one, this row is the first one drawn.
     const Message* previous = nullptr;
     for (int i = first + index - 1; i >= first; --i) {
-        if (!filtered_[static_cast<std::size_t>(i)].associatedMessageGUID) {
-            previous = &filtered_[static_cast<std::size_t>(i)];
+        if (!filteredMessage(i).associatedMessageGUID) {
+            previous = &filteredMessage(i);
             break;
         }
     }
@@ -190,18 +224,20 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
         row.showDateHeader = !isSameLocalDay(localDateTime(message.date), localDateTime(previous->date));
         row.headerPaddingAbove = row.showDateHeader;
     }
-    row.showSenderName = showsSenderNames(conversation_.participants) && !message.isFromMe;
+    row.showSenderName = showsSenderNames(conversation_->participants) && !message.isFromMe;
     return row;
 }
 
 void ConversationViewModel::enterEditMode() {
+    // The working copy shares the conversation and lists what it edits by position: entering edit mode on
+    // 100,000 messages copies none of them.
     ConversationCopy copy;
-    // The conversation's identity only: its messages stay here, and the working copy holds its own list.
-    copy.originalConversation = {conversation_.id, conversation_.participants, conversation_.messageCount, {}};
-    copy.editedMessages.reserve(conversation_.messages.size());
-    for (const auto& message : conversation_.messages) {
-        if (!permanentlyDeleted_.contains(message.id)) {
-            copy.editedMessages.push_back(message);
+    copy.originalConversation = conversation_;
+    const auto& messages = conversation_->messages;
+    copy.editedMessages.reserve(messages.size() - std::min(messages.size(), permanentlyDeleted_.size()));
+    for (std::size_t position = 0; position < messages.size(); ++position) {
+        if (!permanentlyDeleted_.contains(messages[position].id)) {
+            copy.editedMessages.push_back(static_cast<std::uint32_t>(position));
         }
     }
     copy_ = std::move(copy);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 #include <vector>
@@ -43,15 +44,22 @@ struct MessageRowLayout {
 
 // Everything the conversation view keeps about one opened conversation, without widgets: the filter
 // and its cache, the paged window of at most 500 messages, and edit mode with its working copy.
+// The conversation is shared read-only with the loaded history (100,000 messages are tens of MiB); the
+// filtered list and the working copy hold positions in it, never copies of messages.
 // GUI thread only; every change is explicit, so the view decides when to refilter.
 class ConversationViewModel {
 public:
     static constexpr int defaultWindowSize = 500;
 
     // `today` is the date filter's end day; the start is one year earlier.
+    // `conversation` must not be null.
+    explicit ConversationViewModel(std::shared_ptr<const Conversation> conversation,
+                                   QDate today = QDate::currentDate());
+    // Takes the conversation over (moved, not copied).
     explicit ConversationViewModel(Conversation conversation, QDate today = QDate::currentDate());
 
-    const Conversation& conversation() const { return conversation_; }
+    const Conversation& conversation() const { return *conversation_; }
+    const std::shared_ptr<const Conversation>& sharedConversation() const { return conversation_; }
 
     // Filter inputs. Setting one does not refilter; callers follow the view's rules (see the view).
     bool showAttachments() const { return showAttachments_; }
@@ -70,7 +78,12 @@ public:
     void updateFilteredMessages();
     // Refilters only while the date filter is on. Returns whether it did.
     bool dateFilterChanged();
-    const std::vector<Message>& filteredMessages() const { return filtered_; }
+    // The filtered list, as positions in conversation().messages, in their order.
+    const std::vector<std::uint32_t>& filteredIndices() const { return filtered_; }
+    // The message at `index` (0 ≤ index < filteredCount()) of the filtered list.
+    const Message& filteredMessage(int index) const;
+    // The filtered list as values, for a reader that needs its own (the PDF sheet renders on another thread).
+    std::vector<Message> copyFilteredMessages() const;
     int filteredCount() const { return static_cast<int>(filtered_.size()); }
 
     // Window over the filtered list.
@@ -114,13 +127,13 @@ public:
 private:
     void clampWindow();
 
-    Conversation conversation_;
+    std::shared_ptr<const Conversation> conversation_;
     bool showAttachments_ = false;
     bool showMedia_ = true;
     bool enableDateFilter_ = false;
     QDate startDate_;
     QDate endDate_;
-    std::vector<Message> filtered_;
+    std::vector<std::uint32_t> filtered_;
     int windowStart_ = 0;
     int windowSize_ = defaultWindowSize;
     std::optional<ConversationCopy> copy_;

@@ -26,33 +26,52 @@ void appendField(QString& csv, const QString& field) {
     csv += QLatin1Char('"');
 }
 
+// One line for `message`; reactions give none.
+void appendLine(QString& csv, const Message& message, const ParticipantLabelLookup& labelFor) {
+    if (message.associatedMessageGUID) {
+        return;
+    }
+    const QString dateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    QString person;
+    if (message.isFromMe) {
+        person = QStringLiteral("Me");
+    } else {
+        person = QString::fromStdString(message.sender);
+        if (labelFor) {
+            if (auto label = labelFor(person)) {
+                person = *label;
+            }
+        }
+    }
+    appendField(csv, person);
+    csv += QLatin1Char(',');
+    appendField(csv, QLocale::c().toString(localDateTime(message.date), dateFormat));
+    csv += QLatin1Char(',');
+    appendField(csv, message.text ? QString::fromStdString(*message.text) : QString());
+    csv += QLatin1Char('\n');
+}
+
+QString csvHeader() {
+    return QStringLiteral("person,datetime,message\n");
+}
+
 } // namespace
 
 QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor) {
-    QString csv = QStringLiteral("person,datetime,message\n");
-    const QLocale c = QLocale::c();
-    const QString dateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    QString csv = csvHeader();
     for (const Message& message : messages) {
-        if (message.associatedMessageGUID) {
-            continue;
+        appendLine(csv, message, labelFor);
+    }
+    return csv;
+}
+
+QString generateCSV(const std::vector<Message>& source, std::span<const std::uint32_t> positions,
+                    const ParticipantLabelLookup& labelFor) {
+    QString csv = csvHeader();
+    for (const std::uint32_t position : positions) {
+        if (position < source.size()) {
+            appendLine(csv, source[position], labelFor);
         }
-        QString person;
-        if (message.isFromMe) {
-            person = QStringLiteral("Me");
-        } else {
-            person = QString::fromStdString(message.sender);
-            if (labelFor) {
-                if (auto label = labelFor(person)) {
-                    person = *label;
-                }
-            }
-        }
-        appendField(csv, person);
-        csv += QLatin1Char(',');
-        appendField(csv, c.toString(localDateTime(message.date), dateFormat));
-        csv += QLatin1Char(',');
-        appendField(csv, message.text ? QString::fromStdString(*message.text) : QString());
-        csv += QLatin1Char('\n');
     }
     return csv;
 }
@@ -74,14 +93,27 @@ bool writeCsvFile(const std::filesystem::path& path, const QString& text, QStrin
     return false;
 }
 
-CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& messages,
-                          const ParticipantLabelLookup& labelFor) {
-    CsvExportResult result{false, {}, messages.size()};
-    result.saved = writeCsvFile(path, generateCSV(messages, labelFor), &result.error);
+namespace {
+
+CsvExportResult writeExport(const std::filesystem::path& path, const QString& text, std::size_t messageCount) {
+    CsvExportResult result{false, {}, messageCount};
+    result.saved = writeCsvFile(path, text, &result.error);
     if (!result.saved) {
         platform::consoleLine(("Error saving CSV: " + result.error).toStdString());
     }
     return result;
+}
+
+} // namespace
+
+CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& messages,
+                          const ParticipantLabelLookup& labelFor) {
+    return writeExport(path, generateCSV(messages, labelFor), messages.size());
+}
+
+CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& source,
+                          std::span<const std::uint32_t> positions, const ParticipantLabelLookup& labelFor) {
+    return writeExport(path, generateCSV(source, positions, labelFor), positions.size());
 }
 
 } // namespace quillobrandt

@@ -3,7 +3,9 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <vector>
 
 #include "Quillobrandt/conversation/ParticipantNaming.h"
@@ -17,6 +19,10 @@ namespace quillobrandt {
 // "yyyy-MM-dd HH:mm:ss" in the current time zone. Every field is quoted as RFC 4180 says: between double
 // quotes, with each double quote inside doubled, so labels and handles with quotes parse too.
 QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor);
+// The same for the messages of `source` at `positions`, in the order of `positions` (a filtered list kept as
+// positions); positions past the end name nothing.
+QString generateCSV(const std::vector<Message>& source, std::span<const std::uint32_t> positions,
+                    const ParticipantLabelLookup& labelFor);
 
 struct CsvExportResult {
     bool saved = false;
@@ -32,5 +38,7 @@ bool writeCsvFile(const std::filesystem::path& path, const QString& text, QStrin
 // to the console. The caller sends "csv_export_completed" when `saved` is true.
 CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& messages,
                           const ParticipantLabelLookup& labelFor);
+CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& source,
+                          std::span<const std::uint32_t> positions, const ParticipantLabelLookup& labelFor);
 
 } // namespace quillobrandt

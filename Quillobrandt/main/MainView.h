@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -32,7 +33,8 @@ class LoadingOverlay;
 // The main window's content: the start screen, the "Loading database..." face while the menu loads, the
 // searchable conversation list, and the window's own loading pipeline with its overlay. GUI thread only.
 //
-// Opening a conversation emits conversationOpenRequested(); the conversation window is shown by whoever
+// Opening a conversation emits conversationOpenRequested() with the loaded conversation shared, not copied
+// (it stays whole if the list is emptied or replaced while open); the conversation window is shown by whoever
 // listens, and calls conversationWindowClosed() when it goes. The backup wizard is asked for through the
 // "ShowBackupWizard" notification; backupWizardRequested() tells the wizard's host, which calls
 // setShowingBackupWizard(false) when the wizard closes.
@@ -82,7 +84,8 @@ public:
     std::vector<ConversationListEntry> filteredConversations() const;
     bool showingConversationWindow() const { return showingConversationWindow_; }
     bool showingBackupWizard() const { return showingBackupWizard_; }
-    const std::optional<Conversation>& pendingLargeConversation() const { return pendingLargeConversation_; }
+    // The large conversation waiting for the user's answer, shared with the loaded history; null when none waits.
+    const std::shared_ptr<const Conversation>& pendingLargeConversation() const { return pendingLargeConversation_; }
     // The naming the list uses now (labels, Contacts access, the contact cache once it is built).
     ParticipantNaming participantNaming() const;
 
@@ -92,7 +95,7 @@ public:
     bool waitForBackgroundWork(int timeoutMs = 30000);
 
 signals:
-    void conversationOpenRequested(const quillobrandt::Conversation& conversation);
+    void conversationOpenRequested(std::shared_ptr<const quillobrandt::Conversation> conversation);
     void backupWizardRequested();
 
 protected:
@@ -120,7 +123,7 @@ private:
                            const std::string& description, const std::filesystem::path& file, bool didStartAccessing);
     void forgetReplacedSource(const std::filesystem::path& file);
     void finishContactMatching(std::chrono::milliseconds elapsed);
-    void openConversation(const Conversation& conversation, bool afterWarning);
+    void openConversation(std::shared_ptr<const Conversation> conversation, bool afterWarning);
 
     void showPermissionAlert();
     void showError(const QString& message);
@@ -139,7 +142,7 @@ private:
     bool showingBackupWizard_ = false;
     bool isDatabaseLoading_ = false;
     bool showingLargeConversationWarning_ = false;
-    std::optional<Conversation> pendingLargeConversation_;
+    std::shared_ptr<const Conversation> pendingLargeConversation_;
     bool appearedOnce_ = false;
 
     QStackedWidget* faces_ = nullptr;

@@ -89,15 +89,19 @@ void MainView::displaySelectedConversation() {
     if (conversation == nullptr) {
         return;
     }
-    const auto figures = ConversationOpenFigures::of(*conversation);
+    auto shared = appState_->sharedConversation(conversation);
+    if (!shared) {
+        return;
+    }
+    const auto figures = ConversationOpenFigures::of(*shared);
     if (figures.messageCount >= kLargeConversationThreshold) {
-        pendingLargeConversation_ = *conversation;
+        pendingLargeConversation_ = std::move(shared);
         showingLargeConversationWarning_ = true;
         analytics_->trackEvent("large_conversation_warning", {{"message_count", figures.messageCount}});
         presentLargeConversationAlert();
         return;
     }
-    openConversation(*conversation, false);
+    openConversation(std::move(shared), false);
 }
 
 void MainView::presentLargeConversationAlert() {
@@ -124,11 +128,11 @@ void MainView::proceedWithLargeConversation() {
     if (!pendingLargeConversation_) {
         return; // nothing to open: an empty conversation window helps no one
     }
-    const Conversation conversation = std::move(*pendingLargeConversation_);
+    auto conversation = std::move(pendingLargeConversation_);
     pendingLargeConversation_.reset();
-    const auto figures = ConversationOpenFigures::of(conversation);
+    const auto figures = ConversationOpenFigures::of(*conversation);
     analytics_->trackEvent("large_conversation_proceeded", {{"message_count", figures.messageCount}});
-    openConversation(conversation, true);
+    openConversation(std::move(conversation), true);
 }
 
 void MainView::cancelLargeConversation() {
@@ -136,8 +140,8 @@ void MainView::cancelLargeConversation() {
     pendingLargeConversation_.reset();
 }
 
-void MainView::openConversation(const Conversation& conversation, bool afterWarning) {
-    const auto figures = ConversationOpenFigures::of(conversation);
+void MainView::openConversation(std::shared_ptr<const Conversation> conversation, bool afterWarning) {
+    const auto figures = ConversationOpenFigures::of(*conversation);
     analytics_->trackConversationOpened(figures.messageCount, figures.isGroupChat(), figures.hasMedia());
     if (corvantesk::Corvantesk::isInitialized()) {
         corvantesk::AnyMap properties{{"message_count", figures.messageCount},
@@ -150,7 +154,7 @@ void MainView::openConversation(const Conversation& conversation, bool afterWarn
         corvantesk::Corvantesk::track("conversation_opened", "scaling", properties);
     }
     showingConversationWindow_ = true;
-    emit conversationOpenRequested(conversation);
+    emit conversationOpenRequested(std::move(conversation));
 }
 
 void MainView::backToWelcome() {

@@ -409,6 +409,36 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
 }
 
+TEST_F(ConversationViewTest, TheLoadedConversationIsSharedAndExportsFollowTheEdits) {
+    const auto loaded = std::make_shared<const Conversation>(conversationOf(6));
+    auto view = std::make_unique<ConversationDisplayView>(loaded, state.get(), nullptr, &analytics);
+    view->resize(900, 700);
+    view->show();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isLoading(); }));
+    EXPECT_EQ(&view->model().conversation(), loaded.get()) << "opened without a copy";
+
+    button(*view, "edit_messages")->click();
+    EXPECT_EQ(view->model().conversationCopy()->originalConversation, loaded);
+    view->deleteMessage(view->rows().rowAt(1).message);
+    view->deleteMessage(view->rows().rowAt(4).message);
+    button(*view, "edit_apply")->click();
+    ASSERT_EQ(view->rows().rowCount(), 4);
+    EXPECT_EQ(view->rows().rowAt(1).message.text, "m2");
+    EXPECT_EQ(view->rows().rowAt(3).message.text, "m5");
+    EXPECT_EQ(loaded->messages.size(), 6u) << "the loaded history is never edited";
+
+    const auto target = file("out/edited.csv");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    button(*view, "export_csv")->click();
+    const std::string text = platform::readFile(target).value_or("");
+    EXPECT_EQ(text, "person,datetime,message\n"
+                    "\"Me\",\"2024-03-01 08:00:00\",\"m0\"\n"
+                    "\"Me\",\"2024-03-01 08:02:00\",\"m2\"\n"
+                    "\"+15551234567\",\"2024-03-01 08:03:00\",\"m3\"\n"
+                    "\"+15551234567\",\"2024-03-01 08:05:00\",\"m5\"\n");
+    EXPECT_EQ(view->model().idsToDeleteInCopy(), (std::unordered_set<std::int64_t>{2, 5}));
+}
+
 TEST_F(ConversationViewTest, RowsFitTheListWithAndWithoutTheScrollBar) {
     Conversation conversation = conversationOf(80, {"+15551234567", "bob@example.com"});
     for (auto& message : conversation.messages) {

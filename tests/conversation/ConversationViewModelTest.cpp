@@ -160,8 +160,8 @@ TEST(ConversationFilter, DateRangeCoversWholeLocalDays) {
     model.setEnableDateFilter(true);
     model.updateFilteredMessages();
     ASSERT_EQ(model.filteredCount(), 2);
-    EXPECT_EQ(model.filteredMessages()[0].text, "midnight start");
-    EXPECT_EQ(model.filteredMessages()[1].text, "end of end day");
+    EXPECT_EQ(model.filteredMessage(0).text, "midnight start");
+    EXPECT_EQ(model.filteredMessage(1).text, "end of end day");
 
     model.setStartDate(day.addDays(3));
     EXPECT_TRUE(model.dateFilterChanged());
@@ -183,7 +183,7 @@ TEST(ConversationFilter, AttachmentsAndMediaAreHiddenByTheirSwitches) {
     model.setShowMedia(false);
     model.updateFilteredMessages();
     ASSERT_EQ(model.filteredCount(), 1);
-    EXPECT_EQ(model.filteredMessages()[0].text, "plain");
+    EXPECT_EQ(model.filteredMessage(0).text, "plain");
 }
 
 TEST(ConversationRows, HeadersFollowDaysAndReactionsKeepTheirPlace) {
@@ -281,6 +281,52 @@ TEST(ConversationEditing, ApplyHidesForTheSessionAndCancelDrops) {
     model.deleteMessage(second);
     EXPECT_FALSE(model.isEditMode()) << "deleting outside edit mode does nothing";
 }
+TEST(ConversationSharing, TheLoadedMessagesAreReadInPlaceAndListsHoldPositions) {
+    const auto loaded = std::make_shared<const Conversation>(conversationOf(6));
+    const Message* const storage = loaded->messages.data();
+    ConversationViewModel model(loaded);
+    EXPECT_EQ(&model.conversation(), loaded.get()) << "the view model reads the loaded conversation, not a copy";
+    EXPECT_EQ(model.conversation().messages.data(), storage);
+
+    model.showNewestWindow();
+    EXPECT_EQ(model.filteredIndices(), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(&model.filteredMessage(4), &loaded->messages[4]);
+
+    model.enterEditMode();
+    ASSERT_TRUE(model.isEditMode());
+    EXPECT_EQ(model.conversationCopy()->originalConversation, loaded) << "edit mode shares the conversation too";
+    EXPECT_EQ(model.conversationCopy()->editedMessages, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(loaded.use_count(), 3) << "this test, the view model and its working copy";
+    model.deleteMessage(loaded->messages[2]);
+    model.updateFilteredMessages();
+    EXPECT_EQ(model.filteredIndices(), (std::vector<std::uint32_t>{0, 1, 3, 4, 5})) << "a refilter leaves it out";
+    model.applyChanges();
+    model.updateFilteredMessages();
+    EXPECT_EQ(model.filteredIndices(), (std::vector<std::uint32_t>{0, 1, 3, 4, 5}));
+    EXPECT_EQ(model.filteredMessage(2).text, "m3");
+    EXPECT_EQ(loaded.use_count(), 2) << "the working copy went with edit mode";
+
+    // A second round edits what the first left: its list names positions of the loaded messages.
+    model.enterEditMode();
+    EXPECT_EQ(model.conversationCopy()->editedMessages, (std::vector<std::uint32_t>{0, 1, 3, 4, 5}));
+    model.deleteMessage(loaded->messages[5]);
+    model.applyChanges();
+    model.setShowMedia(false);
+    model.updateFilteredMessages();
+    EXPECT_EQ(model.filteredIndices(), (std::vector<std::uint32_t>{0, 1, 3, 4}));
+    EXPECT_EQ(model.displayedMessages().back().text, "m4");
+    EXPECT_EQ(model.conversation().messages.size(), 6u) << "deleting never changes the loaded conversation";
+    EXPECT_EQ(model.conversation().messages.data(), storage);
+}
+
+TEST(ConversationSharing, AConversationHandedOverByValueIsKeptWithoutACopy) {
+    Conversation conversation = conversationOf(3);
+    const Message* const storage = conversation.messages.data();
+    ConversationViewModel model(std::move(conversation));
+    EXPECT_EQ(model.conversation().messages.data(), storage);
+    EXPECT_EQ(model.sharedConversation().get(), &model.conversation());
+}
+
 
 TEST(ConversationHeader, TitleNamesAndSourceLine) {
     const quillobrandt::ParticipantNamer namer = [](const QString& h) { return h == "b" ? QString("Bea") : h; };

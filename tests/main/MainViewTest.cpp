@@ -94,7 +94,10 @@ protected:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         view.setAnalyticsManager(&analytics);
         QObject::connect(&view, &MainView::conversationOpenRequested,
-                         [this](const Conversation& c) { opened.push_back(c.id); });
+                         [this](const std::shared_ptr<const Conversation>& c) {
+                             opened.push_back(c->id);
+                             openedShared.push_back(c);
+                         });
     }
     ~MainViewTest() override { view.waitForBackgroundWork(); }
 
@@ -128,6 +131,7 @@ protected:
     quillobrandt::AppState state{nullptr, &analytics};
     MainView view{&state};
     std::vector<std::string> opened;
+    std::vector<std::shared_ptr<const Conversation>> openedShared;
 };
 
 TEST_F(MainViewTest, MacLoadShowsProgressFillsTheListAndGrowsTheWindow) {
@@ -338,13 +342,13 @@ TEST_F(MainViewTest, LargeConversationAsksFirstAndHonoursBothAnswers) {
     EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.startsWith(
         QStringLiteral("This conversation has 20,000 messages.")));
     EXPECT_EQ(opened.size(), 1u);
-    EXPECT_FALSE(view.pendingLargeConversation().has_value());
+    EXPECT_EQ(view.pendingLargeConversation(), nullptr);
 
     fake.alerts->answerNext(0); // Proceed
     view.displaySelectedConversation();
     qbtest::drainEvents();
     EXPECT_EQ(opened, (std::vector<std::string>{"almost", "big"}));
-    EXPECT_FALSE(view.pendingLargeConversation().has_value());
+    EXPECT_EQ(view.pendingLargeConversation(), nullptr);
     const std::string sent = analyticsBodies();
     EXPECT_NE(sent.find("large_conversation_warning"), std::string::npos);
     EXPECT_NE(sent.find("large_conversation_proceeded"), std::string::npos);
@@ -354,6 +358,31 @@ TEST_F(MainViewTest, LargeConversationAsksFirstAndHonoursBothAnswers) {
 }
 
 // One chat with a single message: tells its load apart from writeMessagesDatabase's two chats.
+TEST_F(MainViewTest, AnOpenedConversationIsTheLoadedOneNotACopy) {
+    state.setConversations({makeConversation("small", {"a"}, 3), makeConversation("big", {"b"}, 20000)});
+    const Conversation* const small = &state.conversations()[0];
+    const Conversation* const big = &state.conversations()[1];
+    const quillobrandt::Message* const bigMessages = big->messages.data();
+
+    view.setSelectedConversationID("small");
+    view.displaySelectedConversation();
+    view.setSelectedConversationID("big");
+    fake.alerts->answerNext(0); // Proceed: the conversation waited for the answer, shared, not copied
+    view.displaySelectedConversation();
+    qbtest::drainEvents();
+    ASSERT_EQ(openedShared.size(), 2u);
+    EXPECT_EQ(openedShared[0].get(), small);
+    EXPECT_EQ(openedShared[1].get(), big);
+    EXPECT_EQ(openedShared[1]->messages.data(), bigMessages);
+    EXPECT_EQ(view.pendingLargeConversation(), nullptr);
+
+    // An open conversation stays whole when the list is emptied or replaced behind it.
+    view.backToWelcome();
+    state.setConversations({makeConversation("other", {"c"}, 1)});
+    EXPECT_EQ(openedShared[1]->id, "big");
+    EXPECT_EQ(openedShared[1]->messages.size(), 20000u);
+}
+
 void writeOneChatDatabase(const fs::path& file) {
     fs::create_directories(file.parent_path());
     qbtest::MessagesDatabaseBuilder builder(file);

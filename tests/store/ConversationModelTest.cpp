@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
+#include "Quillobrandt/store/Conversation.h"
 #include "Quillobrandt/store/ConversationCopy.h"
 #include "Quillobrandt/store/Message.h"
 
@@ -74,13 +76,28 @@ TEST(ModelEquality, EveryFieldTakesPart) {
 }
 
 TEST(ConversationCopy, RemainingMessagesDropOnlyMarkedIds) {
-    ConversationCopy copy{.editedMessages = {messageWith({}, 1), messageWith({}, 2), messageWith({}, 3)}};
+    const auto original = std::make_shared<const quillobrandt::Conversation>(quillobrandt::Conversation{
+        .id = "1",
+        .participants = {"x"},
+        .messageCount = 4,
+        .messages = {messageWith({}, 1), messageWith({}, 2), messageWith({}, 3), messageWith({}, 4)}});
+    // The working copy names the original's messages by position; the original is shared, not copied.
+    ConversationCopy copy{.originalConversation = original, .editedMessages = {0, 1, 3}};
+    EXPECT_EQ(&copy.editedMessage(2), &original->messages[3]);
     EXPECT_EQ(copy.remainingMessages().size(), 3u);
     copy.deletedMessageIDs = {99};
-    EXPECT_EQ(copy.remainingMessages(), copy.editedMessages);
+    EXPECT_EQ(copy.remainingMessages(), (std::vector<quillobrandt::Message>{
+                                            original->messages[0], original->messages[1], original->messages[3]}));
     copy.deletedMessageIDs = {2, 99};
     const auto remaining = copy.remainingMessages();
     ASSERT_EQ(remaining.size(), 2u);
     EXPECT_EQ(remaining[0].id, 1);
-    EXPECT_EQ(remaining[1].id, 3);
+    EXPECT_EQ(remaining[1].id, 4);
+
+    // Positions past the end (or no original at all) name nothing; they are skipped, never read.
+    copy.editedMessages = {3, 4, 400};
+    copy.deletedMessageIDs = {};
+    ASSERT_EQ(copy.remainingMessages().size(), 1u);
+    EXPECT_EQ(copy.remainingMessages()[0].id, 4);
+    EXPECT_TRUE(ConversationCopy{.editedMessages = {0}}.remainingMessages().empty());
 }

@@ -461,9 +461,12 @@ void installConversationExport(GoogleAnalyticsManager* analytics) {
     setPictureReader({[](const QString& path) { return ImageSource::pixelSize(path); },
                       [](const QString& path, QSize target) { return ImageSource::load(path, target); }});
     ConversationDisplayView::setPdfSheetFactory([analytics](const Conversation& conversation,
-                                                            const std::vector<Message>& messages, AppState* appState,
+                                                            std::vector<Message> messages, AppState* appState,
                                                             QWidget* parent) -> QDialog* {
-        return PDFSettingsView::openAsSheet(conversation, messages, appState, parent, analytics);
+        // The sheet names the file after the participants; the messages it prints come filtered, so the
+        // conversation's own list is left behind rather than copied.
+        Conversation identity{conversation.id, conversation.participants, conversation.messageCount, {}};
+        return PDFSettingsView::openAsSheet(std::move(identity), std::move(messages), appState, parent, analytics);
     });
 }
 
