@@ -73,9 +73,10 @@ Environment& environment() {
     return *environmentHolder();
 }
 
-// Two years of messages, one in twenty with a photo and one in fifty with a document.
-const Conversation& bigConversation() {
-    static const Conversation conversation = [] {
+// Two years of messages, one in twenty with a photo and one in fifty with a document. Shared, as the loaded
+// history hands it to the conversation window.
+const std::shared_ptr<const Conversation>& bigConversation() {
+    static const auto conversation = std::make_shared<const Conversation>([] {
         Conversation c;
         c.id = "1";
         c.participants = {"+15550001111"};
@@ -98,7 +99,7 @@ const Conversation& bigConversation() {
         }
         c.messageCount = static_cast<std::int64_t>(c.messages.size());
         return c;
-    }();
+    }());
     return conversation;
 }
 
@@ -186,7 +187,7 @@ struct MemoryMark {
 // large-conversation question, shown in the conversation window; then enters edit mode.
 void BM_OpenAndEditMemory(benchmark::State& state) {
     auto& env = environment();
-    env.state.setConversations({bigConversation()});
+    env.state.setConversations({*bigConversation()});
     std::vector<double> openKept;
     std::vector<double> openPeak;
     std::vector<double> editKept;
