@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -337,6 +338,21 @@ TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
     EXPECT_EQ(view.rows().rowCount(), 500);
     EXPECT_EQ(sheet->messages().size(), 606u) << "every filtered message, not only the shown window";
     sheet->reject();
+
+    // Messages deleted in edit mode and applied are left out of the next export, wherever they were.
+    view.enterEditMode();
+    view.deleteMessage(big.messages[1]);
+    view.deleteMessage(big.messages[300]);
+    view.applyChanges();
+    view.findChild<QPushButton*>("export_pdf")->click();
+    const auto sheets = view.findChildren<PDFSettingsView*>();
+    ASSERT_FALSE(sheets.isEmpty());
+    const auto& exported = sheets.back()->messages();
+    ASSERT_EQ(exported.size(), 604u);
+    EXPECT_EQ(exported[1].id, big.messages[2].id);
+    EXPECT_TRUE(std::none_of(exported.begin(), exported.end(),
+                             [&](const Message& m) { return m.id == big.messages[300].id; }));
+    sheets.back()->reject();
     quillobrandt::ConversationDisplayView::setPdfSheetFactory({});
     quillobrandt::setPictureReader({});
 }
