@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QStyleOption>
 #include <QSvgRenderer>
 #include <memory>
 
@@ -180,6 +181,10 @@ QPixmap symbolPixmap(const QString& name, int size, const QColor& colour) {
 QIcon symbolIcon(const QString& name, int size, const QColor& colour) {
     QIcon icon;
     icon.addPixmap(symbolPixmap(name, size, colour));
+    // On a disabled control the symbol fades like its text.
+    QColor faded = colour;
+    faded.setAlphaF(colour.alphaF() * 0.25f);
+    icon.addPixmap(symbolPixmap(name, size, faded), QIcon::Disabled);
     return icon;
 }
 
@@ -225,7 +230,10 @@ QSize SymbolButton::sizeHint() const {
 void SymbolButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (hasFocus()) {
+    QStyleOption option;
+    option.initFrom(this);
+    // A ring only once the keyboard moves focus, as the style does for other buttons.
+    if (hasFocus() && option.state.testFlag(QStyle::State_KeyboardFocusChange)) {
         QColor ring = palette().color(QPalette::Highlight);
         ring.setAlphaF(0.6f);
         painter.setPen(QPen(ring, 1.5));

@@ -1,6 +1,7 @@
 // The main window's faces and their wiring; the loading pipeline and the list actions live beside it.
 #include "Quillobrandt/main/MainView.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <QFrame>
@@ -40,6 +41,8 @@ void tagForTracking(QWidget* widget, const char* id, const char* label) {
     corvantesk::trackingLabel(widget, QString::fromLatin1(label));
 }
 
+constexpr int kCardColumnWidth = 180;
+
 // A source card: the symbol button on its tinted backdrop, then title and caption in a 180 point column.
 QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, const QString& caption,
                     const char* trackingId, const char* trackingLabel, const std::function<void()>& action) {
@@ -60,18 +63,44 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     layout->addWidget(button, 0, Qt::AlignHCenter);
 
     auto* column = new QWidget(card);
-    column->setFixedWidth(180);
+    column->setObjectName(QStringLiteral("card_column"));
+    column->setFixedWidth(kCardColumnWidth);
     auto* columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(4);
     auto* titleLabel = centredLabel(column, title, 13, QFont::DemiBold);
-    titleLabel->setWordWrap(true); // wider Linux fonts must wrap, not clip, in the 180 point column
+    titleLabel->setObjectName(QStringLiteral("card_title"));
+    titleLabel->setWordWrap(true); // a title wider than even the widened column wraps rather than clips
     columnLayout->addWidget(titleLabel);
     auto* captionLabel = centredLabel(column, caption, 10, QFont::Normal, true);
     captionLabel->setWordWrap(true);
     columnLayout->addWidget(captionLabel);
+    columnLayout->addStretch(1);
     layout->addWidget(column, 0, Qt::AlignHCenter);
     return card;
+}
+
+// The cards read as a pair: their columns are equally wide, as wide as the wider title needs (Linux fonts run
+// wider than the designed 180 points) within the room the window has, and their titles equally tall, so the
+// captions share one line.
+void alignCards(const QList<QWidget*>& cards, int room) {
+    int width = kCardColumnWidth;
+    for (QWidget* card : cards) {
+        const auto* title = card->findChild<QLabel*>(QStringLiteral("card_title"));
+        width = std::max(width, title->fontMetrics().horizontalAdvance(title->text()) + 2);
+    }
+    width = std::min(width, room);
+    int titleHeight = 0;
+    for (QWidget* card : cards) {
+        card->findChild<QWidget*>(QStringLiteral("card_column"))->setFixedWidth(width);
+        const auto* title = card->findChild<QLabel*>(QStringLiteral("card_title"));
+        titleHeight = std::max(titleHeight, title->heightForWidth(width));
+    }
+    for (QWidget* card : cards) {
+        auto* title = card->findChild<QLabel*>(QStringLiteral("card_title"));
+        title->setMinimumHeight(titleHeight);
+        title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    }
 }
 
 } // namespace
@@ -186,12 +215,16 @@ QWidget* MainView::buildStartScreen() {
     auto* cards = new QHBoxLayout;
     cards->setSpacing(40);
     cards->addStretch();
-    cards->addWidget(sourceCard(face, "desktopcomputer", QStringLiteral("Load Messages from Mac"),
-                                QStringLiteral("Access your Mac's Messages app"), "load_mac_messages",
-                                "Load Mac Messages", [this] { loadMacMessages(); }));
-    cards->addWidget(sourceCard(face, "iphone", QStringLiteral("Load iPhone Messages"),
-                                QStringLiteral("Connect your iPhone via USB"), "load_iphone_messages",
-                                "Load iPhone Messages", [this] { loadIPhoneMessages(); }));
+    auto* macCard = sourceCard(face, "desktopcomputer", QStringLiteral("Load Messages from Mac"),
+                               QStringLiteral("Access your Mac's Messages app"), "load_mac_messages",
+                               "Load Mac Messages", [this] { loadMacMessages(); });
+    auto* phoneCard = sourceCard(face, "iphone", QStringLiteral("Load iPhone Messages"),
+                                 QStringLiteral("Connect your iPhone via USB"), "load_iphone_messages",
+                                 "Load iPhone Messages", [this] { loadIPhoneMessages(); });
+    // The designed 550 point frame less the margins and the 40 points between the cards, split in two.
+    alignCards({macCard, phoneCard}, (550 - 2 * 16 - 40) / 2);
+    cards->addWidget(macCard, 0, Qt::AlignTop);
+    cards->addWidget(phoneCard, 0, Qt::AlignTop);
     cards->addStretch();
     stack->addLayout(cards);
 

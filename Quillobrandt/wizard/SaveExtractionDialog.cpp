@@ -19,7 +19,8 @@ SaveExtractionDialog::SaveExtractionDialog(const QString& extractionName,
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(32, 32, 32, 32);
     column->setSpacing(16);
-    column->addWidget(wizard::symbolLabel(QStringLiteral("⬇"), 48, wizard::accentColor()), 0, Qt::AlignHCenter);
+    column->addWidget(wizard::symbolView(QStringLiteral("square.and.arrow.down.fill"), 48, wizard::accentColor(), this),
+                      0, Qt::AlignHCenter);
     column->addWidget(wizard::textLabel(QStringLiteral("Save Extraction?"), wizard::TextStyle::title2Bold), 0,
                       Qt::AlignHCenter);
     auto* explanation = wizard::textLabel(QStringLiteral("Would you like to save this extracted backup so you can "

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
@@ -89,7 +90,9 @@ QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(32);
     column->addStretch(1);
-    column->addWidget(wizard::symbolLabel(QStringLiteral("📱"), 80, wizard::blueColor(), screen));
+    column->addWidget(wizard::symbolView(QStringLiteral("iphone.radiowaves.left.and.right"), 80, wizard::blueColor(),
+                                         screen),
+                      0, Qt::AlignHCenter);
     auto* title = wizard::textLabel(QStringLiteral("Detecting iPhone..."), TextStyle::title2, screen);
     title->setAlignment(Qt::AlignHCenter);
     column->addWidget(title);
@@ -114,6 +117,7 @@ QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
     column->addWidget(orLabel);
     auto* browse = new QPushButton(QStringLiteral("Browse for Existing Backup"), screen);
     browse->setObjectName(QStringLiteral("browseButton"));
+    setButtonSymbol(*browse, QStringLiteral("folder.badge.questionmark"), 16, SymbolInk::label);
     browse->setMinimumHeight(36);
     connect(browse, &QPushButton::clicked, this, [this] { browseForExistingBackup(); });
     column->addWidget(browse);
@@ -125,7 +129,8 @@ QWidget* iPhoneBackupWizardView::buildDeviceDetectedScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(32);
     column->addStretch(1);
-    column->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 80, wizard::greenColor(), screen));
+    column->addWidget(wizard::symbolView(QStringLiteral("checkmark.circle.fill"), 80, wizard::greenColor(), screen), 0,
+                      Qt::AlignHCenter);
     auto* title = wizard::textLabel(QStringLiteral("iPhone Detected!"), TextStyle::title2, screen);
     title->setAlignment(Qt::AlignHCenter);
     column->addWidget(title);
@@ -133,13 +138,14 @@ QWidget* iPhoneBackupWizardView::buildDeviceDetectedScreen() {
     auto* cardRow = new QHBoxLayout(deviceCard_);
     cardRow->setContentsMargins(16, 16, 16, 16);
     cardRow->setSpacing(12);
-    cardRow->addWidget(wizard::symbolLabel(QStringLiteral("📱"), 32, wizard::blueColor(), deviceCard_));
+    cardRow->addWidget(wizard::symbolView(QStringLiteral("iphone"), 32, wizard::blueColor(), deviceCard_));
     deviceNameLabel_ = wizard::textLabel(QString(), TextStyle::title3Medium, deviceCard_);
     deviceNameLabel_->setObjectName(QStringLiteral("deviceNameLabel"));
     cardRow->addWidget(deviceNameLabel_);
     column->addWidget(deviceCard_, 0, Qt::AlignHCenter);
     column->addStretch(1);
-    auto* next = mainButton(QStringLiteral("Continue  →"), QStringLiteral("continueButton"), screen);
+    auto* next = mainButton(QStringLiteral("Continue"), QStringLiteral("continueButton"), screen);
+    wizard::setTrailingSymbol(*next, QStringLiteral("arrow.right"));
     connect(next, &QPushButton::clicked, this, [this] { continueToBackupOverview(); });
     column->addWidget(next);
     return screen;
@@ -159,8 +165,9 @@ QWidget* iPhoneBackupWizardView::buildBackupOverviewScreen() {
     auto* infoColumn = new QVBoxLayout(info);
     infoColumn->setContentsMargins(16, 16, 16, 16);
     infoColumn->setSpacing(12);
-    auto* infoTitle = wizard::textLabel(QStringLiteral("ⓘ  What happens next:"), TextStyle::headline, info);
-    infoTitle->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::blueColor().name()));
+    auto* infoTitle = wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
+                                            QStringLiteral("What happens next:"), TextStyle::headline, info);
+    infoTitle->findChild<QLabel*>()->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::blueColor().name()));
     infoColumn->addWidget(infoTitle);
     infoColumn->addWidget(wizard::stepPreviewRow(1, QStringLiteral("We'll open the backup folder for you")));
     infoColumn->addWidget(wizard::stepPreviewRow(2, QStringLiteral("You'll let this computer pair with your iPhone")));
@@ -169,6 +176,7 @@ QWidget* iPhoneBackupWizardView::buildBackupOverviewScreen() {
     column->addWidget(info);
     column->addStretch(1);
     auto* open = mainButton(QStringLiteral("Open Backup Folder"), QStringLiteral("openBackupFolderButton"), screen);
+    setButtonSymbol(*open, QStringLiteral("folder"), 14, SymbolInk::label);
     connect(open, &QPushButton::clicked, this, [this] { openBackupFolder(); });
     column->addWidget(open);
     return screen;
@@ -183,28 +191,43 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
                                         TextStyle::bodySecondary, screen));
 
     column->addWidget(stepHeader(1, QStringLiteral("Pair your iPhone with this computer"), screen));
-    deviceChip_ = wizard::textLabel(QString(), TextStyle::subheadlineMedium, screen);
-    deviceChip_->setContentsMargins(44, 0, 0, 0);
+    // "Look for" and a chip of the phone's symbol and name, as the device shows up in the tools' output.
+    deviceChip_ = new QWidget(screen);
+    deviceChip_->setObjectName(QStringLiteral("deviceChip"));
+    auto* lookFor = new QHBoxLayout(deviceChip_);
+    lookFor->setContentsMargins(44, 0, 0, 0);
+    lookFor->setSpacing(12);
+    lookFor->addWidget(wizard::textLabel(QStringLiteral("Look for"), TextStyle::subheadlineSecondary, deviceChip_));
+    auto* chip = box(deviceChip_, wizard::blueColor(), 10);
+    chip->setStyleSheet(chip->styleSheet().replace(QStringLiteral("12px"), QStringLiteral("8px")));
+    auto* chipRow = new QHBoxLayout(chip);
+    chipRow->setContentsMargins(12, 6, 12, 6);
+    chipRow->setSpacing(8);
+    chipRow->addWidget(wizard::symbolView(QStringLiteral("iphone"), 14, palette().color(QPalette::WindowText), chip));
+    deviceChipName_ = wizard::textLabel(QString(), TextStyle::subheadlineMedium, chip);
+    deviceChipName_->setObjectName(QStringLiteral("deviceChipName"));
+    deviceChipName_->setWordWrap(false);
+    chipRow->addWidget(deviceChipName_);
+    lookFor->addWidget(chip);
+    lookFor->addStretch(1);
     column->addWidget(deviceChip_);
     commandRows_.push_back(wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand")));
     column->addWidget(commandRows_.back());
-    column->addWidget(wizard::textLabel(
-        QStringLiteral("💡 Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"),
-        TextStyle::tip, screen));
+    column->addWidget(wizard::tipRow(
+        QStringLiteral("Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"), screen));
 
     column->addWidget(stepHeader(2, QStringLiteral("Configure backup settings"), screen));
     auto* checklist = new QWidget(screen);
     auto* checks = new QVBoxLayout(checklist);
     checks->setContentsMargins(44, 0, 0, 0);
-    checks->addWidget(wizard::checklistRow(QStringLiteral("Turn on 'Encrypt local backup' once ⚠️ REQUIRED")));
+    checks->addWidget(wizard::checklistRow(QStringLiteral("Turn on 'Encrypt local backup' once"), true));
     checks->addWidget(wizard::checklistRow(QStringLiteral("Type a new backup password when the command asks")));
     checks->addWidget(wizard::checklistRow(QStringLiteral("If asked, unlock your iPhone with its passcode")));
     column->addWidget(checklist);
     commandRows_.push_back(wizard::commandRow(encryptionCommand({}), QStringLiteral("encryptionCommand")));
     column->addWidget(commandRows_.back());
-    column->addWidget(wizard::textLabel(
-        QStringLiteral("💡 The command asks for the password itself; never put it on the command line"), TextStyle::tip,
-        screen));
+    column->addWidget(wizard::tipRow(
+        QStringLiteral("The command asks for the password itself; never put it on the command line"), screen));
 
     column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
     commandRows_.push_back(wizard::commandRow(backupCommand({}), QStringLiteral("backupCommand")));
@@ -212,12 +235,17 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     auto* folderButton = new QPushButton(QStringLiteral("Show Backup Folder"), screen);
     folderButton->setObjectName(QStringLiteral("showBackupFolderButton"));
     connect(folderButton, &QPushButton::clicked, this, [this] { openBackupFolder(); });
-    column->addWidget(folderButton, 0, Qt::AlignLeft);
-    column->addWidget(wizard::textLabel(
-        QStringLiteral("💡 You'll need to enter your iPhone's passcode to allow the backup"), TextStyle::tip, screen));
+    auto* folderRow = new QHBoxLayout;
+    folderRow->setContentsMargins(44, 0, 0, 0); // under the commands, not under the step's number
+    folderRow->addWidget(folderButton);
+    folderRow->addStretch(1);
+    column->addLayout(folderRow);
+    column->addWidget(
+        wizard::tipRow(QStringLiteral("You'll need to enter your iPhone's passcode to allow the backup"), screen));
     column->addStretch(1);
     auto* started =
-        mainButton(QStringLiteral("I've Started the Backup  →"), QStringLiteral("backupStartedButton"), screen);
+        mainButton(QStringLiteral("I've Started the Backup"), QStringLiteral("backupStartedButton"), screen);
+    wizard::setTrailingSymbol(*started, QStringLiteral("arrow.right"));
     connect(started, &QPushButton::clicked, this, [this] { backupStarted(); });
     column->addWidget(started);
     return screen;
@@ -228,7 +256,8 @@ QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(16);
     column->addStretch(1);
-    column->addWidget(wizard::symbolLabel(QStringLiteral("⬇"), 80, wizard::blueColor(), screen));
+    column->addWidget(wizard::symbolView(QStringLiteral("arrow.down.circle"), 80, wizard::blueColor(), screen), 0,
+                      Qt::AlignHCenter);
     for (const auto& [text, style] :
          {std::pair{QStringLiteral("Monitoring Backup Progress"), TextStyle::title2},
           std::pair{QStringLiteral("Checking every 5 seconds..."), TextStyle::subheadlineSecondary},
@@ -243,11 +272,12 @@ QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     auto* note = box(screen, palette().color(QPalette::WindowText), 10);
     auto* noteColumn = new QVBoxLayout(note);
-    noteColumn->addWidget(
-        wizard::textLabel(QStringLiteral("ⓘ  You can close this window and we'll continue monitoring"),
-                          TextStyle::captionSecondary, note));
-    noteColumn->addWidget(wizard::textLabel(QStringLiteral("⚠  Remember your backup password - you'll need it next!"),
-                                            TextStyle::captionSecondary, note));
+    noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
+                                                QStringLiteral("You can close this window and we'll continue monitoring"),
+                                                TextStyle::captionSecondary, note));
+    noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("exclamationmark.triangle.fill"), wizard::orangeColor(),
+                                                QStringLiteral("Remember your backup password - you'll need it next!"),
+                                                TextStyle::captionSecondary, note));
     column->addWidget(note);
     column->addStretch(1);
     return screen;
@@ -258,7 +288,7 @@ QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(16);
     auto* titleRow = new QHBoxLayout;
-    titleRow->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 32, wizard::greenColor(), screen));
+    titleRow->addWidget(wizard::symbolView(QStringLiteral("checkmark.circle.fill"), 32, wizard::greenColor(), screen));
     titleRow->addWidget(wizard::textLabel(QStringLiteral("Backup Complete!"), TextStyle::title2Bold, screen), 1);
     column->addLayout(titleRow);
     column->addWidget(wizard::textLabel(QStringLiteral("Now we'll extract your messages from the backup"),
@@ -270,9 +300,9 @@ QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
     passwordField_->setPlaceholderText(QStringLiteral("Backup password"));
     connect(passwordField_, &QLineEdit::textEdited, this, [this](const QString& text) { setBackupPassword(text); });
     passwordRow->addWidget(passwordField_, 1);
-    eyeButton_ = new QPushButton(screen);
+    eyeButton_ = new SymbolButton(QStringLiteral("eye"), 16, SymbolInk::secondaryLabel, QStringLiteral("Show Password"),
+                                  screen);
     eyeButton_->setObjectName(QStringLiteral("eyeButton"));
-    eyeButton_->setFlat(true);
     connect(eyeButton_, &QPushButton::clicked, this, [this] { setShowPassword(!showPassword_); });
     passwordRow->addWidget(eyeButton_);
     column->addLayout(passwordRow);
@@ -294,6 +324,7 @@ QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
     column->addWidget(progressPanel_);
 
     extractButton_ = mainButton(QStringLiteral("Extract Messages"), QStringLiteral("extractButton"), screen);
+    setButtonSymbol(*extractButton_, QStringLiteral("arrow.down.doc.fill"), 14, SymbolInk::label);
     connect(extractButton_, &QPushButton::clicked, this, [this] { extractMessagesAction(); });
     column->addWidget(extractButton_);
     column->addStretch(1);
@@ -305,7 +336,8 @@ QWidget* iPhoneBackupWizardView::buildCompleteScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(16);
     column->addStretch(1);
-    column->addWidget(wizard::symbolLabel(QStringLiteral("✔"), 64, wizard::greenColor(), screen));
+    column->addWidget(wizard::symbolView(QStringLiteral("checkmark.circle.fill"), 64, wizard::greenColor(), screen), 0,
+                      Qt::AlignHCenter);
     for (const auto& [text, style] :
          {std::pair{QStringLiteral("Extraction Complete!"), TextStyle::title2Bold},
           std::pair{QStringLiteral("Your iPhone messages have been extracted and loaded successfully."),

@@ -1,13 +1,17 @@
 #include "Quillobrandt/wizard/WizardWidgets.h"
 
+#include <algorithm>
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 
 namespace quillobrandt::wizard {
 namespace {
@@ -82,7 +86,6 @@ QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
     case TextStyle::tip:
         font.setPixelSize(10);
         label->setStyleSheet(colorCss(orangeColor()));
-        label->setContentsMargins(44, 0, 0, 0);
         break;
     }
     label->setFont(font);
@@ -92,14 +95,37 @@ QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
     return label;
 }
 
-QLabel* symbolLabel(const QString& glyph, int pixelSize, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(glyph, parent);
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    label->setFont(font);
-    label->setStyleSheet(colorCss(color));
-    label->setAlignment(Qt::AlignCenter);
-    return label;
+QWidget* symbolView(const QString& symbol, int size, const QColor& color, QWidget* parent) {
+    return new SymbolIcon(symbol, size, color, parent);
+}
+
+QWidget* symbolTextRow(const QString& symbol, const QColor& symbolColor, const QString& text, TextStyle style,
+                       QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    auto* label = textLabel(text, style, row);
+    const int size = std::max(12, label->font().pixelSize() + 2);
+    // Level with the first line of the text, also when the text wraps.
+    auto* iconColumn = new QVBoxLayout;
+    iconColumn->setContentsMargins(0, std::max(0, (label->fontMetrics().height() - size) / 2), 0, 0);
+    iconColumn->addWidget(new SymbolIcon(symbol, size, symbolColor, row));
+    iconColumn->addStretch(1);
+    layout->addLayout(iconColumn);
+    layout->addWidget(label, 1);
+    return row;
+}
+
+QWidget* tipRow(const QString& text, QWidget* parent) {
+    auto* row = symbolTextRow(QStringLiteral("lightbulb"), orangeColor(), text, TextStyle::tip, parent);
+    row->layout()->setContentsMargins(44, 0, 0, 0);
+    return row;
+}
+
+void setTrailingSymbol(QAbstractButton& button, const QString& symbol) {
+    setButtonSymbol(button, symbol, 14, SymbolInk::label);
+    button.setLayoutDirection(Qt::RightToLeft); // the icon after the text
 }
 
 QWidget* stepPreviewRow(int number, const QString& text) {
@@ -117,13 +143,28 @@ QWidget* stepPreviewRow(int number, const QString& text) {
     return row;
 }
 
-QWidget* checklistRow(const QString& text) {
+QWidget* checklistRow(const QString& text, bool required) {
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(symbolLabel(QStringLiteral("✓"), 13, blueColor(), row));
-    layout->addWidget(textLabel(text, TextStyle::subheadline, row), 1);
+    layout->addWidget(new SymbolIcon(QStringLiteral("checkmark.circle"), 13, blueColor(), row));
+    auto* label = textLabel(text, TextStyle::subheadline, row);
+    if (!required) {
+        layout->addWidget(label, 1);
+        return row;
+    }
+    label->setWordWrap(false);
+    layout->addWidget(label);
+    auto* mark = new QHBoxLayout;
+    mark->setSpacing(3);
+    mark->addWidget(new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 12, orangeColor(), row));
+    auto* requiredLabel = textLabel(QStringLiteral("REQUIRED"), TextStyle::subheadlineMedium, row);
+    requiredLabel->setWordWrap(false);
+    requiredLabel->setStyleSheet(colorCss(orangeColor()));
+    mark->addWidget(requiredLabel);
+    layout->addLayout(mark);
+    layout->addStretch(1);
     return row;
 }
 

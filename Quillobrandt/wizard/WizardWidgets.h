@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QString>
 
+class QAbstractButton;
 class QLabel;
 class QWidget;
 
@@ -30,12 +31,19 @@ QColor orangeColor();
 QColor accentColor();
 
 QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent = nullptr);
-// A large glyph standing for the screen's symbol.
-QLabel* symbolLabel(const QString& glyph, int pixelSize, const QColor& color, QWidget* parent = nullptr);
+// A symbol of `size` pixels in `color` (a screen's large icon, a card's symbol).
+QWidget* symbolView(const QString& symbol, int size, const QColor& color, QWidget* parent = nullptr);
+// A symbol before a text, both in the text's style; the symbol as tall as the text's letters.
+QWidget* symbolTextRow(const QString& symbol, const QColor& symbolColor, const QString& text, TextStyle style,
+                       QWidget* parent = nullptr);
+// A tip line: the light bulb and the text, orange, indented as far as a step's text.
+QWidget* tipRow(const QString& text, QWidget* parent = nullptr);
+// A main button's label: its text, then the symbol after it.
+void setTrailingSymbol(QAbstractButton& button, const QString& symbol);
 // A numbered step: a circled number and its text.
 QWidget* stepPreviewRow(int number, const QString& text);
-// A check-marked line.
-QWidget* checklistRow(const QString& text);
+// A check-marked line; a required one ends with a warning sign and "REQUIRED".
+QWidget* checklistRow(const QString& text, bool required = false);
 // A shell command in a read-only field that shows its start, with a "Copy" button putting the whole command on
 // the clipboard.
 QWidget* commandRow(const QString& command, const QString& objectName);

@@ -15,6 +15,7 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 #include "platform/core/Console.h"
@@ -93,10 +94,9 @@ void iPhoneBackupWizardView::buildLayout() {
     stepCounter_->setWordWrap(false);
     stepCounter_->setContentsMargins(12, 6, 12, 6);
     headerRow->addWidget(stepCounter_);
-    auto* closeButton = new QPushButton(QStringLiteral("✕"), header);
+    auto* closeButton = new SymbolButton(QStringLiteral("xmark.circle.fill"), 15, SymbolInk::secondaryLabel,
+                                         QStringLiteral("Close"), header);
     closeButton->setObjectName(QStringLiteral("closeButton"));
-    closeButton->setFlat(true);
-    closeButton->setToolTip(QStringLiteral("Close"));
     connect(closeButton, &QPushButton::clicked, this, [this] { dismissWizard(); });
     headerRow->addWidget(closeButton);
     column->addWidget(header);
@@ -172,8 +172,10 @@ void iPhoneBackupWizardView::refresh() {
     const QString deviceName = selectedDevice_ ? QString::fromStdString(selectedDevice_->name) : QString();
     deviceCard_->setVisible(selectedDevice_.has_value());
     deviceNameLabel_->setText(deviceName);
+    // The card is as wide as the name, up to most of the screen's width; only a longer name wraps.
+    deviceNameLabel_->setMinimumWidth(std::min(deviceNameLabel_->fontMetrics().horizontalAdvance(deviceName) + 2, 480));
     deviceChip_->setVisible(selectedDevice_.has_value());
-    deviceChip_->setText(QStringLiteral("Look for  📱 ") + deviceName);
+    deviceChipName_->setText(deviceName);
     const std::string udid = selectedDevice_ ? selectedDevice_->udid : std::string();
     wizard::setCommand(commandRows_.at(0), pairCommand(udid));
     wizard::setCommand(commandRows_.at(1), encryptionCommand(udid));
@@ -183,7 +185,11 @@ void iPhoneBackupWizardView::refresh() {
         passwordField_->setText(backupPassword_);
     }
     passwordField_->setEchoMode(showPassword_ ? QLineEdit::Normal : QLineEdit::Password);
-    eyeButton_->setText(showPassword_ ? QStringLiteral("Hide") : QStringLiteral("Show"));
+    const QString eyeTitle = showPassword_ ? QStringLiteral("Hide Password") : QStringLiteral("Show Password");
+    setButtonSymbol(*eyeButton_, showPassword_ ? QStringLiteral("eye.slash") : QStringLiteral("eye"), 16,
+                    SymbolInk::secondaryLabel);
+    eyeButton_->setToolTip(eyeTitle);
+    eyeButton_->setAccessibleName(eyeTitle);
     progressPanel_->setVisible(isExtracting_);
     progressBar_->setValue(static_cast<int>(std::lround(std::clamp(extractionProgress_, 0.0, 1.0) * 1000.0)));
     progressMessage_->setText(extractionMessage_);

@@ -202,7 +202,8 @@ private:
     QPushButton* footerCloseButton_ = nullptr;
     QLabel* deviceNameLabel_ = nullptr;
     QWidget* deviceCard_ = nullptr;
-    QLabel* deviceChip_ = nullptr;
+    QWidget* deviceChip_ = nullptr;
+    QLabel* deviceChipName_ = nullptr;
     std::vector<QWidget*> commandRows_; // pair, encryption, backup
     QLineEdit* passwordField_ = nullptr;
     QPushButton* eyeButton_ = nullptr;

@@ -502,6 +502,35 @@ TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {
     EXPECT_FALSE(overlay->isVisible());
 }
 
+// The two source cards side by side read as a pair: titles on one line, captions on one baseline.
+TEST_F(MainViewTest, StartScreenCardsAlignTheirTitlesAndCaptions) {
+    view.resize(550, 380);
+    view.show();
+    qbtest::drainEvents();
+    const auto label = [&](const QString& text) {
+        for (QLabel* candidate : view.findChildren<QLabel*>()) {
+            if (candidate->text() == text) {
+                return candidate;
+            }
+        }
+        ADD_FAILURE() << text.toStdString();
+        return static_cast<QLabel*>(nullptr);
+    };
+    QLabel* macTitle = label(QStringLiteral("Load Messages from Mac"));
+    QLabel* phoneTitle = label(QStringLiteral("Load iPhone Messages"));
+    QLabel* macCaption = label(QStringLiteral("Access your Mac's Messages app"));
+    QLabel* phoneCaption = label(QStringLiteral("Connect your iPhone via USB"));
+    ASSERT_TRUE(macTitle && phoneTitle && macCaption && phoneCaption);
+    for (QLabel* title : {macTitle, phoneTitle}) {
+        EXPECT_GE(title->width(), title->fontMetrics().horizontalAdvance(title->text()))
+            << title->text().toStdString() << " fits on one line";
+    }
+    const auto top = [&](QLabel* l) { return l->mapTo(&view, QPoint(0, 0)).y(); };
+    EXPECT_EQ(top(macTitle), top(phoneTitle));
+    EXPECT_EQ(top(macCaption), top(phoneCaption));
+    EXPECT_EQ(macCaption->height(), phoneCaption->height());
+}
+
 TEST_F(MainViewTest, StartScreenAndListSayWhatIsTrueOnLinux) {
     auto* icon = view.findChild<quillobrandt::SymbolIcon*>(QStringLiteral("start_screen_icon"));
     ASSERT_NE(icon, nullptr) << "the program's own icon, not a theme icon no desktop has";

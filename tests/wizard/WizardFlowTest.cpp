@@ -184,8 +184,14 @@ TEST_F(WizardFlowTest, ExtractNeedsABackupAndAPassword) {
     EXPECT_FALSE(extract->isEnabled());
     wizard.findChild<QLineEdit*>("passwordField")->setText("typed");
     EXPECT_EQ(wizard.findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Password);
-    wizard.findChild<QPushButton*>("eyeButton")->click();
+    auto* eye = wizard.findChild<QPushButton*>("eyeButton");
+    EXPECT_EQ(eye->property("symbolName").toString(), "eye");
+    EXPECT_EQ(eye->accessibleName(), "Show Password");
+    eye->click();
     EXPECT_EQ(wizard.findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(eye->property("symbolName").toString(), "eye.slash");
+    EXPECT_EQ(eye->accessibleName(), "Hide Password");
+    EXPECT_EQ(eye->toolTip(), "Hide Password");
 
     wizard.setBackupPassword("secret");
     wizard.extractMessagesAction();
