@@ -24,6 +24,8 @@ namespace {
 constexpr double kNanosecondThreshold = 1e12;
 constexpr std::int64_t kSubProgressMinimumMessages = 1000;
 constexpr std::int64_t kSubProgressEvery = 100;
+// How often a long chat looks at the stop request: often enough that a quitting program never waits long.
+constexpr std::int64_t kStopCheckEvery = 256;
 
 void report(const DatabaseProgress& progress, const std::string& message, double fraction) {
     if (progress) {
@@ -89,6 +91,13 @@ void DatabaseManager::closeConnection() {
     db_.close();
 }
 
+void DatabaseManager::throwIfStopped(const std::string& where) const {
+    if (stopRequested()) {
+        storeLogInfo("⏹️ Load stopped " + where);
+        throw DatabaseError::stopped();
+    }
+}
+
 void DatabaseManager::console(std::string_view line) {
     console_ += line;
     console_ += '\n';
@@ -127,10 +136,12 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     const bool workingCopy = isWorkingCopyLocation(resolved);
     if (!workingCopy) {
         report(progress, "Copying database...", 0.0);
-        snapshot_ = DatabaseSnapshot::take(databaseFile, [&progress](double fraction) {
+        snapshot_ = DatabaseSnapshot::take(databaseFile, [this, &progress](double fraction) {
+            throwIfStopped("while copying the database");
             report(progress, "Copying database...", fraction);
         });
     }
+    throwIfStopped("before reading");
     // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
     storeLogInfo(std::string("   Opening with flags: ") + (workingCopy ? "READWRITE" : "READONLY"));
     try {
@@ -214,6 +225,12 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         std::vector<Message> messages;
         try {
             messages = fetchMessages(chatId, progress, fraction);
+        } catch (const DatabaseError& error) {
+            if (error == DatabaseError::stopped()) {
+                throw;
+            }
+            console(std::string("  ⚠️ Error fetching messages: ") + error.what());
+            continue;
         } catch (const std::exception& error) {
             console(std::string("  ⚠️ Error fetching messages: ") + error.what());
             continue;
@@ -296,7 +313,9 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         if (step == RowStep::failed) {
             throw DatabaseError::queryFailed();
         }
-        ++row;
+        if (++row % kStopCheckEvery == 0) {
+            throwIfStopped("in chat " + std::to_string(chatId));
+        }
         Message& message = messages.emplace_back(); // filled in place: a million moves add up
         message.id = statement.columnInt64(0);
         if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {

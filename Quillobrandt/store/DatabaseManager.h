@@ -76,7 +76,8 @@ public:
                                const std::unordered_set<std::int64_t>& messageIDs,
                                const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr);
 
-    // Any thread: a running load stops before its next chat and throws DatabaseError::stopped.
+    // Any thread: a running load stops soon (while copying, between chats, every few hundred messages of a chat)
+    // and throws DatabaseError::stopped.
     void requestStop() { ownStop_.request_stop(); }
     // A load also stops once `token` is asked to; set it before the load starts.
     void setStopToken(std::stop_token token) { stopToken_ = std::move(token); }
@@ -99,6 +100,8 @@ private:
     };
 
     void closeConnection();
+    // Throws DatabaseError::stopped (and logs where) once a stop was asked for.
+    void throwIfStopped(const std::string& where) const;
     // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.
     platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, std::string_view sql,
                                              std::int64_t chatId);

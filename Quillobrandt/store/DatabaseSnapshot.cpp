@@ -211,6 +211,13 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
             fs::remove_all(folder, ignored);
         }
         throw DatabaseError::cannotOpenDatabase();
+    } catch (...) {
+        // Stopped from the progress: a half copy is of use to nobody.
+        if (!folder.empty()) {
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
+        }
+        throw;
     }
 }
 

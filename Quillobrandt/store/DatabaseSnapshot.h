@@ -26,6 +26,7 @@ public:
 
     // Throws DatabaseError::cannotOpenDatabase when the source is missing, not a regular file (a symlink,
     // a folder, a FIFO), unreadable, or the copy cannot be written (the half-made copy is removed then).
+    // Whatever `progress` throws (a stopped load) ends the copy too, removes it and passes through.
     static std::shared_ptr<const DatabaseSnapshot> take(const std::filesystem::path& source,
                                                         const SnapshotProgress& progress = {});
 

@@ -336,3 +336,26 @@ TEST(DatabaseReaderState, AStopRequestEndsTheLoadBeforeTheNextChat) {
     EXPECT_THROW(stopped.openDatabase(file), DatabaseError);
     EXPECT_EQ(DatabaseManager().openDatabase(file).size(), 3u);
 }
+
+TEST(DatabaseReaderState, AStopRequestEndsTheLoadWithinALongChat) {
+    // One chat long enough that finishing it would keep a quitting program waiting.
+    const auto file = userDatabase("long.db");
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 1, .messagesPerChat = 3000});
+    DatabaseManager manager;
+    int reportsAfterStop = 0;
+    const auto stopEarly = [&](const std::string&, double, const std::optional<std::string>& detail,
+                               std::optional<double>) {
+        if (manager.stopRequested()) {
+            ++reportsAfterStop;
+        } else if (detail == "Loading message 100 of 3000...") {
+            manager.requestStop();
+        }
+    };
+    try {
+        manager.openDatabase(file, std::nullopt, stopEarly);
+        FAIL() << "a stopped load returned conversations";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::stopped()) << "the stop is not taken for a broken chat";
+    }
+    EXPECT_LE(reportsAfterStop, 3) << "the chat's remaining rows are not read";
+}

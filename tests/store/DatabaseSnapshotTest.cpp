@@ -237,6 +237,35 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
     EXPECT_FALSE(fs::exists(index));
 }
 
+TEST(DatabaseSnapshot, AStopDuringTheCopyEndsTheLoadAndLeavesNoCopy) {
+    const auto file = messagesFolder() / "big.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 20, .messagesPerChat = 200});
+    const auto before = storetest::folderListing(messagesFolder());
+    DatabaseManager manager;
+    std::vector<std::string> afterStop;
+    const auto stopWhileCopying = [&](const std::string& message, double, const std::optional<std::string>&,
+                                      std::optional<double>) {
+        if (manager.stopRequested()) {
+            afterStop.push_back(message);
+        } else if (message == "Copying database...") {
+            manager.requestStop();
+        }
+    };
+    try {
+        manager.openDatabase(file, std::nullopt, stopWhileCopying);
+        FAIL() << "a stopped load returned conversations";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::stopped());
+    }
+    for (const auto& message : afterStop) {
+        EXPECT_EQ(message, "Copying database...") << "nothing is read once stopped";
+    }
+    EXPECT_EQ(manager.snapshot(), nullptr);
+    EXPECT_TRUE(snapshotFolderIsEmpty()) << "a stopped copy leaves nothing behind";
+    EXPECT_EQ(storetest::folderListing(messagesFolder()), before);
+}
+
 TEST(DatabaseSnapshot, ADatabaseLeftWithAHotJournalIsRolledBackInTheCopy) {
     // A writer killed mid-transaction: pages of the unfinished transaction are already in the file and its
     // "-journal" holds what undoes them. Only the copy may be rolled back, never the user's file.
