@@ -31,7 +31,8 @@ AppState::AppState(platform::NotificationHub* hub, GoogleAnalyticsManager* analy
 }
 
 AppState::~AppState() {
-    loadStop_.request_stop(); // the readers stop between chats; loadWork_ waits for them only briefly
+    loadStop_.request_stop();
+    historyLoader_.requestStop(); // the running load stops soon; the loader is joined with the members
 }
 
 void AppState::setShowSplash(bool value) {
@@ -64,7 +65,7 @@ void AppState::setShowContactsRequest(bool value) {
 
 void AppState::setConversations(std::vector<Conversation> value) {
     // Comparing two histories would cost more than a redundant signal.
-    conversations_ = std::make_shared<const std::vector<Conversation>>(std::move(value));
+    conversations_ = makeHistory(std::move(value), historyLoader_.poster());
     emit conversationsChanged();
 }
 
@@ -182,7 +183,11 @@ void AppState::stopAccessingAttachmentFolder() {
 }
 
 bool AppState::waitForBackgroundLoads(int timeoutMs) {
-    return loadWork_.waitForDone(timeoutMs);
+    return historyLoader_.waitForIdle(std::chrono::milliseconds(timeoutMs));
+}
+
+void AppState::discardConversations(std::vector<Conversation> conversations) {
+    discardHistory(std::move(conversations), historyLoader_.poster());
 }
 
 AppState::LoadTicket AppState::beginLoad() {
@@ -203,7 +208,7 @@ void AppState::endLoad() {
 void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> conversations) {
     const bool urlChanged = databaseURL_ != source.databaseURL;
     const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
-    conversations_ = std::make_shared<const std::vector<Conversation>>(std::move(conversations));
+    conversations_ = makeHistory(std::move(conversations), historyLoader_.poster());
     databaseURL_ = source.databaseURL;
     attachmentBaseURL_ = source.attachmentBaseURL;
     isIPhoneBackup_ = source.isIPhoneBackup;

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "Quillobrandt/app/AppTheme.h"
+#include "Quillobrandt/app/LoadedHistory.h"
 #include "Quillobrandt/store/Conversation.h"
+#include "platform/core/SerialWorker.h"
 #include "platform/qt/BackgroundWork.h"
 
 namespace platform {
@@ -38,7 +40,8 @@ public:
     // client when null); both must outlive the state.
     explicit AppState(platform::NotificationHub* hub = nullptr, GoogleAnalyticsManager* analytics = nullptr,
                       QObject* parent = nullptr);
-    // Asks background loads to stop and waits for them only a moment; their results are dropped.
+    // Asks the loads to stop and joins the loader thread (a load stops within a few hundred messages); their
+    // results are dropped.
     ~AppState() override;
 
     // Published fields.
@@ -51,6 +54,8 @@ public:
     bool showContactsRequest() const { return showContactsRequest_; }
     void setShowContactsRequest(bool value);
     const std::vector<Conversation>& conversations() const { return *conversations_; }
+    // The same list, shared read-only; when its last owner lets go, its memory goes back to the system.
+    const History& history() const { return conversations_; }
     void setConversations(std::vector<Conversation> value);
     // `conversation` (one of conversations()) shared read-only with the loaded history, which stays alive as long
     // as the result does, whatever is loaded later: an opened conversation is read in place, never copied.
@@ -76,7 +81,13 @@ public:
     // Ends the splash; with Full Disk Access already granted, decides the Contacts question first.
     void dismissSplash();
 
-    // Menu loading. All return at once; the load runs on a private thread pool and reports through
+    // The one thread every history is loaded on, by both pipelines and the backup wizard: loads queue behind each
+    // other, and the memory of every history comes from (and goes back through) the same place.
+    platform::SerialWorker& historyLoader() { return historyLoader_; }
+    // A loaded list nobody will show (an overtaken load) is freed on the loader thread.
+    void discardConversations(std::vector<Conversation> conversations);
+
+    // Menu loading. All return at once; the load runs on the loader thread and reports through
     // "DatabaseLoadingStarted", "DatabaseLoadingCompleted", "ResizeWindow", the "database_loaded" events and,
     // on failure, a critical alert. The source (databaseURL, attachmentBaseURL, isIPhoneBackup) is committed
     // together with the conversations, on success only; a load overtaken by a newer one (of either pipeline)
@@ -118,7 +129,7 @@ public:
     void startAccessingAttachmentFolder(const Path& folder);
     void stopAccessingAttachmentFolder();
 
-    // For tests: blocks until no background load is running (their results still need the event loop).
+    // For tests: blocks until the loader thread is idle (the results still need the event loop).
     bool waitForBackgroundLoads(int timeoutMs = 30000);
     // For tests: the reader of a running menu load stops before its next chat.
     void requestLoadsStop() { loadStop_.request_stop(); }
@@ -151,9 +162,9 @@ private:
     bool hasFullDiskAccess_ = false;
     bool hasContactsAccess_ = false;
     bool showContactsRequest_ = false;
-    // Never null. Shared with opened conversations; never changed in place, only replaced.
-    std::shared_ptr<const std::vector<Conversation>> conversations_ =
-        std::make_shared<const std::vector<Conversation>>();
+    // Never null. Shared with opened conversations; never changed in place, only replaced (freed on the loader
+    // thread once its last owner lets go).
+    History conversations_ = std::make_shared<const std::vector<Conversation>>();
     std::optional<Path> databaseURL_;
     Labels participantLabels_;
     AppTheme appTheme_ = AppTheme::quillobrandt;
@@ -166,7 +177,8 @@ private:
     int outstandingLoads_ = 0;
     bool loadingFaceRaised_ = false;
     std::stop_source loadStop_;
-    platform::BackgroundWork loadWork_{this, 2, QStringLiteral("DatabaseLoading")}; // last: ended first
+    platform::BackgroundWork loadWork_{this, 1, QStringLiteral("DatabaseLoading")}; // only its poster is used
+    platform::SerialWorker historyLoader_{"HistoryLoader"};                         // last: joined first
 };
 
 } // namespace quillobrandt

@@ -1,6 +1,5 @@
 // The menu's loading pipeline of AppState: the Mac's own database, a chosen file, and the shared core that
-// reads on the private pool and reports back on the GUI thread.
-#include <QRunnable>
+// reads on the loader thread and reports back on the GUI thread.
 #include <QSizeF>
 #include <QString>
 
@@ -91,11 +90,11 @@ void AppState::startLoad(const LoadedSource& source, const std::optional<Path>& 
     platform::runOnMainQueue(this, [this] { hub_.post(platform::notification::databaseLoadingStarted); });
     const auto startTime = Clock::now();
 
-    // The worker reaches this state only through the poster, which drops whatever arrives after the state
-    // has gone; the stop token ends the reader early when the program quits.
+    // The loader reaches this state only through the poster, which drops whatever arrives after the state has
+    // gone; the stop token ends the reader early when a newer menu load or the program's end asks.
     const auto post = loadWork_.poster();
     const std::stop_token stop = loadStop_.get_token();
-    loadWork_.start([this, post, stop, ticket, source, readerAttachmentBase, startTime] {
+    historyLoader_.post([this, post, stop, ticket, source, readerAttachmentBase, startTime](std::stop_token quitting) {
         const auto progress = [post](const std::string& message, double fraction, const std::optional<std::string>&,
                                      std::optional<double>) {
             post([message, fraction] {
@@ -103,10 +102,8 @@ void AppState::startLoad(const LoadedSource& source, const std::optional<Path>& 
             });
         };
         try {
-            DatabaseManager manager;
-            manager.setStopToken(stop);
             auto loaded = std::make_shared<std::vector<Conversation>>(
-                manager.openDatabase(source.databaseURL, readerAttachmentBase, progress));
+                loadHistory(source.databaseURL, readerAttachmentBase, progress, stop, quitting));
             post([this, ticket, source, loaded, startTime] {
                 const auto elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
                 loadSucceeded(ticket, source, std::move(*loaded), elapsed);
@@ -126,6 +123,7 @@ void AppState::loadSucceeded(LoadTicket ticket, const LoadedSource& source, std:
                              double elapsedSeconds) {
     if (!isNewestLoad(ticket)) {
         logInfo("⏭️ Ignoring an overtaken load of " + source.databaseURL.string());
+        discardConversations(std::move(conversations));
         endLoad();
         return;
     }

@@ -159,7 +159,7 @@ MainView::MainView(AppState* appState, QWidget* parent)
 }
 
 MainView::~MainView() {
-    loadStop_.request_stop(); // the reader stops between chats; work_ waits for it only a moment
+    loadStop_.request_stop(); // the load stops soon on the loader thread; its results are dropped with the poster
     if (loading_.isLoading) {
         appState_->endLoad(); // its outcome will never come back
     }
@@ -398,7 +398,7 @@ void MainView::setAnalyticsManager(GoogleAnalyticsManager* analytics) {
 }
 
 bool MainView::waitForBackgroundWork(int timeoutMs) {
-    return work_.waitForDone(timeoutMs);
+    return appState_->waitForBackgroundLoads(timeoutMs) && work_.waitForDone(timeoutMs);
 }
 
 void MainView::showEvent(QShowEvent* event) {

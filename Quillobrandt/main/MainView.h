@@ -43,8 +43,8 @@ class MainView : public QWidget {
 public:
     // `appState` must outlive the view.
     explicit MainView(AppState* appState, QWidget* parent = nullptr);
-    // Asks a running load to stop and waits for background work only a moment; results still under way
-    // are dropped.
+    // Asks a running load to stop (it ends on the loader thread without waiting for it here) and waits for
+    // background work only a moment; results still under way are dropped.
     ~MainView() override;
 
     // Start screen actions.

@@ -8,11 +8,11 @@
 #include <memory>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/LoadedHistory.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/main/MainAlerts.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/main/MessagesFolderImport.h"
-#include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
@@ -124,7 +124,8 @@ void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& at
     // Everything the worker sends back goes through the poster, which drops it once this view has gone.
     const auto post = work_.poster();
     const std::stop_token stop = loadStop_.get_token();
-    work_.start([this, post, stop, ticket, file, attachmentBase, copyFrom, didStartAccessing] {
+    appState_->historyLoader().post([this, post, stop, ticket, file, attachmentBase, copyFrom,
+                                     didStartAccessing](std::stop_token quitting) {
         auto report = [this, post](const std::string& message, double fraction, const std::optional<std::string>& sub,
                                    std::optional<double> subFraction) {
             post([this, message, fraction, sub, subFraction] {
@@ -147,9 +148,7 @@ void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& at
         }
         std::vector<Conversation> conversations;
         try {
-            DatabaseManager manager;
-            manager.setStopToken(stop);
-            conversations = manager.openDatabase(file, attachmentBase, report);
+            conversations = loadHistory(file, attachmentBase, report, stop, quitting);
         } catch (const DatabaseError& error) {
             const std::string description = error.description();
             const auto code = error.code();
@@ -164,7 +163,8 @@ void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& at
             });
             return;
         }
-        if (PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
+        if (!stop.stop_requested() && !quitting.stop_requested() &&
+            PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
             !PermissionManager::isContactCacheBuilt()) {
             post([this] {
                 loading_.preBuildingContacts();
@@ -197,6 +197,7 @@ void MainView::handleLoadSuccess(std::uint64_t ticket, std::vector<Conversation>
     if (!appState_->isNewestLoad(ticket)) {
         // A load asked for later (from the menu, say) decides what the list shows.
         platform::consoleLine("⏭️ Ignoring an overtaken load of " + file.string());
+        appState_->discardConversations(std::move(conversations));
         appState_->endLoad();
         matchContactsIfNeeded();
         return;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "Quillobrandt/app/LoadedHistory.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
@@ -45,34 +46,49 @@ struct LoadResult {
     std::string error; // when there are none
 };
 
-LoadResult loadExtractedDatabase(const std::filesystem::path& database, const ExtractionReport& report) {
+LoadResult loadExtractedDatabase(const std::filesystem::path& database, const ExtractionReport& report,
+                                 const std::atomic<bool>* stop) {
     report.setDatabaseURL(database);
     report.progress("Loading conversations...", 0.25);
-    const auto start = Clock::now();
-    try {
-        platform::consoleLine("⏱️ Starting dbManager.loadDatabase...");
-        DatabaseManager manager;
-        auto conversations = manager.openDatabase(
-            database, std::nullopt,
-            [&report](const std::string& message, double fraction, const std::optional<std::string>& detail,
-                      std::optional<double>) {
-                report.progress(detail ? message + "\n" + *detail : message, 0.25 + 0.7 * fraction);
-            });
-        platform::consoleLine("⏱️ dbManager.loadDatabase returned after " + secondsSince(start) + " seconds");
-        platform::consoleLine("✅ Database loading complete in " + secondsSince(start) + " seconds, updating UI...");
-        if (PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
-            !PermissionManager::isContactCacheBuilt()) {
-            report.progress("Matching contacts...", 0.95);
-            platform::consoleLine("🔨 Pre-building contact cache on background thread...");
-            const auto cacheStart = Clock::now();
-            PermissionManager::buildContactCache();
-            platform::consoleLine("✅ Contact cache built in " + secondsSince(cacheStart) + " seconds");
+    LoadResult result{std::nullopt, DatabaseError::stopped().description()};
+    const auto load = [&](std::stop_token loader) {
+        const auto start = Clock::now();
+        // The wizard's stop is a flag; the reader looks at it with every report (each chat, every hundred messages
+        // of a long one).
+        std::stop_source closed;
+        const auto progress = [&](const std::string& message, double fraction, const std::optional<std::string>& detail,
+                                  std::optional<double>) {
+            if (stop != nullptr && stop->load()) {
+                closed.request_stop();
+            }
+            report.progress(detail ? message + "\n" + *detail : message, 0.25 + 0.7 * fraction);
+        };
+        try {
+            platform::consoleLine("⏱️ Starting dbManager.loadDatabase...");
+            auto conversations = loadHistory(database, std::nullopt, progress, closed.get_token(), loader);
+            platform::consoleLine("⏱️ dbManager.loadDatabase returned after " + secondsSince(start) + " seconds");
+            platform::consoleLine("✅ Database loading complete in " + secondsSince(start) + " seconds, updating UI...");
+            if (!loader.stop_requested() &&
+                PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
+                !PermissionManager::isContactCacheBuilt()) {
+                report.progress("Matching contacts...", 0.95);
+                platform::consoleLine("🔨 Pre-building contact cache on background thread...");
+                const auto cacheStart = Clock::now();
+                PermissionManager::buildContactCache();
+                platform::consoleLine("✅ Contact cache built in " + secondsSince(cacheStart) + " seconds");
+            }
+            result = {std::move(conversations), {}};
+        } catch (const std::exception& error) {
+            platform::consoleLine("❌ Error loading database: " + describe(error));
+            result = {std::nullopt, describe(error)};
         }
-        return {std::move(conversations), {}};
-    } catch (const std::exception& error) {
-        platform::consoleLine("❌ Error loading database: " + describe(error));
-        return {std::nullopt, describe(error)};
+    };
+    if (report.runLoad) {
+        report.runLoad(load);
+    } else {
+        load({});
     }
+    return result;
 }
 
 } // namespace
@@ -170,7 +186,7 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         return;
     }
 
-    LoadResult result = loadExtractedDatabase(database, report);
+    LoadResult result = loadExtractedDatabase(database, report, stop);
     if (abandonIfStopped()) {
         return;
     }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,9 @@
 
 namespace quillobrandt {
 
-// What the extraction worker reports. Every callback is called on the worker thread; the wizard hops each one
-// to the GUI thread itself, so they arrive there in calling order.
+// What the extraction worker reports. Every callback is called on the worker thread, or on the loader thread during
+// the load while the worker waits for it; the wizard hops each one to the GUI thread itself, so they arrive there
+// in calling order.
 struct ExtractionReport {
     std::function<void(const std::string& message, double progress)> progress;
     // Shown `delayMs` later whatever the worker has reached by then.
@@ -24,6 +26,9 @@ struct ExtractionReport {
     std::function<void(std::vector<Conversation> conversations, const std::filesystem::path& database)> loaded;
     // After the load, whatever its outcome (ends access to a user-chosen backup folder).
     std::function<void()> loadFinished;
+    // Runs `load` on the application's loader thread and returns once it ran (or was refused: the loader has
+    // ended). Unset, the load runs on the calling worker.
+    std::function<void(const std::function<void(std::stop_token)>& load)> runLoad;
 };
 
 // The extraction folder for one run: cachesDir() / "Quillobrandt_<UUID>".
@@ -35,7 +40,7 @@ std::filesystem::path newExtractionFolder();
 // backup reader, never logged.
 //
 // On a failure the folder is removed before the failure is reported. Once `*stop` is true (set from any thread)
-// the run ends at its next stopping point (after key derivation, between files, between pictures, after the
+// the run ends at its next stopping point (after key derivation, between files, between pictures, within the
 // load), removes the folder and reports nothing more.
 void performExtraction(const std::filesystem::path& backupFolder, const std::string& password,
                        const ExtractionReport& report, const std::atomic<bool>* stop = nullptr);

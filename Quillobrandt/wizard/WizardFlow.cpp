@@ -8,11 +8,13 @@
 
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <iomanip>
 #include <memory>
 #include <sstream>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/LoadedHistory.h"
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/ExtractionPipeline.h"
@@ -268,7 +270,8 @@ void iPhoneBackupWizardView::startExtraction() {
     // Taken now: later edits of the field do not reach this extraction.
     auto password = std::make_shared<std::string>(backupPassword_.toStdString());
     QPointer<iPhoneBackupWizardView> self(this);
-    extractionWorkers().start([self, backup, password, stop] {
+    platform::SerialWorker::Poster loader = appState_.historyLoader().poster();
+    extractionWorkers().start([self, backup, password, stop, loader] {
         // Reports reach the wizard only while it is open and the run was not cancelled; the application object
         // is the context because the wizard may go away while the run goes on.
         const auto deliver = [self, stop](const std::function<void(iPhoneBackupWizardView&)>& work) {
@@ -302,19 +305,37 @@ void iPhoneBackupWizardView::startExtraction() {
         report.loadFailed = [post](const std::string& description) {
             post([text = QString::fromStdString(description)](auto& view) { view.showLoadError(text); });
         };
-        report.loaded = [self, stop](std::vector<Conversation> conversations, const std::filesystem::path& database) {
+        report.loaded = [self, stop, loader](std::vector<Conversation> conversations,
+                                             const std::filesystem::path& database) {
             auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
-            platform::runOnMainQueue([self, stop, shared, database] {
+            platform::runOnMainQueue([self, stop, shared, database, loader] {
                 if (self && !stop->load()) {
                     self->applyExtractedConversations(std::move(*shared), database);
                     return;
                 }
-                // Cancelled after the worker's last look at the flag: nobody will use the folder.
+                // Cancelled after the worker's last look at the flag: nobody will use the folder or the list.
+                discardHistory(std::move(*shared), loader);
                 const auto folder = database.parent_path();
                 extractionWorkers().start([folder] { removeExtractionFolder(folder); });
             });
         };
         report.loadFinished = [post] { post([](auto& view) { view.stopBackupResourceAccess(); }); };
+        report.runLoad = [loader](const std::function<void(std::stop_token)>& load) {
+            // The history is read where every history is read; this worker waits for it.
+            auto done = std::make_shared<std::promise<void>>();
+            auto finished = done->get_future();
+            const bool queued = loader([&load, done](std::stop_token stop) {
+                // Set however the load ends, so the worker never waits for nothing.
+                struct Finish {
+                    std::promise<void>& promise;
+                    ~Finish() { promise.set_value(); }
+                } finish{*done};
+                load(std::move(stop));
+            });
+            if (queued) {
+                finished.wait();
+            }
+        };
         performExtraction(backup, *password, report, stop.get());
         std::fill(password->begin(), password->end(), '\0');
     });

@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
+#include <unistd.h>
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppState.h"
@@ -310,16 +313,16 @@ TEST_F(MenuLoadingTest, DestroyingTheStateDuringALoadStopsTheReader) {
     const auto stopLines = [] {
         const std::string logs = quillobrandt::Logger::shared().getAllLogs();
         int count = 0;
-        for (auto at = logs.find("Load stopped after"); at != std::string::npos;
-             at = logs.find("Load stopped after", at + 1)) {
+        for (auto at = logs.find("⏹️ Load stopped"); at != std::string::npos;
+             at = logs.find("⏹️ Load stopped", at + 1)) {
             ++count;
         }
         return count;
     };
     const int before = stopLines();
     state->loadCustomDatabase(file);
-    state.reset(); // asks the reader to stop; its hop back is dropped
-    ASSERT_TRUE(qbtest::processEventsUntil([&] { return stopLines() > before; }));
+    state.reset(); // asks the reader to stop and waits for it; its hop back is dropped
+    EXPECT_GT(stopLines(), before) << "the loader thread has ended the load before the state is gone";
     qbtest::drainEvents();
     EXPECT_EQ(completions(), 0);
     EXPECT_TRUE(fake.alerts->alerts().empty()) << "a stop is no failure to report";
@@ -332,6 +335,77 @@ TEST_F(MenuLoadingTest, DestroyingTheStateDuringALoadDropsTheResult) {
     state.reset(); // waits for the worker; its hop back is dropped
     qbtest::drainEvents();
     EXPECT_EQ(completions(), 0);
+}
+
+// Where a thread of this process runs, and the name Linux shows for it.
+struct ThreadSeen {
+    std::thread::id id;
+    pid_t tid = 0;
+};
+
+ThreadSeen currentThread() {
+    return {std::this_thread::get_id(), ::gettid()};
+}
+
+std::string threadName(pid_t tid) {
+    std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+TEST_F(MenuLoadingTest, LoadsRunOneAfterAnotherOnTheOneLoaderThread) {
+    const fs::path first = dataFile("first/chat.db");
+    const fs::path second = dataFile("second/chat.db");
+    writeSmallDatabase(first);
+    writeSmallDatabase(second);
+
+    // While the loader thread is busy, a load waits for it: no other thread picks it up.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    ThreadSeen before;
+    ThreadSeen after;
+    ASSERT_TRUE(state->historyLoader().post([&before, released](std::stop_token) {
+        before = currentThread();
+        released.wait();
+    }));
+    state->loadCustomDatabase(first);
+    EXPECT_FALSE(qbtest::processEventsUntil([&] { return completions() > 0; }, std::chrono::milliseconds(300)))
+        << "the load ran beside the busy loader thread";
+    release.set_value();
+    finishLoads(1);
+    EXPECT_EQ(state->databaseURL(), first);
+
+    state->loadCustomDatabase(second);
+    finishLoads(2);
+    ASSERT_TRUE(state->historyLoader().post([&after](std::stop_token) { after = currentThread(); }));
+    ASSERT_TRUE(state->waitForBackgroundLoads());
+    EXPECT_EQ(state->databaseURL(), second);
+    EXPECT_EQ(before.id, after.id) << "the same thread, load after load";
+    EXPECT_NE(before.id, std::this_thread::get_id()) << "never the GUI thread";
+    EXPECT_EQ(threadName(before.tid), "HistoryLoader") << "the loader's own thread, not a pool's";
+}
+
+TEST_F(MenuLoadingTest, AReplacedOrClearedHistoryIsLetGo) {
+    const fs::path first = dataFile("first/chat.db");
+    const fs::path second = dataFile("second/chat.db");
+    writeSmallDatabase(first);
+    writeSmallDatabase(second);
+    state->loadCustomDatabase(first);
+    finishLoads(1);
+    const std::weak_ptr<const std::vector<Conversation>> firstHistory = state->history();
+    ASSERT_FALSE(firstHistory.expired());
+    ASSERT_EQ(firstHistory.lock()->size(), 2u);
+    EXPECT_EQ(&state->conversations(), firstHistory.lock().get()) << "the list on show is the shared history";
+
+    state->loadCustomDatabase(second);
+    finishLoads(2);
+    EXPECT_TRUE(firstHistory.expired()) << "a new load lets the old history go";
+    const std::weak_ptr<const std::vector<Conversation>> secondHistory = state->history();
+    state->setConversations({});
+    EXPECT_TRUE(secondHistory.expired());
+    EXPECT_TRUE(state->conversations().empty());
+    EXPECT_TRUE(state->waitForBackgroundLoads());
 }
 
 TEST_F(MenuLoadingTest, InitialisedSdkReceivesTheNineFigures) {

@@ -20,6 +20,7 @@
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/qt/FakePlatform.h"
@@ -471,6 +472,49 @@ TEST_F(MainViewTest, ClosingTheWindowDuringALoadDropsTheResult) {
     EXPECT_TRUE(state.conversations().empty());
     EXPECT_TRUE(fake.alerts->alerts().empty());
     EXPECT_FALSE(state.hasOutstandingLoads()) << "a closed window's load holds no loading face up";
+}
+
+TEST_F(MainViewTest, BackLetsTheLoadedHistoryGo) {
+    const fs::path file = qbtest::IsolatedHome::root() / "back" / "chat.db";
+    writeMessagesDatabase(file);
+    view.loadDatabase(file);
+    waitForLoad();
+    const std::weak_ptr<const std::vector<Conversation>> history = state.history();
+    ASSERT_EQ(history.lock()->size(), 2u);
+    view.setSelectedConversationID(history.lock()->front().id);
+    view.displaySelectedConversation();
+    ASSERT_EQ(opened.size(), 1u);
+
+    view.backToWelcome();
+    EXPECT_TRUE(history.expired()) << "nothing keeps the history once the user went back";
+    EXPECT_EQ(view.face(), MainFace::startScreen);
+    EXPECT_TRUE(view.filteredConversations().empty());
+}
+
+TEST_F(MainViewTest, QuittingDuringALoadStopsItAndWaitsForTheLoaderThread) {
+    const fs::path file = qbtest::IsolatedHome::root() / "big" / "chat.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 200, .messagesPerChat = 500});
+    const auto stopLines = [] {
+        const std::string logs = quillobrandt::Logger::shared().getAllLogs();
+        std::size_t count = 0;
+        for (auto at = logs.find("⏹️ Load stopped"); at != std::string::npos;
+             at = logs.find("⏹️ Load stopped", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = stopLines();
+    auto quittingState = std::make_unique<quillobrandt::AppState>(nullptr, &analytics);
+    auto window = std::make_unique<MainView>(quittingState.get());
+    window->loadDatabase(file);
+    ASSERT_TRUE(qbtest::processEventsUntil(
+        [&] { return window->loadingState().loadingMessage.rfind("Loading conversations", 0) == 0; }));
+    window.reset();
+    quittingState.reset(); // the application's end: the loader is asked to stop and joined
+    EXPECT_GT(stopLines(), before) << "the load was stopped, not finished or left running";
+    qbtest::drainEvents();
+    EXPECT_TRUE(fake.alerts->alerts().empty()) << "a stop is no failure to report";
 }
 
 TEST_F(MainViewTest, FacesPaintAndTheirControlsAct) {

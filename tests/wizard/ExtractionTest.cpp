@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <future>
+
 #include <nlohmann/json.hpp>
 
 #include "Quillobrandt/store/Logger.h"
@@ -224,6 +226,42 @@ TEST_F(ExtractionTest, ClosingDuringThePicturesStopsBeforeTheNextOne) {
     EXPECT_TRUE(extractionFolders().empty());
     EXPECT_TRUE(env.appState.conversations().empty());
     EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
+}
+
+TEST_F(ExtractionTest, TheLoadWaitsForTheLoaderThreadAndClosingStopsIt) {
+    const fs::path backup = writeEncryptedBackup("pw");
+    const auto stopLines = [] {
+        const std::string logs = Logger::shared().getAllLogs();
+        std::size_t count = 0;
+        for (auto at = logs.find("⏹️ Load stopped"); at != std::string::npos;
+             at = logs.find("⏹️ Load stopped", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = stopLines();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    ASSERT_TRUE(env.appState.historyLoader().post([released](std::stop_token) { released.wait(); }));
+
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    wizard.handleBackupFolderSelection(backup);
+    wizard.setBackupPassword("pw");
+    wizard.extractMessagesAction();
+    ASSERT_TRUE(qbtest::processEventsUntil(
+        [&] { return wizard.extractionMessage().startsWith("Loading conversations"); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(qbtest::processEventsUntil([&] { return !env.appState.conversations().empty(); },
+                                            std::chrono::milliseconds(300)))
+        << "the load ran beside the busy loader thread";
+
+    wizard.dismissWizard();
+    release.set_value();
+    ASSERT_TRUE(iPhoneBackupWizardView::waitForExtractionWorkers());
+    qbtest::drainEvents();
+    EXPECT_GT(stopLines(), before) << "closing reaches the load itself";
+    EXPECT_TRUE(env.appState.conversations().empty());
+    EXPECT_TRUE(extractionFolders().empty());
     EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
 }
 
