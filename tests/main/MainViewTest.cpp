@@ -484,6 +484,8 @@ TEST_F(MainViewTest, BackLetsTheLoadedHistoryGo) {
     view.setSelectedConversationID(history.lock()->front().id);
     view.displaySelectedConversation();
     ASSERT_EQ(opened.size(), 1u);
+    openedShared.clear(); // the conversation window closes
+    view.conversationWindowClosed();
 
     view.backToWelcome();
     EXPECT_TRUE(history.expired()) << "nothing keeps the history once the user went back";
