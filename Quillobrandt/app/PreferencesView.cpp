@@ -51,11 +51,11 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 0);
     layout->setSpacing(16);
-    layout->addStretch();
+    // The settings from the top, "Done" in the bottom corner, as in any settings window.
     layout->addWidget(appearance);
     layout->addWidget(contactsBox_);
-    layout->addLayout(bottom);
     layout->addStretch();
+    layout->addLayout(bottom);
 
     showTheme();
     showContactsAnswer();

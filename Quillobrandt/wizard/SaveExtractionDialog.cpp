@@ -29,11 +29,17 @@ SaveExtractionDialog::SaveExtractionDialog(const QString& extractionName,
     explanation->setAlignment(Qt::AlignHCenter);
     column->addWidget(explanation);
 
-    column->addWidget(wizard::textLabel(QStringLiteral("Name"), wizard::TextStyle::subheadlineMedium));
+    // The name's caption sits with its field, closer than the dialog's sections sit to each other.
+    auto* nameColumn = new QVBoxLayout;
+    nameColumn->setSpacing(8);
+    auto* nameCaption = wizard::textLabel(QStringLiteral("Name"), wizard::TextStyle::subheadlineMedium);
+    nameCaption->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    nameColumn->addWidget(nameCaption);
     nameField_ = new QLineEdit(extractionName, this);
     nameField_->setObjectName(QStringLiteral("extractionNameField"));
     nameField_->setPlaceholderText(QStringLiteral("Enter a name for this extraction"));
-    column->addWidget(nameField_);
+    nameColumn->addWidget(nameField_);
+    column->addLayout(nameColumn);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);

@@ -27,6 +27,7 @@
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
@@ -212,6 +213,8 @@ TEST_F(ConversationGallery, ConversationView) {
     state.setAppTheme(quillobrandt::AppTheme::professional);
     capture(*view, QStringLiteral("conversation-professional"), QSize(900, 700));
 
+    // Two of the sample's days, so the capture shows the filter at work rather than an empty list.
+    view->setDateRange(QDate(2024, 3, 2), QDate(2024, 3, 3));
     view->setEnableDateFilter(true);
     capture(*view, QStringLiteral("conversation-date-filter"), QSize(900, 700));
     view->setEnableDateFilter(false);
@@ -303,6 +306,11 @@ TEST_F(WizardGallery, EveryScreenWithTheDeviceTools) {
 TEST_F(WizardGallery, EveryScreenWithoutTools) {
     wizardtest::FakeTools emptyPath; // PATH holds no device tools at all
     captureEveryScreen(QStringLiteral("-no-tools"));
+}
+
+TEST_F(WizardGallery, SaveExtractionDialog) {
+    quillobrandt::SaveExtractionDialog dialog(QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
+    capture(dialog, QStringLiteral("wizard-save-extraction"));
 }
 
 TEST_F(Gallery, SmallWindows) {
