@@ -831,8 +831,7 @@ void ConversationDisplayView::exportPDF() {
         platform::consoleLine("PDF export is not available in this build");
         return;
     }
-    // The sheet renders on another thread, so it gets messages of its own.
-    factory(model_.conversation(), model_.copyFilteredMessages(), appState_, this);
+    factory(model_.sharedConversation(), model_.filteredIndices(), appState_, this);
 }
 
 void ConversationDisplayView::editParticipantNames() {

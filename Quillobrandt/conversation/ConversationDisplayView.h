@@ -32,10 +32,11 @@ class MessageRowModel;
 class ConversationDisplayView : public QWidget {
     Q_OBJECT
 public:
-    // Opens the PDF settings sheet over `parent` for the given (filtered) messages. Installed by the
-    // PDF export library (installPdfExportSheet()), which builds on this one.
-    using PdfSheetFactory = std::function<QDialog*(const Conversation& conversation, std::vector<Message> messages,
-                                                   AppState* appState, QWidget* parent)>;
+    // Opens the PDF settings sheet over `parent` for the messages of `conversation` at `positions` (the
+    // filtered list). Installed by the PDF export library (installPdfExportSheet()), which builds on this one.
+    using PdfSheetFactory =
+        std::function<QDialog*(std::shared_ptr<const Conversation> conversation, std::vector<std::uint32_t> positions,
+                               AppState* appState, QWidget* parent)>;
     static void setPdfSheetFactory(PdfSheetFactory factory);
 
     // `analytics` receives "csv_export_completed"; the shared client when null. `appState` must outlive the view.

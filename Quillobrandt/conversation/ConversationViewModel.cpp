@@ -110,15 +110,6 @@ const Message& ConversationViewModel::filteredMessage(int index) const {
     return conversation_->messages[filtered_[static_cast<std::size_t>(index)]];
 }
 
-std::vector<Message> ConversationViewModel::copyFilteredMessages() const {
-    std::vector<Message> messages;
-    messages.reserve(filtered_.size());
-    for (const std::uint32_t position : filtered_) {
-        messages.push_back(conversation_->messages[position]);
-    }
-    return messages;
-}
-
 void ConversationViewModel::clampWindow() {
     // A window left outside a shrunken list would show the whole list at once (90,000 rows after
     // hiding media on a long conversation) and count earlier messages that are not there.

@@ -52,7 +52,7 @@ public:
     static constexpr int defaultWindowSize = 500;
 
     // `today` is the date filter's end day; the start is one year earlier.
-    // `conversation` must not be null.
+    // A null `conversation` opens as an empty one.
     explicit ConversationViewModel(std::shared_ptr<const Conversation> conversation,
                                    QDate today = QDate::currentDate());
     // Takes the conversation over (moved, not copied).
@@ -82,8 +82,6 @@ public:
     const std::vector<std::uint32_t>& filteredIndices() const { return filtered_; }
     // The message at `index` (0 ≤ index < filteredCount()) of the filtered list.
     const Message& filteredMessage(int index) const;
-    // The filtered list as values, for a reader that needs its own (the PDF sheet renders on another thread).
-    std::vector<Message> copyFilteredMessages() const;
     int filteredCount() const { return static_cast<int>(filtered_.size()); }
 
     // Window over the filtered list.

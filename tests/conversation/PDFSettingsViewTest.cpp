@@ -337,6 +337,7 @@ TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(view.rows().rowCount(), 500);
     EXPECT_EQ(sheet->messages().size(), 606u) << "every filtered message, not only the shown window";
+    EXPECT_EQ(sheet->conversation().get(), &view.model().conversation()) << "the sheet reads the view's messages";
     sheet->reject();
 
     // Messages deleted in edit mode and applied are left out of the next export, wherever they were.
@@ -350,8 +351,8 @@ TEST_F(PdfDialogTest, ToolbarButtonOpensTheSheetWithTheFilteredMessages) {
     const auto& exported = sheets.back()->messages();
     ASSERT_EQ(exported.size(), 604u);
     EXPECT_EQ(exported[1].id, big.messages[2].id);
-    EXPECT_TRUE(std::none_of(exported.begin(), exported.end(),
-                             [&](const Message& m) { return m.id == big.messages[300].id; }));
+    EXPECT_TRUE(
+        std::none_of(exported.begin(), exported.end(), [&](const Message& m) { return m.id == big.messages[300].id; }));
     sheets.back()->reject();
     quillobrandt::ConversationDisplayView::setPdfSheetFactory({});
     quillobrandt::setPictureReader({});

@@ -43,6 +43,13 @@ TEST(PdfExportFile, ExportListAndImageFlag) {
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[1].id, video.id);
     EXPECT_FALSE(containsImage(kept));
+    // A filtered list given as positions: their order, reactions and positions past the end left out.
+    const std::vector<quillobrandt::Message> source{plain, reaction, video};
+    const std::vector<std::uint32_t> positions{2, 1, 0, 3};
+    const auto picked = pdfExportMessages(source, positions);
+    ASSERT_EQ(picked.size(), 2u);
+    EXPECT_EQ(picked[0].id, video.id);
+    EXPECT_EQ(picked[1].id, plain.id);
     video.attachments.push_back({2, "X.JPG", std::nullopt, "/nowhere/X.JPG"});
     EXPECT_TRUE(containsImage({plain, video}));
 }

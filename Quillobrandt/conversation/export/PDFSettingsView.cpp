@@ -72,10 +72,35 @@ ParticipantNamer namerFor(const AppState& state) {
 
 } // namespace
 
-PDFSettingsView::PDFSettingsView(Conversation conversation, std::vector<Message> messages, AppState* appState,
+namespace {
+
+// Every position of `conversation`'s messages, in order.
+std::vector<std::uint32_t> allPositions(const Conversation& conversation) {
+    std::vector<std::uint32_t> positions(conversation.messages.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        positions[i] = static_cast<std::uint32_t>(i);
+    }
+    return positions;
+}
+
+// The participants of `conversation` with `messages` as its messages.
+std::shared_ptr<const Conversation> withMessages(const Conversation& conversation, std::vector<Message> messages) {
+    return std::make_shared<const Conversation>(
+        Conversation{conversation.id, conversation.participants, conversation.messageCount, std::move(messages)});
+}
+
+} // namespace
+
+PDFSettingsView::PDFSettingsView(const Conversation& conversation, std::vector<Message> messages, AppState* appState,
                                  QWidget* parent, GoogleAnalyticsManager* analytics)
-    : QDialog(parent), conversation_(std::move(conversation)), messages_(std::move(messages)), appState_(appState),
-      analytics_(analytics) {
+    : PDFSettingsView(withMessages(conversation, std::move(messages)), {}, appState, parent, analytics) {
+    positions_ = allPositions(*conversation_);
+}
+
+PDFSettingsView::PDFSettingsView(std::shared_ptr<const Conversation> conversation, std::vector<std::uint32_t> positions,
+                                 AppState* appState, QWidget* parent, GoogleAnalyticsManager* analytics)
+    : QDialog(parent), conversation_(conversation ? std::move(conversation) : std::make_shared<const Conversation>()),
+      positions_(std::move(positions)), appState_(appState), analytics_(analytics) {
     const PDFSettings defaults;
     customSent_ = defaults.customSentColor;
     customReceived_ = defaults.customReceivedColor;
@@ -220,13 +245,31 @@ PDFSettingsView::~PDFSettingsView() {
     }
 }
 
-PDFSettingsView* PDFSettingsView::openAsSheet(Conversation conversation, std::vector<Message> messages,
-                                              AppState* appState, QWidget* parent, GoogleAnalyticsManager* analytics) {
-    auto* sheet = new PDFSettingsView(std::move(conversation), std::move(messages), appState, parent, analytics);
+PDFSettingsView* PDFSettingsView::openAsSheet(std::shared_ptr<const Conversation> conversation,
+                                              std::vector<std::uint32_t> positions, AppState* appState, QWidget* parent,
+                                              GoogleAnalyticsManager* analytics) {
+    auto* sheet = new PDFSettingsView(std::move(conversation), std::move(positions), appState, parent, analytics);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->closeWhenIdle_ = true;
     sheet->open();
     return sheet;
+}
+
+PDFSettingsView* PDFSettingsView::openAsSheet(const Conversation& conversation, std::vector<Message> messages,
+                                              AppState* appState, QWidget* parent, GoogleAnalyticsManager* analytics) {
+    const auto shared = withMessages(conversation, std::move(messages));
+    return openAsSheet(shared, allPositions(*shared), appState, parent, analytics);
+}
+
+std::vector<Message> PDFSettingsView::messages() const {
+    std::vector<Message> messages;
+    messages.reserve(positions_.size());
+    for (const std::uint32_t position : positions_) {
+        if (position < conversation_->messages.size()) {
+            messages.push_back(conversation_->messages[position]);
+        }
+    }
+    return messages;
 }
 
 void PDFSettingsView::done(int result) {
@@ -272,7 +315,7 @@ void PDFSettingsView::setSettings(const PDFSettings& s) {
 }
 
 QString PDFSettingsView::exportName() const {
-    return pdfExportName(conversation_.participants, namerFor(*appState_));
+    return pdfExportName(conversation_->participants, namerFor(*appState_));
 }
 
 bool PDFSettingsView::isCustomColorPickerShown() const {
@@ -373,8 +416,9 @@ void PDFSettingsView::startGeneration() {
     updateVisibility();
 
     PdfExportRequest request;
-    request.messages = pdfExportMessages(messages_);
-    request.participants = conversation_.participants;
+    // The render runs on another thread and may outlive this sheet: it gets messages of its own.
+    request.messages = pdfExportMessages(conversation_->messages, positions_);
+    request.participants = conversation_->participants;
     request.settings = settings;
     request.namer = namerFor(*appState_);
     request.outputPath = tempPath;
@@ -460,13 +504,10 @@ bool PDFSettingsView::waitForGeneration(int timeoutMs) {
 void installConversationExport(GoogleAnalyticsManager* analytics) {
     setPictureReader({[](const QString& path) { return ImageSource::pixelSize(path); },
                       [](const QString& path, QSize target) { return ImageSource::load(path, target); }});
-    ConversationDisplayView::setPdfSheetFactory([analytics](const Conversation& conversation,
-                                                            std::vector<Message> messages, AppState* appState,
+    ConversationDisplayView::setPdfSheetFactory([analytics](std::shared_ptr<const Conversation> conversation,
+                                                            std::vector<std::uint32_t> positions, AppState* appState,
                                                             QWidget* parent) -> QDialog* {
-        // The sheet names the file after the participants; the messages it prints come filtered, so the
-        // conversation's own list is left behind rather than copied.
-        Conversation identity{conversation.id, conversation.participants, conversation.messageCount, {}};
-        return PDFSettingsView::openAsSheet(std::move(identity), std::move(messages), appState, parent, analytics);
+        return PDFSettingsView::openAsSheet(std::move(conversation), std::move(positions), appState, parent, analytics);
     });
 }
 

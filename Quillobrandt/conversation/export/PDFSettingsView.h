@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -34,21 +35,31 @@ struct PdfExportOutcome;
 class PDFSettingsView final : public QDialog {
     Q_OBJECT
 public:
-    // `analytics` receives "pdf_export_started"/"pdf_export_completed"; the shared client when null.
-    PDFSettingsView(Conversation conversation, std::vector<Message> messages, AppState* appState,
+    // Prints the messages of `conversation` at `positions` (the conversation view's filtered list), read in
+    // place: the render gets its own copy only when it starts. `analytics` receives
+    // "pdf_export_started"/"pdf_export_completed"; the shared client when null.
+    PDFSettingsView(std::shared_ptr<const Conversation> conversation, std::vector<std::uint32_t> positions,
+                    AppState* appState, QWidget* parent = nullptr, GoogleAnalyticsManager* analytics = nullptr);
+    // Prints `messages`, in their order, for the participants of `conversation`.
+    PDFSettingsView(const Conversation& conversation, std::vector<Message> messages, AppState* appState,
                     QWidget* parent = nullptr, GoogleAnalyticsManager* analytics = nullptr);
     ~PDFSettingsView() override;
 
     // Window-modal sheet over `parent`, shown with open(); deletes itself once closed and idle.
-    static PDFSettingsView* openAsSheet(Conversation conversation, std::vector<Message> messages, AppState* appState,
-                                        QWidget* parent, GoogleAnalyticsManager* analytics = nullptr);
+    static PDFSettingsView* openAsSheet(std::shared_ptr<const Conversation> conversation,
+                                        std::vector<std::uint32_t> positions, AppState* appState, QWidget* parent,
+                                        GoogleAnalyticsManager* analytics = nullptr);
+    static PDFSettingsView* openAsSheet(const Conversation& conversation, std::vector<Message> messages,
+                                        AppState* appState, QWidget* parent,
+                                        GoogleAnalyticsManager* analytics = nullptr);
 
     // The options as the controls show them now.
     PDFSettings settings() const;
     void setSettings(const PDFSettings& settings);
     QString exportName() const;
-    // The messages handed in (the conversation view's whole filtered list).
-    const std::vector<Message>& messages() const { return messages_; }
+    // The messages to print (the conversation view's whole filtered list), as values.
+    std::vector<Message> messages() const;
+    const std::shared_ptr<const Conversation>& conversation() const { return conversation_; }
 
     void startGeneration();
     bool isGenerating() const { return isGenerating_; }
@@ -89,8 +100,8 @@ private:
     void showFailure(const QString& reason);
     void pickColor(bool sent);
 
-    Conversation conversation_;
-    std::vector<Message> messages_;
+    std::shared_ptr<const Conversation> conversation_;
+    std::vector<std::uint32_t> positions_; // in conversation_->messages
     AppState* appState_;
     GoogleAnalyticsManager* analytics_;
 

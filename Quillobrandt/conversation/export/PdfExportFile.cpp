@@ -43,6 +43,17 @@ std::vector<Message> pdfExportMessages(const std::vector<Message>& messages) {
     return kept;
 }
 
+std::vector<Message> pdfExportMessages(const std::vector<Message>& source, std::span<const std::uint32_t> positions) {
+    std::vector<Message> kept;
+    kept.reserve(positions.size());
+    for (const std::uint32_t position : positions) {
+        if (position < source.size() && !source[position].associatedMessageGUID) {
+            kept.push_back(source[position]);
+        }
+    }
+    return kept;
+}
+
 bool containsImage(const std::vector<Message>& messages) {
     return std::any_of(messages.begin(), messages.end(), [](const Message& m) { return m.hasImageAttachment(); });
 }

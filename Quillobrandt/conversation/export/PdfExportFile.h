@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "Quillobrandt/store/Message.h"
@@ -17,6 +18,8 @@ QString temporaryPdfPath();
 
 // The messages that go into the PDF: reactions (messages with an associated message) are left out.
 std::vector<Message> pdfExportMessages(const std::vector<Message>& messages);
+// The same for the messages of `source` at `positions`, in that order; positions past the end name nothing.
+std::vector<Message> pdfExportMessages(const std::vector<Message>& source, std::span<const std::uint32_t> positions);
 
 // Whether any message has a picture ("include_images" of "pdf_export_started").
 bool containsImage(const std::vector<Message>& messages);
