@@ -84,7 +84,7 @@ void ContactsRequestView::setRequesting(bool requesting) {
         spinner_->start();
     } else {
         spinner_->stop();
-        enableButton_->setIcon(symbolIcon(QStringLiteral("person.crop.circle"), 16, style::primaryText()));
+        setButtonSymbol(*enableButton_, QStringLiteral("person.crop.circle"), 16, style::primaryText());
         enableButton_->setText(QStringLiteral("Enable Contacts"));
     }
 }

@@ -108,8 +108,8 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
     layout->addLayout(explanation);
     layout->addSpacing(10);
 
-    openSettingsButton_ = new QPushButton(symbolIcon(QStringLiteral("gear"), 16, style::primaryText()),
-                                          QStringLiteral("Open System Settings"), this);
+    openSettingsButton_ = new QPushButton(QStringLiteral("Open System Settings"), this);
+    setButtonSymbol(*openSettingsButton_, QStringLiteral("gear"), 16, style::primaryText());
     openSettingsButton_->setObjectName(QStringLiteral("openSystemSettingsButton"));
     openSettingsButton_->setFont(style::font(style::TextStyle::headline));
     openSettingsButton_->setMinimumSize(200, 40);
@@ -132,8 +132,8 @@ PermissionRequestView::~PermissionRequestView() { stopMonitoring(); }
 void PermissionRequestView::setShowDetails(bool show) {
     showDetails_ = show;
     details_->setVisible(show);
-    disclosureButton_->setIcon(
-        symbolIcon(show ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"), 12, style::accent()));
+    setButtonSymbol(*disclosureButton_, show ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"), 12,
+                    style::accent());
     setFixedSize(600, show ? 650 : 450);
 }
 

@@ -32,7 +32,6 @@
 namespace quillobrandt {
 namespace {
 
-using style::secondaryColour;
 
 // Names the control for the telemetry SDK's automatic click tracking.
 void tagForTracking(QWidget* widget, const char* id, const char* label) {
@@ -53,8 +52,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     auto* button = new QToolButton(card);
     button->setAutoRaise(true);
     button->setFixedSize(80, 80);
-    button->setIcon(symbolIcon(QString::fromLatin1(symbol), 32, style::accent()));
-    button->setIconSize(QSize(32, 32));
+    setButtonSymbol(*button, QString::fromLatin1(symbol), 32, style::accent());
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
                                          "border-radius: 16px; }"));
     button->setAccessibleName(title);
@@ -192,8 +190,7 @@ QWidget* MainView::buildStartScreen() {
     feedback->setAutoRaise(true);
     feedback->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     feedback->setText(QStringLiteral("Send Feedback"));
-    feedback->setIcon(symbolIcon(QStringLiteral("bubble.left.and.bubble.right"), 20, secondaryColour(face)));
-    feedback->setIconSize(QSize(10, 10));
+    setButtonSymbol(*feedback, QStringLiteral("bubble.left.and.bubble.right"), 10, SymbolInk::secondaryLabel);
     QFont caption = feedback->font();
     caption.setPixelSize(10);
     feedback->setFont(caption);
@@ -230,7 +227,7 @@ QWidget* MainView::buildStartScreen() {
 
     auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
     folder->setFlat(true);
-    folder->setIcon(symbolIcon(QStringLiteral("folder"), 32, style::accent()));
+    setButtonSymbol(*folder, QStringLiteral("folder"), 16, style::accent());
     tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
@@ -267,8 +264,7 @@ QWidget* MainView::buildConversationList() {
     back->setAutoRaise(true);
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setText(QStringLiteral("Back"));
-    back->setIcon(symbolIcon(QStringLiteral("chevron.left"), 20, style::accent()));
-    back->setIconSize(QSize(10, 10));
+    setButtonSymbol(*back, QStringLiteral("chevron.left"), 10, style::accent());
     QPalette accentPalette = back->palette();
     accentPalette.setColor(QPalette::ButtonText, style::accent());
     back->setPalette(accentPalette);

@@ -118,6 +118,10 @@ void checkText(QWidget* widget, std::vector<Finding>& findings) {
         return;
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        // Our symbols carry their name (setButtonSymbol); any other icon came from the machine's theme or style.
+        if (!button->icon().isNull() && button->property("symbolName").toString().isEmpty()) {
+            findings.push_back({Fault::foreignIcon, describe(button) + QStringLiteral(" shows an icon of no symbol")});
+        }
         if (button->text().isEmpty()) {
             return;
         }
@@ -155,6 +159,8 @@ std::string faultName(Fault fault) {
         return "missingGlyph";
     case Fault::glyphAsIcon:
         return "glyphAsIcon";
+    case Fault::foreignIcon:
+        return "foreignIcon";
     }
     return "?";
 }

@@ -16,6 +16,7 @@ enum class Fault {
     outside,       // a visible widget reaching outside its window
     missingGlyph,  // a character that no font at hand can draw (a box on screen)
     glyphAsIcon,   // a pictograph typed into a text, standing in for a symbol
+    foreignIcon,   // a button's icon that is not one of our symbols (a theme's or a style's, machine-dependent)
 };
 
 std::string faultName(Fault fault);
