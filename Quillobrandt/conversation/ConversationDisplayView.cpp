@@ -396,12 +396,16 @@ void ConversationDisplayView::buildMessageArea() {
         button->setFlat(true);
         button->setFont(ConversationStyle::font(14, true));
         setButtonSymbol(*button, symbol, 16, ConversationStyle::accent());
+        // A tinted rounded label, not a bare line of text across the list.
+        button->setStyleSheet(QStringLiteral("QPushButton { background: rgba(255, 140, 120, 26); border: none; "
+                                             "border-radius: 8px; padding: 12px 16px; margin: 6px; }"
+                                             "QPushButton:pressed { background: rgba(255, 140, 120, 64); }"));
         button->hide();
         return button;
     };
     loadEarlierButton_ = pagingButton(QStringLiteral("load-earlier-button"), QStringLiteral("arrow.up.circle.fill"));
     connect(loadEarlierButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadEarlierMessages);
-    column->addWidget(loadEarlierButton_);
+    column->addWidget(loadEarlierButton_, 0, Qt::AlignHCenter);
 
     rows_ = new MessageRowModel(this);
     delegate_ = new MessageRowDelegate(this);
@@ -423,7 +427,7 @@ void ConversationDisplayView::buildMessageArea() {
 
     loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"), QStringLiteral("arrow.down.circle.fill"));
     connect(loadNewerButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadNewerMessages);
-    column->addWidget(loadNewerButton_);
+    column->addWidget(loadNewerButton_, 0, Qt::AlignHCenter);
 
     loadingLabel_ = new QLabel(messageArea_);
     loadingLabel_->setObjectName(QStringLiteral("loading_indicator"));

@@ -222,6 +222,10 @@ TEST_F(ConversationGallery, ConversationView) {
     view->enterEditMode();
     capture(*view, QStringLiteral("conversation-edit"), QSize(900, 700));
     view->cancelEdit();
+
+    view->jumpToOldest();
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return view->showsPositionBanner(); }));
+    capture(*view, QStringLiteral("conversation-jump-banner"), QSize(900, 700));
 }
 
 TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
@@ -232,6 +236,11 @@ TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
     auto view = open(conversation);
     view->setShowMedia(true);
     capture(*view, QStringLiteral("conversation-group"), QSize(900, 700));
+}
+
+TEST_F(ConversationGallery, PagedWindow) {
+    auto view = open(sampleConversation(620)); // the newest 500 shown, 120 earlier ones behind a button
+    capture(*view, QStringLiteral("conversation-paging"), QSize(900, 700));
 }
 
 TEST_F(ConversationGallery, LabelsSheet) {
