@@ -203,7 +203,7 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     auto* chipRow = new QHBoxLayout(chip);
     chipRow->setContentsMargins(12, 6, 12, 6);
     chipRow->setSpacing(8);
-    chipRow->addWidget(wizard::symbolView(QStringLiteral("iphone"), 14, palette().color(QPalette::WindowText), chip));
+    chipRow->addWidget(new SymbolIcon(QStringLiteral("iphone"), 14, SymbolInk::label, chip));
     deviceChipName_ = wizard::textLabel(QString(), TextStyle::subheadlineMedium, chip);
     deviceChipName_->setObjectName(QStringLiteral("deviceChipName"));
     deviceChipName_->setWordWrap(false);

@@ -118,8 +118,12 @@ TEST(SymbolIcon, ButtonSymbolsFollowThePaletteOrKeepAFixedColour) {
     quillobrandt::setButtonSymbol(box, QStringLiteral("photo"), 14, quillobrandt::SymbolInk::secondaryLabel);
     EXPECT_EQ(box.property("symbolColour").value<QColor>().alpha(), 128);
     quillobrandt::setButtonSymbol(box, QStringLiteral("photo"), 14, QColor(Qt::red));
+    quillobrandt::SymbolIcon phone(QStringLiteral("iphone"), 14, quillobrandt::SymbolInk::label, &window);
     window.setPalette(QPalette());
     EXPECT_EQ(box.property("symbolColour").value<QColor>(), QColor(Qt::red));
+    EXPECT_EQ(phone.colour(), window.palette().color(QPalette::WindowText));
+    window.setPalette(dark);
+    EXPECT_EQ(phone.colour(), QColor(0xEE, 0xEE, 0xEE)) << "a standalone symbol in an ink follows the palette too";
 }
 
 TEST(SymbolIcon, ASymbolButtonIsAsLargeAsItsSymbolAndNamedForAssistiveTools) {
