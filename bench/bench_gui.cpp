@@ -3,8 +3,10 @@
 //    and entering edit mode, each as the time the GUI thread is blocked (targets: date filter under 20 ms);
 //  - memory: opening the 100,000-message conversation from the loaded history (through the large-conversation
 //    question) and entering edit mode, as growth of resident memory and of its peak over the state before;
-//  - the main window loading a 1,000,000-message history three times, going Back after each: resident memory after
-//    Back against the idle footprint (target: within 1.5 times), and the peak of each load (must not grow).
+//  - the main window loading the load benchmark's 1,000,000-message history three times, going Back after each: the
+//    idle footprint, resident memory after each load and after each Back (target: after Back within 1.5 times the
+//    idle footprint), and the peak after each load (must not grow from the first load to the third);
+//  - quitting while that history loads: how long destroying the window and the application state takes.
 // Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
 // private temporary folder.
 #include <benchmark/benchmark.h>
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Quillobrandt/app/AppState.h"
@@ -29,6 +32,7 @@
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/qt/FakePlatform.h"
+#include "tests/support/ArchiveBlobBuilder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/qt/EventLoop.h"
 
@@ -231,12 +235,25 @@ void BM_OpenAndEditMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenAndEditMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The history of the load benchmark: 2,000 chats of 500 messages, half of them with NULL text and an archived body.
+const fs::path& bigHistory() {
+    static const fs::path file = [] {
+        const fs::path path = benchRoot() / "history" / "chat.db";
+        fs::create_directories(path.parent_path());
+        qbtest::buildBulkMessagesDatabase(
+            path, {.chats = 2000, .messagesPerChat = 500, .encodeBody = [](std::string_view text) {
+                       return qbtest::typedStreamAttributedString(std::string(text));
+                   }});
+        return path;
+    }();
+    return file;
+}
+
 void BM_MemoryAfterBack(benchmark::State& state) {
-    const fs::path file = benchRoot() / "history" / "chat.db";
-    fs::create_directories(file.parent_path());
-    qbtest::buildBulkMessagesDatabase(file, {.chats = 2000, .messagesPerChat = 500});
+    const fs::path& file = bigHistory();
     auto& env = environment();
     double idle = 0;
+    std::vector<double> afterLoad;
     std::vector<double> afterBack;
     std::vector<double> peaks;
     for (auto _ : state) {
@@ -246,26 +263,55 @@ void BM_MemoryAfterBack(benchmark::State& state) {
         view.show();
         qbtest::drainEvents();
         idle = residentMemoryMiB();
+        resetPeakMemory(); // one peak over all rounds: a later load must not climb above the first
         for (int round = 0; round < 3; ++round) {
-            resetPeakMemory();
             view.loadDatabase(file);
             qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }, std::chrono::minutes(5));
             qbtest::drainEvents();
+            afterLoad.push_back(residentMemoryMiB());
             peaks.push_back(peakMemoryMiB());
             view.backToWelcome();
             qbtest::drainEvents();
+            view.waitForBackgroundWork(); // the dropped history is freed on the loader thread
             afterBack.push_back(residentMemoryMiB());
         }
-        view.waitForBackgroundWork();
     }
     state.counters["idle_MiB"] = idle;
+    addSpread(state, "after_load_MiB", afterLoad);
     addSpread(state, "after_back_MiB", afterBack);
     state.counters["after_back_to_idle"] = spreadOf(afterBack).max / idle;
     for (std::size_t i = 0; i < peaks.size(); ++i) {
-        state.counters["peak_load" + std::to_string(i + 1) + "_MiB"] = peaks[i];
+        state.counters["peak_after_load" + std::to_string(i + 1) + "_MiB"] = peaks[i];
     }
+    state.counters["peak_growth_MiB"] = peaks.back() - peaks.front();
 }
 BENCHMARK(BM_MemoryAfterBack)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Quitting while the main window loads the same history: the window and the application state go, which stops the
+// load and joins the loader thread. The time is what the quit waits for that.
+void BM_QuitDuringLoad(benchmark::State& state) {
+    const fs::path& file = bigHistory();
+    std::vector<double> ms;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        for (int round = 0; round < kRounds; ++round) {
+            auto& env = environment();
+            auto appState = std::make_unique<quillobrandt::AppState>(nullptr, &env.analytics);
+            auto view = std::make_unique<quillobrandt::MainView>(appState.get());
+            view->loadDatabase(file);
+            // Well into the chats, where the load spends its time.
+            qbtest::processEventsUntil([&] { return view->loadingState().loadingProgress >= 0.3; },
+                                       std::chrono::minutes(5));
+            const auto start = std::chrono::steady_clock::now();
+            view.reset();
+            appState.reset();
+            ms.push_back(secondsSince(start) * 1000.0);
+            qbtest::drainEvents();
+        }
+    }
+    addSpread(state, "quit_ms", ms);
+}
+BENCHMARK(BM_QuitDuringLoad)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
