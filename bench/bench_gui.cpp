@@ -6,7 +6,8 @@
 //  - the main window loading the load benchmark's 1,000,000-message history three times, going Back after each: the
 //    idle footprint, resident memory after each load and after each Back (target: after Back within 1.5 times the
 //    idle footprint), and the peak after each load (must not grow from the first load to the third);
-//  - quitting while that history loads: how long destroying the window and the application state takes.
+//  - quitting while that history loads: how long destroying the window and the application state takes, alone and
+//    through the application's delegate.
 // Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
 // private temporary folder.
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Quillobrandt/app/AppDelegate.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/HttpSender.h"
@@ -312,6 +314,34 @@ void BM_QuitDuringLoad(benchmark::State& state) {
     addSpread(state, "quit_ms", ms);
 }
 BENCHMARK(BM_QuitDuringLoad)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same quit through the application's owner: the delegate goes with its main window (a MainView) and the
+// application state while a menu load of the history runs, as when the user quits from the menu.
+void BM_QuitApplicationDuringLoad(benchmark::State& state) {
+    const fs::path& file = bigHistory();
+    std::vector<double> ms;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        for (int round = 0; round < kRounds; ++round) {
+            auto& env = environment();
+            quillobrandt::AppDelegate* owner = nullptr;
+            auto delegate = std::make_unique<quillobrandt::AppDelegate>(
+                [&owner](QWidget* parent) { return new quillobrandt::MainView(&owner->appState(), parent); }, nullptr,
+                &env.analytics);
+            owner = delegate.get();
+            delegate->applicationDidFinishLaunching();
+            delegate->appState().loadCustomDatabase(file);
+            // Past the private copy, well into the chats.
+            qbtest::processEventsUntil([] { return false; }, std::chrono::milliseconds(1200));
+            const auto start = std::chrono::steady_clock::now();
+            delegate.reset();
+            ms.push_back(secondsSince(start) * 1000.0);
+            qbtest::drainEvents();
+        }
+    }
+    addSpread(state, "quit_ms", ms);
+}
+BENCHMARK(BM_QuitApplicationDuringLoad)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
