@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/qt/EmojiText.h"
+
 namespace quillobrandt {
 namespace {
 
@@ -23,6 +25,10 @@ QString layoutText(const QString& text) {
 
 // Lays the text out at `width`; returns the size it needs.
 QSizeF layOut(QTextLayout& layout, qreal width, Qt::Alignment horizontal) {
+    // Emoji draw in colour; set here so that measuring sees the same fonts as drawing. A line of emoji alone
+    // still takes a text line's height.
+    const platform::TextLineBox box =
+        platform::useColourEmoji(layout) ? platform::textLineBox(layout.font()) : platform::TextLineBox{};
     QTextOption option(horizontal);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -32,8 +38,8 @@ QSizeF layOut(QTextLayout& layout, qreal width, Qt::Alignment horizontal) {
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(std::max<qreal>(width, 1));
-        line.setPosition(QPointF(0, height));
-        height += line.height();
+        line.setPosition(QPointF(0, height + box.drop(line)));
+        height += box.heightOf(line);
         widest = std::max(widest, line.naturalTextWidth());
     }
     layout.endLayout();

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "platform/qt/EmojiText.h"
 
 namespace quillobrandt {
 namespace {
@@ -81,15 +82,11 @@ void ConversationRowDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     const QRect nameRect(area.left(), area.top(), area.width(), nameHeight);
     const QRect detailRect(area.left(), nameRect.bottom() + 4, area.width(), area.bottom() - nameRect.bottom() - 4);
 
-    painter->setFont(body);
     painter->setPen(primary);
-    painter->drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(body).elidedText(index.data().toString(), Qt::ElideRight, nameRect.width()));
-    painter->setFont(caption);
+    platform::drawElidedLine(*painter, QRectF(nameRect), index.data().toString(), body, Qt::AlignVCenter);
     painter->setPen(secondary);
-    painter->drawText(detailRect, Qt::AlignLeft | Qt::AlignTop,
-                      QFontMetrics(caption).elidedText(index.data(ConversationListModel::DetailRole).toString(),
-                                                       Qt::ElideRight, detailRect.width()));
+    platform::drawElidedLine(*painter, QRectF(detailRect), index.data(ConversationListModel::DetailRole).toString(),
+                             caption, Qt::AlignTop);
     painter->restore();
 }
 

@@ -209,3 +209,83 @@ TEST(MessageBubble, AFailedPictureIsReportedOncePerView) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "⚠️ Failed to load image: /nowhere/gone.jpg\n");
 }
+
+namespace {
+
+// Draws `text` black on white through the bubble's text drawing; counts the clearly red pixels.
+int redPixels(const QString& text, QImage* out = nullptr) {
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    const QSizeF size = quillobrandt::wrappedTextSize(text, font, 300);
+    QImage image(320, 80, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::black);
+        quillobrandt::drawWrappedText(painter, QRectF(QPointF(10, 10), size), text, font);
+    }
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.red() > 160 && c.green() < 100 && c.blue() < 100 ? 1 : 0;
+        }
+    }
+    if (out) {
+        *out = image;
+    }
+    return red;
+}
+
+} // namespace
+
+TEST(MessageRows, EmojiPresentationSequencesDrawInColourAndTextPresentationDoesNot) {
+    // The heart with its emoji selector is the most common emoji in messages; the text font has a plain heart.
+    QImage drawn;
+    EXPECT_GT(redPixels(QString::fromUtf8("I \xE2\x9D\xA4\xEF\xB8\x8F you"), &drawn), 20) << "a red heart";
+    EXPECT_EQ(redPixels(QString::fromUtf8("I \xE2\x9D\xA4\xEF\xB8\x8E you")), 0) << "text presentation stays plain";
+    EXPECT_EQ(redPixels(QString::fromUtf8("I \xE2\x9D\xA4 you")), 0);
+
+    // Measured and drawn alike: nothing is painted outside the size the bubble is given.
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    const QString mixed = QString::fromUtf8("\xE2\x9D\xA4\xEF\xB8\x8F\xF0\x9F\x8E\x89 ok 1\xEF\xB8\x8F\xE2\x83\xA3");
+    const QSizeF size = quillobrandt::wrappedTextSize(mixed, font, 300);
+    redPixels(mixed, &drawn);
+    QRect ink;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            if (drawn.pixelColor(x, y) != QColor(Qt::white)) {
+                ink |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_TRUE(QRectF(QPointF(10, 10), size).adjusted(-1, -1, 1, 1).contains(QRectF(ink)))
+        << "ink " << ink.x() << "," << ink.y() << " " << ink.width() << "x" << ink.height() << " outside "
+        << size.width() << "x" << size.height();
+}
+
+TEST(MessageRows, EmojiSequencesWithSelectorsDrawAsOnePicture) {
+    // The emoji font joins these into one picture; drawn apart they are a digit beside an empty key, a white
+    // flag beside a rainbow, a heart beside a flame. One picture is as wide as any single emoji.
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    const qreal single = quillobrandt::wrappedTextSize(QString::fromUtf8("\xF0\x9F\x8E\x89"), font, 300).width();
+    for (const char* sequence : {"1\xEF\xB8\x8F\xE2\x83\xA3", "#\xEF\xB8\x8F\xE2\x83\xA3",
+                                 "\xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88",
+                                 "\xE2\x9D\xA4\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x94\xA5",
+                                 "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"}) {
+        EXPECT_NEAR(quillobrandt::wrappedTextSize(QString::fromUtf8(sequence), font, 300).width(), single, 1.0)
+            << sequence;
+    }
+}
+
+TEST(MessageRows, ALineOfEmojiAloneIsAsTallAsALineOfText) {
+    // The emoji font's own line is shorter than the text font's; a bubble of emoji must not shrink, nor lines
+    // of emoji between lines of text sit closer together.
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    const auto height = [&](const char* text) {
+        return quillobrandt::wrappedTextSize(QString::fromUtf8(text), font, 300).height();
+    };
+    const qreal line = height("ok");
+    EXPECT_EQ(height("\xE2\x9D\xA4\xEF\xB8\x8F\xF0\x9F\x8E\x89"), line);
+    EXPECT_EQ(height("ok\n\xE2\x9D\xA4\xEF\xB8\x8F\n\xF0\x9F\x8E\x89\xF0\x9F\x8E\x89"), 3 * line);
+}

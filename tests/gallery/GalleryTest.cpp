@@ -180,7 +180,9 @@ TEST_F(Gallery, MainWindowWithContactNames) {
     fake.contacts->setStatus(platform::ContactAuthorizationStatus::authorized);
     fake.contacts->setContacts({{"Jane", "Doe", {"+1 (209) 266-4939"}},
                                 {"Bartholomew", "Featherstonehaugh-Wyndham", {"+15183808956"}},
-                                {"Zo\xC3\xAB", "\xC3\x85str\xC3\xB6m \xF0\x9F\x8C\xB8", {"+17542276288"}}});
+                                {"Zo\xC3\xAB",
+                                 "\xC3\x85str\xC3\xB6m \xF0\x9F\x8C\xB8\xE2\x9D\xA4\xEF\xB8\x8F",
+                                 {"+17542276288"}}});
     state.setHasContactsAccess(true);
     quillobrandt::MainView view(&state);
     view.setAnalyticsManager(&analytics);
