@@ -5,8 +5,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QVBoxLayout>
 #include <QTest>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,7 +26,9 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
+#include "Quillobrandt/main/LoadingOverlay.h"
 #include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/main/MainViewState.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Paths.h"
@@ -69,15 +71,16 @@ protected:
 
     // Captures the window as it is now and checks the capture.
     void report(QWidget& window, const QString& name) {
-        const QString png = gallery::writeCapture(window, name);
+        const QImage picture = gallery::captureOnScreen(window);
+        const QString png = gallery::writeCapture(picture, name);
         std::set<gallery::Fault> seen;
         QStringList unexpected;
         const auto& known = gallery::knownFaults();
         const auto tolerated = known.find(name);
-        for (const gallery::Finding& finding : gallery::inspect(window)) {
+        for (const gallery::Finding& finding : gallery::inspect(window, picture)) {
             seen.insert(finding.fault);
-            const QString line = QString::fromStdString(gallery::faultName(finding.fault)) + QStringLiteral(": ") +
-                                 finding.detail;
+            const QString line =
+                QString::fromStdString(gallery::faultName(finding.fault)) + QStringLiteral(": ") + finding.detail;
             if (tolerated != known.end() && tolerated->second.faults.count(finding.fault) != 0) {
                 std::cout << "[ known    ] " << name.toStdString() << " " << line.toStdString() << " ("
                           << tolerated->second.reason << ")\n";
@@ -173,6 +176,53 @@ TEST_F(Gallery, MainWindow) {
     view.setSearchText(QStringLiteral("+1"));
     capture(view, QStringLiteral("conversation-list-search"));
     view.waitForBackgroundWork();
+}
+
+// The main window's loading overlay over the start screen, fed the way a load of 2,000 conversations feeds it:
+// many small steps, each shown as it comes.
+TEST_F(Gallery, LoadingOverlay) {
+    quillobrandt::MainView view(&state);
+    view.setAnalyticsManager(&analytics);
+    auto* overlay = view.findChild<quillobrandt::LoadingOverlay*>();
+    ASSERT_NE(overlay, nullptr);
+    view.show();
+    settle();
+
+    quillobrandt::LoadingState loading;
+    loading.beginCopying();
+    overlay->display(loading);
+    capture(view, QStringLiteral("loading-overlay-copying"));
+
+    const auto step = [&](const std::string& message, double fraction) {
+        loading.report(message, fraction, std::nullopt, std::nullopt);
+        overlay->display(loading);
+        QCoreApplication::processEvents();
+    };
+    for (int percent = 1; percent <= 60; ++percent) {
+        step("Copying database...", percent / 100.0);
+    }
+    settle();
+    report(view, QStringLiteral("loading-overlay-copying-60"));
+
+    step("Counting conversations...", 0.0);
+    const int chats = 2000;
+    for (int index = 1; index <= chats * 45 / 100; ++index) {
+        step("Loading conversations " + std::to_string(index) + " of " + std::to_string(chats) + "...",
+             static_cast<double>(index) / chats);
+    }
+    settle();
+    EXPECT_EQ(overlay->percentText(), QStringLiteral("45%"));
+    report(view, QStringLiteral("loading-overlay-45"));
+
+    step("Merging duplicate conversations...", 0.95);
+    settle();
+    report(view, QStringLiteral("loading-overlay-merging"));
+
+    loading.preBuildingContacts();
+    loading.isMatchingContacts = true;
+    overlay->display(loading);
+    settle();
+    report(view, QStringLiteral("loading-overlay-matching-contacts"));
 }
 
 TEST_F(Gallery, MainWindowWithContactNames) {
@@ -280,6 +330,22 @@ TEST_F(ConversationGallery, PdfDialog) {
     settle();
 }
 
+// A long export, caught part way: its bar must show the progress the percentage states, though each report
+// (every 50 messages) moves it by less than one of the bar's chunks.
+TEST_F(ConversationGallery, PdfDialogPartWay) {
+    const Conversation conversation = sampleConversation(3000);
+    quillobrandt::PDFSettingsView dialog(conversation, conversation.messages, &state, nullptr, &analytics);
+    capture(dialog, QStringLiteral("pdf-dialog-long"));
+    dialog.startGeneration();
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !dialog.isGenerating() || dialog.progressValue() >= 0.3; }));
+    if (dialog.isGenerating()) {
+        report(dialog, QStringLiteral("pdf-dialog-part-way"));
+    }
+    dialog.reject(); // stops the render
+    ASSERT_TRUE(dialog.waitForGeneration());
+    settle();
+}
+
 class WizardGallery : public Gallery {
 protected:
     void captureEveryScreen(const QString& suffix) {
@@ -320,7 +386,8 @@ TEST_F(WizardGallery, EveryScreenWithoutTools) {
 }
 
 TEST_F(WizardGallery, SaveExtractionDialog) {
-    quillobrandt::SaveExtractionDialog dialog(QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
+    quillobrandt::SaveExtractionDialog dialog(
+        QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
     capture(dialog, QStringLiteral("wizard-save-extraction"));
 }
 
