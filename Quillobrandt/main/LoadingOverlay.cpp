@@ -1,6 +1,5 @@
 #include "Quillobrandt/main/LoadingOverlay.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Quillobrandt/app/SoftShadow.h"
 #include "Quillobrandt/main/MainLabels.h"
 #include "Quillobrandt/main/MainViewState.h"
 
@@ -37,11 +37,7 @@ LoadingOverlay::LoadingOverlay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_NoSystemBackground);
     card_ = new Card(this);
     card_->setFixedWidth(350);
-    auto* shadow = new QGraphicsDropShadowEffect(card_);
-    shadow->setColor(QColor(0, 0, 0, 51));
-    shadow->setBlurRadius(20);
-    shadow->setOffset(0, 0);
-    card_->setGraphicsEffect(shadow);
+    SoftShadow::attach(card_, QColor(0, 0, 0, 51), 10, 20);
 
     auto* cardLayout = new QVBoxLayout(card_);
     cardLayout->setContentsMargins(24, 24, 24, 24);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFormLayout>
 #include <QFrame>
-#include <QGraphicsDropShadowEffect>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -25,6 +24,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/SoftShadow.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
 #include "Quillobrandt/conversation/MessageBubble.h"
@@ -208,11 +208,7 @@ PDFSettingsView::PDFSettingsView(std::shared_ptr<const Conversation> conversatio
     progressCard_->setObjectName(QStringLiteral("pdf_progress_card"));
     progressCard_->setStyleSheet(QStringLiteral("#pdf_progress_card { background-color: %1; border-radius: 12px; }")
                                      .arg(palette().color(QPalette::Window).name()));
-    auto* shadow = new QGraphicsDropShadowEffect(progressCard_);
-    shadow->setBlurRadius(10);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(0, 0, 0, 84));
-    progressCard_->setGraphicsEffect(shadow);
+    SoftShadow::attach(progressCard_, QColor(0, 0, 0, 84), 12, 10);
     progressCard_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* card = new QVBoxLayout(progressCard_);
     card->setContentsMargins(30, 30, 30, 30);
