@@ -42,13 +42,14 @@ protected:
         view->messageEditor()->setPlainText(message);
         view->emailField()->setText(email);
     }
+    // The wait also runs deferred deletes, so the answer's OK may delete the window (and the view) meanwhile.
     bool waitUntilAnswered() {
-        return QTest::qWaitFor([&] { return !view->isSubmitting(); }, 2000);
+        return QTest::qWaitFor([&] { return view.isNull() || !view->isSubmitting(); }, 2000);
     }
     void choose(const char* title) { view->categoryPicker()->setCurrentText(QString::fromUtf8(title)); }
 
     QPointer<QWidget> window;
-    FeedbackView* view = nullptr;
+    QPointer<FeedbackView> view;
     std::vector<FeedbackRequest> requests;
     FeedbackResult answer = FeedbackResult::succeeded(7);
     bool throwOnSubmit = false;
