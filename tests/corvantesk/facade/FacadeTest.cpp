@@ -266,12 +266,7 @@ TEST_F(FacadeTest, StackOverflowOnTheMainThreadLeavesAMarkerWhenStartedElsewhere
     auto outcome = runInChild([&] {
         Corvantesk::initialize(options_, environment());
         std::thread([] { Corvantesk::start(); }).join();
-        std::function<int(int)> recurse = [&recurse](int depth) {
-            volatile char pad[4096];
-            pad[0] = static_cast<char>(depth);
-            return recurse(depth + 1) + pad[0];
-        };
-        recurse(0);
+        testing::overflowTheStack();
     });
     ASSERT_TRUE(outcome.signaled);
     EXPECT_EQ(outcome.signal, SIGSEGV);

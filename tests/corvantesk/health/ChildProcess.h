@@ -22,6 +22,17 @@ struct ChildOutcome {
     bool timedOut = false;
 };
 
+// Recurses until the stack runs out (page-sized frames make that quick); the call through std::function keeps the
+// compiler from seeing, and rejecting or flattening, the endless recursion.
+inline void overflowTheStack() {
+    std::function<int(int)> recurse = [&recurse](int depth) {
+        volatile char pad[4096];
+        pad[0] = static_cast<char>(depth);
+        return recurse(depth + 1) + pad[0];
+    };
+    recurse(0);
+}
+
 // Forks, runs `body` in the child (with core dumps off) and ends the child with exit code 0 when the body
 // returns. The parent waits up to `timeout`, then kills the child and reports a time-out.
 // Header-only, so the facade tests can share it.

@@ -103,12 +103,7 @@ TEST_F(FatalSignalsTest, RealFaultsAreCaught) {
 TEST_F(FatalSignalsTest, StackOverflowIsReportedFromTheAlternateStack) {
     auto outcome = runInChild([] {
         FatalSignals::install(&recordSignal);
-        std::function<int(int)> recurse = [&recurse](int depth) {
-            volatile char pad[4096];
-            pad[0] = static_cast<char>(depth);
-            return recurse(depth + 1) + pad[0];
-        };
-        recurse(0);
+        testing::overflowTheStack();
     });
     ASSERT_TRUE(outcome.signaled);
     EXPECT_EQ(outcome.signal, SIGSEGV);
@@ -121,12 +116,7 @@ TEST_F(FatalSignalsTest, StackOverflowOnAnotherThreadThanTheInstallerIsReported)
     auto outcome = runInChild([] {
         ASSERT_TRUE(FatalSignals::installAlternateStack());
         std::thread([] { FatalSignals::install(&recordSignal); }).join();
-        std::function<int(int)> recurse = [&recurse](int depth) {
-            volatile char pad[4096];
-            pad[0] = static_cast<char>(depth);
-            return recurse(depth + 1) + pad[0];
-        };
-        recurse(0);
+        testing::overflowTheStack();
     });
     ASSERT_TRUE(outcome.signaled);
     EXPECT_EQ(outcome.signal, SIGSEGV);
