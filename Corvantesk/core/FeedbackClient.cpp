@@ -164,6 +164,9 @@ FeedbackResult FeedbackClient::submit(const FeedbackRequest& request, std::stop_
     if (utf8::trimWhitespace(request.message).empty()) {
         return FeedbackResult::failed("Message cannot be empty");
     }
+    if (request.message.size() > kMaxMessageBytes) {
+        return FeedbackResult::failed("Message is too long (at most 64 KB)");
+    }
     try {
         FeedbackResult result = transport_->submitFeedback(makePayload(request), cancel);
         if (result.success) {

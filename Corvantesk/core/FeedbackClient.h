@@ -44,8 +44,8 @@ struct FeedbackRequest {
 
 // Sends user feedback to the service and reports the outcome as a FeedbackResult; never throws.
 // Validation comes first and sends nothing: a rating outside 1 to 5 gives "Rating must be between 1 and 5", then
-// a message blank after trimming gives "Message cannot be empty". A transport failure becomes a failed result
-// whose error is the failure's description().
+// a message blank after trimming gives "Message cannot be empty", then one over kMaxMessageBytes is refused. A
+// transport failure becomes a failed result whose error is the failure's description().
 //
 // The blocking calls may run on any thread, several at once; they block for the network round trip, so a UI
 // calls submitAsync() instead, whose completion runs on a thread of the client (not the UI thread). The
@@ -53,6 +53,10 @@ struct FeedbackRequest {
 class FeedbackClient {
 public:
     using Completion = std::function<void(const FeedbackResult&)>;
+
+    // Longer messages (in bytes, as given) are refused with "Message is too long (at most 64 KB)": each goes out
+    // as one request, held in memory whole.
+    static constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 
     // `transport` is shared with the other clients; `storage` must outlive the client.
     FeedbackClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport,

@@ -147,6 +147,9 @@ void HealthClient::checkForPreviousCrash() {
     event.level = "crash";
     event.message = marker->message;
     event.exceptionType = marker->signalOrException;
+    if (marker->sessionId && !marker->sessionId->empty()) {
+        event.metadata = AnyMap{{"sessionId", *marker->sessionId}}; // the session the crash ended
+    }
     queue_->enqueue(std::move(event));
     // The marker goes only once its event is on disk: a crash in between reads it again at the next start and
     // queues the same event id, which the service drops as a duplicate.

@@ -25,8 +25,9 @@ namespace corvantesk {
 //
 // Captures enrich their event (device facts, breadcrumbs, logs, device state) on the caller's thread and hand it
 // to the "health" queue, which persists it and sends it in batches; they return at once and never fail.
-// start() reports a crash left by the previous run, starts the queue's periodic flush, installs the crash
-// handler and, when enabled, a heartbeat thread. stop() undoes all of that within a deadline.
+// start() reports a crash left by the previous run (with the session id it names in the metadata), starts the
+// queue's periodic flush, installs the crash handler and, when enabled, a heartbeat thread. stop() undoes all of
+// that within a deadline.
 //
 // Every member may be called from any thread. The destructor stops the client.
 class HealthClient {

@@ -131,6 +131,17 @@ TEST_F(SessionManagerTest, TouchAtExactlyTheTimeoutKeepsTheSessionOneSecondMoreR
     EXPECT_EQ(published_.back(), rotated);
 }
 
+// Activity, not age, ends a session: 2,000 s after the start is past the timeout, but only 1,000 s after the touch.
+TEST_F(SessionManagerTest, ATouchKeepsTheSessionAlive) {
+    auto manager = make(1800.0);
+    const std::string id = manager->sessionId();
+    clock_.advance(1000);
+    manager->touch();
+    clock_.advance(1000);
+    EXPECT_EQ(manager->sessionId(), id);
+    EXPECT_FALSE(manager->isSessionExpired());
+}
+
 TEST_F(SessionManagerTest, ExpiryIsReportedWithoutRotatingUntilTheIdIsRead) {
     auto manager = make(60.0);
     const std::string id = manager->sessionId();

@@ -46,6 +46,19 @@ TEST_F(Feedback, RatingIsCheckedBeforeTheMessageAndNothingIsSent) {
     EXPECT_TRUE(feedback.submitPraise("great").success);
 }
 
+// A message is one request: one of many megabytes would go out whole. The limit counts bytes of the message as
+// given, so one just under it is sent.
+TEST_F(Feedback, MessagesOverTheSizeLimitAreRefusedAndNothingIsSent) {
+    auto feedback = client();
+    const std::string tooLong(FeedbackClient::kMaxMessageBytes + 1, 'x');
+    EXPECT_EQ(feedback.submitGeneralFeedback(tooLong), FeedbackResult::failed("Message is too long (at most 64 KB)"));
+    EXPECT_EQ(feedback.submitBugReport(std::string(20 * 1024 * 1024, 'y')).error,
+              "Message is too long (at most 64 KB)");
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_TRUE(feedback.submitGeneralFeedback(std::string(FeedbackClient::kMaxMessageBytes, 'z')).success);
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
 TEST_F(Feedback, PayloadCarriesWhatTheSdkKnows) {
     server.pushReply({201, {}, R"({"feedbackId":42})"});
     test.storage.setUserId("user-7");

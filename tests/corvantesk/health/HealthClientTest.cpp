@@ -189,6 +189,7 @@ TEST_F(HealthClientTest, MarkerFromThePreviousRunBecomesExactlyOneCrashEvent) {
     EXPECT_EQ(events[0]["message"], "Process received SIGSEGV");
     EXPECT_EQ(events[0]["timestamp"], "2023-11-14T22:13:20Z");
     EXPECT_EQ(events[0]["metadata"]["exceptionType"], "SIGSEGV");
+    EXPECT_EQ(events[0]["metadata"].value("sessionId", ""), "S-1") << "the session the crash happened in";
     EXPECT_EQ(events[0].count("stackTrace"), 0u);
 }
 
@@ -218,6 +219,7 @@ TEST_F(HealthClientTest, MarkerStaysUntilItsCrashEventIsSaved) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]["id"], firstId) << "a marker read twice gives one event id";
     EXPECT_EQ(events[0]["metadata"]["exceptionType"], "SIGBUS");
+    EXPECT_EQ(events[0]["metadata"].value("sessionId", ""), "S-2");
 }
 
 TEST_F(HealthClientTest, EachCrashOfAChildIsReportedOnceAtTheNextStart) {
