@@ -29,6 +29,9 @@ class MessageRowModel;
 // One opened conversation: header with title and source, toolbar or edit controls, the date filter,
 // and the paged list of messages with its overlays. Owns every piece of state of the opening; nothing
 // outlives it. GUI thread only.
+// Its parts live beside it: ConversationDisplayViewHeader.cpp (title, source and toolbar),
+// ...Filter.cpp (the filter row), ...Messages.cpp (the list, paging and jumps), ...Editing.cpp (edit mode
+// and the saved copy) and ...Exports.cpp (CSV and PDF).
 class ConversationDisplayView : public QWidget {
     Q_OBJECT
 public:

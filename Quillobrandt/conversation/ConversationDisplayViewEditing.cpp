@@ -1,0 +1,162 @@
+// Edit mode: marking messages, applying or cancelling, and writing the edited copy.
+
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+
+#include <sys/stat.h>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/conversation/EditedCopySaver.h"
+#include "Quillobrandt/conversation/ExportFileName.h"
+#include "Quillobrandt/store/EditedCopyWriter.h"
+#include "Quillobrandt/store/Logger.h"
+#include "platform/core/Console.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/MainQueue.h"
+#include "platform/qt/PanelPresenter.h"
+#include "platform/qt/PlatformServices.h"
+
+namespace quillobrandt {
+
+// ---- edit mode and the save flow ----
+
+void ConversationDisplayView::enterEditMode() {
+    model_.enterEditMode();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::deleteMessage(const Message& message) {
+    if (!model_.isEditMode()) {
+        return;
+    }
+    // The marked message stays on screen until the edit is applied or cancelled.
+    model_.deleteMessage(message);
+}
+
+void ConversationDisplayView::cancelEdit() {
+    model_.cancelEdit();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::applyChanges() {
+    model_.applyChanges();
+    refreshHeader();
+    refilter();
+}
+
+void ConversationDisplayView::presentSaveCopyPanel() {
+    if (saving_) {
+        return;
+    }
+    if (!source_) {
+        platform::consoleLine("❌ No database URL available");
+        return;
+    }
+    const auto ids = model_.idsToDeleteInCopy();
+    platform::SavePanelRequest request;
+    request.title = QStringLiteral("Save edited database copy");
+    request.suggestedName = editedCopyFileName(participantNames());
+    request.nameFilters = {QStringLiteral("Database (*.db)")};
+    request.defaultSuffix = QStringLiteral("db");
+    request.acceptLabel = QStringLiteral("Save");
+    const auto chosen = platform::panelPresenter()->chooseSaveLocation(request);
+    if (!chosen) {
+        return;
+    }
+    const std::filesystem::path target(chosen->toStdString());
+    if (targetIsSource(target)) {
+        // Removing the old target first would destroy the very database the copy is made from.
+        platform::consoleLine("❌ Error saving edited copy: the target is the source database " + target.string());
+        showSaveFailure(QString::fromUtf8(EditedCopyError().description()));
+        return;
+    }
+    saveEditedCopy(*source_, target, ids);
+}
+
+bool ConversationDisplayView::targetIsSource(const std::filesystem::path& target) const {
+    if (!source_) {
+        return false;
+    }
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path targetPath = fs::weakly_canonical(fs::absolute(target, error), error);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::error_code ignored;
+        const fs::path sourceFile = fs::weakly_canonical(fs::absolute(source_->string() + suffix, ignored), ignored);
+        if (!targetPath.empty() && targetPath == sourceFile) {
+            return true;
+        }
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        return false;
+    }
+    const auto identity = std::make_pair(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+    if (sourceIdentity_ && identity == *sourceIdentity_) {
+        return true; // a hard link, or the same file under a moved folder
+    }
+    struct stat now {};
+    return ::stat(source_->c_str(), &now) == 0 &&
+           identity == std::make_pair(static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino));
+}
+
+void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
+                                             const std::unordered_set<std::int64_t>& ids) {
+    saving_ = true;
+    refreshHeader();
+    QPointer<ConversationDisplayView> self(this);
+    EditedCopySaver::forState(appState_)->start(
+        source, target, ids, [self, target, ids](const std::optional<std::string>& error) {
+            if (self) {
+                self->finishSave(target, ids, error);
+                return;
+            }
+            // The view was closed meanwhile: the save still ran to its end; say how it ended.
+            const std::string line =
+                error ? "❌ Error saving edited copy: " + *error : "✅ Saved edited copy to: " + target.string();
+            platform::consoleLine(line);
+            Logger::shared().log(line, error ? Logger::Level::error : Logger::Level::info);
+        });
+}
+
+void ConversationDisplayView::showSaveFailure(const QString& reason) {
+    platform::AlertRequest alert;
+    alert.messageText = QStringLiteral("Failed to Save Copy");
+    alert.informativeText = QStringLiteral("An error occurred while saving the edited database:\n\n") + reason;
+    alert.style = platform::AlertStyle::critical;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::alertPresenter()->runModal(alert);
+}
+
+void ConversationDisplayView::finishSave(const std::filesystem::path& target,
+                                         const std::unordered_set<std::int64_t>& ids,
+                                         const std::optional<std::string>& error) {
+    saving_ = false;
+    if (error) {
+        platform::consoleLine("❌ Error saving edited copy: " + *error);
+        refreshHeader();
+        showSaveFailure(QString::fromStdString(*error));
+        emit editedCopySaveFinished(false);
+        return;
+    }
+    platform::consoleLine("✅ Saved edited copy to: " + target.string());
+    // The saved deletions stay hidden: the header now names the copy, which no longer holds them.
+    model_.finishSavedCopy(ids);
+    refreshHeader();
+    refilter();
+    emit editedCopySaveFinished(true);
+    QPointer<AppState> state(appState_);
+    const auto attachments = appState_->attachmentBaseURL();
+    platform::runOnMainQueue(appState_, [state, target, attachments] {
+        if (state) {
+            state->loadCustomDatabase(target, attachments);
+        }
+    });
+}
+
+bool ConversationDisplayView::waitForBackgroundWork(int timeoutMs) {
+    return EditedCopySaver::forState(appState_)->waitForDone(timeoutMs);
+}
+
+} // namespace quillobrandt

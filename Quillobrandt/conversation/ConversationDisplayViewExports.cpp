@@ -1,0 +1,64 @@
+// The export panels: CSV written here, the PDF sheet opened through the factory the PDF library installs.
+
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/conversation/CsvExport.h"
+#include "Quillobrandt/conversation/ExportFileName.h"
+#include "platform/core/Console.h"
+#include "platform/qt/AlertPresenter.h"
+#include "platform/qt/PanelPresenter.h"
+#include "platform/qt/PlatformServices.h"
+
+namespace quillobrandt {
+
+namespace {
+
+ConversationDisplayView::PdfSheetFactory& pdfSheetFactory() {
+    static ConversationDisplayView::PdfSheetFactory factory;
+    return factory;
+}
+
+} // namespace
+
+void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
+    pdfSheetFactory() = std::move(factory);
+}
+
+// ---- export panels ----
+
+void ConversationDisplayView::presentCSVPanel() {
+    platform::SavePanelRequest request;
+    request.suggestedName = defaultCsvFileName(participantNames());
+    request.nameFilters = {QStringLiteral("CSV (*.csv)")};
+    request.defaultSuffix = QStringLiteral("csv");
+    const auto chosen = platform::panelPresenter()->chooseSaveLocation(request);
+    if (!chosen) {
+        return;
+    }
+    const CsvExportResult result =
+        exportCSV(std::filesystem::path(chosen->toStdString()), model_.conversation().messages,
+                  model_.filteredIndices(), labelLookupFrom(appState_->participantLabels()));
+    if (!result.saved) {
+        platform::AlertRequest alert;
+        alert.messageText = QStringLiteral("Failed to Export CSV");
+        alert.informativeText = result.error;
+        alert.style = platform::AlertStyle::critical;
+        platform::alertPresenter()->runModal(alert);
+        return;
+    }
+    GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
+    analytics.trackEvent("csv_export_completed", {{"message_count", model_.filteredCount()}});
+}
+
+void ConversationDisplayView::exportPDF() {
+    const auto& factory = pdfSheetFactory();
+    if (!factory) {
+        platform::consoleLine("PDF export is not available in this build");
+        return;
+    }
+    factory(model_.sharedConversation(), model_.filteredIndices(), appState_, this);
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,260 @@
+// The message area: the list of the shown window, its paging buttons, the jumps and the overlays.
+
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/conversation/JumpButton.h"
+#include "Quillobrandt/conversation/MessageList.h"
+#include "platform/qt/MainQueue.h"
+
+namespace quillobrandt {
+
+using namespace std::chrono_literals;
+
+// ---- message area ----
+
+void ConversationDisplayView::buildMessageArea() {
+    messageArea_ = new QWidget(this);
+    messageArea_->installEventFilter(this);
+    auto* column = new QVBoxLayout(messageArea_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    const auto pagingButton = [&](const QString& name, const QString& symbol) {
+        auto* button = new QPushButton(messageArea_);
+        button->setObjectName(name);
+        button->setFlat(true);
+        button->setFont(ConversationStyle::font(14, true));
+        setButtonSymbol(*button, symbol, 16, ConversationStyle::accent());
+        // A tinted rounded label, not a bare line of text across the list.
+        button->setStyleSheet(QStringLiteral("QPushButton { background: rgba(255, 140, 120, 26); border: none; "
+                                             "border-radius: 8px; padding: 12px 16px; margin: 6px; }"
+                                             "QPushButton:pressed { background: rgba(255, 140, 120, 64); }"));
+        button->hide();
+        return button;
+    };
+    loadEarlierButton_ = pagingButton(QStringLiteral("load-earlier-button"), QStringLiteral("arrow.up.circle.fill"));
+    connect(loadEarlierButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadEarlierMessages);
+    column->addWidget(loadEarlierButton_, 0, Qt::AlignHCenter);
+
+    rows_ = new MessageRowModel(this);
+    delegate_ = new MessageRowDelegate(this);
+    list_ = new QListView(messageArea_);
+    list_->setObjectName(QStringLiteral("message_list"));
+    list_->setModel(rows_);
+    list_->setItemDelegate(delegate_);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setUniformItemSizes(false);
+    list_->setResizeMode(QListView::Adjust);
+    list_->setFrameShape(QFrame::NoFrame);
+    // Rows always fit the visible width (see the viewport's resize below), so nothing scrolls sideways.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->viewport()->installEventFilter(this);
+    connect(delegate_, &MessageRowDelegate::deleteRequested, this,
+            [this](int row) { deleteMessage(rows_->rowAt(row).message); });
+    column->addWidget(list_, 1);
+
+    loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"), QStringLiteral("arrow.down.circle.fill"));
+    connect(loadNewerButton_, &QPushButton::clicked, this, &ConversationDisplayView::loadNewerMessages);
+    column->addWidget(loadNewerButton_, 0, Qt::AlignHCenter);
+
+    loadingLabel_ = new QLabel(messageArea_);
+    loadingLabel_->setObjectName(QStringLiteral("loading_indicator"));
+    loadingLabel_->setFont(ConversationStyle::font(13, true));
+    loadingLabel_->setAlignment(Qt::AlignCenter);
+    loadingLabel_->setText(QStringLiteral("Loading %1 messages...").arg(model_.conversation().messageCount));
+
+    jumpButtons_ = new QWidget(messageArea_);
+    auto* jumps = new QVBoxLayout(jumpButtons_);
+    jumps->setContentsMargins(0, 0, 0, 0);
+    jumps->setSpacing(8);
+    const auto jumpButton = [&](JumpButton::Direction direction, const QString& tip, const QString& name) {
+        auto* button = new JumpButton(direction, jumpButtons_);
+        button->setObjectName(name);
+        button->setToolTip(tip);
+        button->setAccessibleName(tip);
+        jumps->addWidget(button);
+        return button;
+    };
+    connect(
+        jumpButton(JumpButton::Direction::up, QStringLiteral("Jump to oldest message"), QStringLiteral("jump_oldest")),
+        &QAbstractButton::clicked, this, &ConversationDisplayView::jumpToOldest);
+    connect(jumpButton(JumpButton::Direction::down, QStringLiteral("Jump to newest message"),
+                       QStringLiteral("jump_newest")),
+            &QAbstractButton::clicked, this, &ConversationDisplayView::jumpToNewest);
+
+    jumpPanel_ = new QLabel(messageArea_);
+    jumpPanel_->setObjectName(QStringLiteral("jump_panel"));
+    jumpPanel_->setFont(ConversationStyle::font(13, true));
+    jumpPanel_->setAlignment(Qt::AlignCenter);
+    jumpPanel_->setMargin(30);
+    jumpPanel_->setAutoFillBackground(true);
+    jumpPanel_->hide();
+
+    banner_ = new QWidget(messageArea_);
+    banner_->setObjectName(QStringLiteral("position_banner"));
+    banner_->setAttribute(Qt::WA_StyledBackground);
+    banner_->setStyleSheet(
+        QStringLiteral("#position_banner { border-radius: 12px; "
+                       "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, stop:1 %2); }")
+            .arg(ConversationStyle::accent().name(), QColor(0xFF, 0x8C, 0x78, 204).name(QColor::HexArgb)));
+    auto* bannerRow = new QHBoxLayout(banner_);
+    bannerRow->setContentsMargins(24, 14, 24, 14);
+    bannerRow->setSpacing(12);
+    bannerSymbol_ = new SymbolIcon(QString(), 20, QColor(Qt::white), banner_);
+    bannerRow->addWidget(bannerSymbol_);
+    bannerText_ = new QLabel(banner_);
+    bannerText_->setFont(ConversationStyle::font(15, true));
+    bannerText_->setStyleSheet(QStringLiteral("color: white;"));
+    bannerRow->addWidget(bannerText_);
+    banner_->hide();
+    layout()->addWidget(messageArea_);
+    static_cast<QVBoxLayout*>(layout())->setStretchFactor(messageArea_, 1);
+}
+
+bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == messageArea_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+        layoutOverlays();
+    }
+    if (list_ && watched == list_->viewport() && event->type() == QEvent::Resize) {
+        // Row heights depend on the width (text wraps to it). When the vertical scroll bar comes or goes
+        // the viewport narrows or widens without the list re-laying its rows; do it then.
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->size().width() != resize->oldSize().width()) {
+            list_->doItemsLayout();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ConversationDisplayView::layoutOverlays() {
+    const QRect area = messageArea_->rect();
+    loadingLabel_->setGeometry(area);
+    jumpButtons_->adjustSize();
+    jumpButtons_->move(area.width() - 16 - jumpButtons_->width(), area.height() - 16 - jumpButtons_->height());
+    jumpPanel_->adjustSize();
+    jumpPanel_->move(area.center() - QPoint(jumpPanel_->width() / 2, jumpPanel_->height() / 2));
+    banner_->adjustSize();
+    banner_->move(area.center().x() - banner_->width() / 2, 16);
+    loadingLabel_->raise();
+    jumpButtons_->raise();
+    jumpPanel_->raise();
+    banner_->raise();
+}
+
+void ConversationDisplayView::refreshList() {
+    BubbleContext context;
+    context.namer = namer();
+    context.theme = appState_->appTheme();
+    context.isIPhoneBackup = appState_->isIPhoneBackup();
+    context.reportedPictureFailures = &reportedPictureFailures_;
+    const std::vector<Message> shown = model_.displayedMessages();
+    std::vector<MessageRow> rows;
+    rows.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        MessageRow row;
+        row.message = shown[i];
+        row.layout = model_.rowLayout(static_cast<int>(i));
+        row.showDelete = model_.isEditMode();
+        if (!row.layout.empty) {
+            row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);
+        }
+        rows.push_back(std::move(row));
+    }
+    rows_->setRows(std::move(rows));
+
+    loadEarlierButton_->setVisible(model_.hasEarlierMessages());
+    loadEarlierButton_->setText(model_.loadEarlierLabel());
+    loadNewerButton_->setVisible(model_.hasNewerMessages());
+    loadNewerButton_->setText(model_.loadNewerLabel());
+    list_->setVisible(!isLoading_);
+    loadingLabel_->setVisible(isLoading_);
+    jumpButtons_->setVisible(!isLoading_ && !isJumping_ && model_.showsJumpButtons());
+    jumpPanel_->setVisible(isJumping_);
+    banner_->setVisible(showPositionBanner_);
+    layoutOverlays();
+}
+
+// ---- paging and jumps ----
+
+void ConversationDisplayView::showNewestWindow() {
+    model_.showNewestWindow();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] {
+        isLoading_ = false;
+        refreshList();
+    });
+}
+
+void ConversationDisplayView::loadEarlierMessages() {
+    model_.loadEarlierMessages();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { scrollToFirstDisplayedMessage(); });
+}
+
+void ConversationDisplayView::loadNewerMessages() {
+    model_.loadNewerMessages();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { scrollToFirstDisplayedMessage(); });
+}
+
+void ConversationDisplayView::scrollToFirstDisplayedMessage() {
+    if (rows_->rowCount() > 0) {
+        list_->scrollTo(rows_->index(0), QAbstractItemView::PositionAtTop);
+    }
+}
+
+void ConversationDisplayView::jumpToOldest() {
+    isJumping_ = true;
+    jumpPanel_->setText(QStringLiteral("Jumping to oldest message..."));
+    model_.jumpToOldest();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { completeJump(true); });
+}
+
+void ConversationDisplayView::jumpToNewest() {
+    isJumping_ = true;
+    jumpPanel_->setText(QStringLiteral("Jumping to newest message..."));
+    model_.jumpToNewest();
+    refreshList();
+    platform::runOnMainQueueAfter(100ms, this, [this] { completeJump(false); });
+}
+
+void ConversationDisplayView::completeJump(bool oldest) {
+    const int count = rows_->rowCount();
+    if (count > 0) {
+        if (oldest) {
+            list_->scrollTo(rows_->index(0), QAbstractItemView::PositionAtTop);
+        } else {
+            list_->scrollTo(rows_->index(count - 1), QAbstractItemView::PositionAtBottom);
+        }
+    }
+    platform::runOnMainQueueAfter(200ms, this, [this, oldest] { presentPositionBanner(oldest); });
+}
+
+void ConversationDisplayView::presentPositionBanner(bool oldest) {
+    isJumping_ = false;
+    positionBannerMessage_ =
+        oldest ? QStringLiteral("Viewing Oldest Messages") : QStringLiteral("Viewing Newest Messages");
+    bannerText_->setText(positionBannerMessage_);
+    bannerSymbol_->setName(oldest ? QStringLiteral("arrow.up.to.line.circle.fill")
+                                  : QStringLiteral("arrow.down.to.line.circle.fill"));
+    showPositionBanner_ = true;
+    refreshList();
+    // Not cancelled: a later jump's banner may be closed early by this step, as designed.
+    platform::runOnMainQueueAfter(2500ms, this, [this] {
+        showPositionBanner_ = false;
+        refreshList();
+    });
+}
+
+} // namespace quillobrandt
