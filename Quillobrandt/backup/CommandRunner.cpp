@@ -58,22 +58,28 @@ struct SpawnAttributes {
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
 };
 
-// Reads what is available on `fd` into `buffer`; false at end of stream or on an error.
-bool drain(int fd, std::string& buffer, const CommandOutputHandler* handler) {
+enum class Stream { open, closed, overflowing };
+
+// Reads what is available on `fd` into `buffer`, as long as both buffers together stay within the limit.
+Stream drain(int fd, std::string& buffer, std::size_t otherBuffered, const CommandOutputHandler* handler) {
     std::array<char, 4096> chunk{};
     const ssize_t count = ::read(fd, chunk.data(), chunk.size());
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
-        return true;
+        return Stream::open;
     }
     if (count <= 0) {
-        return false;
+        return Stream::closed;
     }
-    std::string piece(chunk.data(), static_cast<std::size_t>(count));
+    const auto size = static_cast<std::size_t>(count);
+    if (buffer.size() + otherBuffered + size > kCommandOutputLimit) {
+        return Stream::overflowing; // a tool printing without end would take all memory
+    }
+    std::string piece(chunk.data(), size);
     buffer += piece;
     if (handler != nullptr && *handler && isValidUtf8(piece)) {
         (*handler)(piece);
     }
-    return true;
+    return Stream::open;
 }
 
 // How often a wait looks at the stop flag.
@@ -83,20 +89,17 @@ bool stopRequested(const std::atomic<bool>* stop) {
     return stop != nullptr && stop->load();
 }
 
-std::int64_t exitStatus(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Reaps the child once it has ended; nullopt when it is still running at `deadline` or a stop was asked for.
+// Waits for the child to end, leaving it unreaped so its process group cannot be taken over by a new process
+// before it is killed; nullopt when it is still running at `deadline` or a stop was asked for.
 std::optional<std::int64_t> waitForExit(pid_t pid, Clock::time_point deadline, const std::atomic<bool>* stop) {
     auto pause = std::chrono::milliseconds(1);
     while (true) {
-        int status = 0;
-        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
-        if (ended == pid) {
-            return exitStatus(status);
+        siginfo_t info{};
+        const int outcome = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (outcome == 0 && info.si_pid == pid) {
+            return info.si_code == CLD_EXITED ? static_cast<std::int64_t>(info.si_status) : -1;
         }
-        if (ended < 0 && errno != EINTR) {
+        if (outcome < 0 && errno != EINTR) {
             return -1; // nothing left to wait for
         }
         const auto now = Clock::now();
@@ -109,7 +112,8 @@ std::optional<std::int64_t> waitForExit(pid_t pid, Clock::time_point deadline, c
     }
 }
 
-// Kills the child's whole process group (a script's own children included) and reaps the child.
+// Kills the child's whole process group (a script's own children included, also those it left running after its
+// own end) and reaps the child.
 void killAndReap(pid_t pid) {
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
@@ -205,9 +209,10 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
     std::string errorBytes;
     bool outputOpen = true;
     bool errorOpen = true;
+    bool overflowing = false;
     bool pollFailed = false;
     const auto deadline = Clock::now() + timeout;
-    while ((outputOpen || errorOpen) && !stopRequested(stop)) {
+    while ((outputOpen || errorOpen) && !overflowing && !stopRequested(stop)) {
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (remaining.count() <= 0) {
             break;
@@ -223,25 +228,35 @@ CommandResult runCommand(const std::filesystem::path& executable, const std::vec
         if (ready <= 0) {
             continue;
         }
-        if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            outputOpen = drain(out->readEnd.get(), outputBytes, &outputHandler);
-        }
-        if (errorOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            errorOpen = drain(err->readEnd.get(), errorBytes, nullptr);
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            bool& open = i == 0 ? outputOpen : errorOpen;
+            if (!open || overflowing || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                continue;
+            }
+            std::string& buffer = i == 0 ? outputBytes : errorBytes;
+            const std::size_t other = i == 0 ? errorBytes.size() : outputBytes.size();
+            const Stream stream = drain(fds[i].fd, buffer, other, i == 0 ? &outputHandler : nullptr);
+            open = stream == Stream::open;
+            overflowing = stream == Stream::overflowing;
         }
     }
-    // Closed output does not mean the process has ended: the same deadline bounds the wait for its exit.
+    // Open streams at the deadline mean the tool, or a child it left holding them, is still at work: the deadline
+    // is for all of it. Closed streams do not mean the process has ended: the same deadline bounds that wait.
     std::optional<std::int64_t> status;
-    if (!pollFailed) {
+    if (!pollFailed && !overflowing && !outputOpen && !errorOpen) {
         status = waitForExit(pid, deadline, stop);
     }
+    killAndReap(pid);
+    const std::string name = executable.filename().string();
+    if (overflowing) {
+        return failure(name + " printed more than " + std::to_string(kCommandOutputLimit / (1024 * 1024)) +
+                       " MiB and was stopped");
+    }
     if (!status) {
-        killAndReap(pid);
         if (stopRequested(stop)) {
-            return failure(executable.filename().string() + " was stopped");
+            return failure(name + " was stopped");
         }
-        return failure(executable.filename().string() + " did not finish within " + std::to_string(timeout.count()) +
-                       " ms");
+        return failure(name + " did not finish within " + std::to_string(timeout.count()) + " ms");
     }
 
     CommandResult result;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,14 +22,18 @@ struct CommandResult {
     bool operator==(const CommandResult&) const = default;
 };
 
+// The most a tool may print on its two streams together before it is stopped and reported as failed.
+inline constexpr std::size_t kCommandOutputLimit = 1024 * 1024;
+
 // Called with each chunk of standard output that is valid UTF-8, on the calling thread.
 using CommandOutputHandler = std::function<void(const std::string& chunk)>;
 
 // Runs `executable` with `arguments` (no shell, no PATH search) in a process group of its own, its standard
 // input on /dev/null and both output streams captured through pipes. Blocks until the process ends; a process
-// (group) still running after `timeout`, also one that closed its output and lingers, is killed and reported as
-// failed. Setting `*stop` (from any thread) kills it the same way within a few tens of milliseconds.
-// Never throws.
+// (group) still running after `timeout`, also one that closed its output and lingers or one whose child keeps
+// the output open, is killed and reported as failed, and so is one printing more than kCommandOutputLimit.
+// Setting `*stop` (from any thread) kills it the same way within a few tens of milliseconds. Whatever the tool
+// leaves running in its group when it ends is killed too. Never throws.
 CommandResult runCommand(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                          const CommandOutputHandler& outputHandler = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(10),

@@ -1,5 +1,6 @@
 #include "Quillobrandt/store/Logger.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -59,6 +60,16 @@ std::optional<std::string> readUtf8(const fs::path& file) {
 
 namespace {
 
+// Where a message longer than the line limit is cut: never inside a UTF-8 character, or the log would no longer
+// read as text.
+std::size_t cutPoint(const std::string& message) {
+    std::size_t cut = std::min(message.size(), Logger::maxLineLength);
+    while (cut > 0 && cut < message.size() && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return cut;
+}
+
 std::string formatLine(const std::string& message, Logger::Level level) {
     // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
     std::string line = "[";
@@ -66,7 +77,12 @@ std::string formatLine(const std::string& message, Logger::Level level) {
     line += "] [";
     line += Logger::levelText(level);
     line += "] ";
-    line += message;
+    // A tool's answer of megabytes must not become one line of the same size in a log of a few kilobytes.
+    const std::size_t kept = message.size() > Logger::maxLineLength ? cutPoint(message) : message.size();
+    line.append(message, 0, kept);
+    if (kept < message.size()) {
+        line += "… (" + std::to_string(message.size() - kept) + " more bytes)";
+    }
     line += '\n';
     return line;
 }

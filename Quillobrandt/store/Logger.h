@@ -33,6 +33,8 @@ public:
     enum class Level : int { info = 0, warning = 1, error = 2 };
 
     static constexpr std::int64_t maxLogSize = 4096;
+    // The most of one message a line keeps; the rest is left out, with a note of how much.
+    static constexpr std::size_t maxLineLength = 1024;
     static constexpr const char* logFileName = "quillobrandt.log";
     static constexpr const char* oldLogFileName = "quillobrandt.old.log";
 

@@ -100,6 +100,84 @@ TEST(CommandRunnerTest, AToolThatClosesItsOutputAndLingersStillMeetsTheDeadline)
     EXPECT_NE(result.standardError.find("did not finish"), std::string::npos);
 }
 
+// True while the process `pid` exists and has not ended (a zombie counts as ended).
+bool isAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return false;
+    }
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+pid_t readPid(const fs::path& file) {
+    std::ifstream in(file);
+    pid_t pid = 0;
+    in >> pid;
+    return pid;
+}
+
+TEST(CommandRunnerTest, AToolWhoseChildKeepsTheOutputOpenMeetsTheDeadlineAndItsGroupEnds) {
+    // The tool itself exits at once; the child it leaves behind holds standard output open.
+    const fs::path pidFile = qbtest::IsolatedHome::root() / "child.pid";
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "forks",
+                                  "/bin/sleep 30 &\necho $! > '" + pidFile.string() + "'\necho 00008120-001A");
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = runCommand(tool, {"-l"}, {}, std::chrono::milliseconds(400));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.exitCode, -1);
+    EXPECT_NE(result.standardError.find("did not finish"), std::string::npos);
+    const pid_t child = readPid(pidFile);
+    ASSERT_GT(child, 0);
+    // SIGKILL lands at once, but the reparented child is reaped by someone else: allow a moment.
+    for (int i = 0; i < 100 && isAlive(child); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(isAlive(child)) << "the tool's child was left behind";
+}
+
+TEST(CommandRunnerTest, WhatAToolLeavesRunningAfterItsOwnEndIsStoppedToo) {
+    const fs::path pidFile = qbtest::IsolatedHome::root() / "quiet.pid";
+    const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "leaves",
+                                  "/bin/sleep 30 >/dev/null 2>&1 &\necho $! > '" + pidFile.string() + "'\necho ok");
+    const auto result = runCommand(tool, {});
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.standardOutput, "ok\n");
+    const pid_t child = readPid(pidFile);
+    ASSERT_GT(child, 0);
+    for (int i = 0; i < 100 && isAlive(child); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(isAlive(child));
+}
+
+TEST(CommandRunnerTest, AToolPrintingWithoutEndIsStoppedAtTheOutputLimit) {
+    std::size_t handed = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (const char* stream : {"", " >&2"}) {
+        const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "chatty",
+                                      std::string("exec /usr/bin/yes 0123456789abcdef") + stream);
+        const auto result = runCommand(
+            tool, {}, [&handed](const std::string& chunk) { handed += chunk.size(); }, std::chrono::seconds(30));
+        EXPECT_FALSE(result.success) << stream;
+        EXPECT_EQ(result.exitCode, -1);
+        EXPECT_TRUE(result.standardOutput.empty());
+        EXPECT_NE(result.standardError.find("more than 1 MiB"), std::string::npos) << result.standardError;
+        EXPECT_LT(result.standardError.size(), 200u);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LE(handed, kCommandOutputLimit);
+
+    // Just under the limit is kept whole.
+    const auto fits = runCommand(writeScript(qbtest::IsolatedHome::root() / "bin", "fits",
+                                             "/usr/bin/head -c 1000000 /dev/zero | /usr/bin/tr '\\0' x"),
+                                 {});
+    EXPECT_TRUE(fits.success) << fits.standardError;
+    EXPECT_EQ(fits.standardOutput.size(), 1000000u);
+}
+
 TEST(CommandRunnerTest, SettingTheStopFlagEndsARunningTool) {
     const auto tool = writeScript(qbtest::IsolatedHome::root() / "bin", "hang", "/bin/sleep 30 & wait");
     std::atomic<bool> stop{false};

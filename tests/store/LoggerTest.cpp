@@ -86,6 +86,27 @@ TEST_F(LoggerTest, LevelsAreWrittenAsTextAndUnknownLevelsAsError) {
     EXPECT_NE(text.find("] [ERROR] c\n"), std::string::npos);
 }
 
+TEST_F(LoggerTest, ALongMessageIsCutToOneBoundedLineOnACharacterBoundary) {
+    // A tool's answer of megabytes once became one line as long as the answer.
+    std::string huge;
+    for (int i = 0; i < 2'000'000; ++i) {
+        huge += "é"; // two bytes each: a cut in the middle of one would leave the log unreadable
+    }
+    logger.log("idevice_id failed: " + huge, Logger::Level::warning);
+    const auto text = readAll(folder / "quillobrandt.log");
+    const auto lines = linesOf(text);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_LE(lines[0].size(), Logger::maxLineLength + 100);
+    EXPECT_NE(lines[0].find("[WARNING] idevice_id failed: éé"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(lines[0], std::regex(R"(é… \(\d+ more bytes\)$)"))) << lines[0].substr(0, 80);
+    EXPECT_NE(logger.getAllLogs(), "No logs available"); // still valid UTF-8
+
+    // A message within the limit is written as it stands.
+    const std::string fits(Logger::maxLineLength, 'y');
+    logger.log(fits);
+    EXPECT_NE(readAll(folder / "quillobrandt.log").find("] " + fits + "\n"), std::string::npos);
+}
+
 TEST_F(LoggerTest, RotatesOnlyOnceTheFileReachedTheLimit) {
     fs::create_directories(folder);
     const std::string filler(4095, 'x');
