@@ -19,12 +19,10 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// What is left when the mail program gave up: the link, then the box.
-void fallBack(const std::string& recipient, const std::string& body, const std::filesystem::path& attachment) {
-    AppSupportMailer mailer;
-    if (!mailer.openUrl(supportMailtoUrl(recipient, body + "\n\nLog file: " + attachment.string()))) {
-        mailer.showManualInstructions(recipient, attachment);
-    }
+// What is left when the mail program gave up. Not the mailto link: it would go to xdg-open, which fails where
+// xdg-email did (no mail program), while Qt counts its mere start as success and nothing would show.
+void fallBack(const std::string& recipient, const std::filesystem::path& attachment) {
+    AppSupportMailer().showManualInstructions(recipient, attachment);
 }
 
 } // namespace
@@ -44,14 +42,14 @@ bool AppSupportMailer::composeWithAttachment(const std::string& recipient, const
                            QStringLiteral("--attach"), QString::fromStdString(attachment.string()), qs(recipient)});
     process->setStandardInputFile(QProcess::nullDevice());
     auto handled = std::make_shared<bool>(false);
-    const auto failed = [process, handled, recipient, body, attachment](const std::string& why) {
+    const auto failed = [process, handled, recipient, attachment](const std::string& why) {
         if (*handled) {
             return;
         }
         *handled = true;
         platform::consoleLine("⚠️ xdg-email did not open an e-mail (" + why + ")");
         process->deleteLater();
-        fallBack(recipient, body, attachment);
+        fallBack(recipient, attachment);
     };
     QObject::connect(process, &QProcess::errorOccurred, process, [failed](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {

@@ -10,9 +10,9 @@
 namespace quillobrandt {
 
 // How the application e-mails the logs: the desktop's mail program through xdg-email, started in the
-// background (a mail program may stay open for long); if it cannot start or ends with a non-zero status,
-// the mailto link, and last a message box giving the address and the log file's path, which the user can
-// select and copy. GUI thread only.
+// background (a mail program may stay open for long); if it cannot start or ends with a non-zero status, a
+// message box giving the address and the log file's path, which the user can select and copy. Without
+// xdg-email the logger tries the mailto link first. GUI thread only.
 class AppSupportMailer final : public SupportMailer {
 public:
     // `mailTool`: the program to run; empty looks up "xdg-email" on PATH.

@@ -32,17 +32,16 @@ protected:
     const fs::path log = platform::privateTempDir() / "Quillobrandt-Logs.txt";
 };
 
-TEST_F(AppSupportMailerTest, AMailProgramEndingInFailureFallsBackToTheLinkThenTheBox) {
+TEST_F(AppSupportMailerTest, AMailProgramEndingInFailureShowsTheBoxAtOnce) {
+    // xdg-email exits 3 when the desktop has no mail program. A mailto link would go to xdg-open, whose start Qt
+    // reports as success although it fails the same way, and nothing would show.
+    fake.desktop->result = true;
     AppSupportMailer mailer(QStringLiteral("/bin/false"));
     EXPECT_TRUE(mailer.composeWithAttachment("help@example.org", "Quillobrandt Logs", "Please review.", log))
         << "started; its failure comes later";
     const auto* alert = waitForAlert();
     ASSERT_NE(alert, nullptr) << "a non-zero exit must not count as success";
-    ASSERT_EQ(fake.desktop->openedUrls.size(), 1u);
-    const QString link = fake.desktop->openedUrls[0].toString(QUrl::FullyEncoded);
-    EXPECT_TRUE(link.startsWith(QStringLiteral("mailto:help@example.org?subject=Quillobrandt%20Logs&body=Please%20"
-                                               "review.")))
-        << link.toStdString();
+    EXPECT_TRUE(fake.desktop->openedUrls.empty());
     EXPECT_TRUE(alert->informativeText.contains(QStringLiteral("help@example.org")));
     EXPECT_TRUE(alert->informativeText.contains(QString::fromStdString(log.string())));
     EXPECT_TRUE(alert->selectableText) << "the path must be selectable, to copy it";
@@ -53,12 +52,13 @@ TEST_F(AppSupportMailerTest, AMailProgramThatCannotStartFallsBackAndOneThatWorks
     AppSupportMailer missing(QString::fromStdString((qbtest::IsolatedHome::root() / "no-such-program").string()));
     missing.composeWithAttachment("help@example.org", "Quillobrandt Logs", "b", log);
     ASSERT_NE(waitForAlert(), nullptr);
+    EXPECT_TRUE(fake.desktop->openedUrls.empty());
 
     AppSupportMailer working(QStringLiteral("/bin/true"));
     EXPECT_TRUE(working.composeWithAttachment("help@example.org", "Quillobrandt Logs", "b", log));
     qbtest::processEventsUntil([] { return false; }, std::chrono::milliseconds(500));
     EXPECT_EQ(fake.alerts->alerts().size(), 1u) << "a zero exit is success";
-    EXPECT_EQ(fake.desktop->openedUrls.size(), 1u);
+    EXPECT_TRUE(fake.desktop->openedUrls.empty());
 }
 
 TEST_F(AppSupportMailerTest, WithoutXdgEmailTheLoggerEndsAtTheBox) {
