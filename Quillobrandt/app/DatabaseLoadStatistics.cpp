@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Quillobrandt/store/DatabaseLocation.h"
+
 namespace quillobrandt {
 
 DatabaseLoadStatistics computeLoadStatistics(const std::vector<Conversation>& conversations) {
@@ -28,6 +30,9 @@ DatabaseLoadStatistics computeLoadStatistics(const std::vector<Conversation>& co
 }
 
 bool looksLikeIPhoneBackup(const std::filesystem::path& file) {
+    if (extractionFolderContaining(file)) {
+        return false; // extracted by the program, pictures and all
+    }
     std::string name = file.filename().string();
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -25,7 +25,8 @@ struct DatabaseLoadStatistics {
 DatabaseLoadStatistics computeLoadStatistics(const std::vector<Conversation>& conversations);
 
 // A chosen file counts as an iPhone backup when its name, lower-cased, contains "sms.db", or its path
-// contains "extracted_sms" or "Backup" (both case-sensitive).
+// contains "extracted_sms" or "Backup" (both case-sensitive); never when it lies in one of the program's own
+// extraction folders, whose pictures were extracted with it.
 bool looksLikeIPhoneBackup(const std::filesystem::path& file);
 
 // "iphone_backup", "mac_messages" (the path contains "/Library/Messages/") or "custom_file".

@@ -11,6 +11,7 @@
 #include "Quillobrandt/app/DatabaseLoadedEvent.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
@@ -72,7 +73,8 @@ void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& a
         base = *attachmentBaseURL;
         logInfo("   Using provided attachment base: " + base.string());
     } else {
-        base = file.parent_path();
+        // An extraction's pictures lie in its folder, wherever in it the database was picked.
+        base = extractionFolderContaining(file).value_or(file.parent_path());
         logInfo("   Using default attachment base: " + base.string());
     }
     logInfo(std::string("   iPhone backup: ") + flagText(backup));

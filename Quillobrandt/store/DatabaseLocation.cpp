@@ -52,17 +52,25 @@ bool isWorkingCopyLocation(const fs::path& resolvedFile) {
         !privateFolder.empty() && isBelow(file, resolvedFolder(privateFolder))) {
         return true;
     }
+    return extractionFolderContaining(file).has_value();
+}
+
+std::optional<fs::path> extractionFolderContaining(const fs::path& file) {
+    const auto resolved = resolveDatabaseFolder(file);
     const auto caches = resolvedFolder(platform::cachesDir());
-    if (!isBelow(file, caches)) {
-        return false;
+    if (!isBelow(resolved, caches)) {
+        return std::nullopt;
     }
-    const auto relative = file.lexically_relative(caches);
+    const auto relative = resolved.lexically_relative(caches);
     if (relative.empty() || std::distance(relative.begin(), relative.end()) < 2) {
-        return false; // the file must lie inside an extraction folder, not beside one
+        return std::nullopt; // the file must lie inside an extraction folder, not beside one
     }
     const std::string first = relative.begin()->string();
     const std::string prefix = "Quillobrandt_";
-    return first.rfind(prefix, 0) == 0 && isUuidText(first.substr(prefix.size()));
+    if (first.rfind(prefix, 0) != 0 || !isUuidText(first.substr(prefix.size()))) {
+        return std::nullopt;
+    }
+    return caches / first;
 }
 
 } // namespace quillobrandt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quillobrandt {
@@ -18,5 +19,9 @@ std::filesystem::path resolveDatabaseFolder(const std::filesystem::path& file);
 // read through a DatabaseSnapshot.
 // Compares resolved absolute paths component by component, never substrings.
 bool isWorkingCopyLocation(const std::filesystem::path& resolvedFile);
+
+// The "Quillobrandt_<UUID>" extraction folder of the caches folder that `file` lies inside, if any: its
+// database was extracted from a backup, with the pictures beside it.
+std::optional<std::filesystem::path> extractionFolderContaining(const std::filesystem::path& file);
 
 } // namespace quillobrandt

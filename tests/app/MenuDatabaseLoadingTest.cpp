@@ -147,6 +147,31 @@ TEST_F(MenuLoadingTest, ProvidedAttachmentBaseAndBackupDetectionAreCommitted) {
     EXPECT_EQ(sentEvent(0)["params"]["source"], "iphone_backup");
 }
 
+TEST_F(MenuLoadingTest, ASavedExtractionOpenedFromTheMenuShowsThePicturesInItsFolder) {
+    // An "sms.db" in one of the program's own extraction folders had its pictures extracted beside it.
+    const fs::path folder = platform::cachesDir() / "Quillobrandt_0F8E2C1A-3B4D-4E5F-8A9B-0C1D2E3F4A5B";
+    const fs::path file = folder / "sms.db";
+    writeSmallDatabase(file);
+    const fs::path picture = folder / "Attachments/ab/cd/IMG_1.jpeg";
+    fs::create_directories(picture.parent_path());
+    std::ofstream(picture) << "jpeg";
+
+    state->loadCustomDatabase(file);
+    finishLoads(1);
+    EXPECT_FALSE(state->isIPhoneBackup());
+    EXPECT_EQ(state->attachmentBaseURL(), folder);
+    ASSERT_EQ(state->conversations().size(), 2u);
+    std::vector<std::string> paths;
+    for (const auto& conversation : state->conversations()) {
+        for (const auto& message : conversation.messages) {
+            for (const auto& attachment : message.attachments) {
+                paths.push_back(attachment.filePath);
+            }
+        }
+    }
+    EXPECT_EQ(paths, std::vector<std::string>{picture.string()});
+}
+
 TEST_F(MenuLoadingTest, EmptyDatabaseStillSucceedsAndResizes) {
     const fs::path file = dataFile("empty/chat.db");
     writeEmptyDatabase(file);
@@ -473,6 +498,13 @@ TEST(DatabaseLoadStatistics, BackupDetectionAndSource) {
     EXPECT_TRUE(looksLikeIPhoneBackup("/home/u/Backup/chat.db"));
     EXPECT_FALSE(looksLikeIPhoneBackup("/home/u/backup/chat.db"));
     EXPECT_FALSE(looksLikeIPhoneBackup("/home/u/Extracted_SMS/chat.db"));
+    // The program's own extraction folders hold extracted backups; a look-alike elsewhere is a backup's file.
+    const fs::path extraction = platform::cachesDir() / "Quillobrandt_0F8E2C1A-3B4D-4E5F-8A9B-0C1D2E3F4A5B";
+    EXPECT_FALSE(looksLikeIPhoneBackup(extraction / "sms.db"));
+    EXPECT_FALSE(looksLikeIPhoneBackup(extraction / "Library/SMS/sms.db"));
+    EXPECT_TRUE(looksLikeIPhoneBackup(platform::cachesDir() / "Quillobrandt_not-a-uuid" / "sms.db"));
+    EXPECT_TRUE(
+        looksLikeIPhoneBackup(platform::homeDir() / "Quillobrandt_0F8E2C1A-3B4D-4E5F-8A9B-0C1D2E3F4A5B/sms.db"));
     EXPECT_EQ(databaseLoadSource(false, "/home/u/Library/Messages/chat.db"), "mac_messages");
     EXPECT_EQ(databaseLoadSource(true, "/home/u/Library/Messages/sms.db"), "iphone_backup");
     EXPECT_EQ(databaseLoadSource(false, "/home/u/Library/Messages.db"), "custom_file");
