@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
+#include "Quillobrandt/conversation/TextContrast.h"
 #include "platform/core/Console.h"
 
 namespace quillobrandt {
@@ -75,17 +76,17 @@ const PictureReader& pictureReader() {
     return installedPictureReader();
 }
 
-BubblePalette bubblePalette(bool fromMe, AppTheme theme) {
+BubblePalette bubblePalette(bool fromMe, AppTheme theme, const QColor& backdrop) {
+    QColor background;
     if (fromMe) {
-        return {theme == AppTheme::quillobrandt ? ConversationStyle::gold() : ConversationStyle::blue(),
-                QColor(Qt::white)};
+        background = theme == AppTheme::quillobrandt ? ConversationStyle::gold() : ConversationStyle::blue();
+    } else if (theme == AppTheme::quillobrandt) {
+        background = ConversationStyle::accent();
+    } else {
+        background = ConversationStyle::gray();
+        background.setAlphaF(0.3f);
     }
-    if (theme == AppTheme::quillobrandt) {
-        return {ConversationStyle::accent(), QColor(Qt::white)};
-    }
-    QColor gray = ConversationStyle::gray();
-    gray.setAlphaF(0.3f);
-    return {gray, QColor()};
+    return {background, bubbleTextColor(background, backdrop)};
 }
 
 QColor senderNameColor(const std::string& sender) {
@@ -102,7 +103,7 @@ QString displayText(const std::string& text) {
 BubbleContent makeBubbleContent(const Message& message, bool showSenderName, const BubbleContext& context) {
     BubbleContent content;
     content.fromMe = message.isFromMe;
-    content.colors = bubblePalette(message.isFromMe, context.theme);
+    content.theme = context.theme;
     if (showSenderName && !message.isFromMe) {
         const QString handle = QString::fromStdString(message.sender);
         content.senderName = context.namer ? context.namer(handle) : handle;

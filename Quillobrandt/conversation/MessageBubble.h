@@ -33,12 +33,13 @@ QColor secondary(const QColor& windowText); // the label colour at half opacity
 QFont font(int pixelSize, bool semibold = false, bool italic = false);
 } // namespace ConversationStyle
 
-// The colours of a text bubble for a side and theme.
+// The colours of a text bubble for a side and theme, drawn over `backdrop` (the list's background): the
+// text is white or black, whichever reads on the bubble as seen there (the PDF's rule).
 struct BubblePalette {
     QColor background;
-    QColor text; // invalid: the palette's primary label colour
+    QColor text;
 };
-BubblePalette bubblePalette(bool fromMe, AppTheme theme);
+BubblePalette bubblePalette(bool fromMe, AppTheme theme, const QColor& backdrop = QColor(Qt::white));
 
 // The colour of a sender's name, from the raw handle (never the shown name), stable within one run.
 QColor senderNameColor(const std::string& sender);
@@ -77,7 +78,7 @@ struct BubbleContent {
     std::optional<QString> senderName;
     QColor senderColor;
     std::optional<QString> text;    // object-replacement characters removed
-    BubblePalette colors;           // of the text bubble, from side and theme
+    AppTheme theme = AppTheme::quillobrandt; // colours the text bubble (see bubblePalette)
     std::vector<BubblePicture> pictures;
     std::vector<QString> attachmentNames; // files that are not pictures
     bool unsupported = false;       // nothing displayable: "[Unsupported message type]"

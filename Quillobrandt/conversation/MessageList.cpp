@@ -229,8 +229,10 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         drawWrappedText(*p, g.senderName.adjusted(14, 0, 0, -2), *c.senderName, ConversationStyle::font(10));
     }
     if (c.text) {
-        fillRounded(p, g.textBubble, 18, c.colors.background);
-        p->setPen(c.colors.text.isValid() ? c.colors.text : primary);
+        // Over the list's own background, which a dark palette darkens under a translucent bubble.
+        const BubblePalette colours = bubblePalette(c.fromMe, c.theme, option.palette.color(QPalette::Base));
+        fillRounded(p, g.textBubble, 18, colours.background);
+        p->setPen(colours.text);
         drawWrappedText(*p, g.textArea, *c.text, ConversationStyle::font(13));
     }
     for (std::size_t i = 0; i < c.pictures.size(); ++i) {

@@ -60,10 +60,8 @@ std::int64_t messageRows(const std::filesystem::path& file) {
 class ConversationViewTest : public ::testing::Test, protected qbtest::ConversationViewFixture {
 protected:
     std::unique_ptr<ConversationDisplayView> open(const Conversation& conversation) {
-        auto view = std::make_unique<ConversationDisplayView>(conversation, state.get(), nullptr, &analytics);
-        view->resize(900, 700);
-        view->show();
-        EXPECT_TRUE(qbtest::waitUntil([&] { return !view->isLoading(); }));
+        auto view = openView(conversation);
+        EXPECT_FALSE(view->isLoading());
         return view;
     }
     QAbstractButton* button(QWidget& view, const char* name) { return view.findChild<QAbstractButton*>(name); }

@@ -1,10 +1,12 @@
 #include "ConversationTestSupport.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -98,6 +100,51 @@ QImage renderPdfPage(const QString& path, int page, int dpi) {
     QImage image(prefix + QStringLiteral(".png"));
     QFile::remove(prefix + QStringLiteral(".png"));
     return image;
+}
+
+namespace {
+
+double channel(int value) {
+    const double c = value / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+} // namespace
+
+double pixelLuminance(QRgb rgb) {
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
+}
+
+double pixelContrast(QRgb a, QRgb b) {
+    const double la = pixelLuminance(a);
+    const double lb = pixelLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TextSample sampleText(const QImage& image, const QRect& pixels) {
+    const QRect area = pixels & image.rect();
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[image.pixel(x, y) | 0xFF000000u];
+        }
+    }
+    TextSample sample;
+    int best = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > best) {
+            best = it.value();
+            sample.background = it.key();
+        }
+    }
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double ratio = pixelContrast(it.key(), sample.background);
+        if (ratio > sample.ratio) {
+            sample.ratio = ratio;
+            sample.text = it.key();
+        }
+    }
+    return sample;
 }
 
 } // namespace qbtest

@@ -53,4 +53,17 @@ std::vector<PdfPageWords> pdfWords(const QString& path, int firstPage = 0, int l
 // One page rendered by pdftoppm at `dpi`; null when it fails.
 QImage renderPdfPage(const QString& path, int page, int dpi = 72);
 
+// Relative luminance of an opaque pixel, and the contrast ratio (1 to 21) of two.
+double pixelLuminance(QRgb rgb);
+double pixelContrast(QRgb a, QRgb b);
+
+// Text as it reached the pixels: within `pixels` the background is the most frequent colour, the text the
+// pixel that stands out from it the most.
+struct TextSample {
+    QRgb background = 0;
+    QRgb text = 0;
+    double ratio = 0;
+};
+TextSample sampleText(const QImage& image, const QRect& pixels);
+
 } // namespace qbtest

@@ -9,6 +9,7 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/qt/FakePlatform.h"
@@ -40,6 +41,17 @@ struct ConversationViewFixture {
     platform::UserDefaults defaults{platform::configDir() / "Quillobrandt" / "defaults.json"};
     quillobrandt::GoogleAnalyticsManager analytics{{}, std::make_shared<RecordingHttpSender>(), defaults};
     std::unique_ptr<quillobrandt::AppState> state = std::make_unique<quillobrandt::AppState>(&hub, &analytics);
+
+    // A shown view of `conversation`, past its loading overlay.
+    std::unique_ptr<quillobrandt::ConversationDisplayView> openView(const quillobrandt::Conversation& conversation,
+                                                                    QSize size = {900, 700}) {
+        auto view = std::make_unique<quillobrandt::ConversationDisplayView>(conversation, state.get(), nullptr,
+                                                                            &analytics);
+        view->resize(size);
+        view->show();
+        waitUntil([&] { return !view->isLoading(); });
+        return view;
+    }
 
     std::filesystem::path file(const std::string& name) const {
         const auto path = IsolatedHome::root() / "files" / name;

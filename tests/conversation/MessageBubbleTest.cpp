@@ -111,8 +111,13 @@ TEST(MessageBubble, ThemeColours) {
     EXPECT_EQ(bubblePalette(true, AppTheme::quillobrandt).background, quillobrandt::ConversationStyle::gold());
     EXPECT_EQ(bubblePalette(true, AppTheme::professional).background, QColor(0x00, 0x7A, 0xFF));
     EXPECT_EQ(bubblePalette(false, AppTheme::quillobrandt).background, QColor(0xFF, 0x8C, 0x78));
-    EXPECT_EQ(bubblePalette(false, AppTheme::quillobrandt).text, QColor(Qt::white));
-    EXPECT_FALSE(bubblePalette(false, AppTheme::professional).text.isValid()) << "primary label colour";
+    // Text by the PDF's rule: black on the light gold and pink, white where it reads, and the translucent
+    // gray follows what lies under it.
+    EXPECT_EQ(bubblePalette(true, AppTheme::quillobrandt).text, QColor(Qt::black));
+    EXPECT_EQ(bubblePalette(false, AppTheme::quillobrandt).text, QColor(Qt::black));
+    EXPECT_EQ(bubblePalette(true, AppTheme::professional).text, QColor(Qt::black));
+    EXPECT_EQ(bubblePalette(false, AppTheme::professional).text, QColor(Qt::black));
+    EXPECT_EQ(bubblePalette(false, AppTheme::professional, QColor(0x1E, 0x1E, 0x1E)).text, QColor(Qt::white));
 }
 
 } // namespace

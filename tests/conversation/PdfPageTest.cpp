@@ -1,6 +1,5 @@
 // Rendered PDF pages read back with poppler: whether the text can be read on its bubble, and whether
 // anything is drawn where it must not be (the bottom margin, the page number's band).
-#include <QHash>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,53 +21,9 @@ QString outputPath(const QString& name) {
     return QString::fromStdString((qbtest::IsolatedHome::root() / name.toStdString()).string());
 }
 
-double channel(int value) {
-    const double c = value / 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-double luminance(QRgb rgb) {
-    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
-}
-
-double contrast(QRgb a, QRgb b) {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-struct Sample {
-    QRgb bubble = 0;
-    QRgb text = 0;
-    double ratio = 0;
-};
-
-// Within the box of a word: the bubble is the most frequent colour, the text the pixel that stands
-// out from it the most.
-Sample sampleWord(const QImage& page, const QRectF& box, double scale) {
-    const QRect pixels = QRectF(box.topLeft() * scale, box.bottomRight() * scale).toAlignedRect() & page.rect();
-    QHash<QRgb, int> counts;
-    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
-        for (int x = pixels.left(); x <= pixels.right(); ++x) {
-            ++counts[page.pixel(x, y) | 0xFF000000u];
-        }
-    }
-    Sample sample;
-    int best = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (it.value() > best) {
-            best = it.value();
-            sample.bubble = it.key();
-        }
-    }
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        const double ratio = contrast(it.key(), sample.bubble);
-        if (ratio > sample.ratio) {
-            sample.ratio = ratio;
-            sample.text = it.key();
-        }
-    }
-    return sample;
+// The text of a word's box (in points) on a page rendered at `scale` pixels a point.
+qbtest::TextSample sampleWord(const QImage& page, const QRectF& box, double scale) {
+    return qbtest::sampleText(page, QRectF(box.topLeft() * scale, box.bottomRight() * scale).toAlignedRect());
 }
 
 const PdfWord* findWord(const PdfPageWords& page, const QString& text) {
@@ -119,22 +74,22 @@ TEST(PdfPages, BubbleTextIsReadableInEveryScheme) {
         for (const QString& word : {QStringLiteral("HHHHHHHHHHHH"), QStringLiteral("NNNNNNNNNNNN")}) {
             const PdfWord* found = findWord(pages[0], word);
             ASSERT_NE(found, nullptr) << c.name;
-            const Sample sample = sampleWord(page, found->box, kDpi / 72.0);
+            const qbtest::TextSample sample = sampleWord(page, found->box, kDpi / 72.0);
             EXPECT_GE(sample.ratio, 4.5) << c.name << " " << word.toStdString() << ": text "
                                          << QColor(sample.text).name().toStdString() << " on "
-                                         << QColor(sample.bubble).name().toStdString();
+                                         << QColor(sample.background).name().toStdString();
         }
         if (c.scheme == PDFColorScheme::professional) {
             // The translucent gray bubble takes the dark primary text colour.
             const PdfWord* received = findWord(pages[0], QStringLiteral("HHHHHHHHHHHH"));
             ASSERT_NE(received, nullptr);
-            EXPECT_LT(luminance(sampleWord(page, received->box, kDpi / 72.0).text), 0.05);
+            EXPECT_LT(qbtest::pixelLuminance(sampleWord(page, received->box, kDpi / 72.0).text), 0.05);
         }
         if (QLatin1String(c.name) == QLatin1String("custom dark")) {
             // White stays wherever it reads well.
             const PdfWord* sent = findWord(pages[0], QStringLiteral("NNNNNNNNNNNN"));
             ASSERT_NE(sent, nullptr);
-            EXPECT_GT(luminance(sampleWord(page, sent->box, kDpi / 72.0).text), 0.9);
+            EXPECT_GT(qbtest::pixelLuminance(sampleWord(page, sent->box, kDpi / 72.0).text), 0.9);
         }
     }
 }

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QSizeF>
 
+#include "Quillobrandt/conversation/TextContrast.h" // the bubble text rule, shared with the screen
+
 namespace quillobrandt {
 
 enum class PDFColorScheme { quillobrandt, professional, custom };
@@ -33,13 +35,5 @@ struct BubbleColors {
     QColor receivedText;
 };
 BubbleColors bubbleColors(const PDFSettings& settings);
-
-// The contrast ratio (1 to 21) of two colours as printed on white paper: each one's opacity is
-// blended over white first.
-double printedContrast(const QColor& a, const QColor& b);
-
-// Message text on a bubble: white where it reaches 4.5:1 on the printed bubble, else the dark primary
-// text colour (which then always does).
-QColor bubbleTextColor(const QColor& bubble);
 
 } // namespace quillobrandt
