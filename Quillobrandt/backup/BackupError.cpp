@@ -49,6 +49,10 @@ std::string messageFor(BackupError::Code code, const std::string& text, std::int
         return "Backup extractor not initialized. Call initialize() first.";
     case Code::invalidFileID:
         return "Invalid file ID in backup database.";
+    case Code::unsupportedBackup:
+        return "This backup uses encryption settings that are not supported.";
+    case Code::stopped:
+        return "The extraction was stopped.";
     }
     return "Unknown backup error.";
 }
@@ -105,6 +109,10 @@ std::string BackupError::caseName() const {
         return "notInitialized";
     case Code::invalidFileID:
         return "invalidFileID";
+    case Code::unsupportedBackup:
+        return "unsupportedBackup";
+    case Code::stopped:
+        return "stopped";
     }
     return "unknown";
 }

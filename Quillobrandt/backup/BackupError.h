@@ -31,6 +31,9 @@ public:
         decryptionFailed,
         notInitialized,
         invalidFileID,
+        // Beyond the designed cases: a backup whose settings no real device writes, and a run the user stopped.
+        unsupportedBackup,
+        stopped,
     };
 
     explicit BackupError(Code code);

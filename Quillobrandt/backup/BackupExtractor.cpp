@@ -71,7 +71,7 @@ void BackupExtractor::reset() {
     protectionClassKeys_.clear();
 }
 
-void BackupExtractor::initialize() {
+void BackupExtractor::initialize(const std::atomic<bool>* stop) {
     reset(); // a second call starts over rather than leaking the first index and its copy
     platform::consoleLine("🔓 Initializing backup at: " + backupPath_.string());
     const auto manifestPlist = StoredFile::open(backupPath_ / "Manifest.plist");
@@ -96,7 +96,7 @@ void BackupExtractor::initialize() {
         if (password_.empty()) {
             throw BackupError(BackupError::Code::passwordRequired);
         }
-        deriveEncryptionKeys(manifest->root(), password_, protectionClassKeys_);
+        deriveEncryptionKeys(manifest->root(), password_, protectionClassKeys_, stop);
         openEncryptedIndex(manifest->root());
     }
     platform::consoleLine("✅ Backup initialized successfully");

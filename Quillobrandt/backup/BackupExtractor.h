@@ -26,9 +26,10 @@ public:
     BackupExtractor& operator=(const BackupExtractor&) = delete;
 
     // Opens the file index; for an encrypted backup derives the class keys from the password and decrypts the
-    // index into "DecryptedManifest-<UUID>.db" in the caches folder. Throws BackupError, or
+    // index into "DecryptedManifest-<UUID>.db" in the caches folder. Once `*stop` is set (from any thread) the key
+    // derivation ends within a few tens of milliseconds with BackupError stopped. Throws BackupError, or
     // std::filesystem::filesystem_error for file-system failures.
-    void initialize();
+    void initialize(const std::atomic<bool>* stop = nullptr);
 
     // Writes the file stored under `relativePath` to `destination` (its folder must exist; an existing file is
     // replaced, mode 0600). Throws BackupError or std::filesystem::filesystem_error; a failure leaves the

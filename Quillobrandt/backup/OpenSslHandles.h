@@ -3,7 +3,6 @@
 #include <memory>
 
 #include <openssl/evp.h>
-#include <openssl/kdf.h>
 
 namespace quillobrandt {
 
@@ -13,15 +12,15 @@ struct CipherContextFree {
 };
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
-struct KdfFree {
-    void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
+struct MacFree {
+    void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
 };
-using Kdf = std::unique_ptr<EVP_KDF, KdfFree>;
+using Mac = std::unique_ptr<EVP_MAC, MacFree>;
 
-struct KdfContextFree {
-    void operator()(EVP_KDF_CTX* context) const { EVP_KDF_CTX_free(context); }
+struct MacContextFree {
+    void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
 };
-using KdfContext = std::unique_ptr<EVP_KDF_CTX, KdfContextFree>;
+using MacContext = std::unique_ptr<EVP_MAC_CTX, MacContextFree>;
 
 // The AES cipher of a key length of 16, 24 or 32 bytes; nullptr for any other length.
 const EVP_CIPHER* aesCbcForKeyLength(std::size_t keyLength);

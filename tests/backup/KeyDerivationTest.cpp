@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <openssl/evp.h>
+
 #include "Quillobrandt/backup/BackupKeyDerivation.h"
 #include "tests/backup/BackupTestSupport.h"
 #include "tests/support/BackupGenerator.h"
@@ -85,8 +91,6 @@ TEST(KeyDerivation, RefusesHostileOrMissingValues) {
         ProtectionClassKeys keys;
         deriveEncryptionKeys(manifestWithKeybag(bytes).root(), options.password, keys);
     };
-    EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "DPIC", 100'000'001)); }), BackupError::Code::invalidKeybag);
-    EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "ITER", 10'000'001)); }), BackupError::Code::invalidKeybag);
     EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "DPIC", 0)); }), BackupError::Code::invalidKeybag);
     EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "ITER", 0)); }), BackupError::Code::invalidKeybag);
 
@@ -107,4 +111,53 @@ TEST(KeyDerivation, RefusesHostileOrMissingValues) {
     EXPECT_EQ(errorOf([&] { deriveEncryptionKeys(empty.root(), "x", keys); }), BackupError::Code::missingBackupKeyBag);
     empty.root().set("BackupKeyBag", platform::Plist::string("not data"));
     EXPECT_EQ(errorOf([&] { deriveEncryptionKeys(empty.root(), "x", keys); }), BackupError::Code::missingBackupKeyBag);
+}
+
+TEST(KeyDerivation, RefusesRoundCountsBeyondRealBackupsBeforeDeriving) {
+    BackupGenerator::Options options;
+    options.encrypted = true;
+    const Bytes keybag = generatedKeybag(options, "limits");
+    // A stop requested beforehand shows whether a count was accepted without spending the derivation's time:
+    // an accepted count ends in `stopped`, a refused one in `unsupportedBackup`.
+    const std::atomic<bool> stop{true};
+    const auto derive = [&](const Bytes& bytes) {
+        ProtectionClassKeys keys;
+        deriveEncryptionKeys(manifestWithKeybag(bytes).root(), options.password, keys, &stop);
+    };
+    EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "DPIC", 20'000'001)); }), BackupError::Code::unsupportedBackup);
+    EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "ITER", 1'000'001)); }), BackupError::Code::unsupportedBackup);
+    EXPECT_EQ(errorOf([&] { derive(withValue(keybag, "ITER", 100'000'000)); }), BackupError::Code::unsupportedBackup);
+    EXPECT_EQ(errorOf([&] { derive(withValue(withValue(keybag, "DPIC", 20'000'000), "ITER", 1'000'000)); }),
+              BackupError::Code::stopped);
+    EXPECT_NE(BackupError(BackupError::Code::unsupportedBackup).description().find("not supported"), std::string::npos);
+}
+
+TEST(KeyDerivation, AStopEndsTheDerivationBetweenSlicesOfRounds) {
+    Keybag keybag;
+    keybag.dpsl = Bytes(20, 1);
+    keybag.salt = Bytes(20, 2);
+    keybag.dpic = kMaxDeviceIterations; // minutes under the sanitizers if the stop were only looked at up front
+    keybag.iter = 1;
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+    });
+    const auto code = errorOf([&] { deriveKeyEncryptionKey("password", keybag, &stop); });
+    stopper.join();
+    EXPECT_EQ(code, BackupError::Code::stopped);
+    EXPECT_EQ(BackupError(BackupError::Code::stopped).description(), "The extraction was stopped.");
+
+    // With a stop that is never set, the key is the same as OpenSSL's.
+    keybag.dpic = kDerivationSliceRounds + 2; // across a slice's end
+    keybag.iter = 3;
+    const std::atomic<bool> never{false};
+    const SecureBytes kek = deriveKeyEncryptionKey("password", keybag, &never);
+    Bytes stage1(32);
+    Bytes reference(32);
+    PKCS5_PBKDF2_HMAC("password", 8, keybag.dpsl->data(), 20, static_cast<int>(*keybag.dpic), EVP_sha256(), 32,
+                      stage1.data());
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(stage1.data()), 32, keybag.salt->data(), 20,
+                      static_cast<int>(*keybag.iter), EVP_sha1(), 32, reference.data());
+    EXPECT_EQ(Bytes(kek.span().begin(), kek.span().end()), reference);
 }
