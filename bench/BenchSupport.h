@@ -13,6 +13,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -61,19 +62,30 @@ inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Where standard output goes while a measured call runs: /dev/null, or a pipe drained by a separate `cat` process
-// (as a terminal or a desktop session's journal would read it).
-enum class StdoutTarget { devNull, pipe };
+// Where standard output goes while a measured call runs: /dev/null, a pipe drained by a separate `cat` process
+// (as a desktop session's journal reads it), or a pseudo-terminal drained by a child process (as `script` or a
+// terminal emulator reads a program started from a shell: the line discipline does real work per line there).
+enum class StdoutTarget { devNull, pipe, terminal };
 
 inline const char* describe(StdoutTarget target) {
-    return target == StdoutTarget::pipe ? "stdout to a pipe" : "stdout to /dev/null";
+    switch (target) {
+    case StdoutTarget::pipe:
+        return "stdout to a pipe";
+    case StdoutTarget::terminal:
+        return "stdout to a terminal";
+    case StdoutTarget::devNull:
+        break;
+    }
+    return "stdout to /dev/null";
 }
 
 class RedirectedStdout {
 public:
     explicit RedirectedStdout(StdoutTarget target) : saved_(::dup(STDOUT_FILENO)) {
         std::fflush(stdout);
-        if (target == StdoutTarget::pipe) {
+        if (target == StdoutTarget::terminal) {
+            openTerminal();
+        } else if (target == StdoutTarget::pipe) {
             reader_ = ::popen("cat >/dev/null", "w");
             if (reader_ == nullptr) {
                 throw std::runtime_error("cannot start cat");
@@ -94,11 +106,39 @@ public:
         if (reader_ != nullptr) {
             ::pclose(reader_);
         }
+        if (drainer_ > 0) {
+            // With the last slave descriptor closed the drainer's read fails and it exits.
+            int status = 0;
+            ::waitpid(drainer_, &status, 0);
+        }
     }
 
 private:
+    void openTerminal() {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+            throw std::runtime_error("cannot open a pseudo-terminal");
+        }
+        const int slave = ::open(::ptsname(master), O_WRONLY | O_NOCTTY);
+        if (slave < 0) {
+            throw std::runtime_error("cannot open the pseudo-terminal's slave");
+        }
+        drainer_ = ::fork();
+        if (drainer_ == 0) {
+            ::close(slave);
+            char buffer[65536];
+            while (::read(master, buffer, sizeof buffer) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(master);
+        ::dup2(slave, STDOUT_FILENO);
+        ::close(slave);
+    }
+
     int saved_;
     std::FILE* reader_ = nullptr;
+    pid_t drainer_ = -1;
 };
 
 // Peak resident memory since the last reset (Linux: writing 5 to clear_refs resets VmHWM).

@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6svg6 libheif-dev
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation2 fonts-noto-color-emoji
-    poppler-utils time
+    poppler-utils time sqlite3
     libimobiledevice-utils usbmuxd
     libcsv-dev
 )
