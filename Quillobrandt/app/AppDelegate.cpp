@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
-#include <QScreen>
+#include <QFrame>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "Quillobrandt/app/FeedbackView.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PreferencesView.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/UpdateChecking.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/BundleInfo.h"
@@ -34,13 +37,13 @@ std::string bundleText(const char* key) { return platform::bundleInfoValue(key).
 const QStringList databaseFilters{QStringLiteral("Messages database (*.db)"), QStringLiteral("All files (*)")};
 
 void centreOnScreen(QWidget* window) {
-    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr) {
+    const QRect available = availableScreenArea(*window);
+    if (!available.isValid()) {
         return;
     }
     QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    frame.moveCenter(available.center());
+    window->move(keepFrameOnScreen(frame, available).topLeft());
 }
 
 QAction* addItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, QObject* receiver,
@@ -74,30 +77,35 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
 }
 
-void MainWindow::resizeContent(const QSize& size) {
+void MainWindow::setContent(QWidget* content) {
+    // The content keeps its designed size; where the screen is smaller than that, it scrolls in the window.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("MainWindowContent"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    setCentralWidget(scroll);
+}
+
+void MainWindow::resizeContent(const QSize& designed) {
+    const int menuHeight = menuWidget() != nullptr ? menuWidget()->sizeHint().height() : 0;
+    const QRect available = availableScreenArea(*this);
+    // A fixed-size window larger than its screen (a small or scaled one) would put its lower rows, or its title
+    // and menu bars, out of reach: it gets what fits, and the content scrolls.
+    const QSize fitted = fitContentToScreen(designed, QSize(0, menuHeight), frameExtent(*this), available);
     if (QWidget* content = centralWidget()) {
-        content->setFixedSize(size);
+        content->setFixedSize(fitted);
     }
     const QPoint topLeft = pos();
     if (layout() != nullptr) {
         layout()->activate();
     }
-    const int menuHeight = menuWidget() != nullptr ? menuWidget()->sizeHint().height() : 0;
-    setFixedSize(size.width(), size.height() + menuHeight);
+    setFixedSize(fitted.width(), fitted.height() + menuHeight);
     move(topLeft);
-    // The top edge stays where it was unless the grown window would run off the bottom of the screen
-    // (a 768-pixel laptop screen): the user cannot resize it, so lift it just enough to show it whole.
-    const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen != nullptr) {
-        const QRect available = screen->availableGeometry();
-        const QRect frame = frameGeometry();
-        if (frame.bottom() > available.bottom()) {
-            const int lift = std::min(frame.bottom() - available.bottom(), frame.top() - available.top());
-            if (lift > 0) {
-                move(topLeft - QPoint(0, lift));
-            }
-        }
-    }
+    // The top edge stays where it was unless the grown window would run off the bottom of the screen: then it
+    // is lifted just enough, never above the screen's free area.
+    const QRect frame(frameGeometry().topLeft(), size() + frameExtent(*this));
+    move(keepFrameOnScreen(frame, available).topLeft());
 }
 
 QSize MainWindow::contentSize() const { return centralWidget() != nullptr ? centralWidget()->size() : QSize(); }
@@ -136,7 +144,7 @@ void AppDelegate::setupMainWindow() {
     window_ = std::make_unique<MainWindow>();
     buildMenus();
     switcher_ = new ContentSwitcher(*appState_, mainFactory_, &hub_, window_.get());
-    window_->setCentralWidget(switcher_);
+    window_->setContent(switcher_);
     window_->resizeContent(QSize(550, 450));
     centreOnScreen(window_.get());
     window_->show();
@@ -194,7 +202,8 @@ void AppDelegate::handleResize(const QVariantMap& userInfo) {
 }
 
 QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& size, const QString& title,
-                                      const std::function<QWidget*(QWidget* window)>& makeContent) {
+                                      const std::function<QWidget*(QWidget* window)>& makeContent,
+                                      bool closesOnEscape) {
     if (field && field->isVisible()) {
         field->raise();
         field->activateWindow();
@@ -204,10 +213,25 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
     auto* window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(title);
-    window->setFixedSize(size);
+    // As large as designed where the screen has room; on a small or scaled screen the content scrolls.
+    window->setFixedSize(fitContentToScreen(size, QSize(), kFrameAllowance, availableScreenArea(*window)));
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(makeContent(window), 0, Qt::AlignCenter);
+    auto* scroll = new QScrollArea(window);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setAlignment(Qt::AlignCenter);
+    auto* holder = new QWidget(scroll);
+    auto* holderLayout = new QVBoxLayout(holder);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    holderLayout->addWidget(makeContent(holder), 0, Qt::AlignCenter);
+    scroll->setWidget(holder);
+    layout->addWidget(scroll);
+    if (closesOnEscape) {
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, window, &QWidget::close);
+    }
     window->installEventFilter(this);
     centreOnScreen(window);
     window->show();
@@ -220,7 +244,7 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
 void AppDelegate::showPreferences() {
     // The window fits its fixed-size content, as it would around a view of fixed frame.
     showSmallWindow(preferencesWindow_, QSize(500, 350), QStringLiteral("Preferences"),
-                    [this](QWidget* window) { return new PreferencesView(*appState_, window); });
+                    [this](QWidget* window) { return new PreferencesView(*appState_, window); }, true);
 }
 
 void AppDelegate::showFeedbackWindow() {
@@ -230,7 +254,7 @@ void AppDelegate::showFeedbackWindow() {
 
 void AppDelegate::showAbout() {
     showSmallWindow(aboutWindow_, QSize(320, 420), QStringLiteral("About Quillobrandt"),
-                    [](QWidget* window) { return new AboutView(window); });
+                    [](QWidget* window) { return new AboutView(window); }, true);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

@@ -28,7 +28,10 @@ class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);
-    // Gives the content the size `size`, keeping the window's top-left corner where it is.
+    // Makes `content` the window's content (it scrolls where the screen is too small for it).
+    void setContent(QWidget* content);
+    // Gives the content the size `size` (bounded by the screen), keeping the window's top-left corner where it
+    // is unless that would put part of the window off the screen.
     void resizeContent(const QSize& size);
     QSize contentSize() const;
 };
@@ -74,8 +77,9 @@ private:
     void buildMenus();
     void windowWillClose(QObject* window);
     void handleResize(const QVariantMap& userInfo);
+    // `closesOnEscape`: windows with nothing to lose (the feedback view has its own Escape, its Cancel).
     QWidget* showSmallWindow(QPointer<QWidget>& field, const QSize& size, const QString& title,
-                             const std::function<QWidget*(QWidget* window)>& makeContent);
+                             const std::function<QWidget*(QWidget* window)>& makeContent, bool closesOnEscape = false);
 
     platform::NotificationHub& hub_;
     GoogleAnalyticsManager& analytics_;

@@ -1,6 +1,9 @@
 #include "Quillobrandt/app/AppDelegate.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QPushButton>
@@ -8,6 +11,7 @@
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/PreferencesView.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/UpdateChecking.h"
 #include "platform/core/BundleInfo.h"
 #include "tests/app/ShellFixture.h"
@@ -64,7 +68,7 @@ TEST_F(AppDelegateTest, LaunchWithoutSdkKeysOpensTheMainWindowAndInitialisesNoth
     EXPECT_TRUE(delegate->window()->isVisible());
     EXPECT_EQ(delegate->window()->windowTitle(), QStringLiteral("Quillobrandt"));
     EXPECT_EQ(delegate->window()->contentSize(), QSize(550, 450));
-    EXPECT_EQ(delegate->window()->centralWidget(), delegate->contentSwitcher());
+    EXPECT_TRUE(delegate->window()->centralWidget()->isAncestorOf(delegate->contentSwitcher()));
     EXPECT_TRUE(delegate->appState().showSplash());
 }
 
@@ -131,9 +135,17 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
     EXPECT_LE(window->frameGeometry().bottom(), screen.bottom()) << "a grown window is lifted to stay on screen";
     window->move(screen.left() + 40, screen.top() + 60);
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, screen.height() * 2)));
-    EXPECT_EQ(window->pos().y(), screen.top()) << "a window taller than the screen keeps its title bar on screen";
+    EXPECT_GE(window->pos().y(), screen.top()) << "a window taller than the screen keeps its title bar on screen";
+    EXPECT_LE(window->frameGeometry().bottom(), screen.bottom()) << "and is never made taller than the screen";
+    // The test screen (800 by 600) is smaller than the list's designed 810 by 690: the window gets what fits,
+    // whole, on the screen.
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
-    EXPECT_EQ(window->contentSize(), QSize(810, 690));
+    const int menu = window->menuWidget()->sizeHint().height();
+    const QSize fits = quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu),
+                                                        quillobrandt::frameExtent(*window), screen);
+    EXPECT_EQ(window->contentSize(), fits);
+    EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
+                                                           << window->frameGeometry().y();
     EXPECT_FALSE(window->minimumSize() != window->maximumSize()) << "the user does not resize it";
 
     hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, 42}});
@@ -142,7 +154,7 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
         hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(bad));
     }
     hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, QSize(0, 0)}});
-    EXPECT_EQ(window->contentSize(), QSize(810, 690)) << "a window of no size is never made";
+    EXPECT_EQ(window->contentSize(), fits) << "a window of no size is never made";
 }
 
 TEST_F(AppDelegateTest, PreferencesOpenOnceAndANewWindowAfterClosing) {
@@ -160,6 +172,59 @@ TEST_F(AppDelegateTest, PreferencesOpenOnceAndANewWindowAfterClosing) {
     flushDeletes();
     delegate->showPreferences();
     EXPECT_NE(delegate->preferencesWindow(), nullptr);
+}
+
+TEST_F(AppDelegateTest, EscapeClosesPreferencesAndAbout) {
+    auto delegate = launch();
+    const auto pressEscape = [](QWidget* window) {
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : window, Qt::Key_Escape);
+    };
+    delegate->showPreferences();
+    pressEscape(delegate->preferencesWindow());
+    EXPECT_EQ(delegate->preferencesWindow(), nullptr);
+    delegate->showAbout();
+    pressEscape(delegate->aboutWindow());
+    EXPECT_EQ(delegate->aboutWindow(), nullptr);
+    flushDeletes();
+}
+
+TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
+    using quillobrandt::fitContentToScreen;
+    using quillobrandt::keepFrameOnScreen;
+    const QSize menu(0, 24);
+    const QSize frame(0, 40);
+    // 1366 by 768 at scale 1, 1.5 and 2, as the application sees it (logical pixels).
+    const QRect scale1(0, 0, 1366, 768);
+    const QRect scale15(0, 0, 910, 512);
+    const QRect scale2(0, 0, 683, 384);
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale1), QSize(810, 690));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale15), QSize(810, 448));
+    EXPECT_EQ(fitContentToScreen(QSize(550, 450), menu, frame, scale2), QSize(550, 320));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2), QSize(683, 320));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect()), QSize(810, 690)) << "no screen known";
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect(0, 0, 10, 10)), QSize(10, 1));
+
+    // A frame centred on a screen smaller than itself keeps its title bar in the free area.
+    QRect tall(0, 0, 600, 500);
+    tall.moveCenter(scale2.center());
+    EXPECT_EQ(keepFrameOnScreen(tall, scale2).top(), 0);
+    EXPECT_GE(keepFrameOnScreen(tall, scale2).left(), 0);
+    // One that fits is moved only as far as needed, also past a panel at the top.
+    const QRect belowPanel(0, 32, 1366, 736);
+    EXPECT_EQ(keepFrameOnScreen(QRect(100, 600, 550, 490), belowPanel), QRect(100, 278, 550, 490));
+    EXPECT_EQ(keepFrameOnScreen(QRect(100, 0, 550, 490), belowPanel), QRect(100, 32, 550, 490));
+    EXPECT_EQ(keepFrameOnScreen(QRect(100, 100, 550, 490), belowPanel), QRect(100, 100, 550, 490));
+}
+
+TEST_F(AppDelegateTest, SmallWindowsFitTheScreenAndStayOnIt) {
+    auto delegate = launch();
+    delegate->showAbout();
+    QWidget* about = delegate->aboutWindow();
+    const QRect screen = about->screen()->availableGeometry();
+    EXPECT_LE(about->height() + quillobrandt::kFrameAllowance.height(), screen.height());
+    EXPECT_TRUE(screen.contains(about->frameGeometry().topLeft()));
 }
 
 TEST_F(AppDelegateTest, ClosingFeedbackForgetsOnlyFeedback) {

@@ -1,0 +1,41 @@
+#include "Quillobrandt/app/ScreenFit.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace quillobrandt {
+
+QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available) {
+    if (!available.isValid()) {
+        return content;
+    }
+    const QSize room = available.size() - bars - frame;
+    return content.boundedTo(room).expandedTo(QSize(1, 1));
+}
+
+QRect keepFrameOnScreen(QRect frame, const QRect& available) {
+    if (!available.isValid()) {
+        return frame;
+    }
+    // Right and bottom first, then left and top, so a frame larger than the area keeps its top-left corner in it.
+    frame.moveRight(std::min(frame.right(), available.right()));
+    frame.moveBottom(std::min(frame.bottom(), available.bottom()));
+    frame.moveLeft(std::max(frame.left(), available.left()));
+    frame.moveTop(std::max(frame.top(), available.top()));
+    return frame;
+}
+
+QRect availableScreenArea(const QWidget& window) {
+    const QScreen* screen = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+QSize frameExtent(const QWidget& window) {
+    const QSize extent = window.frameGeometry().size() - window.geometry().size();
+    return extent.height() > 0 ? extent : kFrameAllowance;
+}
+
+} // namespace quillobrandt
