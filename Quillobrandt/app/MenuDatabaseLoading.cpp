@@ -136,7 +136,9 @@ void AppState::loadSucceeded(LoadTicket ticket, const LoadedSource& source, std:
     const DatabaseLoadStatistics stats = computeLoadStatistics(this->conversations());
     recordDatabaseLoaded(analytics_, stats, loadTimeMs, databaseLoadSource(isIPhoneBackup_, source.databaseURL));
     endLoad();
-    hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));
+    if (!this->conversations().empty()) { // nothing to list: the start screen stays as it is, and says so
+        hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));
+    }
 }
 
 void AppState::loadFailed(LoadTicket ticket, const std::string& description, bool stopped) {

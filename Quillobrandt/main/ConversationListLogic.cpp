@@ -4,6 +4,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace quillobrandt {
 namespace {
@@ -25,7 +27,57 @@ const QCollator& nameCollator() {
     return collator;
 }
 
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Digits with spaces, dashes and brackets, perhaps after a leading "+": its digits and whether it had the "+".
+std::optional<std::pair<QString, bool>> phoneNumberDigits(const QString& text) {
+    QString digits;
+    bool international = false;
+    for (const QChar c : text) {
+        if (isAsciiDigit(c)) {
+            digits += c;
+        } else if (c == QLatin1Char('+') && digits.isEmpty() && !international) {
+            international = true;
+        } else if (c != QLatin1Char(' ') && c != QLatin1Char('-') && c != QLatin1Char('(') && c != QLatin1Char(')')) {
+            return std::nullopt;
+        }
+    }
+    if (digits.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::pair{digits, international};
+}
+
 } // namespace
+
+bool phoneDigitsMatch(const QString& query, const std::string& handle) {
+    const auto typed = phoneNumberDigits(query);
+    const auto stored = phoneNumberDigits(QString::fromStdString(handle));
+    if (!typed || !stored) {
+        return false;
+    }
+    const auto& [digits, international] = *typed;
+    if (stored->first.contains(digits)) {
+        return true;
+    }
+    if (international && !stored->second) {
+        for (int code = 1; code <= 3 && code < digits.size(); ++code) {
+            if (stored->first.startsWith(QStringView(digits).mid(code))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+QString emptyListText(const QString& searchText) {
+    if (searchText.isEmpty()) {
+        return QStringLiteral("This database holds no conversations.");
+    }
+    return QStringLiteral("No conversations match \u201C%1\u201D.").arg(searchText);
+}
 
 std::string ParticipantNaming::nameOf(const std::string& handle) const {
     if (auto label = labels.find(handle); label != labels.end()) {
@@ -75,7 +127,9 @@ std::vector<ConversationListEntry> filterAndSortConversations(const std::vector<
         if (!searchText.isEmpty()) {
             bool matches = name.contains(searchText, Qt::CaseInsensitive);
             for (std::size_t p = 0; !matches && p < conversation.participants.size(); ++p) {
-                matches = QString::fromStdString(conversation.participants[p]).contains(searchText, Qt::CaseInsensitive);
+                const std::string& handle = conversation.participants[p];
+                matches = QString::fromStdString(handle).contains(searchText, Qt::CaseInsensitive) ||
+                          phoneDigitsMatch(searchText, handle);
             }
             if (!matches) {
                 continue;
@@ -109,7 +163,7 @@ QString firstHandleText(const Conversation& conversation) {
 }
 
 QString messageCountText(std::int64_t count) {
-    return QString::number(count) + QStringLiteral(" messages");
+    return QString::number(count) + (count == 1 ? QStringLiteral(" message") : QStringLiteral(" messages"));
 }
 
 } // namespace quillobrandt

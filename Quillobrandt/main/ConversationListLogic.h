@@ -37,10 +37,21 @@ struct ConversationListEntry {
 
 // The conversations matching `searchText` (case-insensitive, in the name or in any raw handle id; the
 // text is used as typed), named ones first, then by natural order of their names ("a2" before "a10").
+// A text typed as a phone number (digits with spaces, dashes and brackets, perhaps after a leading "+") also
+// matches a phone-number handle id whose digits hold its digits, however either is punctuated (phoneDigitsMatch).
 // Names are computed once per conversation, not once per comparison. Ties keep the input order.
 std::vector<ConversationListEntry> filterAndSortConversations(const std::vector<Conversation>& conversations,
                                                               const QString& searchText,
                                                               const ParticipantNaming& naming);
+
+// Whether `handle` is the number `query` was typed as: "518-380", "(518) 380" and "+1 518" all find
+// "+15183808956" and "5183808956". A query in international form also finds a number stored without its
+// country code (one to three digits): what follows the code begins the stored number. False when the query or
+// the handle is not a phone number (a letter or other sign, or no digit at all).
+bool phoneDigitsMatch(const QString& query, const std::string& handle);
+
+// What the list shows in place of rows: a search that matches nothing, or no conversations at all.
+QString emptyListText(const QString& searchText);
 
 // The natural order used for names: true when `a` goes before `b`.
 bool naturalNameLess(const QString& a, const QString& b);
@@ -58,7 +69,7 @@ struct ConversationOpenFigures {
 
 // The second line of a row: the first handle id ("Unknown" without one).
 QString firstHandleText(const Conversation& conversation);
-// "<count> messages" (no singular form).
+// "1 message", "<count> messages".
 QString messageCountText(std::int64_t count);
 
 } // namespace quillobrandt

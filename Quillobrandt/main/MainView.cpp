@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -132,9 +133,11 @@ MainView::MainView(AppState* appState, QWidget* parent)
         isDatabaseLoading_ = false;
         refreshFace();
     });
+    connect(appState_, &AppState::databaseURLChanged, this, [this] { refreshLoading(); });
     connect(appState_, &AppState::conversationsChanged, this, [this] {
         refreshList();
         refreshFace();
+        refreshLoading();
         matchContactsIfNeeded();
     });
     connect(appState_, &AppState::participantLabelsChanged, this, [this] { refreshList(); });
@@ -232,6 +235,13 @@ QWidget* MainView::buildStartScreen() {
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
 
+    // After a load that found nothing, the start screen says so rather than just coming back.
+    emptyDatabaseNote_ = centredLabel(face, QStringLiteral("No conversations were found in this database."), 12,
+                                      QFont::Normal, true);
+    emptyDatabaseNote_->setObjectName(QStringLiteral("empty_database_text"));
+    emptyDatabaseNote_->hide();
+    stack->addWidget(emptyDatabaseNote_);
+
     startProgress_ = new QWidget(face);
     auto* progressLayout = new QVBoxLayout(startProgress_);
     progressLayout->setContentsMargins(0, 6, 0, 0);
@@ -308,11 +318,19 @@ QWidget* MainView::buildConversationList() {
                 selectedConversationID_ = current.data(ConversationListModel::IdRole).toString().toStdString();
                 updateDisplayButton();
             });
-    connect(listView_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+    // Return on the selected row opens it, as does a double-click (or the desktop's single click to activate).
+    connect(listView_, &QListView::activated, this, [this](const QModelIndex& index) {
         setSelectedConversationID(index.data(ConversationListModel::IdRole).toString().toStdString());
         displaySelectedConversation();
     });
     layout->addWidget(listView_, 1);
+    // Down from the search field walks on into the list.
+    searchField_->installEventFilter(this);
+    emptyListLabel_ = centredLabel(listView_->viewport(), QString(), 13, QFont::Normal, true);
+    emptyListLabel_->setObjectName(QStringLiteral("empty_list_text"));
+    emptyListLabel_->setWordWrap(true);
+    emptyListLabel_->hide();
+    listView_->viewport()->installEventFilter(this); // keeps the text placed as the list's area changes
 
     displayButton_ = new QPushButton(QStringLiteral("Display Conversation"), face);
     QFont headline = displayButton_->font();
@@ -347,10 +365,17 @@ void MainView::refreshFace() {
         faces_->setCurrentWidget(listFace_);
         break;
     }
-    setFixedSize(mainContentSize(!appState_->conversations().empty()));
+    // The designed frame; the list may shrink to fit a smaller window (the list itself scrolls), the other faces
+    // keep their size and scroll in the window.
+    const QSize designed = mainContentSize(!appState_->conversations().empty());
+    setMaximumSize(designed);
+    setMinimumSize(face() == MainFace::conversationList ? kConversationListMinimumSize : designed);
+    resize(designed);
 }
 
 void MainView::refreshLoading() {
+    emptyDatabaseNote_->setVisible(!loading_.isLoading && appState_->databaseURL().has_value() &&
+                                   appState_->conversations().empty());
     startProgress_->setVisible(loading_.isLoading);
     startProgressText_->setText(QString::fromStdString(loading_.loadingMessage));
     overlay_->display(loading_);
@@ -366,8 +391,12 @@ void MainView::refreshList() {
                             messageCountText(conversation.messageCount),
                         conversation.participants.size() >= 3});
     }
+    const bool empty = rows.empty();
     refreshingList_ = true;
     listModel_->setRows(std::move(rows));
+    emptyListLabel_->setText(emptyListText(searchText_));
+    emptyListLabel_->setVisible(empty);
+    placeEmptyListText();
     if (selectedConversationID_) {
         const int row = listModel_->rowOf(*selectedConversationID_);
         if (row >= 0) {
@@ -408,6 +437,30 @@ void MainView::showEvent(QShowEvent* event) {
 void MainView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     overlay_->setGeometry(rect());
+    placeEmptyListText();
+}
+
+void MainView::placeEmptyListText() {
+    const QRect area = listView_->viewport()->rect();
+    emptyListLabel_->setGeometry(area.adjusted(24, 0, -24, 0).intersected(QRect(0, 0, area.width(), 120)));
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == listView_->viewport() && event->type() == QEvent::Resize) {
+        placeEmptyListText();
+    }
+    if (watched == searchField_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) && key->modifiers() == Qt::NoModifier &&
+            listModel_->rowCount() > 0) {
+            listView_->setFocus(Qt::TabFocusReason);
+            if (!listView_->currentIndex().isValid() || !listView_->selectionModel()->isSelected(listView_->currentIndex())) {
+                listView_->setCurrentIndex(listModel_->index(0));
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace quillobrandt

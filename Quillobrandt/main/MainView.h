@@ -101,6 +101,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildLoadingDatabaseFace();
@@ -110,6 +111,7 @@ private:
     void refreshList();
     void refreshLoading();
     void updateDisplayButton();
+    void placeEmptyListText();
 
     // Loads `file`; with `copyFrom`, the worker first copies that Messages folder's database to `file`.
     void startLoad(const std::filesystem::path& file, const std::optional<std::filesystem::path>& attachmentBase,
@@ -149,10 +151,12 @@ private:
     QWidget* loadingDatabaseFace_ = nullptr;
     QWidget* startScreen_ = nullptr;
     QWidget* listFace_ = nullptr;
+    QLabel* emptyDatabaseNote_ = nullptr;
     QWidget* startProgress_ = nullptr;
     QLabel* startProgressText_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QListView* listView_ = nullptr;
+    QLabel* emptyListLabel_ = nullptr; // over the list while it has no rows
     ConversationListModel* listModel_ = nullptr;
     QPushButton* displayButton_ = nullptr;
     LoadingOverlay* overlay_ = nullptr;

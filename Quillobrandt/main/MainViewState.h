@@ -21,6 +21,9 @@ QSize mainContentSize(bool hasConversations);
 
 inline constexpr QSize kStartScreenSize{550, 380};
 inline constexpr QSize kConversationListSize{810, 690};
+// The least the list face needs where a small or scaled screen cannot give it its designed size: the header,
+// the search field, a few rows and the "Display Conversation" button.
+inline constexpr QSize kConversationListMinimumSize{480, 300};
 // Opening a conversation of this many messages asks first.
 inline constexpr std::int64_t kLargeConversationThreshold = 20000;
 // Contact matching stays on screen at least this long, so the overlay never flickers.

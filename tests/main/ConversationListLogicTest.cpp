@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "Quillobrandt/main/ConversationListLogic.h"
@@ -82,6 +83,35 @@ TEST(ConversationListSearch, MatchesNameOrRawHandleCaseInsensitivelyAsTyped) {
     EXPECT_TRUE(orderOf(conversations, QStringLiteral("nobody"), names).empty());
 }
 
+TEST(ConversationListSearch, APhoneNumberMatchesByItsDigitsHoweverItIsWritten) {
+    const std::vector<Conversation> conversations{
+        conversation("national", {"5183808956"}),
+        conversation("international", {"+15183808956"}),
+        conversation("other", {"+442079460958"}),
+        conversation("mail", {"ann518@example.com"}),
+    };
+    const auto names = naming({}, false);
+    const std::vector<std::string> both{"international", "national"};
+    for (const char* typed : {"518-380", "(518) 380", "+1 518", "518 380 8956", "+1 (518) 380-8956"}) {
+        auto found = orderOf(conversations, QString::fromUtf8(typed), names);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, both) << typed;
+    }
+    EXPECT_EQ(orderOf(conversations, QStringLiteral("+44 20 7946"), names), (std::vector<std::string>{"other"}));
+    EXPECT_TRUE(orderOf(conversations, QStringLiteral("+1 519"), names).empty());
+    EXPECT_TRUE(orderOf(conversations, QStringLiteral("518-381"), names).empty());
+    // Not phone numbers: compared as typed only.
+    EXPECT_EQ(orderOf(conversations, QStringLiteral("ann518"), names), (std::vector<std::string>{"mail"}));
+    EXPECT_TRUE(orderOf(conversations, QStringLiteral("518 x"), names).empty());
+    EXPECT_TRUE(orderOf(conversations, QStringLiteral("--"), names).empty());
+    EXPECT_FALSE(quillobrandt::phoneDigitsMatch(QStringLiteral("1+518"), "+15183808956")) << "a + only leads";
+}
+
+TEST(ConversationListSearch, AnEmptyListSaysWhy) {
+    EXPECT_EQ(quillobrandt::emptyListText(QStringLiteral("zed")), QStringLiteral("No conversations match \u201Czed\u201D."));
+    EXPECT_EQ(quillobrandt::emptyListText({}), QStringLiteral("This database holds no conversations."));
+}
+
 TEST(ConversationOpenFigures, CountHeldMessagesParticipantsAndAttachments) {
     Conversation c = conversation("1", {"a", "b", "c"});
     c.messageCount = 99; // the stored count is not what is reported
@@ -94,7 +124,9 @@ TEST(ConversationOpenFigures, CountHeldMessagesParticipantsAndAttachments) {
     EXPECT_TRUE(figures.isGroupChat());
     EXPECT_TRUE(figures.hasMedia());
     EXPECT_EQ(quillobrandt::firstHandleText(conversation("2", {})), QStringLiteral("Unknown"));
-    EXPECT_EQ(quillobrandt::messageCountText(1), QStringLiteral("1 messages"));
+    EXPECT_EQ(quillobrandt::messageCountText(1), QStringLiteral("1 message"));
+    EXPECT_EQ(quillobrandt::messageCountText(0), QStringLiteral("0 messages"));
+    EXPECT_EQ(quillobrandt::messageCountText(2), QStringLiteral("2 messages"));
 }
 
 TEST(MainViewState, FacesSizesAndProgressTexts) {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QTest>
 #include <QLocale>
 #include <QPixmap>
 #include <QToolButton>
@@ -285,6 +289,46 @@ TEST_F(MainViewTest, EmptyDatabaseWithoutGateSaysSoInsteadOfAskingForDiskAccess)
     EXPECT_EQ(fake.alerts->alerts()[0].informativeText, QStringLiteral("No conversations were found in this database."));
     EXPECT_TRUE(resizes().empty());
     EXPECT_EQ(view.face(), MainFace::startScreen);
+    auto* note = view.findChild<QLabel*>("empty_database_text");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisibleTo(&view)) << "the start screen says the database was empty";
+    EXPECT_EQ(note->text(), QStringLiteral("No conversations were found in this database."));
+    view.backToWelcome();
+    EXPECT_FALSE(note->isVisibleTo(&view));
+}
+
+TEST_F(MainViewTest, TheListIsWalkedAndOpenedWithTheKeyboardAndSaysWhenNothingMatches) {
+    state.setConversations({makeConversation("1", {"+15183808956"}), makeConversation("2", {"bob@example.com"})});
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto* search = view.findChild<QLineEdit*>();
+    auto* list = view.findChild<QListView*>();
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), list) << "Down leaves the search field for the list";
+    ASSERT_NE(view.selectedConversation(), nullptr);
+    const std::string first = view.selectedConversation()->id;
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_NE(view.selectedConversation(), nullptr);
+    const std::string second = view.selectedConversation()->id;
+    EXPECT_NE(first, second);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(opened, (std::vector<std::string>{second})) << "Return opens the selected row";
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center()); // a double-click's first press
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_EQ(opened, (std::vector<std::string>{second, first})) << "a double-click opens it once";
+
+    auto* empty = view.findChild<QLabel*>("empty_list_text");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_FALSE(empty->isVisible());
+    view.setSearchText(QStringLiteral("zed"));
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text(), QStringLiteral("No conversations match \u201Czed\u201D."));
+    EXPECT_TRUE(list->viewport()->rect().contains(empty->geometry()));
+    view.setSearchText(QStringLiteral("(518) 380"));
+    EXPECT_FALSE(empty->isVisible());
+    EXPECT_EQ(view.filteredConversations().size(), 1u) << "a number found by its digits";
 }
 
 TEST_F(MainViewTest, ListIsNamedFromLabelsSortedNaturallyAndFilteredBySearch) {
