@@ -35,6 +35,20 @@ std::string describe(const std::exception& error) {
     return error.what();
 }
 
+// A backup whose Messages database is not there: say so, rather than name a file ID nobody knows.
+std::string describeMessagesDatabaseFailure(const std::exception& error) {
+    if (const auto* backup = dynamic_cast<const BackupError*>(&error)) {
+        if (backup->code() == BackupError::Code::fileNotFoundInBackup) {
+            return "This backup holds no Messages database (Library/SMS/sms.db is not in it).";
+        }
+        if (backup->code() == BackupError::Code::backupFileNotFound) {
+            return "This backup holds no Messages database: it lists Library/SMS/sms.db, but that file is missing "
+                   "from the backup folder. The backup may be incomplete; make a new one.";
+        }
+    }
+    return describe(error);
+}
+
 BackupProgress scaled(const ExtractionReport& report, double base, double span) {
     return [&report, base, span](const std::string& message, double fraction, const std::string&) {
         report.progress(message, base + span * fraction);
@@ -148,7 +162,7 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         extractor->extractFile("Library/SMS/sms.db", database, scaled(report, 0.1, 0.1));
         platform::consoleLine("✅ Extracted sms.db to: " + database.string());
     } catch (const std::exception& error) {
-        const std::string description = describe(error);
+        const std::string description = describeMessagesDatabaseFailure(error);
         discard();
         if (!stopped()) {
             report.extractionFailed(description);

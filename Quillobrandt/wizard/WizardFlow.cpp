@@ -138,6 +138,8 @@ void iPhoneBackupWizardView::handleBackupFolderSelection(const std::optional<std
     logInfo("✅ Valid backup found: " + chosen.deviceName);
     logInfo(std::string("🔐 Encrypted: ") + flagText(chosen.isEncrypted));
     detectedBackupPath_ = *folder;
+    backupWasChosen_ = true;
+    backupNeedsPassword_ = chosen.isEncrypted;
     setScreen(BackupWizardScreen::extractMessages);
 }
 
@@ -221,6 +223,10 @@ void iPhoneBackupWizardView::stopBackupMonitoring() {
 
 void iPhoneBackupWizardView::handleBackupCompleted(const std::filesystem::path& folder) {
     detectedBackupPath_ = folder;
+    backupWasChosen_ = false;
+    const ChosenBackup seen = inspectChosenBackup(folder);
+    // Asked for unless the backup says plainly that it is not encrypted.
+    backupNeedsPassword_ = seen.problem != ChosenBackup::Problem::none || seen.isEncrypted;
     setScreen(BackupWizardScreen::extractMessages);
     if (deleteWhenClosed_ && disappeared_) {
         deleteLater(); // kept alive only to finish watching the backup
@@ -255,7 +261,7 @@ void iPhoneBackupWizardView::startExtraction() {
         presentError(QStringLiteral("No backup found. Please create a backup with idevicebackup2 first."));
         return;
     }
-    if (isExtracting_ || backupPassword_.isEmpty()) {
+    if (isExtracting_ || (backupNeedsPassword_ && backupPassword_.isEmpty())) {
         return;
     }
     isExtracting_ = true;
@@ -268,7 +274,7 @@ void iPhoneBackupWizardView::startExtraction() {
 
     const std::filesystem::path backup = *detectedBackupPath_;
     // Taken now: later edits of the field do not reach this extraction.
-    auto password = std::make_shared<std::string>(backupPassword_.toStdString());
+    auto password = std::make_shared<std::string>(backupNeedsPassword_ ? backupPassword_.toStdString() : std::string());
     QPointer<iPhoneBackupWizardView> self(this);
     platform::SerialWorker::Poster loader = appState_.historyLoader().poster();
     extractionWorkers().start([self, backup, password, stop, loader] {
@@ -286,12 +292,18 @@ void iPhoneBackupWizardView::startExtraction() {
         report.progress = [post](const std::string& message, double progress) {
             post([text = QString::fromStdString(message), progress](auto& view) { view.setProgress(text, progress); });
         };
-        report.delayedProgress = [deliver](const std::string& message, double progress, int delayMs) {
-            platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), QCoreApplication::instance(),
-                                          [deliver, text = QString::fromStdString(message), progress] {
-                                              deliver(
-                                                  [&text, progress](auto& view) { view.setProgress(text, progress); });
-                                          });
+        report.delayedProgress = [post, deliver](const std::string& message, double progress, int delayMs) {
+            // Shown only while no later line came: a run that got further (or finished) keeps its own line.
+            post([deliver, text = QString::fromStdString(message), progress, delayMs](auto& view) {
+                const std::uint64_t seen = view.progressReports_;
+                platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), &view, [deliver, text, progress, seen] {
+                    deliver([&text, progress, seen](auto& late) {
+                        if (late.progressReports_ == seen) {
+                            late.setProgress(text, progress);
+                        }
+                    });
+                });
+            });
         };
         report.setIsIPhoneBackup = [post](bool value) {
             post([value](auto& view) { view.appState_.setIsIPhoneBackup(value); });
@@ -360,6 +372,7 @@ void iPhoneBackupWizardView::restoreSourceBeforeExtraction() {
 }
 
 void iPhoneBackupWizardView::setProgress(const QString& message, double progress) {
+    ++progressReports_;
     extractionMessage_ = message;
     extractionProgress_ = progress;
     refresh();
@@ -370,10 +383,13 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
     runningExtraction_.reset(); // succeeded: the new source stays
     platform::consoleLine("⏱️ Setting appState.conversations = " + std::to_string(conversations.size()) +
                           " conversations...");
+    const bool found = !conversations.empty();
     appState_.setConversations(std::move(conversations));
-    platform::consoleLine("⏱️ Posting ResizeWindow notification...");
-    hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
-    platform::consoleLine("⏱️ ResizeWindow notification posted");
+    if (found) { // an empty history keeps the start screen, which says so
+        platform::consoleLine("⏱️ Posting ResizeWindow notification...");
+        hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
+        platform::consoleLine("⏱️ ResizeWindow notification posted");
+    }
     pendingExtractionPath_ = database;
     saveExtractionName_ =
         QStringLiteral("iPhone Backup ") + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);

@@ -21,7 +21,8 @@ QPushButton* mainButton(const QString& text, const QString& objectName, QWidget*
     auto* button = new QPushButton(text, parent);
     button->setObjectName(objectName);
     button->setMinimumHeight(36);
-    button->setDefault(true);
+    // Return reaches it through the wizard (see keyPressEvent), never by a button taking the default.
+    button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return button;
 }
@@ -106,11 +107,23 @@ QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
     hint->setObjectName(QStringLiteral("detectionHint"));
     hint->setAlignment(Qt::AlignHCenter);
     column->addWidget(hint);
-    detectionProblem_ = wizard::textLabel(QString(), TextStyle::subheadline, screen);
+    // Why nothing can be found: in the label colour, to be read; the warning sign beside it carries the orange.
+    // Centred as a pair, the text wrapping under itself.
+    detectionProblemRow_ = new QWidget(screen);
+    auto* problemRow = new QHBoxLayout(detectionProblemRow_);
+    problemRow->setContentsMargins(0, 0, 0, 0);
+    problemRow->setSpacing(6);
+    detectionProblem_ = wizard::textLabel(QString(), TextStyle::subheadline, detectionProblemRow_);
     detectionProblem_->setObjectName(QStringLiteral("detectionProblem"));
-    detectionProblem_->setAlignment(Qt::AlignHCenter);
-    detectionProblem_->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::orangeColor().name()));
-    column->addWidget(detectionProblem_);
+    detectionProblem_->setMaximumWidth(520);
+    problemRow->addStretch(1);
+    problemRow->addWidget(new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"),
+                                         detectionProblem_->font().pixelSize() + 2, wizard::orangeColor(),
+                                         detectionProblemRow_),
+                          0, Qt::AlignTop);
+    problemRow->addWidget(detectionProblem_);
+    problemRow->addStretch(1);
+    column->addWidget(detectionProblemRow_);
     column->addStretch(1);
     auto* orLabel = wizard::textLabel(QStringLiteral("— or —"), TextStyle::subheadlineSecondary, screen);
     orLabel->setAlignment(Qt::AlignHCenter);
@@ -148,6 +161,7 @@ QWidget* iPhoneBackupWizardView::buildDeviceDetectedScreen() {
     wizard::setTrailingSymbol(*next, QStringLiteral("arrow.right"));
     connect(next, &QPushButton::clicked, this, [this] { continueToBackupOverview(); });
     column->addWidget(next);
+    mainButtons_[static_cast<std::size_t>(BackupWizardScreen::deviceDetected)] = next;
     return screen;
 }
 
@@ -179,6 +193,7 @@ QWidget* iPhoneBackupWizardView::buildBackupOverviewScreen() {
     setButtonSymbol(*open, QStringLiteral("folder"), 14, SymbolInk::label);
     connect(open, &QPushButton::clicked, this, [this] { openBackupFolder(); });
     column->addWidget(open);
+    mainButtons_[static_cast<std::size_t>(BackupWizardScreen::backupOverview)] = open;
     return screen;
 }
 
@@ -211,7 +226,8 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     lookFor->addWidget(chip);
     lookFor->addStretch(1);
     column->addWidget(deviceChip_);
-    commandRows_.push_back(wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand")));
+    commandRows_.push_back(wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand"),
+                                                QStringLiteral("Copy the pairing command")));
     column->addWidget(commandRows_.back());
     column->addWidget(wizard::tipRow(
         QStringLiteral("Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"), screen));
@@ -224,13 +240,15 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     checks->addWidget(wizard::checklistRow(QStringLiteral("Type a new backup password when the command asks")));
     checks->addWidget(wizard::checklistRow(QStringLiteral("If asked, unlock your iPhone with its passcode")));
     column->addWidget(checklist);
-    commandRows_.push_back(wizard::commandRow(encryptionCommand({}), QStringLiteral("encryptionCommand")));
+    commandRows_.push_back(wizard::commandRow(encryptionCommand({}), QStringLiteral("encryptionCommand"),
+                                                QStringLiteral("Copy the encryption command")));
     column->addWidget(commandRows_.back());
     column->addWidget(wizard::tipRow(
         QStringLiteral("The command asks for the password itself; never put it on the command line"), screen));
 
     column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
-    commandRows_.push_back(wizard::commandRow(backupCommand({}), QStringLiteral("backupCommand")));
+    commandRows_.push_back(wizard::commandRow(backupCommand({}), QStringLiteral("backupCommand"),
+                                                QStringLiteral("Copy the backup command")));
     column->addWidget(commandRows_.back());
     auto* folderButton = new QPushButton(QStringLiteral("Show Backup Folder"), screen);
     folderButton->setObjectName(QStringLiteral("showBackupFolderButton"));
@@ -248,6 +266,7 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     wizard::setTrailingSymbol(*started, QStringLiteral("arrow.right"));
     connect(started, &QPushButton::clicked, this, [this] { backupStarted(); });
     column->addWidget(started);
+    mainButtons_[static_cast<std::size_t>(BackupWizardScreen::configureBackup)] = started;
     return screen;
 }
 
@@ -289,26 +308,40 @@ QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
     column->setSpacing(16);
     auto* titleRow = new QHBoxLayout;
     titleRow->addWidget(wizard::symbolView(QStringLiteral("checkmark.circle.fill"), 32, wizard::greenColor(), screen));
-    titleRow->addWidget(wizard::textLabel(QStringLiteral("Backup Complete!"), TextStyle::title2Bold, screen), 1);
+    extractTitle_ = wizard::textLabel(QStringLiteral("Backup Complete!"), TextStyle::title2Bold, screen);
+    extractTitle_->setObjectName(QStringLiteral("extractTitle"));
+    titleRow->addWidget(extractTitle_, 1);
     column->addLayout(titleRow);
     column->addWidget(wizard::textLabel(QStringLiteral("Now we'll extract your messages from the backup"),
                                         TextStyle::bodySecondary, screen));
-    column->addWidget(wizard::textLabel(QStringLiteral("Enter Backup Password"), TextStyle::headline, screen));
+    // Only an encrypted backup needs its password.
+    passwordSection_ = new QWidget(screen);
+    auto* section = new QVBoxLayout(passwordSection_);
+    section->setContentsMargins(0, 0, 0, 0);
+    section->setSpacing(column->spacing());
+    section->addWidget(
+        wizard::textLabel(QStringLiteral("Enter Backup Password"), TextStyle::headline, passwordSection_));
     auto* passwordRow = new QHBoxLayout;
-    passwordField_ = new QLineEdit(screen);
+    passwordField_ = new QLineEdit(passwordSection_);
     passwordField_->setObjectName(QStringLiteral("passwordField"));
     passwordField_->setPlaceholderText(QStringLiteral("Backup password"));
     connect(passwordField_, &QLineEdit::textEdited, this, [this](const QString& text) { setBackupPassword(text); });
     passwordRow->addWidget(passwordField_, 1);
     eyeButton_ = new SymbolButton(QStringLiteral("eye"), 16, SymbolInk::secondaryLabel, QStringLiteral("Show Password"),
-                                  screen);
+                                  passwordSection_);
     eyeButton_->setObjectName(QStringLiteral("eyeButton"));
+    eyeButton_->setAutoDefault(false);
     connect(eyeButton_, &QPushButton::clicked, this, [this] { setShowPassword(!showPassword_); });
     passwordRow->addWidget(eyeButton_);
-    column->addLayout(passwordRow);
-    column->addWidget(wizard::textLabel(QStringLiteral("This is the password you set when you turned on backup "
-                                                       "encryption"),
-                                        TextStyle::captionSecondary, screen));
+    section->addLayout(passwordRow);
+    section->addWidget(wizard::textLabel(QStringLiteral("This is the password you set when you turned on backup "
+                                                        "encryption"),
+                                         TextStyle::captionSecondary, passwordSection_));
+    column->addWidget(passwordSection_);
+    plainBackupNote_ = wizard::textLabel(QStringLiteral("This backup is not encrypted, so no password is needed."),
+                                         TextStyle::bodySecondary, screen);
+    plainBackupNote_->setObjectName(QStringLiteral("plainBackupNote"));
+    column->addWidget(plainBackupNote_);
 
     progressPanel_ = box(screen, wizard::blueColor(), 10);
     progressPanel_->setObjectName(QStringLiteral("box"));
@@ -327,6 +360,7 @@ QWidget* iPhoneBackupWizardView::buildExtractMessagesScreen() {
     setButtonSymbol(*extractButton_, QStringLiteral("arrow.down.doc.fill"), 14, SymbolInk::label);
     connect(extractButton_, &QPushButton::clicked, this, [this] { extractMessagesAction(); });
     column->addWidget(extractButton_);
+    mainButtons_[static_cast<std::size_t>(BackupWizardScreen::extractMessages)] = extractButton_;
     column->addStretch(1);
     return screen;
 }

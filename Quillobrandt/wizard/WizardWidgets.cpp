@@ -168,7 +168,7 @@ QWidget* checklistRow(const QString& text, bool required) {
     return row;
 }
 
-QWidget* commandRow(const QString& command, const QString& objectName) {
+QWidget* commandRow(const QString& command, const QString& objectName, const QString& copyName) {
     auto* row = new QWidget;
     row->setObjectName(objectName);
     auto* layout = new QHBoxLayout(row);
@@ -182,6 +182,8 @@ QWidget* commandRow(const QString& command, const QString& objectName) {
     field->setFont(mono);
     auto* copy = new QPushButton(QStringLiteral("Copy"), row);
     copy->setObjectName(QStringLiteral("copyButton"));
+    copy->setAccessibleName(copyName);
+    copy->setToolTip(copyName);
     QObject::connect(copy, &QPushButton::clicked, field, [field] {
         if (auto* clipboard = QGuiApplication::clipboard()) {
             clipboard->setText(field->text());

@@ -45,8 +45,8 @@ QWidget* stepPreviewRow(int number, const QString& text);
 // A check-marked line; a required one ends with a warning sign and "REQUIRED".
 QWidget* checklistRow(const QString& text, bool required = false);
 // A shell command in a read-only field that shows its start, with a "Copy" button putting the whole command on
-// the clipboard.
-QWidget* commandRow(const QString& command, const QString& objectName);
+// the clipboard. `copyName` is what a screen reader says for that button (every one of them reads "Copy").
+QWidget* commandRow(const QString& command, const QString& objectName, const QString& copyName);
 // Replaces the command a commandRow shows and copies.
 void setCommand(QWidget* commandRow, const QString& command);
 

@@ -3,17 +3,17 @@
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
@@ -54,14 +54,8 @@ void iPhoneBackupWizardView::applyBoundedSize() {
     // so the footer stays reachable on a small laptop screen. The content scrolls.
     constexpr QSize kPreferred(700, 850);
     constexpr QSize kSmallest(480, 360);
-    constexpr int kTitleBarAllowance = 40;
-    const QWidget* anchor = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
-    QScreen* screen = anchor != nullptr ? anchor->screen() : QGuiApplication::primaryScreen();
-    QSize bounded = kPreferred;
-    if (screen != nullptr) {
-        const QSize available = screen->availableGeometry().size() - QSize(0, kTitleBarAllowance);
-        bounded = kPreferred.boundedTo(available).expandedTo(QSize(1, 1));
-    }
+    const QWidget* anchor = parentWidget() != nullptr ? parentWidget()->window() : this;
+    const QSize bounded = fitContentToScreen(kPreferred, QSize(), kFrameAllowance, availableScreenArea(*anchor));
     setMinimumSize(kSmallest.boundedTo(bounded));
     setMaximumSize(bounded);
     resize(bounded);
@@ -97,6 +91,7 @@ void iPhoneBackupWizardView::buildLayout() {
     auto* closeButton = new SymbolButton(QStringLiteral("xmark.circle.fill"), 15, SymbolInk::secondaryLabel,
                                          QStringLiteral("Close"), header);
     closeButton->setObjectName(QStringLiteral("closeButton"));
+    closeButton->setAutoDefault(false); // Return must never close the wizard
     connect(closeButton, &QPushButton::clicked, this, [this] { dismissWizard(); });
     headerRow->addWidget(closeButton);
     column->addWidget(header);
@@ -126,6 +121,7 @@ void iPhoneBackupWizardView::buildLayout() {
     footerRow->addStretch(1);
     footerCloseButton_ = new QPushButton(QStringLiteral("Close"), footer);
     footerCloseButton_->setObjectName(QStringLiteral("footerCloseButton"));
+    footerCloseButton_->setAutoDefault(false);
     connect(footerCloseButton_, &QPushButton::clicked, this, [this] { dismissWizard(); });
     footerRow->addWidget(footerCloseButton_);
     column->addWidget(footer);
@@ -136,8 +132,11 @@ QString iPhoneBackupWizardView::detectionProblemText() const {
 }
 
 bool iPhoneBackupWizardView::isStepCounterVisible() const {
+    // A backup picked with the folder panel skipped the backup's steps: its extract screen is no step of them.
+    const bool pickedBackup = currentScreen_ == BackupWizardScreen::extractMessages && backupWasChosen_;
     return currentScreen_ != BackupWizardScreen::detectingDevice &&
-           currentScreen_ != BackupWizardScreen::deviceDetected && currentScreen_ != BackupWizardScreen::complete;
+           currentScreen_ != BackupWizardScreen::deviceDetected && currentScreen_ != BackupWizardScreen::complete &&
+           !pickedBackup;
 }
 
 QString iPhoneBackupWizardView::stepCounterText() const {
@@ -153,6 +152,14 @@ void iPhoneBackupWizardView::setScreen(BackupWizardScreen screen, std::optional<
         devicePollTimer_.stop(); // a device listed later must not pull the user back to screen 2
     }
     refresh();
+    for (std::size_t i = 0; i < mainButtons_.size(); ++i) {
+        if (mainButtons_[i] != nullptr) {
+            mainButtons_[i]->setDefault(i == static_cast<std::size_t>(screen)); // drawn as the default only
+        }
+    }
+    if (screen == BackupWizardScreen::extractMessages) {
+        (backupNeedsPassword_ ? static_cast<QWidget*>(passwordField_) : extractButton_)->setFocus(Qt::OtherFocusReason);
+    }
     if (screen == BackupWizardScreen::complete) {
         // The finished screen closes the wizard by itself.
         platform::runOnMainQueueAfter(std::chrono::milliseconds(2000), this, [this] { dismissWizard(); });
@@ -167,7 +174,11 @@ void iPhoneBackupWizardView::refresh() {
     stepCounter_->setText(stepCounterText());
     footerCloseButton_->setVisible(currentScreen_ == BackupWizardScreen::complete);
     detectionProblem_->setText(detectionProblemText());
-    detectionProblem_->setVisible(!detectionProblem_->text().isEmpty());
+    detectionProblemRow_->setVisible(!detectionProblem_->text().isEmpty());
+    // As wide as its text, up to most of the screen's width; only a longer text wraps.
+    detectionProblem_->setMinimumWidth(
+        std::min(detectionProblem_->fontMetrics().horizontalAdvance(detectionProblem_->text()) + 2,
+                 detectionProblem_->maximumWidth()));
 
     const QString deviceName = selectedDevice_ ? QString::fromStdString(selectedDevice_->name) : QString();
     deviceCard_->setVisible(selectedDevice_.has_value());
@@ -190,11 +201,14 @@ void iPhoneBackupWizardView::refresh() {
                     SymbolInk::secondaryLabel);
     eyeButton_->setToolTip(eyeTitle);
     eyeButton_->setAccessibleName(eyeTitle);
+    extractTitle_->setText(backupWasChosen_ ? QStringLiteral("Backup Selected") : QStringLiteral("Backup Complete!"));
+    passwordSection_->setVisible(backupNeedsPassword_);
+    plainBackupNote_->setVisible(!backupNeedsPassword_);
     progressPanel_->setVisible(isExtracting_);
     progressBar_->setValue(static_cast<int>(std::lround(std::clamp(extractionProgress_, 0.0, 1.0) * 1000.0)));
     progressMessage_->setText(extractionMessage_);
     extractButton_->setVisible(!isExtracting_);
-    extractButton_->setEnabled(!backupPassword_.isEmpty());
+    extractButton_->setEnabled(!backupNeedsPassword_ || !backupPassword_.isEmpty());
     emit stateChanged();
 }
 
@@ -300,6 +314,20 @@ void iPhoneBackupWizardView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (currentScreen_ == BackupWizardScreen::detectingDevice) {
         startDeviceDetection();
+    }
+}
+
+void iPhoneBackupWizardView::keyPressEvent(QKeyEvent* event) {
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (!isReturn || !plain) {
+        QDialog::keyPressEvent(event); // Escape still closes, as in every small sheet
+        return;
+    }
+    event->accept();
+    QPushButton* action = mainButtons_.at(static_cast<std::size_t>(currentScreen_));
+    if (action != nullptr && action->isVisibleTo(this) && action->isEnabled()) {
+        action->click();
     }
 }
 

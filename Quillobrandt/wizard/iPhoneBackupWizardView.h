@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -79,6 +80,7 @@ public:
     const QString& errorMessage() const { return errorMessage_; }
     const std::optional<std::filesystem::path>& detectedBackupPath() const { return detectedBackupPath_; }
     bool isAccessingBackupResource() const { return isAccessingBackupResource_; }
+    bool backupNeedsPassword() const { return backupNeedsPassword_; }
     const QString& saveExtractionName() const { return saveExtractionName_; }
     const std::vector<SavedExtraction>& savedExtractions() const { return savedExtractions_; }
     bool showSaveDialog() const { return showSaveDialog_; }
@@ -132,6 +134,8 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Return runs the shown screen's main action when it is enabled, and nothing else: never a close.
+    void keyPressEvent(QKeyEvent* event) override;
 
 public:
     void done(int result) override;
@@ -173,10 +177,15 @@ private:
     bool isExtracting_ = false;
     double extractionProgress_ = 0.0;
     QString extractionMessage_;
+    std::uint64_t progressReports_ = 0; // how many progress lines were shown, so a delayed one can tell it is late
     bool showError_ = false;
     QString errorMessage_;
     std::optional<std::filesystem::path> detectedBackupPath_;
     bool isAccessingBackupResource_ = false;
+    // What the extract screen knows of its backup: picked with the folder panel rather than watched to its end
+    // here, and whether it is encrypted (then it needs its password).
+    bool backupWasChosen_ = false;
+    bool backupNeedsPassword_ = true;
     QString saveExtractionName_;
     std::vector<SavedExtraction> savedExtractions_;
     bool showSaveDialog_ = false;
@@ -197,7 +206,9 @@ private:
 
     // Widgets.
     std::vector<QWidget*> screens_; // in BackupWizardScreen order
+    std::array<QPushButton*, 7> mainButtons_{}; // each screen's main action, null where it has none
     QLabel* stepCounter_ = nullptr;
+    QWidget* detectionProblemRow_ = nullptr;
     QLabel* detectionProblem_ = nullptr;
     QPushButton* footerCloseButton_ = nullptr;
     QLabel* deviceNameLabel_ = nullptr;
@@ -205,6 +216,9 @@ private:
     QWidget* deviceChip_ = nullptr;
     QLabel* deviceChipName_ = nullptr;
     std::vector<QWidget*> commandRows_; // pair, encryption, backup
+    QLabel* extractTitle_ = nullptr;
+    QWidget* passwordSection_ = nullptr;
+    QLabel* plainBackupNote_ = nullptr;
     QLineEdit* passwordField_ = nullptr;
     QPushButton* eyeButton_ = nullptr;
     QWidget* progressPanel_ = nullptr;

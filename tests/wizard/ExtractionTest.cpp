@@ -120,6 +120,8 @@ TEST_F(ExtractionTest, RightPasswordLoadsTheMessagesAndSavingRemembersTheExtract
     ASSERT_EQ(resizes.size(), 1u);
     EXPECT_EQ(platform::resizeWindowSize(resizes[0]), QSizeF(810, 690));
     EXPECT_TRUE(wizard.isExtracting()); // the panel stays until the wizard closes
+    // The key derivation's late reminder never outlives the derivation.
+    EXPECT_NE(wizard.extractionMessage(), "Deriving encryption keys (this may take a minute)...");
     EXPECT_TRUE(wizard.saveExtractionName().startsWith("iPhone Backup "));
     EXPECT_EQ(qbtest::snapshotFolder(backup), before); // the backup is only read
     EXPECT_FALSE(wizard.isAccessingBackupResource());
@@ -178,6 +180,67 @@ TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorRestoresTheSourceAndAllow
     EXPECT_TRUE(cacheEntries("DecryptedManifest-").empty());
 }
 
+TEST_F(ExtractionTest, ABackupWithoutItsMessagesDatabaseSaysSo) {
+    // Encrypted backups, one whose index lacks the database, one whose index lists it without its file.
+    const auto failureOf = [this](bool listed, const std::string& name) {
+        qbtest::BackupGenerator::Options options;
+        options.encrypted = true;
+        options.password = "pw";
+        qbtest::BackupGenerator generator(options);
+        generator.addFile("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", std::string("x"));
+        if (listed) {
+            generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("x")).storedFile = false;
+        }
+        iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        wizard.handleBackupFolderSelection(generator.write(qbtest::IsolatedHome::root() / name));
+        wizard.setBackupPassword("pw");
+        wizard.extractMessagesAction();
+        EXPECT_TRUE(wizard.waitForExtraction());
+        const std::size_t before = env.fake.alerts->alerts().size();
+        EXPECT_TRUE(qbtest::processEventsUntil([&] { return env.fake.alerts->alerts().size() > before; }));
+        return env.fake.alerts->alerts().back().informativeText.toStdString();
+    };
+    EXPECT_EQ(failureOf(false, "unlisted"),
+              "Extraction failed: This backup holds no Messages database (Library/SMS/sms.db is not in it).");
+    const std::string missingFile = failureOf(true, "listed");
+    EXPECT_EQ(missingFile.rfind("Extraction failed: This backup holds no Messages database: it lists "
+                                "Library/SMS/sms.db, but that file is missing",
+                                0),
+              0u)
+        << missingFile;
+    EXPECT_EQ(missingFile.find(qbtest::BackupGenerator::fileID("HomeDomain", "Library/SMS/sms.db")), std::string::npos);
+    EXPECT_TRUE(extractionFolders().empty());
+}
+
+TEST_F(ExtractionTest, APlainBackupNeedsNoPassword) {
+    const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
+    fs::create_directories(phoneDb.parent_path());
+    {
+        qbtest::MessagesDatabaseBuilder builder(phoneDb);
+        const auto chat = builder.addOneToOneChat("+15557654321");
+        qbtest::MessageRow message;
+        message.text = "plain";
+        message.handleId = chat.handleId;
+        builder.addMessageToChat(chat.chatId, message);
+        builder.finish();
+    }
+    qbtest::BackupGenerator generator;
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    wizard.handleBackupFolderSelection(generator.write(qbtest::IsolatedHome::root() / "plain"));
+    EXPECT_FALSE(wizard.backupNeedsPassword());
+    EXPECT_FALSE(wizard.findChild<QLineEdit*>("passwordField")->isVisibleTo(&wizard));
+    EXPECT_TRUE(wizard.findChild<QWidget*>("plainBackupNote")->isVisibleTo(&wizard));
+    auto* extract = wizard.findChild<QPushButton*>("extractButton");
+    EXPECT_TRUE(extract->isEnabled()) << "no password to wait for";
+    extract->click();
+    EXPECT_TRUE(wizard.isExtracting());
+    ASSERT_TRUE(wizard.waitForExtraction());
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.saveDialog() != nullptr; }));
+    EXPECT_EQ(env.appState.conversations().size(), 1u);
+    EXPECT_TRUE(env.fake.alerts->alerts().empty());
+}
+
 TEST_F(ExtractionTest, ClosingDuringKeyDerivationCancelsWithoutWaiting) {
     // A key derivation slow enough to be still running when the window closes.
     const fs::path backup = writeEncryptedBackup("pw", 0, 2'000'000);
@@ -187,6 +250,9 @@ TEST_F(ExtractionTest, ClosingDuringKeyDerivationCancelsWithoutWaiting) {
     wizard->setBackupPassword("pw");
     wizard->extractMessagesAction();
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return env.appState.isIPhoneBackup(); }));
+    // A derivation that takes its time says so.
+    ASSERT_TRUE(qbtest::processEventsUntil(
+        [&] { return wizard->extractionMessage() == "Deriving encryption keys (this may take a minute)..."; }));
 
     QElapsedTimer closing;
     closing.start();

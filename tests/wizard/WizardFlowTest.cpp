@@ -60,17 +60,21 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     // Every command names the detected device and never carries a password; each field shows its start and
     // its Copy button copies all of it.
     const QString root = QString::fromStdString(backupRootFolder().string());
-    const std::vector<std::pair<const char*, QString>> commands = {
-        {"pairCommand", "idevicepair -u FIRST pair"},
-        {"encryptionCommand", "idevicebackup2 -u FIRST -i encryption on"},
-        {"backupCommand", "idevicebackup2 -u FIRST backup --full '" + root + "'"}};
-    for (const auto& [name, command] : commands) {
+    // A screen reader hears which command each Copy button copies.
+    const std::vector<std::tuple<const char*, QString, QString>> commands = {
+        {"pairCommand", "idevicepair -u FIRST pair", "Copy the pairing command"},
+        {"encryptionCommand", "idevicebackup2 -u FIRST -i encryption on", "Copy the encryption command"},
+        {"backupCommand", "idevicebackup2 -u FIRST backup --full '" + root + "'", "Copy the backup command"}};
+    for (const auto& [name, command, copyName] : commands) {
         auto* row = wizard.findChild<QWidget*>(name);
         ASSERT_NE(row, nullptr) << name;
         auto* field = row->findChild<QLineEdit*>("command");
         EXPECT_EQ(field->text(), command);
         EXPECT_EQ(field->cursorPosition(), 0) << name;
-        row->findChild<QPushButton*>("copyButton")->click();
+        auto* copy = row->findChild<QPushButton*>("copyButton");
+        EXPECT_EQ(copy->text(), "Copy");
+        EXPECT_EQ(copy->accessibleName(), copyName);
+        copy->click();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), command);
     }
     EXPECT_EQ(iPhoneBackupWizardView::pairCommand("A B'C"), "idevicepair -u 'A B'\\''C' pair");
@@ -100,6 +104,7 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::extractMessages; }));
     EXPECT_EQ(wizard.detectedBackupPath(), folder);
     EXPECT_EQ(wizard.stepCounterText(), "Step 3 of 4");
+    EXPECT_EQ(wizard.findChild<QLabel*>("extractTitle")->text(), "Backup Complete!");
 
     // Closing stops the device scans.
     EXPECT_TRUE(wizard.deviceManager().isTimerRunning());
@@ -164,7 +169,12 @@ TEST_F(WizardFlowTest, ChosenFoldersAreCheckedForAManifest) {
     const fs::path backup = generator.write(qbtest::IsolatedHome::root() / "chosen");
     wizard.handleBackupFolderSelection(backup);
     EXPECT_EQ(wizard.currentScreen(), Screen::extractMessages);
-    EXPECT_EQ(wizard.stepCounterText(), "Step 1 of 4");
+    // Picked, not made here: announced as such, and no step counter of steps the user skipped. It is a plain
+    // backup, so no password is asked for.
+    EXPECT_EQ(wizard.findChild<QLabel*>("extractTitle")->text(), "Backup Selected");
+    EXPECT_FALSE(wizard.isStepCounterVisible());
+    EXPECT_FALSE(wizard.findChild<QLineEdit*>("passwordField")->isVisibleTo(&wizard));
+    EXPECT_TRUE(wizard.findChild<QPushButton*>("extractButton")->isEnabled());
     EXPECT_TRUE(wizard.isAccessingBackupResource());
 
     // Closing the wizard ends the folder access.
@@ -212,6 +222,23 @@ TEST_F(WizardFlowTest, FirstScreenSaysWhyNoDeviceCanBeFound) {
     wizard.startDeviceDetection();
     EXPECT_TRUE(problem->isVisibleTo(&wizard));
     EXPECT_EQ(problem->text(), "idevice_id was not found. Install the package libimobiledevice-utils.");
+    // Readable: the text in the label colour, only the warning sign beside it orange.
+    wizard.resize(700, 850);
+    wizard.show();
+    qbtest::drainEvents();
+    const auto orangePixels = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor colour = image.pixelColor(x, y);
+                count += colour.red() > 200 && colour.green() > 100 && colour.green() < 190 && colour.blue() < 90;
+            }
+        }
+        return count;
+    };
+    EXPECT_EQ(orangePixels(problem->grab().toImage()), 0);
+    EXPECT_GT(orangePixels(problem->parentWidget()->grab().toImage()), 0) << "the warning sign";
+    wizard.hide();
 
     // Installed, but no usbmuxd to talk to.
     wizardtest::writeTool(tools.folder(), "idevice_id", "echo 'ERROR: Unable to retrieve device list!' >&2; exit 255");

@@ -1,0 +1,138 @@
+// The wizard under the keyboard: Return runs the shown screen's main action and never closes the wizard.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+#include "Quillobrandt/wizard/BackupFolders.h"
+#include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+#include "tests/support/BackupGenerator.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/qt/EventLoop.h"
+#include "tests/wizard/WizardTestSupport.h"
+
+namespace quillobrandt {
+namespace {
+
+namespace fs = std::filesystem;
+using Screen = BackupWizardScreen;
+
+// An encrypted backup of the device `udid` in its usual place, finished, holding a Messages database.
+fs::path writeFinishedBackup(const std::string& udid, const std::string& password) {
+    const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
+    fs::create_directories(phoneDb.parent_path());
+    {
+        qbtest::MessagesDatabaseBuilder builder(phoneDb);
+        const auto chat = builder.addOneToOneChat("+15557654321");
+        qbtest::MessageRow message;
+        message.text = "hello";
+        message.handleId = chat.handleId;
+        builder.addMessageToChat(chat.chatId, message);
+        builder.finish();
+    }
+    qbtest::BackupGenerator::Options options;
+    options.encrypted = true;
+    options.password = password;
+    qbtest::BackupGenerator generator(options);
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    return generator.write(deviceBackupFolder(udid));
+}
+
+class WizardKeyboardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.show();
+        wizard = iPhoneBackupWizardView::present(env.appState, &window, &env.hub);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(wizard.data()));
+    }
+    void TearDown() override {
+        if (wizard) {
+            wizard->dismissWizard();
+        }
+        iPhoneBackupWizardView::waitForExtractionWorkers();
+        qbtest::drainEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Presses Return where the keyboard focus is, as a user would.
+    void pressReturn(QWidget* target = nullptr) {
+        if (target != nullptr) {
+            target->setFocus(Qt::TabFocusReason);
+        }
+        QWidget* focused = QApplication::focusWidget();
+        QTest::keyClick(focused != nullptr ? focused : wizard.data(), Qt::Key_Return);
+        qbtest::drainEvents();
+    }
+
+    QPushButton* button(const char* name) const { return wizard->findChild<QPushButton*>(name); }
+
+    wizardtest::WizardEnvironment env;
+    wizardtest::FakeTools tools;
+    QWidget window;
+    QPointer<iPhoneBackupWizardView> wizard;
+};
+
+TEST_F(WizardKeyboardTest, ReturnRunsTheShownScreensMainActionAndNeverClosesTheWizard) {
+    // Nothing to run while waiting for a device: Return does nothing, also on the header's Close button.
+    pressReturn();
+    pressReturn(button("closeButton"));
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isPresented());
+    EXPECT_EQ(wizard->currentScreen(), Screen::detectingDevice);
+
+    tools.install("PHONE\\n");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->currentScreen() == Screen::deviceDetected; }));
+    pressReturn(button("closeButton"));
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isPresented());
+    EXPECT_EQ(wizard->currentScreen(), Screen::backupOverview) << "Continue";
+    pressReturn();
+    EXPECT_EQ(wizard->currentScreen(), Screen::configureBackup) << "Open Backup Folder";
+    pressReturn(wizard->findChild<QWidget*>("pairCommand")->findChild<QLineEdit*>("command"));
+    EXPECT_EQ(wizard->currentScreen(), Screen::monitoringBackup) << "I've Started the Backup";
+    pressReturn(button("closeButton"));
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isPresented());
+    EXPECT_EQ(wizard->currentScreen(), Screen::monitoringBackup);
+
+    // The finished backup asks for its password, with the keyboard already in the field.
+    writeFinishedBackup("PHONE", "open sesame");
+    wizard->checkBackupStatus();
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->currentScreen() == Screen::extractMessages; }));
+    auto* field = wizard->findChild<QLineEdit*>("passwordField");
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    pressReturn(); // no password yet: Extract is disabled
+    EXPECT_FALSE(wizard->isExtracting());
+    pressReturn(button("eyeButton"));
+    EXPECT_FALSE(wizard->isExtracting());
+    EXPECT_FALSE(wizard->showPassword()) << "Return is not a click on the eye";
+    QTest::keyClicks(field, "open sesame");
+    pressReturn(field);
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isPresented());
+    EXPECT_TRUE(wizard->isExtracting()) << "Return in the password field starts the extraction";
+    EXPECT_EQ(wizard->currentStepNumber(), 4);
+    ASSERT_TRUE(wizard->waitForExtraction());
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->saveDialog() != nullptr; }));
+    EXPECT_EQ(env.appState.conversations().size(), 1u);
+    EXPECT_TRUE(env.fake.alerts->alerts().empty());
+    wizard->saveDialog()->close();
+}
+
+TEST_F(WizardKeyboardTest, ReturnOnTheFinishedScreenLeavesClosingToItsButtons) {
+    wizard->showCompleteScreen();
+    pressReturn(button("footerCloseButton"));
+    pressReturn(button("closeButton"));
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isPresented());
+    for (const char* name : {"closeButton", "footerCloseButton", "eyeButton"}) {
+        EXPECT_FALSE(button(name)->isDefault()) << name;
+        EXPECT_FALSE(button(name)->autoDefault()) << name;
+    }
+}
+
+} // namespace
+} // namespace quillobrandt
