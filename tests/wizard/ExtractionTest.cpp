@@ -213,19 +213,8 @@ TEST_F(ExtractionTest, ABackupWithoutItsMessagesDatabaseSaysSo) {
 }
 
 TEST_F(ExtractionTest, APlainBackupNeedsNoPassword) {
-    const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
-    fs::create_directories(phoneDb.parent_path());
-    {
-        qbtest::MessagesDatabaseBuilder builder(phoneDb);
-        const auto chat = builder.addOneToOneChat("+15557654321");
-        qbtest::MessageRow message;
-        message.text = "plain";
-        message.handleId = chat.handleId;
-        builder.addMessageToChat(chat.chatId, message);
-        builder.finish();
-    }
     qbtest::BackupGenerator generator;
-    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(wizardtest::oneMessageDatabase("plain")));
     iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
     wizard.handleBackupFolderSelection(generator.write(qbtest::IsolatedHome::root() / "plain"));
     EXPECT_FALSE(wizard.backupNeedsPassword());

@@ -10,7 +10,6 @@
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "tests/support/BackupGenerator.h"
-#include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/qt/EventLoop.h"
 #include "tests/wizard/WizardTestSupport.h"
 
@@ -22,22 +21,11 @@ using Screen = BackupWizardScreen;
 
 // An encrypted backup of the device `udid` in its usual place, finished, holding a Messages database.
 fs::path writeFinishedBackup(const std::string& udid, const std::string& password) {
-    const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
-    fs::create_directories(phoneDb.parent_path());
-    {
-        qbtest::MessagesDatabaseBuilder builder(phoneDb);
-        const auto chat = builder.addOneToOneChat("+15557654321");
-        qbtest::MessageRow message;
-        message.text = "hello";
-        message.handleId = chat.handleId;
-        builder.addMessageToChat(chat.chatId, message);
-        builder.finish();
-    }
     qbtest::BackupGenerator::Options options;
     options.encrypted = true;
     options.password = password;
     qbtest::BackupGenerator generator(options);
-    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(wizardtest::oneMessageDatabase("hello")));
     return generator.write(deviceBackupFolder(udid));
 }
 

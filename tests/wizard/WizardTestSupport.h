@@ -15,6 +15,8 @@
 #include "platform/qt/FakePlatform.h"
 #include "platform/qt/NotificationHub.h"
 #include "tests/app/RecordingHttpSender.h"
+#include "tests/support/BackupGenerator.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace wizardtest {
@@ -28,6 +30,23 @@ inline fs::path writeTool(const fs::path& folder, const std::string& name, const
     std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
     ::chmod(file.c_str(), 0755);
     return file;
+}
+
+// A Messages database of one chat with +15557654321 holding one message, `text`; returns its bytes.
+inline std::string oneMessageDatabase(const std::string& text) {
+    const fs::path file = qbtest::IsolatedHome::root() / "phone" / "sms.db";
+    fs::create_directories(file.parent_path());
+    fs::remove(file);
+    {
+        qbtest::MessagesDatabaseBuilder builder(file);
+        const auto chat = builder.addOneToOneChat("+15557654321");
+        qbtest::MessageRow message;
+        message.text = text;
+        message.handleId = chat.handleId;
+        builder.addMessageToChat(chat.chatId, message);
+        builder.finish();
+    }
+    return qbtest::readWholeFile(file);
 }
 
 // Puts the test's own tool folder alone on PATH for the test's lifetime, so tools installed on the machine are
