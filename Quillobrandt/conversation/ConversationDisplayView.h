@@ -76,6 +76,8 @@ public:
     void editParticipantNames();
     void enterEditMode();
     void deleteMessage(const Message& message);
+    // Takes a mark made in edit mode off again (the marked row's undo button).
+    void restoreMessage(const Message& message);
     void cancelEdit();
     void applyChanges();
     void presentSaveCopyPanel();
@@ -119,6 +121,7 @@ private:
     void finishSave(const std::filesystem::path& target, const std::unordered_set<std::int64_t>& ids,
                     const std::optional<std::string>& error);
     void showSaveFailure(const QString& reason);
+    void showMark(const Message& message);
 
     AppState* appState_;
     GoogleAnalyticsManager* analytics_;
@@ -154,6 +157,8 @@ private:
     SymbolIcon* bannerSymbol_ = nullptr;
     QLabel* bannerText_ = nullptr;
     QList<QPushButton*> editButtons_;
+    QPushButton* applyButton_ = nullptr;
+    QPushButton* saveCopyButton_ = nullptr;
     QWidget* savingIndicator_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture
 };

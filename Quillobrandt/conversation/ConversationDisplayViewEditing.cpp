@@ -7,6 +7,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
+#include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/store/EditedCopyWriter.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
@@ -29,8 +30,22 @@ void ConversationDisplayView::deleteMessage(const Message& message) {
     if (!model_.isEditMode()) {
         return;
     }
-    // The marked message stays on screen until the edit is applied or cancelled.
+    // The marked message stays on screen, marked, until the edit is applied or cancelled.
     model_.deleteMessage(message);
+    showMark(message);
+}
+
+void ConversationDisplayView::restoreMessage(const Message& message) {
+    if (!model_.isEditMode()) {
+        return;
+    }
+    model_.restoreMessage(message);
+    showMark(message);
+}
+
+void ConversationDisplayView::showMark(const Message& message) {
+    rows_->setMarked(rows_->rowOf(message.id), model_.isMarkedDeleted(message.id));
+    refreshHeader();
 }
 
 void ConversationDisplayView::cancelEdit() {

@@ -136,10 +136,12 @@ void ConversationDisplayView::buildHeader() {
     };
     connect(editButton(QStringLiteral("Cancel"), QStringLiteral("edit_cancel"), QStringLiteral("Cancel Edit")),
             &QPushButton::clicked, this, &ConversationDisplayView::cancelEdit);
-    connect(editButton(QStringLiteral("Apply Changes"), QStringLiteral("edit_apply"), QStringLiteral("Apply Changes")),
-            &QPushButton::clicked, this, &ConversationDisplayView::applyChanges);
+    applyButton_ =
+        editButton(QStringLiteral("Apply Changes"), QStringLiteral("edit_apply"), QStringLiteral("Apply Changes"));
+    connect(applyButton_, &QPushButton::clicked, this, &ConversationDisplayView::applyChanges);
     auto* save =
         editButton(QStringLiteral("Save Copy..."), QStringLiteral("edit_save_copy"), QStringLiteral("Save Copy"));
+    saveCopyButton_ = save;
     save->setDefault(true);
     connect(save, &QPushButton::clicked, this, &ConversationDisplayView::presentSaveCopyPanel);
     // While a copy is being written: a busy bar beside the (disabled) buttons.
@@ -193,6 +195,11 @@ void ConversationDisplayView::refreshHeader() {
     for (auto* button : editButtons_) {
         button->setEnabled(!saving_);
     }
+    // How many messages the two buttons would take out, so nothing goes unseen.
+    const int marked = model_.markedCount();
+    const QString count = marked > 0 ? QStringLiteral(" (%1)").arg(marked) : QString();
+    applyButton_->setText(QStringLiteral("Apply Changes") + count);
+    saveCopyButton_->setText(QStringLiteral("Save Copy") + count + QStringLiteral("..."));
     savingIndicator_->setVisible(saving_);
 }
 

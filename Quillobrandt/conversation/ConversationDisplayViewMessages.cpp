@@ -61,6 +61,8 @@ void ConversationDisplayView::buildMessageArea() {
     list_->viewport()->installEventFilter(this);
     connect(delegate_, &MessageRowDelegate::deleteRequested, this,
             [this](int row) { deleteMessage(rows_->rowAt(row).message); });
+    connect(delegate_, &MessageRowDelegate::restoreRequested, this,
+            [this](int row) { restoreMessage(rows_->rowAt(row).message); });
     column->addWidget(list_, 1);
 
     loadNewerButton_ = pagingButton(QStringLiteral("load-newer-button"), QStringLiteral("arrow.down.circle.fill"));
@@ -165,6 +167,7 @@ void ConversationDisplayView::refreshList() {
         row.message = shown[i];
         row.layout = model_.rowLayout(static_cast<int>(i));
         row.showDelete = model_.isEditMode();
+        row.marked = model_.isMarkedDeleted(row.message.id);
         if (!row.layout.empty) {
             row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);
         }

@@ -83,10 +83,11 @@ void ConversationViewModel::updateFilteredMessages() {
     };
     // Positions, not messages: the list costs four bytes a message and nothing is copied.
     const auto& messages = conversation_->messages;
-    const auto& removed = copy_ ? copy_->deletedMessageIDs : permanentlyDeleted_;
+    // In edit mode the working copy already leaves out what was applied earlier, and what is marked now
+    // stays on screen so that the user sees what will go.
     const auto consider = [&](std::size_t position, std::vector<std::uint32_t>& list) {
         const Message& message = messages[position];
-        if (!removed.contains(message.id) && kept(message)) {
+        if ((copy_ || !permanentlyDeleted_.contains(message.id)) && kept(message)) {
             list.push_back(static_cast<std::uint32_t>(position));
         }
     };
@@ -237,6 +238,12 @@ void ConversationViewModel::enterEditMode() {
 void ConversationViewModel::deleteMessage(const Message& message) {
     if (copy_) {
         copy_->deletedMessageIDs.insert(message.id);
+    }
+}
+
+void ConversationViewModel::restoreMessage(const Message& message) {
+    if (copy_) {
+        copy_->deletedMessageIDs.erase(message.id);
     }
 }
 

@@ -112,9 +112,13 @@ public:
     const std::optional<ConversationCopy>& conversationCopy() const { return copy_; }
     const std::unordered_set<std::int64_t>& permanentlyDeletedMessageIDs() const { return permanentlyDeleted_; }
     void enterEditMode();
-    // Marks a message of the working copy; the filtered list is left as it is.
+    // Marks a message of the working copy; the filtered list is left as it is. A marked message stays in
+    // the list, marked, through every refilter until the edit is applied or cancelled.
     void deleteMessage(const Message& message);
+    // Takes the mark off again.
+    void restoreMessage(const Message& message);
     bool isMarkedDeleted(std::int64_t id) const;
+    int markedCount() const { return copy_ ? static_cast<int>(copy_->deletedMessageIDs.size()) : 0; }
     void cancelEdit();
     void applyChanges();
     // Ends edit mode after a saved copy: the ids left out of the copy stay hidden for the session.

@@ -73,6 +73,14 @@ int MessageRowModel::rowOf(std::int64_t messageID) const {
     return -1;
 }
 
+void MessageRowModel::setMarked(int row, bool marked) {
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    rows_[static_cast<std::size_t>(row)].marked = marked;
+    emit dataChanged(index(row), index(row));
+}
+
 int MessageRowModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
@@ -142,11 +150,11 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
         place(g.attachmentList, {w + 24, 16 + 16 + 4 + static_cast<qreal>(c.attachmentNames.size()) * (line + 4)});
     }
     if (c.unsupported) {
-        const QSizeF title = textSize(QString::fromUtf8(unsupportedTitle), ConversationStyle::font(10, false, true),
-                                      maxColumn);
-        const QSizeF note =
-            textSize(QString::fromUtf8(unsupportedNote), ConversationStyle::font(10), maxColumn - 24);
-        place(g.unsupported, {std::max(title.width(), note.width()) + 24, 16 + 20 + title.height() + note.height() + 8});
+        const QSizeF title =
+            textSize(QString::fromUtf8(unsupportedTitle), ConversationStyle::font(10, false, true), maxColumn);
+        const QSizeF note = textSize(QString::fromUtf8(unsupportedNote), ConversationStyle::font(10), maxColumn - 24);
+        place(g.unsupported,
+              {std::max(title.width(), note.width()) + 24, 16 + 20 + title.height() + note.height() + 8});
     }
     place(g.time, textSize(c.time, ConversationStyle::font(10), maxColumn));
 
@@ -185,7 +193,8 @@ QSize MessageRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
         return {};
     }
     const qreal width = rowWidth(option);
-    return {static_cast<int>(width), static_cast<int>(std::ceil(layoutMessageRow(model->rowAt(index.row()), width).height))};
+    return {static_cast<int>(width),
+            static_cast<int>(std::ceil(layoutMessageRow(model->rowAt(index.row()), width).height))};
 }
 
 QImage MessageRowDelegate::picture(const QString& path, QSize size) const {
@@ -218,6 +227,11 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->save();
     p->setRenderHint(QPainter::Antialiasing);
     p->translate(option.rect.topLeft());
+    // A marked message is still there to review, faded; only its undo button keeps full strength.
+    constexpr qreal markedOpacity = 0.4;
+    if (row.marked) {
+        p->setOpacity(markedOpacity);
+    }
 
     if (!g.header.isNull()) {
         QPalette palette = option.palette;
@@ -233,7 +247,9 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         const BubblePalette colours = bubblePalette(c.fromMe, c.theme, option.palette.color(QPalette::Base));
         fillRounded(p, g.textBubble, 18, colours.background);
         p->setPen(colours.text);
-        drawWrappedText(*p, g.textArea, *c.text, ConversationStyle::font(13));
+        QFont font = ConversationStyle::font(13);
+        font.setStrikeOut(row.marked);
+        drawWrappedText(*p, g.textArea, *c.text, font);
     }
     for (std::size_t i = 0; i < c.pictures.size(); ++i) {
         const BubblePicture& picture = c.pictures[i];
@@ -296,7 +312,13 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->setPen(secondary);
     p->drawText(g.time, (c.fromMe ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, c.time);
     if (!g.deleteButton.isNull()) {
-        paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("trash"), ConversationStyle::red());
+        p->setOpacity(1.0);
+        if (row.marked) {
+            paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("arrow.uturn.backward"),
+                        ConversationStyle::blue());
+        } else {
+            paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("trash"), ConversationStyle::red());
+        }
     }
     p->restore();
 }
@@ -310,7 +332,11 @@ bool MessageRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, c
         if (row.showDelete) {
             const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
             if (g.deleteButton.contains(mouse->position() - option.rect.topLeft())) {
-                emit deleteRequested(index.row());
+                if (row.marked) {
+                    emit restoreRequested(index.row());
+                } else {
+                    emit deleteRequested(index.row());
+                }
                 return true;
             }
         }

@@ -19,6 +19,7 @@ struct MessageRow {
     MessageRowLayout layout;
     BubbleContent content;
     bool showDelete = false;
+    bool marked = false; // marked for deletion in edit mode: dimmed, struck through, its button undoes it
 };
 
 // The displayed window as rows. Rebuilt as a whole whenever the window, the filter, edit mode or the
@@ -31,6 +32,8 @@ public:
     void setRows(std::vector<MessageRow> rows);
     const MessageRow& rowAt(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
     int rowOf(std::int64_t messageID) const; // -1 when not shown
+    // Redraws one row marked or not, without rebuilding the others.
+    void setMarked(int row, bool marked);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     // DisplayRole: the text a reader would see (bubble text or placeholder), for accessibility and tests.
@@ -55,7 +58,8 @@ struct MessageRowGeometry {
 };
 MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width);
 
-// Paints rows of MessageRowModel; a press on a row's trash button emits deleteRequested.
+// Paints rows of MessageRowModel; a press on a row's trash button emits deleteRequested, on a marked
+// row's undo button restoreRequested.
 class MessageRowDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -68,6 +72,7 @@ public:
 
 signals:
     void deleteRequested(int row);
+    void restoreRequested(int row);
 
 private:
     static qreal rowWidth(const QStyleOptionViewItem& option);

@@ -1,6 +1,8 @@
 // What a reader of an opened conversation sees, measured on the drawn pixels and the list's geometry.
 #include <QListView>
+#include <QMouseEvent>
 #include <QPalette>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -27,16 +29,55 @@ QPalette darkPalette(QPalette palette) {
 
 class ConversationReadingTest : public ::testing::Test, protected qbtest::ConversationViewFixture {
 protected:
-    static QListView* listOf(QWidget& view) { return view.findChild<QListView*>("message_list"); }
+    // The list as the user sees it once the event loop has run: rows laid out after a change.
+    static QListView* listOf(QWidget& view) {
+        auto* list = view.findChild<QListView*>("message_list");
+        list->doItemsLayout();
+        QCoreApplication::processEvents();
+        return list;
+    }
 
     // The text of row `row`'s bubble as drawn on the list.
     static qbtest::TextSample bubbleText(ConversationDisplayView& view, int row) {
         QListView* list = listOf(view);
-        QCoreApplication::processEvents(); // the rows are laid out again after a theme or palette change
         const QImage shot = list->viewport()->grab().toImage();
         const QRect rowRect = list->visualRect(list->model()->index(row, 0));
         const auto geometry = quillobrandt::layoutMessageRow(view.rows().rowAt(row), list->viewport()->width());
         return qbtest::sampleText(shot, geometry.textArea.translated(rowRect.topLeft()).toAlignedRect());
+    }
+
+    // Presses and releases the mouse on row `row`'s trash (or undo) button.
+    static void clickRowButton(ConversationDisplayView& view, int row) {
+        QListView* list = listOf(view);
+        const QRect rowRect = list->visualRect(list->model()->index(row, 0));
+        const auto geometry = quillobrandt::layoutMessageRow(view.rows().rowAt(row), list->viewport()->width());
+        ASSERT_FALSE(geometry.deleteButton.isNull());
+        const QPoint at = rowRect.topLeft() + geometry.deleteButton.center().toPoint();
+        const QPoint global = list->viewport()->mapToGlobal(at);
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(list->viewport(), &press);
+        QCoreApplication::sendEvent(list->viewport(), &release);
+    }
+
+    // Whether a line drawn in the text's colour runs across (nearly) the whole width of row `row`'s text.
+    static bool textIsStruckThrough(ConversationDisplayView& view, int row) {
+        QListView* list = listOf(view);
+        const QImage shot = list->viewport()->grab().toImage();
+        const QRect rowRect = list->visualRect(list->model()->index(row, 0));
+        const auto geometry = quillobrandt::layoutMessageRow(view.rows().rowAt(row), list->viewport()->width());
+        const QRect text = geometry.textArea.translated(rowRect.topLeft()).toAlignedRect() & shot.rect();
+        const qbtest::TextSample sample = qbtest::sampleText(shot, text);
+        for (int y = text.top(); y <= text.bottom(); ++y) {
+            int inked = 0;
+            for (int x = text.left(); x <= text.right(); ++x) {
+                inked += qbtest::pixelContrast(shot.pixel(x, y) | 0xFF000000u, sample.background) > 1.5 ? 1 : 0;
+            }
+            if (inked >= text.width() * 9 / 10) {
+                return true;
+            }
+        }
+        return false;
     }
 };
 
@@ -63,6 +104,64 @@ TEST_F(ConversationReadingTest, BubbleTextReachesFourAndAHalfToOneInEveryThemeAn
             }
         }
     }
+}
+
+TEST_F(ConversationReadingTest, EditModeShowsTheMarksAndTheirButtonUndoesThem) {
+    Conversation conversation;
+    conversation.participants = {"+15551234567"};
+    for (int i = 0; i < 4; ++i) {
+        Message message =
+            qbtest::makeMessage(QDate(2024, 3, 9), QTime(9, i), "HHHHHHHH words " + std::to_string(i), i % 2 == 1);
+        message.id = i + 1;
+        conversation.messages.push_back(message);
+    }
+    quillobrandt::Attachment picture{1, "p.jpg", std::string("image/jpeg"), "/nowhere/p.jpg"};
+    conversation.messages[3].attachments = {picture};
+    conversation.messageCount = 4;
+    auto view = openView(conversation);
+    view->enterEditMode();
+    auto* apply = view->findChild<QPushButton*>("edit_apply");
+    auto* save = view->findChild<QPushButton*>("edit_save_copy");
+    EXPECT_EQ(apply->text(), "Apply Changes");
+    EXPECT_EQ(save->text(), "Save Copy...");
+    const qbtest::TextSample before = bubbleText(*view, 1);
+    EXPECT_FALSE(textIsStruckThrough(*view, 1));
+
+    clickRowButton(*view, 1);
+    EXPECT_TRUE(view->model().isMarkedDeleted(2));
+    EXPECT_TRUE(view->rows().rowAt(1).marked);
+    EXPECT_EQ(view->rows().rowCount(), 4) << "a marked message stays until applied";
+    EXPECT_TRUE(textIsStruckThrough(*view, 1)) << "the marked text is struck through";
+    EXPECT_FALSE(textIsStruckThrough(*view, 0)) << "the others are not";
+    const QColor list = listOf(*view)->palette().color(QPalette::Base);
+    const qbtest::TextSample marked = bubbleText(*view, 1);
+    EXPECT_LT(qbtest::pixelContrast(marked.background, list.rgb()),
+              qbtest::pixelContrast(before.background, list.rgb()))
+        << "the marked bubble is dimmed towards the list";
+    clickRowButton(*view, 2);
+    EXPECT_EQ(apply->text(), "Apply Changes (2)");
+    EXPECT_EQ(save->text(), "Save Copy (2)...");
+
+    // Refiltering keeps the marked rows, marked, until Apply or Cancel.
+    view->setShowMedia(false);
+    view->setShowMedia(true);
+    EXPECT_EQ(view->rows().rowCount(), 4);
+    EXPECT_TRUE(view->rows().rowAt(1).marked);
+
+    clickRowButton(*view, 1);
+    EXPECT_FALSE(view->model().isMarkedDeleted(2)) << "the undo button unmarks";
+    EXPECT_FALSE(view->rows().rowAt(1).marked);
+    EXPECT_FALSE(textIsStruckThrough(*view, 1));
+    EXPECT_EQ(bubbleText(*view, 1).background, before.background);
+    EXPECT_EQ(apply->text(), "Apply Changes (1)");
+    EXPECT_EQ(save->text(), "Save Copy (1)...");
+
+    apply->click();
+    EXPECT_EQ(view->rows().rowCount(), 3);
+    EXPECT_EQ(view->model().permanentlyDeletedMessageIDs(), (std::unordered_set<std::int64_t>{3}));
+    view->enterEditMode();
+    EXPECT_EQ(apply->text(), "Apply Changes") << "a new round starts with nothing marked";
+    EXPECT_FALSE(view->rows().rowAt(1).marked);
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 #include "Quillobrandt/app/SplashScreenView.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
@@ -273,6 +274,10 @@ TEST_F(ConversationGallery, ConversationView) {
 
     view->enterEditMode();
     capture(*view, QStringLiteral("conversation-edit"), QSize(900, 700));
+    // Two marked: faded and struck through, their buttons turned to undo, the count on Apply and Save Copy.
+    view->deleteMessage(view->rows().rowAt(1).message);
+    view->deleteMessage(view->rows().rowAt(2).message);
+    capture(*view, QStringLiteral("conversation-edit-marked"), QSize(900, 700));
     view->cancelEdit();
 
     view->jumpToOldest();
