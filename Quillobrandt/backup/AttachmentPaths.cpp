@@ -35,7 +35,9 @@ std::string attachmentRelativePath(const std::string& storedName) {
 }
 
 std::optional<fs::path> attachmentDestination(const fs::path& folder, const std::string& relativePath) {
-    if (relativePath.empty() || relativePath.find('\0') != std::string::npos) {
+    // The shared rule for every stored name, then what a file about to be written needs beyond it: a relative
+    // path of plain names, so that no "." or empty component can make two names one file.
+    if (!platform::isConfinedFileName(relativePath) || relativePath.front() == '/') {
         return std::nullopt;
     }
     std::size_t start = 0;
@@ -43,7 +45,7 @@ std::optional<fs::path> attachmentDestination(const fs::path& folder, const std:
         const auto end = relativePath.find('/', start);
         const std::string_view component =
             std::string_view(relativePath).substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (component.empty() || component == "." || component == "..") {
+        if (component.empty() || component == ".") {
             return std::nullopt;
         }
         if (end == std::string::npos) {

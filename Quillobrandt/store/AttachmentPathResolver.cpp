@@ -116,6 +116,10 @@ std::string resolveAttachmentPath(const std::string& storedName, const std::opti
 }
 
 std::string AttachmentPathResolver::resolve(const std::string& storedName) {
+    if (!platform::isConfinedFileName(storedName)) {
+        note("  📎 Attachment name refused, it leads out of its folder: " + storedName);
+        return {};
+    }
     if (base_) {
         std::string_view relative = storedName;
         if (startsWith(relative, "~/")) {

@@ -10,8 +10,9 @@ namespace quillobrandt {
 // Where an attachment's file is expected on this machine, from the file name the database stored
 // (a device path such as "~/Library/Messages/Attachments/..." or "~/Library/SMS/Attachments/...").
 // Tries the base folder (a copied Messages folder, a backup's extraction folder), then the home folder,
-// else returns the stored name (tilde expanded). Only looks at the file system, never writes; the
-// result may name a file that does not exist.
+// else returns the stored name (tilde expanded). A name that could climb out of those folders
+// (platform::isConfinedFileName) resolves to an empty path, which names no file. Only looks at the file
+// system, never writes; the result may name a file that does not exist.
 //
 // One resolver serves one load: it remembers folders found missing (a database whose attachments were
 // not copied would otherwise cost three failed lookups per attachment) and collects its console

@@ -105,6 +105,22 @@ fs::path cleanAbsolute(const fs::path& path) {
     return cleaned;
 }
 
+bool isConfinedFileName(std::string_view name) {
+    if (name.empty() || name == "~" || name.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    for (std::size_t start = 0;;) {
+        const auto end = name.find('/', start);
+        if (name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start) == "..") {
+            return false;
+        }
+        if (end == std::string_view::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+}
+
 bool isInside(const fs::path& path, const fs::path& folder) {
     const fs::path p = cleanAbsolute(path);
     const fs::path f = cleanAbsolute(folder);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 // Where the program keeps and finds things on Linux. Every function reads the environment
 // at call time (tests point the XDG variables elsewhere) and never throws.
@@ -31,6 +32,12 @@ std::filesystem::path cleanAbsolute(const std::filesystem::path& path);
 
 // True when `path` is `folder` itself or lies below it, comparing cleaned absolute paths by component.
 bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder);
+
+// The one rule for a file name that a database or a backup hands us (an attachment's stored name): true unless
+// the name is empty, "~" alone, holds a NUL byte or has a ".." component. Such a name, joined to the folder it is
+// looked up in (the home folder for "~/...", a copied Messages folder, an extraction folder), stays below that
+// folder. Absolute names pass: real Mac databases store "/Users/<name>/Library/Messages/Attachments/...".
+bool isConfinedFileName(std::string_view name);
 
 // Creates the folder (and parents) and sets it to 0700. Returns false on failure.
 bool createPrivateDirectory(const std::filesystem::path& folder);

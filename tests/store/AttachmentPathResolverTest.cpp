@@ -69,14 +69,24 @@ TEST_F(AttachmentPaths, HomeFolderAndFallbacks) {
     EXPECT_EQ(resolveAttachmentPath("relative/name.jpg", std::nullopt), "relative/name.jpg");
 }
 
-TEST_F(AttachmentPaths, HostileNamesAreOnlyLookedAt) {
+TEST_F(AttachmentPaths, NamesThatClimbOutOfTheirFolderResolveToNothing) {
     const auto before = entriesBelow(qbtest::IsolatedHome::root());
     const auto outside = makeFile(qbtest::IsolatedHome::root() / "secret.txt");
-    // Resolution may point outside the base, but it only tests for existence: nothing is created or changed.
-    EXPECT_EQ(resolveAttachmentPath("~/Library/Messages/../secret.txt", base), (base / "../secret.txt").string());
-    EXPECT_EQ(resolveAttachmentPath("~/../../../../../../nonexistent/x", base),
-              (platform::homeDir() / "../../../../../../nonexistent/x").string());
-    EXPECT_EQ(entriesBelow(qbtest::IsolatedHome::root()), before + 1);
+    makeFile(platform::homeDir() / "secret.txt");
+    for (const std::string hostile :
+         {"~/Library/Messages/../secret.txt", "~/../secret.txt", "~/../../../../etc/passwd", "../../../../etc/shadow",
+          "~/Library/SMS/Attachments/../../../../../etc/hostname", "~", "", "Attachments/..", "/etc/../etc/passwd",
+          "~/Library/Messages/Attachments/a/b/../../../../secret.txt"}) {
+        EXPECT_EQ(resolveAttachmentPath(hostile, base), "") << hostile;
+        EXPECT_EQ(resolveAttachmentPath(hostile, std::nullopt), "") << hostile;
+    }
+    // Names that only contain dots are ordinary names; absolute and home names stay as the databases store them.
+    EXPECT_EQ(resolveAttachmentPath("~/Library/SMS/..a/b..jpg", std::nullopt),
+              (platform::homeDir() / "Library/SMS/..a/b..jpg").string());
+    EXPECT_EQ(resolveAttachmentPath("/Users/x/Library/Messages/Attachments/a.jpg", std::nullopt),
+              "/Users/x/Library/Messages/Attachments/a.jpg");
+    // Resolution only ever looks: nothing is created or changed.
+    EXPECT_EQ(entriesBelow(qbtest::IsolatedHome::root()), before + 2);
     EXPECT_TRUE(fs::exists(outside));
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/ArchiveBlobBuilder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
@@ -97,6 +99,33 @@ TEST(DatabaseReaderOrdering, KeepsAChatWithoutIdentifierAndSkipsAttachmentsWitho
     EXPECT_EQ(attachments[1].filename, "second.HEIC");
     EXPECT_EQ(attachments[1].mimeType, "image/heic");
     EXPECT_TRUE(conversations[0].messages[0].hasImageAttachment());
+}
+
+TEST(DatabaseReaderOrdering, AnAttachmentNamedOutsideEveryAttachmentFolderYieldsNoFile) {
+    // A file beside the database's folder, reached by climbing from the base folder or from the home folder.
+    const auto file = userDatabase();
+    const fs::path secret = file.parent_path().parent_path() / "outside" / "secret.jpg";
+    const fs::path homeSecret = qbtest::IsolatedHome::root() / "outside" / "secret.jpg";
+    for (const auto& planted : {secret, homeSecret}) {
+        fs::create_directories(planted.parent_path());
+        std::ofstream(planted) << "not yours";
+    }
+    {
+        MessagesDatabaseBuilder builder(file);
+        const auto handle = builder.addHandle("+15550000004");
+        const auto chat = builder.addChat({.chatIdentifier = "+15550000004"});
+        builder.addChatHandle(chat, handle);
+        const auto message = builder.addMessageToChat(chat, {.text = "\xEF\xBF\xBC", .date = 1, .handleId = handle});
+        builder.addMessageAttachment(
+            message, builder.addAttachment({.filename = "~/../outside/secret.jpg", .mimeType = "image/jpeg"}));
+        builder.finish();
+    }
+    const auto conversations = load(file);
+    ASSERT_EQ(conversations.size(), 1u);
+    const auto& attachments = conversations[0].messages.at(0).attachments;
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(attachments[0].filename, "secret.jpg");
+    EXPECT_EQ(attachments[0].filePath, "");
 }
 
 TEST(DatabaseReaderValues, DatesInSecondsAndNanoseconds) {
