@@ -5,9 +5,15 @@
 #include <sstream>
 #include <system_error>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/core/AbsoluteTime.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/BundleInfo.h"
+#include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
 #include "platform/core/SystemInfo.h"
 
@@ -138,8 +144,9 @@ void Logger::log(const std::string& message, Level level) {
     const std::string line = formatLine(message, level);
     // One lock around rotation and append, so a line is never split or lost when threads log at once.
     std::lock_guard lock(mutex_);
-    rotateLocked();
-    writeLineLocked(line);
+    if (rotateLocked()) {
+        writeLineLocked(line);
+    }
 }
 
 void Logger::rotateLogIfNeeded() {
@@ -147,29 +154,44 @@ void Logger::rotateLogIfNeeded() {
     rotateLocked();
 }
 
-void Logger::rotateLocked() {
-    std::error_code ec;
+bool Logger::rotateLocked() {
     const fs::path current = folder_ / logFileName;
-    const auto size = fs::file_size(current, ec);
-    if (ec || size < static_cast<std::uintmax_t>(maxLogSize)) {
-        return;
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size < static_cast<off_t>(maxLogSize)) {
+        return true; // nothing to rotate; anything but a file there is refused when the line is written
     }
+    std::error_code ec;
     fs::remove(oldLogFileURL(), ec);
     fs::rename(current, oldLogFileURL(), ec);
     if (ec) {
-        return; // a folder that cannot be written: lines go on being appended (or dropped) where they can
+        return false; // a full log that cannot be moved aside must not grow without end: drop lines instead
     }
     // Written directly, never through log(): rotation must not start another rotation.
     writeLineLocked(formatLine(std::string("Log rotated - previous log saved as ") + oldLogFileName, Level::info));
+    return true;
 }
 
 void Logger::writeLineLocked(const std::string& line) {
     const fs::path file = logFileURL();
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (!out) {
+    // Non-blocking and without following links, then only a regular file: a FIFO planted at the log's path would
+    // otherwise hold the program at its first line until someone reads it.
+    platform::FileDescriptor fd(
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return; // the line is dropped; logging never fails its caller
     }
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    for (std::size_t written = 0; written < line.size();) {
+        const ssize_t n = ::write(fd.get(), line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        written += static_cast<std::size_t>(n);
+    }
 }
 
 std::string Logger::getAllLogs() const {

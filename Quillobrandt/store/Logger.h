@@ -64,7 +64,8 @@ public:
 
 private:
     void writeLineLocked(const std::string& line);
-    void rotateLocked();
+    // False when the log is full and could not be moved aside: the line is then dropped.
+    bool rotateLocked();
 
     std::filesystem::path folder_;
     mutable std::recursive_mutex mutex_;

@@ -87,7 +87,8 @@ std::size_t removeStaleTemporaries(const fs::path& folder, std::string_view targ
 }
 
 std::optional<std::string> readFile(const fs::path& path, std::size_t maxBytes) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: opening a FIFO for reading would wait for a writer; only a regular file is read anyway.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         return std::nullopt;
     }

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/core/Paths.h"
 #include "tests/support/TestEnvironment.h"
@@ -264,7 +268,7 @@ TEST_F(LoggerTest, AMailerReplacedWhileItIsSendingStaysAliveUntilTheMailIsDone) 
     EXPECT_TRUE(replacementCalls.composed.empty());
 }
 
-TEST_F(LoggerTest, AFullLogThatCannotBeRotatedIsNeverRotatedInALoop) {
+TEST_F(LoggerTest, AFullLogThatCannotBeRotatedStopsGrowing) {
     // The rename fails as in a folder the program cannot write (tests may run as root, who can write
     // anywhere): a non-empty folder stands where the old log would go.
     fs::create_directories(folder / "quillobrandt.old.log" / "inside");
@@ -272,10 +276,49 @@ TEST_F(LoggerTest, AFullLogThatCannotBeRotatedIsNeverRotatedInALoop) {
     std::ofstream(folder / "quillobrandt.log", std::ios::binary) << filler;
 
     logger.logStartupInfo();
-    logger.log("after the banner");
-    const auto text = readAll(folder / "quillobrandt.log");
-    EXPECT_EQ(text.substr(0, filler.size()), filler);
-    EXPECT_EQ(linesOf(text.substr(filler.size())).size(), 5u);
-    EXPECT_EQ(text.find("Log rotated"), std::string::npos);
+    for (int i = 0; i < 1000; ++i) {
+        logger.log("after the banner " + std::to_string(i));
+    }
+    EXPECT_EQ(fs::file_size(folder / "quillobrandt.log"), filler.size());
     EXPECT_TRUE(fs::is_directory(folder / "quillobrandt.old.log" / "inside"));
+
+    // Once the way is clear again, rotation and appending resume.
+    fs::remove_all(folder / "quillobrandt.old.log");
+    logger.log("resumed");
+    EXPECT_EQ(readAll(folder / "quillobrandt.old.log"), filler);
+    EXPECT_NE(readAll(folder / "quillobrandt.log").find("] resumed\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, SomethingOtherThanAFileAtTheLogsPathIsLeftAloneWithoutWaiting) {
+    fs::create_directories(folder);
+    const fs::path log = folder / "quillobrandt.log";
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    // Opening a FIFO for writing or reading waits for the other end: run the logger aside and, should it wait,
+    // open the other end ourselves so the test ends.
+    auto calls = std::async(std::launch::async, [this] {
+        logger.logStartupInfo();
+        logger.log("not into a pipe");
+        return logger.getAllLogs();
+    });
+    const bool finished = calls.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+        const int writer = ::open(log.c_str(), O_RDWR | O_NONBLOCK);
+        for (int round = 0; round < 100 && calls.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
+             ++round) {
+            char drained[4096];
+            while (::read(writer, drained, sizeof drained) > 0) {
+            }
+        }
+        ::close(writer);
+    }
+    EXPECT_TRUE(finished) << "the logger waited on a FIFO";
+    EXPECT_EQ(calls.get(), "No logs available");
+    EXPECT_EQ(fs::status(log).type(), fs::file_type::fifo);
+
+    // A link at the log's path is not followed either.
+    fs::remove(log);
+    std::ofstream(folder / "elsewhere.txt") << "someone else's\n";
+    fs::create_symlink(folder / "elsewhere.txt", log);
+    logger.log("not through a link");
+    EXPECT_EQ(readAll(folder / "elsewhere.txt"), "someone else's\n");
 }
