@@ -62,7 +62,6 @@ struct LoadResult {
 
 LoadResult loadExtractedDatabase(const std::filesystem::path& database, const ExtractionReport& report,
                                  const std::atomic<bool>* stop) {
-    report.setDatabaseURL(database);
     report.progress("Loading conversations...", 0.25);
     LoadResult result{std::nullopt, DatabaseError::stopped().description()};
     const auto load = [&](std::stop_token loader) {

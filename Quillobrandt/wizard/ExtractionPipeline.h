@@ -18,8 +18,8 @@ struct ExtractionReport {
     std::function<void(const std::string& message, double progress)> progress;
     // Shown `delayMs` later whatever the worker has reached by then.
     std::function<void(const std::string& message, double progress, int delayMs)> delayedProgress;
+    // Whether the pictures are still unextracted (true until they are out), for the source to commit.
     std::function<void(bool value)> setIsIPhoneBackup;
-    std::function<void(const std::filesystem::path& database)> setDatabaseURL;
     std::function<void(const std::string& description)> extractionFailed;
     std::function<void(const std::string& description)> loadFailed;
     // The one report of a success; the working folder is then the caller's to keep or remove.

@@ -228,9 +228,6 @@ void iPhoneBackupWizardView::handleBackupCompleted(const std::filesystem::path& 
     // Asked for unless the backup says plainly that it is not encrypted.
     backupNeedsPassword_ = seen.problem != ChosenBackup::Problem::none || seen.isEncrypted;
     setScreen(BackupWizardScreen::extractMessages);
-    if (deleteWhenClosed_ && disappeared_) {
-        deleteLater(); // kept alive only to finish watching the backup
-    }
 }
 
 // --- Extraction -------------------------------------------------------------------------------------------
@@ -268,7 +265,7 @@ void iPhoneBackupWizardView::startExtraction() {
     extractionProgress_ = 0.0;
     extractionMessage_ = QStringLiteral("Starting extraction from backup...");
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    runningExtraction_ = RunningExtraction{stop, appState_.isIPhoneBackup(), appState_.databaseURL()};
+    runningExtraction_ = RunningExtraction{stop, appState_.beginLoad(), true};
     refresh();
     logInfo("🔄 Starting extraction from: " + detectedBackupPath_->string());
 
@@ -306,10 +303,11 @@ void iPhoneBackupWizardView::startExtraction() {
             });
         };
         report.setIsIPhoneBackup = [post](bool value) {
-            post([value](auto& view) { view.appState_.setIsIPhoneBackup(value); });
-        };
-        report.setDatabaseURL = [post](const std::filesystem::path& database) {
-            post([database](auto& view) { view.appState_.setDatabaseURL(database); });
+            post([value](auto& view) {
+                if (view.runningExtraction_) {
+                    view.runningExtraction_->isIPhoneBackup = value;
+                }
+            });
         };
         report.extractionFailed = [post](const std::string& description) {
             post([text = QString::fromStdString(description)](auto& view) { view.showExtractionError(text); });
@@ -359,16 +357,14 @@ void iPhoneBackupWizardView::cancelExtraction() {
     }
     logInfo("🛑 Extraction cancelled");
     runningExtraction_->stop->store(true);
-    restoreSourceBeforeExtraction();
+    endRunningExtraction();
 }
 
-void iPhoneBackupWizardView::restoreSourceBeforeExtraction() {
-    if (!runningExtraction_) {
-        return;
+void iPhoneBackupWizardView::endRunningExtraction() {
+    if (runningExtraction_) {
+        runningExtraction_.reset();
+        appState_.endLoad();
     }
-    appState_.setIsIPhoneBackup(runningExtraction_->isIPhoneBackup);
-    appState_.setDatabaseURL(runningExtraction_->databaseURL);
-    runningExtraction_.reset();
 }
 
 void iPhoneBackupWizardView::setProgress(const QString& message, double progress) {
@@ -380,11 +376,25 @@ void iPhoneBackupWizardView::setProgress(const QString& message, double progress
 
 void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversation> conversations,
                                                          const std::filesystem::path& database) {
-    runningExtraction_.reset(); // succeeded: the new source stays
+    const auto folder = database.parent_path();
+    const bool newest = runningExtraction_ && appState_.isNewestLoad(runningExtraction_->ticket);
+    const bool picturesMissing = !runningExtraction_ || runningExtraction_->isIPhoneBackup;
+    if (!newest) {
+        // A load asked for after this extraction has the last word; nothing of this one is shown or kept.
+        logInfo("⏭️ Ignoring an overtaken load of " + database.string());
+        appState_.discardConversations(std::move(conversations));
+        extractionWorkers().start([folder] { removeExtractionFolder(folder); });
+        endRunningExtraction();
+        isExtracting_ = false;
+        refresh();
+        return;
+    }
     platform::consoleLine("⏱️ Setting appState.conversations = " + std::to_string(conversations.size()) +
                           " conversations...");
     const bool found = !conversations.empty();
-    appState_.setConversations(std::move(conversations));
+    // The extraction's folder is the attachment base, also for an edited copy saved from it later.
+    appState_.commitLoad({database, folder, picturesMissing}, std::move(conversations));
+    endRunningExtraction();
     if (found) { // an empty history keeps the start screen, which says so
         platform::consoleLine("⏱️ Posting ResizeWindow notification...");
         hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
@@ -398,13 +408,13 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
 }
 
 void iPhoneBackupWizardView::showExtractionError(const QString& description) {
-    restoreSourceBeforeExtraction();
+    endRunningExtraction();
     isExtracting_ = false;
     presentError(QStringLiteral("Extraction failed: ") + description);
 }
 
 void iPhoneBackupWizardView::showLoadError(const QString& description) {
-    restoreSourceBeforeExtraction();
+    endRunningExtraction();
     presentError(QStringLiteral("Failed to load messages: ") + description);
 }
 

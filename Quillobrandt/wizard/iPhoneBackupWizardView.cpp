@@ -304,8 +304,7 @@ void iPhoneBackupWizardView::done(int result) {
         emit presentedChanged(false);
     }
     QDialog::done(result);
-    // A wizard still watching a backup stays alive (hidden) until the monitor sees it finished.
-    if (deleteWhenClosed_ && !isDetectingBackup_) {
+    if (deleteWhenClosed_) {
         deleteLater();
     }
 }
@@ -339,6 +338,10 @@ void iPhoneBackupWizardView::handleDisappear() {
     cancelExtraction();
     deviceManager_.stopScanning();
     devicePollTimer_.stop();
+    // Nobody would see what the watching finds; the backup itself goes on, and its folder can be picked later.
+    if (isDetectingBackup_) {
+        stopBackupMonitoring();
+    }
     if (isAccessingBackupResource_ && detectedBackupPath_) {
         platform::consoleLine("🛑 Stopping security-scoped resource access on wizard close");
         platform::securityScope()->stopAccessing(*detectedBackupPath_);

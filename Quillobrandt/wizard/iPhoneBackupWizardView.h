@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -46,9 +47,10 @@ enum class BackupWizardScreen {
 // AppState, then offer to save the extraction. All state lives on the GUI thread; the worker posts back.
 //
 // The main window opens it with present() on "ShowBackupWizard". The wizard closes itself (dismissWizard(), or
-// isPresented becoming false after the save dialog) and deletes itself once closed. Closing (or destroying) it
-// during an extraction cancels the extraction without waiting for it: AppState gets back the source it had
-// before, and the worker removes its working folder when it reaches its next stopping point.
+// isPresented becoming false after the save dialog) and deletes itself once closed; closing it stops watching a
+// backup. Closing (or destroying) it during an extraction cancels the extraction without waiting for it: AppState
+// keeps its source, and the worker removes its working folder when it reaches its next stopping point. The
+// extraction's load is one of AppState's loads: one asked for later, from anywhere, wins over it.
 class iPhoneBackupWizardView : public QDialog {
     Q_OBJECT
 public:
@@ -160,7 +162,7 @@ private:
     void openSaveDialog();
     void handleDisappear();
     void cancelExtraction();
-    void restoreSourceBeforeExtraction();
+    void endRunningExtraction();
     void applyBoundedSize();
 
     AppState& appState_;
@@ -193,11 +195,12 @@ private:
     QTimer backupMonitorTimer_;
     std::optional<std::filesystem::file_time_type> lastBackupModificationDate_;
     QTimer devicePollTimer_;
-    // The running extraction: its stop flag and the AppState source to put back if it does not succeed.
+    // The running extraction: its stop flag, its ticket among AppState's loads (a load asked for later wins over
+    // it), and whether its pictures are still unextracted, committed with its conversations.
     struct RunningExtraction {
         std::shared_ptr<std::atomic<bool>> stop;
-        bool isIPhoneBackup = false;
-        std::optional<std::filesystem::path> databaseURL;
+        std::uint64_t ticket = 0;
+        bool isIPhoneBackup = true;
     };
     std::optional<RunningExtraction> runningExtraction_;
     bool deviceDetectionStarted_ = false;

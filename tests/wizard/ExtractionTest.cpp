@@ -150,7 +150,7 @@ TEST_F(ExtractionTest, RightPasswordLoadsTheMessagesAndSavingRemembersTheExtract
 // A Mac database already loaded before the wizard opens.
 const fs::path kLoadedBefore = "/home/user/Library/Messages/chat.db";
 
-TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorRestoresTheSourceAndAllowsAnotherTry) {
+TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorKeepsTheSourceAndAllowsAnotherTry) {
     const fs::path backup = writeEncryptedBackup("correct horse");
     env.appState.setDatabaseURL(kLoadedBefore);
     std::vector<bool> backupFlags;
@@ -166,8 +166,8 @@ TEST_F(ExtractionTest, WrongPasswordShowsTheBackupErrorRestoresTheSourceAndAllow
     EXPECT_FALSE(wizard.isExtracting());
     EXPECT_TRUE(wizard.findChild<QPushButton*>("extractButton")->isVisibleTo(&wizard));
     EXPECT_TRUE(env.appState.conversations().empty());
-    // The loaded Mac database shows its pictures again, and no empty working folder is left behind.
-    EXPECT_EQ(backupFlags, (std::vector<bool>{true, false}));
+    // The loaded Mac database kept its source all along, and no empty working folder is left behind.
+    EXPECT_TRUE(backupFlags.empty());
     EXPECT_FALSE(env.appState.isIPhoneBackup());
     EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
     EXPECT_TRUE(extractionFolders().empty());
@@ -238,7 +238,6 @@ TEST_F(ExtractionTest, ClosingDuringKeyDerivationCancelsWithoutWaiting) {
     wizard->handleBackupFolderSelection(backup);
     wizard->setBackupPassword("pw");
     wizard->extractMessagesAction();
-    ASSERT_TRUE(qbtest::processEventsUntil([&] { return env.appState.isIPhoneBackup(); }));
     // A derivation that takes its time says so.
     ASSERT_TRUE(qbtest::processEventsUntil(
         [&] { return wizard->extractionMessage() == "Deriving encryption keys (this may take a minute)..."; }));
@@ -320,6 +319,37 @@ TEST_F(ExtractionTest, TheLoadWaitsForTheLoaderThreadAndClosingStopsIt) {
     EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
 }
 
+TEST_F(ExtractionTest, ALoadAskedForDuringTheExtractionWinsOverIt) {
+    // Asked for later, finished first: the wizard's older load must not replace it when it ends.
+    const fs::path backup = writeEncryptedBackup("pw", 0, 20'000);
+    const fs::path menuFile = qbtest::IsolatedHome::root() / "exports" / "chat.db";
+    fs::create_directories(menuFile.parent_path());
+    {
+        qbtest::MessagesDatabaseBuilder builder(menuFile);
+        for (const char* handle : {"+15550000001", "+15550000002", "+15550000003"}) {
+            const auto chat = builder.addOneToOneChat(handle);
+            builder.addMessageToChat(chat.chatId, {.text = "from the menu", .handleId = chat.handleId});
+        }
+        builder.finish();
+    }
+    iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+    wizard.handleBackupFolderSelection(backup);
+    wizard.setBackupPassword("pw");
+    wizard.extractMessagesAction();
+    env.appState.loadCustomDatabase(menuFile);
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return env.appState.conversations().size() == 3; }));
+    ASSERT_TRUE(wizard.waitForExtraction());
+    ASSERT_TRUE(env.appState.waitForBackgroundLoads());
+    qbtest::processEventsUntil([&] { return wizard.saveDialog() != nullptr; }, std::chrono::milliseconds(800));
+
+    EXPECT_EQ(env.appState.conversations().size(), 3u);
+    EXPECT_EQ(env.appState.databaseURL(), menuFile);
+    EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(wizard.saveDialog(), nullptr) << "nothing of the extraction is shown, so there is nothing to save";
+    EXPECT_TRUE(extractionFolders().empty());
+    EXPECT_FALSE(env.appState.hasOutstandingLoads());
+}
+
 TEST_F(ExtractionTest, SavesOfLaterWizardsAreAddedToEarlierOnes) {
     const fs::path backup = writeEncryptedBackup("pw");
     // A value that does not decode is replaced, not an obstacle.
@@ -361,7 +391,7 @@ TEST_F(ExtractionTest, SkippingStoresNothing) {
     EXPECT_FALSE(platform::UserDefaults::standard().value(kSavedExtractionsKey));
 }
 
-TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndRestoresTheSource) {
+TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndKeepsTheSource) {
     qbtest::BackupGenerator generator;
     generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("this is not a database"));
     const fs::path backup = generator.write(qbtest::IsolatedHome::root() / "backup" / "PLAIN");

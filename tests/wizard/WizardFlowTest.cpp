@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Plist.h"
@@ -341,6 +342,28 @@ TEST(WizardPresentTest, PresentedWizardStartsDetectionAndIsDeletedOnceClosed) {
     // Deferred deletes only run from an event loop or when asked for.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(wizard.isNull());
+}
+
+TEST(WizardPresentTest, ClosingTheWizardStopsWatchingTheBackup) {
+    // A closed wizard used to go on watching, hidden, and finish the backup's hand-over in the background.
+    wizardtest::WizardEnvironment env;
+    wizardtest::FakeTools tools;
+    tools.install("FIRST\\n");
+    QWidget window;
+    window.show();
+    QPointer<iPhoneBackupWizardView> wizard = iPhoneBackupWizardView::present(env.appState, &window, &env.hub);
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->currentScreen() == Screen::deviceDetected; }));
+    wizard->continueToBackupOverview();
+    wizard->openBackupFolder();
+    wizard->backupStarted();
+    ASSERT_TRUE(wizard->isBackupMonitorRunning());
+
+    wizard->dismissWizard();
+    EXPECT_FALSE(wizard->isBackupMonitorRunning());
+    EXPECT_FALSE(wizard->isDetectingBackup());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(wizard.isNull()) << "kept alive to watch the backup";
+    EXPECT_NE(Logger::shared().getAllLogs().rfind("🛑 Stopping backup monitoring"), std::string::npos);
 }
 
 } // namespace
