@@ -11,7 +11,10 @@
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
+#include "Quillobrandt/wizard/SavedExtractions.h"
+#include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
+#include "platform/core/UserDefaults.h"
 
 namespace {
 
@@ -45,9 +48,10 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Quillobrandt"));
     QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
     QApplication::setQuitOnLastWindowClosed(true);
-    // Held to the end: clears a killed run's database snapshots and decrypted indexes, and tells a later
-    // start that this run's are still in use.
-    const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep();
+    // Held to the end: clears a killed run's database snapshots, decrypted indexes and unsaved extractions, and
+    // tells a later start that this run's are still in use.
+    const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep(
+        quillobrandt::savedExtractionFolders(platform::UserDefaults::standard()));
     // Before the SDK is initialised, so its automatic tracking sees this application's widgets.
     corvantesk::Corvantesk::setPlatformHooks(std::make_shared<corvantesk::QtPlatformHooks>());
     // The conversation view reaches the PDF export and HEIC pictures through this.
@@ -64,6 +68,8 @@ int main(int argc, char* argv[]) {
         delegate.applicationDidFinishLaunching();
         status = QApplication::exec();
     }
+    // Nothing shows them any more; a decrypted copy of a phone's messages is kept only when the user saved it.
+    quillobrandt::removeUnsavedExtractions();
     corvantesk::Corvantesk::shutdown();
     // The hooks belong to the UI thread: let them go while the application object still exists.
     corvantesk::Corvantesk::setPlatformHooks(nullptr);

@@ -1,8 +1,10 @@
 #include "Quillobrandt/store/WorkingFilesLock.h"
 
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
+
+#include <algorithm>
+#include <string>
 
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
@@ -29,6 +31,20 @@ bool isDecryptedIndexCopy(const std::string& name) {
            (rest == ".db" || rest == ".db-wal" || rest == ".db-shm" || rest == ".db-journal");
 }
 
+// "Quillobrandt_<UUID>", the name of an extraction folder.
+bool isExtractionFolderName(const std::string& name) {
+    const std::string prefix = "Quillobrandt_";
+    return startsWith(name, prefix) && isUuidText(name.substr(prefix.size()));
+}
+
+// The same folder however it is written (a trailing slash, a "." part, a symlinked parent).
+fs::path comparable(const fs::path& folder) {
+    std::error_code error;
+    fs::path resolved = fs::weakly_canonical(folder, error);
+    resolved = (error ? folder : resolved).lexically_normal();
+    return resolved.has_filename() ? resolved : resolved.parent_path();
+}
+
 void removeEntry(const fs::directory_entry& entry) {
     std::error_code error;
     fs::remove_all(entry.path(), error); // a symlink is removed itself, never followed
@@ -50,7 +66,7 @@ template <typename Predicate> void sweepFolder(const fs::path& folder, Predicate
 
 } // namespace
 
-WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
+WorkingFilesLock WorkingFilesLock::acquireAndSweep(const std::optional<std::vector<fs::path>>& savedExtractionFolders) {
     const fs::path privateFolder = platform::privateTempDir();
     if (privateFolder.empty()) {
         return WorkingFilesLock(platform::FileDescriptor());
@@ -65,6 +81,19 @@ WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
         sweepFolder(privateFolder,
                     [](const std::string& name) { return startsWith(name, DatabaseSnapshot::folderPrefix); });
         sweepFolder(platform::cachesDir(), isDecryptedIndexCopy);
+        if (savedExtractionFolders) {
+            // A decrypted copy of a phone's messages nobody chose to keep (the run that made it ended before it
+            // could remove it).
+            std::vector<fs::path> kept;
+            for (const auto& folder : *savedExtractionFolders) {
+                kept.push_back(comparable(folder));
+            }
+            const fs::path caches = platform::cachesDir();
+            sweepFolder(caches, [&kept, &caches](const std::string& name) {
+                return isExtractionFolderName(name) &&
+                       std::find(kept.begin(), kept.end(), comparable(caches / name)) == kept.end();
+            });
+        }
     }
     // Shared from here on, so later copies of the program see this one running.
     ::flock(fd.get(), LOCK_SH);

@@ -18,6 +18,7 @@
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/ExtractionPipeline.h"
+#include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
@@ -395,6 +396,7 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
     // The extraction's folder is the attachment base, also for an edited copy saved from it later.
     appState_.commitLoad({database, folder, picturesMissing}, std::move(conversations));
     endRunningExtraction();
+    noteUnsavedExtraction(folder); // until the save dialog says otherwise
     if (found) { // an empty history keeps the start screen, which says so
         platform::consoleLine("⏱️ Posting ResizeWindow notification...");
         hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));

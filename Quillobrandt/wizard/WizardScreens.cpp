@@ -291,11 +291,9 @@ QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     auto* note = box(screen, palette().color(QPalette::WindowText), 10);
     auto* noteColumn = new QVBoxLayout(note);
-    noteColumn->addWidget(
-        wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
-                              QStringLiteral("Closing this window ends the watching, not the backup: once it has "
-                                             "finished, choose its folder with Browse for Existing Backup"),
-                              TextStyle::captionSecondary, note));
+    noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
+                                                QStringLiteral("Closing this window stops the watching, not the backup"),
+                                                TextStyle::captionSecondary, note));
     noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("exclamationmark.triangle.fill"), wizard::orangeColor(),
                                                 QStringLiteral("Remember your backup password - you'll need it next!"),
                                                 TextStyle::captionSecondary, note));

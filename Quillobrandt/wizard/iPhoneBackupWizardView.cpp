@@ -17,6 +17,7 @@
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
+#include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 #include "platform/core/Console.h"
 #include "platform/core/UserDefaults.h"
@@ -247,6 +248,7 @@ void iPhoneBackupWizardView::saveExtraction(const QString& name, const std::file
     savedExtractions_.push_back({platform::makeUuidString(), name.toStdString(), path, platform::AbsoluteTime::now()});
     // Earlier wizards' saves stay: each save adds one entry.
     appendSavedExtraction(platform::UserDefaults::standard(), savedExtractions_.back());
+    noteExtractionSaved(path.parent_path());
 }
 
 void iPhoneBackupWizardView::openSaveDialog() {

@@ -237,6 +237,33 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
     EXPECT_FALSE(fs::exists(index));
 }
 
+TEST(DatabaseSnapshot, AStartRemovesTheExtractionsNobodySavedAndKeepsTheSavedOnes) {
+    // Each extraction holds a decrypted copy of the phone's messages; unsaved ones must not pile up.
+    const auto caches = platform::cachesDir();
+    const auto saved = caches / ("Quillobrandt_" + platform::makeUuidString());
+    const auto unsaved = caches / ("Quillobrandt_" + platform::makeUuidString());
+    const auto notOurs = caches / "Quillobrandt_holiday-photos";
+    for (const auto& folder : {saved, unsaved, notOurs}) {
+        fs::create_directories(folder / "Library/SMS/Attachments");
+        std::ofstream(folder / "sms.db") << "messages";
+    }
+    {
+        // Another copy of the program is running: its extraction may be the unsaved one.
+        const auto first = WorkingFilesLock::acquireAndSweep();
+        const auto second = WorkingFilesLock::acquireAndSweep(std::vector<fs::path>{saved});
+        EXPECT_TRUE(fs::exists(unsaved));
+    }
+    {
+        // Not knowing which were saved, a start removes none.
+        const auto lock = WorkingFilesLock::acquireAndSweep();
+        EXPECT_TRUE(fs::exists(unsaved));
+    }
+    const auto lock = WorkingFilesLock::acquireAndSweep(std::vector<fs::path>{saved / "." / ""});
+    EXPECT_FALSE(fs::exists(unsaved));
+    EXPECT_TRUE(fs::exists(saved / "sms.db"));
+    EXPECT_TRUE(fs::exists(notOurs / "sms.db"));
+}
+
 TEST(DatabaseSnapshot, AStopDuringTheCopyEndsTheLoadAndLeavesNoCopy) {
     const auto file = messagesFolder() / "big.db";
     fs::create_directories(file.parent_path());

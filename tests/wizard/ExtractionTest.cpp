@@ -11,6 +11,7 @@
 
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/SavedExtractions.h"
+#include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "tests/support/BackupGenerator.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
@@ -375,6 +376,37 @@ TEST_F(ExtractionTest, SavesOfLaterWizardsAreAddedToEarlierOnes) {
     EXPECT_EQ(saved[1].name, "Second");
     EXPECT_NE(saved[0].path, saved[1].path);
     EXPECT_EQ(extractionFolders().size(), 2u); // both kept: they are saved
+}
+
+TEST_F(ExtractionTest, AnExtractionNobodySavedIsRemovedWhenTheProgramEndsAndASavedOneStays) {
+    // Every extraction used to stay under the caches folder for good, a decrypted copy of the phone's messages.
+    const fs::path backup = writeEncryptedBackup("pw");
+    const auto extract = [&](const std::function<void(iPhoneBackupWizardView&)>& decide) {
+        iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        wizard.handleBackupFolderSelection(backup);
+        wizard.setBackupPassword("pw");
+        wizard.extractMessagesAction();
+        EXPECT_TRUE(wizard.waitForExtraction());
+        EXPECT_TRUE(qbtest::processEventsUntil([&] { return wizard.saveDialog() != nullptr; }));
+        const fs::path folder = wizard.pendingExtractionPath().value_or(fs::path()).parent_path();
+        decide(wizard);
+        return folder;
+    };
+    const fs::path saved = extract([](auto& wizard) {
+        wizard.saveDialog()->nameField()->setText("Keep me");
+        wizard.saveDialog()->saveButton()->click();
+    });
+    const fs::path skipped = extract([](auto& wizard) { wizard.saveDialog()->skipButton()->click(); });
+    const fs::path closed = extract([](auto& wizard) { wizard.dismissWizard(); });
+    // While the program runs, the last one is what it shows.
+    EXPECT_EQ(extractionFolders().size(), 3u);
+    EXPECT_EQ(env.appState.databaseURL(), closed / "sms.db");
+
+    removeUnsavedExtractions();
+    EXPECT_EQ(extractionFolders(), std::vector<fs::path>{saved});
+    EXPECT_TRUE(fs::exists(saved / "sms.db"));
+    const auto kept = savedExtractionFolders(platform::UserDefaults::standard());
+    EXPECT_NE(std::find(kept.begin(), kept.end(), saved), kept.end()) << "the next start keeps it too";
 }
 
 TEST_F(ExtractionTest, SkippingStoresNothing) {
