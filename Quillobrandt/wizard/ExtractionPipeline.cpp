@@ -152,7 +152,7 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
     try {
         extractor.emplace(backupFolder, password);
         report.delayedProgress("Deriving encryption keys (this may take a minute)...", 0.1, 500);
-        extractor->initialize();
+        extractor->initialize(stop); // a stop ends the key derivation within a few tens of milliseconds
         if (abandonIfStopped()) {
             return;
         }
