@@ -39,6 +39,16 @@ void removeIndexCopy(const fs::path& copy) {
     }
 }
 
+// Size and modification time of an open stored file, to see whether it changed while it was copied.
+std::pair<std::uint64_t, std::int64_t> fileState(const StoredFile& file) {
+    struct stat info {};
+    if (::stat(file.openedPath().c_str(), &info) != 0) {
+        return {0, -1};
+    }
+    return {static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
 std::string asciiText(const std::vector<std::uint8_t>& bytes) {
     std::string text;
     for (const auto byte : bytes) {
@@ -64,9 +74,11 @@ BackupExtractor::~BackupExtractor() {
 
 void BackupExtractor::reset() {
     manifestDB_.reset();
-    if (tempDecryptedManifestPath_) {
-        removeIndexCopy(*tempDecryptedManifestPath_);
-        tempDecryptedManifestPath_.reset();
+    for (auto* copy : {&tempDecryptedManifestPath_, &indexSnapshotPath_}) {
+        if (*copy) {
+            removeIndexCopy(**copy);
+            copy->reset();
+        }
     }
     protectionClassKeys_.clear();
 }
@@ -87,11 +99,7 @@ void BackupExtractor::initialize(const std::atomic<bool>* stop) {
     platform::consoleLine(std::string("🔐 Backup is ") + (encrypted ? "encrypted" : "not encrypted"));
 
     if (!encrypted) {
-        const fs::path manifestDb = backupPath_ / "Manifest.db";
-        if (!StoredFile::open(manifestDb)) {
-            throw BackupError(BackupError::Code::manifestDBNotFound);
-        }
-        manifestDB_ = ManifestIndex::openBackupOwned(manifestDb);
+        openPlainIndex();
     } else {
         if (password_.empty()) {
             throw BackupError(BackupError::Code::passwordRequired);
@@ -100,6 +108,46 @@ void BackupExtractor::initialize(const std::atomic<bool>* stop) {
         openEncryptedIndex(manifest->root());
     }
     platform::consoleLine("✅ Backup initialized successfully");
+}
+
+void BackupExtractor::openPlainIndex() {
+    const fs::path manifestDb = backupPath_ / "Manifest.db";
+    const auto index = StoredFile::open(manifestDb);
+    if (!index) {
+        throw BackupError(BackupError::Code::manifestDBNotFound);
+    }
+    const auto wal = StoredFile::open(backupPath_ / "Manifest.db-wal");
+    if (!wal || wal->size() == 0) {
+        manifestDB_ = ManifestIndex::openBackupOwned(manifestDb);
+        return;
+    }
+    // Rows the backup service has not checkpointed yet live only in the write-ahead log, which SQLite reads only
+    // beside a shared-memory file it may write. The backup folder is never written: copy both into the caches
+    // folder and read the copy, taken again if either file changed meanwhile.
+    const fs::path copy = privateCopyPath("ManifestSnapshot-");
+    indexSnapshotPath_ = copy;
+    for (int attempt = 0;; ++attempt) {
+        const auto before = std::make_pair(fileState(*index), fileState(*wal));
+        streamFile(index->openedPath(), copy, {});
+        streamFile(wal->openedPath(), copy.string() + "-wal", {});
+        if (std::make_pair(fileState(*index), fileState(*wal)) == before) {
+            break;
+        }
+        if (attempt == 2) {
+            throw BackupError(BackupError::Code::failedToOpenManifestDB,
+                              "it changed while it was read; try again once the backup has finished");
+        }
+    }
+    platform::consoleLine("✅ Manifest.db and its write-ahead log copied to a temporary file");
+    manifestDB_ = ManifestIndex::openPrivateCopy(copy);
+}
+
+fs::path BackupExtractor::privateCopyPath(const std::string& prefix) {
+    const fs::path caches = platform::cachesDir();
+    if (!fs::exists(caches) && !platform::createPrivateDirectory(caches)) {
+        throw fs::filesystem_error("create", caches, std::make_error_code(std::errc::permission_denied));
+    }
+    return caches / (prefix + platform::makeUuidString() + ".db");
 }
 
 void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
@@ -123,11 +171,7 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
     if (!manifestDb) {
         throw BackupError(BackupError::Code::manifestDBNotFound);
     }
-    const fs::path caches = platform::cachesDir();
-    if (!fs::exists(caches) && !platform::createPrivateDirectory(caches)) {
-        throw fs::filesystem_error("create", caches, std::make_error_code(std::errc::permission_denied));
-    }
-    const fs::path copy = caches / ("DecryptedManifest-" + platform::makeUuidString() + ".db");
+    const fs::path copy = privateCopyPath("DecryptedManifest-");
     streamFile(manifestDb->openedPath(), copy, indexKey.span());
     tempDecryptedManifestPath_ = copy;
     platform::consoleLine("✅ Manifest.db decrypted to temporary file");
@@ -141,7 +185,7 @@ void BackupExtractor::extractFile(const std::string& relativePath, const fs::pat
     }
     platform::consoleLine("📤 Extracting: " + relativePath);
     report(progress, "Finding file in backup...", 0.1, relativePath);
-    const auto row = manifestDB_->find(relativePath);
+    const auto row = manifestDB_->find(backupDomainOf(relativePath), relativePath);
     if (!row) {
         throw BackupError(BackupError::Code::fileNotFoundInBackup, relativePath);
     }

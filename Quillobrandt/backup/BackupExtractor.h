@@ -26,14 +26,15 @@ public:
     BackupExtractor& operator=(const BackupExtractor&) = delete;
 
     // Opens the file index; for an encrypted backup derives the class keys from the password and decrypts the
-    // index into "DecryptedManifest-<UUID>.db" in the caches folder. Once `*stop` is set (from any thread) the key
+    // index into "DecryptedManifest-<UUID>.db" in the caches folder; a plain index with a write-ahead log beside it
+    // is read from a copy of both, "ManifestSnapshot-<UUID>.db" there. Once `*stop` is set (from any thread) the key
     // derivation ends within a few tens of milliseconds with BackupError stopped. Throws BackupError, or
     // std::filesystem::filesystem_error for file-system failures.
     void initialize(const std::atomic<bool>* stop = nullptr);
 
-    // Writes the file stored under `relativePath` to `destination` (its folder must exist; an existing file is
-    // replaced, mode 0600). Throws BackupError or std::filesystem::filesystem_error; a failure leaves the
-    // destination untouched and the extractor usable.
+    // Writes the file stored under `relativePath` in its domain (backupDomainOf) to `destination` (its folder must
+    // exist; an existing file is replaced, mode 0600). Throws BackupError or std::filesystem::filesystem_error; a
+    // failure leaves the destination untouched and the extractor usable.
     void extractFile(const std::string& relativePath, const std::filesystem::path& destination,
                      const BackupProgress& progress = {});
 
@@ -52,12 +53,15 @@ public:
 
 private:
     void reset();
+    void openPlainIndex();
     void openEncryptedIndex(platform::PlistNode manifest);
+    static std::filesystem::path privateCopyPath(const std::string& prefix);
 
     std::filesystem::path backupPath_;
     std::string password_;
     std::optional<ManifestIndex> manifestDB_;
     std::optional<std::filesystem::path> tempDecryptedManifestPath_;
+    std::optional<std::filesystem::path> indexSnapshotPath_; // a plain index copied with its write-ahead log
     ProtectionClassKeys protectionClassKeys_;
 };
 

@@ -43,10 +43,12 @@ ManifestIndex ManifestIndex::openPrivateCopy(const std::filesystem::path& file) 
     }
 }
 
-std::optional<ManifestRow> ManifestIndex::find(const std::string& relativePath) const {
+std::optional<ManifestRow> ManifestIndex::find(const std::string& domain, const std::string& relativePath) const {
     try {
-        auto statement = db_.prepare("SELECT fileID, file FROM Files WHERE relativePath = ?");
-        statement.bindText(1, relativePath);
+        // By path alone another domain's file of the same name (an app's "Library/SMS/sms.db") could be taken.
+        auto statement = db_.prepare("SELECT fileID, file FROM Files WHERE domain = ? AND relativePath = ?");
+        statement.bindText(1, domain);
+        statement.bindText(2, relativePath);
         if (!statement.next()) {
             return std::nullopt;
         }
@@ -59,6 +61,10 @@ std::optional<ManifestRow> ManifestIndex::find(const std::string& relativePath) 
     } catch (const platform::SqliteError& error) {
         throw BackupError(BackupError::Code::queryFailed, error.what());
     }
+}
+
+std::string backupDomainOf(const std::string& relativePath) {
+    return relativePath.starts_with("Library/SMS/Attachments/") ? "MediaDomain" : "HomeDomain";
 }
 
 bool isValidFileID(const std::string& fileID) {

@@ -17,16 +17,17 @@ struct ManifestRow {
 };
 
 // The backup's file index, `Manifest.db`: the backup's own file (opened so that nothing in the backup folder can
-// change, not even a journal or a shared-memory file) or the decrypted copy that we own. One thread at a time.
+// change, not even a journal or a shared-memory file) or a private copy that we own (the decrypted index, or a
+// plain index copied together with its write-ahead log). One thread at a time.
 class ManifestIndex {
 public:
     // Throws BackupError failedToOpenManifestDB with SQLite's message.
     static ManifestIndex openBackupOwned(const std::filesystem::path& file);
     static ManifestIndex openPrivateCopy(const std::filesystem::path& file);
 
-    // The first row whose relativePath equals `relativePath`; nullopt when there is none.
+    // The row of `relativePath` in `domain` (fileIDs are unique, so there is at most one); nullopt when there is none.
     // Throws BackupError queryFailed when the query does not prepare or a page is unreadable.
-    std::optional<ManifestRow> find(const std::string& relativePath) const;
+    std::optional<ManifestRow> find(const std::string& domain, const std::string& relativePath) const;
 
     void close() { db_.close(); }
 
@@ -34,6 +35,10 @@ private:
     explicit ManifestIndex(platform::SqliteDatabase db) : db_(std::move(db)) {}
     platform::SqliteDatabase db_;
 };
+
+// The domain that holds a file of the Messages app on the device: "MediaDomain" for its attachments (below
+// "Library/SMS/Attachments/"), "HomeDomain" for everything else it reads (the message database, the address book).
+std::string backupDomainOf(const std::string& relativePath);
 
 // A stored file's name: exactly 40 lower-case hex characters (SHA-1 of domain and path).
 bool isValidFileID(const std::string& fileID);

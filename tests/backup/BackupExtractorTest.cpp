@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include "Quillobrandt/backup/BackupExtractor.h"
+#include "Quillobrandt/backup/ManifestIndex.h"
 #include "platform/core/Paths.h"
+#include "platform/core/Sqlite.h"
 #include "tests/backup/BackupTestSupport.h"
 #include "tests/support/BackupGenerator.h"
 #include "tests/support/TestEnvironment.h"
@@ -229,6 +231,30 @@ TEST_P(ExtractorMatrix, AnIndexThatIsNoRegularFileIsNotFound) {
               BackupError::Code::manifestNotFound);
 }
 
+TEST_P(ExtractorMatrix, LooksFilesUpByDomainAndPathNotByPathAlone) {
+    // An app's own "Library/SMS/sms.db" comes first in the index; the Messages database is the HomeDomain one, and
+    // an attachment is the MediaDomain one.
+    const std::string picture = "Library/SMS/Attachments/0a/10/X/IMG_1.HEIC";
+    generator_.addFile("AppDomain-com.example.app", kSmsPath, "an app's file of the same name");
+    generator_.addFile("HomeDomain", kSmsPath, "messages");
+    generator_.addFile("HomeDomain", picture, "not the picture");
+    generator_.addFile("MediaDomain", picture, "picture");
+    generator_.addFile("AppDomain-com.example.app", "Library/AddressBook/AddressBook.sqlitedb", "not contacts");
+    writeBackup();
+    BackupExtractor extractor(backup_, "pässword");
+    extractor.initialize();
+    const fs::path out = backuptest::freshFolder("out");
+    extractor.extractFile(kSmsPath, out / "sms.db");
+    EXPECT_EQ(qbtest::readWholeFile(out / "sms.db"), "messages");
+    extractor.extractFile(picture, out / "picture");
+    EXPECT_EQ(qbtest::readWholeFile(out / "picture"), "picture");
+    EXPECT_EQ(errorOf([&] { extractor.extractFile("Library/AddressBook/AddressBook.sqlitedb", out / "contacts"); }),
+              BackupError::Code::fileNotFoundInBackup);
+    EXPECT_EQ(backupDomainOf(kSmsPath), "HomeDomain");
+    EXPECT_EQ(backupDomainOf(picture), "MediaDomain");
+    EXPECT_EQ(backupDomainOf("Library/SMS/Attachments"), "HomeDomain");
+}
+
 TEST_P(ExtractorMatrix, ExtractBeforeInitializeReportsNothing) {
     generator_.addFile("HomeDomain", kSmsPath, "messages");
     writeBackup();
@@ -297,6 +323,46 @@ TEST(BackupExtractorFolder, APlainBackupsJournalIsNeitherRolledBackNorRemoved) {
         extractor.extractFile(kSmsPath, backuptest::freshFolder("out") / "sms.db");
     }
     EXPECT_EQ(qbtest::snapshotFolder(backup), before);
+}
+
+TEST(BackupExtractorFolder, APlainBackupsIndexRowsInItsWalAreFoundWithoutWritingBesideIt) {
+    BackupGenerator generator;
+    generator.addFile("HomeDomain", "Library/Notes/old.db", "in the main file");
+    const fs::path backup = generator.write(backuptest::freshFolder("wal-index"));
+    // The backup service left its last rows in Manifest.db-wal, not yet checkpointed into Manifest.db.
+    const std::string id = BackupGenerator::fileID("HomeDomain", kSmsPath);
+    {
+        auto db = platform::SqliteDatabase::open(backup / "Manifest.db", SQLITE_OPEN_READWRITE);
+        db.exec("PRAGMA journal_mode=WAL");
+        ASSERT_EQ(sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+        auto insert = db.prepare("INSERT INTO Files (fileID, domain, relativePath, flags, file) VALUES (?, "
+                                 "'HomeDomain', ?, 1, ?)");
+        const auto record = BackupGenerator::fileRecord(kSmsPath, 8, 3, std::nullopt);
+        insert.bindText(1, id);
+        insert.bindText(2, kSmsPath);
+        insert.bindBlob(3, record.data(), record.size());
+        insert.next();
+    }
+    fs::create_directories(backup / id.substr(0, 2));
+    std::ofstream(backup / id.substr(0, 2) / id) << "messages";
+    fs::remove(backup / "Manifest.db-shm");
+    ASSERT_GT(fs::file_size(backup / "Manifest.db-wal"), 0u);
+    const auto before = qbtest::snapshotFolder(backup);
+    const auto cachesBefore =
+        fs::exists(platform::cachesDir()) ? qbtest::snapshotFolder(platform::cachesDir()) : decltype(before){};
+    {
+        BackupExtractor extractor(backup, "");
+        extractor.initialize();
+        const fs::path out = backuptest::freshFolder("out");
+        extractor.extractFile(kSmsPath, out / "sms.db");
+        EXPECT_EQ(qbtest::readWholeFile(out / "sms.db"), "messages");
+        extractor.extractFile("Library/Notes/old.db", out / "old.db");
+        EXPECT_EQ(qbtest::readWholeFile(out / "old.db"), "in the main file");
+    }
+    EXPECT_EQ(qbtest::snapshotFolder(backup), before) << "nothing written beside the user's backup";
+    const auto cachesAfter =
+        fs::exists(platform::cachesDir()) ? qbtest::snapshotFolder(platform::cachesDir()) : decltype(before){};
+    EXPECT_EQ(cachesAfter, cachesBefore) << "the private copy of the index outlived its extractor";
 }
 
 TEST(BackupExtractorFolder, InitializingTwiceKeepsOneDecryptedCopy) {
