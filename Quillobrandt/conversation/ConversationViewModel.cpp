@@ -69,9 +69,6 @@ void ConversationViewModel::updateFilteredMessages() {
         upper = upperDay.isValid() ? upperDay.toMSecsSinceEpoch() : endDate_.startOfDay().toMSecsSinceEpoch();
     }
     const auto kept = [&](const Message& m) {
-        if (!showAttachments_ && m.hasNonImageAttachment()) {
-            return false;
-        }
         if (!showMedia_ && m.hasImageAttachment()) {
             return false;
         }

@@ -62,8 +62,8 @@ public:
     const std::shared_ptr<const Conversation>& sharedConversation() const { return conversation_; }
 
     // Filter inputs. Setting one does not refilter; callers follow the view's rules (see the view).
-    bool showAttachments() const { return showAttachments_; }
-    void setShowAttachments(bool value) { showAttachments_ = value; }
+    // Messages with files other than pictures (videos, voice messages, documents, link previews) are
+    // always kept: nothing could ever show them again once they were filtered out.
     bool showMedia() const { return showMedia_; }
     void setShowMedia(bool value) { showMedia_ = value; }
     bool enableDateFilter() const { return enableDateFilter_; }
@@ -130,7 +130,6 @@ private:
     void clampWindow();
 
     std::shared_ptr<const Conversation> conversation_;
-    bool showAttachments_ = false;
     bool showMedia_ = true;
     bool enableDateFilter_ = false;
     QDate startDate_;

@@ -109,9 +109,11 @@ BubbleContent makeBubbleContent(const Message& message, bool showSenderName, con
         content.senderName = context.namer ? context.namer(handle) : handle;
         content.senderColor = senderNameColor(message.sender);
     }
-    const bool hasText = message.text && !message.text->empty();
-    if (hasText && !message.hasImageAttachment()) {
-        content.text = displayText(*message.text);
+    // A picture's text is shown under it; the attachment mark alone is no text to show.
+    const QString shown = message.text ? displayText(*message.text) : QString();
+    const bool hasText = !shown.isEmpty();
+    if (hasText) {
+        content.text = shown;
     }
     for (const auto& attachment : message.attachments) {
         if (!attachment.isImage()) {

@@ -72,12 +72,13 @@ struct BubblePicture {
     bool failureNoteIsBackup = false;
 };
 
-// The pieces of one message bubble, top to bottom; each is present only when the message calls for it.
+// The pieces of one message bubble, top to bottom (sender, pictures, text, other files, placeholder,
+// time); each is present only when the message calls for it.
 struct BubbleContent {
     bool fromMe = false;
     std::optional<QString> senderName;
     QColor senderColor;
-    std::optional<QString> text;    // object-replacement characters removed
+    std::optional<QString> text;    // object-replacement characters removed; none when nothing is left
     AppTheme theme = AppTheme::quillobrandt; // colours the text bubble (see bubblePalette)
     std::vector<BubblePicture> pictures;
     std::vector<QString> attachmentNames; // files that are not pictures

@@ -132,14 +132,14 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
         const QSizeF s = textSize(*c.senderName, ConversationStyle::font(10), maxColumn - 14);
         place(g.senderName, {s.width() + 14, s.height() + 2});
     }
+    g.pictures.resize(c.pictures.size());
+    for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+        place(g.pictures[i], pictureSize(c.pictures[i]));
+    }
     if (c.text) {
         const QSizeF s = textSize(*c.text, ConversationStyle::font(13), maxColumn - 28);
         place(g.textBubble, {s.width() + 28, s.height() + 20});
         g.textArea = QRectF(14, 10, s.width(), s.height());
-    }
-    g.pictures.resize(c.pictures.size());
-    for (std::size_t i = 0; i < c.pictures.size(); ++i) {
-        place(g.pictures[i], pictureSize(c.pictures[i]));
     }
     if (!c.attachmentNames.empty()) {
         qreal w = 16;

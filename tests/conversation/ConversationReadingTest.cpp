@@ -164,4 +164,57 @@ TEST_F(ConversationReadingTest, EditModeShowsTheMarksAndTheirButtonUndoesThem) {
     EXPECT_FALSE(view->rows().rowAt(1).marked);
 }
 
+// Messages that carry a video, a voice message or another file are part of the conversation: they were
+// once filtered out whole, text and all.
+TEST_F(ConversationReadingTest, MessagesWithAVideoAVoiceMessageOrAFileAreShownWithTheirText) {
+    const QString picturePath = QString::fromStdString(file("pictures/p.png").string());
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(picturePath));
+    const QDate day(2024, 3, 9);
+    Conversation conversation;
+    conversation.participants = {"+15550000001", "+15550000002", "family@example.com"};
+    Message video = qbtest::makeMessage(day, QTime(9, 0), "look at this \xEF\xBF\xBC", false, "+15550000001");
+    video.attachments = {{1, "clip.mov", std::string("video/quicktime"), "/nowhere/clip.mov"}};
+    Message voice = qbtest::makeMessage(day, QTime(9, 1), "\xEF\xBF\xBC", false, "+15550000002");
+    voice.attachments = {{2, "Audio Message.caf", std::string("audio/x-caf"), "/nowhere/Audio Message.caf"}};
+    Message document = qbtest::makeMessage(day, QTime(9, 2), "the plan", true);
+    document.attachments = {{3, "plan.pdf", std::nullopt, "/nowhere/plan.pdf"}};
+    Message captioned = qbtest::makeMessage(day, QTime(9, 3), "\xEF\xBF\xBCMe", true);
+    captioned.attachments = {{4, "p.png", std::string("image/png"), picturePath.toStdString()}};
+    conversation.messages = {video, voice, document, captioned};
+    conversation.messageCount = 4;
+    auto view = openView(conversation);
+
+    ASSERT_EQ(view->rows().rowCount(), 4) << "no message is left out";
+    const auto& videoRow = view->rows().rowAt(0).content;
+    ASSERT_TRUE(videoRow.text);
+    EXPECT_EQ(*videoRow.text, "look at this ");
+    EXPECT_EQ(videoRow.attachmentNames, (std::vector<QString>{"clip.mov"}));
+    EXPECT_EQ(videoRow.senderName, "+15550000001");
+    const auto& voiceRow = view->rows().rowAt(1).content;
+    EXPECT_FALSE(voiceRow.text) << "the attachment mark alone draws no empty bubble";
+    EXPECT_EQ(voiceRow.attachmentNames, (std::vector<QString>{"Audio Message.caf"}));
+    EXPECT_FALSE(voiceRow.unsupported);
+    EXPECT_EQ(view->rows().rowAt(2).content.attachmentNames, (std::vector<QString>{"plan.pdf"}));
+
+    // A picture with a text shows both, the text under the picture.
+    const auto& captionedRow = view->rows().rowAt(3);
+    ASSERT_TRUE(captionedRow.content.text);
+    EXPECT_EQ(*captionedRow.content.text, "Me");
+    ASSERT_EQ(captionedRow.content.pictures.size(), 1u);
+    QListView* list = listOf(*view);
+    const auto geometry = quillobrandt::layoutMessageRow(captionedRow, list->viewport()->width());
+    EXPECT_GT(geometry.textBubble.top(), geometry.pictures[0].bottom());
+    EXPECT_LT(geometry.textBubble.bottom(), geometry.time.top());
+    EXPECT_EQ(bubbleText(*view, 3).ratio >= 4.5, true) << "the caption is drawn";
+
+    // "Show Media" unticked hides the picture's message, and only that one.
+    view->setShowMedia(false);
+    ASSERT_EQ(view->rows().rowCount(), 3);
+    EXPECT_EQ(view->rows().rowAt(2).message.id, document.id);
+    view->setShowMedia(true);
+    EXPECT_EQ(view->rows().rowCount(), 4);
+}
+
 } // namespace

@@ -168,7 +168,7 @@ TEST(ConversationFilter, DateRangeCoversWholeLocalDays) {
     EXPECT_EQ(model.filteredCount(), 0) << "a start after the end selects nothing";
 }
 
-TEST(ConversationFilter, AttachmentsAndMediaAreHiddenByTheirSwitches) {
+TEST(ConversationFilter, OnlyShowMediaHidesMessagesAndOnlyThoseWithPictures) {
     Conversation conversation;
     conversation.participants = {"a"};
     Message text = qbtest::makeMessage(QDate(2024, 1, 1), QTime(9, 0), "plain");
@@ -179,11 +179,12 @@ TEST(ConversationFilter, AttachmentsAndMediaAreHiddenByTheirSwitches) {
     conversation.messages = {text, picture, video};
     ConversationViewModel model(conversation);
     model.updateFilteredMessages();
-    ASSERT_EQ(model.filteredCount(), 2) << "non-picture attachments are always hidden";
+    ASSERT_EQ(model.filteredCount(), 3) << "a video is part of the conversation";
     model.setShowMedia(false);
     model.updateFilteredMessages();
-    ASSERT_EQ(model.filteredCount(), 1);
+    ASSERT_EQ(model.filteredCount(), 2);
     EXPECT_EQ(model.filteredMessage(0).text, "plain");
+    EXPECT_EQ(model.filteredMessage(1).attachments[0].filename, "v.mov");
 }
 
 TEST(ConversationRows, HeadersFollowDaysAndReactionsKeepTheirPlace) {

@@ -5,6 +5,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
+#include <QPainter>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -293,6 +295,40 @@ TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
     auto view = open(conversation);
     view->setShowMedia(true);
     capture(*view, QStringLiteral("conversation-group"), QSize(900, 700));
+}
+
+// Videos, voice messages and files are shown with their text and their list of files; a picture's text
+// sits under the picture.
+TEST_F(ConversationGallery, GroupWithAVideoAndAVoiceMessage) {
+    Conversation conversation = sampleConversation(8, {"+15550000001", "+15550000002", "family@example.com"});
+    state.setParticipantLabel("+15550000001", "Mum");
+    const fs::path picturePath = qbtest::IsolatedHome::root() / "gallery-picture.png";
+    QImage picture(320, 200, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    QLinearGradient sky(0, 0, 0, 200);
+    sky.setColorAt(0, QColor(0x4A, 0x90, 0xD9));
+    sky.setColorAt(1, QColor(0xF5, 0xD0, 0x8A));
+    painter.fillRect(picture.rect(), sky);
+    painter.end();
+    ASSERT_TRUE(picture.save(QString::fromStdString(picturePath.string())));
+    auto& messages = conversation.messages;
+    messages[4].isFromMe = false;
+    messages[4].sender = "+15550000001";
+    messages[4].text = std::string("Here is the clip from Saturday \xEF\xBF\xBC");
+    messages[4].attachments = {{1, "IMG_2041.MOV", std::string("video/quicktime"), "/nowhere/IMG_2041.MOV"}};
+    messages[5].isFromMe = false;
+    messages[5].sender = "+15550000002";
+    messages[5].text = std::string("\xEF\xBF\xBC");
+    messages[5].attachments = {{2, "Audio Message.caf", std::string("audio/x-caf"), "/nowhere/Audio Message.caf"}};
+    messages[6].isFromMe = true;
+    messages[6].text = std::string("\xEF\xBF\xBCThe view from the top");
+    messages[6].attachments = {{3, "IMG_2042.PNG", std::string("image/png"), picturePath.string()}};
+    auto view = open(conversation);
+    view->resize(900, 700);
+    settle();
+    auto* list = view->findChild<QListView*>("message_list");
+    list->scrollTo(list->model()->index(3, 0), QAbstractItemView::PositionAtTop);
+    capture(*view, QStringLiteral("conversation-group-media"), QSize(900, 700));
 }
 
 TEST_F(ConversationGallery, PagedWindow) {
