@@ -94,6 +94,56 @@ TEST(Crypto, StreamedDecryptionChecksPaddingAndSizeBeforeReplacingTheDestination
     EXPECT_EQ(files, 2u);
 }
 
+namespace {
+
+// AES-256-CBC with a zero IV and no padding added: the plain text's last block is exactly the padding under test.
+Bytes encryptWithoutPadding(const Bytes& plain, const Bytes& key) {
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    const std::uint8_t iv[16] = {};
+    Bytes out(plain.size() + 16);
+    int written = 0;
+    int final = 0;
+    EVP_EncryptInit_ex(context, EVP_aes_256_cbc(), nullptr, key.data(), iv);
+    EVP_CIPHER_CTX_set_padding(context, 0);
+    EVP_EncryptUpdate(context, out.data(), &written, plain.data(), static_cast<int>(plain.size()));
+    EVP_EncryptFinal_ex(context, out.data() + written, &final);
+    EVP_CIPHER_CTX_free(context);
+    out.resize(static_cast<std::size_t>(written + final));
+    return out;
+}
+
+} // namespace
+
+TEST(Crypto, EveryByteOfThePaddingIsCheckedTheFirstIncluded) {
+    const fs::path folder = backuptest::freshFolder("padding");
+    const auto withTail = [](const Bytes& tail) {
+        Bytes plain(32 - tail.size(), 0x41);
+        plain.insert(plain.end(), tail.begin(), tail.end());
+        return plain;
+    };
+    const auto streamed = [&](const Bytes& encrypted) {
+        std::FILE* file = std::fopen((folder / "source").c_str(), "wb");
+        std::fwrite(encrypted.data(), 1, encrypted.size(), file);
+        std::fclose(file);
+        streamFile(folder / "source", folder / "out", kKey);
+        return qbtest::readWholeFile(folder / "out");
+    };
+    const Bytes good = encryptWithoutPadding(withTail({4, 4, 4, 4}), kKey);
+    EXPECT_EQ(decryptData(good, kKey), Bytes(28, 0x41));
+    EXPECT_EQ(streamed(good), std::string(28, 'A'));
+    fs::remove(folder / "out");
+
+    Bytes sixteenWrongFirst(16, 16);
+    sixteenWrongFirst[0] = 17;
+    for (const Bytes& tail :
+         {Bytes{7, 4, 4, 4}, Bytes{4, 7, 4, 4}, Bytes{4, 4, 7, 4}, Bytes{0}, Bytes{17}, sixteenWrongFirst}) {
+        const Bytes bad = encryptWithoutPadding(withTail(tail), kKey);
+        EXPECT_EQ(backuptest::errorOf([&] { decryptData(bad, kKey); }), BackupError::Code::decryptionFailed);
+        EXPECT_EQ(backuptest::errorOf([&] { streamed(bad); }), BackupError::Code::decryptionFailed);
+        EXPECT_FALSE(fs::exists(folder / "out"));
+    }
+}
+
 TEST(Crypto, StreamedDecryptionRefusesCutOrEmptyCiphertext) {
     const fs::path folder = backuptest::freshFolder("cut");
     Bytes plain(100);

@@ -313,3 +313,25 @@ TEST(ImageAttachmentFailures, ADamagedAttachmentListFailsInsteadOfEndingEarly) {
     }
     EXPECT_EQ(smsCopiesInTemp(), 0u);
 }
+
+TEST(ImageAttachmentFailures, AFolderThatIsALinkToAnotherFolderIsNotGoneThrough) {
+    // An earlier file of the extraction, or whoever can write there, made "Library/SMS" a link to a folder
+    // elsewhere: pictures must not be written through it, even though the link names a real folder.
+    BackupGenerator generator;
+    generator.addFile("MediaDomain", kAttachments + "a/IMG.png", "png");
+    const fs::path backup = generator.write(backuptest::freshFolder("backup"));
+    const fs::path extraction = backuptest::freshFolder("linked-extraction");
+    const fs::path elsewhere = backuptest::freshFolder("elsewhere");
+    fs::create_directories(extraction / "Library");
+    fs::create_directory_symlink(elsewhere, extraction / "Library" / "SMS");
+    EXPECT_THROW(createFoldersBelow(extraction, extraction / kAttachments / "a"), fs::filesystem_error);
+    EXPECT_THROW(createFoldersBelow(extraction, extraction / "Library" / "SMS"), fs::filesystem_error);
+
+    const fs::path sms =
+        messagesDatabase(backuptest::freshFolder("source") / "sms.db", {"~/" + kAttachments + "a/IMG.png"});
+    BackupExtractor extractor(backup, "");
+    extractor.initialize();
+    extractor.extractImageAttachments(sms, extraction);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_TRUE(fs::is_symlink(extraction / "Library" / "SMS"));
+}

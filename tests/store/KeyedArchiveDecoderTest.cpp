@@ -135,6 +135,13 @@ TEST(KeyedArchiveDecoderTest, BrokenReferencesGiveNothing) {
         EXPECT_EQ(b.add(std::move(attributed)), 2u);
         EXPECT_EQ(textOf(b.binary(2)), std::nullopt); // its string is itself, not a string
     }
+    {
+        qbtest::KeyedArchiveBuilder b; // a nil string: uid 0 is the table's "$null", which is no text
+        Plist attributed = b.object({"NSAttributedString", "NSObject"});
+        attributed.root().set("NSString", Plist::uid(0));
+        EXPECT_EQ(textOf(b.binary(b.add(std::move(attributed)))), std::nullopt);
+        EXPECT_EQ(textOf(qbtest::KeyedArchiveBuilder().binary(0)), std::nullopt);
+    }
 }
 
 TEST(KeyedArchiveDecoderTest, OtherArchiversAndOtherBytesGiveNothing) {

@@ -105,6 +105,21 @@ TEST(TypedStreamDecoderTest, ReferencesToEarlierObjectsAreFollowed) {
     selfReference.objectReference(root); // the root's string is the root itself
     selfReference.endObject();
     EXPECT_EQ(decode(selfReference.bytes()), std::nullopt);
+
+    // A reference one past the end of the object table. The decoder's table starts with room for 32 entries; the
+    // root and a chain of 31 classes fill it exactly, so reading the missing 33rd would leave the allocation.
+    std::vector<TypedStreamWriter::ClassInfo> chain;
+    for (int i = 0; i < 28; ++i) {
+        chain.push_back({"QbSubclass" + std::to_string(i), 0});
+    }
+    chain.insert(chain.end(), {{"NSMutableAttributedString", 0}, {"NSAttributedString", 0}, {"NSObject", 0}});
+    TypedStreamWriter pastTheEnd;
+    pastTheEnd.types("@");
+    const int first = pastTheEnd.beginObject(chain);
+    pastTheEnd.types("@");
+    pastTheEnd.objectReference(first + static_cast<int>(chain.size()) + 1);
+    pastTheEnd.endObject();
+    EXPECT_EQ(decode(pastTheEnd.bytes()), std::nullopt);
 }
 
 TEST(TypedStreamDecoderTest, BigEndianStreamsAreRead) {
