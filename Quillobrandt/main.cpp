@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDialog>
+#include <QIcon>
 #include <QWidget>
 #include <memory>
 
@@ -48,6 +49,9 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Quillobrandt"));
     QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
     QApplication::setQuitOnLastWindowClosed(true);
+    // The desktop finds the menu entry and the icon of the running program by this name (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral(QB_APP_ID));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/symbols/AppIcon.svg")));
     // Held to the end: clears a killed run's database snapshots, decrypted indexes and unsaved extractions, and
     // tells a later start that this run's are still in use.
     const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep(

@@ -12,7 +12,16 @@ packages=(
     poppler-utils time sqlite3
     libimobiledevice-utils usbmuxd
     libcsv-dev
+    desktop-file-utils appstream
 )
+# What the installed program needs at run time (most of it comes with the packages above anyway).
+while read -r line; do
+    line="${line%%#*}"
+    line="${line//[[:space:]]/}"
+    if [ -n "$line" ]; then
+        packages+=("$line")
+    fi
+done <"$(dirname "$0")/runtime-packages.txt"
 
 missing=()
 for pkg in "${packages[@]}"; do

@@ -11,14 +11,14 @@ struct ScriptResult {
     QString err;
 };
 
-// Runs run.sh with only PATH and HOME set, so no display is known to it.
-ScriptResult runScript(const QStringList& arguments) {
+// Runs run.sh (or another script of the checkout) with only PATH and HOME set, so no display is known to it.
+ScriptResult runScript(const QStringList& arguments, const QString& script = QStringLiteral("run.sh")) {
     QProcess process;
     QProcessEnvironment environment;
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     environment.insert(QStringLiteral("HOME"), QProcessEnvironment::systemEnvironment().value(QStringLiteral("HOME")));
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QB_SOURCE_DIR "/run.sh"), arguments);
+    process.start(QStringLiteral(QB_SOURCE_DIR "/") + script, arguments);
     if (!process.waitForFinished(20000)) {
         process.kill();
         process.waitForFinished();
@@ -44,6 +44,18 @@ TEST(RunScript, WithoutADesktopSessionItSaysSoAndFails) {
         << result.err.toStdString();
     EXPECT_TRUE(result.err.contains(QStringLiteral("xvfb-run")));
     EXPECT_TRUE(result.out.isEmpty()) << "nothing was installed or built";
+}
+
+TEST(InstallScript, HelpSaysHowToInstallAndRemoveAndAWrongArgumentInstallsNothing) {
+    const auto help = runScript({QStringLiteral("--help")}, QStringLiteral("install.sh"));
+    EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("cpack -G DEB")));
+    EXPECT_TRUE(help.out.contains(QStringLiteral("sudo apt-get remove quillobrandt")));
+
+    const auto wrong = runScript({QStringLiteral("--prefix=/opt")}, QStringLiteral("install.sh"));
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Usage: ./install.sh")));
+    EXPECT_TRUE(wrong.out.isEmpty()) << "nothing was installed or built";
 }
 
 } // namespace
