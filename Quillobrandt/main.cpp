@@ -6,6 +6,7 @@
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppDelegate.h"
+#include "Quillobrandt/app/ControlStyle.h"
 
 #include "Corvantesk/qt/QtPlatformHooks.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -52,6 +53,8 @@ int main(int argc, char* argv[]) {
     // The desktop finds the menu entry and the icon of the running program by this name (Wayland's app id).
     QGuiApplication::setDesktopFileName(QStringLiteral(QB_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/symbols/AppIcon.svg")));
+    // Check boxes and radio buttons that stay visible under a dark palette.
+    quillobrandt::installControlStyle();
     // Held to the end: clears a killed run's database snapshots, decrypted indexes and unsaved extractions, and
     // tells a later start that this run's are still in use.
     const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep(

@@ -1,0 +1,76 @@
+// Check boxes and radio buttons under a dark palette: an unticked one must still be seen.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QImage>
+#include <QRadioButton>
+#include <QStyleFactory>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "Quillobrandt/app/ControlStyle.h"
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+    palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    palette.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    return palette;
+}
+
+double luminance(const QColor& colour) {
+    const auto channel = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+// The strongest contrast any pixel of the unticked indicator has against the window behind it.
+template <typename Button>
+double indicatorContrast(QStyle& style, QStyle::SubElement indicator) {
+    Button button(QStringLiteral("Show contact names"));
+    button.setStyle(&style);
+    button.setPalette(darkPalette());
+    button.setAutoFillBackground(true);
+    button.resize(button.sizeHint());
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    const QRect box = style.subElementRect(indicator, &option, &button);
+    const QImage image = button.grab().toImage();
+    const double window = luminance(darkPalette().color(QPalette::Window));
+    double best = 1.0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x) {
+            const double pixel = luminance(image.pixelColor(x, y));
+            best = std::max(best, (std::max(pixel, window) + 0.05) / (std::min(pixel, window) + 0.05));
+        }
+    }
+    return best;
+}
+
+TEST(ControlStyleTest, UntickedBoxesAndRadioButtonsStandOutFromADarkWindow) {
+    // Fusion on its own: the edge is darker than the dark window, the box all but invisible.
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    ASSERT_NE(fusion, nullptr);
+    EXPECT_LT(indicatorContrast<QCheckBox>(*fusion, QStyle::SE_CheckBoxIndicator), 2.0);
+
+    // The application's style: an edge of at least 3:1, the least a control's outline needs to be seen.
+    quillobrandt::ControlStyle ours(QStyleFactory::create(QStringLiteral("Fusion")));
+    EXPECT_GE(indicatorContrast<QCheckBox>(ours, QStyle::SE_CheckBoxIndicator), 3.0);
+    EXPECT_GE(indicatorContrast<QRadioButton>(ours, QStyle::SE_RadioButtonIndicator), 3.0);
+
+    // A light window keeps the base style's own edge.
+    EXPECT_FALSE(quillobrandt::ControlStyle::indicatorEdge(QPalette(QColor(0xec, 0xec, 0xec))).isValid());
+    EXPECT_TRUE(quillobrandt::ControlStyle::indicatorEdge(darkPalette()).isValid());
+}
+
+} // namespace
