@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -92,7 +93,8 @@ void MainWindow::resizeContent(const QSize& designed) {
     const QRect available = availableScreenArea(*this);
     // A fixed-size window larger than its screen (a small or scaled one) would put its lower rows, or its title
     // and menu bars, out of reach: it gets what fits, and the content scrolls.
-    const QSize fitted = fitContentToScreen(designed, QSize(0, menuHeight), frameExtent(*this), available);
+    const QSize fitted = fitContentToScreen(designed, QSize(0, menuHeight), frameExtent(*this), available,
+                                            style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     if (QWidget* content = centralWidget()) {
         content->setFixedSize(fitted);
     }
@@ -214,7 +216,8 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(title);
     // As large as designed where the screen has room; on a small or scaled screen the content scrolls.
-    window->setFixedSize(fitContentToScreen(size, QSize(), kFrameAllowance, availableScreenArea(*window)));
+    window->setFixedSize(fitContentToScreen(size, QSize(), kFrameAllowance, availableScreenArea(*window),
+                                            window->style()->pixelMetric(QStyle::PM_ScrollBarExtent)));
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(window);

@@ -8,12 +8,19 @@
 
 namespace quillobrandt {
 
-QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available) {
+QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available, int scrollBar) {
     if (!available.isValid()) {
         return content;
     }
     const QSize room = available.size() - bars - frame;
-    return content.boundedTo(room).expandedTo(QSize(1, 1));
+    QSize wanted = content;
+    if (wanted.height() > room.height()) {
+        wanted.rwidth() += scrollBar;
+    }
+    if (wanted.width() > room.width()) {
+        wanted.rheight() += scrollBar;
+    }
+    return wanted.boundedTo(room).expandedTo(QSize(1, 1));
 }
 
 QRect keepFrameOnScreen(QRect frame, const QRect& available) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -142,7 +143,8 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
     const int menu = window->menuWidget()->sizeHint().height();
     const QSize fits = quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu),
-                                                        quillobrandt::frameExtent(*window), screen);
+                                                        quillobrandt::frameExtent(*window), screen,
+                                                        window->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     EXPECT_EQ(window->contentSize(), fits);
     EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
                                                            << window->frameGeometry().y();
@@ -205,6 +207,10 @@ TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2), QSize(683, 320));
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect()), QSize(810, 690)) << "no screen known";
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect(0, 0, 10, 10)), QSize(10, 1));
+    // Content that scrolls down gets its scroll bar's width on top, where the screen has it.
+    EXPECT_EQ(fitContentToScreen(QSize(550, 450), menu, frame, scale2, 16), QSize(566, 320));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2, 16), QSize(683, 320));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale1, 16), QSize(810, 690));
 
     // A frame centred on a screen smaller than itself keeps its title bar in the free area.
     QRect tall(0, 0, 600, 500);

@@ -2,6 +2,8 @@
 // gallery/ and checks each capture for what a person would see as broken (see GalleryChecks.h).
 
 #include <QApplication>
+#include <QPushButton>
+#include <QScreen>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,10 +14,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "Quillobrandt/app/AboutView.h"
+#include "Quillobrandt/app/AppDelegate.h"
+#include "Quillobrandt/app/ControlStyle.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/ContactsRequestView.h"
 #include "Quillobrandt/app/FeedbackView.h"
@@ -74,7 +79,9 @@ protected:
 
     // Captures the window as it is now and checks the capture.
     void report(QWidget& window, const QString& name) {
-        const QImage picture = gallery::captureOnScreen(window);
+        // A scaled offscreen screen reads back only part of a window: there the window draws itself.
+        const QImage picture =
+            window.devicePixelRatioF() != 1.0 ? window.grab().toImage() : gallery::captureOnScreen(window);
         const QString png = gallery::writeCapture(picture, name);
         std::set<gallery::Fault> seen;
         QStringList unexpected;
@@ -409,6 +416,11 @@ protected:
         wizard.handleBackupCompleted(qbtest::IsolatedHome::root() / "backup");
         settle();
         capture(wizard, QStringLiteral("wizard-6-extract") + suffix);
+        // A plain backup picked with the folder panel: announced as picked, no password asked for.
+        qbtest::BackupGenerator plain;
+        plain.addFile("HomeDomain", "Library/SMS/sms.db", std::string("x"));
+        wizard.handleBackupFolderSelection(plain.write(qbtest::IsolatedHome::root() / ("picked" + suffix.toStdString())));
+        capture(wizard, QStringLiteral("wizard-6-extract-picked") + suffix);
         wizard.showCompleteScreen();
         capture(wizard, QStringLiteral("wizard-7-complete") + suffix);
     }
@@ -439,6 +451,93 @@ TEST_F(Gallery, SmallWindows) {
     capture(about, QStringLiteral("about"));
     quillobrandt::FeedbackView feedback;
     capture(feedback, QStringLiteral("feedback"));
+}
+
+// The whole main window, menu bar included, as its screen shows it: at launch and with a loaded list. Run the
+// gallery on a small or scaled screen to see it there (QT_SCALE_FACTOR, and "offscreen:configfile=<json>" with
+// the screen's size); the captures then carry the scale in their names.
+TEST_F(Gallery, MainWindowOnItsScreen) {
+    const char* scale = std::getenv("QT_SCALE_FACTOR");
+    const QString suffix = scale != nullptr ? QStringLiteral("-scale") + QString::fromLatin1(scale) : QString();
+    quillobrandt::AppDelegate* delegatePointer = nullptr;
+    quillobrandt::AppDelegate delegate(
+        [this, &delegatePointer](QWidget* parent) -> QWidget* {
+            auto* view = new quillobrandt::MainView(&delegatePointer->appState(), parent);
+            view->setAnalyticsManager(&analytics);
+            return view;
+        },
+        nullptr, &analytics);
+    delegatePointer = &delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.appState().setShowContactsRequest(false);
+    delegate.appState().setShowSplash(false);
+    QWidget* window = delegate.window();
+    const QRect available = window->screen()->availableGeometry();
+    const auto onScreen = [&] {
+        EXPECT_TRUE(available.contains(window->frameGeometry()))
+            << "frame " << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
+            << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " on "
+            << available.width() << "x" << available.height();
+    };
+    settle();
+    std::cout << "[ screen   ] " << available.width() << "x" << available.height() << " free, window "
+              << window->width() << "x" << window->height() << " at " << window->x() << "," << window->y() << "\n";
+    report(*window, QStringLiteral("main-window-start") + suffix);
+    onScreen();
+
+    auto* view = window->findChild<quillobrandt::MainView*>();
+    ASSERT_NE(view, nullptr);
+    view->loadDatabase(qbtest::copySharedTestData("ios-sms.db"));
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view->loadingState().isLoading; }));
+    settle();
+    std::cout << "[ screen   ] window " << window->width() << "x" << window->height() << " at " << window->x() << ","
+              << window->y() << "\n";
+    report(*window, QStringLiteral("main-window-list") + suffix);
+    onScreen();
+    // The list's last control is in the window, not below the screen.
+    auto* display = view->findChild<QPushButton*>(QStringLiteral("display_conversation"));
+    ASSERT_NE(display, nullptr);
+    const QRect button(display->mapTo(window, QPoint(0, 0)), display->size());
+    EXPECT_TRUE(window->rect().contains(button));
+    view->waitForBackgroundWork();
+}
+
+// The screens with check boxes, radio buttons and text fields under a dark palette, in the application's style.
+TEST_F(Gallery, DarkPalette) {
+    const QPalette light = QApplication::palette();
+    const QString styleName = QApplication::style()->name();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x99, 0x99, 0x99));
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x6d, 0xd4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    quillobrandt::installControlStyle();
+    QApplication::setPalette(dark);
+    {
+        quillobrandt::PreferencesView preferences(state);
+        capture(preferences, QStringLiteral("dark-preferences"));
+        quillobrandt::MainView view(&state);
+        view.setAnalyticsManager(&analytics);
+        capture(view, QStringLiteral("dark-start-screen"));
+        view.loadDatabase(qbtest::copySharedTestData("ios-sms.db"));
+        ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.loadingState().isLoading; }));
+        capture(view, QStringLiteral("dark-conversation-list"));
+        view.setSearchText(QStringLiteral("nobody by this name"));
+        capture(view, QStringLiteral("dark-conversation-list-no-match"));
+        view.waitForBackgroundWork();
+        wizardtest::WizardEnvironment env;
+        quillobrandt::iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        wizard.handleBackupCompleted(qbtest::IsolatedHome::root() / "backup");
+        capture(wizard, QStringLiteral("dark-wizard-extract"));
+    }
+    QApplication::setPalette(light);
+    QApplication::setStyle(styleName);
 }
 
 } // namespace
