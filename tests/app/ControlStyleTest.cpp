@@ -12,19 +12,11 @@
 #include <memory>
 
 #include "Quillobrandt/app/ControlStyle.h"
+#include "tests/support/qt/DarkPalette.h"
 
 namespace {
 
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
-    palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    palette.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    return palette;
-}
+using qbtest::darkPalette;
 
 double luminance(const QColor& colour) {
     const auto channel = [](double value) {

@@ -48,6 +48,7 @@
 #include "tests/gallery/GalleryChecks.h"
 #include "tests/gallery/KnownFaults.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/EventLoop.h"
 #include "tests/wizard/WizardTestSupport.h"
 
@@ -506,19 +507,8 @@ TEST_F(Gallery, MainWindowOnItsScreen) {
 TEST_F(Gallery, DarkPalette) {
     const QPalette light = QApplication::palette();
     const QString styleName = QApplication::style()->name();
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
-    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x99, 0x99, 0x99));
-    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x6d, 0xd4));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
     quillobrandt::installControlStyle();
-    QApplication::setPalette(dark);
+    QApplication::setPalette(qbtest::darkPalette());
     {
         quillobrandt::PreferencesView preferences(state);
         capture(preferences, QStringLiteral("dark-preferences"));
