@@ -2,11 +2,14 @@
 #include <QDialog>
 #include <QIcon>
 #include <QWidget>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AppDelegate.h"
 #include "Quillobrandt/app/ControlStyle.h"
+#include "Quillobrandt/app/DisplayCheck.h"
 
 #include "Corvantesk/qt/QtPlatformHooks.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -42,10 +45,33 @@ QWidget* makeMainScreen(quillobrandt::AppState& appState, QWidget* parent) {
     return mainView;
 }
 
+QtMessageHandler qtMessages = nullptr;
+
+// While Qt starts: a platform that cannot start after all (a display that took the connection, then refused it)
+// ends in Qt's advice to reinstall; say what is wrong instead.
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg && message.contains(QStringLiteral("platform plugin"))) {
+        std::fprintf(stderr, "%s\n", quillobrandt::displayFailureText().c_str());
+        std::_Exit(2);
+    }
+    if (qtMessages != nullptr) {
+        qtMessages(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Without a display Qt would abort, telling the user to reinstall: say what is missing instead.
+    if (const auto problem = quillobrandt::displayProblem()) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return 2;
+    }
+    qtMessages = qInstallMessageHandler(startupMessages);
     QApplication application(argc, argv);
+    qInstallMessageHandler(qtMessages);
     QApplication::setApplicationName(QStringLiteral("Quillobrandt"));
     QApplication::setOrganizationName(QStringLiteral("Quillobrandt"));
     QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
