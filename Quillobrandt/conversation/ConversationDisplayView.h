@@ -151,6 +151,7 @@ private:
     QPushButton* loadEarlierButton_ = nullptr;
     QPushButton* loadNewerButton_ = nullptr;
     QLabel* loadingLabel_ = nullptr;
+    QLabel* emptyRangeLabel_ = nullptr; // "No messages between …" when the date range holds none
     QWidget* jumpButtons_ = nullptr;
     QLabel* jumpPanel_ = nullptr;
     QWidget* banner_ = nullptr;

@@ -75,6 +75,13 @@ void ConversationDisplayView::buildMessageArea() {
     loadingLabel_->setAlignment(Qt::AlignCenter);
     loadingLabel_->setText(QStringLiteral("Loading %1 messages...").arg(model_.conversation().messageCount));
 
+    emptyRangeLabel_ = new QLabel(messageArea_);
+    emptyRangeLabel_->setObjectName(QStringLiteral("empty_range"));
+    emptyRangeLabel_->setFont(ConversationStyle::font(13));
+    emptyRangeLabel_->setAlignment(Qt::AlignCenter);
+    emptyRangeLabel_->setWordWrap(true);
+    emptyRangeLabel_->hide();
+
     jumpButtons_ = new QWidget(messageArea_);
     auto* jumps = new QVBoxLayout(jumpButtons_);
     jumps->setContentsMargins(0, 0, 0, 0);
@@ -141,6 +148,7 @@ bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
 void ConversationDisplayView::layoutOverlays() {
     const QRect area = messageArea_->rect();
     loadingLabel_->setGeometry(area);
+    emptyRangeLabel_->setGeometry(area.adjusted(16, 16, -16, -16));
     jumpButtons_->adjustSize();
     jumpButtons_->move(area.width() - 16 - jumpButtons_->width(), area.height() - 16 - jumpButtons_->height());
     jumpPanel_->adjustSize();
@@ -160,6 +168,10 @@ void ConversationDisplayView::refreshList() {
     context.isIPhoneBackup = appState_->isIPhoneBackup();
     context.reportedPictureFailures = &reportedPictureFailures_;
     const std::vector<Message> shown = model_.displayedMessages();
+    // The ends of the list scroll clear of the jump buttons (and of the banner over the oldest window),
+    // so the message jumped to is read whole.
+    const bool discs = model_.showsJumpButtons();
+    const qreal endMargin = discs ? jumpButtons_->sizeHint().height() + 8 : 0;
     std::vector<MessageRow> rows;
     rows.reserve(shown.size());
     for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -168,6 +180,8 @@ void ConversationDisplayView::refreshList() {
         row.layout = model_.rowLayout(static_cast<int>(i));
         row.showDelete = model_.isEditMode();
         row.marked = model_.isMarkedDeleted(row.message.id);
+        row.marginAbove = i == 0 && !model_.hasEarlierMessages() ? endMargin : 0;
+        row.marginBelow = i + 1 == shown.size() ? endMargin : 0;
         if (!row.layout.empty) {
             row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);
         }
@@ -181,6 +195,13 @@ void ConversationDisplayView::refreshList() {
     loadNewerButton_->setText(model_.loadNewerLabel());
     list_->setVisible(!isLoading_);
     loadingLabel_->setVisible(isLoading_);
+    const bool nothingInRange = !isLoading_ && model_.enableDateFilter() && model_.filteredCount() == 0;
+    if (nothingInRange) {
+        const auto day = [](QDate date) { return QLocale::c().toString(date, QStringLiteral("MMM d, yyyy")); };
+        emptyRangeLabel_->setText(
+            QStringLiteral("No messages between %1 and %2").arg(day(model_.startDate()), day(model_.endDate())));
+    }
+    emptyRangeLabel_->setVisible(nothingInRange);
     jumpButtons_->setVisible(!isLoading_ && !isJumping_ && model_.showsJumpButtons());
     jumpPanel_->setVisible(isJumping_);
     banner_->setVisible(showPositionBanner_);

@@ -105,11 +105,11 @@ QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
 MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
     MessageRowGeometry g;
     if (row.layout.empty) {
-        g.height = 0;
+        g.height = row.marginAbove + row.marginBelow;
         return g;
     }
     const BubbleContent& c = row.content;
-    qreal y = row.layout.headerPaddingAbove ? 8 : 0;
+    qreal y = row.marginAbove + (row.layout.headerPaddingAbove ? 8 : 0);
     if (row.layout.showDateHeader) {
         g.header = QRectF(0, y, width, headerHeight());
         y += g.header.height() + rowSpacing;
@@ -173,7 +173,7 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
     if (row.showDelete) {
         g.deleteButton = QRectF(blockLeft, top + (y - top - deleteSize) / 2, deleteSize, deleteSize);
     }
-    g.height = y + rowSpacing;
+    g.height = y + rowSpacing + row.marginBelow;
     return g;
 }
 

@@ -20,6 +20,10 @@ struct MessageRow {
     BubbleContent content;
     bool showDelete = false;
     bool marked = false; // marked for deletion in edit mode: dimmed, struck through, its button undoes it
+    // Empty space above or below the row: the first and last rows of the list keep clear of what floats
+    // over the list's ends (the jump buttons, the position banner) when scrolled fully there.
+    qreal marginAbove = 0;
+    qreal marginBelow = 0;
 };
 
 // The displayed window as rows. Rebuilt as a whole whenever the window, the filter, edit mode or the

@@ -1,8 +1,10 @@
 // What a reader of an opened conversation sees, measured on the drawn pixels and the list's geometry.
+#include <QLabel>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -215,6 +217,83 @@ TEST_F(ConversationReadingTest, MessagesWithAVideoAVoiceMessageOrAFileAreShownWi
     EXPECT_EQ(view->rows().rowAt(2).message.id, document.id);
     view->setShowMedia(true);
     EXPECT_EQ(view->rows().rowCount(), 4);
+}
+
+Conversation minutesApart(int count) {
+    Conversation conversation;
+    conversation.participants = {"+15551234567"};
+    for (int i = 0; i < count; ++i) {
+        Message message =
+            qbtest::makeMessage(QDate(2024, 3, 1), QTime(8, 0).addSecs(60 * i), "m" + std::to_string(i), i % 2 == 0);
+        message.id = i + 1;
+        conversation.messages.push_back(message);
+    }
+    conversation.messageCount = count;
+    return conversation;
+}
+
+// The drawn pieces of row `row` (bubble, pictures, files, time) in the coordinates of the message area.
+std::vector<QRect> drawnPieces(ConversationDisplayView& view, QListView& list, int row) {
+    const QRect rowRect = list.visualRect(list.model()->index(row, 0));
+    const auto g = quillobrandt::layoutMessageRow(view.rows().rowAt(row), list.viewport()->width());
+    std::vector<QRect> pieces;
+    for (const QRectF& piece : {g.textBubble, g.attachmentList, g.unsupported, g.time}) {
+        if (!piece.isNull()) {
+            const QRect inList = piece.translated(rowRect.topLeft()).toAlignedRect();
+            pieces.push_back(inList.translated(list.viewport()->mapTo(list.parentWidget(), QPoint(0, 0))));
+        }
+    }
+    return pieces;
+}
+
+TEST_F(ConversationReadingTest, TheJumpedToMessageIsReadableWhole) {
+    auto view = openView(minutesApart(61)); // the newest is mine, on the discs' side
+    QListView* list = listOf(*view);
+    auto* discs = view->findChild<QWidget*>("jump_newest")->parentWidget();
+    ASSERT_TRUE(discs->isVisible());
+    const QRect viewport(list->viewport()->mapTo(list->parentWidget(), QPoint(0, 0)), list->viewport()->size());
+
+    view->jumpToNewest();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->showsPositionBanner(); }, 4000));
+    list = listOf(*view);
+    const int last = view->rows().rowCount() - 1;
+    for (const QRect& piece : drawnPieces(*view, *list, last)) {
+        EXPECT_TRUE(viewport.contains(piece)) << "the newest message is on screen whole";
+        EXPECT_FALSE(piece.intersects(discs->geometry())) << "and clear of the jump discs";
+    }
+    EXPECT_GE(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    const int clearance = viewport.bottom() - drawnPieces(*view, *list, last).back().bottom();
+    EXPECT_GE(clearance, discs->height() + 8);
+
+    view->jumpToOldest();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
+    list = listOf(*view);
+    auto* banner = view->findChild<QWidget*>("position_banner");
+    for (const QRect& piece : drawnPieces(*view, *list, 0)) {
+        EXPECT_TRUE(viewport.contains(piece)) << "the oldest message is on screen whole";
+        EXPECT_FALSE(piece.intersects(banner->geometry())) << "and clear of the banner";
+    }
+}
+
+TEST_F(ConversationReadingTest, ADateRangeWithoutMessagesSaysSo) {
+    auto view = openView(minutesApart(30));
+    auto* empty = view->findChild<QLabel*>("empty_range");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_FALSE(empty->isVisible());
+    view->setDateRange(QDate(2025, 1, 1), QDate(2025, 2, 1));
+    view->setEnableDateFilter(true);
+    ASSERT_EQ(view->rows().rowCount(), 0);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text(), "No messages between Jan 1, 2025 and Feb 1, 2025");
+    view->setDateRange(QDate(2024, 3, 1), QDate(2024, 3, 1));
+    EXPECT_EQ(view->rows().rowCount(), 30);
+    EXPECT_FALSE(empty->isVisible());
+    view->setDateRange(QDate(2024, 3, 2), QDate(2024, 3, 2));
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text(), "No messages between Mar 2, 2024 and Mar 2, 2024");
+    view->setEnableDateFilter(false);
+    EXPECT_FALSE(empty->isVisible());
 }
 
 } // namespace

@@ -293,6 +293,17 @@ TEST_F(ConversationGallery, ConversationView) {
     view->jumpToOldest();
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return view->showsPositionBanner(); }));
     capture(*view, QStringLiteral("conversation-jump-banner"), QSize(900, 700));
+
+    // The newest message and its time stand clear of the jump buttons.
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view->showsPositionBanner(); }));
+    view->jumpToNewest();
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return view->showsPositionBanner(); }));
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view->showsPositionBanner(); }));
+    capture(*view, QStringLiteral("conversation-jump-newest"), QSize(900, 700));
+
+    view->setDateRange(QDate(2025, 1, 1), QDate(2025, 2, 1));
+    view->setEnableDateFilter(true);
+    capture(*view, QStringLiteral("conversation-date-filter-empty"), QSize(900, 700));
 }
 
 TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
