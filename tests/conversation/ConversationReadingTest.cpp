@@ -10,6 +10,7 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/MessageList.h"
 #include "tests/conversation/ConversationViewFixture.h"
+#include "tests/support/qt/DarkPalette.h"
 
 namespace {
 
@@ -17,17 +18,6 @@ using quillobrandt::AppTheme;
 using quillobrandt::Conversation;
 using quillobrandt::ConversationDisplayView;
 using quillobrandt::Message;
-
-QPalette darkPalette(QPalette palette) {
-    for (const auto role : {QPalette::Window, QPalette::Button}) {
-        palette.setColor(role, QColor(0x2B, 0x2B, 0x2B));
-    }
-    palette.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        palette.setColor(role, QColor(0xEE, 0xEE, 0xEE));
-    }
-    return palette;
-}
 
 class ConversationReadingTest : public ::testing::Test, protected qbtest::ConversationViewFixture {
 protected:
@@ -94,7 +84,7 @@ TEST_F(ConversationReadingTest, BubbleTextReachesFourAndAHalfToOneInEveryThemeAn
     auto view = openView(conversation);
     const QPalette light = view->palette();
     for (const bool dark : {false, true}) {
-        view->setPalette(dark ? darkPalette(light) : light);
+        view->setPalette(dark ? qbtest::darkPalette() : light);
         for (const AppTheme theme : {AppTheme::quillobrandt, AppTheme::professional}) {
             state->setAppTheme(theme);
             for (const int row : {0, 1}) {

@@ -536,6 +536,16 @@ TEST_F(Gallery, DarkPalette) {
         quillobrandt::iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
         wizard.handleBackupCompleted(qbtest::IsolatedHome::root() / "backup");
         capture(wizard, QStringLiteral("dark-wizard-extract"));
+        Conversation conversation = sampleConversation(24);
+        addAttachments(conversation);
+        quillobrandt::ConversationDisplayView conversationView(conversation, &state, nullptr, &analytics);
+        conversationView.resize(900, 700);
+        conversationView.show();
+        ASSERT_TRUE(qbtest::processEventsUntil([&] { return !conversationView.isLoading(); }));
+        capture(conversationView, QStringLiteral("dark-conversation"), QSize(900, 700));
+        state.setAppTheme(quillobrandt::AppTheme::professional);
+        capture(conversationView, QStringLiteral("dark-conversation-professional"), QSize(900, 700));
+        state.setAppTheme(quillobrandt::AppTheme::quillobrandt);
     }
     QApplication::setPalette(light);
     QApplication::setStyle(styleName);
