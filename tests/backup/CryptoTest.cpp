@@ -7,6 +7,7 @@
 #include "tests/support/BackupGenerator.h"
 
 #include <openssl/evp.h>
+#include <sched.h>
 
 using namespace quillobrandt;
 using qbtest::BackupGenerator;
@@ -163,13 +164,41 @@ TEST(Crypto, StreamedDecryptionRefusesCutOrEmptyCiphertext) {
     }
 }
 
-// Chunks are handed between threads: sizes on, just before and just after chunk boundaries must all come through
-// whole and in order, and a bad last block must still fail after many chunks were written.
-TEST(Crypto, StreamedDecryptionKeepsEveryByteAcrossChunkBoundaries) {
-    const fs::path folder = backuptest::freshFolder("boundaries");
-    constexpr std::size_t kMiB = 1024 * 1024;
-    for (const std::size_t size : {std::size_t{0}, std::size_t{15}, std::size_t{16}, 2 * kMiB - 16, 2 * kMiB - 1,
-                                   2 * kMiB, 4 * kMiB + 15, 11 * kMiB + 3}) {
+namespace {
+
+// Keeps this thread, and the threads it starts, on one processor for its lifetime.
+class OnOneProcessor {
+public:
+    OnOneProcessor() {
+        if (::sched_getaffinity(0, sizeof saved_, &saved_) != 0) {
+            return;
+        }
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &saved_)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        pinned_ = ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    OnOneProcessor(const OnOneProcessor&) = delete;
+    OnOneProcessor& operator=(const OnOneProcessor&) = delete;
+    ~OnOneProcessor() {
+        if (pinned_) {
+            ::sched_setaffinity(0, sizeof saved_, &saved_);
+        }
+    }
+    bool pinned() const { return pinned_; }
+
+private:
+    cpu_set_t saved_{};
+    bool pinned_ = false;
+};
+
+void expectEveryByteAcrossChunkBoundaries(const fs::path& folder, const std::vector<std::size_t>& sizes) {
+    for (const std::size_t size : sizes) {
         Bytes plain(size);
         for (std::size_t i = 0; i < plain.size(); ++i) {
             plain[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 11);
@@ -197,4 +226,20 @@ TEST(Crypto, StreamedDecryptionKeepsEveryByteAcrossChunkBoundaries) {
             << size;
         EXPECT_FALSE(fs::exists(folder / "out")) << size;
     }
+}
+
+} // namespace
+
+// Chunks are handed between threads: sizes on, just before and just after chunk boundaries must all come through
+// whole and in order, and a bad last block must still fail after many chunks were written. On one processor the
+// same chunks go through one thread.
+TEST(Crypto, StreamedDecryptionKeepsEveryByteAcrossChunkBoundaries) {
+    constexpr std::size_t kMiB = 1024 * 1024;
+    expectEveryByteAcrossChunkBoundaries(
+        backuptest::freshFolder("boundaries"),
+        {0, 15, 16, 2 * kMiB - 16, 2 * kMiB - 1, 2 * kMiB, 4 * kMiB + 15, 11 * kMiB + 3});
+    const OnOneProcessor one;
+    ASSERT_TRUE(one.pinned());
+    expectEveryByteAcrossChunkBoundaries(backuptest::freshFolder("boundaries-one"),
+                                         {0, 15, 16, kMiB / 4 - 16, kMiB / 4 - 1, kMiB / 4, kMiB + 15});
 }
