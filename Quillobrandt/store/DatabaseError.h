@@ -3,15 +3,38 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace quillobrandt {
 
-// Why a Messages database could not be read. description() is the message shown to the user.
+// Why a Messages database could not be read or its copy written. description() is the message shown to the
+// user. Two errors are equal when their cases are; the few cases that name a folder carry that text along.
 class DatabaseError : public std::exception {
 public:
-    enum class Code { cannotOpenDatabase, queryFailed, authorizationDenied, databaseNotOpen, stopped };
+    enum class Code {
+        cannotOpenDatabase,
+        queryFailed,
+        authorizationDenied,
+        databaseNotOpen,
+        stopped,
+        // SQLite says the file is no database, or one of the Messages tables is missing.
+        notMessagesDatabase,
+        // SQLite found the file damaged (a torn copy, a truncated file).
+        damaged,
+        // The file kept changing while it was copied: another program is writing it.
+        beingChanged,
+        // The private folder (and the caches folder) cannot hold the snapshot; the text names folder and size.
+        notEnoughSpace,
+        // The edited copy cannot be written where the user asked; the text names the folder and the cause.
+        cannotWriteCopy,
+        // The database the copy is to be made from is no longer where it was loaded from.
+        sourceMissing,
+    };
 
     explicit DatabaseError(Code code) : code_(code) {}
+    DatabaseError(Code code, std::string text)
+        : code_(code), text_(std::make_shared<const std::string>(std::move(text))) {}
 
     static DatabaseError cannotOpenDatabase() { return DatabaseError(Code::cannotOpenDatabase); }
     static DatabaseError queryFailed() { return DatabaseError(Code::queryFailed); }
@@ -19,6 +42,16 @@ public:
     static DatabaseError databaseNotOpen() { return DatabaseError(Code::databaseNotOpen); }
     // The load was asked to stop (the program is quitting, or a newer load replaced it).
     static DatabaseError stopped() { return DatabaseError(Code::stopped); }
+    static DatabaseError notMessagesDatabase() { return DatabaseError(Code::notMessagesDatabase); }
+    static DatabaseError damaged() { return DatabaseError(Code::damaged); }
+    static DatabaseError beingChanged() { return DatabaseError(Code::beingChanged); }
+    static DatabaseError notEnoughSpace(std::string text) { return {Code::notEnoughSpace, std::move(text)}; }
+    static DatabaseError cannotWriteCopy(std::string text) { return {Code::cannotWriteCopy, std::move(text)}; }
+    static DatabaseError sourceMissing() { return DatabaseError(Code::sourceMissing); }
+
+    // The case for a failed SQLite call while a user's database is read: a file that is no database and a
+    // damaged one are told apart from the rest (`fallback`), a stop ends the load.
+    static DatabaseError fromSqlite(int resultCode, DatabaseError fallback);
 
     Code code() const { return code_; }
     const char* description() const noexcept;
@@ -28,6 +61,7 @@ public:
 
 private:
     Code code_;
+    std::shared_ptr<const std::string> text_; // shared: copying an exception must not throw
 };
 
 } // namespace quillobrandt

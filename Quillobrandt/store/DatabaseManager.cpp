@@ -1,6 +1,7 @@
 #include "Quillobrandt/store/DatabaseManager.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <utility>
 
@@ -26,6 +27,12 @@ constexpr std::int64_t kSubProgressMinimumMessages = 1000;
 constexpr std::int64_t kSubProgressEvery = 100;
 // How often a long chat looks at the stop request: often enough that a quitting program never waits long.
 constexpr std::int64_t kStopCheckEvery = 256;
+// The chats' share of the progress bar: merging follows at 0.95, so the bar never goes back.
+constexpr double kChatsShare = 0.95;
+// The tables the reader needs. A missing one makes the file something other than a Messages database; an
+// empty one is just an empty history.
+constexpr std::array<std::string_view, 7> kMessagesTables{
+    "chat", "chat_handle_join", "handle", "chat_message_join", "message", "message_attachment_join", "attachment"};
 
 void report(const DatabaseProgress& progress, const std::string& message, double fraction) {
     if (progress) {
@@ -35,6 +42,21 @@ void report(const DatabaseProgress& progress, const std::string& message, double
 
 std::string withCode(const std::string& message, int code) {
     return message + " (code: " + std::to_string(code) + ")";
+}
+
+// Failures that mean the file itself cannot be read (damaged, not a database, the disk failing) or that the
+// load was stopped: no chat after them could be trusted, so the load ends instead of skipping the chat.
+bool endsTheLoad(int code) {
+    switch (code & 0xFF) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_IOERR:
+    case SQLITE_INTERRUPT:
+    case SQLITE_NOMEM:
+        return true;
+    default:
+        return false;
+    }
 }
 
 enum class RowStep { row, done, failed };
@@ -61,14 +83,50 @@ std::string lastPathComponent(std::string_view stored) {
     return std::string(slash == std::string_view::npos || stored.size() == 1 ? stored : stored.substr(slash + 1));
 }
 
-// The first integer of a one-row count statement; 0 when it cannot run or gives no row.
+// The first integer of a one-row count statement; 0 when it cannot be prepared or gives no row. A file that
+// cannot be read ends the load.
 std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, const std::string& failureLine) {
     try {
         auto statement = db.prepare(sql);
-        return statement.step() == SQLITE_ROW ? statement.columnInt64(0) : 0;
+        const int rc = statement.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            throw SqliteError(rc, db.errorMessage());
+        }
+        return rc == SQLITE_ROW ? statement.columnInt64(0) : 0;
     } catch (const SqliteError& error) {
         storeLogError(withCode(failureLine + error.what(), error.code()));
+        if (endsTheLoad(error.code())) {
+            throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
+        }
         return 0;
+    }
+}
+
+// Every table the reader needs is there (as a table or a view). Throws notMessagesDatabase when one is missing,
+// and what SQLite says of a file it cannot read.
+void requireMessagesTables(const platform::SqliteDatabase& db) {
+    std::vector<std::string> missing;
+    try {
+        auto present = db.prepare("SELECT 1 FROM sqlite_schema WHERE type IN ('table', 'view') AND name = ? "
+                                  "COLLATE NOCASE");
+        for (const auto table : kMessagesTables) {
+            present.reset();
+            present.bindText(1, table);
+            if (!present.next()) {
+                missing.emplace_back(table);
+            }
+        }
+    } catch (const SqliteError& error) {
+        storeLogError(withCode(std::string("❌ Failed to read the database's tables: ") + error.what(), error.code()));
+        throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
+    }
+    if (!missing.empty()) {
+        std::string names;
+        for (const auto& table : missing) {
+            names += (names.empty() ? "" : ", ") + table;
+        }
+        storeLogError("❌ Not a Messages database: no " + names + " table");
+        throw DatabaseError::notMessagesDatabase();
     }
 }
 
@@ -89,6 +147,15 @@ private:
 void DatabaseManager::closeConnection() {
     statements_ = {}; // finalized before their connection closes
     db_.close();
+}
+
+void DatabaseManager::failRead(int code, const std::string& what) const {
+    if (stopRequested()) {
+        storeLogInfo("⏹️ Load stopped while reading " + what);
+        throw DatabaseError::stopped();
+    }
+    storeLogError(withCode("❌ The load ends: " + what + " cannot be read", code));
+    throw DatabaseError::fromSqlite(code, DatabaseError::queryFailed());
 }
 
 void DatabaseManager::throwIfStopped(const std::string& where) const {
@@ -136,10 +203,13 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     const bool workingCopy = isWorkingCopyLocation(resolved);
     if (!workingCopy) {
         report(progress, "Copying database...", 0.0);
-        snapshot_ = DatabaseSnapshot::take(databaseFile, [this, &progress](double fraction) {
-            throwIfStopped("while copying the database");
-            report(progress, "Copying database...", fraction);
-        });
+        snapshot_ = DatabaseSnapshot::take(
+            databaseFile,
+            [this, &progress](double fraction) {
+                throwIfStopped("while copying the database");
+                report(progress, "Copying database...", fraction);
+            },
+            [this] { return stopRequested(); });
     }
     throwIfStopped("before reading");
     // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
@@ -148,12 +218,16 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         db_ = platform::SqliteDatabase::open(workingCopy ? resolved : snapshot_->file(),
                                              (workingCopy ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
                                                  SQLITE_OPEN_NOFOLLOW);
+        // Someone else's file: its schema may hold anything, and a stop must end even a query that never would.
+        db_.distrustSchema();
+        db_.setStopCheck([this] { return stopRequested(); });
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to open database: ") + error.what());
         storeLogError("   SQLite error code: " + std::to_string(error.code()));
-        throw DatabaseError::cannotOpenDatabase();
+        throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
     }
     storeLogInfo("✅ Database opened successfully");
+    requireMessagesTables(db_);
 
     if (workingCopy) {
         try {
@@ -184,7 +258,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         chats = db_.prepare(queries::chats);
     } catch (const SqliteError& error) {
         storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
-        throw(error.code() & 0xFF) == SQLITE_AUTH ? DatabaseError::authorizationDenied() : DatabaseError::queryFailed();
+        throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
     }
 
     // Each chat's lines go out in one write; those quoting message text only to a terminal.
@@ -203,7 +277,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
             break;
         }
         if (step == RowStep::failed) {
-            throw DatabaseError::queryFailed();
+            failRead(db_.errorCode(), "the list of chats");
         }
         ++index;
         const auto chatId = chats.columnInt64(0);
@@ -211,7 +285,9 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         const auto style = chats.columnInt64(2);
         const auto displayName = chats.columnText(3);
 
-        const double fraction = static_cast<double>(index) / static_cast<double>(std::max<std::int64_t>(chatCount, 1));
+        // The chats read so far: the bar reaches the merge's share only once the last chat is read.
+        const double fraction = kChatsShare * static_cast<double>(std::min(index - 1, chatCount)) /
+                                static_cast<double>(std::max<std::int64_t>(chatCount, 1));
         report(progress, "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
                fraction);
         console("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" + identifier +
@@ -226,12 +302,11 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         try {
             messages = fetchMessages(chatId, progress, fraction);
         } catch (const DatabaseError& error) {
-            if (error == DatabaseError::stopped()) {
+            // Only a messages statement this schema cannot prepare skips the chat; a chat whose rows cannot be
+            // read ends the load, so that a damaged file never looks like a shorter history.
+            if (error != DatabaseError::queryFailed() || statements_.messages) {
                 throw;
             }
-            console(std::string("  ⚠️ Error fetching messages: ") + error.what());
-            continue;
-        } catch (const std::exception& error) {
             console(std::string("  ⚠️ Error fetching messages: ") + error.what());
             continue;
         }
@@ -259,19 +334,23 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
     if (!db_.isOpen()) {
         return participants;
     }
+    SqliteStatement* prepared = nullptr;
     try {
-        auto& statement = chatStatement(statements_.participants, queries::participants, chatId);
-        const std::string what = "participants of chat " + std::to_string(chatId);
-        for (auto step = stepRow(statement, db_, what); step != RowStep::done; step = stepRow(statement, db_, what)) {
-            if (step == RowStep::failed) {
-                return {}; // half a member list would give the chat the wrong name; skip it instead
-            }
-            if (const auto handle = statement.columnTextView(0)) {
-                participants.emplace_back(*handle);
-            }
+        prepared = &chatStatement(statements_.participants, queries::participants, chatId);
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the participants of chat " + std::to_string(chatId));
         }
-    } catch (const SqliteError&) {
         return {};
+    }
+    const std::string what = "participants of chat " + std::to_string(chatId);
+    for (auto step = stepRow(*prepared, db_, what); step != RowStep::done; step = stepRow(*prepared, db_, what)) {
+        if (step == RowStep::failed) {
+            failRead(db_.errorCode(), "the " + what); // half a member list would give the chat the wrong name
+        }
+        if (const auto handle = prepared->columnTextView(0)) {
+            participants.emplace_back(*handle);
+        }
     }
     return participants;
 }
@@ -284,8 +363,15 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     std::int64_t messageCount = 0;
     try {
         auto& count = chatStatement(statements_.count, queries::messageCount, chatId);
-        messageCount = count.step() == SQLITE_ROW ? count.columnInt64(0) : 0;
-    } catch (const SqliteError&) {
+        const int rc = count.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            failRead(rc, "the messages of chat " + std::to_string(chatId));
+        }
+        messageCount = rc == SQLITE_ROW ? count.columnInt64(0) : 0;
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
+        }
         messageCount = 0; // only sizes the list and the progress
     }
     auto attachments = fetchAttachmentsBatch(chatId);
@@ -293,7 +379,10 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     SqliteStatement* prepared = nullptr;
     try {
         prepared = &chatStatement(statements_.messages, queries::messages, chatId);
-    } catch (const SqliteError&) {
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
+        }
         throw DatabaseError::queryFailed();
     }
     SqliteStatement& statement = *prepared;
@@ -311,7 +400,7 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
             break;
         }
         if (step == RowStep::failed) {
-            throw DatabaseError::queryFailed();
+            failRead(db_.errorCode(), what);
         }
         if (++row % kStopCheckEvery == 0) {
             throwIfStopped("in chat " + std::to_string(chatId));
@@ -364,6 +453,9 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
     try {
         prepared = &chatStatement(statements_.attachments, queries::attachments, chatId);
     } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the attachments of chat " + std::to_string(chatId));
+        }
         console(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
         return byMessage;
     }
@@ -376,8 +468,7 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
             break;
         }
         if (step == RowStep::failed) {
-            // The messages themselves may still be readable; they go on without the rest of their attachments.
-            break;
+            failRead(db_.errorCode(), what); // messages without some of their attachments would be a partial load
         }
         const auto storedView = statement.columnTextView(2);
         if (!storedView) {

@@ -44,21 +44,26 @@ public:
     // a working copy is first copied into a snapshot (progress "Copying database..."), which snapshot()
     // keeps until the next openDatabase or the instance's end. databaseURL() stays `databaseFile`.
     // `attachmentBase`: folder for attachment files; defaults to the database's folder.
-    // Throws DatabaseError: cannotOpenDatabase, or what loadConversations throws (the connection then
-    // stays open until the next openDatabase or the instance's end).
+    // Throws DatabaseError: cannotOpenDatabase, notMessagesDatabase (a Messages table is missing), what
+    // DatabaseSnapshot::take throws, or what loadConversations throws (the connection then stays open until
+    // the next openDatabase or the instance's end).
     virtual std::vector<Conversation> openDatabase(const std::filesystem::path& databaseFile,
                                                    const std::optional<std::filesystem::path>& attachmentBase = {},
                                                    const DatabaseProgress& progress = {});
 
     // The steps of openDatabase, on the open connection.
-    // Throws DatabaseError: databaseNotOpen, queryFailed, authorizationDenied (SQLite refused access), stopped.
+    // Throws DatabaseError: databaseNotOpen, queryFailed, authorizationDenied (SQLite refused access), stopped,
+    // damaged or notMessagesDatabase. A chat is skipped only when it has no participants or messages, or when
+    // this schema's messages statement cannot be prepared; any row that cannot be read ends the load.
     virtual std::vector<Conversation> loadConversations(const DatabaseProgress& progress = {});
-    // Handle ids of the chat's members, ascending; empty when none or unreadable. Never throws.
+    // Handle ids of the chat's members, ascending; empty when none or when the statement cannot be prepared.
+    // Throws DatabaseError when the rows cannot be read.
     virtual std::vector<std::string> fetchParticipants(std::int64_t chatId);
     // The chat's messages, oldest first, with text and attachments. Throws databaseNotOpen, queryFailed.
     virtual std::vector<Message> fetchMessages(std::int64_t chatId, const DatabaseProgress& progress = {},
                                                double chatFraction = 0.0);
-    // Attachments of every message of the chat, keyed by message row id. Throws databaseNotOpen.
+    // Attachments of every message of the chat, keyed by message row id. Throws databaseNotOpen, and
+    // DatabaseError when the rows cannot be read.
     virtual std::unordered_map<std::int64_t, std::vector<Attachment>> fetchAttachmentsBatch(std::int64_t chatId);
     // Local path of an attachment from its stored file name, against attachmentBaseURL(). Never throws.
     virtual std::string resolveAttachmentPath(const std::string& storedName) const;
@@ -100,6 +105,9 @@ private:
     };
 
     void closeConnection();
+    // Ends the load on a read that failed with SQLite's `code`: stopped when a stop was asked for, else the
+    // case fromSqlite gives (damaged, not a database, ...). Logs what could not be read.
+    [[noreturn]] void failRead(int code, const std::string& what) const;
     // Throws DatabaseError::stopped (and logs where) once a stop was asked for.
     void throwIfStopped(const std::string& where) const;
     // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.

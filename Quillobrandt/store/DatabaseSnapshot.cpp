@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -19,6 +23,8 @@
 
 namespace fs = std::filesystem;
 using platform::FileDescriptor;
+using platform::SqliteDatabase;
+using platform::SqliteError;
 
 namespace quillobrandt {
 namespace {
@@ -28,9 +34,25 @@ namespace {
 constexpr std::array<const char*, 2> kCopiedCompanions{"-wal", "-journal"};
 // Large enough that the kernel copies at full speed, small enough for a smooth progress bar.
 constexpr std::size_t kChunk = std::size_t{32} << 20;
+// Pages per step when the copy is read through SQLite: the progress and the stop are looked at in between.
+constexpr int kBackupPagesPerStep = 1024;
+// A plain copy is tried this often, a little longer apart each time, before the database counts as busy.
+constexpr int kCopyAttempts = 5;
+constexpr auto kFirstRetryDelay = std::chrono::milliseconds(20);
+// Room left over beside the copy: SQLite's own "-shm" and journal of the copy, the file system's slack.
+constexpr std::uintmax_t kSpaceMargin = std::uintmax_t{8} << 20;
+// Where SQLite's unix VFS keeps the lock that every connection to a WAL database holds while it is open.
+constexpr off_t kShmDeadManSwitch = 120 + 8;
 
 struct Failure {
     std::string what;
+    int error = 0; // errno, when the failure was the file system's
+};
+
+// The copy changed under our hands or fails SQLite's check: worth another attempt.
+struct Unsettled {
+    std::string what;
+    bool sourceChanged = true;
 };
 
 std::string errnoText(const std::string& what, const fs::path& file) {
@@ -39,23 +61,80 @@ std::string errnoText(const std::string& what, const fs::path& file) {
 
 // No-follow and non-blocking, so a planted symlink is not followed and a FIFO cannot hang the load;
 // only a regular file is read. Returns an empty descriptor when the file is absent.
-FileDescriptor openSource(const fs::path& file, bool required, off_t& size) {
+FileDescriptor openSource(const fs::path& file, bool required) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         if (errno == ENOENT && !required) {
             return fd;
         }
-        throw Failure{errnoText("cannot open", file)};
+        throw Failure{errnoText("cannot open", file), errno};
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        throw Failure{errnoText("cannot examine", file)};
+        throw Failure{errnoText("cannot examine", file), errno};
     }
     if (!S_ISREG(st.st_mode)) {
         throw Failure{file.string() + " is not a regular file"};
     }
-    size = st.st_size;
     return fd;
+}
+
+// What a file looks like at one moment: which file it is, its size and times, and its first bytes (a
+// database's header holds the change counter of every commit, a log's header the salts and checkpoint
+// sequence that change whenever the log restarts).
+struct FileState {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    std::array<char, 100> header{};
+
+    bool operator==(const FileState&) const = default;
+};
+
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+FileState stateOf(int fd, const fs::path& file) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw Failure{errnoText("cannot examine", file), errno};
+    }
+    FileState state;
+    state.present = true;
+    state.device = st.st_dev;
+    state.inode = st.st_ino;
+    state.size = st.st_size;
+    state.modified = nanoseconds(st.st_mtim);
+    state.changed = nanoseconds(st.st_ctim);
+    if (::pread(fd, state.header.data(), state.header.size(), 0) < 0) {
+        throw Failure{errnoText("cannot read", file), errno};
+    }
+    return state;
+}
+
+FileState stateAt(const fs::path& file) {
+    const FileDescriptor fd = openSource(file, false);
+    return fd ? stateOf(fd.get(), file) : FileState{};
+}
+
+// True while another process has the WAL database open: each of its connections holds a read lock on one
+// byte of the "-shm" for as long as it is connected.
+bool hasLiveOwner(const fs::path& shm) {
+    const FileDescriptor fd(::open(shm.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kShmDeadManSwitch;
+    lock.l_len = 1;
+    return ::fcntl(fd.get(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 class CopyCounter {
@@ -63,21 +142,32 @@ public:
     CopyCounter(const SnapshotProgress& progress, off_t total) : progress_(progress), total_(total) {}
     void add(std::size_t bytes) {
         done_ += static_cast<off_t>(bytes);
-        if (progress_ && total_ > 0) {
-            progress_(std::min(1.0, static_cast<double>(done_) / static_cast<double>(total_)));
+        report(total_ > 0 ? static_cast<double>(done_) / static_cast<double>(total_) : 0.0);
+    }
+    // Never backwards: a second attempt does not take the bar back to the start.
+    void report(double fraction) {
+        fraction = std::clamp(fraction, 0.0, 1.0);
+        if (progress_ && fraction >= shown_) {
+            shown_ = fraction;
+            progress_(fraction);
         }
+    }
+    void restart(off_t total) {
+        total_ = total;
+        done_ = 0;
     }
 
 private:
     const SnapshotProgress& progress_;
     off_t total_;
     off_t done_ = 0;
+    double shown_ = 0.0;
 };
 
-void copyWithReadWrite(int from, int to, const fs::path& file, CopyCounter& counter) {
+void copyWithReadWrite(int from, int to, const fs::path& file, const fs::path& target, CopyCounter& counter) {
     std::vector<char> buffer(std::size_t{1} << 20);
-    for (;;) {
-        const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
         if (got == 0) {
             return;
         }
@@ -85,7 +175,7 @@ void copyWithReadWrite(int from, int to, const fs::path& file, CopyCounter& coun
             if (errno == EINTR) {
                 continue;
             }
-            throw Failure{errnoText("cannot read", file)};
+            throw Failure{errnoText("cannot read", file), errno};
         }
         for (ssize_t written = 0; written < got;) {
             const ssize_t put = ::write(to, buffer.data() + written, static_cast<std::size_t>(got - written));
@@ -93,18 +183,20 @@ void copyWithReadWrite(int from, int to, const fs::path& file, CopyCounter& coun
                 if (errno == EINTR) {
                     continue;
                 }
-                throw Failure{errnoText("cannot write the copy of", file)};
+                throw Failure{errnoText("cannot write", target), errno};
             }
             written += put;
         }
+        offset += got;
         counter.add(static_cast<std::size_t>(got));
     }
 }
 
-// Copies to the end of the file as it is now (a log may have grown since it was measured).
-void copyContents(int from, int to, const fs::path& file, CopyCounter& counter) {
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, kChunk, 0);
+// Copies to the end of the file as it is now (a log may have grown since it was measured). Reads by offset,
+// so the source's descriptor can be copied again by a later attempt.
+void copyContents(int from, int to, const fs::path& file, const fs::path& target, CopyCounter& counter) {
+    for (loff_t offset = 0;;) {
+        const ssize_t copied = ::copy_file_range(from, &offset, to, nullptr, kChunk, 0);
         if (copied == 0) {
             return;
         }
@@ -112,51 +204,227 @@ void copyContents(int from, int to, const fs::path& file, CopyCounter& counter) 
             if (errno == EINTR) {
                 continue;
             }
-            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM) {
-                copyWithReadWrite(from, to, file, counter); // file systems the kernel cannot copy between
+            if (offset == 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM)) {
+                copyWithReadWrite(from, to, file, target, counter); // file systems the kernel cannot copy between
                 return;
             }
-            throw Failure{errnoText("cannot copy", file)};
+            throw Failure{errnoText("cannot copy " + file.string() + " to", target), errno};
         }
         counter.add(static_cast<std::size_t>(copied));
     }
 }
 
 void copyOne(int from, const fs::path& file, const fs::path& target, CopyCounter& counter) {
-    FileDescriptor to(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor to(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!to) {
-        throw Failure{errnoText("cannot create", target)};
+        throw Failure{errnoText("cannot create", target), errno};
     }
-    copyContents(from, to.get(), file, counter);
+    copyContents(from, to.get(), file, target, counter);
     if (!to.close()) {
-        throw Failure{errnoText("cannot finish", target)};
+        throw Failure{errnoText("cannot finish", target), errno};
     }
+}
+
+// Opens a copy of ours the way every reader of a user's database is opened: schema distrusted, stoppable.
+SqliteDatabase openCopy(const fs::path& file, int flags, const SnapshotStop& stop) {
+    auto db = SqliteDatabase::open(file, flags | SQLITE_OPEN_NOFOLLOW);
+    db.distrustSchema();
+    if (stop) {
+        db.setStopCheck(stop);
+    }
+    return db;
 }
 
 // A copied "-journal" is a half-written transaction: SQLite must undo it before anyone may read, which needs
 // write access. The copy is ours, so it is rolled back here once, and every later reader may open it read-only.
-void rollBackJournal(const fs::path& file) {
-    try {
-        const auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
-        auto statement = db.prepare("PRAGMA schema_version");
-        if (const int result = statement.step(); result != SQLITE_ROW) {
-            throw Failure{"cannot roll back the journal of " + file.string() + ": " + db.errorMessage()};
-        }
-    } catch (const platform::SqliteError& error) {
-        throw Failure{"cannot roll back the journal of " + file.string() + ": " + error.what()};
+// Then SQLite checks the copy's structure; the answer is "ok" or the first fault found.
+std::string settleAndCheck(const fs::path& file, const SnapshotStop& stop) {
+    const auto db = openCopy(file, SQLITE_OPEN_READWRITE, stop);
+    db.exec("PRAGMA synchronous=OFF"); // a private, throwaway copy: waiting for the disk buys nothing
+    auto check = db.prepare("PRAGMA quick_check(1)");
+    if (!check.next()) {
+        throw SqliteError(db.errorCode(), db.errorMessage());
+    }
+    return check.columnText(0).value_or("");
+}
+
+void removeSideFiles(const fs::path& file) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::error_code ignored;
+        fs::remove(file.string() + suffix, ignored);
     }
 }
 
-fs::path makeSnapshotFolder() {
-    const fs::path base = platform::privateTempDir();
-    if (base.empty()) {
+// One attempt at a plain copy. Throws Unsettled when the source changed meanwhile or the copy fails the check.
+void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
+    // Every file is opened before any is copied, so the sizes add up to the whole for the progress.
+    FileDescriptor mainFile = openSource(resolved, true);
+    std::vector<FileState> before{stateOf(mainFile.get(), resolved)};
+    off_t total = before.front().size;
+    std::vector<std::pair<FileDescriptor, const char*>> companions;
+    for (const char* suffix : kCopiedCompanions) {
+        auto fd = openSource(resolved.string() + suffix, false);
+        before.push_back(fd ? stateOf(fd.get(), resolved.string() + suffix) : FileState{});
+        total += before.back().size;
+        if (fd) {
+            companions.emplace_back(std::move(fd), suffix);
+        }
+    }
+    counter.restart(total);
+    removeSideFiles(file);
+    copyOne(mainFile.get(), resolved, file, counter);
+    for (const auto& [fd, suffix] : companions) {
+        copyOne(fd.get(), resolved.string() + suffix, file.string() + suffix, counter);
+    }
+    std::vector<FileState> after{stateAt(resolved)};
+    for (const char* suffix : kCopiedCompanions) {
+        after.push_back(stateAt(resolved.string() + suffix));
+    }
+    if (after != before) {
+        throw Unsettled{"the database changed while it was copied"};
+    }
+    if (hasLiveOwner(resolved.string() + "-shm")) {
+        throw Unsettled{"another program opened the database while it was copied"};
+    }
+    std::string verdict;
+    try {
+        verdict = settleAndCheck(file, stop);
+    } catch (const SqliteError& error) {
+        const int code = error.code() & 0xFF;
+        if (code == SQLITE_INTERRUPT) {
+            throw DatabaseError::stopped();
+        }
+        if (code == SQLITE_NOTADB) {
+            throw DatabaseError::notMessagesDatabase();
+        }
+        throw Unsettled{std::string("the copy cannot be checked: ") + error.what(), false};
+    }
+    if (verdict != "ok") {
+        throw Unsettled{"the copy fails SQLite's check: " + verdict, false};
+    }
+}
+
+// Reads the database as one more reader beside the program that has it open, inside one read transaction,
+// page by page into `file`. Returns false (and leaves no file) when SQLite cannot read it so.
+bool readAsReader(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
+    try {
+        auto source = SqliteDatabase::open(resolved, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
+        source.neverCheckpointOnClose();
+        source.distrustSchema();
+        if (stop) {
+            source.setStopCheck(stop);
+        }
+        sqlite3_busy_timeout(source.handle(), 2000);
+        source.exec("BEGIN");
+        source.queryInt64("SELECT COUNT(*) FROM sqlite_schema"); // pins one committed state until COMMIT
+        {
+            auto target = SqliteDatabase::open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
+            target.exec("PRAGMA synchronous=OFF"); // a private, throwaway copy: waiting for the disk buys nothing
+            struct Finish {
+                void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
+            };
+            std::unique_ptr<sqlite3_backup, Finish> backup(
+                sqlite3_backup_init(target.handle(), "main", source.handle(), "main"));
+            if (!backup) {
+                throw SqliteError(target.errorCode(), target.errorMessage());
+            }
+            for (int rc = SQLITE_OK; rc != SQLITE_DONE;) {
+                rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
+                if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                } else if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+                    throw SqliteError(rc, sqlite3_errstr(rc));
+                }
+                const int pages = sqlite3_backup_pagecount(backup.get());
+                if (pages > 0) {
+                    counter.report(static_cast<double>(pages - sqlite3_backup_remaining(backup.get())) / pages);
+                }
+            }
+            if (const int rc = sqlite3_backup_finish(backup.release()); rc != SQLITE_OK) {
+                throw SqliteError(rc, target.errorMessage());
+            }
+            // One self-contained file, like every other snapshot.
+            target.exec("PRAGMA journal_mode=DELETE");
+        }
+        source.exec("COMMIT");
+        return true;
+    } catch (const SqliteError& error) {
+        removeSideFiles(file);
+        if ((error.code() & 0xFF) == SQLITE_INTERRUPT) {
+            throw DatabaseError::stopped();
+        }
+        storeLogInfo(std::string("   Cannot read the open database as a reader (") + error.what() +
+                     "); copying its files instead");
+        return false;
+    }
+}
+
+std::uintmax_t sizeOf(const fs::path& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uintmax_t>(st.st_size) : 0;
+}
+
+std::uintmax_t freeSpace(const fs::path& folder) {
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) {
+        return 0;
+    }
+    return static_cast<std::uintmax_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+std::string megabytes(std::uintmax_t bytes) {
+    return std::to_string((bytes + (std::uintmax_t{1} << 20) - 1) >> 20) + " MB";
+}
+
+std::string noSpaceText(const fs::path& folder, std::uintmax_t needed) {
+    return "There is not enough free space in \"" + folder.string() + "\" to read the database: it needs " +
+           megabytes(needed) + ", " + megabytes(freeSpace(folder)) + " are free.";
+}
+
+// A fresh folder for the copy: in the private temporary folder when it has room for `needed` bytes, else in the
+// caches folder (on disk, where the temporary folder may be a small RAM disk).
+fs::path makeSnapshotFolder(std::uintmax_t needed) {
+    const fs::path privateFolder = platform::privateTempDir();
+    if (privateFolder.empty()) {
         throw Failure{"no private temporary folder"};
     }
-    std::string pattern = (base / (std::string(DatabaseSnapshot::folderPrefix) + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw Failure{errnoText("cannot create a folder in", base)};
+    fs::path pattern = privateFolder / (std::string(DatabaseSnapshot::folderPrefix) + "XXXXXX");
+    if (freeSpace(privateFolder) < needed + kSpaceMargin) {
+        const fs::path caches = platform::cachesDir();
+        std::error_code ignored;
+        fs::create_directories(caches, ignored);
+        if (freeSpace(caches) < needed + kSpaceMargin) {
+            throw DatabaseError::notEnoughSpace(noSpaceText(privateFolder, needed + kSpaceMargin));
+        }
+        storeLogInfo("   Not enough room in " + privateFolder.string() + "; copying into " + caches.string());
+        pattern = caches / (std::string(DatabaseSnapshot::cachesFolderPrefix) + "XXXXXX");
     }
-    return pattern;
+    std::string text = pattern.string();
+    if (::mkdtemp(text.data()) == nullptr) {
+        throw Failure{errnoText("cannot create a folder in", pattern.parent_path()), errno};
+    }
+    return text;
+}
+
+// The file the user named, every link followed: the copy is of that file, with the companions beside it.
+fs::path resolveSource(const fs::path& source) {
+    std::error_code error;
+    const auto status = fs::symlink_status(source, error);
+    if (!error && fs::is_symlink(status)) {
+        auto target = fs::canonical(source, error);
+        if (!error) {
+            return target;
+        }
+    }
+    return resolveDatabaseFolder(source);
+}
+
+void removeFolder(const fs::path& folder) {
+    if (!folder.empty()) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
 }
 
 } // namespace
@@ -165,58 +433,69 @@ DatabaseSnapshot::DatabaseSnapshot(fs::path source, fs::path folder, fs::path fi
     : source_(std::move(source)), folder_(std::move(folder)), file_(std::move(file)) {}
 
 DatabaseSnapshot::~DatabaseSnapshot() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    removeFolder(folder_);
 }
 
 bool DatabaseSnapshot::isOf(const fs::path& source) const {
-    return resolveDatabaseFolder(source) == resolveDatabaseFolder(source_);
+    return resolveSource(source) == resolveSource(source_);
 }
 
-std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& source,
-                                                               const SnapshotProgress& progress) {
-    const fs::path resolved = resolveDatabaseFolder(source);
+std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& source, const SnapshotProgress& progress,
+                                                               const SnapshotStop& stop) {
+    const fs::path resolved = resolveSource(source);
     fs::path folder;
     try {
-        // Every file is opened before any is copied, so the sizes add up to the whole for the progress.
-        off_t mainSize = 0;
-        FileDescriptor mainFile = openSource(resolved, true, mainSize);
-        off_t total = mainSize;
-        std::vector<std::pair<FileDescriptor, const char*>> companions;
+        openSource(resolved, true); // a missing or special file is refused before anything is made
+        std::uintmax_t needed = sizeOf(resolved);
         for (const char* suffix : kCopiedCompanions) {
-            off_t size = 0;
-            if (auto fd = openSource(resolved.string() + suffix, false, size)) {
-                total += size;
-                companions.emplace_back(std::move(fd), suffix);
+            needed += sizeOf(resolved.string() + suffix);
+        }
+        folder = makeSnapshotFolder(needed);
+        const fs::path file = folder / resolved.filename();
+        CopyCounter counter(progress, static_cast<off_t>(needed));
+
+        bool copied = hasLiveOwner(resolved.string() + "-shm") && readAsReader(resolved, file, counter, stop);
+        bool sourceChanged = false;
+        std::string lastProblem;
+        auto delay = kFirstRetryDelay;
+        for (int attempt = 1; !copied && attempt <= kCopyAttempts; ++attempt) {
+            try {
+                copyPlainly(resolved, file, counter, stop);
+                copied = true;
+            } catch (const Unsettled& unsettled) {
+                lastProblem = unsettled.what;
+                sourceChanged = sourceChanged || unsettled.sourceChanged;
+                storeLogInfo("   Snapshot attempt " + std::to_string(attempt) + " discarded: " + unsettled.what);
+                removeSideFiles(file);
+                if (attempt < kCopyAttempts) {
+                    if (stop && stop()) {
+                        throw DatabaseError::stopped();
+                    }
+                    std::this_thread::sleep_for(delay);
+                    delay *= 2;
+                    // A program that opened the database meanwhile is read beside, as a reader.
+                    copied = hasLiveOwner(resolved.string() + "-shm") && readAsReader(resolved, file, counter, stop);
+                }
             }
         }
-        folder = makeSnapshotFolder();
-        const fs::path file = folder / resolved.filename();
-        CopyCounter counter(progress, total);
-        copyOne(mainFile.get(), resolved, file, counter);
-        bool hasJournal = false;
-        for (const auto& [fd, suffix] : companions) {
-            copyOne(fd.get(), resolved.string() + suffix, file.string() + suffix, counter);
-            hasJournal = hasJournal || std::string(suffix) == "-journal";
+        if (!copied) {
+            storeLogError("❌ No consistent copy of " + resolved.string() + ": " + lastProblem);
+            throw sourceChanged ? DatabaseError::beingChanged() : DatabaseError::damaged();
         }
-        if (hasJournal) {
-            rollBackJournal(file);
-        }
+        counter.report(1.0);
         storeLogInfo("   Reading a private snapshot: " + file.string());
         return std::shared_ptr<const DatabaseSnapshot>(new DatabaseSnapshot(source, folder, file));
     } catch (const Failure& failure) {
         storeLogError("❌ Failed to copy database: " + failure.what);
-        if (!folder.empty()) {
-            std::error_code ignored;
-            fs::remove_all(folder, ignored);
+        const fs::path where = folder.empty() ? platform::privateTempDir() : folder.parent_path();
+        removeFolder(folder);
+        if (failure.error == ENOSPC || failure.error == EDQUOT) {
+            throw DatabaseError::notEnoughSpace(noSpaceText(where, sizeOf(resolved) + kSpaceMargin));
         }
         throw DatabaseError::cannotOpenDatabase();
     } catch (...) {
-        // Stopped from the progress: a half copy is of use to nobody.
-        if (!folder.empty()) {
-            std::error_code ignored;
-            fs::remove_all(folder, ignored);
-        }
+        // Refused, or stopped from the progress: a half copy is of use to nobody.
+        removeFolder(folder);
         throw;
     }
 }

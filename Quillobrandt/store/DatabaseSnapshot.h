@@ -9,10 +9,18 @@ namespace quillobrandt {
 // Fraction (0...1) of the bytes copied so far. Called on the copying thread.
 using SnapshotProgress = std::function<void(double fraction)>;
 
-// A private copy of a user's database: the file, its "-wal" and a leftover "-journal" when present (never
-// its "-shm", which belongs to the processes that have the original open), taken into a fresh folder of
-// the private per-user temporary folder. SQLite only ever opens the copy, so nothing is written beside the
-// user's file and a database in a folder the user cannot write still loads with the rows of its "-wal".
+// True once the work that takes a snapshot was asked to stop. Called on the copying thread.
+using SnapshotStop = std::function<bool()>;
+
+// A private, consistent copy of a user's database, taken into a fresh folder of the private per-user temporary
+// folder (or of the caches folder when that is too small). SQLite only ever opens the copy, so nothing is
+// written beside the user's file and a database in a folder the user cannot write still loads.
+// - When another program has the database open in WAL mode (it holds the "-shm"), the copy is read through
+//   SQLite as one more reader, inside one read transaction: one committed state, while that program writes on.
+// - Otherwise the file, its "-wal" and a leftover "-journal" are copied as they are (never the "-shm", which
+//   SQLite rebuilds from the log), and the copy counts only when none of them changed meanwhile (identity,
+//   size, times and the headers that every commit or checkpoint changes) and SQLite's quick_check passes.
+//   A few attempts are made before the copy is refused.
 // The copy's folder is removed when the last owner drops the snapshot; a killed run's leftovers are swept by
 // WorkingFilesLock at the next start.
 //
@@ -23,12 +31,21 @@ class DatabaseSnapshot {
 public:
     // Names of the snapshot folders inside the private temporary folder: "snapshot-XXXXXX".
     static constexpr const char* folderPrefix = "snapshot-";
+    // Names of the snapshot folders inside the caches folder, used when the temporary folder is too small.
+    static constexpr const char* cachesFolderPrefix = "Quillobrandt-snapshot-";
 
-    // Throws DatabaseError::cannotOpenDatabase when the source is missing, not a regular file (a symlink,
-    // a folder, a FIFO), unreadable, or the copy cannot be written (the half-made copy is removed then).
-    // Whatever `progress` throws (a stopped load) ends the copy too, removes it and passes through.
-    static std::shared_ptr<const DatabaseSnapshot> take(const std::filesystem::path& source,
-                                                        const SnapshotProgress& progress = {});
+    // A symlinked `source` is followed: the copy is of the file it names, with that file's companions.
+    // Throws DatabaseError:
+    // - cannotOpenDatabase when the source is missing, not a regular file (a folder, a FIFO), has a companion
+    //   that is no regular file, is unreadable, or the copy cannot be written;
+    // - notEnoughSpace when neither the temporary nor the caches folder has room for the copy;
+    // - beingChanged when the files changed during every attempt; damaged when the copy of an unchanged file
+    //   fails SQLite's check; notMessagesDatabase when SQLite does not take the file for a database;
+    // - stopped once `stop` returns true.
+    // Whatever `progress` throws (a stopped load) ends the copy too and passes through. Nothing is left
+    // behind by any failure.
+    static std::shared_ptr<const DatabaseSnapshot>
+    take(const std::filesystem::path& source, const SnapshotProgress& progress = {}, const SnapshotStop& stop = {});
 
     ~DatabaseSnapshot();
     DatabaseSnapshot(const DatabaseSnapshot&) = delete;
@@ -38,7 +55,7 @@ public:
     const std::filesystem::path& source() const { return source_; }
     // The copy to hand to SQLite.
     const std::filesystem::path& file() const { return file_; }
-    // True when `source` names the file this snapshot was taken of (compared with its folder resolved).
+    // True when `source` names the file this snapshot was taken of (compared with every link resolved).
     bool isOf(const std::filesystem::path& source) const;
 
 private:

@@ -183,13 +183,23 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
     storeLogInfo("🧹 Vacuuming database...");
     try {
         auto vacuum = copy.prepare(queries::vacuum);
-        if (vacuum.step() != SQLITE_DONE) {
+        if (const int rc = vacuum.step(); rc != SQLITE_DONE) {
             storeLogError("⚠️ Vacuum failed: " + copy.errorMessage());
-        } else {
-            storeLogInfo("✅ Database vacuumed successfully");
+            throw SqliteError(rc, copy.errorMessage());
         }
-    } catch (const SqliteError&) {
-        // Nothing to report: the copy is complete and its deleted text already overwritten.
+        storeLogInfo("✅ Database vacuumed successfully");
+        // The copy counts only when SQLite finds every page and index of it sound.
+        auto check = copy.prepare("PRAGMA integrity_check(1)");
+        const std::string verdict = check.next() ? check.columnText(0).value_or("") : copy.errorMessage();
+        if (verdict != "ok") {
+            storeLogError("❌ The edited copy fails SQLite's integrity check: " + verdict);
+            throw SqliteError(SQLITE_CORRUPT, verdict);
+        }
+    } catch (const SqliteError& error) {
+        storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
+        copy.close();
+        removeIncompleteTarget(target);
+        throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
     }
     storeLogInfo("✅ Edited copy saved successfully");
     copy.close();

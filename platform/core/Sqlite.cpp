@@ -42,6 +42,53 @@ int SqliteDatabase::tryExec(const std::string& sql) const {
     return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
 }
 
+void SqliteDatabase::setStopCheck(std::function<bool()> stop) {
+    if (!db_) {
+        return;
+    }
+    if (!stop) {
+        sqlite3_progress_handler(db_.get(), 0, nullptr, nullptr);
+        stop_.reset();
+        return;
+    }
+    stop_ = std::make_unique<std::function<bool()>>(std::move(stop));
+    // Every 1000 virtual machine steps: a few microseconds apart, far too rare to cost anything.
+    sqlite3_progress_handler(
+        db_.get(), 1000, [](void* check) { return (*static_cast<std::function<bool()>*>(check))() ? 1 : 0; },
+        stop_.get());
+}
+
+void SqliteDatabase::distrustSchema() const {
+    if (!db_) {
+        throw SqliteError(SQLITE_MISUSE, "database is not open");
+    }
+    int enabled = 0;
+    if (const int rc = sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, &enabled); rc != SQLITE_OK) {
+        throw SqliteError(rc, errorMessage());
+    }
+    if (const int rc = sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &enabled); rc != SQLITE_OK) {
+        throw SqliteError(rc, errorMessage());
+    }
+}
+
+void SqliteDatabase::neverCheckpointOnClose() const {
+    if (!db_) {
+        throw SqliteError(SQLITE_MISUSE, "database is not open");
+    }
+    int enabled = 0;
+    if (const int rc = sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &enabled); rc != SQLITE_OK) {
+        throw SqliteError(rc, errorMessage());
+    }
+}
+
+std::int64_t SqliteDatabase::queryInt64(std::string_view sql) const {
+    auto statement = prepare(sql);
+    if (!statement.next()) {
+        throw SqliteError(SQLITE_ERROR, "no answer to " + std::string(sql));
+    }
+    return statement.columnInt64(0);
+}
+
 std::string SqliteDatabase::errorMessage() const { return db_ ? sqlite3_errmsg(db_.get()) : "database is not open"; }
 int SqliteDatabase::errorCode() const { return db_ ? sqlite3_errcode(db_.get()) : SQLITE_MISUSE; }
 std::int64_t SqliteDatabase::lastInsertRowId() const { return db_ ? sqlite3_last_insert_rowid(db_.get()) : 0; }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -49,6 +50,19 @@ public:
     // As exec, but returns the result code instead of throwing.
     int tryExec(const std::string& sql) const;
 
+    // Every running statement of this connection ends with SQLITE_INTERRUPT once `stop` returns true (asked
+    // every few thousand steps of SQLite's virtual machine), so no query, however crafted, outlives a stop.
+    void setStopCheck(std::function<bool()> stop);
+    // For a file from outside: its views and triggers may call only harmless functions (trusted_schema=OFF)
+    // and no statement may change the file's structure behind SQLite's back (SQLITE_DBCONFIG_DEFENSIVE).
+    // Throws SqliteError.
+    void distrustSchema() const;
+    // The connection never folds the write-ahead log into the file when it closes, even when it is the last
+    // one: a reader of another program's database leaves that to its owner.
+    void neverCheckpointOnClose() const;
+    // The single-row integer answer of a pragma or query ("PRAGMA page_count"). Throws SqliteError.
+    std::int64_t queryInt64(std::string_view sql) const;
+
     std::string errorMessage() const;
     int errorCode() const;
     std::int64_t lastInsertRowId() const;
@@ -58,6 +72,7 @@ private:
     struct Closer {
         void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
     };
+    std::unique_ptr<std::function<bool()>> stop_; // before db_: outlives the handle that calls it
     std::unique_ptr<sqlite3, Closer> db_;
 };
 

@@ -179,9 +179,6 @@ TEST(DatabaseSnapshot, OnlyRegularFilesAreCopied) {
     const auto folder = messagesFolder();
     buildLiveDatabase(folder / "real.db");
 
-    fs::create_symlink(folder / "real.db", folder / "link.db");
-    EXPECT_THROW(storetest::load(folder / "link.db"), DatabaseError);
-
     // Neither a FIFO in the database's place nor in its log's may hang the load.
     ASSERT_EQ(::mkfifo((folder / "fifo.db").c_str(), 0600), 0);
     EXPECT_THROW(storetest::load(folder / "fifo.db"), DatabaseError);

@@ -239,7 +239,7 @@ TEST(EditedCopy, ASourceThatIsNoDatabaseLeavesNoCopyBehind) {
         saveCopy(source, target, {1});
         ADD_FAILURE() << "copied a text file";
     } catch (const DatabaseError& error) {
-        EXPECT_EQ(error, DatabaseError::cannotOpenDatabase());
+        EXPECT_EQ(error, DatabaseError::notMessagesDatabase());
     }
     EXPECT_FALSE(fs::exists(target));
 }

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@
 
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
+
+namespace quillobrandt {
+// Failures name the error's case in words, not as bytes.
+inline void PrintTo(const DatabaseError& error, std::ostream* out) {
+    *out << error.description();
+}
+} // namespace quillobrandt
 
 namespace storetest {
 
