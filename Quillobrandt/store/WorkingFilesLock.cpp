@@ -20,15 +20,18 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-// "DecryptedManifest-<UUID>.db" with any SQLite companion suffix.
+// "DecryptedManifest-<UUID>.db" (an encrypted backup's index) or "ManifestSnapshot-<UUID>.db" (a plain one's, copied
+// with its write-ahead log), with any SQLite companion suffix.
 bool isDecryptedIndexCopy(const std::string& name) {
-    const std::string prefix = "DecryptedManifest-";
-    if (!startsWith(name, prefix) || name.size() < prefix.size() + 36 + 3) {
-        return false;
+    for (const std::string prefix : {"DecryptedManifest-", "ManifestSnapshot-"}) {
+        if (!startsWith(name, prefix) || name.size() < prefix.size() + 36 + 3) {
+            continue;
+        }
+        const std::string rest = name.substr(prefix.size() + 36);
+        return isUuidText(name.substr(prefix.size(), 36)) &&
+               (rest == ".db" || rest == ".db-wal" || rest == ".db-shm" || rest == ".db-journal");
     }
-    const std::string rest = name.substr(prefix.size() + 36);
-    return isUuidText(name.substr(prefix.size(), 36)) &&
-           (rest == ".db" || rest == ".db-wal" || rest == ".db-shm" || rest == ".db-journal");
+    return false;
 }
 
 // "Quillobrandt_<UUID>", the name of an extraction folder.

@@ -11,7 +11,8 @@ namespace quillobrandt {
 
 // Marks this process as a running copy of the program for as long as it is held, and at start clears what a
 // killed run left behind: database snapshots ("snapshot-*" folders of the private temporary folder), decrypted
-// backup indexes ("DecryptedManifest-<UUID>.db" and their companions in the caches folder) and, when the saved
+// backup indexes and copied plain ones ("DecryptedManifest-<UUID>.db", "ManifestSnapshot-<UUID>.db" and their
+// companions in the caches folder) and, when the saved
 // extractions are known, every extraction folder ("Quillobrandt_<UUID>" in the caches folder) not among them.
 // Leftovers are only removed when no other copy of the program holds the lock, since they may still be in
 // use by it. Acquire once on the main thread at start-up, before any load, and keep it until the end.

@@ -199,8 +199,10 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
     fs::create_directories(caches);
     const auto uuid = platform::makeUuidString();
     const auto index = caches / ("DecryptedManifest-" + uuid + ".db");
+    const auto plainIndex = caches / ("ManifestSnapshot-" + uuid + ".db");
     for (const char* suffix : {"", "-wal", "-shm"}) {
         std::ofstream(index.string() + suffix) << "index";
+        std::ofstream(plainIndex.string() + suffix) << "index";
     }
     const std::vector<fs::path> kept{caches / "DecryptedManifest-notauuid.db", caches / ("Quillobrandt_" + uuid),
                                      platform::privateTempDir() / "Messages"};
@@ -217,6 +219,7 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
         EXPECT_FALSE(fs::exists(stale));
         for (const char* suffix : {"", "-wal", "-shm"}) {
             EXPECT_FALSE(fs::exists(index.string() + suffix)) << suffix;
+            EXPECT_FALSE(fs::exists(plainIndex.string() + suffix)) << suffix;
         }
         for (const auto& path : kept) {
             EXPECT_TRUE(fs::exists(path)) << path;
