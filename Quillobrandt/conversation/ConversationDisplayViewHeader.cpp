@@ -3,6 +3,7 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/TextContrast.h"
 
 namespace quillobrandt {
 
@@ -29,9 +31,48 @@ QFrame* verticalDivider(QWidget* parent) {
 // Toolbar symbols are 14 pixels beside 12-pixel titles.
 constexpr int kToolbarSymbolSize = 14;
 
+// Focus rings stand out from the window by at least this contrast ratio.
+constexpr double kFocusRingContrast = 3.0;
+
+// A borderless button of the toolbar. The style draws no focus for a flat button, so it draws its own
+// ring while the keyboard (not a click) has put the focus here.
+class ToolbarButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        keyboardFocus_ = event->reason() != Qt::MouseFocusReason;
+        QPushButton::focusInEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        keyboardFocus_ = false;
+        QPushButton::focusOutEvent(event);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        QPushButton::paintEvent(event);
+        if (!hasFocus() || !keyboardFocus_) {
+            return;
+        }
+        const QColor window = palette().color(QPalette::Window);
+        QColor ring = palette().color(QPalette::Highlight);
+        if (contrastOver(ring, window, window) < kFocusRingContrast) {
+            ring = palette().color(QPalette::WindowText); // a dark theme's highlight can sink into its window
+        }
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(ring, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+    }
+
+private:
+    bool keyboardFocus_ = false;
+};
+
 // A borderless toolbar button: its symbol, then its title; its object name is the control's tracking id.
 QPushButton* toolbarButton(const QString& symbol, const QString& title, const QString& trackingId, QWidget* parent) {
-    auto* button = new QPushButton(title, parent);
+    auto* button = new ToolbarButton(title, parent);
     setButtonSymbol(*button, symbol, kToolbarSymbolSize, SymbolInk::label);
     button->setFlat(true);
     button->setFont(ConversationStyle::font(12));

@@ -1,4 +1,5 @@
 // What a reader of an opened conversation sees, measured on the drawn pixels and the list's geometry.
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMouseEvent>
@@ -284,6 +285,41 @@ TEST_F(ConversationReadingTest, ADateRangeWithoutMessagesSaysSo) {
     EXPECT_EQ(empty->text(), "No messages between Mar 2, 2024 and Mar 2, 2024");
     view->setEnableDateFilter(false);
     EXPECT_FALSE(empty->isVisible());
+}
+
+// The toolbar's borderless buttons show where the keyboard is: a ring that stands out from the window.
+TEST_F(ConversationReadingTest, KeyboardFocusIsVisibleOnTheToolbarButtons) {
+    auto view = openView(minutesApart(3));
+    view->activateWindow();
+    QApplication::setActiveWindow(view.get());
+    const QPalette light = view->palette();
+    for (const bool dark : {false, true}) {
+        view->setPalette(dark ? qbtest::darkPalette() : light);
+        const QColor window = view->palette().color(QPalette::Window);
+        for (const char* name : {"edit_name", "edit_messages", "export_csv", "export_pdf"}) {
+            auto* button = view->findChild<QPushButton*>(name);
+            ASSERT_NE(button, nullptr) << name;
+            view->setFocus(Qt::OtherFocusReason);
+            QCoreApplication::processEvents();
+            ASSERT_FALSE(button->hasFocus());
+            const QImage plain = button->grab().toImage();
+            button->setFocus(Qt::TabFocusReason);
+            QCoreApplication::processEvents();
+            ASSERT_TRUE(button->hasFocus()) << name;
+            const QImage focused = button->grab().toImage();
+            ASSERT_EQ(plain.size(), focused.size());
+            double strongest = 1;
+            for (int y = 0; y < focused.height(); ++y) {
+                for (int x = 0; x < focused.width(); ++x) {
+                    if (focused.pixel(x, y) != plain.pixel(x, y)) {
+                        strongest =
+                            std::max(strongest, qbtest::pixelContrast(focused.pixel(x, y) | 0xFF000000u, window.rgb()));
+                    }
+                }
+            }
+            EXPECT_GE(strongest, 3.0) << name << (dark ? " (dark)" : "") << ": the focus does not show";
+        }
+    }
 }
 
 } // namespace

@@ -282,6 +282,10 @@ TEST_F(ConversationGallery, ConversationView) {
     capture(*view, QStringLiteral("conversation-date-filter"), QSize(900, 700));
     view->setEnableDateFilter(false);
 
+    // Tabbed to a toolbar button: its focus ring shows.
+    view->findChild<QPushButton*>(QStringLiteral("export_csv"))->setFocus(Qt::TabFocusReason);
+    capture(*view, QStringLiteral("conversation-toolbar-focus"), QSize(900, 700));
+
     view->enterEditMode();
     capture(*view, QStringLiteral("conversation-edit"), QSize(900, 700));
     // Two marked: faded and struck through, their buttons turned to undo, the count on Apply and Save Copy.
