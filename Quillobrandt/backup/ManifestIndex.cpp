@@ -46,9 +46,10 @@ ManifestIndex ManifestIndex::openPrivateCopy(const std::filesystem::path& file) 
 std::optional<ManifestRow> ManifestIndex::find(const std::string& domain, const std::string& relativePath) const {
     try {
         // By path alone another domain's file of the same name (an app's "Library/SMS/sms.db") could be taken.
-        auto statement = db_.prepare("SELECT fileID, file FROM Files WHERE domain = ? AND relativePath = ?");
-        statement.bindText(1, domain);
-        statement.bindText(2, relativePath);
+        // The unary + keeps SQLite from searching by the domain index, whose one value may cover most rows.
+        auto statement = db_.prepare("SELECT fileID, file FROM Files WHERE relativePath = ? AND +domain = ?");
+        statement.bindText(1, relativePath);
+        statement.bindText(2, domain);
         if (!statement.next()) {
             return std::nullopt;
         }
