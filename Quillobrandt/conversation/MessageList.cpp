@@ -227,16 +227,16 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->save();
     p->setRenderHint(QPainter::Antialiasing);
     p->translate(option.rect.topLeft());
-    // A marked message is still there to review, faded; only its undo button keeps full strength.
-    constexpr qreal markedOpacity = 0.4;
-    if (row.marked) {
-        p->setOpacity(markedOpacity);
-    }
-
     if (!g.header.isNull()) {
         QPalette palette = option.palette;
         palette.setColor(QPalette::WindowText, primary);
         DateSeparatorView::paint(*p, g.header, localDateTime(row.message.date), ConversationStyle::font(13), palette);
+    }
+    // A marked message is still there to review, faded (its day header belongs to the day and stays); only
+    // its undo button keeps full strength.
+    constexpr qreal markedOpacity = 0.4;
+    if (row.marked) {
+        p->setOpacity(markedOpacity);
     }
     if (c.senderName) {
         p->setPen(c.senderColor);
