@@ -16,10 +16,8 @@
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
-#include "Quillobrandt/wizard/SavedExtractions.h"
 #include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
-#include "platform/core/UserDefaults.h"
 
 namespace {
 
@@ -83,8 +81,7 @@ int main(int argc, char* argv[]) {
     quillobrandt::installControlStyle();
     // Held to the end: clears a killed run's database snapshots, decrypted indexes and unsaved extractions, and
     // tells a later start that this run's are still in use.
-    const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep(
-        quillobrandt::savedExtractionFolders(platform::UserDefaults::standard()));
+    const auto workingFiles = quillobrandt::WorkingFilesLock::acquireAndSweep();
     // Before the SDK is initialised, so its automatic tracking sees this application's widgets.
     corvantesk::Corvantesk::setPlatformHooks(std::make_shared<corvantesk::QtPlatformHooks>());
     // The conversation view reaches the PDF export and HEIC pictures through this.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include <algorithm>
 #include <string>
 
 #include "Quillobrandt/store/DatabaseLocation.h"
@@ -40,14 +39,6 @@ bool isExtractionFolderName(const std::string& name) {
     return startsWith(name, prefix) && isUuidText(name.substr(prefix.size()));
 }
 
-// The same folder however it is written (a trailing slash, a "." part, a symlinked parent).
-fs::path comparable(const fs::path& folder) {
-    std::error_code error;
-    fs::path resolved = fs::weakly_canonical(folder, error);
-    resolved = (error ? folder : resolved).lexically_normal();
-    return resolved.has_filename() ? resolved : resolved.parent_path();
-}
-
 void removeEntry(const fs::directory_entry& entry) {
     std::error_code error;
     fs::remove_all(entry.path(), error); // a symlink is removed itself, never followed
@@ -69,7 +60,7 @@ template <typename Predicate> void sweepFolder(const fs::path& folder, Predicate
 
 } // namespace
 
-WorkingFilesLock WorkingFilesLock::acquireAndSweep(const std::optional<std::vector<fs::path>>& savedExtractionFolders) {
+WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
     const fs::path privateFolder = platform::privateTempDir();
     if (privateFolder.empty()) {
         return WorkingFilesLock(platform::FileDescriptor());
@@ -84,19 +75,14 @@ WorkingFilesLock WorkingFilesLock::acquireAndSweep(const std::optional<std::vect
         sweepFolder(privateFolder,
                     [](const std::string& name) { return startsWith(name, DatabaseSnapshot::folderPrefix); });
         sweepFolder(platform::cachesDir(), isDecryptedIndexCopy);
-        if (savedExtractionFolders) {
-            // A decrypted copy of a phone's messages nobody chose to keep (the run that made it ended before it
-            // could remove it).
-            std::vector<fs::path> kept;
-            for (const auto& folder : *savedExtractionFolders) {
-                kept.push_back(comparable(folder));
-            }
-            const fs::path caches = platform::cachesDir();
-            sweepFolder(caches, [&kept, &caches](const std::string& name) {
-                return isExtractionFolderName(name) &&
-                       std::find(kept.begin(), kept.end(), comparable(caches / name)) == kept.end();
-            });
-        }
+        // A decrypted copy of a phone's messages nobody chose to keep (the run that made it ended before it could
+        // remove it). A saved one has no marker and is never touched.
+        const fs::path caches = platform::cachesDir();
+        sweepFolder(caches, [&caches](const std::string& name) {
+            std::error_code error;
+            return isExtractionFolderName(name) &&
+                   fs::exists(fs::symlink_status(caches / name / unsavedExtractionMarker, error));
+        });
     }
     // Shared from here on, so later copies of the program see this one running.
     ::flock(fd.get(), LOCK_SH);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 
 #include "Quillobrandt/app/LoadedHistory.h"
@@ -9,6 +10,7 @@
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
@@ -128,6 +130,8 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         return;
     }
     platform::consoleLine("✅ Extraction directory created");
+    // Until the user saves it, the folder says so itself: a start after a crash then knows to remove it.
+    std::ofstream(folder / WorkingFilesLock::unsavedExtractionMarker).put('\n');
     report.progress("Deriving encryption keys...", 0.05);
     report.setIsIPhoneBackup(true);
 

@@ -35,7 +35,7 @@ struct ExtractionReport {
 std::filesystem::path newExtractionFolder();
 
 // Extracts the messages, the address book and the image attachments of the backup at `backupFolder` into a new
-// folder made with mode 0700 below the caches folder, then loads the extracted "sms.db" (building the contact
+// folder made with mode 0700 below the caches folder (holding the unsaved marker of WorkingFilesLock), then loads the extracted "sms.db" (building the contact
 // cache when Contacts access is granted). Blocks; call it on a worker. The password is only ever handed to the
 // backup reader, never logged.
 //

@@ -53,16 +53,6 @@ std::vector<SavedExtraction> decodeSavedExtractions(const std::string& text) {
     return extractions;
 }
 
-std::vector<std::filesystem::path> savedExtractionFolders(const platform::UserDefaults& defaults) {
-    std::vector<std::filesystem::path> folders;
-    if (const auto stored = defaults.data(kSavedExtractionsKey)) {
-        for (const auto& extraction : decodeSavedExtractions(std::string(stored->begin(), stored->end()))) {
-            folders.push_back(extraction.path.parent_path());
-        }
-    }
-    return folders;
-}
-
 void appendSavedExtraction(platform::UserDefaults& defaults, const SavedExtraction& extraction) {
     std::vector<SavedExtraction> extractions;
     if (const auto stored = defaults.data(kSavedExtractionsKey)) {

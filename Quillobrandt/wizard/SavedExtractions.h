@@ -35,9 +35,6 @@ std::vector<SavedExtraction> decodeSavedExtractions(const std::string& text);
 // Replaces the "SavedExtractions" value (bytes of the JSON text) with `extractions`.
 void storeSavedExtractions(platform::UserDefaults& defaults, const std::vector<SavedExtraction>& extractions);
 
-// The folders of the extractions stored under "SavedExtractions" (each entry's database's folder).
-std::vector<std::filesystem::path> savedExtractionFolders(const platform::UserDefaults& defaults);
-
 // Adds `extraction` after the entries already stored under "SavedExtractions" (a value that does not decode
 // counts as none).
 void appendSavedExtraction(platform::UserDefaults& defaults, const SavedExtraction& extraction);

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/store/WorkingFilesLock.h"
 #include "Quillobrandt/wizard/ExtractionPipeline.h"
 
 namespace quillobrandt {
@@ -27,6 +28,8 @@ void noteUnsavedExtraction(const std::filesystem::path& folder) {
 }
 
 void noteExtractionSaved(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    std::filesystem::remove(folder / WorkingFilesLock::unsavedExtractionMarker, ignored);
     std::lock_guard lock(registry().mutex);
     registry().folders.erase(folder.lexically_normal());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,6 +240,7 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
 
 TEST(DatabaseSnapshot, AStartRemovesTheExtractionsNobodySavedAndKeepsTheSavedOnes) {
     // Each extraction holds a decrypted copy of the phone's messages; unsaved ones must not pile up.
+    auto first = std::make_optional(WorkingFilesLock::acquireAndSweep());
     const auto caches = platform::cachesDir();
     const auto saved = caches / ("Quillobrandt_" + platform::makeUuidString());
     const auto unsaved = caches / ("Quillobrandt_" + platform::makeUuidString());
@@ -247,18 +249,16 @@ TEST(DatabaseSnapshot, AStartRemovesTheExtractionsNobodySavedAndKeepsTheSavedOne
         fs::create_directories(folder / "Library/SMS/Attachments");
         std::ofstream(folder / "sms.db") << "messages";
     }
-    {
-        // Another copy of the program is running: its extraction may be the unsaved one.
-        const auto first = WorkingFilesLock::acquireAndSweep();
-        const auto second = WorkingFilesLock::acquireAndSweep(std::vector<fs::path>{saved});
-        EXPECT_TRUE(fs::exists(unsaved));
+    for (const auto& folder : {unsaved, notOurs}) {
+        std::ofstream(folder / WorkingFilesLock::unsavedExtractionMarker) << "\n";
     }
     {
-        // Not knowing which were saved, a start removes none.
-        const auto lock = WorkingFilesLock::acquireAndSweep();
+        // Another copy of the program is running: the unsaved extraction may be the one it shows.
+        const auto second = WorkingFilesLock::acquireAndSweep();
         EXPECT_TRUE(fs::exists(unsaved));
     }
-    const auto lock = WorkingFilesLock::acquireAndSweep(std::vector<fs::path>{saved / "." / ""});
+    first.reset();
+    const auto lock = WorkingFilesLock::acquireAndSweep();
     EXPECT_FALSE(fs::exists(unsaved));
     EXPECT_TRUE(fs::exists(saved / "sms.db"));
     EXPECT_TRUE(fs::exists(notOurs / "sms.db"));
