@@ -148,11 +148,7 @@ void to_json(nlohmann::json& json, const AnalyticsEvent& event) {
 
 void from_json(const nlohmann::json& json, AnalyticsEvent& event) {
     event.id = json.at("id").get<std::string>();
-    const auto& timestamp = json.at("timestamp");
-    if (!timestamp.is_number()) {
-        throw nlohmann::json::type_error::create(302, "timestamp is not a number", &json);
-    }
-    event.timestamp = platform::AbsoluteTime{timestamp.get<double>()};
+    event.timestamp = platform::AbsoluteTime{dateSecondsFrom(json.at("timestamp"))};
     event.eventType = json.at("eventType").get<std::string>();
     event.sessionId = json.at("sessionId").get<std::string>();
     readOptional(json, "category", event.category);

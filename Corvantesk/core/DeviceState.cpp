@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <thread>
 
+#include "Corvantesk/core/JsonOptional.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Paths.h"
 
@@ -291,19 +292,19 @@ void to_json(nlohmann::json& json, const DeviceState& state) {
 void from_json(const nlohmann::json& json, DeviceState& state) {
     DeviceState result;
     if (json.contains("memoryUsedByApp")) {
-        result.memoryUsedByApp = json.at("memoryUsedByApp").get<std::uint64_t>();
+        result.memoryUsedByApp = numberAs<std::uint64_t>(json.at("memoryUsedByApp"));
     }
-    result.memoryTotal = json.at("memoryTotal").get<std::uint64_t>();
-    result.memoryUsagePercent = json.at("memoryUsagePercent").get<double>();
-    result.diskAvailable = json.at("diskAvailable").get<std::uint64_t>();
-    result.diskTotal = json.at("diskTotal").get<std::uint64_t>();
-    result.diskUsagePercent = json.at("diskUsagePercent").get<double>();
-    result.threadCount = json.at("threadCount").get<std::int64_t>();
-    result.uptimeSeconds = json.at("uptimeSeconds").get<double>();
-    result.processorCount = json.at("processorCount").get<std::int64_t>();
+    result.memoryTotal = numberAs<std::uint64_t>(json.at("memoryTotal"));
+    result.memoryUsagePercent = numberAs<double>(json.at("memoryUsagePercent"));
+    result.diskAvailable = numberAs<std::uint64_t>(json.at("diskAvailable"));
+    result.diskTotal = numberAs<std::uint64_t>(json.at("diskTotal"));
+    result.diskUsagePercent = numberAs<double>(json.at("diskUsagePercent"));
+    result.threadCount = numberAs<std::int64_t>(json.at("threadCount"));
+    result.uptimeSeconds = numberAs<double>(json.at("uptimeSeconds"));
+    result.processorCount = numberAs<std::int64_t>(json.at("processorCount"));
     result.architecture = json.at("architecture").get<std::string>();
     if (json.contains("batteryLevel")) {
-        result.batteryLevel = json.at("batteryLevel").get<float>();
+        result.batteryLevel = numberAs<float>(json.at("batteryLevel"));
     }
     if (json.contains("batteryState")) {
         result.batteryState = json.at("batteryState").get<std::string>();

@@ -1,5 +1,7 @@
 #include "Corvantesk/health/JsonDates.h"
 
+#include "Corvantesk/core/JsonOptional.h"
+
 namespace corvantesk {
 
 nlohmann::json encodeDate(platform::AbsoluteTime time, JsonDates style) {
@@ -10,10 +12,7 @@ nlohmann::json encodeDate(platform::AbsoluteTime time, JsonDates style) {
 }
 
 platform::AbsoluteTime decodeReferenceDate(const nlohmann::json& json) {
-    if (!json.is_number()) {
-        throw nlohmann::json::type_error::create(302, "date is not a number", &json);
-    }
-    return platform::AbsoluteTime{json.get<double>()};
+    return platform::AbsoluteTime{dateSecondsFrom(json)};
 }
 
 } // namespace corvantesk

@@ -92,6 +92,22 @@ TEST(AnalyticsEventCoding, MissingRequiredKeysFailToDecode) {
     EXPECT_ANY_THROW(textDate.get<AnalyticsEvent>());
 }
 
+// A crafted queue file may hold any number where an integer belongs: out of range, it fails to decode (and the
+// element is skipped) instead of being converted.
+TEST(AnalyticsEventCoding, NumbersOutOfRangeFailToDecode) {
+    for (const double huge : {1e300, -1e300, 9.3e18}) {
+        nlohmann::json event = nlohmann::json(AnalyticsEvent::timed("load", 1, std::nullopt, "S"));
+        event["duration"] = huge;
+        EXPECT_ANY_THROW(event.get<AnalyticsEvent>()) << huge;
+    }
+    nlohmann::json farDate = nlohmann::json(AnalyticsEvent::make("x", "S"));
+    farDate["timestamp"] = 1e300;
+    EXPECT_ANY_THROW(farDate.get<AnalyticsEvent>());
+    nlohmann::json whole = nlohmann::json(AnalyticsEvent::timed("load", 1, std::nullopt, "S"));
+    whole["duration"] = 250.0;
+    EXPECT_EQ(whole.get<AnalyticsEvent>().duration, 250);
+}
+
 TEST(PrivacyFilter, DropsKeysContainingProtectedWordsAnywhere) {
     for (const char* key : {"userName", "Email_Address", "filename", "description", "shipping", "PHONE", "ssn", "dob",
                             "birthdate", "ip"}) {

@@ -107,5 +107,19 @@ TEST(HealthEventCoding, OfflineFormRoundTripsWithoutNulls) {
     EXPECT_ANY_THROW(missing.get<HealthEvent>());
 }
 
+// Device facts in a crafted queue file that no integer or float can hold fail to decode, never convert.
+TEST(HealthEventCoding, DeviceFactsOutOfRangeFailToDecode) {
+    auto event = HealthEvent::info("x");
+    event.deviceState = DeviceState::capture();
+    const nlohmann::json encoded = event;
+    for (const char* key : {"memoryTotal", "diskAvailable", "threadCount", "processorCount", "batteryLevel"}) {
+        for (const double bad : {1e300, -1e300}) {
+            nlohmann::json crafted = encoded;
+            crafted["deviceState"][key] = bad;
+            EXPECT_ANY_THROW(crafted.get<HealthEvent>()) << key << " " << bad;
+        }
+    }
+}
+
 } // namespace
 } // namespace corvantesk
