@@ -145,6 +145,10 @@ std::optional<AnyMap> AnalyticsClient::filtered(std::optional<AnyMap> properties
     if (properties && options_.analytics.phiSafeMode) {
         removeProtectedProperties(*properties);
     }
+    if (properties) {
+        // One long text would make an event too large for any request; it is cut here, as it is recorded.
+        cutLongTexts(*properties, kMaxPropertyTextBytes);
+    }
     return properties;
 }
 

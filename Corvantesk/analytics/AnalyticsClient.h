@@ -38,6 +38,8 @@ struct AnalyticsEnvironment {
 class AnalyticsClient {
 public:
     using Clock = std::chrono::steady_clock;
+    // Longer property texts are cut to this many bytes when they are recorded.
+    static constexpr std::size_t kMaxPropertyTextBytes = 8 * 1024;
 
     AnalyticsClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport,
                     AnalyticsEnvironment environment = {});

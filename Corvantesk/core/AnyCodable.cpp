@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "Corvantesk/core/Utf8Text.h"
+
 namespace corvantesk {
 namespace {
 
@@ -147,6 +149,43 @@ void from_json(const nlohmann::json& json, AnyCodable& value) {
 }
 void from_json(const nlohmann::ordered_json& json, AnyCodable& value) {
     value = AnyCodable::fromJson(json);
+}
+
+namespace {
+
+// The value with its long texts cut; only the branches that change are copied.
+std::optional<AnyCodable> cutCopy(const AnyCodable& value, std::size_t maxBytes) {
+    if (const auto* text = value.getIf<std::string>(); text != nullptr && text->size() > maxBytes) {
+        return AnyCodable(utf8::prefixBytes(*text, maxBytes));
+    }
+    if (const auto* array = value.getIf<AnyCodable::Array>()) {
+        std::optional<AnyCodable::Array> copy;
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            if (auto cut = cutCopy((*array)[i], maxBytes)) {
+                if (!copy) {
+                    copy = *array;
+                }
+                (*copy)[i] = std::move(*cut);
+            }
+        }
+        return copy ? std::optional<AnyCodable>(AnyCodable(std::move(*copy))) : std::nullopt;
+    }
+    if (const auto* object = value.getIf<AnyCodable::Object>()) {
+        AnyCodable::Object copy = *object;
+        cutLongTexts(copy, maxBytes);
+        return copy == *object ? std::nullopt : std::optional<AnyCodable>(AnyCodable(std::move(copy)));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void cutLongTexts(AnyMap& values, std::size_t maxBytes) {
+    for (auto& [key, value] : values) {
+        if (auto cut = cutCopy(value, maxBytes)) {
+            value = std::move(*cut);
+        }
+    }
 }
 
 } // namespace corvantesk

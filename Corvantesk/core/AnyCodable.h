@@ -87,6 +87,9 @@ private:
 // The free maps the SDK passes around (properties, metadata).
 using AnyMap = AnyCodable::Object;
 
+// Cuts every text value longer than `maxBytes` (nested arrays and objects included) at a character boundary.
+void cutLongTexts(AnyMap& values, std::size_t maxBytes);
+
 nlohmann::ordered_json toOrderedJson(const AnyMap& map);
 nlohmann::json toJson(const AnyMap& map);
 AnyMap anyMapFromJson(const nlohmann::json& json); // throws AnyCodableError, or nlohmann's type_error for a non-object

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvantesk {
@@ -168,8 +169,14 @@ bool CrashMarkerWriter::write(double unixTimestamp, std::string_view signalOrExc
     out.raw(kClose);
     length_ = out.length();
 
-    const int fd = ::open(pathText_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link, and never waiting for a reader of a FIFO planted at the path.
+    const int fd = ::open(pathText_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return false;
     }
     const bool written = writeAll(fd, buffer_.get(), length_);

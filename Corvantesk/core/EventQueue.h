@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -17,6 +20,7 @@
 
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/OptionLimits.h"
+#include "Corvantesk/core/QueueFiles.h"
 #include "Corvantesk/core/Storage.h"
 #include "Corvantesk/core/TransportError.h"
 
@@ -27,7 +31,12 @@ namespace corvantesk {
 // Delivery is at least once: a batch being sent stays in the queue file, ahead of newer events, until the send
 // function reports it delivered; if the process ends during a send, the batch is sent again at the next launch
 // (event ids let the service drop duplicates). A failed batch keeps its place; when events arrived meanwhile and
-// the queue is over its size, the newest events of the batch are dropped.
+// the queue is over its size, the newest events of the batch are dropped. A batch the service refused for good
+// (a 4xx answer other than 408 and 429) is dropped with a debug line; it could never be delivered.
+//
+// Bounds: at most maxQueueSize events and about kMaxQueueBytes of them in their file form (the oldest pending
+// events go first); one event larger than kMaxEventBytes is dropped with a debug line, so every event fits a
+// request.
 //
 // Flushing: at most one send is in flight. A flush sends the events queued when it began in batches of at most
 // `batchSize` events and about kMaxBatchBytes of JSON, one after the other, and stops at the first failure.
@@ -35,12 +44,17 @@ namespace corvantesk {
 // After a failed send, size-triggered flushes wait for the next timer tick; after a 429 with Retry-After (capped
 // at one hour) nothing is sent before that time.
 //
-// Threads: startAutoFlush() starts two threads: a writer that saves the queue file after changes (coalescing
-// them), runs the housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a
-// sender that runs those flushes. Sending on its own thread keeps events tracked during a long send going to
-// disk at once. stopAutoFlush() (and the destructor) wakes and joins both, cancelling a send in progress through
-// its stop_token. While they do not run, enqueue writes the file on the caller's thread and size triggers wait
-// for the next start or an explicit flush().
+// Files (QueueFiles): this queue owns its queue file while it lives, or keeps a file of its own when another
+// instance owns it. Each change is appended to a journal beside the file (new events in their file form, drops
+// as positions), so the disk work follows what changed; the file is written whole when the journal has grown
+// past it. Events are encoded for the file on the writer, never on the caller's thread.
+//
+// Threads: startAutoFlush() starts two threads: a writer that saves changes (coalescing them), runs the
+// housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a sender that runs
+// those flushes. Sending on its own thread keeps events tracked during a long send going to disk at once.
+// stopAutoFlush() (and the destructor) wakes and joins both, cancelling a send in progress through its
+// stop_token. Before the writer runs, events wait in memory (persist(), flush() and the destructor write them);
+// size triggers wait for the next start or an explicit flush().
 //
 // Every public member may be called from any thread and never throws (send and file failures stay inside).
 // Event must convert to and from nlohmann::json (its queue-file form) and be copyable.
@@ -48,8 +62,13 @@ template <class Event> class EventQueue {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // About this much JSON per request at most (an event larger on its own still goes, alone).
+    // About this much JSON per request at most.
     static constexpr std::size_t kMaxBatchBytes = 1024 * 1024;
+    // The largest event kept, in its file form: with the wire form's overhead it still fits one request.
+    static constexpr std::size_t kMaxEventBytes = 512 * 1024;
+    // The queue's budget in file bytes, well under what a queue file may be to be loaded again.
+    static constexpr std::size_t kMaxQueueBytes = 16 * 1024 * 1024;
+    static_assert(2 * kMaxQueueBytes < Storage::kMaxQueueFileBytes);
     // Timer flushes come at least this far apart, however small the configured interval.
     static constexpr double kMinFlushInterval = 1.0;
 
@@ -64,26 +83,54 @@ public:
     // Work to do on the writer thread (persisting something else now and then); returns when it next wants to run.
     using Housekeeping = std::function<Clock::time_point()>;
 
-    // Loads the queue file (all of it, even beyond maxQueueSize). Values are clamped: sizes at least 1, an
-    // interval that is not finite or not positive becomes 30 s, at least 1 s, at most a day. `storage` must
-    // outlive the queue.
+    // Takes the queue's files (QueueFiles) and loads them, all of it, even beyond maxQueueSize; elements that do
+    // not decode are skipped. Values are clamped: sizes at least 1, an interval that is not finite or not
+    // positive becomes 30 s, at least 1 s, at most a day. `storage` must outlive the queue.
     EventQueue(std::string queueName, std::int64_t batchSize, double flushInterval, std::int64_t maxQueueSize,
                bool debug, SendBatch sendBatch, Storage& storage = Storage::shared(), Now now = &Clock::now)
         : name_(std::move(queueName)), batchSize_(static_cast<std::size_t>(effectiveBatchSize(batchSize))),
           interval_(effectiveInterval(flushInterval, 30.0, kMinFlushInterval)),
           maxSize_(static_cast<std::size_t>(effectiveQueueSize(maxQueueSize))), debug_(debug),
-          send_(std::move(sendBatch)), storage_(storage), now_(std::move(now)) {
-        auto loaded = storage_.loadOfflineEvents<Event>(name_);
-        events_.assign(std::make_move_iterator(loaded.begin()), std::make_move_iterator(loaded.end()));
+          send_(std::move(sendBatch)), storage_(storage), now_(std::move(now)),
+          files_(std::make_unique<QueueFiles>(storage_, name_)) {
+        std::size_t skippedRecords = 0;
+        const nlohmann::json array = files_->load(skippedRecords);
+        std::size_t skipped = 0;
+        for (const auto& element : array) {
+            try {
+                const std::size_t bytes = element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).size();
+                if (bytes > kMaxEventBytes) {
+                    throw std::length_error("event too large for a request");
+                }
+                events_.push_back(Entry{std::make_shared<const Event>(element.get<Event>()), nextSeq_++, bytes});
+                totalBytes_ += bytes;
+            } catch (const std::exception&) {
+                ++skipped;
+            }
+        }
+        if (skipped > 0) {
+            files_->requireRewrite(); // the positions in the journal would no longer match
+        }
+        if (files_->needsRewrite()) {
+            version_ = 1; // the first write puts the whole queue in its file, adopted events included
+        } else {
+            for (const auto& entry : events_) {
+                onDisk_.push_back(entry.seq);
+            }
+            journaledSeq_ = nextSeq_ - 1;
+        }
+        skipped += skippedRecords;
         if (!events_.empty()) {
             debugLine(debug_, "Loaded " + std::to_string(events_.size()) + " persisted " + name_ + " events");
         }
+        debugLine(debug_ && skipped > 0,
+                  "Skipped " + std::to_string(skipped) + " unreadable persisted " + name_ + " events");
     }
 
     // Stops the worker and writes the file a last time.
     ~EventQueue() {
         stopAutoFlush();
-        persistIfDirty();
+        persistIfDirty(true);
     }
 
     EventQueue(const EventQueue&) = delete;
@@ -91,9 +138,10 @@ public:
 
     const std::string& queueName() const { return name_; }
 
-    // Appends one event, dropping the oldest pending ones when the queue is full. Cheap on the caller's
-    // thread while the worker runs (the file is written by the worker).
+    // Appends one event, dropping the oldest pending ones when the queue is full. Cheap on the caller's thread:
+    // the writer saves it.
     void enqueue(Event event) {
+        auto item = std::make_shared<const Event>(std::move(event));
         std::string dropLine;
         std::string line;
         bool running = false;
@@ -105,7 +153,7 @@ public:
             if (const std::size_t dropped = makeRoomLocked(); dropped > 0 && debug_) {
                 dropLine = "Queue " + name_ + " at max size, dropped " + std::to_string(dropped) + " oldest events";
             }
-            events_.push_back(std::move(event));
+            events_.push_back(Entry{std::move(item), nextSeq_++, 0});
             afterAppendLocked();
             if (debug_) {
                 line = "Enqueued " + name_ + " event (queue size: " + std::to_string(pendingLocked()) + ")";
@@ -117,23 +165,27 @@ public:
         afterChange(running);
     }
 
-    // Appends several events in order (one file write for all of them).
+    // Appends several events in order.
     void enqueue(std::vector<Event> events) {
+        std::vector<std::shared_ptr<const Event>> items;
+        items.reserve(events.size());
+        for (auto& event : events) {
+            items.push_back(std::make_shared<const Event>(std::move(event)));
+        }
         std::string line;
         bool running = false;
-        const std::size_t given = events.size();
         {
             std::lock_guard lock(mutex_);
             if (retired_) {
                 return;
             }
-            for (auto& event : events) {
+            for (auto& item : items) {
                 makeRoomLocked();
-                events_.push_back(std::move(event));
+                events_.push_back(Entry{std::move(item), nextSeq_++, 0});
             }
             afterAppendLocked();
             if (debug_) {
-                line = "Enqueued " + std::to_string(given) + " " + name_ +
+                line = "Enqueued " + std::to_string(items.size()) + " " + name_ +
                        " events (queue size: " + std::to_string(pendingLocked()) + ")";
             }
             running = running_;
@@ -205,8 +257,20 @@ public:
 
     // A copy of the events not yet delivered, oldest first.
     std::vector<Event> events() const {
-        std::lock_guard lock(mutex_);
-        return std::vector<Event>(events_.begin(), events_.end());
+        std::vector<std::shared_ptr<const Event>> items;
+        {
+            std::lock_guard lock(mutex_);
+            items.reserve(events_.size());
+            for (const auto& entry : events_) {
+                items.push_back(entry.event);
+            }
+        }
+        std::vector<Event> copy;
+        copy.reserve(items.size());
+        for (const auto& item : items) {
+            copy.push_back(*item);
+        }
+        return copy;
     }
 
     // Forgets every event (a batch in flight too) and deletes the queue file.
@@ -219,12 +283,16 @@ public:
                     return;
                 }
                 events_.clear();
+                removals_.clear();
+                totalBytes_ = 0;
                 inFlight_ = 0;
                 flushRequested_ = false;
                 ++generation_;
+                journaledSeq_ = nextSeq_ - 1;
                 persistedVersion_ = ++version_;
             }
-            storage_.clearOfflineEvents(name_);
+            files_->clear();
+            onDisk_.clear();
         }
         debugLine(debug_, "Cleared " + name_ + " queue");
     }
@@ -233,24 +301,66 @@ public:
     // are dropped and nothing is written or sent any more.
     void retire() {
         stopAutoFlush();
-        persistIfDirty();
+        persistIfDirty(true);
         std::lock_guard persisting(persistMutex_);
-        std::lock_guard lock(mutex_);
-        retired_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            retired_ = true;
+        }
+        files_->release();
     }
 
-    // Writes the queue file now, on the caller's thread. Returns whether the file holds every event queued
-    // before the call.
+    // Writes what changed now, on the caller's thread, and flushes it to the disk. Returns whether the files
+    // hold every event queued before the call.
     bool persist() {
         {
             std::lock_guard lock(mutex_);
             ++version_;
         }
-        return persistIfDirty();
+        return persistIfDirty(true);
+    }
+
+    // Bytes this queue has handed to the disk, for measurements.
+    std::uint64_t bytesWritten() const {
+        std::lock_guard persisting(persistMutex_);
+        return files_->bytesWritten();
     }
 
 private:
+    struct Entry {
+        std::shared_ptr<const Event> event;
+        std::uint64_t seq = 0; // increasing along the queue
+        std::size_t bytes = 0; // size in the file form, once the writer has encoded it
+    };
+    struct SeqRange {
+        std::uint64_t first;
+        std::uint64_t last;
+    };
+
     std::size_t pendingLocked() const { return events_.size() - inFlight_; }
+
+    std::size_t indexOfLocked(std::uint64_t seq) const {
+        const auto at = std::lower_bound(events_.begin(), events_.end(), seq,
+                                         [](const Entry& entry, std::uint64_t value) { return entry.seq < value; });
+        return at != events_.end() && at->seq == seq ? static_cast<std::size_t>(at - events_.begin()) : events_.size();
+    }
+
+    // Removes events [first, last) and notes them for the journal when the writer has seen any of them.
+    void eraseLocked(std::size_t first, std::size_t last) {
+        if (first >= last) {
+            return;
+        }
+        const auto begin = events_.begin() + static_cast<std::ptrdiff_t>(first);
+        const auto end = events_.begin() + static_cast<std::ptrdiff_t>(last);
+        if (begin->seq <= journaledSeq_) {
+            removals_.push_back(SeqRange{begin->seq, (end - 1)->seq});
+        }
+        for (auto it = begin; it != end; ++it) {
+            totalBytes_ -= it->bytes;
+        }
+        events_.erase(begin, end);
+        ++version_;
+    }
 
     // Drops the oldest pending events (never the batch in flight) so that one more fits.
     std::size_t makeRoomLocked() {
@@ -259,8 +369,7 @@ private:
             return 0;
         }
         const std::size_t dropped = pending - maxSize_ + 1;
-        const auto first = events_.begin() + static_cast<std::ptrdiff_t>(inFlight_);
-        events_.erase(first, first + static_cast<std::ptrdiff_t>(dropped));
+        eraseLocked(inFlight_, inFlight_ + dropped);
         return dropped;
     }
 
@@ -274,8 +383,6 @@ private:
     void afterChange(bool running) {
         if (running) {
             wake_.notify_one();
-        } else {
-            persistIfDirty();
         }
     }
 
@@ -291,9 +398,10 @@ private:
             bool tick = false;
             bool sizeFlush = false;
             Housekeeping housekeeping;
+            const auto syncDue = unsyncedSince();
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait_until(lock, stop, std::min(nextTick, nextHousekeeping),
+                wake_.wait_until(lock, stop, std::min({nextTick, nextHousekeeping, syncDue + kSyncDelay}),
                                  [&] { return version_ != persistedVersion_ || sizeFlushAllowedLocked(); });
                 if (stop.stop_requested()) {
                     break;
@@ -314,10 +422,10 @@ private:
             if (tick || sizeFlush) {
                 sendWake_.notify_one();
             }
-            persistIfDirty();
+            persistIfDirty(false);
             nextHousekeeping = housekeeping ? runHousekeeping(housekeeping) : Clock::time_point::max();
         }
-        persistIfDirty();
+        persistIfDirty(true);
     }
 
     static Clock::time_point runHousekeeping(const Housekeeping& work) {
@@ -367,16 +475,12 @@ private:
         wake_.notify_one(); // a size trigger that came during the send may go now
     }
 
-    // The first events that fit one request: at most batchSize_, and about kMaxBatchBytes of JSON.
-    static std::size_t fittingCount(const std::vector<Event>& candidates) {
+    // The first events that fit one request: at most batchSize_ (the caller's cut), and about kMaxBatchBytes of
+    // JSON. At least one: no event kept is too large for a request alone.
+    static std::size_t fittingCount(const std::vector<std::size_t>& sizes) {
         std::size_t bytes = 0;
         std::size_t count = 0;
-        for (const auto& event : candidates) {
-            std::size_t size = kMaxBatchBytes;
-            try {
-                size = nlohmann::json(event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).size();
-            } catch (...) {
-            }
+        for (std::size_t size : sizes) {
             // The wire form spells dates out and adds commas and the batch's own fields: leave room for that.
             size += size / 8 + 64;
             if (count > 0 && bytes + size > kMaxBatchBytes - 16 * 1024) {
@@ -388,9 +492,11 @@ private:
         return count;
     }
 
-    // Sends one batch from the front. Returns true when it was delivered and more of `remaining` is left.
+    // Sends one batch from the front. Returns true when it was delivered (or refused for good) and more of
+    // `remaining` is left.
     bool sendOneBatch(std::size_t& remaining, Clock::time_point deadline) {
-        std::vector<Event> batch;
+        persistIfDirty(false); // the batch is on disk while it is away, and every event in it has its size
+        std::vector<std::shared_ptr<const Event>> items;
         std::stop_token cancel;
         std::uint64_t generation = 0;
         {
@@ -398,30 +504,42 @@ private:
             if (retired_ || now_() < notBefore_ || events_.empty()) {
                 return false;
             }
-            const std::size_t count = std::min({batchSize_, remaining, events_.size()});
-            batch.assign(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
+            // Only events the writer has measured: later ones go in the next batch.
+            std::vector<std::size_t> sizes;
+            const std::size_t most = std::min({batchSize_, remaining, events_.size()});
+            for (std::size_t i = 0; i < most && events_[i].bytes > 0; ++i) {
+                sizes.push_back(events_[i].bytes);
+            }
+            if (sizes.empty()) {
+                return false;
+            }
+            const std::size_t count = fittingCount(sizes);
+            for (std::size_t i = 0; i < count; ++i) {
+                items.push_back(events_[i].event);
+            }
             inFlight_ = count;
             generation = generation_;
             cancel = cancel_.get_token();
         }
-        // Measured outside the lock: enqueueing never waits for it.
-        if (const std::size_t fitting = fittingCount(batch); fitting < batch.size()) {
-            batch.resize(fitting);
-            std::lock_guard lock(mutex_);
-            if (generation == generation_) {
-                inFlight_ = fitting;
-            }
+        std::vector<Event> batch;
+        batch.reserve(items.size());
+        for (const auto& item : items) {
+            batch.push_back(*item);
         }
         debugLine(debug_, "Flushing " + std::to_string(batch.size()) + " " + name_ + " events");
-        persistIfDirty(); // the batch is on disk while it is away
 
         bool delivered = false;
+        bool refused = false;
         std::optional<double> pause;
         std::string failure;
         try {
             delivered = send_ && send_(batch, cancel, deadline);
         } catch (const TransportError& error) {
             failure = error.debugDescription();
+            refused = error.isRefusedForGood();
+            if (refused) {
+                failure = error.description();
+            }
             if (error.kind() == TransportError::Kind::rateLimited && error.retryAfter()) {
                 pause = std::min(*error.retryAfter(), kMaxRetryAfterSeconds);
             }
@@ -431,61 +549,190 @@ private:
             failure = "unknown error";
         }
 
-        std::string requeueLine;
+        std::string line;
         bool more = false;
         {
             std::lock_guard lock(mutex_);
             if (generation == generation_) {
-                const auto batchEnd = events_.begin() + static_cast<std::ptrdiff_t>(inFlight_);
-                if (delivered) {
-                    events_.erase(events_.begin(), batchEnd);
-                    remaining -= std::min(remaining, inFlight_);
+                if (delivered || refused) {
+                    const std::size_t sent = inFlight_;
+                    eraseLocked(0, sent);
+                    remaining -= std::min(remaining, sent);
                     more = remaining > 0;
+                    if (refused) {
+                        line =
+                            "Dropped " + std::to_string(sent) + " " + name_ + " events the service refused: " + failure;
+                    }
                 } else {
                     const std::size_t pending = pendingLocked();
                     const std::size_t space = maxSize_ > pending ? maxSize_ - pending : 0;
                     const std::size_t kept = std::min(space, inFlight_);
-                    events_.erase(events_.begin() + static_cast<std::ptrdiff_t>(kept), batchEnd);
                     const std::size_t dropped = inFlight_ - kept;
-                    requeueLine = dropped < 1 ? "Re-queued " + std::to_string(kept) + " events for retry"
-                                              : "Re-queued " + std::to_string(kept) + " events, dropped " +
-                                                    std::to_string(dropped) + " due to max size";
+                    eraseLocked(kept, inFlight_);
+                    line = dropped < 1 ? "Re-queued " + std::to_string(kept) + " events for retry"
+                                       : "Re-queued " + std::to_string(kept) + " events, dropped " +
+                                             std::to_string(dropped) + " due to max size";
                     holdUntilTick_ = true;
                     if (pause) {
                         notBefore_ = now_() + std::chrono::duration_cast<Clock::duration>(toDuration(*pause));
                     }
                 }
-                ++version_;
             }
             inFlight_ = 0;
         }
-        if (!failure.empty()) {
+        if (!failure.empty() && !refused) {
             debugLine(debug_, "Failed to send " + name_ + " batch: " + failure);
         }
-        debugLine(debug_ && !requeueLine.empty(), requeueLine);
-        persistIfDirty();
+        debugLine(debug_ && !line.empty(), line);
+        persistIfDirty(false);
         return more && !cancel.stop_requested();
     }
 
-    // Writes the file when the buffer changed since the last write. Snapshots and writes are serialised so the
-    // file never goes back to an older state. Returns false when a needed write failed.
-    bool persistIfDirty() {
+    // When the journal holds writes not yet flushed to the disk, since when; max() when none.
+    Clock::time_point unsyncedSince() {
         std::lock_guard persisting(persistMutex_);
-        std::vector<Event> snapshot;
+        return files_->hasUnsyncedWrites() ? lastSync_ : Clock::time_point::max() - kSyncDelay;
+    }
+
+    // Writes what changed since the last call: the journal records, or the whole file when it is due. Events are
+    // encoded here, outside the queue's lock; what is taken under it is in proportion to what changed. Writes
+    // are serialised, so the file never goes back to an older state. Returns false when a needed write failed.
+    bool persistIfDirty(bool sync) {
+        std::lock_guard persisting(persistMutex_);
+        std::vector<Entry> added;
+        bool whole = false;
         std::uint64_t version = 0;
         {
-            std::lock_guard lock(mutex_);
-            if (version_ == persistedVersion_ || retired_) {
+            std::unique_lock lock(mutex_);
+            if (retired_) {
                 return true;
             }
+            if (version_ == persistedVersion_) {
+                lock.unlock();
+                return syncIfDue(sync);
+            }
             version = version_;
-            snapshot.assign(events_.begin(), events_.end());
+            whole = files_->needsRewrite();
+            if (whole) {
+                added.assign(events_.begin(), events_.end());
+            } else {
+                auto first = events_.end();
+                while (first != events_.begin() && std::prev(first)->seq > journaledSeq_) {
+                    --first;
+                }
+                added.assign(first, events_.end());
+            }
+            journaledSeq_ = nextSeq_ - 1;
         }
-        const bool written = storage_.saveOfflineEvents(snapshot, name_);
-        std::lock_guard lock(mutex_);
-        persistedVersion_ = std::max(persistedVersion_, version);
-        return written;
+
+        std::vector<std::string> encoded(added.size());
+        std::vector<bool> rejected(added.size(), false);
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            try {
+                encoded[i] =
+                    nlohmann::json(*added[i].event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            } catch (...) {
+                rejected[i] = true; // cannot be written, so it could not be sent either
+            }
+            rejected[i] = rejected[i] || encoded[i].size() > kMaxEventBytes;
+        }
+
+        std::vector<SeqRange> removed;
+        std::vector<bool> live(added.size(), false);
+        std::vector<std::string> lines;
+        {
+            std::lock_guard lock(mutex_);
+            const bool unchanged = version_ == version;
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                const std::size_t at = indexOfLocked(added[i].seq);
+                if (at == events_.size()) {
+                    continue;
+                }
+                if (rejected[i]) {
+                    lines.push_back("Dropped a " + name_ + " event of " + std::to_string(encoded[i].size()) +
+                                    " bytes, larger than one request may carry");
+                    eraseLocked(at, at + 1);
+                    continue;
+                }
+                if (events_[at].bytes == 0) {
+                    events_[at].bytes = encoded[i].size();
+                    totalBytes_ += encoded[i].size();
+                }
+            }
+            if (const std::size_t dropped = trimToBudgetLocked(); dropped > 0) {
+                lines.push_back("Queue " + name_ + " over its size in bytes, dropped " + std::to_string(dropped) +
+                                " oldest events");
+            }
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                live[i] = !rejected[i] && indexOfLocked(added[i].seq) != events_.size();
+            }
+            removed.swap(removals_);
+            persistedVersion_ = std::max(persistedVersion_, unchanged ? version_ : version);
+        }
+        for (const auto& line : lines) {
+            debugLine(debug_, line);
+        }
+
+        bool written = false;
+        if (whole) {
+            std::vector<std::string> kept;
+            onDisk_.clear();
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                if (live[i]) {
+                    kept.push_back(std::move(encoded[i]));
+                    onDisk_.push_back(added[i].seq);
+                }
+            }
+            written = files_->rewrite(kept);
+            lastSync_ = Clock::now();
+        } else {
+            for (const auto& range : removed) {
+                const auto from = std::lower_bound(onDisk_.begin(), onDisk_.end(), range.first);
+                const auto to = std::upper_bound(from, onDisk_.end(), range.last);
+                if (from != to) {
+                    files_->drop(static_cast<std::size_t>(from - onDisk_.begin()), static_cast<std::size_t>(to - from));
+                    onDisk_.erase(from, to);
+                }
+            }
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                if (live[i]) {
+                    files_->add(encoded[i]);
+                    onDisk_.push_back(added[i].seq);
+                }
+            }
+            const bool syncNow = sync || Clock::now() - lastSync_ >= kSyncDelay;
+            written = files_->commit(syncNow);
+            if (syncNow) {
+                lastSync_ = Clock::now();
+            }
+        }
+        return written; // a failed write is tried again, whole, at the next change
     }
+
+    // With persistMutex_ held: flushes journal writes to the disk when asked or due.
+    bool syncIfDue(bool sync) {
+        if (!files_->hasUnsyncedWrites() || (!sync && Clock::now() - lastSync_ < kSyncDelay)) {
+            return true;
+        }
+        lastSync_ = Clock::now();
+        return files_->commit(true);
+    }
+
+    // Drops the oldest pending events while the queue is over its byte budget; the newest always stays.
+    std::size_t trimToBudgetLocked() {
+        std::size_t count = 0;
+        std::size_t freed = 0;
+        while (totalBytes_ - freed > kMaxQueueBytes && inFlight_ + count + 1 < events_.size()) {
+            freed += events_[inFlight_ + count].bytes;
+            ++count;
+        }
+        eraseLocked(inFlight_, inFlight_ + count);
+        return count;
+    }
+
+    // Journal writes reach the disk at most this long after they were made (a kill loses none of them: they
+    // are in the system's cache at once).
+    static constexpr Clock::duration kSyncDelay = std::chrono::seconds(1);
 
     const std::string name_;
     const std::size_t batchSize_;
@@ -496,14 +743,18 @@ private:
     Storage& storage_;
     const Now now_;
 
-    mutable std::mutex mutex_; // guards everything below except worker_
+    mutable std::mutex mutex_; // guards everything below except worker_ and what persistMutex_ guards
     std::condition_variable_any wake_;
     std::condition_variable_any idle_;
     std::condition_variable_any sendWake_;
     bool sendWanted_ = false; // the writer asks the sender for a flush
     Housekeeping housekeeping_;
-    std::deque<Event> events_; // the first inFlight_ are the batch being sent
+    std::deque<Entry> events_; // the first inFlight_ are the batch being sent
     std::size_t inFlight_ = 0;
+    std::size_t totalBytes_ = 0; // file bytes of the events the writer has measured
+    std::uint64_t nextSeq_ = 1;
+    std::uint64_t journaledSeq_ = 0; // events up to this one have been taken by the writer
+    std::vector<SeqRange> removals_; // removed since the writer last ran, among those it had taken
     bool flushing_ = false;
     bool flushRequested_ = false;
     bool holdUntilTick_ = false;
@@ -515,7 +766,11 @@ private:
     bool retired_ = false; // the file belongs to another queue now
     std::stop_source cancel_;
 
-    std::mutex persistMutex_;
+    mutable std::mutex persistMutex_; // serialises writes; guards files_, onDisk_ and lastSync_
+    std::unique_ptr<QueueFiles> files_;
+    std::deque<std::uint64_t> onDisk_; // the events in the files, in order
+    Clock::time_point lastSync_ = Clock::now();
+
     std::mutex lifecycleMutex_; // guards worker_ and sender_
     std::jthread worker_;
     std::jthread sender_;

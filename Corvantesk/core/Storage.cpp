@@ -1,8 +1,13 @@
 #include "Corvantesk/core/Storage.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "Corvantesk/core/QueueFiles.h"
 #include "platform/core/AtomicFile.h"
+#include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
 
@@ -17,6 +22,48 @@ constexpr std::size_t kMaxCrashMarkerBytes = 64 * 1024;
 void setAside(const fs::path& file) {
     std::error_code ec;
     fs::rename(file, fs::path(file.string() + ".bad"), ec);
+}
+
+// One of the SDK's own files as read: missing, its bytes, or something that must not be read (not a regular
+// file, a link, too large, unreadable).
+struct OwnFile {
+    enum class State { missing, read, unusable } state = State::missing;
+    std::string bytes;
+};
+
+// Opens without following a link and without waiting for a writer when a FIFO sits at the path; checks the type
+// on the open descriptor.
+OwnFile readOwnFile(const fs::path& path, std::size_t maxBytes) {
+    OwnFile file;
+    platform::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        file.state = errno == ENOENT ? OwnFile::State::missing : OwnFile::State::unusable;
+        return file;
+    }
+    file.state = OwnFile::State::unusable;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        return file;
+    }
+    std::string content;
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 || content.size() + static_cast<std::size_t>(n) > maxBytes) {
+            return file;
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    file.state = OwnFile::State::read;
+    file.bytes = std::move(content);
+    return file;
 }
 
 } // namespace
@@ -164,6 +211,10 @@ fs::path Storage::crashMarkerPath() const {
     return ensureFolder() / kCrashMarkerName;
 }
 
+fs::path Storage::offlineJournalPath(const std::string& queueName) const {
+    return ensureFolder() / ("corvantesk_offline_" + queueName + ".journal");
+}
+
 bool Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
     std::string text;
     try {
@@ -171,28 +222,56 @@ bool Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::str
     } catch (const std::exception&) {
         return false; // out of memory: keep the previous file
     }
-    return platform::writeFileAtomically(offlineFilePath(queueName), text, 0600);
+    if (!platform::writeFileAtomically(offlineFilePath(queueName), text, 0600)) {
+        return false;
+    }
+    std::error_code ec;
+    fs::remove(offlineJournalPath(queueName), ec); // it followed the previous file and would be ignored anyway
+    return true;
 }
 
-nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName) {
+nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName, std::size_t* skippedRecords,
+                                              OfflineFileState* state) {
     const fs::path file = offlineFilePath(queueName);
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        return nlohmann::json::array();
-    }
-    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxQueueFileBytes) {
+    const fs::path journal = offlineJournalPath(queueName);
+    nlohmann::json events = nlohmann::json::array();
+    // The text the journal must name to apply: none when the queue file was set aside.
+    std::optional<std::string> snapshot;
+    OwnFile read = readOwnFile(file, kMaxQueueFileBytes);
+    if (read.state == OwnFile::State::read) {
+        auto json = nlohmann::json::parse(read.bytes, nullptr, false);
+        if (json.is_array()) {
+            events = std::move(json);
+            snapshot = std::move(read.bytes);
+        } else {
+            setAside(file);
+        }
+    } else if (read.state == OwnFile::State::unusable) {
         setAside(file);
-        return nlohmann::json::array();
+    } else {
+        snapshot = std::string();
     }
-    const auto text = platform::readFile(file, kMaxQueueFileBytes);
-    if (!text) {
-        return nlohmann::json::array();
+    OfflineFileState found;
+    found.intact = snapshot.has_value();
+    read = readOwnFile(journal, kMaxQueueFileBytes);
+    if (read.state == OwnFile::State::unusable ||
+        (read.state == OwnFile::State::read && !queue_journal::looksLikeJournal(read.bytes))) {
+        setAside(journal);
+    } else if (read.state == OwnFile::State::read && snapshot) {
+        if (const auto skipped = queue_journal::replay(events, *snapshot, read.bytes)) {
+            found.intact = *skipped == 0;
+            found.journalBytes = read.bytes.size();
+            if (skippedRecords != nullptr) {
+                *skippedRecords += *skipped;
+            }
+        }
     }
-    auto json = nlohmann::json::parse(*text, nullptr, false);
-    if (!json.is_array()) {
-        return nlohmann::json::array();
+    if (state != nullptr && snapshot) {
+        found.snapshotBytes = snapshot->size();
+        found.journalHeader = queue_journal::header(*snapshot);
+        *state = std::move(found);
     }
-    return json;
+    return events;
 }
 
 bool Storage::saveOfflineJson(const nlohmann::json& events, const std::string& queueName) {
@@ -200,15 +279,16 @@ bool Storage::saveOfflineJson(const nlohmann::json& events, const std::string& q
     return saveOfflineJsonLocked(events, queueName);
 }
 
-nlohmann::json Storage::loadOfflineJson(const std::string& queueName) {
+nlohmann::json Storage::loadOfflineJson(const std::string& queueName, std::size_t* skippedRecords,
+                                        OfflineFileState* state) {
     std::lock_guard lock(mutex_);
-    return loadOfflineJsonLocked(queueName);
+    return loadOfflineJsonLocked(queueName, skippedRecords, state);
 }
 
 void Storage::updateOfflineJson(const std::string& queueName,
                                 const std::function<void(nlohmann::json& events)>& change) {
     std::lock_guard lock(mutex_);
-    nlohmann::json events = loadOfflineJsonLocked(queueName);
+    nlohmann::json events = loadOfflineJsonLocked(queueName, nullptr, nullptr);
     change(events);
     saveOfflineJsonLocked(events, queueName);
 }
@@ -217,6 +297,7 @@ void Storage::clearOfflineEvents(const std::string& queueName) {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     fs::remove(offlineFilePath(queueName), ec);
+    fs::remove(offlineJournalPath(queueName), ec);
 }
 
 CrashMarkerWriter Storage::makeCrashMarkerWriter() const {
@@ -226,12 +307,11 @@ CrashMarkerWriter Storage::makeCrashMarkerWriter() const {
 std::optional<CrashMarker> Storage::readCrashMarker() {
     std::lock_guard lock(mutex_);
     const fs::path file = folder() / kCrashMarkerName;
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(file, ec))) {
+    const OwnFile read = readOwnFile(file, kMaxCrashMarkerBytes);
+    if (read.state == OwnFile::State::missing) {
         return std::nullopt;
     }
-    const auto text = platform::readFile(file, kMaxCrashMarkerBytes);
-    auto marker = text ? decodeCrashMarker(*text) : std::nullopt;
+    auto marker = read.state == OwnFile::State::read ? decodeCrashMarker(read.bytes) : std::nullopt;
     if (!marker) {
         setAside(file);
         return std::nullopt;

@@ -85,19 +85,32 @@ public:
     std::filesystem::path offlineFilePath(const std::string& queueName) const;
     std::filesystem::path crashMarkerPath() const;
 
-    // Offline queues as JSON arrays. save writes atomically (a reader sees the old or the new file, never a mix);
-    // load gives an empty array for a missing, unreadable, oversized or non-array file and leaves it on disk
-    // (an oversized one renamed aside).
+    // Offline queues. The queue file is a JSON array; the queue's own writes add a journal beside it (see
+    // QueueFiles), which load replays. saveOfflineJson writes the array atomically and drops the journal; load
+    // gives an empty array for a missing file, and sets aside (renamed to "<file>.bad", never read again or
+    // overwritten) a file that is oversized, not a regular file, or does not parse as an array. No call opens a
+    // link or waits on a FIFO found at these paths.
     // Texts that are not valid UTF-8 are written with U+FFFD in place of each bad sequence, so one bad text
     // never keeps a queue from being saved. Returns whether the file was written.
+    std::filesystem::path offlineJournalPath(const std::string& queueName) const;
     bool saveOfflineJson(const nlohmann::json& events, const std::string& queueName);
-    nlohmann::json loadOfflineJson(const std::string& queueName);
-    // Read, change and rewrite one queue file under the lock (the crash path adds its event this way).
+    // What a queue's writer needs to know to go on from the files as they are.
+    struct OfflineFileState {
+        bool intact = false;       // the queue file read (or is missing) and the journal, if it applies, whole
+        std::string journalHeader; // the first line of a journal that follows the queue file
+        std::uint64_t snapshotBytes = 0;
+        std::uint64_t journalBytes = 0; // of a journal that applies; 0 when a new one is to be started
+    };
+    // `skippedRecords` (when given) is increased by the journal records that did not read.
+    nlohmann::json loadOfflineJson(const std::string& queueName, std::size_t* skippedRecords = nullptr,
+                                   OfflineFileState* state = nullptr);
+    // Read, change and rewrite one queue file under the lock.
     void updateOfflineJson(const std::string& queueName, const std::function<void(nlohmann::json& events)>& change);
+    // Deletes the queue file and its journal.
     void clearOfflineEvents(const std::string& queueName);
 
-    // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). An element that does not
-    // decode makes the whole file read as empty.
+    // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). Elements decode one by
+    // one: one that does not decode is skipped and counted in `skipped` (when given).
     template <class Event> bool saveOfflineEvents(const std::vector<Event>& events, const std::string& queueName) {
         nlohmann::json array = nlohmann::json::array();
         for (const auto& event : events) {
@@ -105,16 +118,21 @@ public:
         }
         return saveOfflineJson(array, queueName);
     }
-    template <class Event> std::vector<Event> loadOfflineEvents(const std::string& queueName) {
-        const nlohmann::json array = loadOfflineJson(queueName);
+    template <class Event>
+    std::vector<Event> loadOfflineEvents(const std::string& queueName, std::size_t* skipped = nullptr) {
+        return decodeEvents<Event>(loadOfflineJson(queueName), skipped);
+    }
+    template <class Event> static std::vector<Event> decodeEvents(const nlohmann::json& array, std::size_t* skipped) {
         std::vector<Event> events;
-        try {
-            events.reserve(array.size());
-            for (const auto& element : array) {
+        events.reserve(array.size());
+        for (const auto& element : array) {
+            try {
                 events.push_back(element.get<Event>());
+            } catch (const std::exception&) {
+                if (skipped != nullptr) {
+                    ++*skipped;
+                }
             }
-        } catch (const std::exception&) {
-            return {};
         }
         return events;
     }
@@ -138,7 +156,8 @@ private:
     Storage(); // the shared instance
     std::filesystem::path folder() const;
     std::filesystem::path ensureFolder() const;
-    nlohmann::json loadOfflineJsonLocked(const std::string& queueName);
+    nlohmann::json loadOfflineJsonLocked(const std::string& queueName, std::size_t* skippedRecords,
+                                         OfflineFileState* state);
     bool saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
     std::optional<platform::AbsoluteTime> dateValue(const char* key) const;
     void setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date);

@@ -1,6 +1,5 @@
 #include "Corvantesk/core/TransportError.h"
 
-#include <cmath>
 #include <cstdint>
 
 #include "Corvantesk/core/OptionLimits.h"
@@ -40,9 +39,9 @@ TransportError TransportError::networkError(std::string underlying) {
 
 TransportError TransportError::rateLimited(std::optional<double> retryAfter) {
     TransportError error(Kind::rateLimited);
-    // Only a finite, non-negative value within the integer range is kept.
-    if (retryAfter && std::isfinite(*retryAfter) && *retryAfter >= 0.0 && *retryAfter < 9.0e15) {
-        error.retryAfter_ = retryAfter;
+    // A non-negative value is kept; one too large for any clock still asks for the longest pause the SDK makes.
+    if (retryAfter && *retryAfter >= 0.0) {
+        error.retryAfter_ = *retryAfter < 9.0e15 ? *retryAfter : kMaxRetryAfterSeconds;
     }
     return error.finish();
 }
@@ -58,6 +57,23 @@ TransportError TransportError::unauthorized() {
 }
 TransportError TransportError::forbidden() {
     return TransportError(Kind::forbidden).finish();
+}
+
+bool TransportError::isRefusedForGood() const {
+    switch (kind_) {
+    case Kind::httpError:
+        return statusCode_ != 408 && (statusCode_ < 500 || statusCode_ > 599);
+    case Kind::encodingError:
+    case Kind::invalidURL:
+    case Kind::unauthorized:
+    case Kind::forbidden:
+        return true;
+    case Kind::networkError:
+    case Kind::rateLimited:
+    case Kind::invalidResponse:
+        return false;
+    }
+    return false;
 }
 
 std::string TransportError::description() const {

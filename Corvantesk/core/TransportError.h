@@ -37,6 +37,11 @@ public:
     std::optional<double> retryAfter() const { return retryAfter_; }       // rateLimited, seconds
     const std::string& underlying() const { return underlying_; }          // encodingError, networkError
 
+    // Whether the service refused the request for good, so that sending it again cannot succeed: any answer
+    // but a server error (5xx), 408 and 429, and a request that cannot be made at all. Network errors and
+    // invalid responses are worth a retry.
+    bool isRefusedForGood() const;
+
     std::string description() const;
     std::string debugDescription() const;
     const char* what() const noexcept override { return description_.c_str(); }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace corvantesk {
 namespace {
 
@@ -103,6 +105,21 @@ TEST_F(AnalyticsClientTest, ScreensReferrersAndDefaultScreens) {
     }
 }
 
+// A long property text is cut when it is recorded, so one event can never outgrow a request.
+TEST_F(AnalyticsClientTest, LongPropertyTextsAreCutWhenRecorded) {
+    auto client = makeClient();
+    client->track("import", std::nullopt, std::nullopt,
+                  AnyMap{{"blob", std::string(1024 * 1024, 'x')},
+                         {"nested", AnyCodable::Array{AnyCodable(std::string(100000, 'y'))}},
+                         {"short", "kept"}});
+    const auto events = client->pendingEvents();
+    ASSERT_EQ(events.size(), 1u);
+    const auto& properties = *events[0].properties;
+    EXPECT_EQ(properties.at("blob").getIf<std::string>()->size(), 8u * 1024);
+    EXPECT_EQ(properties.at("nested").getIf<AnyCodable::Array>()->at(0).getIf<std::string>()->size(), 8u * 1024);
+    EXPECT_EQ(*properties.at("short").getIf<std::string>(), "kept");
+}
+
 TEST_F(AnalyticsClientTest, DisabledClientRecordsNothingAndTouchesNothing) {
     options_.analytics.enabled = false;
     auto client = makeClient();
@@ -173,7 +190,12 @@ TEST_F(AnalyticsClientTest, InvalidUtf8IsReplacedInTheQueueFileAndOnTheWire) {
     auto client = makeClient();
     client->track("bad\xff\xfe", std::string("test"), std::nullopt, AnyMap{{"name", "caf\xc3"}});
     client->track("after", std::string("test"));
-    const auto saved = storage_->loadOfflineEvents<AnalyticsEvent>("analytics");
+    client->start(); // the writer saves them
+    auto saved = storage_->loadOfflineEvents<AnalyticsEvent>("analytics");
+    for (int i = 0; i < 400 && saved.size() < 2; ++i) {
+        std::this_thread::sleep_for(5ms);
+        saved = storage_->loadOfflineEvents<AnalyticsEvent>("analytics");
+    }
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0].eventType, "bad\uFFFD\uFFFD");
     EXPECT_EQ(saved[1].eventType, "after");

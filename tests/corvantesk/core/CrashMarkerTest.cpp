@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Corvantesk/core/Utf8Text.h"
 #include "platform/core/AtomicFile.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
+#include "tests/corvantesk/health/ChildProcess.h"
 
 using namespace corvantesk;
 namespace fs = std::filesystem;
@@ -96,4 +98,28 @@ TEST(CrashMarker, WriterWorksInsideASignalHandler) {
     EXPECT_EQ(marker->signalOrException, "SIGSEGV");
     EXPECT_EQ(marker->sessionId, "S");
     EXPECT_NEAR(marker->timestamp, CrashMarkerWriter::currentUnixTime(), 60.0);
+}
+
+// A FIFO at the marker's path makes neither the writer (in a signal handler) nor the reader at start wait: the
+// writer gives up, the reader sets it aside.
+TEST(CrashMarker, AFifoAtTheMarkerPathNeverHangs) {
+    const auto outcome = corvantesk::testing::runInChild(
+        [] {
+            sdktest::TestStorage test;
+            const fs::path marker = test.storage.crashMarkerPath();
+            if (::mkfifo(marker.c_str(), 0600) != 0) {
+                ::_exit(2);
+            }
+            auto writer = test.storage.makeCrashMarkerWriter();
+            if (writer.write(1700000000.0, "SIGSEGV", "Process received SIGSEGV", "")) {
+                ::_exit(3);
+            }
+            if (test.storage.readCrashMarker() || fs::exists(fs::symlink_status(marker))) {
+                ::_exit(4);
+            }
+        },
+        std::chrono::milliseconds(5000));
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0);
 }

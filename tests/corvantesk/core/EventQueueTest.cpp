@@ -97,6 +97,7 @@ TEST(EventQueue, FullQueueDropsTheOldestAndTheFileFollows) {
     for (int i = 0; i < 4; ++i) {
         queue.enqueue(sdktest::event(i));
     }
+    queue.persist();
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(queue.events(), events(1, 4));
     EXPECT_NE(out.find("[Corvantesk] Queue q at max size, dropped 1 oldest events\n"), std::string::npos) << out;
@@ -114,7 +115,7 @@ TEST(EventQueue, LoadsEverythingPersistedAndTrimsOnTheNextEnqueue) {
     EXPECT_EQ(queue.events(), events(3, 8));
 }
 
-TEST(EventQueue, EmptyArrayStillRewritesAndEmptyFlushSendsNothing) {
+TEST(EventQueue, EmptyArrayStillPersistsAndEmptyFlushSendsNothing) {
     sdktest::TestStorage test;
     ScriptedSender sender;
     Queue queue("q", 100, 30.0, 5, true, sender.function(), test.storage);
@@ -124,20 +125,24 @@ TEST(EventQueue, EmptyArrayStillRewritesAndEmptyFlushSendsNothing) {
     ::testing::internal::CaptureStdout();
     queue.enqueue(std::vector<TestEvent>{});
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "[Corvantesk] Enqueued 0 q events (queue size: 0)\n");
-    EXPECT_EQ(platform::readFile(test.storage.offlineFilePath("q")), "[]");
+    EXPECT_TRUE(queue.persist());
+    EXPECT_EQ(test.storage.loadOfflineJson("q"), nlohmann::json::array());
 }
 
 TEST(EventQueue, FailedBatchKeepsItsPlaceAheadOfNewerEvents) {
     sdktest::TestStorage test;
     ScriptedSender sender;
     sender.hold();
-    Queue queue("q", 100, 30.0, 6, true, sender.function(), test.storage);
+    Queue queue("q", 100, 3600.0, 6, true, sender.function(), test.storage);
+    ::testing::internal::CaptureStdout();
+    queue.startAutoFlush(); // the writer, so that events enqueued during the send reach the file
     queue.enqueue(events(0, 5));
     std::jthread flusher([&] { queue.flush(); });
     ASSERT_TRUE(sender.waitForBatches(1));
     queue.enqueue(events(5, 8));
     // While the batch is away, the file holds it ahead of the newer events.
-    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), events(0, 8));
+    EXPECT_TRUE(eventually([&] { return test.storage.loadOfflineEvents<TestEvent>("q") == events(0, 8); }));
+    ::testing::internal::GetCapturedStdout();
     ::testing::internal::CaptureStdout();
     sender.release(false);
     flusher.join();
@@ -149,6 +154,7 @@ TEST(EventQueue, FailedBatchKeepsItsPlaceAheadOfNewerEvents) {
         expected.push_back(e);
     }
     EXPECT_EQ(queue.events(), expected);
+    queue.stopAutoFlush();
     EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), expected);
     EXPECT_EQ(sender.batches()[0], events(0, 5));
 }
@@ -422,4 +428,51 @@ TEST(EventQueue, EventsEnqueuedDuringASendAreSavedDuringIt) {
     EXPECT_TRUE(eventually([&] { return test.storage.loadOfflineEvents<TestEvent>("q") == events(0, 5); }));
     sender.release(true);
     queue.stopAutoFlush();
+}
+
+// A batch the service refuses for good (413 for a body over its limit) goes once and is dropped with a line;
+// the events behind it go out in the same flush. Server errors, 408 and 429 keep the batch for a retry.
+TEST(EventQueue, ABatchRefusedForGoodIsDroppedAndTheRestGoOut) {
+    sdktest::withoutProxies();
+    sdktest::TestStorage test;
+    qbtest::LoopbackHttpServer server;
+    server.setHandler([](const qbtest::RecordedRequest& request) {
+        return request.body.size() > 200 * 1024 ? qbtest::ScriptedReply{413, {}, R"({"error":"too large"})"}
+                                                : qbtest::ScriptedReply{};
+    });
+    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
+    auto send = [transport](const std::vector<TestEvent>& batch, std::stop_token cancel,
+                            std::chrono::steady_clock::time_point deadline) {
+        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel, deadline).success;
+    };
+    Queue queue("q", 1, 30.0, 100, true, send, test.storage);
+    queue.enqueue(TestEvent{std::string(300 * 1024, 'x'), -1});
+    queue.enqueue(events(0, 45));
+    ::testing::internal::CaptureStdout();
+    queue.flush();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[Corvantesk] Dropped 1 q events the service refused: HTTP error 413: too large\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(queue.count(), 0u);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 46u) << "the refused event went once";
+    EXPECT_GT(requests[0].body.size(), 200u * 1024);
+    for (int i = 0; i < 45; ++i) {
+        EXPECT_EQ(requests[static_cast<std::size_t>(i) + 1].json().at(0).at("sequence"), i);
+    }
+
+    for (const int status : {500, 503, 408, 429}) {
+        server.pushReply({status, {}, "{}"});
+        queue.enqueue(sdktest::event(status));
+        queue.flush();
+        EXPECT_EQ(queue.events(), std::vector<TestEvent>{sdktest::event(status)}) << status << " is retried";
+        queue.clear();
+    }
+    for (const int status : {400, 401, 403, 404, 422}) {
+        server.pushReply({status, {}, "{}"});
+        queue.enqueue(sdktest::event(status));
+        queue.flush();
+        EXPECT_EQ(queue.count(), 0u) << status << " is refused for good";
+    }
 }

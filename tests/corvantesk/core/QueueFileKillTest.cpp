@@ -16,15 +16,13 @@ using sdktest::TestEvent;
 
 namespace {
 
-[[noreturn]] void enqueueUntilKilled(bool withWorker, int readyFd) {
+[[noreturn]] void enqueueUntilKilled(int readyFd) {
     sdktest::TestStorage test;
     EventQueue<TestEvent> queue(
         "kill", 1000000, 3600.0, 1000000, false,
         [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
         test.storage);
-    if (withWorker) {
-        queue.startAutoFlush();
-    }
+    queue.startAutoFlush(); // before the writer runs, events wait in memory
     for (int i = 0; i < 5000; ++i) {
         queue.enqueue(sdktest::event(i));
         if (i == 0) {
@@ -53,7 +51,7 @@ TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(ready[0]);
-            enqueueUntilKilled(round % 2 == 0, ready[1]);
+            enqueueUntilKilled(ready[1]);
         }
         ::close(ready[1]);
         pollfd wait{ready[0], POLLIN, 0};

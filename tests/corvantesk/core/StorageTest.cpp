@@ -79,14 +79,36 @@ TEST(Storage, QueueFilesRoundTripAndEmptyIsBrackets) {
     test.storage.clearOfflineEvents("analytics"); // a missing file is fine
 }
 
-TEST(Storage, BrokenQueueFilesLoadAsEmptyAndStay) {
+// A queue file that does not parse is set aside, as it was, and never overwritten by the next save.
+TEST(Storage, UnparsableQueueFilesAreSetAsideAsTheyWere) {
     sdktest::TestStorage test;
     const fs::path file = test.storage.offlineFilePath("health");
-    for (const std::string broken : {"", "[", "{}", "[{\"id\":1}]", "null", "\xff\xfe"}) {
+    const fs::path aside = file.string() + ".bad";
+    for (const std::string broken : {"", "[", "{}", "null", "\xff\xfe"}) {
         ASSERT_TRUE(platform::writeFileAtomically(file, broken));
         EXPECT_TRUE(test.storage.loadOfflineEvents<TestEvent>("health").empty()) << broken;
-        EXPECT_EQ(platform::readFile(file), broken) << "left as it was";
+        EXPECT_FALSE(fs::exists(file)) << broken;
+        EXPECT_EQ(platform::readFile(aside), broken) << "kept as it was";
     }
+    test.storage.saveOfflineEvents(std::vector<TestEvent>{sdktest::event(1)}, "health");
+    EXPECT_EQ(platform::readFile(aside), "\xff\xfe");
+}
+
+// Elements decode one by one: a bad one is skipped and counted, the others load.
+TEST(Storage, OneUndecodableElementCostsOnlyItself) {
+    sdktest::TestStorage test;
+    nlohmann::json array = nlohmann::json::array();
+    for (int i = 0; i < 50; ++i) {
+        array.push_back(sdktest::event(i));
+    }
+    array[7]["sequence"] = "seven";
+    array[30] = 42;
+    ASSERT_TRUE(platform::writeFileAtomically(test.storage.offlineFilePath("health"), array.dump()));
+    std::size_t skipped = 0;
+    const auto events = test.storage.loadOfflineEvents<TestEvent>("health", &skipped);
+    EXPECT_EQ(events.size(), 48u);
+    EXPECT_EQ(skipped, 2u);
+    EXPECT_EQ(events[7], sdktest::event(8));
 }
 
 TEST(Storage, OversizedQueueFileIsSetAsideUnread) {

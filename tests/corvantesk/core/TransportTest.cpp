@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "Corvantesk/core/HttpTransport.h"
+#include "Corvantesk/core/OptionLimits.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -134,6 +135,17 @@ TEST_F(Transport, RateLimitedWithBothRetryAfterForms) {
     error = errorOf(t);
     EXPECT_FALSE(error.retryAfter());
     EXPECT_EQ(error.debugDescription(), "rateLimited(retryAfter: nil)");
+}
+
+// A Retry-After too large for any clock still says "wait": it is kept as the longest pause, one hour.
+TEST_F(Transport, HugeRetryAfterIsCappedAtTheHour) {
+    const auto t = transport(server.baseUrl());
+    for (const std::string huge : {"9e15", "9000000000000000", "1e300"}) {
+        server.pushReply({429, {{"Retry-After", huge}}});
+        const auto error = errorOf(t);
+        EXPECT_EQ(error.retryAfter(), kMaxRetryAfterSeconds) << huge;
+        EXPECT_EQ(error.description(), "Rate limited. Retry after 3600 seconds") << huge;
+    }
 }
 
 TEST_F(Transport, TimeoutsRefusalsAndCancellationAreNetworkErrors) {

@@ -256,6 +256,13 @@ TEST_F(FacadeTest, ReinitialisingHidesTheOldClientBeforeTheNewOneLoads) {
     }
     EXPECT_EQ(types, (std::vector<std::string>{"before", "after"}));
     EXPECT_EQ(client->health().pendingEvents().size(), 1u);
+    // Until the new client starts, its new event waits in memory; its writer then saves both.
+    EXPECT_EQ(storage_->loadOfflineJson("analytics").size(), 1u);
+    Corvantesk::start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (storage_->loadOfflineJson("analytics").size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     EXPECT_EQ(storage_->loadOfflineJson("analytics").size(), 2u);
 }
 

@@ -198,10 +198,13 @@ TEST_F(HealthClientTest, MarkerFromThePreviousRunBecomesExactlyOneCrashEvent) {
 TEST_F(HealthClientTest, MarkerStaysUntilItsCrashEventIsSaved) {
     storage_->makeCrashMarkerWriter().write(1'700'000'000.5, "SIGBUS", "Process received SIGBUS", "S-2");
     const auto queueFile = storage_->offlineFilePath("health");
-    std::filesystem::create_directories(queueFile); // the queue file cannot be written
+    const auto journal = storage_->offlineJournalPath("health");
     std::string firstId;
     {
         auto client = makeClient();
+        // Neither the queue file nor its journal can be written.
+        std::filesystem::create_directories(queueFile);
+        std::filesystem::create_directories(journal);
         client->start();
         ASSERT_EQ(client->pendingEvents().size(), 1u);
         firstId = client->pendingEvents()[0].id;
@@ -210,6 +213,7 @@ TEST_F(HealthClientTest, MarkerStaysUntilItsCrashEventIsSaved) {
         client->stop(std::chrono::steady_clock::now() + 100ms);
     }
     std::filesystem::remove(queueFile);
+    std::filesystem::remove(journal);
     startServer();
     auto client = makeClient();
     client->start();

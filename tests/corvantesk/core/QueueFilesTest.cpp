@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "platform/core/AtomicFile.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
+#include "tests/corvantesk/health/ChildProcess.h"
+
+using namespace corvantesk;
+using namespace std::chrono_literals;
+using sdktest::TestEvent;
+using Queue = EventQueue<TestEvent>;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool offline(const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) {
+    throw TransportError::networkError("The Internet connection appears to be offline.");
+}
+
+// Bytes this process has handed to write() so far (the "wchar" line of /proc/self/io).
+std::uint64_t bytesWrittenByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "wchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::uint64_t folderBytes(const fs::path& folder) {
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.is_regular_file()) {
+            total += entry.file_size();
+        }
+    }
+    return total;
+}
+
+std::vector<TestEvent> tagged(const std::string& tag, int count) {
+    std::vector<TestEvent> list;
+    for (int i = 0; i < count; ++i) {
+        list.push_back(TestEvent{tag + std::to_string(i), i});
+    }
+    return list;
+}
+
+} // namespace
+
+// Two instances of the program share one folder. Offline, each keeps its own events; the next instance that
+// owns the queue adopts the file the other left and delivers every event of both, once.
+TEST(QueueFiles, TwoInstancesOfflineThenOneOnlineDeliverEveryEventOnce) {
+    sdktest::TestStorage test;
+    int ready[2];
+    int proceed[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(proceed), 0);
+    auto first = std::make_unique<Queue>("analytics", 20, 3600.0, 1000, false, offline, test.storage);
+    first->startAutoFlush();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        ::close(proceed[1]);
+        {
+            // The second instance starts while the first runs, and records its own events.
+            sdktest::TestStorage other;
+            Queue second("analytics", 20, 3600.0, 1000, false, offline, other.storage);
+            second.startAutoFlush();
+            for (const auto& event : tagged("B", 197)) {
+                second.enqueue(event);
+            }
+            second.flush();
+            (void)!::write(ready[1], "d", 1);
+            char go = 0;
+            (void)!::read(proceed[0], &go, 1); // the first instance records more meanwhile
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(proceed[0]);
+    char done = 0;
+    ASSERT_EQ(::read(ready[0], &done, 1), 1);
+    for (const auto& event : tagged("A", 150)) {
+        first->enqueue(event);
+    }
+    first->flush();
+    (void)!::write(proceed[1], "g", 1);
+    ::close(proceed[1]);
+    ::close(ready[0]);
+    first.reset();
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    std::multiset<std::string> delivered;
+    Queue online(
+        "analytics", 20, 3600.0, 1000, false,
+        [&](const std::vector<TestEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            for (const auto& event : batch) {
+                delivered.insert(event.id);
+            }
+            return true;
+        },
+        test.storage);
+    EXPECT_EQ(online.count(), 347u);
+    online.flush();
+    EXPECT_EQ(delivered.size(), 347u);
+    for (const auto& event : tagged("A", 150)) {
+        EXPECT_EQ(delivered.count(event.id), 1u) << event.id;
+    }
+    for (const auto& event : tagged("B", 197)) {
+        EXPECT_EQ(delivered.count(event.id), 1u) << event.id;
+    }
+    // Nothing is left to be delivered a second time.
+    Queue after("analytics", 20, 3600.0, 1000, false, offline, test.storage);
+    EXPECT_EQ(after.count(), 0u);
+}
+
+// Events tracked before the writer runs stay in memory: the caller's thread never writes the file.
+TEST(QueueFiles, EventsBeforeStartWaitInMemoryForTheWriter) {
+    sdktest::TestStorage test;
+    Queue queue("q", 100, 3600.0, 100, false, offline, test.storage);
+    for (int i = 0; i < 5; ++i) {
+        queue.enqueue(sdktest::event(i));
+    }
+    EXPECT_TRUE(test.storage.loadOfflineEvents<TestEvent>("q").empty());
+    queue.startAutoFlush();
+    std::vector<TestEvent> expected;
+    for (int i = 0; i < 5; ++i) {
+        expected.push_back(sdktest::event(i));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (test.storage.loadOfflineEvents<TestEvent>("q") != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), expected);
+    queue.stopAutoFlush();
+}
+
+// With events arriving a few milliseconds apart, the writer's disk work follows what changed, not the size of
+// the whole queue.
+TEST(QueueFiles, BytesWrittenFollowWhatChanged) {
+    sdktest::TestStorage test;
+    Queue queue("q", 100000, 3600.0, 100000, false, offline, test.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    queue.persist();
+    const std::uint64_t before = bytesWrittenByProcess();
+    std::uint64_t eventBytes = 0;
+    for (int i = 1; i <= 400; ++i) {
+        const TestEvent event = sdktest::event(i);
+        eventBytes += nlohmann::json(event).dump().size();
+        queue.enqueue(event);
+        std::this_thread::sleep_for(1ms);
+    }
+    queue.stopAutoFlush();
+    const std::uint64_t written = bytesWrittenByProcess() - before;
+    EXPECT_LE(written, 4 * eventBytes) << "events " << eventBytes << " bytes";
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q").size(), 401u);
+}
+
+// However large its events, the queue stays within its byte budget, so what it wrote loads again at the next start.
+TEST(QueueFiles, TheQueueIsBoundedInBytesAndLoadsAgain) {
+    sdktest::TestStorage test;
+    {
+        Queue queue("q", 1000, 3600.0, 500, false, offline, test.storage);
+        for (int i = 0; i < 48; ++i) {
+            queue.enqueue(TestEvent{std::to_string(i) + std::string(450 * 1024, 'x'), i});
+            if (i % 8 == 0) {
+                queue.persist();
+            }
+        }
+        queue.persist();
+        EXPECT_LT(queue.count(), 48u);
+    }
+    EXPECT_LE(folderBytes(test.storage.directory()), 2 * Queue::kMaxQueueBytes);
+    Queue next("q", 1000, 3600.0, 500, false, offline, test.storage);
+    const auto loaded = next.events();
+    ASSERT_GT(loaded.size(), 20u) << "the newest events survive";
+    EXPECT_EQ(loaded.back().sequence, 47);
+    for (std::size_t i = 1; i < loaded.size(); ++i) {
+        EXPECT_EQ(loaded[i].sequence, loaded[i - 1].sequence + 1);
+    }
+}
+
+// One event that could never fit a request is dropped with a line instead of blocking the queue.
+TEST(QueueFiles, AnEventTooLargeForAnyRequestIsDropped) {
+    sdktest::TestStorage test;
+    std::vector<std::vector<TestEvent>> sent;
+    Queue queue(
+        "q", 100, 3600.0, 100, true,
+        [&](const std::vector<TestEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            sent.push_back(batch);
+            return true;
+        },
+        test.storage);
+    queue.enqueue(sdktest::event(0));
+    queue.enqueue(TestEvent{std::string(Queue::kMaxEventBytes + 1, 'x'), 1});
+    queue.enqueue(sdktest::event(2));
+    ::testing::internal::CaptureStdout();
+    queue.flush();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[Corvantesk] Dropped a q event of "), std::string::npos) << out;
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], (std::vector<TestEvent>{sdktest::event(0), sdktest::event(2)}));
+    EXPECT_EQ(queue.count(), 0u);
+}
+
+// Nothing at the queue's paths can make starting wait: a FIFO at the queue file, its journal or its lock is
+// passed over.
+TEST(QueueFiles, AFifoAtAQueuePathDoesNotHang) {
+    const auto outcome = corvantesk::testing::runInChild(
+        [] {
+            sdktest::TestStorage test;
+            const fs::path folder = test.storage.directory();
+            ::mkfifo((folder / "corvantesk_offline_q.json").c_str(), 0600);
+            ::mkfifo((folder / "corvantesk_offline_r.journal").c_str(), 0600);
+            ::mkfifo((folder / "corvantesk_offline_s.lock").c_str(), 0600);
+            for (const char* name : {"q", "r", "s"}) {
+                Queue queue(name, 100, 3600.0, 100, false, offline, test.storage);
+                queue.enqueue(sdktest::event(1));
+                if (!queue.persist() || queue.count() != 1) {
+                    ::_exit(3);
+                }
+            }
+        },
+        5000ms);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0);
+}
