@@ -144,7 +144,7 @@ public:
         auto item = std::make_shared<const Event>(std::move(event));
         std::string dropLine;
         std::string line;
-        bool running = false;
+        bool wakeWriter = false;
         {
             std::lock_guard lock(mutex_);
             if (retired_) {
@@ -158,11 +158,11 @@ public:
             if (debug_) {
                 line = "Enqueued " + name_ + " event (queue size: " + std::to_string(pendingLocked()) + ")";
             }
-            running = running_;
+            wakeWriter = running_ && !polling_;
         }
         debugLine(debug_ && !dropLine.empty(), dropLine);
         debugLine(debug_, line);
-        afterChange(running);
+        afterChange(wakeWriter);
     }
 
     // Appends several events in order.
@@ -173,7 +173,7 @@ public:
             items.push_back(std::make_shared<const Event>(std::move(event)));
         }
         std::string line;
-        bool running = false;
+        bool wakeWriter = false;
         {
             std::lock_guard lock(mutex_);
             if (retired_) {
@@ -188,10 +188,10 @@ public:
                 line = "Enqueued " + std::to_string(items.size()) + " " + name_ +
                        " events (queue size: " + std::to_string(pendingLocked()) + ")";
             }
-            running = running_;
+            wakeWriter = running_ && !polling_;
         }
         debugLine(debug_, line);
-        afterChange(running);
+        afterChange(wakeWriter);
     }
 
     // Sends everything buffered (in as many batches as it takes) and blocks until the sending has ended. Waits
@@ -380,8 +380,8 @@ private:
         }
     }
 
-    void afterChange(bool running) {
-        if (running) {
+    void afterChange(bool wakeWriter) {
+        if (wakeWriter) {
             wake_.notify_one();
         }
     }
@@ -394,6 +394,7 @@ private:
         const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
         auto nextTick = Clock::now() + interval;
         auto nextHousekeeping = Clock::now();
+        auto pollUntil = Clock::time_point::min();
         while (!stop.stop_requested()) {
             bool tick = false;
             bool sizeFlush = false;
@@ -401,7 +402,14 @@ private:
             const auto syncDue = unsyncedSince();
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait_until(lock, stop, std::min({nextTick, nextHousekeeping, syncDue + kSyncDelay}),
+                // While changes keep coming, the writer looks for them every few milliseconds and the callers
+                // need not wake it (waking a thread costs a caller a system call); once things are quiet it
+                // waits to be woken. Decided under the lock that the callers read it with.
+                const auto before = Clock::now();
+                polling_ = before < pollUntil;
+                const auto wakeAt = std::min({nextTick, nextHousekeeping, syncDue + kSyncDelay,
+                                              polling_ ? before + kPollInterval : Clock::time_point::max()});
+                wake_.wait_until(lock, stop, wakeAt,
                                  [&] { return version_ != persistedVersion_ || sizeFlushAllowedLocked(); });
                 if (stop.stop_requested()) {
                     break;
@@ -417,6 +425,9 @@ private:
                     flushRequested_ = false; // handed to the sender; asked again if it is busy
                     sendWanted_ = true;
                 }
+                if (version_ != persistedVersion_) {
+                    pollUntil = now + kPollFor;
+                }
                 housekeeping = housekeeping_;
             }
             if (tick || sizeFlush) {
@@ -424,6 +435,10 @@ private:
             }
             persistIfDirty(false);
             nextHousekeeping = housekeeping ? runHousekeeping(housekeeping) : Clock::time_point::max();
+        }
+        {
+            std::lock_guard lock(mutex_);
+            polling_ = false;
         }
         persistIfDirty(true);
     }
@@ -733,6 +748,10 @@ private:
     // Journal writes reach the disk at most this long after they were made (a kill loses none of them: they
     // are in the system's cache at once).
     static constexpr Clock::duration kSyncDelay = std::chrono::seconds(1);
+    // How often the writer looks for changes while they keep coming (what a kill may lose), and for how long
+    // after the last one.
+    static constexpr Clock::duration kPollInterval = std::chrono::milliseconds(2);
+    static constexpr Clock::duration kPollFor = std::chrono::seconds(1);
 
     const std::string name_;
     const std::size_t batchSize_;
@@ -763,6 +782,7 @@ private:
     std::uint64_t version_ = 0;
     std::uint64_t persistedVersion_ = 0;
     bool running_ = false;
+    bool polling_ = false; // the writer looks for changes by itself: enqueue need not wake it
     bool retired_ = false; // the file belongs to another queue now
     std::stop_source cancel_;
 

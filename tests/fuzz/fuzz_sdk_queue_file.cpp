@@ -1,25 +1,26 @@
-// A queue file is read back at every launch after whatever happened to it: any bytes must load as events or as
-// nothing, and what loads must save and load again unchanged.
+// A queue file and its journal are read back at every launch after whatever happened to them: any bytes must
+// load as events or as nothing, and what loads must save and load again unchanged.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "Corvantesk/analytics/AnalyticsEvent.h"
+#include "Corvantesk/core/QueueFiles.h"
 #include "Corvantesk/health/HealthEvent.h"
 
 namespace {
 
-// The element-by-element decoding the storage does for one queue file.
+// The element-by-element decoding the queue does for one queue file: a bad element is skipped.
 template <class Event> void loadSaveLoad(const nlohmann::json& array) {
     std::vector<Event> events;
-    try {
-        for (const auto& element : array) {
+    for (const auto& element : array) {
+        try {
             events.push_back(element.get<Event>());
+        } catch (const std::exception&) {
         }
-    } catch (const std::exception&) {
-        return; // the file reads as empty
     }
     nlohmann::json saved = nlohmann::json::array();
     for (const auto& event : events) {
@@ -38,6 +39,11 @@ template <class Event> void loadSaveLoad(const nlohmann::json& array) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    // The same bytes as the journal of an empty queue file.
+    nlohmann::json replayed = nlohmann::json::array();
+    corvantesk::queue_journal::replay(replayed, "", corvantesk::queue_journal::header("") + std::string(bytes));
+    loadSaveLoad<corvantesk::AnalyticsEvent>(replayed);
     const auto json = nlohmann::json::parse(data, data + size, nullptr, false);
     if (!json.is_array()) {
         return 0;
