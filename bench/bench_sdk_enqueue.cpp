@@ -78,30 +78,58 @@ void reportPercentiles(benchmark::State& state, std::vector<double>& nanos) {
     }
 }
 
-void BM_TrackEndToEnd(benchmark::State& state) {
+// A started SDK on a private folder, with nowhere to send to: sends fail quietly on the SDK's own threads.
+struct StartedSdk {
+    StartedSdk() {
+        auto options = corvantesk::CorvanteskOptions::make("bench.app", "bench-key");
+        options.baseUrl = "http://127.0.0.1:9";
+        options.flushInterval = 3600;
+        options.batchSize = 1000000;
+        options.health.enableHeartbeat = false;
+        corvantesk::ClientEnvironment environment;
+        environment.storage = &storage;
+        corvantesk::Corvantesk::initialize(options, environment);
+        corvantesk::Corvantesk::start();
+    }
+    ~StartedSdk() { corvantesk::Corvantesk::shutdown(std::chrono::milliseconds(500)); }
+    static void track() {
+        static const corvantesk::AnyMap properties{{"messageCount", 1234}, {"hasAttachments", true}};
+        corvantesk::Corvantesk::track("conversation_opened", "scaling", properties);
+    }
     BenchFolder folder;
-    platform::UserDefaults defaults(folder.root / "defaults.json");
-    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
-    auto options = corvantesk::CorvanteskOptions::make("bench.app", "bench-key");
-    options.baseUrl = "http://127.0.0.1:9"; // nothing listens: sends fail quietly on the SDK's own threads
-    options.flushInterval = 3600;
-    options.batchSize = 1000000;
-    options.health.enableHeartbeat = false;
-    corvantesk::ClientEnvironment environment;
-    environment.storage = &storage;
-    corvantesk::Corvantesk::initialize(options, environment);
-    corvantesk::Corvantesk::start();
-    const corvantesk::AnyMap properties{{"messageCount", 1234}, {"hasAttachments", true}};
+    platform::UserDefaults defaults{folder.root / "defaults.json"};
+    corvantesk::Storage storage{defaults, folder.root / "Corvantesk"};
+};
+
+// A started queue of BenchEvents whose sends all end as `delivered` says.
+struct StartedQueue {
+    explicit StartedQueue(bool delivered)
+        : queue(
+              "bench", 1000000, 3600.0, 500, false,
+              [delivered](const std::vector<BenchEvent>&, std::stop_token, std::chrono::steady_clock::time_point) {
+                  return delivered;
+              },
+              storage) {
+        queue.startAutoFlush();
+    }
+    BenchFolder folder;
+    platform::UserDefaults defaults{folder.root / "defaults.json"};
+    corvantesk::Storage storage{defaults, folder.root / "Corvantesk"};
+    corvantesk::EventQueue<BenchEvent> queue;
+    const std::string session = platform::makeUuidString();
+};
+
+void BM_TrackEndToEnd(benchmark::State& state) {
+    StartedSdk sdk;
     std::vector<double> nanos;
     nanos.reserve(1 << 20);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        corvantesk::Corvantesk::track("conversation_opened", "scaling", properties);
+        StartedSdk::track();
         if (nanos.size() < nanos.capacity()) {
             nanos.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
         }
     }
-    corvantesk::Corvantesk::shutdown(std::chrono::milliseconds(500));
     reportPercentiles(state, nanos);
 }
 BENCHMARK(BM_TrackEndToEnd);
@@ -119,86 +147,62 @@ double bytesWrittenByProcess() {
     return 0;
 }
 
-// One event every 1 to 10 ms, so that the writer saves each change while the next calls come; nothing is sent
-// (no server), so the queue fills up and then drops its oldest event at every call.
-void BM_TrackWithRealisticSpacing(benchmark::State& state) {
-    BenchFolder folder;
-    platform::UserDefaults defaults(folder.root / "defaults.json");
-    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
-    auto options = corvantesk::CorvanteskOptions::make("bench.app", "bench-key");
-    options.baseUrl = "http://127.0.0.1:9";
-    options.flushInterval = 3600;
-    options.batchSize = 1000000;
-    options.health.enableHeartbeat = false;
-    corvantesk::ClientEnvironment environment;
-    environment.storage = &storage;
-    corvantesk::Corvantesk::initialize(options, environment);
-    corvantesk::Corvantesk::start();
-    const corvantesk::AnyMap properties{{"messageCount", 1234}, {"hasAttachments", true}};
+// Times `call` once per iteration, one to ten milliseconds after the previous one (`prepare` runs untimed before
+// each wait), and reports the percentiles.
+template <class Prepare, class Call>
+std::size_t timeSpacedCalls(benchmark::State& state, const Prepare& prepare, const Call& call) {
     std::mt19937 random(20261209);
     std::uniform_int_distribution<int> spacingMicros(1000, 10000);
     std::vector<double> nanos;
-    const double writtenBefore = bytesWrittenByProcess();
     for (auto _ : state) {
+        auto argument = prepare();
         std::this_thread::sleep_for(std::chrono::microseconds(spacingMicros(random)));
         const auto start = std::chrono::steady_clock::now();
-        corvantesk::Corvantesk::track("conversation_opened", "scaling", properties);
+        call(std::move(argument));
         nanos.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
     }
+    reportPercentiles(state, nanos);
+    return nanos.size();
+}
+
+void reportBytesWritten(benchmark::State& state, double written, std::size_t events, double eventBytes) {
+    const double perEvent = written / static_cast<double>(std::max<std::size_t>(events, 1));
+    state.counters["event_bytes"] = eventBytes;
+    state.counters["written_bytes_per_event"] = perEvent;
+    state.counters["written_per_event_bytes_ratio"] = eventBytes > 0 ? perEvent / eventBytes : 0.0;
+}
+
+// One event every 1 to 10 ms, so that the writer saves each change while the next calls come; nothing is sent,
+// so the queue fills up and then drops its oldest event at every call.
+void BM_TrackWithRealisticSpacing(benchmark::State& state) {
+    StartedSdk sdk;
+    const double writtenBefore = bytesWrittenByProcess();
+    const std::size_t calls = timeSpacedCalls(
+        state, [] { return 0; }, [](int) { StartedSdk::track(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the writer saves the last ones
     const double written = bytesWrittenByProcess() - writtenBefore;
     const auto pending = corvantesk::Corvantesk::sharedOrNil()->analytics().pendingEvents();
     const double eventBytes = pending.empty() ? 0.0 : static_cast<double>(nlohmann::json(pending.back()).dump().size());
-    corvantesk::Corvantesk::shutdown(std::chrono::milliseconds(500));
-    reportPercentiles(state, nanos);
-    state.counters["event_bytes"] = eventBytes;
-    state.counters["written_bytes_per_event"] = written / static_cast<double>(nanos.size());
-    state.counters["written_per_event_bytes_ratio"] =
-        eventBytes > 0 ? written / static_cast<double>(nanos.size()) / eventBytes : 0.0;
+    reportBytesWritten(state, written, calls, eventBytes);
 }
 BENCHMARK(BM_TrackWithRealisticSpacing)->Iterations(2000)->Unit(benchmark::kMillisecond);
 
 // The queue step alone at the same spacing, and the bytes its files took per event.
 void BM_EnqueueWithRealisticSpacing(benchmark::State& state) {
-    BenchFolder folder;
-    platform::UserDefaults defaults(folder.root / "defaults.json");
-    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
-    corvantesk::EventQueue<BenchEvent> queue(
-        "bench", 1000000, 3600.0, 500, false,
-        [](const std::vector<BenchEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
-        storage);
-    queue.startAutoFlush();
-    const std::string session = platform::makeUuidString();
-    std::mt19937 random(20261209);
-    std::uniform_int_distribution<int> spacingMicros(1000, 10000);
-    std::vector<double> nanos;
-    const double eventBytes = static_cast<double>(nlohmann::json(makeEvent(session)).dump().size());
-    for (auto _ : state) {
-        BenchEvent event = makeEvent(session);
-        std::this_thread::sleep_for(std::chrono::microseconds(spacingMicros(random)));
-        const auto start = std::chrono::steady_clock::now();
-        queue.enqueue(std::move(event));
-        nanos.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
-    }
-    queue.stopAutoFlush();
-    reportPercentiles(state, nanos);
-    const double perEvent = static_cast<double>(queue.bytesWritten()) / static_cast<double>(nanos.size());
-    state.counters["event_bytes"] = eventBytes;
-    state.counters["written_bytes_per_event"] = perEvent;
-    state.counters["written_per_event_bytes_ratio"] = perEvent / eventBytes;
+    StartedQueue bench(false);
+    const std::size_t calls = timeSpacedCalls(
+        state, [&] { return makeEvent(bench.session); },
+        [&](BenchEvent event) { bench.queue.enqueue(std::move(event)); });
+    bench.queue.stopAutoFlush();
+    reportBytesWritten(state, static_cast<double>(bench.queue.bytesWritten()), calls,
+                       static_cast<double>(nlohmann::json(makeEvent(bench.session)).dump().size()));
 }
 BENCHMARK(BM_EnqueueWithRealisticSpacing)->Iterations(2000)->Unit(benchmark::kMillisecond);
 
 void BM_EnqueueOneEvent(benchmark::State& state) {
-    BenchFolder folder;
-    platform::UserDefaults defaults(folder.root / "defaults.json");
-    corvantesk::Storage storage(defaults, folder.root / "Corvantesk");
-    corvantesk::EventQueue<BenchEvent> queue(
-        "bench", 1000000, 3600.0, 500, false,
-        [](const std::vector<BenchEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return true; },
-        storage);
-    queue.startAutoFlush();
-    const std::string session = platform::makeUuidString();
+    StartedQueue bench(true);
+    auto& queue = bench.queue;
+    const std::string& session = bench.session;
     std::vector<BenchEvent> events;
     for (int i = 0; i < 1024; ++i) {
         events.push_back(makeEvent(session));
