@@ -4,6 +4,9 @@ namespace platform {
 
 SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags) {
     sqlite3* raw = nullptr;
+    if ((flags & SQLITE_OPEN_FULLMUTEX) == 0) {
+        flags |= SQLITE_OPEN_NOMUTEX;
+    }
     const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
     SqliteDatabase db;
     db.db_.reset(raw);

@@ -34,9 +34,10 @@ public:
     SqliteDatabase(SqliteDatabase&&) noexcept = default;
     SqliteDatabase& operator=(SqliteDatabase&&) noexcept = default;
 
-    // sqlite3_open_v2 with a plain file name (never a URI) and exactly these flags
-    // (SQLITE_OPEN_READONLY / READWRITE / CREATE / NOFOLLOW ...). Throws SqliteError with the
-    // result code and message on failure; the half-opened handle is closed.
+    // sqlite3_open_v2 with a plain file name (never a URI) and these flags (SQLITE_OPEN_READONLY / READWRITE /
+    // CREATE / NOFOLLOW ...), plus SQLITE_OPEN_NOMUTEX unless they hold SQLITE_OPEN_FULLMUTEX: a connection serves
+    // one thread at a time, and SQLite's lock on every call would only cost. Throws SqliteError with the result code
+    // and message on failure; the half-opened handle is closed.
     static SqliteDatabase open(const std::filesystem::path& file, int flags);
 
     bool isOpen() const { return db_ != nullptr; }

@@ -45,3 +45,14 @@ TEST(Sqlite, NoFollowRefusesASymlinkedDatabase) {
     std::filesystem::create_symlink(root / "real.db", root / "link.db");
     EXPECT_THROW(SqliteDatabase::open(root / "link.db", SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW), SqliteError);
 }
+
+// A connection is used by one thread at a time, so SQLite's per-call lock is only cost: it is left out unless the
+// caller asks for it.
+TEST(Sqlite, ConnectionsGoWithoutSqlitesOwnLockUnlessAsked) {
+    const auto file = qbtest::IsolatedHome::root() / "t.db";
+    const auto created = SqliteDatabase::open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    EXPECT_EQ(sqlite3_db_mutex(created.handle()), nullptr);
+    EXPECT_EQ(sqlite3_db_mutex(SqliteDatabase::open(file, SQLITE_OPEN_READONLY).handle()), nullptr);
+    EXPECT_NE(sqlite3_db_mutex(SqliteDatabase::open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX).handle()),
+              nullptr);
+}
