@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/Console.h"
 #include "platform/core/Paths.h"
 
 namespace fs = std::filesystem;
@@ -86,12 +87,18 @@ void AttachmentPathResolver::note(const std::string& line) {
     diagnostics_ += line;
 }
 
+void AttachmentPathResolver::notePath(std::string_view what, std::string_view path) {
+    if (notePaths_) {
+        note(std::string(what).append(path));
+    }
+}
+
 std::string AttachmentPathResolver::takeDiagnostics() {
     return std::exchange(diagnostics_, {});
 }
 
-AttachmentPathResolver::AttachmentPathResolver(const std::optional<fs::path>& base)
-    : home_(folderPrefix(platform::homeDir().string())) {
+AttachmentPathResolver::AttachmentPathResolver(const std::optional<fs::path>& base, bool notePaths)
+    : home_(folderPrefix(platform::homeDir().string())), notePaths_(notePaths) {
     if (base) {
         base_ = folderPrefix(base->string());
     }
@@ -109,7 +116,7 @@ std::optional<std::string> AttachmentPathResolver::tildeExpanded(const std::stri
 }
 
 std::string resolveAttachmentPath(const std::string& storedName, const std::optional<fs::path>& base) {
-    AttachmentPathResolver resolver(base);
+    AttachmentPathResolver resolver(base, platform::consoleIsVerbose());
     auto path = resolver.resolve(storedName);
     storeConsole(resolver.takeDiagnostics());
     return path;
@@ -130,10 +137,10 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
         }
         const auto inBase = appendToFolder(*base_, relative);
         if (exists(inBase)) {
-            note("  📎 Attachment found in base folder: " + inBase);
+            notePath("  📎 Attachment found in base folder: ", inBase);
             return inBase;
         }
-        note("  📎 Attachment not found at " + inBase);
+        notePath("  📎 Attachment not found at ", inBase);
         std::optional<std::string> withoutPrefix;
         for (const std::string_view prefix :
              {std::string_view("Library/SMS/Attachments/"), std::string_view("Attachments/")}) {
@@ -143,19 +150,19 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
             }
         }
         if (withoutPrefix && exists(*withoutPrefix)) {
-            note("  📎 Attachment found in attachments folder: " + *withoutPrefix);
+            notePath("  📎 Attachment found in attachments folder: ", *withoutPrefix);
             return *withoutPrefix;
         }
     }
     const auto expanded = tildeExpanded(storedName);
     if (expanded) {
         if (exists(*expanded)) {
-            note("  📎 Attachment found in home folder: " + *expanded);
+            notePath("  📎 Attachment found in home folder: ", *expanded);
             return *expanded;
         }
     }
     const std::string& fallback = expanded ? *expanded : storedName;
-    note("  📎 Attachment path fallback: " + fallback);
+    notePath("  📎 Attachment path fallback: ", fallback);
     return fallback;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace quillobrandt {
@@ -20,7 +21,9 @@ namespace quillobrandt {
 class AttachmentPathResolver {
 public:
     // The home folder is looked up here, once: resolving builds every candidate by plain concatenation.
-    explicit AttachmentPathResolver(const std::optional<std::filesystem::path>& base);
+    // `notePaths`: also note where each attachment was looked for and found (those lines name the user's files);
+    // a refused name is noted either way.
+    explicit AttachmentPathResolver(const std::optional<std::filesystem::path>& base, bool notePaths = true);
 
     std::string resolve(const std::string& storedName);
     // The diagnostic lines collected since the last call, newline-separated (empty when none).
@@ -29,15 +32,17 @@ public:
 private:
     bool exists(const std::string& path);
     void note(const std::string& line);
+    void notePath(std::string_view what, std::string_view path); // only when notePaths_
     std::optional<std::string> tildeExpanded(const std::string& storedName) const;
 
     std::optional<std::string> base_; // without trailing slashes; "." for an empty (relative) one
     std::string home_;
     std::unordered_map<std::string, bool> folderExists_;
     std::string diagnostics_;
+    bool notePaths_;
 };
 
-// A single resolution; the diagnostics go to the console at once.
+// A single resolution; the diagnostics go to the console at once (where it looked only with QB_VERBOSE).
 std::string resolveAttachmentPath(const std::string& storedName, const std::optional<std::filesystem::path>& base);
 
 } // namespace quillobrandt

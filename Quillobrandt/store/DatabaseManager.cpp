@@ -197,7 +197,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     storeLogInfo("📂 Opening database at: " + databaseFile.string());
     databaseURL_ = databaseFile;
     attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
-    pathResolver_.emplace(attachmentBaseURL_);
+    pathResolver_.emplace(attachmentBaseURL_, platform::consoleIsVerbose());
 
     const auto resolved = resolveDatabaseFolder(databaseFile);
     const bool workingCopy = isWorkingCopyLocation(resolved);
@@ -261,9 +261,9 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
     }
 
-    // Each chat's lines go out in one write; those quoting message text only to a terminal.
+    // Each chat's lines go out in one write; those quoting message text only when asked for.
     const ConsoleBatch batch(batching_);
-    quoteMessageText_ = platform::consoleIsTerminal();
+    quoteMessageText_ = platform::consoleIsVerbose();
     std::vector<Conversation> conversations;
     std::int64_t index = 0;
     for (;; flushConsole()) {
@@ -387,7 +387,7 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     }
     SqliteStatement& statement = *prepared;
     std::string* const decodedLines =
-        (batching_ ? quoteMessageText_ : platform::consoleIsTerminal()) ? &console_ : nullptr;
+        (batching_ ? quoteMessageText_ : platform::consoleIsVerbose()) ? &console_ : nullptr;
 
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
@@ -498,7 +498,7 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
 
 std::string DatabaseManager::resolveAttachmentPath(const std::string& storedName) const {
     if (!pathResolver_) {
-        pathResolver_.emplace(attachmentBaseURL_);
+        pathResolver_.emplace(attachmentBaseURL_, platform::consoleIsVerbose());
     }
     return pathResolver_->resolve(storedName);
 }

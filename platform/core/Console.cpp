@@ -1,10 +1,9 @@
 #include "platform/core/Console.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
-
-#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -31,8 +30,9 @@ void consoleText(std::string_view lines) {
     std::fflush(stdout);
 }
 
-bool consoleIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
+bool consoleIsVerbose() {
+    const char* value = std::getenv("QB_VERBOSE");
+    return value != nullptr && *value != '\0' && std::string_view(value) != "0";
 }
 
 } // namespace platform

@@ -9,8 +9,9 @@ namespace platform {
 void consoleLine(std::string_view line);
 // Writes lines that already end in newlines with one write, flushed; nothing for empty text. Safe from any thread.
 void consoleText(std::string_view lines);
-// Whether standard output is a terminal (asked anew on each call: one system call). Lines that quote message text
-// are written only then: elsewhere, such as a desktop session's journal, they would keep the user's messages.
-bool consoleIsTerminal();
+// Whether the environment variable QB_VERBOSE is set (to anything but "" or "0"; asked anew on each call). Lines that
+// quote the user's messages (their texts, their attachments' paths) are written only then: a desktop session keeps a
+// program's standard output in the user's journal, and a terminal's scrollback is no private place either.
+bool consoleIsVerbose();
 
 } // namespace platform

@@ -106,3 +106,15 @@ TEST_F(AttachmentPaths, AnEmptyBaseMeansTheCurrentFolderNotTheRoot) {
     EXPECT_NE(diagnostics.find("not found at ./Attachments/cd/02/Y/other.jpeg"), std::string::npos) << diagnostics;
     EXPECT_EQ(diagnostics.find(" /Attachments"), std::string::npos) << diagnostics;
 }
+
+// Without path notes only a refused name is told: that is a warning about the database, not a quote of a file name.
+TEST_F(AttachmentPaths, WithoutPathNotesOnlyARefusalIsNoted) {
+    const auto inBase = makeFile(base / "Attachments/ab/01/X/photo.jpeg");
+    quillobrandt::AttachmentPathResolver quiet(base, false);
+    EXPECT_EQ(quiet.resolve("~/Library/Messages/Attachments/ab/01/X/photo.jpeg"), inBase.string());
+    EXPECT_EQ(quiet.resolve("~/Library/Messages/Attachments/cd/02/Y/other.jpeg"),
+              (platform::homeDir() / "Library/Messages/Attachments/cd/02/Y/other.jpeg").string());
+    EXPECT_EQ(quiet.takeDiagnostics(), "");
+    EXPECT_EQ(quiet.resolve("~/../secret.txt"), "");
+    EXPECT_EQ(quiet.takeDiagnostics(), "  📎 Attachment name refused, it leads out of its folder: ~/../secret.txt");
+}

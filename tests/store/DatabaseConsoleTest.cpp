@@ -91,16 +91,60 @@ fs::path databaseWithArchivedBodies() {
     return file;
 }
 
+// QB_VERBOSE set for a scope, or left unset.
+class Verbose {
+public:
+    explicit Verbose(bool on) {
+        if (on) {
+            ::setenv("QB_VERBOSE", "1", 1);
+        } else {
+            ::unsetenv("QB_VERBOSE");
+        }
+    }
+    Verbose(const Verbose&) = delete;
+    Verbose& operator=(const Verbose&) = delete;
+    ~Verbose() { ::unsetenv("QB_VERBOSE"); }
+};
+
+bool quotesMessages(const std::string& line) {
+    return line.find("✅ Decoded attributedBody") != std::string::npos ||
+           line.find("📎 Attachment ") != std::string::npos;
+}
+
+// The output without the lines that quote messages (decoded texts, attachment paths).
+std::string withoutQuotingLines(const std::string& output) {
+    std::string kept;
+    for (std::size_t start = 0; start < output.size();) {
+        const auto end = output.find('\n', start);
+        const auto line = output.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
+        if (!quotesMessages(line)) {
+            kept += line;
+        }
+        start = end == std::string::npos ? output.size() : end + 1;
+    }
+    return kept;
+}
+
 } // namespace
 
-// Every chat's lines come in one block; from a terminal they include the decoded texts, elsewhere (a pipe, a
-// session's journal) every line but those, and no message text at all.
-TEST(DatabaseConsole, TerminalGetsEveryLineOtherOutputsNoMessageText) {
+// Every chat's lines come in order, wherever stdout goes. Lines that quote messages (decoded texts, where each
+// attachment was looked for) come only when QB_VERBOSE asks for them, a terminal or not: a desktop session keeps
+// a program's stdout in the user's journal, and a shell's terminal is no private place either.
+TEST(DatabaseConsole, MessageTextOnlyWhenVerboseOtherwiseTheSameLines) {
     const auto file = databaseWithArchivedBodies();
-    const std::string terminal = consoleOfLoad(file, Stdout::terminal);
-    const std::string piped = consoleOfLoad(file, Stdout::pipe);
+    std::string terminal, piped, verboseTerminal, verbosePiped;
+    {
+        const Verbose quiet(false);
+        terminal = consoleOfLoad(file, Stdout::terminal);
+        piped = consoleOfLoad(file, Stdout::pipe);
+    }
+    {
+        const Verbose verbose(true);
+        verboseTerminal = consoleOfLoad(file, Stdout::terminal);
+        verbosePiped = consoleOfLoad(file, Stdout::pipe);
+    }
 
-    for (const std::string& output : {terminal, piped}) {
+    for (const std::string& output : {terminal, piped, verboseTerminal, verbosePiped}) {
         EXPECT_EQ(output.find("💬 Chat 1: ROWID=2 identifier=bob@example.com style=45 name=(none)\n"), 0u) << output;
         EXPECT_NE(output.find("  📨 1 messages, 0 without text\n"
                               "💬 Chat 2: ROWID=1 identifier=alice@example.com style=45 name=(none)\n"),
@@ -109,28 +153,23 @@ TEST(DatabaseConsole, TerminalGetsEveryLineOtherOutputsNoMessageText) {
         EXPECT_NE(output.find("  📎 1 attachments for 1 messages\n"), std::string::npos) << output;
         EXPECT_NE(output.find("  📨 3 messages, 0 without text\n✅ Loaded 2 conversations\n"), std::string::npos)
             << output;
-        EXPECT_NE(output.find("✅ Loaded 2 conversations\n"), std::string::npos) << output;
     }
-    EXPECT_NE(terminal.find("✅ Decoded attributedBody of message 2 at step 4 (typedstream): secret words\n"),
-              std::string::npos)
-        << terminal;
-    EXPECT_NE(terminal.find("✅ Decoded attributedBody of message 4 at step 4 (typedstream): hidden reply\n"),
-              std::string::npos)
-        << terminal;
-    EXPECT_EQ(piped.find("Decoded attributedBody"), std::string::npos) << piped;
-    EXPECT_EQ(piped.find("secret words"), std::string::npos) << piped;
-    EXPECT_EQ(piped.find("hidden reply"), std::string::npos) << piped;
-    EXPECT_EQ(piped.find("plain words"), std::string::npos) << piped;
-
-    // Terminal output is the piped output plus the decoded lines, in the same order.
-    std::string withoutDecoded;
-    for (std::size_t start = 0; start < terminal.size();) {
-        const auto end = terminal.find('\n', start);
-        const auto line = terminal.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
-        if (line.find("✅ Decoded attributedBody") == std::string::npos) {
-            withoutDecoded += line;
+    for (const std::string& output : {terminal, piped}) {
+        EXPECT_EQ(output.find("Decoded attributedBody"), std::string::npos) << output;
+        EXPECT_EQ(output.find("📎 Attachment "), std::string::npos) << output;
+        for (const char* text : {"secret words", "hidden reply", "plain words", "a.jpg"}) {
+            EXPECT_EQ(output.find(text), std::string::npos) << text << " in " << output;
         }
-        start = end == std::string::npos ? terminal.size() : end + 1;
     }
-    EXPECT_EQ(withoutDecoded, piped);
+    EXPECT_EQ(terminal, piped);
+    EXPECT_EQ(verboseTerminal, verbosePiped);
+    EXPECT_NE(verbosePiped.find("✅ Decoded attributedBody of message 2 at step 4 (typedstream): secret words\n"),
+              std::string::npos)
+        << verbosePiped;
+    EXPECT_NE(verbosePiped.find("✅ Decoded attributedBody of message 4 at step 4 (typedstream): hidden reply\n"),
+              std::string::npos)
+        << verbosePiped;
+    EXPECT_NE(verbosePiped.find("  📎 Attachment path fallback: "), std::string::npos) << verbosePiped;
+    // The verbose output is the quiet one plus the quoting lines, in the same order.
+    EXPECT_EQ(withoutQuotingLines(verbosePiped), piped);
 }
