@@ -2,9 +2,12 @@
 
 #include <QLocale>
 
-#include <cerrno>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
 
+#include "Quillobrandt/conversation/AttachmentMentions.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Console.h"
@@ -14,23 +17,39 @@ namespace quillobrandt {
 
 namespace {
 
+// Rows are gathered up to about this many bytes before they go to the file.
+constexpr std::size_t kWriteChunk = 256 * 1024;
+
 // One field as RFC 4180 writes it: between double quotes, each double quote inside doubled.
-void appendField(QString& csv, const QString& field) {
-    csv += QLatin1Char('"');
+void appendField(QString& line, const QString& field) {
+    line += QLatin1Char('"');
     for (const QChar c : field) {
         if (c == QLatin1Char('"')) {
-            csv += QLatin1Char('"');
+            line += QLatin1Char('"');
         }
-        csv += c;
+        line += c;
     }
-    csv += QLatin1Char('"');
+    line += QLatin1Char('"');
 }
 
-// One line for `message`; reactions give none.
-void appendLine(QString& csv, const Message& message, const ParticipantLabelLookup& labelFor) {
-    if (message.associatedMessageGUID) {
-        return;
+bool isExported(const Message& message) {
+    return !message.associatedMessageGUID;
+}
+
+QString messageField(const Message& message) {
+    QString text = message.text ? QString::fromStdString(*message.text) : QString();
+    if (message.attachments.empty() || !onlyAttachmentPlaceholders(text)) {
+        return text;
     }
+    QStringList names;
+    for (const Attachment& attachment : message.attachments) {
+        names << attachmentMention(attachment);
+    }
+    return names.join(QLatin1Char(' '));
+}
+
+// One line for `message`.
+QString csvLine(const Message& message, const ParticipantLabelLookup& labelFor) {
     const QString dateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     QString person;
     if (message.isFromMe) {
@@ -43,62 +62,79 @@ void appendLine(QString& csv, const Message& message, const ParticipantLabelLook
             }
         }
     }
-    appendField(csv, person);
-    csv += QLatin1Char(',');
-    appendField(csv, QLocale::c().toString(localDateTime(message.date), dateFormat));
-    csv += QLatin1Char(',');
-    appendField(csv, message.text ? QString::fromStdString(*message.text) : QString());
-    csv += QLatin1Char('\n');
+    QString line;
+    appendField(line, person);
+    line += QLatin1Char(',');
+    appendField(line, QLocale::c().toString(localDateTime(message.date), dateFormat));
+    line += QLatin1Char(',');
+    appendField(line, messageField(message));
+    line += QLatin1Char('\n');
+    return line;
 }
 
-QString csvHeader() {
-    return QStringLiteral("person,datetime,message\n");
-}
+constexpr std::string_view kHeader = "person,datetime,message\n";
 
-} // namespace
-
-QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor) {
-    QString csv = csvHeader();
-    for (const Message& message : messages) {
-        appendLine(csv, message, labelFor);
+// Calls `row` with each exported message of `source` (at `positions`, or all of them when null), in order.
+void forEachRow(const std::vector<Message>& source, const std::span<const std::uint32_t>* positions,
+                const std::function<void(const Message&)>& row) {
+    if (positions == nullptr) {
+        for (const Message& message : source) {
+            if (isExported(message)) {
+                row(message);
+            }
+        }
+        return;
     }
+    for (const std::uint32_t position : *positions) {
+        if (position < source.size() && isExported(source[position])) {
+            row(source[position]);
+        }
+    }
+}
+
+QString wholeText(const std::vector<Message>& source, const std::span<const std::uint32_t>* positions,
+                  const ParticipantLabelLookup& labelFor) {
+    QString csv = QString::fromLatin1(kHeader.data(), static_cast<qsizetype>(kHeader.size()));
+    forEachRow(source, positions, [&](const Message& message) { csv += csvLine(message, labelFor); });
     return csv;
 }
 
-QString generateCSV(const std::vector<Message>& source, std::span<const std::uint32_t> positions,
-                    const ParticipantLabelLookup& labelFor) {
-    QString csv = csvHeader();
-    for (const std::uint32_t position : positions) {
-        if (position < source.size()) {
-            appendLine(csv, source[position], labelFor);
-        }
+QString describeWriteFailure(const std::filesystem::path& path, int code) {
+    QString error = QStringLiteral("could not write \"%1\"").arg(QString::fromStdString(path.string()));
+    if (code != 0) {
+        error += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
     }
-    return csv;
+    return error;
 }
 
-bool writeCsvFile(const std::filesystem::path& path, const QString& text, QString* error) {
-    const QByteArray bytes = text.toUtf8();
-    errno = 0;
-    if (platform::writeFileAtomically(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                                      platform::userFileMode())) {
-        return true;
+CsvExportResult streamExport(const std::filesystem::path& path, const std::vector<Message>& source,
+                             const std::span<const std::uint32_t>* positions, const ParticipantLabelLookup& labelFor,
+                             std::size_t messageCount) {
+    CsvExportResult result;
+    result.messageCount = messageCount;
+    std::size_t rows = 0;
+    forEachRow(source, positions, [&rows](const Message&) { ++rows; });
+    if (rows == 0) {
+        result.nothingToExport = true;
+        result.error = QStringLiteral("There are no messages to export.");
+        return result;
     }
-    const int code = errno;
-    if (error) {
-        *error = QStringLiteral("could not write \"%1\"").arg(QString::fromStdString(path.string()));
-        if (code != 0) {
-            *error += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
+    platform::AtomicFileWriter file(path, platform::userFileMode());
+    std::string chunk(kHeader);
+    chunk.reserve(kWriteChunk + 4096);
+    forEachRow(source, positions, [&](const Message& message) {
+        if (!file.ok()) {
+            return; // the first failure decides; the rest is not worth formatting
         }
-    }
-    return false;
-}
-
-namespace {
-
-CsvExportResult writeExport(const std::filesystem::path& path, const QString& text, std::size_t messageCount) {
-    CsvExportResult result{false, {}, messageCount};
-    result.saved = writeCsvFile(path, text, &result.error);
+        chunk += csvLine(message, labelFor).toStdString();
+        if (chunk.size() >= kWriteChunk) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    });
+    result.saved = file.write(chunk) && file.commit();
     if (!result.saved) {
+        result.error = describeWriteFailure(path, file.error());
         platform::consoleLine(("Error saving CSV: " + result.error).toStdString());
     }
     return result;
@@ -106,14 +142,29 @@ CsvExportResult writeExport(const std::filesystem::path& path, const QString& te
 
 } // namespace
 
+QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor) {
+    return wholeText(messages, nullptr, labelFor);
+}
+
+QString generateCSV(const std::vector<Message>& source, std::span<const std::uint32_t> positions,
+                    const ParticipantLabelLookup& labelFor) {
+    return wholeText(source, &positions, labelFor);
+}
+
+std::size_t countCsvRows(const std::vector<Message>& source, std::span<const std::uint32_t> positions) {
+    std::size_t rows = 0;
+    forEachRow(source, &positions, [&rows](const Message&) { ++rows; });
+    return rows;
+}
+
 CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& messages,
                           const ParticipantLabelLookup& labelFor) {
-    return writeExport(path, generateCSV(messages, labelFor), messages.size());
+    return streamExport(path, messages, nullptr, labelFor, messages.size());
 }
 
 CsvExportResult exportCSV(const std::filesystem::path& path, const std::vector<Message>& source,
                           std::span<const std::uint32_t> positions, const ParticipantLabelLookup& labelFor) {
-    return writeExport(path, generateCSV(source, positions, labelFor), positions.size());
+    return streamExport(path, source, &positions, labelFor, positions.size());
 }
 
 } // namespace quillobrandt

@@ -31,32 +31,83 @@ bool writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+AtomicFileWriter::AtomicFileWriter(const fs::path& path, unsigned mode) : path_(path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     // Appended piece by piece: GCC 12 at -O3 misreads `"." + std::string&&` as an overlapping copy (-Wrestrict).
     std::string tempName = ".";
     tempName += path.filename().string();
     tempName += ".tmp-XXXXXX";
     std::string pattern = (folder / tempName).string();
-    FileDescriptor fd(::mkstemp(pattern.data()));
-    if (!fd) {
+    fd_ = FileDescriptor(::mkstemp(pattern.data()));
+    if (!fd_) {
+        fail(errno);
+        return;
+    }
+    temp_ = pattern;
+    if (::fchmod(fd_.get(), static_cast<mode_t>(mode)) != 0) {
+        fail(errno);
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (!committed_ && !temp_.empty()) {
+        fd_.close();
+        ::unlink(temp_.c_str());
+    }
+}
+
+void AtomicFileWriter::fail(int code) {
+    if (error_ == 0) {
+        error_ = code != 0 ? code : EIO;
+    }
+}
+
+bool AtomicFileWriter::write(std::string_view bytes) {
+    if (!ok()) {
         return false;
     }
-    const fs::path temp = pattern;
-    bool ok = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-    ok = fd.close() && ok;
-    if (ok) {
-        ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!writeAll(fd_.get(), bytes)) {
+        fail(errno);
     }
-    if (!ok) {
-        ::unlink(temp.c_str());
+    return ok();
+}
+
+bool AtomicFileWriter::commit() {
+    if (!ok() || committed_) {
+        return ok() && committed_;
+    }
+    if (::fsync(fd_.get()) != 0) {
+        fail(errno);
+    }
+    if (!fd_.close()) {
+        fail(errno);
+    }
+    if (ok() && ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        fail(errno);
+    }
+    if (!ok()) {
         return false;
     }
+    committed_ = true;
+    const fs::path folder = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) {
         ::fsync(dir.get());
     }
     return true;
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    int error = 0;
+    {
+        AtomicFileWriter writer(path, mode);
+        if (writer.write(bytes) && writer.commit()) {
+            return true;
+        }
+        error = writer.error();
+    }
+    errno = error; // set after the temporary file is gone: callers name the cause
+    return false;
 }
 
 std::size_t removeStaleTemporaries(const fs::path& folder, std::string_view targetPrefix,

@@ -7,7 +7,38 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/FileDescriptor.h"
+
 namespace platform {
+
+// Writes a file piece by piece with the guarantee of writeFileAtomically(): the pieces go to a temporary file beside
+// `path` and only commit() puts it in place, so a big export never has to be held in memory whole. Destroyed
+// without a successful commit, it removes its temporary file and leaves `path` as it was. One thread at a time.
+class AtomicFileWriter {
+public:
+    // Creates the temporary file with the permission bits `mode`; ok() says whether that worked.
+    explicit AtomicFileWriter(const std::filesystem::path& path, unsigned mode = 0600);
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    ~AtomicFileWriter();
+
+    // False once anything failed; later writes then do nothing.
+    bool ok() const { return error_ == 0; }
+    // The errno of the first failure, 0 while all went well.
+    int error() const { return error_; }
+    bool write(std::string_view bytes);
+    // Flushes to the disk and renames the temporary file over `path`; false (and `path` untouched) on failure.
+    bool commit();
+
+private:
+    void fail(int code);
+
+    std::filesystem::path path_;
+    std::filesystem::path temp_;
+    FileDescriptor fd_;
+    int error_ = 0;
+    bool committed_ = false;
+};
 
 // Replaces `path` with `bytes` so that a reader (or the next start after a crash) sees either the
 // old file or the new one, never a mix: write a temporary file beside it, fsync, rename, fsync the folder.

@@ -59,6 +59,41 @@ TEST(CsvExport, WithoutLabelsTheHandleIsUsedAndQuotesInNamesAreDoubled) {
               "person,datetime,message\n\"The \"\"Boss\"\"\",\"2024-01-05 01:02:03\",\"x\"\n");
 }
 
+TEST(CsvExport, AttachmentOnlyMessagesNameTheirFiles) {
+    qbtest::ScopedTimeZone zone("UTC");
+    auto video = qbtest::makeMessage(kDay, QTime(9, 0), "\xEF\xBF\xBC", true);
+    video.attachments.push_back({1, "clip.mov", "video/quicktime", "/nowhere/clip.mov"});
+    auto voiceAndFile = qbtest::makeMessage(kDay, QTime(9, 1), std::nullopt, false, "+15551234567");
+    voiceAndFile.attachments.push_back({2, "Audio Message.caf", "audio/x-caf", "/nowhere/Audio Message.caf"});
+    voiceAndFile.attachments.push_back({3, "", std::nullopt, "/nowhere/report \"final\".pdf"});
+    auto withText = qbtest::makeMessage(kDay, QTime(9, 2), "see https://example.com", true);
+    withText.attachments.push_back({4, "preview.pluginPayloadAttachment", std::nullopt, "/nowhere/p"});
+    EXPECT_EQ(
+        generateCSV({video, voiceAndFile, withText}, labels()),
+        "person,datetime,message\n"
+        "\"Me\",\"2024-01-05 09:00:00\",\"[Attachment: clip.mov]\"\n"
+        "\"Mum\",\"2024-01-05 09:01:00\",\"[Attachment: Audio Message.caf] [Attachment: report \"\"final\"\".pdf]\"\n"
+        "\"Me\",\"2024-01-05 09:02:00\",\"see https://example.com\"\n");
+}
+
+TEST(CsvExport, AnExportOfNothingWritesNoFile) {
+    const auto path = qbtest::IsolatedHome::root() / "nothing.csv";
+    auto reaction = qbtest::makeMessage(kDay, QTime(9, 0), "Loved \"hi\"");
+    reaction.associatedMessageGUID = "p:0/ABC";
+    const std::vector<Message> source{reaction};
+    EXPECT_EQ(countCsvRows(source, std::vector<std::uint32_t>{0, 7}), 0u);
+    const CsvExportResult result = exportCSV(path, source, std::vector<std::uint32_t>{0}, labels());
+    EXPECT_FALSE(result.saved);
+    EXPECT_TRUE(result.nothingToExport);
+    EXPECT_EQ(result.error, "There are no messages to export.");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    ASSERT_TRUE(platform::writeFileAtomically(path, "kept"));
+    EXPECT_TRUE(exportCSV(path, {}, labels()).nothingToExport);
+    EXPECT_EQ(*platform::readFile(path), "kept") << "an existing file stays as it was";
+    EXPECT_EQ(countCsvRows(source, std::vector<std::uint32_t>{}), 0u);
+}
+
 TEST(CsvExport, DefaultFileNames) {
     EXPECT_EQ(defaultCsvFileName(QStringLiteral("A/B: \"C\"")), "A-B- C.csv");
     EXPECT_EQ(defaultCsvFileName(QStringLiteral("Mum, +1 555")), "Mum, +1 555.csv");
@@ -129,7 +164,7 @@ TEST(CsvExport, WritesUtf8WithoutByteOrderMarkAndReplacesAnExistingFile) {
 
 TEST(CsvExport, WriteFailureIsReportedAndLeavesNothingBehind) {
     const auto folder = qbtest::IsolatedHome::root() / "missing-folder";
-    const CsvExportResult result = exportCSV(folder / "x.csv", {}, {});
+    const CsvExportResult result = exportCSV(folder / "x.csv", {qbtest::makeMessage(kDay, QTime(8, 0), "x")}, {});
     EXPECT_FALSE(result.saved);
     EXPECT_FALSE(result.error.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(folder));
