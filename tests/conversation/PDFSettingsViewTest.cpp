@@ -174,6 +174,34 @@ TEST_F(PdfDialogTest, AFailedRenderIsShownWithoutASavePanel) {
     EXPECT_TRUE(temporaryPdfs().isEmpty());
 }
 
+TEST_F(PdfDialogTest, AnExportOfNothingSaysSoAndWritesNoFile) {
+    Conversation empty = smallConversation();
+    // Only a reaction and an empty message: nothing the PDF would print.
+    empty.messages.resize(2);
+    empty.messages[0].associatedMessageGUID = "p:0/A";
+    empty.messages[1].text.reset();
+    empty.messages[1].attachments.clear();
+    bool finished = false;
+    bool saved = true;
+    for (const auto& messages : {empty.messages, std::vector<Message>{}}) {
+        PDFSettingsView view(empty, messages, state.get(), nullptr, &analytics);
+        QObject::connect(&view, &PDFSettingsView::exportFinished, [&](bool ok) {
+            finished = true;
+            saved = ok;
+        });
+        view.startGeneration();
+        EXPECT_TRUE(finished);
+        EXPECT_FALSE(saved);
+        EXPECT_FALSE(view.isGenerating());
+        EXPECT_TRUE(view.temporaryFile().isEmpty());
+    }
+    EXPECT_TRUE(fake.panels->saveRequests().empty()) << "no save panel for an empty file";
+    ASSERT_EQ(fake.alerts->alerts().size(), 2u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Nothing to Export");
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText, "There are no messages to export.");
+    EXPECT_TRUE(temporaryPdfs().isEmpty());
+}
+
 TEST_F(PdfDialogTest, AMissingTemporaryFolderIsShown) {
     auto view = dialog(smallConversation());
     // A temporary folder below a plain file can be neither found nor made.

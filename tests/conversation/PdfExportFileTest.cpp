@@ -72,7 +72,7 @@ TEST(PdfExportFile, MoveReplacesTheDestinationAndKeepsTheSourceOnFailure) {
     EXPECT_TRUE(QFile::exists(source));
 }
 
-TEST(PdfExportFile, MoveWorksAcrossFileSystems) {
+TEST(PdfExportFile, MoveAcrossFileSystemsGivesTheSameFileAsOnOne) {
     struct stat shm {};
     struct stat home {};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(qbtest::IsolatedHome::root().c_str(), &home) != 0 ||
@@ -80,10 +80,21 @@ TEST(PdfExportFile, MoveWorksAcrossFileSystems) {
         GTEST_SKIP() << "no second file system to move from";
     }
     const QString source = QStringLiteral("/dev/shm/qb-export-test-%1.pdf").arg(::getpid());
-    writeText(source, "%PDF-1.4 test");
+    // Bigger than any one piece of the copy, and not a repeating pattern a short copy could fake.
+    std::string content = "%PDF-1.4 test\n";
+    for (int i = 0; content.size() < 600 * 1024; ++i) {
+        content += std::to_string(i * 7919) + (i % 17 == 0 ? "\n" : " ");
+    }
+    writeText(source, content);
     const QString destination = pathIn("across.pdf");
+    const mode_t previous = ::umask(027);
     QString error;
-    ASSERT_TRUE(moveFinishedPdf(source, destination, &error)) << error.toStdString();
+    const bool moved = moveFinishedPdf(source, destination, &error);
+    ::umask(previous);
+    ASSERT_TRUE(moved) << error.toStdString();
     EXPECT_FALSE(QFile::exists(source));
-    EXPECT_EQ(*platform::readFile(destination.toStdString()), "%PDF-1.4 test");
+    EXPECT_EQ(*platform::readFile(destination.toStdString()), content);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(destination).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the user's file mode, as a rename on one file system keeps it";
 }

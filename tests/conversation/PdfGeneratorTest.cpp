@@ -1,13 +1,16 @@
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QMultiHash>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "ConversationTestSupport.h"
 #include "Quillobrandt/conversation/export/PDFGenerator.h"
+#include "Quillobrandt/conversation/export/PdfTextBlock.h"
 #include "tests/support/TestEnvironment.h"
 
 using namespace quillobrandt;
@@ -109,10 +112,9 @@ TEST(PdfLayout, PrintableMessagesAndColours) {
     EXPECT_FALSE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "")));
     EXPECT_FALSE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "\xEF\xBF\xBC")));
     EXPECT_TRUE(PDFGenerator::isPrintable(qbtest::makeMessage(kDay, QTime(1, 0), "hi")));
+    // Any attachment is printed, as a picture or as a line naming its file.
     auto withVideo = qbtest::makeMessage(kDay, QTime(1, 0), std::nullopt);
     withVideo.attachments.push_back(imageAttachment("/nowhere/x.jpg", "video/mp4"));
-    EXPECT_FALSE(PDFGenerator::isPrintable(withVideo));
-    withVideo.attachments.push_back(imageAttachment("/nowhere/X.JPG", std::nullopt));
     EXPECT_TRUE(PDFGenerator::isPrintable(withVideo));
 
     PDFSettings settings;
@@ -299,6 +301,80 @@ TEST(PdfGenerator, BrokenAndMissingPicturesGivePlaceholders) {
     EXPECT_TRUE(hasPixelNear(renderFirstPage(path), QColor(0xE5, 0xE5, 0xEA), 3));
 }
 
+TEST(PdfGenerator, FilesThatAreNotPicturesAreNamedUnderTheText) {
+    qbtest::ScopedTimeZone zone("UTC");
+    auto linkAndVideo = qbtest::makeMessage(kDay, QTime(12, 0), "watch this\xEF\xBF\xBC", true);
+    linkAndVideo.attachments.push_back(imageAttachment("/nowhere/clip.mov", "video/quicktime"));
+    linkAndVideo.attachments.push_back(imageAttachment("/nowhere/voice-note.caf", "audio/x-caf"));
+    auto fileOnly = qbtest::makeMessage(kDay, QTime(12, 1), "\xEF\xBF\xBC");
+    fileOnly.attachments.push_back(imageAttachment("/nowhere/plans.pdf", "application/pdf"));
+    auto pictureAndFile = qbtest::makeMessage(kDay, QTime(12, 2), std::nullopt);
+    pictureAndFile.attachments.push_back(imageAttachment(writePng("blue.png", 40, 30, QColor(0x10, 0x10, 0xD0))));
+    pictureAndFile.attachments.push_back(imageAttachment("/nowhere/card.vcf", "text/vcard"));
+    const QString path = outputPath("attachments.pdf");
+    const auto result = PDFGenerator::generatePDF({linkAndVideo, fileOnly, pictureAndFile}, {}, {}, {}, path);
+    ASSERT_TRUE(result.written);
+    EXPECT_EQ(result.printedMessages, 3);
+    const QString text = qbtest::pdfText(path);
+    for (const char* expected : {"watch this", "[Attachment: clip.mov]", "[Attachment: voice-note.caf]",
+                                 "[Attachment: plans.pdf]", "[Attachment: card.vcf]", "12:01 PM", "12:02 PM"}) {
+        EXPECT_TRUE(text.contains(QLatin1String(expected))) << expected << "\n" << text.toStdString();
+    }
+    // One line per file, below the text.
+    EXPECT_LT(text.indexOf("watch this"), text.indexOf("[Attachment: clip.mov]"));
+    EXPECT_LT(text.indexOf("[Attachment: clip.mov]"), text.indexOf("[Attachment: voice-note.caf]"));
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("clip\\.mov\\]\\s*\\n\\s*\\[Attachment: voice"))))
+        << text.toStdString();
+    EXPECT_EQ(qbtest::runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), path})
+                  .split('\n', Qt::SkipEmptyParts)
+                  .size(),
+              3)
+        << "the picture is still drawn";
+}
+
+TEST(PdfGenerator, ADayHeaderMovesWithTheFirstBubbleOfItsDay) {
+    qbtest::ScopedTimeZone zone("UTC");
+    // Days of one to seven messages of varying height: over many pages, some header falls at a page's foot.
+    std::vector<Message> messages;
+    std::vector<QString> firstOfDay;
+    for (int day = 0; day < 120; ++day) {
+        const int count = day % 7 + 1;
+        for (int i = 0; i < count; ++i) {
+            std::string text = i == 0 ? "opening-of-day-" + std::to_string(day) : "more";
+            for (int w = 0; w < (day * 13 + i * 5) % 40; ++w) {
+                text += " word";
+            }
+            messages.push_back(qbtest::makeMessage(kDay.addDays(day), QTime(9, 0).addSecs(i * 60), text, i % 2 == 0));
+        }
+        firstOfDay.push_back(QStringLiteral("opening-of-day-%1").arg(day));
+    }
+    for (const bool dense : {false, true}) {
+        PDFSettings settings;
+        settings.ultraDenseMode = dense;
+        settings.includePageNumbers = true;
+        const QString path = outputPath("days.pdf");
+        const auto result = PDFGenerator::generatePDF(messages, {"+15551234567"}, settings, {}, path);
+        ASSERT_TRUE(result.written);
+        ASSERT_GT(result.pageCount, 5);
+        int checked = 0;
+        for (int page = 1; page <= result.pageCount; ++page) {
+            const QString text = qbtest::pdfText(path, page, page);
+            for (int day = 0; day < 120; ++day) {
+                const QString header = QLocale(QLocale::English, QLocale::UnitedStates)
+                                           .toString(kDay.addDays(day), QStringLiteral("MMM d, yyyy"));
+                if (text.contains(header)) {
+                    ++checked;
+                    EXPECT_TRUE(text.contains(firstOfDay[static_cast<std::size_t>(day)] + QLatin1Char('\n')) ||
+                                text.contains(firstOfDay[static_cast<std::size_t>(day)] + QLatin1Char(' ')))
+                        << (dense ? "dense, " : "") << "page " << page << ": " << header.toStdString()
+                        << " without its first message";
+                }
+            }
+        }
+        EXPECT_EQ(checked, 120);
+    }
+}
+
 TEST(PdfGenerator, UnwritableOutputWritesNothingAndReportsNothing) {
     int reports = 0;
     const QString path = outputPath("no-such-folder/out.pdf");
@@ -441,4 +517,91 @@ TEST(PdfGenerator, ColourEmojiAreVisibleInsideTheirBubble) {
     }
     EXPECT_GT(drawn, inner.width() * inner.height() / 10)
         << "bubble " << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+}
+
+namespace {
+
+// The width in points of the one bubble on page 1: the widest run of the most common strongly coloured pixel.
+double bubbleWidth(const QString& pdf) {
+    constexpr int kDpi = 288;
+    const QImage page = qbtest::renderPdfPage(pdf, 1, kDpi).convertToFormat(QImage::Format_RGB32);
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            const QRgb p = page.pixel(x, y);
+            if (std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 40) {
+                ++counts[p];
+            }
+        }
+    }
+    if (counts.isEmpty()) {
+        return 0;
+    }
+    const QRgb bubble = std::max_element(counts.begin(), counts.end()).key();
+    int left = page.width();
+    int right = -1;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            if (page.pixel(x, y) == bubble) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return (right - left + 1) * 72.0 / kDpi;
+}
+
+} // namespace
+
+TEST(PdfGenerator, AJoinedEmojiIsDrawnWholeFromTheEmojiFont) {
+    // A woman shrugging is the shrug, a zero-width joiner and the female sign: one picture, as wide as the shrug
+    // alone, not the shrug followed by a sign from the text font.
+    // The joined one comes second: what the first document did to the emoji font must not change the next.
+    const QString joined = outputPath("joined.pdf");
+    const QString alone = outputPath("alone.pdf");
+    const QString before = outputPath("before.pdf");
+    ASSERT_TRUE(PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(15, 6), "\xF0\x9F\xA4\xB7")},
+                                          {"+15551234567"}, {}, {}, before)
+                    .written);
+    ASSERT_TRUE(PDFGenerator::generatePDF(
+                    {qbtest::makeMessage(kDay, QTime(15, 7), "\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F")},
+                    {"+15551234567"}, {}, {}, joined)
+                    .written);
+    ASSERT_TRUE(PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(15, 7), "\xF0\x9F\xA4\xB7")},
+                                          {"+15551234567"}, {}, {}, alone)
+                    .written);
+    const double joinedWidth = bubbleWidth(joined);
+    const double aloneWidth = bubbleWidth(alone);
+    EXPECT_NEAR(aloneWidth, bubbleWidth(before), 0.5) << "the same emoji measures the same in the next document";
+    EXPECT_GT(aloneWidth, 12 + 6) << "two paddings and an emoji";
+    EXPECT_NEAR(joinedWidth, aloneWidth, 1.0);
+}
+
+TEST(PdfTextBlock, AWordTooLongForALineBreaksOnlyBetweenGraphemeClusters) {
+    const QFont font = PDFGenerator::fontForStyle(PDFFontStyle::system, 8);
+    constexpr double kWidth = 120;
+    QString flags;
+    for (int i = 0; i < 60; ++i) {
+        flags += QString::fromUtf8(i % 2 ? "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA" : "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7");
+    }
+    QString accented;
+    for (int i = 0; i < 150; ++i) {
+        accented += QStringLiteral("e\u0301");
+    }
+    struct Case {
+        const char* name;
+        QString text;
+        int clusterUnits; // UTF-16 units per cluster
+    };
+    for (const Case& c : {Case{"flags", flags, 4}, Case{"accents", QStringLiteral("x ") + accented, 2}}) {
+        const PdfTextBlock block(c.text, font, kWidth, 2.0);
+        ASSERT_GT(block.lines().size(), 1u) << c.name;
+        for (const auto& line : block.lines()) {
+            const qsizetype offset = line.start - (c.clusterUnits == 2 ? 2 : 0);
+            if (line.start > 0) {
+                EXPECT_EQ(offset % c.clusterUnits, 0) << c.name << ": a line starts inside a cluster at " << line.start;
+            }
+        }
+        EXPECT_LE(block.size().width(), kWidth) << c.name;
+    }
 }

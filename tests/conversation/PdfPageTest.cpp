@@ -94,6 +94,33 @@ TEST(PdfPages, BubbleTextIsReadableInEveryScheme) {
     }
 }
 
+TEST(PdfPages, GrayLabelsAreReadableOnWhite) {
+    qbtest::ScopedTimeZone zone("UTC");
+    const std::vector<Message> messages{
+        qbtest::makeMessage(kDay, QTime(9, 0), "hello", false, "+15550001111"),
+        qbtest::makeMessage(kDay, QTime(9, 1), "hi", true),
+    };
+    PDFSettings settings;
+    settings.includePageNumbers = true;
+    const QString path = outputPath(QStringLiteral("labels.pdf"));
+    ASSERT_TRUE(PDFGenerator::generatePDF(messages, {"+15550001111", "+15550002222"}, settings, {}, path).written);
+    const auto pages = qbtest::pdfWords(path, 1);
+    ASSERT_EQ(pages.size(), 1u);
+    constexpr int kDpi = 288;
+    const QImage page = qbtest::renderPdfPage(path, 1, kDpi);
+    ASSERT_FALSE(page.isNull());
+    // Day header, sender name, time and page number.
+    for (const QString& word : {QStringLiteral("Mar"), QStringLiteral("+15550001111"), QStringLiteral("9:00"),
+                                QStringLiteral("Me"), QStringLiteral("1")}) {
+        const PdfWord* found = findWord(pages[0], word);
+        ASSERT_NE(found, nullptr) << word.toStdString();
+        const Sample sample = sampleWord(page, found->box, kDpi / 72.0);
+        EXPECT_EQ(sample.bubble, 0xFFFFFFFFu) << word.toStdString() << " stands on the white page";
+        EXPECT_GE(sample.ratio, 4.5) << word.toStdString() << ": " << QColor(sample.text).name().toStdString();
+        EXPECT_LE(sample.ratio, 7.0) << word.toStdString() << " is still a gray, not black";
+    }
+}
+
 namespace {
 
 // Messages of many heights, with the odd one taller than a page, spread over several days.

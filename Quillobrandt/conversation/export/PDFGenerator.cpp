@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/conversation/AttachmentMentions.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/SenderNames.h"
 #include "Quillobrandt/conversation/export/ImageSource.h"
@@ -35,8 +36,9 @@ constexpr double kTimeRectHeight = 12;
 constexpr int kProgressEvery = 50;
 constexpr double kMinimumContinuationHeight = 60;
 
+// The system gray darkened to 4.9:1 on white, so small labels stay readable on paper; the hue stays.
 const QColor& labelGray() {
-    static const QColor gray = style::gray();
+    static const QColor gray(0x70, 0x70, 0x75);
     return gray;
 }
 
@@ -100,10 +102,28 @@ public:
     }
 
     void render(const Message& message, const QDateTime& date, bool newDay) {
+        std::vector<BubblePiece> pieces;
         if (newDay) {
+            // A day header goes with the first bubble of its day: when that bubble must start the next page, the
+            // header starts it too, instead of being left alone at this page's foot.
+            const double header = m_.headerHeight + kHeaderLineGap;
+            y_ -= header;
+            pieces = splitIntoPieces(message);
+            const bool fits = y_ - measure(message, pieces.front()).height() >= bottom_;
+            y_ += header;
+            if (!fits && y_ < m_.top) {
+                if (!newPage()) {
+                    return;
+                }
+                y_ -= header; // the first piece may now take more of the page
+                pieces = splitIntoPieces(message);
+                y_ += header;
+            }
             drawDayHeader(date);
+        } else {
+            pieces = splitIntoPieces(message);
         }
-        for (const BubblePiece& piece : splitIntoPieces(message)) {
+        for (const BubblePiece& piece : pieces) {
             if (stopped_) {
                 return;
             }
@@ -195,6 +215,20 @@ private:
                kLabelExtraHeight;
     }
 
+    // The message's text, then a line naming each file that is not a picture.
+    static QString bubbleText(const Message& message) {
+        QString text = message.text ? PdfTextBlock::printableText(QString::fromStdString(*message.text)) : QString();
+        for (const Attachment& attachment : message.attachments) {
+            if (!attachment.isImage()) {
+                if (!text.isEmpty()) {
+                    text += QLatin1Char('\n');
+                }
+                text += attachmentMention(attachment);
+            }
+        }
+        return text;
+    }
+
     QString senderName(const Message& message) const {
         if (message.isFromMe) {
             return QStringLiteral("Me");
@@ -222,7 +256,7 @@ private:
     // boundaries and its pictures between pictures, so that every piece fits a page.
     std::vector<BubblePiece> splitIntoPieces(const Message& message) const {
         BubblePiece whole;
-        whole.text = message.text ? PdfTextBlock::printableText(QString::fromStdString(*message.text)) : QString();
+        whole.text = bubbleText(message);
         whole.images = printedImages(message);
         const double capacity = m_.top - bottom_ - belowBubble() - labelHeight(message, whole) - 2 * m_.bubblePadding;
 
@@ -283,27 +317,55 @@ private:
         return pieces;
     }
 
-    void drawPiece(const Message& message, const QDateTime& date, const BubblePiece& piece) {
+    // What a piece takes on the page, measured once for the page-break decision and the drawing alike.
+    struct PieceLayout {
+        PdfTextBlock text;
+        PdfTextBlock label;
+        double textHeight = 0;
+        double textWidth = 0;
+        double bubbleWidth = 0;
+        double bubbleHeight = 0;
+        double labelHeight = 0;
+        double below = 0;
+        // From the top of the label to the gap under the time.
+        double height() const { return labelHeight + bubbleHeight + below; }
+    };
+
+    PieceLayout measure(const Message& message, const BubblePiece& piece) const {
         const double padding = m_.bubblePadding;
-        const PdfTextBlock text(piece.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_);
-        const double textHeight = text.isEmpty() ? 0 : textBlockHeight(text);
-        const double textWidth = text.isEmpty() ? 0 : text.size().width();
-        double contentHeight = textHeight;
-        double contentWidth = textWidth;
+        const bool showLabel = groupConversation_ && piece.showLabel;
+        PieceLayout layout{
+            PdfTextBlock(piece.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_),
+            PdfTextBlock(showLabel ? senderName(message) : QString(), smallFont_, m_.contentWidth, 0, &writer_)};
+        layout.textHeight = layout.text.isEmpty() ? 0 : textBlockHeight(layout.text);
+        layout.textWidth = layout.text.isEmpty() ? 0 : layout.text.size().width();
+        double contentHeight = layout.textHeight;
+        double contentWidth = layout.textWidth;
         for (const auto& image : piece.images) {
             contentHeight += m_.contentSpacing + image.size.height();
             contentWidth = std::max(contentWidth, image.size.width());
         }
-        const double bubbleWidth = std::min(2 * padding + contentWidth, m_.maxBubbleWidth);
-        const double bubbleHeight = 2 * padding + contentHeight;
+        layout.bubbleWidth = std::min(2 * padding + contentWidth, m_.maxBubbleWidth);
+        layout.bubbleHeight = 2 * padding + contentHeight;
+        layout.labelHeight = showLabel ? layout.label.size().height() + kLabelExtraHeight : 0;
+        layout.below = belowBubble();
+        return layout;
+    }
 
-        const bool showLabel = groupConversation_ && piece.showLabel;
-        const QString label = showLabel ? senderName(message) : QString();
-        const PdfTextBlock labelBlock(label, smallFont_, m_.contentWidth, 0, &writer_);
-        const double labelHeight = showLabel ? labelBlock.size().height() + kLabelExtraHeight : 0;
+    void drawPiece(const Message& message, const QDateTime& date, const BubblePiece& piece) {
+        const double padding = m_.bubblePadding;
+        const PieceLayout layout = measure(message, piece);
+        const PdfTextBlock& text = layout.text;
+        const PdfTextBlock& labelBlock = layout.label;
+        const double textHeight = layout.textHeight;
+        const double textWidth = layout.textWidth;
+        const double bubbleWidth = layout.bubbleWidth;
+        const double bubbleHeight = layout.bubbleHeight;
+        const double labelHeight = layout.labelHeight;
+        const bool showLabel = labelHeight > 0;
 
         // The time label hangs below the bubble: the whole message, label to time, stays above the bottom.
-        if (y_ - labelHeight - bubbleHeight - belowBubble() < bottom_ && !newPage()) {
+        if (y_ - layout.height() < bottom_ && !newPage()) {
             return;
         }
         const double bubbleX = message.isFromMe ? m_.rightEdge - bubbleWidth : m_.leftMargin;
@@ -331,7 +393,7 @@ private:
         if (!text.isEmpty()) {
             const QRectF rect = toPage(innerX, innerY, textWidth, textHeight);
             text.draw(painter_, rect.topLeft(), message.isFromMe ? colors_.sentText : colors_.receivedText,
-                      rect.height());
+                      rect.height(), toPage(bubbleX, y_, bubbleWidth, bubbleHeight));
             innerY += m_.contentSpacing + textHeight;
         }
         for (const auto& image : piece.images) {
@@ -458,7 +520,7 @@ bool PDFGenerator::isPrintable(const Message& message) {
     if (message.text && !PdfTextBlock::printableText(QString::fromStdString(*message.text)).isEmpty()) {
         return true;
     }
-    return message.hasImageAttachment();
+    return !message.attachments.empty();
 }
 
 PDFGenerationResult PDFGenerator::generatePDF(const std::vector<Message>& messages,

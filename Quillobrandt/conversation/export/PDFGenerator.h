@@ -27,7 +27,7 @@ struct PDFGenerationResult {
     bool cancelled = false; // stopped on request; the output is incomplete
     QString error;          // why nothing usable was written, for the user
     int pageCount = 0;
-    int printedMessages = 0; // messages with text or a picture
+    int printedMessages = 0; // messages with text or an attachment
 };
 
 // Renders messages as a paginated PDF of chat bubbles: a day header before each new day, sender
@@ -52,7 +52,8 @@ public:
     // The printed size of a picture: at most the widest picture a bubble holds, at most 300 points high.
     static QSizeF printedImageSize(QSizeF pixels, const PdfLayoutMetrics& metrics);
 
-    // Whether a message gets printed: visible text, or at least one picture.
+    // Whether a message gets printed: visible text, or at least one attachment (a picture is drawn, any other file
+    // named on a line of its own: "[Attachment: clip.mov]").
     static bool isPrintable(const Message& message);
 };
 

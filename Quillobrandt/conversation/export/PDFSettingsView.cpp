@@ -397,6 +397,25 @@ void PDFSettingsView::startGeneration() {
     if (isGenerating_) {
         return;
     }
+    // An empty document helps nobody: say so, before any file is made or a place is asked for.
+    const auto printed = [this](std::uint32_t position) {
+        if (position >= conversation_->messages.size()) {
+            return false;
+        }
+        const Message& message = conversation_->messages[position];
+        return !message.associatedMessageGUID && PDFGenerator::isPrintable(message);
+    };
+    if (std::none_of(positions_.begin(), positions_.end(), printed)) {
+        platform::consoleLine("PDF export: there are no messages to export");
+        platform::AlertRequest alert;
+        alert.messageText = QStringLiteral("Nothing to Export");
+        alert.informativeText = QStringLiteral("There are no messages to export.");
+        alert.style = platform::AlertStyle::informational;
+        alert.buttons = {QStringLiteral("OK")};
+        platform::alertPresenter()->runModal(alert);
+        emit exportFinished(false);
+        return;
+    }
     const QString name = exportName();
     const QString tempPath = temporaryPdfPath();
     if (tempPath.isEmpty()) {

@@ -8,21 +8,55 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "platform/core/AtomicFile.h"
+#include "platform/core/FileDescriptor.h"
+#include "platform/core/FileMode.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
 
 namespace quillobrandt {
 namespace {
 
-// Rendered documents are read whole into memory to cross file systems; beyond this size give up.
-constexpr std::size_t kMaxCopyBytes = std::size_t(2) * 1024 * 1024 * 1024;
+constexpr std::size_t kCopyPiece = 256 * 1024;
 
 QString describe(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Copies `from` piece by piece into a new file that replaces `to` once complete, with the mode a save on one file
+// system gives (the rendered file was created 0666 less the umask). Returns 0, or the errno of the failure and
+// whether it was the reading side.
+std::pair<int, bool> copyReplacing(const char* from, const char* to) {
+    platform::FileDescriptor in(::open(from, O_RDONLY | O_CLOEXEC));
+    if (!in) {
+        return {errno, true};
+    }
+    platform::AtomicFileWriter out(to, platform::userFileMode());
+    std::vector<char> piece(kCopyPiece);
+    while (out.ok()) {
+        const ssize_t n = ::read(in.get(), piece.data(), piece.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return {errno, true};
+        }
+        if (n == 0) {
+            break;
+        }
+        out.write(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+    }
+    if (!out.commit()) {
+        return {out.error(), false};
+    }
+    return {0, false};
 }
 
 } // namespace
@@ -77,21 +111,12 @@ bool moveFinishedPdf(const QString& source, const QString& destination, QString*
         }
         return false;
     }
-    const auto bytes = platform::readFile(from.toStdString(), kMaxCopyBytes);
-    if (!bytes) {
+    const auto [code, reading] = copyReplacing(from.constData(), to.constData());
+    if (code != 0) {
         if (error) {
-            *error = QStringLiteral("Could not read the rendered document \"%1\"").arg(source);
-        }
-        return false;
-    }
-    errno = 0;
-    if (!platform::writeFileAtomically(to.toStdString(), *bytes, 0600)) {
-        const int code = errno;
-        if (error) {
-            *error = QStringLiteral("Could not write \"%1\"").arg(destination);
-            if (code != 0) {
-                *error += QStringLiteral(": ") + describe(code);
-            }
+            *error = reading
+                         ? QStringLiteral("Could not read the rendered document \"%1\": %2").arg(source, describe(code))
+                         : QStringLiteral("Could not write \"%1\": %2").arg(destination, describe(code));
         }
         return false;
     }

@@ -29,8 +29,9 @@ std::int64_t fileSizeKilobytes(const QString& path);
 
 // Moves the rendered document to the chosen place, replacing what is there. Works across file
 // systems (the private temporary folder is often on another one): rename when possible, else copy
-// to a temporary name beside the destination, sync, rename, and remove the source. On failure the
-// source stays where it was and `error` says why.
+// piece by piece to a temporary name beside the destination, sync, rename, and remove the source; either way the
+// file gets the user's usual mode (0666 less the umask). On failure the source stays where it was and `error`
+// says why.
 bool moveFinishedPdf(const QString& source, const QString& destination, QString* error = nullptr);
 
 } // namespace quillobrandt

@@ -14,7 +14,9 @@
 namespace quillobrandt {
 
 // One piece of text laid out for the PDF: word-wrapped at `widthLimit`, with `lineSpacing` extra
-// points between lines. Object replacement characters (U+FFFC, attachment placeholders) are not drawn.
+// points between lines. A word wider than a line is broken between grapheme clusters, never inside one (a flag
+// stays a flag). Emoji clusters are set whole in the colour emoji font, so a joined sequence such as a woman
+// shrugging stays one picture. Object replacement characters (U+FFFC, attachment placeholders) are not drawn.
 class PdfTextBlock {
 public:
     PdfTextBlock(const QString& text, const QFont& font, double widthLimit, double lineSpacing,
@@ -34,8 +36,10 @@ public:
     const std::vector<Line>& lines() const { return lines_; }
 
     // Draws the block with its top-left corner at `topLeft` (Qt's coordinates), clipped to `maxHeight`
-    // the way a text frame drops lines that do not fit.
-    void draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight) const;
+    // the way a text frame drops lines that do not fit. Nothing is drawn outside `clip` when it is given (a
+    // bubble's outline), so a glyph that overhangs its line cannot run off the bubble.
+    void draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight,
+              const QRectF& clip = QRectF()) const;
 
     static QString printableText(const QString& text);
 
