@@ -1,7 +1,5 @@
 #include "Quillobrandt/app/AppState.h"
 
-#include <functional>
-
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/store/Logger.h"
@@ -65,18 +63,13 @@ void AppState::setShowContactsRequest(bool value) {
 
 void AppState::setConversations(std::vector<Conversation> value) {
     // Comparing two histories would cost more than a redundant signal.
+    opened_.retire(conversations_, historyLoader_.poster());
     conversations_ = makeHistory(std::move(value), historyLoader_.poster());
     emit conversationsChanged();
 }
 
 std::shared_ptr<const Conversation> AppState::sharedConversation(const Conversation* conversation) const {
-    const auto& history = *conversations_;
-    const std::less<const Conversation*> before; // a total order, also for pointers outside the history
-    if (conversation == nullptr || history.empty() || before(conversation, history.data()) ||
-        !before(conversation, history.data() + history.size())) {
-        return nullptr;
-    }
-    return {conversations_, conversation}; // owns the history, points at the one conversation
+    return opened_.pin(conversations_, conversation);
 }
 
 void AppState::setDatabaseURL(std::optional<Path> value) {
@@ -208,6 +201,7 @@ void AppState::endLoad() {
 void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> conversations) {
     const bool urlChanged = databaseURL_ != source.databaseURL;
     const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
+    opened_.retire(conversations_, historyLoader_.poster());
     conversations_ = makeHistory(std::move(conversations), historyLoader_.poster());
     databaseURL_ = source.databaseURL;
     attachmentBaseURL_ = source.attachmentBaseURL;

@@ -54,11 +54,12 @@ public:
     bool showContactsRequest() const { return showContactsRequest_; }
     void setShowContactsRequest(bool value);
     const std::vector<Conversation>& conversations() const { return *conversations_; }
-    // The same list, shared read-only; when its last owner lets go, its memory goes back to the system.
+    // The same list, shared read-only; when its last owner lets go, its memory goes back to the system. Once
+    // replaced, only the conversations still open keep their contents.
     const History& history() const { return conversations_; }
     void setConversations(std::vector<Conversation> value);
-    // `conversation` (one of conversations()) shared read-only with the loaded history, which stays alive as long
-    // as the result does, whatever is loaded later: an opened conversation is read in place, never copied.
+    // `conversation` (one of conversations()) shared read-only and read in place, never copied. Once another
+    // history replaces this one, the result keeps only its own conversation alive; the rest is freed then.
     // Null when `conversation` is not one of conversations().
     std::shared_ptr<const Conversation> sharedConversation(const Conversation* conversation) const;
     const std::optional<Path>& databaseURL() const { return databaseURL_; }
@@ -165,6 +166,7 @@ private:
     // Never null. Shared with opened conversations; never changed in place, only replaced (freed on the loader
     // thread once its last owner lets go).
     History conversations_ = std::make_shared<const std::vector<Conversation>>();
+    mutable OpenedConversations opened_; // handed out from conversations_
     std::optional<Path> databaseURL_;
     Labels participantLabels_;
     AppTheme appTheme_ = AppTheme::quillobrandt;

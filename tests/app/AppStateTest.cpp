@@ -184,6 +184,66 @@ TEST_F(AppStateTest, StoppingWithNothingOpenDoesNothing) {
     EXPECT_TRUE(fake.securityScope->events().empty());
 }
 
+namespace {
+
+quillobrandt::Conversation conversationOf(const std::string& id, int messages) {
+    quillobrandt::Conversation conversation;
+    conversation.id = id;
+    conversation.participants = {"+1555000" + id};
+    for (int i = 0; i < messages; ++i) {
+        auto& message = conversation.messages.emplace_back();
+        message.id = i + 1;
+        message.text = "message " + std::to_string(i) + " of chat " + id;
+    }
+    conversation.messageCount = messages;
+    return conversation;
+}
+
+} // namespace
+
+TEST_F(AppStateTest, AnOpenConversationKeepsOnlyItselfOnceTheHistoryIsReplaced) {
+    auto state = makeState();
+    state->setConversations({conversationOf("1", 300), conversationOf("2", 500), conversationOf("3", 200)});
+    const quillobrandt::Conversation expected = state->conversations()[1];
+    const std::weak_ptr<const std::vector<quillobrandt::Conversation>> first = state->history();
+    auto open = state->sharedConversation(&state->conversations()[1]);
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open.get(), &state->conversations()[1]) << "read in place";
+    EXPECT_EQ(state->sharedConversation(&state->conversations()[1]), open) << "opened twice, pinned once";
+    const quillobrandt::Conversation outside;
+    EXPECT_EQ(state->sharedConversation(&outside), nullptr);
+
+    state->setConversations({conversationOf("4", 10)}); // a saved copy is loaded while the window stays open
+    ASSERT_TRUE(state->waitForBackgroundLoads());
+    EXPECT_EQ(*open, expected) << "the open conversation is whole";
+    ASSERT_FALSE(first.expired());
+    const auto old = first.lock();
+    EXPECT_TRUE((*old)[0].messages.empty() && (*old)[2].messages.empty())
+        << "the conversations nobody has open are freed";
+    EXPECT_EQ(state->conversations().size(), 1u);
+    EXPECT_EQ(state->conversations()[0].id, "4");
+
+    // Reopening from the new history pins there; letting go of the old pin frees the old history.
+    auto reopened = state->sharedConversation(&state->conversations()[0]);
+    ASSERT_NE(reopened, nullptr);
+    open.reset();
+    EXPECT_FALSE(first.expired()) << "still held here";
+    EXPECT_EQ(old->size(), 3u);
+    EXPECT_EQ(reopened->id, "4");
+    state->setConversations({});
+    EXPECT_EQ(reopened->messages.size(), 10u);
+}
+
+TEST_F(AppStateTest, WithNothingOpenAReplacedHistoryGoesWhole) {
+    auto state = makeState();
+    state->setConversations({conversationOf("1", 30), conversationOf("2", 50)});
+    const std::weak_ptr<const std::vector<quillobrandt::Conversation>> first = state->history();
+    state->sharedConversation(&state->conversations()[0]).reset(); // opened and closed again
+    state->setConversations({});
+    EXPECT_TRUE(first.expired());
+    EXPECT_TRUE(state->waitForBackgroundLoads());
+}
+
 TEST(AppTheme, RawValuesAreTheTitles) {
     using quillobrandt::appThemeFromRawValue;
     EXPECT_EQ(quillobrandt::rawValue(AppTheme::quillobrandt), "Quillobrandt (Gold/Pink)");
