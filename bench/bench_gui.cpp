@@ -3,9 +3,14 @@
 //    and entering edit mode, each as the time the GUI thread is blocked (targets: date filter under 20 ms);
 //  - memory: opening the 100,000-message conversation from the loaded history (through the large-conversation
 //    question) and entering edit mode, as growth of resident memory and of its peak over the state before;
+//  - exporting 1,000,000 messages as CSV: how far memory climbs above the messages themselves;
 //  - the main window loading the load benchmark's 1,000,000-message history three times, going Back after each: the
-//    idle footprint, resident memory after each load and after each Back (target: after Back within 1.5 times the
-//    idle footprint), and the peak after each load (must not grow from the first load to the third);
+//    idle footprint (measured at start, before any history or conversation exists), resident memory after each load
+//    and after each Back (target: after Back within 1.5 times the idle footprint), and the peak after each load (must
+//    not grow from the first load to the third);
+//  - "Save Copy" from a conversation of that history with its window left open: the saved copy becomes the loaded
+//    history while the window holds its conversation of the old one (target: resident memory within 1.2 times that
+//    with one history loaded);
 //  - quitting while that history loads: how long destroying the window and the application state takes, alone and
 //    through the application's delegate.
 // Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
@@ -30,6 +35,7 @@
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/HttpSender.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/CsvExport.h"
 #include "Quillobrandt/main/MainView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
@@ -237,6 +243,41 @@ void BM_OpenAndEditMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenAndEditMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Exporting a conversation of 1,000,000 messages as CSV: how far the resident memory climbs above what the messages
+// themselves take, and how long the export takes.
+void BM_CsvExportMemory(benchmark::State& state) {
+    std::vector<quillobrandt::Message> messages;
+    {
+        const auto& conversation = bigConversation();
+        messages.reserve(1'000'000);
+        for (int copy = 0; copy < 10; ++copy) {
+            messages.insert(messages.end(), conversation->messages.begin(), conversation->messages.end());
+        }
+    }
+    const fs::path target = benchRoot() / "export.csv";
+    std::vector<double> peak;
+    std::vector<double> seconds;
+    for (auto _ : state) {
+        for (int round = 0; round < 3; ++round) {
+            const MemoryMark mark;
+            const auto start = std::chrono::steady_clock::now();
+            const auto result = quillobrandt::exportCSV(target, messages, {});
+            seconds.push_back(secondsSince(start));
+            peak.push_back(mark.peak());
+            if (!result.saved) {
+                state.SkipWithError("the export failed");
+                return;
+            }
+        }
+    }
+    state.counters["rows"] = static_cast<double>(messages.size());
+    state.counters["file_MiB"] = static_cast<double>(fs::file_size(target)) / (1024.0 * 1024.0);
+    addSpread(state, "peak_growth_MiB", peak);
+    addSpread(state, "export_s", seconds);
+    fs::remove(target);
+}
+BENCHMARK(BM_CsvExportMemory)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 // The history of the load benchmark: 2,000 chats of 500 messages, half of them with NULL text and an archived body.
 const fs::path& bigHistory() {
     static const fs::path file = [] {
@@ -251,10 +292,26 @@ const fs::path& bigHistory() {
     return file;
 }
 
+// Resident memory of the main window with nothing loaded, taken at start: later benchmarks leave their fixtures
+// (the 100,000-message conversation) in memory.
+double& idleFootprint() {
+    static double idle = 0;
+    return idle;
+}
+
+void measureIdleFootprint() {
+    quillobrandt::MainView view(&environment().state);
+    view.resize(700, 600);
+    view.show();
+    qbtest::drainEvents();
+    ::malloc_trim(0);
+    idleFootprint() = residentMemoryMiB();
+}
+
 void BM_MemoryAfterBack(benchmark::State& state) {
     const fs::path& file = bigHistory();
     auto& env = environment();
-    double idle = 0;
+    const double idle = idleFootprint();
     std::vector<double> afterLoad;
     std::vector<double> afterBack;
     std::vector<double> peaks;
@@ -264,7 +321,6 @@ void BM_MemoryAfterBack(benchmark::State& state) {
         view.resize(700, 600);
         view.show();
         qbtest::drainEvents();
-        idle = residentMemoryMiB();
         resetPeakMemory(); // one peak over all rounds: a later load must not climb above the first
         for (int round = 0; round < 3; ++round) {
             view.loadDatabase(file);
@@ -288,6 +344,68 @@ void BM_MemoryAfterBack(benchmark::State& state) {
     state.counters["peak_growth_MiB"] = peaks.back() - peaks.front();
 }
 BENCHMARK(BM_MemoryAfterBack)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Waits until the menu pipeline has loaded `file` and nothing else is loading.
+bool waitForLoaded(quillobrandt::AppState& appState, const fs::path& file) {
+    return qbtest::processEventsUntil(
+        [&] {
+            return !appState.hasOutstandingLoads() && appState.databaseURL() == file &&
+                   !appState.conversations().empty();
+        },
+        std::chrono::minutes(5));
+}
+
+void BM_MemoryAfterSaveCopy(benchmark::State& state) {
+    const fs::path& file = bigHistory();
+    auto& env = environment();
+    std::vector<double> oneHistory;
+    std::vector<double> afterSave;
+    std::vector<double> ratio;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        for (int round = 0; round < 3; ++round) {
+            env.state.loadCustomDatabase(file);
+            if (!waitForLoaded(env.state, file)) {
+                state.SkipWithError("the history did not load");
+                return;
+            }
+            auto view = std::make_unique<ConversationDisplayView>(
+                env.state.sharedConversation(&env.state.conversations()[0]), &env.state);
+            view->resize(700, 800);
+            view->show();
+            qbtest::processEventsUntil([&] { return !view->isLoading(); });
+            qbtest::drainEvents();
+            ::malloc_trim(0);
+            oneHistory.push_back(residentMemoryMiB());
+
+            const fs::path copy = benchRoot() / ("copy-" + std::to_string(round) + ".db");
+            view->enterEditMode();
+            view->deleteMessage(env.state.conversations()[0].messages.front());
+            env.fake.panels->answerNext(QString::fromStdString(copy.string()));
+            view->presentSaveCopyPanel();
+            view->waitForBackgroundWork(600'000);
+            if (!waitForLoaded(env.state, copy)) {
+                state.SkipWithError("the saved copy did not load");
+                return;
+            }
+            env.state.waitForBackgroundLoads(); // the freed conversations go back on the loader thread
+            qbtest::drainEvents();
+            ::malloc_trim(0);
+            afterSave.push_back(residentMemoryMiB());
+            ratio.push_back(afterSave.back() / oneHistory.back());
+
+            view.reset();
+            env.state.setConversations({});
+            env.state.waitForBackgroundLoads();
+            qbtest::drainEvents();
+            fs::remove(copy);
+        }
+    }
+    addSpread(state, "one_history_MiB", oneHistory);
+    addSpread(state, "after_save_copy_MiB", afterSave);
+    addSpread(state, "after_save_copy_to_one_history", ratio);
+}
+BENCHMARK(BM_MemoryAfterSaveCopy)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Quitting while the main window loads the same history: the window and the application state go, which stops the
 // load and joins the loader thread. The time is what the quit waits for that.
@@ -350,6 +468,7 @@ int main(int argc, char** argv) {
     benchRoot();
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    measureIdleFootprint();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
