@@ -13,6 +13,7 @@
 #include "platform/core/AtomicFile.h"
 #include "tests/conversation/ConversationViewFixture.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/qt/EventLoop.h"
 
 namespace {
 
@@ -155,6 +156,34 @@ TEST_F(CsvRoundTripTest, FileGetsTheUsersPermissionsAndAFailureIsShown) {
     EXPECT_TRUE(alert.informativeText.contains("No such file or directory")) << alert.informativeText.toStdString();
     EXPECT_EQ(alert.style, platform::AlertStyle::critical);
     EXPECT_FALSE(std::filesystem::exists(missing.parent_path()));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CsvRoundTripTest, AnExportOfNothingSaysSoWithoutAskingForAFile) {
+    Conversation conversation;
+    conversation.participants = {"+15551234567"};
+    conversation.messages = {qbtest::makeMessage(QDate(2019, 6, 5), QTime(9, 0), "long ago")};
+    conversation.messageCount = 1;
+    auto view = open(conversation);
+    view->setDateRange(QDate(2024, 1, 1), QDate(2024, 1, 31));
+    view->setEnableDateFilter(true);
+    qbtest::drainEvents();
+    view->presentCSVPanel();
+    EXPECT_TRUE(fake.panels->saveRequests().empty()) << "no file for an export of nothing";
+    ASSERT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts()[0].messageText, "Nothing to Export");
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText, "No messages between Jan 1, 2024 and Jan 31, 2024.");
+
+    view->setEnableDateFilter(false);
+    qbtest::drainEvents();
+    fake.panels->answerNext(QString::fromStdString(file("all.csv").string()));
+    view->presentCSVPanel();
+    EXPECT_EQ(fake.panels->saveRequests().size(), 1u);
+    EXPECT_EQ(fake.alerts->alerts().size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(file("all.csv")));
 }
 
 } // namespace

@@ -114,8 +114,8 @@ TEST(PdfPages, GrayLabelsAreReadableOnWhite) {
                                 QStringLiteral("Me"), QStringLiteral("1")}) {
         const PdfWord* found = findWord(pages[0], word);
         ASSERT_NE(found, nullptr) << word.toStdString();
-        const Sample sample = sampleWord(page, found->box, kDpi / 72.0);
-        EXPECT_EQ(sample.bubble, 0xFFFFFFFFu) << word.toStdString() << " stands on the white page";
+        const qbtest::TextSample sample = sampleWord(page, found->box, kDpi / 72.0);
+        EXPECT_EQ(sample.background | 0xFF000000u, 0xFFFFFFFFu) << word.toStdString() << " stands on the white page";
         EXPECT_GE(sample.ratio, 4.5) << word.toStdString() << ": " << QColor(sample.text).name().toStdString();
         EXPECT_LE(sample.ratio, 7.0) << word.toStdString() << " is still a gray, not black";
     }
