@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string_view>
 #include <utility>
 
@@ -29,6 +30,9 @@ constexpr std::int64_t kSubProgressEvery = 100;
 constexpr std::int64_t kStopCheckEvery = 256;
 // The chats' share of the progress bar: merging follows at 0.95, so the bar never goes back.
 constexpr double kChatsShare = 0.95;
+// Console lines are written once this much has gathered: a few hundred small chats per write.
+constexpr std::size_t kConsoleBatchBytes = std::size_t{64} << 10;
+constexpr auto kChatProgressEvery = std::chrono::milliseconds(4);
 // The tables the reader needs. A missing one makes the file something other than a Messages database; an
 // empty one is just an empty history.
 constexpr std::array<std::string_view, 7> kMessagesTables{
@@ -62,7 +66,10 @@ bool endsTheLoad(int code) {
 enum class RowStep { row, done, failed };
 
 // Steps once; a failed step is logged as "❌ Failed to read <what>: <SQLite message> (code: N)".
-RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, const std::string& what) {
+// Lines still collected in `pending` go out first, so that the error line follows them.
+// `what` and `chatId` (none when negative) name the rows in that line.
+RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, std::string_view what,
+                std::int64_t chatId, std::string& pending) {
     const int rc = statement.step();
     if (rc == SQLITE_ROW) {
         return RowStep::row;
@@ -70,7 +77,13 @@ RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, 
     if (rc == SQLITE_DONE) {
         return RowStep::done;
     }
-    storeLogError(withCode("❌ Failed to read " + what + ": " + db.errorMessage(), rc));
+    platform::consoleText(std::exchange(pending, {}));
+    std::string rows(what);
+    if (chatId >= 0) {
+        rows += ' ';
+        rows += std::to_string(chatId);
+    }
+    storeLogError(withCode("❌ Failed to read " + rows + ": " + db.errorMessage(), rc));
     return RowStep::failed;
 }
 
@@ -130,16 +143,21 @@ void requireMessagesTables(const platform::SqliteDatabase& db) {
     }
 }
 
-// Marks a load as under way for its lifetime: console lines are then collected and written once per chat.
+// Marks a load as under way for its lifetime: console lines are then collected and written a few chats at a time,
+// and what is left goes out when the load ends, however it ends.
 class ConsoleBatch {
 public:
-    explicit ConsoleBatch(bool& batching) : batching_(batching) { batching_ = true; }
+    ConsoleBatch(bool& batching, std::string& lines) : batching_(batching), lines_(lines) { batching_ = true; }
     ConsoleBatch(const ConsoleBatch&) = delete;
     ConsoleBatch& operator=(const ConsoleBatch&) = delete;
-    ~ConsoleBatch() { batching_ = false; }
+    ~ConsoleBatch() {
+        batching_ = false;
+        platform::consoleText(std::exchange(lines_, {}));
+    }
 
 private:
     bool& batching_;
+    std::string& lines_;
 };
 
 } // namespace
@@ -150,6 +168,7 @@ void DatabaseManager::closeConnection() {
 }
 
 void DatabaseManager::failRead(int code, const std::string& what) const {
+    platform::consoleText(std::exchange(console_, {})); // the lines before the error line
     if (stopRequested()) {
         storeLogInfo("⏹️ Load stopped while reading " + what);
         throw DatabaseError::stopped();
@@ -176,6 +195,12 @@ void DatabaseManager::console(std::string_view line) {
 void DatabaseManager::flushConsole() {
     platform::consoleText(console_);
     console_.clear();
+}
+
+void DatabaseManager::flushConsoleWhenFull() {
+    if (console_.size() >= kConsoleBatchBytes) {
+        flushConsole();
+    }
 }
 
 SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, std::string_view sql,
@@ -261,18 +286,21 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
     }
 
-    // Each chat's lines go out in one write; those quoting message text only when asked for.
-    const ConsoleBatch batch(batching_);
+    // The chats' lines go out a few chats at a time (one write per chat is a system call, and from a terminal a
+    // wake-up of its reader, per chat); those quoting message text only when asked for.
+    const ConsoleBatch batch(batching_, console_);
     quoteMessageText_ = platform::consoleIsVerbose();
     std::vector<Conversation> conversations;
+    conversations.reserve(static_cast<std::size_t>(std::max<std::int64_t>(chatCount, 0)));
     std::int64_t index = 0;
-    for (;; flushConsole()) {
+    auto lastReport = std::chrono::steady_clock::time_point{};
+    for (;; flushConsoleWhenFull()) {
         if (stopRequested()) {
             storeLogInfo("⏹️ Load stopped after " + std::to_string(index) + " of " + std::to_string(chatCount) +
                          " chats");
             throw DatabaseError::stopped();
         }
-        const auto step = stepRow(chats, db_, "chats");
+        const auto step = stepRow(chats, db_, "chats", -1, console_);
         if (step == RowStep::done) {
             break;
         }
@@ -288,8 +316,17 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         // The chats read so far: the bar reaches the merge's share only once the last chat is read.
         const double fraction = kChatsShare * static_cast<double>(std::min(index - 1, chatCount)) /
                                 static_cast<double>(std::max<std::int64_t>(chatCount, 1));
-        report(progress, "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
-               fraction);
+        // The first and the last chat, and those between at most every few milliseconds: a report crosses to the
+        // GUI thread, and thousands of small chats would cost more reports than reading.
+        if (progress) {
+            const auto now = std::chrono::steady_clock::now();
+            if (index == 1 || index >= chatCount || now - lastReport >= kChatProgressEvery) {
+                lastReport = now;
+                report(progress,
+                       "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
+                       fraction);
+            }
+        }
         console("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" + identifier +
                 " style=" + std::to_string(style) + " name=" + displayName.value_or("(none)"));
 
@@ -343,10 +380,14 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
         }
         return {};
     }
-    const std::string what = "participants of chat " + std::to_string(chatId);
-    for (auto step = stepRow(*prepared, db_, what); step != RowStep::done; step = stepRow(*prepared, db_, what)) {
+    for (;;) {
+        const auto step = stepRow(*prepared, db_, "participants of chat", chatId, console_);
+        if (step == RowStep::done) {
+            break;
+        }
         if (step == RowStep::failed) {
-            failRead(db_.errorCode(), "the " + what); // half a member list would give the chat the wrong name
+            // Half a member list would give the chat the wrong name.
+            failRead(db_.errorCode(), "the participants of chat " + std::to_string(chatId));
         }
         if (const auto handle = prepared->columnTextView(0)) {
             participants.emplace_back(*handle);
@@ -374,7 +415,8 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         }
         messageCount = 0; // only sizes the list and the progress
     }
-    auto attachments = fetchAttachmentsBatch(chatId);
+    // Sorted by message id: each message finds its own by a binary search, with no map to build per chat.
+    auto attachments = readAttachments(chatId);
 
     SqliteStatement* prepared = nullptr;
     try {
@@ -393,14 +435,13 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
     std::size_t withoutText = 0;
     std::int64_t row = 0;
-    const std::string what = "messages of chat " + std::to_string(chatId);
     for (;;) {
-        const auto step = stepRow(statement, db_, what);
+        const auto step = stepRow(statement, db_, "messages of chat", chatId, console_);
         if (step == RowStep::done) {
             break;
         }
         if (step == RowStep::failed) {
-            failRead(db_.errorCode(), what);
+            failRead(db_.errorCode(), "messages of chat " + std::to_string(chatId));
         }
         if (++row % kStopCheckEvery == 0) {
             throwIfStopped("in chat " + std::to_string(chatId));
@@ -432,9 +473,12 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         if (const auto type = statement.columnInt64(6); type != 0) {
             message.associatedMessageType = type;
         }
-        if (auto found = attachments.find(message.id); found != attachments.end()) {
-            message.attachments = std::move(found->second);
-            attachments.erase(found);
+        if (!attachments.empty()) {
+            auto found = std::lower_bound(attachments.begin(), attachments.end(), message.id,
+                                          [](const auto& entry, std::int64_t id) { return entry.first < id; });
+            for (; found != attachments.end() && found->first == message.id; ++found) {
+                message.attachments.push_back(std::move(found->second));
+            }
         }
         if (!message.text || message.text->empty()) {
             ++withoutText;
@@ -445,10 +489,18 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
 }
 
 std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetchAttachmentsBatch(std::int64_t chatId) {
+    std::unordered_map<std::int64_t, std::vector<Attachment>> byMessage;
+    for (auto& [messageId, attachment] : readAttachments(chatId)) {
+        byMessage[messageId].push_back(std::move(attachment));
+    }
+    return byMessage;
+}
+
+std::vector<std::pair<std::int64_t, Attachment>> DatabaseManager::readAttachments(std::int64_t chatId) {
     if (!db_.isOpen()) {
         throw DatabaseError::databaseNotOpen();
     }
-    std::unordered_map<std::int64_t, std::vector<Attachment>> byMessage;
+    std::vector<std::pair<std::int64_t, Attachment>> attachments;
     SqliteStatement* prepared = nullptr;
     try {
         prepared = &chatStatement(statements_.attachments, queries::attachments, chatId);
@@ -457,43 +509,51 @@ std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetch
             failRead(error.code(), "the attachments of chat " + std::to_string(chatId));
         }
         console(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
-        return byMessage;
+        return attachments;
     }
     SqliteStatement& statement = *prepared;
-    std::size_t count = 0;
-    const std::string what = "attachments of chat " + std::to_string(chatId);
     for (;;) {
-        const auto step = stepRow(statement, db_, what);
+        const auto step = stepRow(statement, db_, "attachments of chat", chatId, console_);
         if (step == RowStep::done) {
             break;
         }
         if (step == RowStep::failed) {
-            failRead(db_.errorCode(), what); // messages without some of their attachments would be a partial load
+            // Messages without some of their attachments would be a partial load.
+            failRead(db_.errorCode(), "attachments of chat " + std::to_string(chatId));
         }
         const auto storedView = statement.columnTextView(2);
         if (!storedView) {
             continue;
         }
         const std::string stored(*storedView);
-        Attachment attachment;
+        auto& [messageId, attachment] = attachments.emplace_back();
+        messageId = statement.columnInt64(0);
         attachment.id = statement.columnInt64(1);
         attachment.filename = lastPathComponent(stored);
         if (const auto mimeType = statement.columnTextView(3)) {
             attachment.mimeType.emplace(*mimeType);
         }
         attachment.filePath = resolveAttachmentPath(stored);
-        byMessage[statement.columnInt64(0)].push_back(std::move(attachment));
-        ++count;
     }
-    if (count > 0) {
+    if (!attachments.empty()) {
+        // The statement orders by message id; a stable sort keeps each message's own order should a schema not.
+        const auto byMessageId = [](const auto& a, const auto& b) { return a.first < b.first; };
+        if (!std::is_sorted(attachments.begin(), attachments.end(), byMessageId)) {
+            std::stable_sort(attachments.begin(), attachments.end(), byMessageId);
+        }
+        std::size_t messages = 0;
+        for (std::size_t i = 0; i < attachments.size(); ++i) {
+            messages += i == 0 || attachments[i].first != attachments[i - 1].first ? 1 : 0;
+        }
         if (pathResolver_) {
             if (const std::string lines = pathResolver_->takeDiagnostics(); !lines.empty()) {
                 console(lines);
             }
         }
-        console("  📎 " + std::to_string(count) + " attachments for " + std::to_string(byMessage.size()) + " messages");
+        console("  📎 " + std::to_string(attachments.size()) + " attachments for " + std::to_string(messages) +
+                " messages");
     }
-    return byMessage;
+    return attachments;
 }
 
 std::string DatabaseManager::resolveAttachmentPath(const std::string& storedName) const {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "Quillobrandt/store/Attachment.h"
@@ -105,6 +106,9 @@ private:
     };
 
     void closeConnection();
+    // The chat's attachments with their message's row id, ordered by it (each message's in row order); what
+    // fetchAttachmentsBatch groups. Throws databaseNotOpen, and DatabaseError when the rows cannot be read.
+    std::vector<std::pair<std::int64_t, Attachment>> readAttachments(std::int64_t chatId);
     // Ends the load on a read that failed with SQLite's `code`: stopped when a stop was asked for, else the
     // case fromSqlite gives (damaged, not a database, ...). Logs what could not be read.
     [[noreturn]] void failRead(int code, const std::string& what) const;
@@ -113,14 +117,16 @@ private:
     // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.
     platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, std::string_view sql,
                                              std::int64_t chatId);
-    // A console line: collected while a load runs and written per chat by flushConsole(), else written at once.
+    // A console line: collected while a load runs and written by flushConsoleWhenFull() or at the load's end (an
+    // error line first writes what was collected), else written at once.
     void console(std::string_view line);
     void flushConsole();
+    void flushConsoleWhenFull();
 
     std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
     platform::SqliteDatabase db_;
     ChatStatements statements_; // after db_: finalized before the connection closes
-    std::string console_;
+    mutable std::string console_; // failRead writes it out before its error line
     bool batching_ = false;
     bool quoteMessageText_ = false;
     std::optional<std::filesystem::path> databaseURL_;

@@ -267,6 +267,22 @@ TEST(DatabaseReaderProgress, ChatsWithoutMembersStillReportEachChat) {
     }
 }
 
+// Many small chats are not reported one by one (a progress report crosses to the GUI thread): the first and the
+// last chat are, those between at most every few milliseconds.
+TEST(DatabaseReaderProgress, ManySmallChatsAreReportedAtAPaceNotEach) {
+    const auto file = userDatabase();
+    constexpr int kChats = 1500;
+    qbtest::buildBulkMessagesDatabase(file, {.chats = kChats, .messagesPerChat = 2});
+    storetest::ProgressRecorder recorder;
+    EXPECT_EQ(load(file, recorder.callback()).size(), static_cast<std::size_t>(kChats));
+    recorder.dropCopying();
+    const auto messages = recorder.messages();
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(messages[1], "Loading conversations 1 of 1500...");
+    EXPECT_EQ(messages[messages.size() - 3], "Loading conversations 1500 of 1500...");
+    EXPECT_LT(messages.size(), static_cast<std::size_t>(kChats) / 2) << "every chat was reported";
+}
+
 TEST(DatabaseReaderProgress, LargeChatsReportEveryHundredthMessage) {
     const auto file = userDatabase();
     {
