@@ -1,13 +1,13 @@
 #include "Corvantesk/analytics/AnalyticsEvent.h"
 
+#include "Corvantesk/core/EventIds.h"
 #include "Corvantesk/core/JsonOptional.h"
-#include "platform/core/Uuid.h"
 
 namespace corvantesk {
 
 AnalyticsEvent AnalyticsEvent::make(std::string eventType, std::string sessionId) {
     AnalyticsEvent event;
-    event.id = platform::makeUuidString();
+    event.id = makeEventId(); // on the tracking caller's thread: no system call
     event.timestamp = platform::AbsoluteTime::now();
     event.eventType = std::move(eventType);
     event.sessionId = std::move(sessionId);

@@ -17,6 +17,10 @@ std::string makeUuidString() {
             b = static_cast<std::uint8_t>(device());
         }
     }
+    return uuidStringFromRandomBytes(bytes);
+}
+
+std::string uuidStringFromRandomBytes(std::array<std::uint8_t, 16> bytes) {
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
     char text[37];

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+
 namespace corvantesk {
 namespace {
 
@@ -106,6 +109,33 @@ TEST(AnalyticsEventCoding, NumbersOutOfRangeFailToDecode) {
     nlohmann::json whole = nlohmann::json(AnalyticsEvent::timed("load", 1, std::nullopt, "S"));
     whole["duration"] = 250.0;
     EXPECT_EQ(whole.get<AnalyticsEvent>().duration, 250);
+}
+
+// Event ids come from a per-thread generator: still version-4 UUIDs in the SDK's form, and never the same twice,
+// within a thread or across threads.
+TEST(AnalyticsEventFactories, EventIdsAreDistinctUuidsOnEveryThread) {
+    std::vector<std::vector<std::string>> perThread(4);
+    {
+        std::vector<std::jthread> threads;
+        for (auto& ids : perThread) {
+            threads.emplace_back([&ids] {
+                for (int i = 0; i < 2000; ++i) {
+                    ids.push_back(AnalyticsEvent::make("x", "S").id);
+                }
+            });
+        }
+    }
+    std::set<std::string> all;
+    for (const auto& ids : perThread) {
+        for (const auto& id : ids) {
+            ASSERT_EQ(id.size(), 36u);
+            EXPECT_EQ(id[14], '4') << id;
+            EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos) << id;
+            EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF-"), std::string::npos) << id;
+            all.insert(id);
+        }
+    }
+    EXPECT_EQ(all.size(), 8000u);
 }
 
 TEST(PrivacyFilter, DropsKeysContainingProtectedWordsAnywhere) {

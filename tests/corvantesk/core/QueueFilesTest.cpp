@@ -66,8 +66,9 @@ TEST(QueueFiles, TwoInstancesOfflineThenOneOnlineDeliverEveryEventOnce) {
     int proceed[2];
     ASSERT_EQ(::pipe(ready), 0);
     ASSERT_EQ(::pipe(proceed), 0);
+    // The first instance holds the queue file from here on. Its threads start only after the fork: a fork while
+    // other threads allocate can leave the child's allocator locked.
     auto first = std::make_unique<Queue>("analytics", 20, 3600.0, 1000, false, offline, test.storage);
-    first->startAutoFlush();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -88,6 +89,7 @@ TEST(QueueFiles, TwoInstancesOfflineThenOneOnlineDeliverEveryEventOnce) {
         }
         ::_exit(0);
     }
+    first->startAutoFlush();
     ::close(ready[1]);
     ::close(proceed[0]);
     char done = 0;
