@@ -26,6 +26,7 @@ namespace {
     for (int i = 0; i < 5000; ++i) {
         queue.enqueue(sdktest::event(i));
         if (i == 0) {
+            queue.persist(); // on a busy machine the writer's thread may not have run yet
             const char ready = 'r';
             (void)!::write(readyFd, &ready, 1); // the parent's clock starts once the child is really enqueueing
         }
