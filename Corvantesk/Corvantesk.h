@@ -7,6 +7,12 @@
 // sessionId() is empty, userId() and consent are absent or false, and feedback() returns a client whose
 // submissions fail with "The feedback service is not configured.".
 // The facade's lock guards only the client slot; no client work runs under it.
+//
+// Threads: a stack overflow is reported only from a thread that has an alternate signal stack of its own. The SDK
+// gives one to every thread it starts and to the thread that calls initialize(). Every other thread of the
+// application declares a ThreadSignalStack as the first statement of its function, and of every task it runs on a
+// thread pool (the pool thread keeps the stack of its first task):
+//     corvantesk::ThreadSignalStack signalStack;
 
 #include <chrono>
 #include <exception>
@@ -23,8 +29,12 @@
 #include "Corvantesk/core/WirePayloads.h"
 #include "Corvantesk/health/Breadcrumb.h"
 #include "Corvantesk/health/LogLevel.h"
+#include "platform/core/SignalStack.h"
 
 namespace corvantesk {
+
+// Gives the thread that declares it an alternate signal stack for the rest of its life (see Threads above).
+using ThreadSignalStack = platform::ThreadSignalStack;
 
 class Corvantesk {
 public:

@@ -4,6 +4,7 @@
 
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/health/FatalSignals.h"
+#include "platform/core/SignalStack.h"
 
 namespace corvantesk {
 namespace {
@@ -97,7 +98,10 @@ void CorvanteskClient::shutdown(std::chrono::milliseconds deadline) {
     }
     hooks_->uninstallAutoTracker();
     // Both queues send their last batch at the same time, so neither waits for the other's deadline.
-    auto healthStopped = std::async(std::launch::async, [this, until] { health_->stop(until); });
+    auto healthStopped = std::async(std::launch::async, [this, until] {
+        platform::ThreadSignalStack signalStack;
+        health_->stop(until);
+    });
     analytics_->stop(until);
     healthStopped.wait();
     debugLine(options_.debug, "SDK shutdown complete");

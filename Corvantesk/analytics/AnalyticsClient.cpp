@@ -6,6 +6,7 @@
 #include "Corvantesk/analytics/PrivacyFilter.h"
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/DeviceInfo.h"
+#include "platform/core/SignalStack.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
@@ -56,7 +57,10 @@ void AnalyticsClient::stop(Clock::time_point deadline) {
     }
     // Flush while the worker still runs, so that stopping it cancels a send that outlasts the deadline; the
     // events of a cancelled send stay in the queue file.
-    auto flushed = std::async(std::launch::async, [queue = queue_.get(), deadline] { queue->flush(deadline); });
+    auto flushed = std::async(std::launch::async, [queue = queue_.get(), deadline] {
+        platform::ThreadSignalStack signalStack;
+        queue->flush(deadline);
+    });
     flushed.wait_until(deadline);
     queue_->stopAutoFlush();
     flushed.wait();

@@ -23,6 +23,7 @@
 #include "Corvantesk/core/QueueFiles.h"
 #include "Corvantesk/core/Storage.h"
 #include "Corvantesk/core/TransportError.h"
+#include "platform/core/SignalStack.h"
 
 namespace corvantesk {
 
@@ -391,6 +392,7 @@ private:
     }
 
     void run(std::stop_token stop) {
+        platform::ThreadSignalStack signalStack;
         const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
         auto nextTick = Clock::now() + interval;
         auto nextHousekeeping = Clock::now();
@@ -452,6 +454,7 @@ private:
     }
 
     void sendLoop(std::stop_token stop) {
+        platform::ThreadSignalStack signalStack;
         while (!stop.stop_requested()) {
             {
                 std::unique_lock lock(mutex_);

@@ -4,6 +4,7 @@
 #include "Corvantesk/core/DeviceInfo.h"
 #include "Corvantesk/core/DeviceState.h"
 #include "Corvantesk/core/Utf8Text.h"
+#include "platform/core/SignalStack.h"
 
 namespace corvantesk {
 
@@ -124,6 +125,7 @@ void FeedbackClient::submitAsync(FeedbackRequest request, Completion completion)
     auto done = std::make_shared<std::atomic<bool>>(false);
     jobs_.push_back(Job{std::jthread([this, request = std::move(request), completion = std::move(completion),
                                       done](std::stop_token cancel) {
+                            platform::ThreadSignalStack signalStack;
                             const FeedbackResult result = submit(request, cancel);
                             if (completion) {
                                 completion(result);

@@ -13,6 +13,7 @@
 
 #include "Corvantesk/health/ErrorDescription.h"
 #include "Corvantesk/health/FatalSignals.h"
+#include "platform/core/SignalStack.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
@@ -164,6 +165,7 @@ void CrashHandler::handleUncaughtException() {
     auto done = std::make_shared<std::promise<void>>();
     auto finished = done->get_future();
     std::thread worker([this, settings, event = std::move(event), done]() mutable {
+        platform::ThreadSignalStack signalStack;
         try {
             enrich(event);
             if (settings.onCrash) {

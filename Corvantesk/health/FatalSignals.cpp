@@ -5,12 +5,12 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <mutex>
-#include <new>
 
 #include <signal.h>
 #include <unistd.h>
+
+#include "platform/core/SignalStack.h"
 
 namespace corvantesk {
 namespace {
@@ -22,33 +22,6 @@ std::array<struct sigaction, FatalSignals::kSignals.size()> g_previousActions{};
 std::atomic<FatalSignals::CrashWriter> g_writer{nullptr};
 std::atomic<bool> g_crashClaimed{false};
 std::atomic<bool> g_crashRecorded{false};
-
-// An alternate stack is per thread. The one of the thread that first asks lives in static storage for the whole
-// process (a handler may still run on it while the thread exits); later threads get theirs from the heap, kept
-// until the thread ends.
-constexpr std::size_t kAltStackSize = 256 * 1024;
-alignas(64) char g_firstAltStack[kAltStackSize];
-std::atomic<bool> g_firstAltStackTaken{false};
-
-struct ThreadAltStack {
-    std::unique_ptr<char[]> memory;
-    ~ThreadAltStack() {
-        if (!memory) {
-            return;
-        }
-        stack_t current{};
-        if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == memory.get() &&
-            (current.ss_flags & SS_ONSTACK) == 0) {
-            stack_t off{};
-            off.ss_flags = SS_DISABLE;
-            sigaltstack(&off, nullptr);
-        } else {
-            (void)memory.release(); // still in use or replaced by someone else: leave it be
-        }
-    }
-};
-thread_local ThreadAltStack t_altStack;
-thread_local bool t_hasAltStack = false;
 
 void restoreDefaultAndRaise(int signalNumber) noexcept {
     struct sigaction defaultAction {};
@@ -124,29 +97,7 @@ void FatalSignals::uninstall() {
 }
 
 bool FatalSignals::installAlternateStack() {
-    if (t_hasAltStack) {
-        return true;
-    }
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0 &&
-        current.ss_size >= kAltStackSize / 4) {
-        t_hasAltStack = true; // the thread already has a large enough one; keep it
-        return true;
-    }
-    stack_t ours{};
-    ours.ss_size = kAltStackSize;
-    if (!g_firstAltStackTaken.exchange(true)) {
-        ours.ss_sp = g_firstAltStack;
-    } else {
-        t_altStack.memory.reset(new (std::nothrow) char[kAltStackSize]);
-        ours.ss_sp = t_altStack.memory.get();
-    }
-    if (ours.ss_sp == nullptr || sigaltstack(&ours, nullptr) != 0) {
-        t_altStack.memory.reset();
-        return false;
-    }
-    t_hasAltStack = true;
-    return true;
+    return platform::ensureAlternateSignalStack();
 }
 
 bool FatalSignals::isInstalled() {

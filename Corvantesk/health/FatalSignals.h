@@ -28,9 +28,10 @@ public:
     static void install(CrashWriter writer);
     // Puts back the handlers found at install time. Does nothing when not installed. Alternate stacks stay.
     static void uninstall();
-    // Gives the calling thread an alternate signal stack, unless it has a large enough one. A stack is per
-    // thread: install() gives one only to the thread calling it, so the main thread and every long-lived worker
-    // that should report its own stack overflow calls this once. Returns false when none could be set.
+    // Gives the calling thread an alternate signal stack, unless it has a large enough one
+    // (platform::ensureAlternateSignalStack()). A stack is per thread: install() gives one only to the thread
+    // calling it; every other thread declares a platform::ThreadSignalStack at its start. Returns false when none
+    // could be set.
     static bool installAlternateStack();
     static bool isInstalled();
 

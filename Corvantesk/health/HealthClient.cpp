@@ -11,6 +11,7 @@
 #include "Corvantesk/health/ErrorDescription.h"
 #include "Corvantesk/health/FatalSignals.h"
 #include "Corvantesk/health/RecordedText.h"
+#include "platform/core/SignalStack.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
@@ -118,7 +119,10 @@ void HealthClient::stop(Clock::time_point deadline) {
 
     // Send what is queued while the worker still runs, so that stopping it cancels a send that outlasts the
     // deadline; the events of a cancelled send stay in the queue file.
-    auto flushed = std::async(std::launch::async, [queue = queue_, deadline] { queue->flush(deadline); });
+    auto flushed = std::async(std::launch::async, [queue = queue_, deadline] {
+        platform::ThreadSignalStack signalStack;
+        queue->flush(deadline);
+    });
     flushed.wait_until(deadline);
     queue_->stopAutoFlush();
     flushed.wait();
@@ -319,6 +323,7 @@ void HealthClient::sendHeartbeat(std::optional<AnyMap> metadata, std::stop_token
 }
 
 void HealthClient::heartbeatLoop(std::stop_token stop) {
+    platform::ThreadSignalStack signalStack;
     const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(
         effectiveInterval(options_.health.heartbeatInterval, kDefaultHeartbeatInterval, kMinHeartbeatInterval)));
     std::mutex sleepMutex;

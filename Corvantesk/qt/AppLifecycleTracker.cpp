@@ -63,6 +63,7 @@ void AppLifecycleTracker::handleWillTerminate() {
         flush_.join(); // ended already: flushing_ was clear
     }
     flush_ = std::jthread([flushing = flushing_] {
+        ThreadSignalStack signalStack;
         if (auto client = Corvantesk::sharedOrNil()) {
             client->health().flush();
             client->analytics().flush();

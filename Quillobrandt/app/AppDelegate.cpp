@@ -131,7 +131,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!appId.empty() && !apiKey.empty()) {
         corvantesk::Corvantesk::initialize(makeLaunchSdkOptions(appId, apiKey));
         // Starting reads what a crash left behind; it must not hold up the first window.
-        sdkStarter_ = std::jthread([] { corvantesk::Corvantesk::start(); });
+        sdkStarter_ = std::jthread([] {
+            corvantesk::ThreadSignalStack signalStack;
+            corvantesk::Corvantesk::start();
+        });
         corvantesk::Corvantesk::track("app_launched", "lifecycle");
     }
     analytics_.trackEvent("app_launched");

@@ -2,6 +2,7 @@
 
 #include "platform/core/BundleInfo.h"
 #include "platform/core/Console.h"
+#include "platform/core/SignalStack.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Uuid.h"
 
@@ -104,7 +105,10 @@ void GoogleAnalyticsManager::send(const nlohmann::json& body, const std::string&
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(pending));
     if (!worker_.joinable()) {
-        worker_ = std::jthread([this](std::stop_token stop) { runWorker(stop); });
+        worker_ = std::jthread([this](std::stop_token stop) {
+            platform::ThreadSignalStack signalStack;
+            runWorker(stop);
+        });
     }
     wake_.notify_one();
 }

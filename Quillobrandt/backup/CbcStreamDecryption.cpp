@@ -14,6 +14,7 @@
 #include <openssl/crypto.h>
 
 #include "Quillobrandt/backup/BackupError.h"
+#include "platform/core/SignalStack.h"
 
 namespace quillobrandt {
 namespace {
@@ -223,6 +224,7 @@ std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read,
     std::uint64_t sourceBytes = 0;
     {
         WorkerGuard worker(exchange, std::thread([&] {
+                               platform::ThreadSignalStack signalStack;
                                std::exception_ptr error;
                                try {
                                    sourceBytes = decryptChunks(context, read, exchange);

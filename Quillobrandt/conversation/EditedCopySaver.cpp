@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "platform/core/SignalStack.h"
 #include "platform/qt/MainQueue.h"
 
 namespace fs = std::filesystem;
@@ -40,6 +41,7 @@ void EditedCopySaver::setWriter(Writer writer) {
 void EditedCopySaver::start(const fs::path& source, const fs::path& target, std::unordered_set<std::int64_t> ids,
                             Done done) {
     pool_.start([this, writer = writer_, source, target, ids = std::move(ids), done = std::move(done)] {
+        platform::ThreadSignalStack signalStack;
         std::optional<std::string> error = destinationProblem(target);
         if (!error) {
             try {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/core/Console.h"
+#include "platform/core/SignalStack.h"
 
 extern char** environ;
 
@@ -45,6 +46,7 @@ bool spawnDetached(const std::string& executable, const std::vector<std::string>
         return false;
     }
     std::thread([pid] {
+        platform::ThreadSignalStack signalStack;
         int status = 0;
         ::waitpid(pid, &status, 0);
     }).detach();

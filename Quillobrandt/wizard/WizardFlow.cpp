@@ -22,6 +22,7 @@
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
+#include "platform/core/SignalStack.h"
 #include "platform/qt/DesktopServices.h"
 #include "platform/qt/MainQueue.h"
 #include "platform/qt/NotificationHub.h"
@@ -276,6 +277,7 @@ void iPhoneBackupWizardView::startExtraction() {
     QPointer<iPhoneBackupWizardView> self(this);
     platform::SerialWorker::Poster loader = appState_.historyLoader().poster();
     extractionWorkers().start([self, backup, password, stop, loader] {
+        platform::ThreadSignalStack signalStack;
         // Reports reach the wizard only while it is open and the run was not cancelled; the application object
         // is the context because the wizard may go away while the run goes on.
         const auto deliver = [self, stop](const std::function<void(iPhoneBackupWizardView&)>& work) {
@@ -327,7 +329,10 @@ void iPhoneBackupWizardView::startExtraction() {
                 // Cancelled after the worker's last look at the flag: nobody will use the folder or the list.
                 discardHistory(std::move(*shared), loader);
                 const auto folder = database.parent_path();
-                extractionWorkers().start([folder] { removeExtractionFolder(folder); });
+                extractionWorkers().start([folder] {
+                    platform::ThreadSignalStack signalStack;
+                    removeExtractionFolder(folder);
+                });
             });
         };
         report.loadFinished = [post] { post([](auto& view) { view.stopBackupResourceAccess(); }); };

@@ -6,6 +6,7 @@
 
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
+#include "platform/core/SignalStack.h"
 #include "platform/qt/MainQueue.h"
 
 namespace quillobrandt {
@@ -91,6 +92,7 @@ void iPhoneDeviceManager::scanForDevices() {
     isScanning_ = true;
     emit isScanningChanged(true);
     scanPool_.start([this, listTool = *listTool, infoTool = *infoTool] {
+        platform::ThreadSignalStack signalStack;
         auto result = std::make_shared<Scan>(scan(listTool, infoTool, &stopping_));
         platform::runOnMainQueue(this, [this, result] { publish(std::move(*result)); });
     });

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include "platform/core/SignalStack.h"
+
 namespace platform {
 
 bool SerialWorker::State::push(Task task) {
@@ -25,6 +27,7 @@ SerialWorker::~SerialWorker() {
 }
 
 void SerialWorker::run(const std::shared_ptr<State>& state, const std::string& name) {
+    ThreadSignalStack signalStack;
 #if defined(__linux__)
     ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 #endif

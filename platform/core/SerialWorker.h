@@ -12,9 +12,9 @@
 
 namespace platform {
 
-// One long-lived thread that runs tasks one after another, in the order they were posted. Long jobs that must not
-// overlap, and whose memory should stay in one place, run here: every allocation of a task comes from the same
-// thread, so what one task frees the next one reuses.
+// One long-lived thread, with an alternate signal stack of its own, that runs tasks one after another, in the order
+// they were posted. Long jobs that must not overlap, and whose memory should stay in one place, run here: every
+// allocation of a task comes from the same thread, so what one task frees the next one reuses.
 //
 // Each task receives the worker's stop token. The destructor asks it to stop, lets the running task and those still
 // queued finish (they see the stop and should end at once, cleaning up after themselves), and joins the thread.

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "platform/core/SignalStack.h"
 #include "platform/qt/MainQueue.h"
 
 namespace platform {
@@ -29,13 +30,17 @@ BackgroundWork::~BackgroundWork() {
     // last task ends, or with the process.
     QThreadPool* pool = pool_;
     std::thread([pool] {
+        ThreadSignalStack signalStack;
         pool->waitForDone();
         delete pool;
     }).detach();
 }
 
 void BackgroundWork::start(std::function<void()> task) {
-    pool_->start(std::move(task));
+    pool_->start([task = std::move(task)] {
+        ThreadSignalStack signalStack;
+        task();
+    });
 }
 
 std::function<void(std::function<void()>)> BackgroundWork::poster() const {

@@ -27,7 +27,8 @@ public:
 
     static constexpr std::chrono::milliseconds quitWait{400};
 
-    // Runs `task` on the pool. A task must reach its owner only through post().
+    // Runs `task` on the pool, on a thread with an alternate signal stack. A task must reach its owner only through
+    // post().
     void start(std::function<void()> task);
     // Any thread: runs `work` on the owner's thread, unless the owner has gone by then.
     std::function<void(std::function<void()>)> poster() const;

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "Quillobrandt/conversation/export/PdfExportFile.h"
+#include "platform/core/SignalStack.h"
 #include "platform/qt/MainQueue.h"
 
 namespace quillobrandt {
@@ -61,6 +62,7 @@ std::shared_ptr<PdfExportJob> PdfExportJobs::start(PdfExportRequest request, QOb
     const QPointer<QObject> target(receiver);
     pool_.start([this, job, target, request = std::move(request), progress = std::move(progress),
                  finished = std::move(finished)] {
+        platform::ThreadSignalStack signalStack;
         QElapsedTimer started;
         started.start();
         // Posted through this object: the receiver may be going away on the GUI thread meanwhile, and

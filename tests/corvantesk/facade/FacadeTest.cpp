@@ -1,6 +1,8 @@
 #include "Corvantesk/Corvantesk.h"
 #include "Corvantesk/health/CrashHandler.h"
 #include "Corvantesk/health/FatalSignals.h"
+#include "platform/core/SerialWorker.h"
+#include "platform/core/SignalStack.h"
 #include "tests/corvantesk/health/ChildProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestEnvironment.h"
@@ -13,6 +15,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -357,6 +361,106 @@ TEST_F(FacadeTest, ShutdownReturnsByItsDeadlineWhenTheServiceHangs) {
     EXPECT_LT(std::chrono::steady_clock::now() - began, 800ms);
     EXPECT_EQ(storage_->loadOfflineJson("analytics").size(), 1u);
     EXPECT_EQ(storage_->loadOfflineJson("health").size(), 1u);
+}
+
+// Answers every request at once and notes the alternate signal stack of the thread that sent it.
+class StackProbeHttpClient : public HttpClient {
+public:
+    HttpResponse post(const HttpRequest& request, std::stop_token) override {
+        std::lock_guard lock(mutex_);
+        seen_.emplace_back(request.url, platform::currentAlternateSignalStackSize());
+        return {200, {}, "{}"};
+    }
+    std::vector<std::pair<std::string, std::size_t>> seen() const {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::size_t>> seen_;
+};
+
+// Sending is where the SDK's threads run code of their own: the queues' senders, the heartbeat, an asynchronous
+// feedback and the last sends of a shutdown each come from a thread the SDK started.
+TEST_F(FacadeTest, EveryThreadTheSdkStartsHasAnAlternateSignalStack) {
+    auto probe = std::make_shared<StackProbeHttpClient>();
+    auto probed = environment();
+    probed.httpClient = probe;
+    options_.batchSize = 1; // each event asks the sender thread for a flush
+    options_.health.enableHeartbeat = true;
+    Corvantesk::initialize(options_, probed);
+    Corvantesk::start();
+    Corvantesk::track("app_launched", "lifecycle");
+    std::promise<void> answered;
+    Corvantesk::feedback()->submitAsync(FeedbackRequest::general("fine"),
+                                        [&](const FeedbackResult&) { answered.set_value(); });
+    answered.get_future().wait();
+    for (int i = 0; i < 400 && probe->seen().size() < 3; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    Corvantesk::captureError("last"); // sent by the sender thread or by the shutdown's
+    Corvantesk::shutdown();
+
+    const auto seen = probe->seen();
+    ASSERT_GE(seen.size(), 4u);
+    for (const auto& [url, stackSize] : seen) {
+        EXPECT_GE(stackSize, platform::kAlternateSignalStackSize) << url;
+    }
+}
+
+// A network layer whose every request overflows the stack of the thread sending it.
+class OverflowingHttpClient : public HttpClient {
+public:
+    HttpResponse post(const HttpRequest&, std::stop_token) override {
+        testing::overflowTheStack();
+        return {};
+    }
+};
+
+// A stack overflow on the program's own loader thread and on one of the SDK's threads each leave a marker; the
+// next start reports both, once each.
+TEST_F(FacadeTest, StackOverflowsOnTheLoaderThreadAndOnAnSdkThreadAreReportedAtTheNextStart) {
+    stopServer();
+    auto loader = runInChild([&] {
+        Corvantesk::initialize(options_, environment());
+        Corvantesk::start();
+        platform::SerialWorker historyLoader("HistoryLoader");
+        historyLoader.post([](std::stop_token) { testing::overflowTheStack(); });
+        std::this_thread::sleep_for(10s);
+    });
+    ASSERT_TRUE(loader.signaled) << "timed out: " << loader.timedOut;
+    EXPECT_EQ(loader.signal, SIGSEGV);
+    ASSERT_TRUE(storage_->hasCrashMarker());
+
+    auto sdk = runInChild([&] {
+        auto overflowing = environment();
+        overflowing.httpClient = std::make_shared<OverflowingHttpClient>();
+        options_.batchSize = 1; // the event goes at once, from the queue's sender thread
+        Corvantesk::initialize(options_, overflowing);
+        Corvantesk::start(); // queues the loader's crash
+        Corvantesk::track("app_launched", "lifecycle");
+        std::this_thread::sleep_for(10s);
+    });
+    ASSERT_TRUE(sdk.signaled) << "timed out: " << sdk.timedOut;
+    EXPECT_EQ(sdk.signal, SIGSEGV);
+    ASSERT_TRUE(storage_->hasCrashMarker());
+
+    startServer();
+    Corvantesk::initialize(options_, environment());
+    Corvantesk::start();
+    Corvantesk::shutdown();
+    std::vector<std::string> crashes;
+    for (const auto& request : server_->requests()) {
+        if (request.path == "/api/v1/health/events") {
+            const auto body = request.json();
+            for (const auto& event : body["events"]) {
+                crashes.push_back(event["message"]);
+            }
+        }
+    }
+    EXPECT_EQ(crashes, (std::vector<std::string>{"Process received SIGSEGV", "Process received SIGSEGV"}));
+    EXPECT_FALSE(storage_->hasCrashMarker());
 }
 
 } // namespace

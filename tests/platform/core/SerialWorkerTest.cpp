@@ -1,4 +1,5 @@
 #include "platform/core/SerialWorker.h"
+#include "platform/core/SignalStack.h"
 
 #include <gtest/gtest.h>
 
@@ -65,4 +66,12 @@ TEST(SerialWorker, StoppingRefusesNewTasks) {
     EXPECT_FALSE(worker.post([](std::stop_token) {}));
     EXPECT_FALSE(worker.poster()([](std::stop_token) {}));
     EXPECT_TRUE(worker.waitForIdle(std::chrono::seconds(30)));
+}
+
+// A task that overflows its stack can only be reported from an alternate signal stack of the worker's own.
+TEST(SerialWorker, ItsThreadHasAnAlternateSignalStack) {
+    SerialWorker worker("test-worker");
+    std::promise<std::size_t> size;
+    worker.post([&](std::stop_token) { size.set_value(platform::currentAlternateSignalStackSize()); });
+    EXPECT_GE(size.get_future().get(), platform::kAlternateSignalStackSize);
 }
