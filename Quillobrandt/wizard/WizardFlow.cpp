@@ -389,7 +389,10 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
         // A load asked for after this extraction has the last word; nothing of this one is shown or kept.
         logInfo("⏭️ Ignoring an overtaken load of " + database.string());
         appState_.discardConversations(std::move(conversations));
-        extractionWorkers().start([folder] { removeExtractionFolder(folder); });
+        extractionWorkers().start([folder] {
+            platform::ThreadSignalStack signalStack;
+            removeExtractionFolder(folder);
+        });
         endRunningExtraction();
         isExtracting_ = false;
         refresh();
