@@ -203,6 +203,7 @@ void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> 
     const bool backupChanged = isIPhoneBackup_ != source.isIPhoneBackup;
     opened_.retire(conversations_, historyLoader_.poster());
     conversations_ = makeHistory(std::move(conversations), historyLoader_.poster());
+    readDatabases_.add(source.databaseURL);
     databaseURL_ = source.databaseURL;
     attachmentBaseURL_ = source.attachmentBaseURL;
     isIPhoneBackup_ = source.isIPhoneBackup;

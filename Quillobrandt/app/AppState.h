@@ -14,6 +14,7 @@
 #include "Quillobrandt/app/AppTheme.h"
 #include "Quillobrandt/app/LoadedHistory.h"
 #include "Quillobrandt/store/Conversation.h"
+#include "Quillobrandt/store/ReadDatabases.h"
 #include "platform/core/SerialWorker.h"
 #include "platform/qt/BackgroundWork.h"
 
@@ -64,6 +65,9 @@ public:
     std::shared_ptr<const Conversation> sharedConversation(const Conversation* conversation) const;
     const std::optional<Path>& databaseURL() const { return databaseURL_; }
     void setDatabaseURL(std::optional<Path> value);
+    // Every database this session has loaded (and the Messages database it may start from): an edited copy
+    // replaces none of them.
+    const ReadDatabases& readDatabases() const { return readDatabases_; }
     const Labels& participantLabels() const { return participantLabels_; }
     void setParticipantLabels(Labels value);
     // Stores a non-empty label for `handle`; an empty label removes the entry.
@@ -168,6 +172,7 @@ private:
     History conversations_ = std::make_shared<const std::vector<Conversation>>();
     mutable OpenedConversations opened_; // handed out from conversations_
     std::optional<Path> databaseURL_;
+    ReadDatabases readDatabases_;
     Labels participantLabels_;
     AppTheme appTheme_ = AppTheme::quillobrandt;
     bool isIPhoneBackup_ = false;

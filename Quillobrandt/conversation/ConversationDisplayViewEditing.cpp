@@ -80,9 +80,10 @@ void ConversationDisplayView::presentSaveCopyPanel() {
         return;
     }
     const std::filesystem::path target(chosen->toStdString());
-    if (targetIsSource(target)) {
-        // Removing the old target first would destroy the very database the copy is made from.
-        platform::consoleLine("❌ Error saving edited copy: the target is the source database " + target.string());
+    if (targetIsSource(target) || appState_->readDatabases().contains(target)) {
+        // Replacing it would destroy the very database the copy is made from, or one the user went on from.
+        platform::consoleLine("❌ Error saving edited copy: the target is a database this session read " +
+                              target.string());
         showSaveFailure(QString::fromUtf8(EditedCopyError().description()));
         return;
     }

@@ -72,12 +72,11 @@ public:
     // One-to-one conversations with the same person joined into one; group chats kept. Needs no connection.
     static std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> conversations);
 
-    // Writes a copy of `source` at `target` without the given messages, compacted. The source is never
-    // opened in place: the copy is made from `snapshot` when it was taken of `source` (the snapshot the
-    // conversations on screen came from, so the ids match), else from a fresh snapshot; a working copy is
-    // read directly. Throws EditedCopyError when target names the source, std::filesystem::filesystem_error
-    // when the source is missing or the old target cannot be removed, DatabaseError when the copy cannot be
-    // made or edited (no target is left behind then). Call from a worker thread.
+    // Writes a copy of `source` at `target` without the given messages, compacted and checked, through a
+    // temporary file beside the target (see writeEditedCopy for the errors). The source is never opened in
+    // place: the copy is made from `snapshot` when it was taken of `source` (the snapshot the conversations on
+    // screen came from, so the ids match), else from a fresh snapshot; a working copy is read directly.
+    // Call from a worker thread.
     static void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                                const std::unordered_set<std::int64_t>& messageIDs,
                                const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr);

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 #include "Quillobrandt/store/DatabaseError.h"
@@ -11,7 +17,10 @@
 #include "Quillobrandt/store/MessagesQueries.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "Quillobrandt/store/TriggerFunctions.h"
+#include "platform/core/FileDescriptor.h"
+#include "platform/core/Paths.h"
 #include "platform/core/Sqlite.h"
+#include "platform/core/Uuid.h"
 
 namespace fs = std::filesystem;
 using platform::SqliteDatabase;
@@ -21,6 +30,12 @@ namespace quillobrandt {
 namespace {
 
 constexpr std::array<const char*, 3> kCompanionSuffixes{"-wal", "-shm", "-journal"};
+// Pages the copy may grow beyond its source: the rows the schema's delete triggers add (a deleted message's
+// guid in two bookkeeping tables) and SQLite's own slack. A copy with fewer messages needs no more than that.
+constexpr std::int64_t kSpareCopyPages = 256;
+constexpr std::int64_t kDeletedMessagesPerSparePage = 16;
+// Less room than this left beside the copy after SQLite reported "full" means the disk is full.
+constexpr std::uintmax_t kDiskFullBelow = std::uintmax_t{4} << 20;
 
 std::vector<fs::path> withCompanions(const fs::path& file) {
     std::vector<fs::path> files{file};
@@ -28,6 +43,12 @@ std::vector<fs::path> withCompanions(const fs::path& file) {
         files.emplace_back(file.string() + suffix);
     }
     return files;
+}
+
+std::uintmax_t freeSpace(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    struct statvfs fs {};
+    return ::statvfs(folder.c_str(), &fs) == 0 ? static_cast<std::uintmax_t>(fs.f_bavail) * fs.f_frsize : 0;
 }
 
 bool sameFile(const fs::path& a, const fs::path& b) {
@@ -51,111 +72,189 @@ bool targetTouchesSource(const fs::path& source, const fs::path& target) {
     return false;
 }
 
-void removeTargetFiles(const fs::path& target) {
-    for (const auto& file : withCompanions(target)) {
+// The side file of a database that some program uses (or used and left to be recovered), if there is one.
+std::optional<fs::path> liveSideFile(const fs::path& target) {
+    for (const char* suffix : kCompanionSuffixes) {
+        const fs::path side = target.string() + suffix;
         std::error_code error;
-        const auto status = fs::symlink_status(file, error);
-        if (error || !fs::exists(status)) {
-            continue;
+        if (fs::exists(fs::symlink_status(side, error))) {
+            return side;
         }
-        fs::remove(file); // throws the file system's error; a non-empty folder is never emptied
+    }
+    return std::nullopt;
+}
+
+// "The copy cannot be written to "<folder>": <cause>." for an error of the file system or of SQLite writing the
+// copy: it names the destination, never the source.
+DatabaseError cannotWrite(const fs::path& target, int errorNumber) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    return DatabaseError::cannotWriteCopy("The copy cannot be written to \"" + folder.string() +
+                                          "\": " + std::strerror(errorNumber) + ".");
+}
+
+// The system's reason behind SQLite's failure on `db` (ENOSPC, EDQUOT, EIO, EROFS, ...), else a fitting one.
+int systemCause(const SqliteDatabase& db, int code) {
+    if (const int errorNumber = db.isOpen() ? sqlite3_system_errno(db.handle()) : 0; errorNumber != 0) {
+        return errorNumber;
+    }
+    switch (code & 0xFF) {
+    case SQLITE_FULL:
+        return ENOSPC;
+    case SQLITE_READONLY:
+        return EROFS;
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+        return EACCES;
+    default:
+        return EIO;
     }
 }
 
-void removeIncompleteTarget(const fs::path& target) {
-    for (const auto& file : withCompanions(target)) {
+// A failure while the copy is written: the destination's fault for the file system's errors, else what SQLite
+// says of the data (`fallback` for the rest).
+DatabaseError writeFailure(const fs::path& target, const SqliteDatabase& db, int code, DatabaseError fallback) {
+    switch (code & 0xFF) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+        return cannotWrite(target, systemCause(db, code));
+    default:
+        return DatabaseError::fromSqlite(code, fallback);
+    }
+}
+
+// A fresh, empty file beside the target, with the mode a new file of the user's gets: the copy is written there
+// and takes the target's name only once it is complete and checked.
+fs::path createTemporaryBeside(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const fs::path temporary =
+            folder / ("." + target.filename().string() + "." + platform::makeUuidString() + ".partial");
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return temporary;
+        }
+        if (errno != EEXIST) {
+            throw cannotWrite(target, errno);
+        }
+    }
+    throw cannotWrite(target, EEXIST);
+}
+
+void removeTemporary(const fs::path& temporary) {
+    for (const auto& file : withCompanions(temporary)) {
         std::error_code ignored;
         fs::remove(file, ignored);
     }
 }
 
-// A page-by-page copy through SQLite, reading the source as a reader sees it (rows in its -wal
-// included). The copy is switched to a rollback journal so that it is one self-contained file.
-void copyWithBackupApi(const fs::path& source, const fs::path& target) {
-    const auto from = SqliteDatabase::open(resolveDatabaseFolder(source), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
-    const auto to = SqliteDatabase::open(resolveDatabaseFolder(target),
-                                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
-    sqlite3_backup* backup = sqlite3_backup_init(to.handle(), "main", from.handle(), "main");
-    if (backup == nullptr) {
-        throw SqliteError(to.errorCode(), to.errorMessage());
-    }
-    const int stepResult = sqlite3_backup_step(backup, -1);
-    const int finishResult = sqlite3_backup_finish(backup);
-    if (stepResult != SQLITE_DONE) {
-        throw SqliteError(stepResult, sqlite3_errstr(stepResult));
-    }
-    if (finishResult != SQLITE_OK) {
-        throw SqliteError(finishResult, to.errorMessage());
-    }
-    auto journal = to.prepare(queries::journalModeDelete);
-    if (!journal.next() || journal.columnText(0).value_or("") != "delete") {
-        throw SqliteError(SQLITE_ERROR, "the copy keeps a write-ahead log");
+// Flushes the finished copy and its folder entry to the disk, so the rename never publishes a file still in
+// the page cache only. Throws the destination's error.
+void flushToDisk(const fs::path& file, const fs::path& target) {
+    const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) {
+        throw cannotWrite(target, errno);
     }
 }
 
-} // namespace
-
-EditedCopyError::EditedCopyError()
-    : std::runtime_error("The edited copy must not replace the database it is made from. Please choose another "
-                         "name or folder for the copy.") {}
-
-void writeEditedCopy(const fs::path& source, const fs::path& target,
-                     const std::unordered_set<std::int64_t>& messageIDs,
-                     const std::shared_ptr<const DatabaseSnapshot>& snapshot) {
-    storeLogInfo("💾 Saving edited database copy");
-    storeLogInfo("   From: " + source.string());
-    storeLogInfo("   To: " + target.string());
-    storeLogInfo("   Deleting " + std::to_string(messageIDs.size()) + " messages");
-
-    std::error_code sourceError;
-    if (!fs::is_regular_file(source, sourceError)) {
-        throw fs::filesystem_error("cannot copy the database", source, target,
-                                   sourceError ? sourceError
-                                               : std::make_error_code(std::errc::no_such_file_or_directory));
+void flushFolder(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const platform::FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        ::fsync(fd.get()); // the copy is complete either way; this only makes its name durable
     }
-    if (targetTouchesSource(source, target)) {
-        storeLogError("❌ Refusing to write the edited copy over its source: " + target.string());
-        throw EditedCopyError();
+}
+
+SqliteDatabase openStoppable(const fs::path& file, int flags, const EditedCopyStop& stop) {
+    auto db = SqliteDatabase::open(file, flags | SQLITE_OPEN_NOFOLLOW);
+    db.distrustSchema();
+    if (stop) {
+        db.setStopCheck(stop);
     }
-    // Taken before an old target is removed, so a source that cannot be read leaves it in place. Held until
-    // the copy is made; a fresh snapshot is removed again right after.
-    std::shared_ptr<const DatabaseSnapshot> readFrom;
-    if (snapshot && snapshot->isOf(source)) {
-        readFrom = snapshot;
-    } else if (!isWorkingCopyLocation(resolveDatabaseFolder(source))) {
-        readFrom = DatabaseSnapshot::take(source);
-    }
-    removeTargetFiles(target);
+    return db;
+}
+
+// A page-by-page copy through SQLite of the snapshot (rows of its log included) into the temporary file, which
+// is switched to a rollback journal so that it is one self-contained file. Returns the source's page count.
+std::int64_t copyWithBackupApi(const fs::path& source, const fs::path& temporary, const fs::path& target,
+                               const EditedCopyStop& stop) {
+    SqliteDatabase from;
+    std::int64_t pages = 0;
     try {
-        copyWithBackupApi(readFrom ? readFrom->file() : source, target);
+        from = openStoppable(source, SQLITE_OPEN_READONLY, stop);
+        pages = from.queryInt64("PRAGMA page_count");
+    } catch (const SqliteError& error) {
+        storeLogError(std::string("❌ Failed to read the database to copy: ") + error.what() +
+                      " (code: " + std::to_string(error.code()) + ")");
+        throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
+    }
+    SqliteDatabase to;
+    try {
+        to = openStoppable(temporary, SQLITE_OPEN_READWRITE, stop);
+        to.exec("PRAGMA synchronous=OFF"); // flushed once, before the rename
+        sqlite3_backup* backup = sqlite3_backup_init(to.handle(), "main", from.handle(), "main");
+        if (backup == nullptr) {
+            throw SqliteError(to.errorCode(), to.errorMessage());
+        }
+        const int stepResult = sqlite3_backup_step(backup, -1);
+        const int finishResult = sqlite3_backup_finish(backup);
+        if (stepResult != SQLITE_DONE) {
+            throw SqliteError(stepResult, sqlite3_errstr(stepResult));
+        }
+        if (finishResult != SQLITE_OK) {
+            throw SqliteError(finishResult, to.errorMessage());
+        }
+        auto journal = to.prepare(queries::journalModeDelete);
+        if (!journal.next() || journal.columnText(0).value_or("") != "delete") {
+            throw SqliteError(SQLITE_ERROR, "the copy keeps a write-ahead log");
+        }
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to copy database: ") + error.what() +
                       " (code: " + std::to_string(error.code()) + ")");
-        removeIncompleteTarget(target);
-        throw DatabaseError::cannotOpenDatabase();
+        throw writeFailure(target, to, error.code(), DatabaseError::queryFailed());
     }
-    storeLogInfo("✅ Database copied");
-    readFrom.reset();
+    return pages;
+}
 
+// Deletes the messages, compacts and checks the copy in the temporary file. Throws DatabaseError.
+void editCopy(const fs::path& temporary, const fs::path& target, const std::unordered_set<std::int64_t>& messageIDs,
+              std::int64_t sourcePages, const EditedCopyStop& stop) {
     SqliteDatabase copy;
     try {
-        copy = SqliteDatabase::open(resolveDatabaseFolder(target), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
+        copy = openStoppable(temporary, SQLITE_OPEN_READWRITE, stop);
         defineUnknownTriggerFunctions(copy);
+        copy.exec("PRAGMA synchronous=OFF"); // flushed once, before the rename
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to open copied database: ") + error.what());
-        copy.close();
-        removeIncompleteTarget(target);
-        throw DatabaseError::cannotOpenDatabase();
+        throw writeFailure(target, copy, error.code(), DatabaseError::cannotOpenDatabase());
     }
     storeLogInfo("✅ Opened copied database for editing");
+
+    // A trigger that keeps adding rows (a crafted database) fails the save at this size instead of filling the disk.
+    const auto maxPages =
+        sourcePages + kSpareCopyPages + static_cast<std::int64_t>(messageIDs.size()) / kDeletedMessagesPerSparePage;
+    // SQLite says "full" both for the disk and for the page limit; a disk with room left means the limit.
+    const auto failed = [&](const SqliteError& error, DatabaseError fallback) {
+        if ((error.code() & 0xFF) == SQLITE_FULL && freeSpace(target) >= kDiskFullBelow) {
+            storeLogError("❌ The edited copy would grow beyond its source; a trigger keeps adding rows");
+            return DatabaseError(DatabaseError::Code::queryFailed,
+                                 "The edited copy would grow larger than the database it is made from: a trigger in "
+                                 "the database keeps adding rows. Nothing was saved.");
+        }
+        return writeFailure(target, copy, error.code(), fallback);
+    };
 
     // Sorted so that the log and any failure are the same on every run.
     std::vector<std::int64_t> ids(messageIDs.begin(), messageIDs.end());
     std::sort(ids.begin(), ids.end());
     std::size_t deleted = 0;
     try {
+        copy.exec("PRAGMA max_page_count=" + std::to_string(maxPages));
         // Cascades remove the deleted messages' chat and attachment links (and attachments no other message
-        // uses), as on the phone; secure_delete overwrites the freed text even if the vacuum below fails.
+        // uses), as on the phone; secure_delete overwrites the freed text even before the vacuum.
         copy.exec("PRAGMA foreign_keys=ON");
         copy.exec("PRAGMA secure_delete=ON");
         copy.exec("BEGIN IMMEDIATE");
@@ -174,9 +273,7 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
         copy.tryExec("ROLLBACK");
-        copy.close();
-        removeIncompleteTarget(target);
-        throw DatabaseError::queryFailed();
+        throw failed(error, DatabaseError::queryFailed());
     }
     storeLogInfo("✅ Deleted " + std::to_string(deleted) + " messages");
 
@@ -197,12 +294,78 @@ void writeEditedCopy(const fs::path& source, const fs::path& target,
         }
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
-        copy.close();
-        removeIncompleteTarget(target);
-        throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
+        throw failed(error, DatabaseError::queryFailed());
     }
+}
+
+} // namespace
+
+EditedCopyError::EditedCopyError()
+    : std::runtime_error("The edited copy must not replace the database it is made from or another Messages "
+                         "database that is being read. Please choose another name or folder for the copy.") {}
+
+EditedCopyError::EditedCopyError(const std::string& message) : std::runtime_error(message) {}
+
+EditedCopyError EditedCopyError::liveDatabase(const fs::path& target, const fs::path& sideFile) {
+    return EditedCopyError("\"" + target.filename().string() + "\" is a database in use: \"" +
+                           sideFile.filename().string() +
+                           "\" lies beside it. Please choose another name for the copy.");
+}
+
+bool isDefaultMessagesDatabase(const fs::path& file) {
+    return sameFile(file, platform::homeDir() / "Library" / "Messages" / "chat.db");
+}
+
+void writeEditedCopy(const fs::path& source, const fs::path& target, const std::unordered_set<std::int64_t>& messageIDs,
+                     const std::shared_ptr<const DatabaseSnapshot>& snapshot, const EditedCopyStop& stop) {
+    storeLogInfo("💾 Saving edited database copy");
+    storeLogInfo("   From: " + source.string());
+    storeLogInfo("   To: " + target.string());
+    storeLogInfo("   Deleting " + std::to_string(messageIDs.size()) + " messages");
+
+    std::error_code sourceError;
+    if (!fs::is_regular_file(source, sourceError)) {
+        storeLogError("❌ The database to copy is no longer at " + source.string());
+        throw DatabaseError::sourceMissing();
+    }
+    if (targetTouchesSource(source, target) || isDefaultMessagesDatabase(target)) {
+        storeLogError("❌ Refusing to write the edited copy over a database being read: " + target.string());
+        throw EditedCopyError();
+    }
+    // A database beside its -wal, -shm or -journal belongs to a program, and those files to the database.
+    if (const auto side = liveSideFile(target)) {
+        storeLogError("❌ Refusing to replace a database in use: " + side->string());
+        throw EditedCopyError::liveDatabase(target, *side);
+    }
+    std::error_code targetError;
+    if (fs::is_directory(fs::symlink_status(target, targetError))) {
+        throw cannotWrite(target, EISDIR);
+    }
+    // Held until the copy is made; a fresh snapshot is removed again right after.
+    std::shared_ptr<const DatabaseSnapshot> readFrom;
+    if (snapshot && snapshot->isOf(source)) {
+        readFrom = snapshot;
+    } else if (!isWorkingCopyLocation(resolveDatabaseFolder(source))) {
+        readFrom = DatabaseSnapshot::take(source, {}, stop);
+    }
+    const fs::path temporary = createTemporaryBeside(target);
+    try {
+        const auto pages =
+            copyWithBackupApi(readFrom ? readFrom->file() : resolveDatabaseFolder(source), temporary, target, stop);
+        storeLogInfo("✅ Database copied");
+        readFrom.reset();
+        editCopy(temporary, target, messageIDs, pages, stop);
+        flushToDisk(temporary, target);
+        // Only now does the target change: an existing one is replaced whole, or left exactly as it was.
+        if (::rename(temporary.c_str(), target.c_str()) != 0) {
+            throw cannotWrite(target, errno);
+        }
+    } catch (...) {
+        removeTemporary(temporary);
+        throw;
+    }
+    flushFolder(target);
     storeLogInfo("✅ Edited copy saved successfully");
-    copy.close();
 }
 
 } // namespace quillobrandt

@@ -155,8 +155,10 @@ void defineUnknownTriggerFunctions(const platform::SqliteDatabase& db) {
         if (isKnown(db, call)) {
             continue;
         }
-        const int rc = sqlite3_create_function_v2(db.handle(), call.name.c_str(), call.arity, SQLITE_UTF8, nullptr,
-                                                  noOp, nullptr, nullptr, nullptr);
+        // Innocuous, so that the triggers of a distrusted schema may still call it: it does nothing.
+        const int rc =
+            sqlite3_create_function_v2(db.handle(), call.name.c_str(), call.arity, SQLITE_UTF8 | SQLITE_INNOCUOUS,
+                                       nullptr, noOp, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
             throw platform::SqliteError(rc, db.errorMessage());
         }

@@ -249,6 +249,7 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
 }
 
 TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
+    state->commitLoad({source, std::nullopt, false}, {conversation}); // the session read the original
     auto view = open(conversation);
     const auto before = platform::readFile(source);
     view->enterEditMode();
@@ -298,6 +299,28 @@ TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
     EXPECT_EQ(messageRows(second), 2);
     EXPECT_EQ(messageRows(first), 3);
     EXPECT_EQ(messageRows(source), 4);
+
+    // Reopened from the list, the conversation comes from the copy; the original the session read is still no
+    // target, and a copy moved away meanwhile is named as such, never as a raw file system error.
+    auto reopened = open(conversation);
+    ASSERT_EQ(reopened->sourceDatabase(), first);
+    reopened->enterEditMode();
+    reopened->deleteMessage(conversation.messages[2]);
+    fake.panels->answerNext(QString::fromStdString(source.string()));
+    reopened->presentSaveCopyPanel();
+    EXPECT_FALSE(reopened->isSaving()) << "refused before anything runs";
+    ASSERT_EQ(fake.alerts->alerts().size(), 4u);
+    EXPECT_TRUE(fake.alerts->alerts()[3].informativeText.contains("must not replace"));
+    EXPECT_EQ(platform::readFile(source), before);
+    std::filesystem::rename(first, file("out/moved.db"));
+    fake.panels->answerNext(QString::fromStdString(file("out/third.db").string()));
+    reopened->presentSaveCopyPanel();
+    ASSERT_TRUE(reopened->waitForBackgroundWork());
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !reopened->isSaving(); }));
+    ASSERT_EQ(fake.alerts->alerts().size(), 5u);
+    const QString moved = fake.alerts->alerts()[4].informativeText;
+    EXPECT_TRUE(moved.contains("The database the conversation came from is no longer there.")) << moved.toStdString();
+    EXPECT_FALSE(moved.contains("filesystem error")) << moved.toStdString();
 }
 
 TEST_F(SavedCopyTest, AMissingDestinationFolderIsNamedAsSuch) {

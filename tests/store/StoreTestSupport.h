@@ -14,6 +14,7 @@
 
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace quillobrandt {
 // Failures name the error's case in words, not as bytes.
@@ -117,6 +118,13 @@ inline std::vector<quillobrandt::Conversation> load(const std::filesystem::path&
     }
     checkFolder();
     return conversations;
+}
+
+// The user's documents folder of the isolated home, made on first use.
+inline std::filesystem::path userFolder() {
+    const auto folder = qbtest::IsolatedHome::root() / "home" / "Documents";
+    std::filesystem::create_directories(folder);
+    return folder;
 }
 
 inline const quillobrandt::Conversation* findById(const std::vector<quillobrandt::Conversation>& conversations,

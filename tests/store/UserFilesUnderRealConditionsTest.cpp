@@ -1,0 +1,322 @@
+// The user's files under real conditions: a save that must not replace a database in use, a destination or
+// temporary folder without room, a database someone crafted to hang the load or fill the disk.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/EditedCopyWriter.h"
+#include "Quillobrandt/store/ReadDatabases.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Sqlite.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using platform::SqliteDatabase;
+using quillobrandt::DatabaseError;
+using quillobrandt::DatabaseManager;
+using quillobrandt::EditedCopyError;
+using storetest::userFolder;
+
+namespace {
+
+// A user's database of `chats` chats of `perChat` messages; returns the first message's row id.
+std::int64_t buildDatabase(const fs::path& file, int chats = 2, int perChat = 3,
+                           qbtest::JournalMode mode = qbtest::JournalMode::rollback) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file, mode);
+    std::int64_t first = 0;
+    for (int c = 0; c < chats; ++c) {
+        const auto chat = builder.addOneToOneChat("person" + std::to_string(c) + "@example.com");
+        for (int i = 0; i < perChat; ++i) {
+            const auto id = builder.addMessageToChat(
+                chat.chatId,
+                {.text = "message " + std::to_string(i) + std::string(200, '.'), .date = i, .handleId = chat.handleId});
+            first = first == 0 ? id : first;
+        }
+    }
+    builder.finish();
+    return first;
+}
+
+std::int64_t count(const fs::path& file, const std::string& sql) {
+    const auto db = SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
+    return db.queryInt64(sql);
+}
+
+// Everything in `folder` but the names listed: a failed save leaves no temporary file behind.
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+template <typename Work> std::string errorOf(Work work) {
+    try {
+        work();
+    } catch (const DatabaseError& error) {
+        return error.description();
+    } catch (const EditedCopyError& error) {
+        return error.description();
+    }
+    return "no error";
+}
+
+// Runs `work` in a child process with a mount namespace of its own, where it may mount small or read-only
+// file systems without touching the machine's. Returns what the child wrote, or nullopt when this machine
+// allows no such namespace (not root).
+std::optional<std::string> inOwnMountNamespace(const std::function<std::string()>& work) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        std::string answer = "no namespace";
+        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+            try {
+                answer = work();
+            } catch (const std::exception& error) {
+                answer = std::string("exception: ") + error.what();
+            }
+        }
+        const auto written = ::write(pipeEnds[1], answer.data(), answer.size());
+        ::_exit(written == static_cast<ssize_t>(answer.size()) ? 0 : 1);
+    }
+    ::close(pipeEnds[1]);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (answer == "no namespace") {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+void mountTmpfs(const fs::path& folder, const char* options) {
+    fs::create_directories(folder);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0) {
+        throw std::runtime_error("cannot mount " + folder.string());
+    }
+}
+
+} // namespace
+
+TEST(SaveCopyTarget, AnExistingFileWithSideFilesIsNeverReplacedNorAreItsSideFilesTouched) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    // Another program's database with rows still only in its log.
+    const auto live = userFolder() / "live.db";
+    {
+        qbtest::MessagesDatabaseBuilder builder(live, qbtest::JournalMode::wal);
+        const auto chat = builder.addOneToOneChat("ann@example.com");
+        builder.addMessageToChat(chat.chatId, {.text = "checkpointed", .date = 1});
+        builder.checkpoint();
+        builder.addMessageToChat(chat.chatId, {.text = "only in the log", .date = 2});
+        builder.finishLeavingWal();
+    }
+    const auto journaled = userFolder() / "journaled.db";
+    buildDatabase(journaled);
+    std::ofstream(journaled.string() + "-journal") << "a journal";
+    const auto before = storetest::folderListing(userFolder());
+
+    for (const auto& target : {live, journaled}) {
+        const auto error = errorOf([&] { DatabaseManager::saveEditedCopy(source, target, {first}); });
+        EXPECT_NE(error.find("is a database in use"), std::string::npos) << error;
+        EXPECT_NE(error.find("Please choose another name"), std::string::npos) << error;
+    }
+    EXPECT_EQ(storetest::folderListing(userFolder()), before);
+    EXPECT_EQ(count(live, "SELECT COUNT(*) FROM message"), 2) << "the log's rows are still there";
+}
+
+TEST(SaveCopyTarget, TheDefaultMessagesDatabaseAndEveryDatabaseReadAreRefused) {
+    const auto messages = platform::homeDir() / "Library" / "Messages" / "chat.db";
+    buildDatabase(messages);
+    const auto source = userFolder() / "copy-of-chat.db";
+    const auto first = buildDatabase(source);
+    const auto before = storetest::fileBytes(messages);
+    fs::create_symlink(messages, userFolder() / "link.db");
+    for (const auto& target : {messages, userFolder() / "link.db"}) {
+        EXPECT_NE(errorOf([&] {
+                      DatabaseManager::saveEditedCopy(source, target, {first});
+                  }).find("must not replace the database it is made from or another Messages database"),
+                  std::string::npos)
+            << target;
+    }
+    EXPECT_EQ(storetest::fileBytes(messages), before);
+
+    // The session's registry knows a database by its path and by the file it is, under any other name.
+    quillobrandt::ReadDatabases read;
+    const auto loaded = userFolder() / "loaded.db";
+    buildDatabase(loaded);
+    read.add(loaded);
+    fs::create_hard_link(loaded, userFolder() / "hard.db");
+    fs::create_symlink(loaded, userFolder() / "soft.db");
+    EXPECT_TRUE(read.contains(loaded));
+    EXPECT_TRUE(read.contains(userFolder() / "." / "loaded.db"));
+    EXPECT_TRUE(read.contains(userFolder() / "hard.db"));
+    EXPECT_TRUE(read.contains(userFolder() / "soft.db"));
+    fs::rename(loaded, userFolder() / "moved.db");
+    EXPECT_TRUE(read.contains(userFolder() / "moved.db")) << "the same file under a new name";
+    EXPECT_FALSE(read.contains(source));
+}
+
+TEST(SaveCopyTarget, AFailedSaveLeavesTheOldTargetAsItWasAndASuccessfulOneReplacesItWhole) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    const auto target = userFolder() / "edited.db";
+    buildDatabase(target, 1, 1);
+    const auto oldTarget = storetest::fileBytes(target);
+    const auto names = namesIn(userFolder());
+    {
+        auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
+        db.exec("CREATE TRIGGER keep BEFORE DELETE ON message BEGIN SELECT RAISE(ABORT, 'protected'); END");
+    }
+    EXPECT_EQ(errorOf([&] { DatabaseManager::saveEditedCopy(source, target, {first}); }), "Failed to query database.");
+    EXPECT_EQ(storetest::fileBytes(target), oldTarget);
+    EXPECT_EQ(namesIn(userFolder()), names) << "no temporary file is left";
+
+    SqliteDatabase::open(source, SQLITE_OPEN_READWRITE).exec("DROP TRIGGER keep");
+    DatabaseManager::saveEditedCopy(source, target, {first});
+    EXPECT_EQ(count(target, "SELECT COUNT(*) FROM message"), 5);
+    EXPECT_EQ(namesIn(userFolder()), names);
+}
+
+TEST(SaveCopyTarget, ASourceMovedAwaySaysSoInTheUsersWords) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    fs::rename(source, userFolder() / "elsewhere.db");
+    EXPECT_EQ(errorOf([&] { DatabaseManager::saveEditedCopy(source, userFolder() / "edited.db", {first}); }),
+              "The database the conversation came from is no longer there.");
+    EXPECT_FALSE(fs::exists(userFolder() / "edited.db"));
+}
+
+// A delete trigger that inserts large random rows: the copy stops at its source's size and nothing stays.
+TEST(HostileDatabase, ATriggerThatFillsTheDiskFailsTheSaveCleanly) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source, 2, 50);
+    {
+        auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
+        db.exec("CREATE TABLE filler (blob BLOB);"
+                "CREATE TRIGGER grow AFTER DELETE ON message BEGIN "
+                "INSERT INTO filler SELECT randomblob(4000) FROM message a, message b, message c; END");
+    }
+    const auto names = namesIn(userFolder());
+    const auto started = std::chrono::steady_clock::now();
+    const auto error = errorOf([&] { DatabaseManager::saveEditedCopy(source, userFolder() / "edited.db", {first}); });
+    EXPECT_NE(error.find("would grow larger than the database it is made from"), std::string::npos) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(namesIn(userFolder()), names);
+}
+
+// The handle table replaced by a view over an endless recursion: only the statement's own stop can end the load.
+TEST(HostileDatabase, AnEndlessQueryEndsWithinASecondOfTheStop) {
+    const auto source = userFolder() / "chat.db";
+    buildDatabase(source);
+    {
+        auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
+        db.exec("PRAGMA legacy_alter_table=ON; ALTER TABLE handle RENAME TO handle_rows;"
+                "CREATE VIEW handle AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                "SELECT i AS ROWID, 'x' AS id FROM n");
+    }
+    DatabaseManager manager;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        manager.requestStop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    std::optional<DatabaseError> error;
+    try {
+        manager.openDatabase(source);
+    } catch (const DatabaseError& caught) {
+        error = caught;
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error, DatabaseError::stopped());
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+}
+
+// Functions of the schema's own making (views, triggers) may not call what SQLite does not know to be harmless,
+// and the file's structure cannot be changed from inside a statement.
+TEST(HostileDatabase, UserDatabasesAreOpenedWithTheSchemaDistrusted) {
+    const auto source = userFolder() / "chat.db";
+    buildDatabase(source);
+    {
+        auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
+        db.exec("ALTER TABLE chat RENAME TO chat_rows;"
+                "CREATE VIEW chat AS SELECT ROWID, chat_identifier, style, display_name, "
+                "json('{}') AS probe FROM chat_rows");
+    }
+    EXPECT_THROW(storetest::load(source), DatabaseError);
+    const auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
+    db.distrustSchema();
+    EXPECT_NE(db.tryExec("PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = 'x' WHERE name = 'chat'"),
+              SQLITE_OK);
+}
+
+TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesTheFolderAndTheSize) {
+    const auto source = userFolder() / "chat.db";
+    buildDatabase(source, 20, 200); // a few MB
+    const auto answer = inOwnMountNamespace([&] {
+        const auto smallTemp = qbtest::IsolatedHome::root() / "small-tmp";
+        mountTmpfs(smallTemp, "size=1m");
+        ::setenv("TMPDIR", smallTemp.c_str(), 1);
+        std::string result = std::to_string(DatabaseManager().openDatabase(source).size()) + " chats; ";
+        mountTmpfs(platform::cachesDir(), "size=1m");
+        return result + errorOf([&] { DatabaseManager().openDatabase(source); });
+    });
+    if (!answer) {
+        GTEST_SKIP() << "no mount namespace on this machine";
+    }
+    EXPECT_EQ(answer->rfind("20 chats; There is not enough free space in \"", 0), 0u) << *answer;
+    EXPECT_NE(answer->find("small-tmp"), std::string::npos) << *answer;
+    EXPECT_NE(answer->find("MB are free"), std::string::npos) << *answer;
+}
+
+TEST(SpaceAndDestination, AFullOrReadOnlyDestinationIsNamedAndTheOldTargetStays) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source, 20, 200);
+    const auto answer = inOwnMountNamespace([&] {
+        const auto full = qbtest::IsolatedHome::root() / "full";
+        mountTmpfs(full, "size=1m");
+        const auto target = full / "edited.db";
+        std::ofstream(target) << "an older file";
+        std::string result = errorOf([&] { DatabaseManager::saveEditedCopy(source, target, {first}); });
+        result += " | " + storetest::fileBytes(target) + " | " + std::to_string(namesIn(full).size());
+        const auto readOnly = qbtest::IsolatedHome::root() / "read-only";
+        mountTmpfs(readOnly, "size=1m,mode=0755");
+        if (::mount(nullptr, readOnly.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            return result + " | no remount";
+        }
+        return result + " | " + errorOf([&] { DatabaseManager::saveEditedCopy(source, readOnly / "x.db", {first}); });
+    });
+    if (!answer) {
+        GTEST_SKIP() << "no mount namespace on this machine";
+    }
+    const auto full = (qbtest::IsolatedHome::root() / "full").string();
+    const auto readOnly = (qbtest::IsolatedHome::root() / "read-only").string();
+    EXPECT_EQ(*answer, "The copy cannot be written to \"" + full +
+                           "\": No space left on device. | an older file | 1 | " + "The copy cannot be written to \"" +
+                           readOnly + "\": Read-only file system.");
+}
