@@ -74,7 +74,9 @@ WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
         // No other copy is running: everything of the kind left here is a killed run's.
         sweepFolder(privateFolder,
                     [](const std::string& name) { return startsWith(name, DatabaseSnapshot::folderPrefix); });
-        sweepFolder(platform::cachesDir(), isDecryptedIndexCopy);
+        sweepFolder(platform::cachesDir(), [](const std::string& name) {
+            return isDecryptedIndexCopy(name) || startsWith(name, DatabaseSnapshot::cachesFolderPrefix);
+        });
         // A decrypted copy of a phone's messages nobody chose to keep (the run that made it ended before it could
         // remove it). A saved one has no marker and is never touched.
         const fs::path caches = platform::cachesDir();

@@ -213,11 +213,14 @@ TEST(DatabaseSnapshot, AStartSweepsAKilledRunsLeftoversOnlyWhenNoOtherCopyRuns) 
     const auto stale = platform::privateTempDir() / "snapshot-abc123";
     fs::create_directories(stale);
     std::ofstream(stale / "chat.db") << "old";
+    const auto staleInCaches = caches / "Quillobrandt-snapshot-abc123"; // taken there when the temporary was full
+    fs::create_directories(staleInCaches);
 
     {
         const auto lock = WorkingFilesLock::acquireAndSweep();
         EXPECT_TRUE(lock.isHeld());
         EXPECT_FALSE(fs::exists(stale));
+        EXPECT_FALSE(fs::exists(staleInCaches));
         for (const char* suffix : {"", "-wal", "-shm"}) {
             EXPECT_FALSE(fs::exists(index.string() + suffix)) << suffix;
             EXPECT_FALSE(fs::exists(plainIndex.string() + suffix)) << suffix;
