@@ -5,9 +5,7 @@
 
 #include <QDialog>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <sys/stat.h>
@@ -15,6 +13,7 @@
 #include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 
 namespace quillobrandt {
@@ -41,6 +40,21 @@ protected:
         QDialog::keyPressEvent(event);
     }
 };
+
+// The designed sizes, bounded by the screen's free area less the frame, placed over `parent` with its title bar in
+// that area. The message list takes what is left.
+void fitSheetToScreen(QDialog& sheet, const QWidget* parent) {
+    const QRect available = availableScreenArea(parent != nullptr ? *parent : sheet);
+    const QSize frame = frameExtent(sheet);
+    sheet.setMinimumSize(fitContentToScreen(QSize(875, 750), QSize(), frame, available));
+    sheet.setMaximumSize(fitContentToScreen(QSize(1750, 1500), QSize(), frame, available));
+    sheet.resize(fitContentToScreen(QSize(1125, 1000), QSize(), frame, available));
+    if (parent != nullptr) {
+        QRect placed(QPoint(), sheet.size() + frame);
+        placed.moveCenter(parent->window()->frameGeometry().center());
+        sheet.move(keepFrameOnScreen(placed, available).topLeft());
+    }
+}
 
 } // namespace
 
@@ -105,12 +119,10 @@ QDialog* ConversationDisplayView::openAsSheet(std::shared_ptr<const Conversation
     auto* view = new ConversationDisplayView(std::move(conversation), appState, sheet);
     layout->addWidget(view);
     connect(view, &ConversationDisplayView::closeRequested, sheet, &QDialog::accept);
-    QSize size(900, 700);
-    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
-        size = size.boundedTo(screen->availableGeometry().size());
-    }
-    sheet->resize(size);
+    fitSheetToScreen(*sheet, parent);
     sheet->open();
+    // Again with the frame the window manager has now given the window.
+    fitSheetToScreen(*sheet, parent);
     return sheet;
 }
 
