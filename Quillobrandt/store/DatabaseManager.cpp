@@ -143,6 +143,27 @@ void requireMessagesTables(const platform::SqliteDatabase& db) {
     }
 }
 
+// The few senders of one chat, each text made once and shared by all of its messages. A chat with more senders
+// than a group has members (a crafted one) gets texts of their own past the first few, never a slow search.
+class SenderTexts {
+public:
+    SharedText shared(std::string_view sender) {
+        for (const auto& known : known_) {
+            if (known == sender) {
+                return known;
+            }
+        }
+        if (known_.size() >= kMostShared) {
+            return SharedText(sender);
+        }
+        return known_.emplace_back(sender);
+    }
+
+private:
+    static constexpr std::size_t kMostShared = 64;
+    std::vector<SharedText> known_;
+};
+
 // Marks a load as under way for its lifetime: console lines are then collected and written a few chats at a time,
 // and what is left goes out when the load ends, however it ends.
 class ConsoleBatch {
@@ -433,6 +454,7 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
 
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
+    SenderTexts senders;
     std::size_t withoutText = 0;
     std::int64_t row = 0;
     for (;;) {
@@ -463,9 +485,9 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
         message.isFromMe = statement.columnInt64(3) == 1;
         if (const auto sender = statement.columnTextView(7)) {
-            message.sender.assign(*sender);
+            message.sender = senders.shared(*sender);
         } else {
-            message.sender = message.isFromMe ? "Me" : "Unknown";
+            message.sender = senders.shared(message.isFromMe ? "Me" : "Unknown");
         }
         if (const auto guid = statement.columnTextView(5)) {
             message.associatedMessageGUID.emplace(*guid);

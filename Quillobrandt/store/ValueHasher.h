@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "Quillobrandt/store/CompactOptional.h"
+#include "Quillobrandt/store/CompactVector.h"
+
 namespace quillobrandt {
 
 // Feeds values one after another into a single hash, so that equal values of the model types hash
@@ -27,6 +30,20 @@ public:
     }
     // Element count first, then each element.
     template <typename T> ValueHasher& add(const std::vector<T>& values) {
+        mix(values.size());
+        for (const auto& value : values) {
+            add(value);
+        }
+        return *this;
+    }
+    template <typename T> ValueHasher& add(const CompactOptional<T>& value) {
+        mix(value.has_value() ? 1 : 0);
+        if (value) {
+            add(*value);
+        }
+        return *this;
+    }
+    template <typename T> ValueHasher& add(const CompactVector<T>& values) {
         mix(values.size());
         for (const auto& value : values) {
             add(value);

@@ -75,6 +75,29 @@ TEST(ModelEquality, EveryFieldTakesPart) {
     EXPECT_NE(first, second);
 }
 
+TEST(ModelEquality, CompactFieldsCopyDeeplyAndCompareByValue) {
+    Message original = messageWith({attachment("a.jpg", "image/jpeg")});
+    original.associatedMessageGUID = std::string("p:0/GUID");
+    Message copy = original;
+    EXPECT_EQ(copy, original);
+    copy.attachments.push_back(attachment("b.mov", "video/quicktime"));
+    copy.associatedMessageGUID->append("-changed");
+    EXPECT_EQ(original.attachments.size(), 1u); // the copy's list and GUID are its own
+    EXPECT_EQ(original.associatedMessageGUID, "p:0/GUID");
+    EXPECT_NE(copy, original);
+    copy = original;
+    EXPECT_EQ(copy, original);
+    copy.attachments.clear();
+    copy.associatedMessageGUID = std::nullopt;
+    EXPECT_TRUE(copy.attachments.empty());
+    EXPECT_EQ(copy.attachments, std::vector<Attachment>{});
+    EXPECT_FALSE(copy.associatedMessageGUID.has_value());
+    EXPECT_NE(std::hash<Message>{}(copy), std::hash<Message>{}(original));
+    Message sameSender = messageWith({});
+    sameSender.sender = std::string("+15550001111");
+    EXPECT_EQ(sameSender.sender, original.sender); // equal texts compare equal whether or not they share a buffer
+}
+
 TEST(ConversationCopy, RemainingMessagesDropOnlyMarkedIds) {
     const auto original = std::make_shared<const quillobrandt::Conversation>(quillobrandt::Conversation{
         .id = "1",

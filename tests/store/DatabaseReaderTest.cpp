@@ -186,6 +186,10 @@ TEST(DatabaseReaderValues, SendersTextsAndReactions) {
     EXPECT_EQ(messages[3].sender, "Unknown"); // only exactly 1 means "from me"
     EXPECT_FALSE(messages[3].isFromMe);
     EXPECT_EQ(messages[4].sender, "Unknown");
+    // A chat's messages share their senders' texts: a million messages must not hold a million copies.
+    EXPECT_TRUE(messages[2].sender.sharesBufferWith(messages[3].sender));
+    EXPECT_TRUE(messages[2].sender.sharesBufferWith(messages[4].sender));
+    EXPECT_FALSE(messages[1].sender.sharesBufferWith(messages[2].sender));
     EXPECT_EQ(messages[5].text, std::optional<std::string>("")); // an empty stored text stays empty
     EXPECT_FALSE(messages[6].text.has_value());
     EXPECT_EQ(messages[7].associatedMessageGUID, "p:0/ABC");
