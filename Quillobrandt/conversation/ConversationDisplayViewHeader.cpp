@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
@@ -34,40 +36,225 @@ constexpr int kToolbarSymbolSize = 14;
 // Focus rings stand out from the window by at least this contrast ratio.
 constexpr double kFocusRingContrast = 3.0;
 
-// A borderless button of the toolbar. The style draws no focus for a flat button, so it draws its own
-// ring while the keyboard (not a click) has put the focus here.
-class ToolbarButton final : public QPushButton {
+// Draws the keyboard focus ring of a borderless control: the style draws none for a flat button.
+void paintFocusRing(QWidget& control) {
+    const QColor window = control.palette().color(QPalette::Window);
+    QColor ring = control.palette().color(QPalette::Highlight);
+    if (contrastOver(ring, window, window) < kFocusRingContrast) {
+        ring = control.palette().color(QPalette::WindowText); // a dark theme's highlight can sink into its window
+    }
+    QPainter painter(&control);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ring, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(control.rect()).adjusted(1, 1, -1, -1), 5, 5);
+}
+
+// A control of the toolbar: its symbol and its title, or, while the toolbar is short of room (a small or
+// scaled screen), its symbol alone with the title as its tooltip. The title stays its text and accessible name.
+class CompactableControl {
 public:
-    using QPushButton::QPushButton;
+    virtual ~CompactableControl() = default;
+    virtual void setCompact(bool compact) = 0;
+    virtual QSize fullSizeHint() const = 0;
+    virtual QSize symbolOnlySizeHint() const = 0;
+};
+
+// `Flat` controls draw their own focus ring while the keyboard (not a click) put the focus there.
+template <typename Button, QStyle::ContentsType contents, QStyle::ControlElement element, bool flat>
+class ToolbarControl final : public Button, public CompactableControl {
+public:
+    using Button::Button;
+
+    void setCompact(bool compact) override {
+        if (compact == compact_) {
+            return;
+        }
+        compact_ = compact;
+        this->setProperty("compact", compact);
+        this->setToolTip(compact ? this->text() : QString());
+        this->updateGeometry();
+        this->update();
+    }
+    QSize fullSizeHint() const override { return Button::sizeHint(); }
+    QSize symbolOnlySizeHint() const override {
+        QStyleOptionButton option;
+        this->initStyleOption(&option);
+        option.text.clear();
+        const QSize symbol = this->iconSize();
+        const QSize inside(symbol.width(), std::max(symbol.height(), this->fontMetrics().height()));
+        return this->style()->sizeFromContents(contents, &option, inside, this);
+    }
+    QSize sizeHint() const override { return compact_ ? symbolOnlySizeHint() : Button::sizeHint(); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void focusInEvent(QFocusEvent* event) override {
         keyboardFocus_ = event->reason() != Qt::MouseFocusReason;
-        QPushButton::focusInEvent(event);
+        Button::focusInEvent(event);
     }
     void focusOutEvent(QFocusEvent* event) override {
         keyboardFocus_ = false;
-        QPushButton::focusOutEvent(event);
+        Button::focusOutEvent(event);
     }
-    void paintEvent(QPaintEvent* event) override {
-        QPushButton::paintEvent(event);
-        if (!hasFocus() || !keyboardFocus_) {
-            return;
+    void paintEvent(QPaintEvent*) override {
+        {
+            QStylePainter painter(this);
+            QStyleOptionButton option;
+            this->initStyleOption(&option);
+            if (compact_) {
+                option.text.clear();
+            }
+            painter.drawControl(element, option);
         }
-        const QColor window = palette().color(QPalette::Window);
-        QColor ring = palette().color(QPalette::Highlight);
-        if (contrastOver(ring, window, window) < kFocusRingContrast) {
-            ring = palette().color(QPalette::WindowText); // a dark theme's highlight can sink into its window
+        if (flat && this->hasFocus() && keyboardFocus_) {
+            paintFocusRing(*this);
         }
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(ring, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
     }
 
 private:
+    bool compact_ = false;
     bool keyboardFocus_ = false;
+};
+
+using ToolbarButton = ToolbarControl<QPushButton, QStyle::CT_PushButton, QStyle::CE_PushButton, true>;
+using ToolbarCheckBox = ToolbarControl<QCheckBox, QStyle::CT_CheckBox, QStyle::CE_CheckBox, false>;
+
+// The toolbar's row of controls. It asks for room for every title, and makes do with the symbols alone (its
+// minimum) when given less.
+class Toolbar final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+    QSize sizeHint() const override { return measure(true); }
+    QSize minimumSizeHint() const override { return measure(false); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        const bool compact = width() < sizeHint().width();
+        for (QObject* child : children()) {
+            if (auto* control = dynamic_cast<CompactableControl*>(child)) {
+                control->setCompact(compact);
+            }
+        }
+        QWidget::resizeEvent(event);
+    }
+
+private:
+    QSize measure(bool withTitles) const {
+        const QLayout* row = layout();
+        int width = 0;
+        int height = 0;
+        int shown = 0;
+        for (int i = 0; i < row->count(); ++i) {
+            const QWidget* part = row->itemAt(i)->widget();
+            if (part == nullptr || part->isHidden()) {
+                continue;
+            }
+            QSize size = part->sizeHint();
+            if (const auto* control = dynamic_cast<const CompactableControl*>(part)) {
+                size = withTitles ? control->fullSizeHint() : control->symbolOnlySizeHint();
+            }
+            width += size.width();
+            height = std::max(height, size.height());
+            ++shown;
+        }
+        const QMargins margins = row->contentsMargins();
+        return {width + row->spacing() * std::max(0, shown - 1) + margins.left() + margins.right(),
+                height + margins.top() + margins.bottom()};
+    }
+};
+
+// The header: the title block, the controls (toolbar or edit controls) and the close button on one line where
+// the sheet has room for them; else the controls on a second line under the title and the close button.
+class HeaderBar final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+    void setParts(QWidget* title, QWidget* controls, QWidget* close) {
+        title_ = title;
+        controls_ = controls;
+        close_ = close;
+    }
+    QSize sizeHint() const override {
+        return {oneLineWidth() - title_->minimumSizeHint().width() + title_->sizeHint().width(),
+                heightForWidth(oneLineWidth())};
+    }
+    QSize minimumSizeHint() const override {
+        const int top = title_->minimumSizeHint().width() + kSpacing + close_->sizeHint().width();
+        // As low as one line: how tall it is depends on the width it gets (heightForWidth).
+        return {kMargins.left() + kMargins.right() + std::max(top, controls_->minimumSizeHint().width()),
+                heightForWidth(oneLineWidth())};
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        const int titleLine = std::max(title_->sizeHint().height(), close_->sizeHint().height());
+        const int lines = fitsOneLine(width) ? std::max(titleLine, controls_->sizeHint().height())
+                                             : titleLine + kLineSpacing + controls_->sizeHint().height();
+        return kMargins.top() + lines + kMargins.bottom();
+    }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) {
+            updateGeometry(); // the controls changed (edit mode, a count on a button): the view lays out anew
+            arrange();
+        }
+        return QWidget::event(event);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        arrange();
+        QWidget::resizeEvent(event);
+    }
+
+private:
+    static constexpr QMargins kMargins{16, 12, 16, 12};
+    static constexpr int kSpacing = 16;
+    static constexpr int kLineSpacing = 8;
+
+    int oneLineWidth() const {
+        return kMargins.left() + title_->minimumSizeHint().width() + kSpacing + controls_->sizeHint().width() +
+               kSpacing + close_->sizeHint().width() + kMargins.right();
+    }
+    bool fitsOneLine(int width) const { return width >= oneLineWidth(); }
+
+    void arrange() {
+        if (title_ == nullptr) {
+            return;
+        }
+        const QRect inside = rect().marginsRemoved(kMargins);
+        const QSize close = close_->sizeHint();
+        // Every title where they fit, else the controls as tight as they go (the toolbar's symbols alone).
+        QSize controls = controls_->sizeHint();
+        if (controls.width() > inside.width()) {
+            controls.setWidth(controls_->minimumSizeHint().width());
+        }
+        const auto centredOn = [](const QRect& line, QSize size, int right) {
+            return QRect(QPoint(right - size.width(), line.top() + (line.height() - size.height()) / 2), size);
+        };
+        const int titleHeight = std::min(title_->sizeHint().height(), inside.height());
+        if (fitsOneLine(width())) {
+            const QRect closeRect = centredOn(inside, close, inside.right() + 1);
+            const QRect controlsRect = centredOn(inside, controls, closeRect.left() - kSpacing);
+            close_->setGeometry(closeRect);
+            controls_->setGeometry(controlsRect);
+            title_->setGeometry(QRect(inside.left(), inside.top() + (inside.height() - titleHeight) / 2,
+                                      controlsRect.left() - kSpacing - inside.left(), titleHeight));
+            return;
+        }
+        const QRect top(inside.topLeft(), QSize(inside.width(), std::max(titleHeight, close.height())));
+        const QRect closeRect = centredOn(top, close, top.right() + 1);
+        close_->setGeometry(closeRect);
+        title_->setGeometry(QRect(top.left(), top.top() + (top.height() - titleHeight) / 2,
+                                  closeRect.left() - kSpacing - top.left(), titleHeight));
+        const QRect second(QPoint(inside.left(), top.bottom() + 1 + kLineSpacing),
+                           QPoint(inside.right(), inside.bottom()));
+        controls_->setGeometry(centredOn(second, controls, second.right() + 1));
+    }
+
+    QWidget* title_ = nullptr;
+    QWidget* controls_ = nullptr;
+    QWidget* close_ = nullptr;
 };
 
 // A borderless toolbar button: its symbol, then its title; its object name is the control's tracking id.
@@ -105,36 +292,37 @@ protected:
 // ---- header and toolbar ----
 
 void ConversationDisplayView::buildHeader() {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(16, 12, 16, 12);
-    row->setSpacing(16);
+    auto* header = new HeaderBar(this);
+    header->setObjectName(QStringLiteral("conversation_header"));
 
-    auto* titleBlock = new QVBoxLayout();
+    auto* titleWidget = new QWidget(header);
+    auto* titleBlock = new QVBoxLayout(titleWidget);
+    titleBlock->setContentsMargins(0, 0, 0, 0);
     titleBlock->setSpacing(2);
-    title_ = new TitleLabel(header);
+    title_ = new TitleLabel(titleWidget);
     title_->setObjectName(QStringLiteral("conversation_title"));
     title_->setFont(ConversationStyle::font(13, true));
     titleBlock->addWidget(title_);
     auto* source = new QHBoxLayout();
     source->setSpacing(4);
-    sourceSymbol_ = new SymbolIcon(QString(), 10, QColor(), header);
+    sourceSymbol_ = new SymbolIcon(QString(), 10, QColor(), titleWidget);
     sourceSymbol_->setObjectName(QStringLiteral("conversation_source_symbol"));
-    sourceText_ = new QLabel(header);
+    sourceText_ = new QLabel(titleWidget);
     sourceText_->setObjectName(QStringLiteral("conversation_source"));
     sourceText_->setFont(ConversationStyle::font(10));
     source->addWidget(sourceSymbol_, 0, Qt::AlignVCenter);
     source->addWidget(sourceText_);
     source->addStretch();
     titleBlock->addLayout(source);
-    row->addLayout(titleBlock);
-    row->addStretch();
 
-    toolbar_ = new QWidget(header);
+    auto* controls = new QWidget(header);
+    auto* controlsRow = new QHBoxLayout(controls);
+    controlsRow->setContentsMargins(0, 0, 0, 0);
+    toolbar_ = new Toolbar(controls);
     auto* tools = new QHBoxLayout(toolbar_);
     tools->setContentsMargins(0, 0, 0, 0);
     tools->setSpacing(12);
-    showMediaBox_ = new QCheckBox(QStringLiteral("Show Media"), toolbar_);
+    showMediaBox_ = new ToolbarCheckBox(QStringLiteral("Show Media"), toolbar_);
     showMediaBox_->setObjectName(QStringLiteral("show_media"));
     showMediaBox_->setFont(ConversationStyle::font(12));
     setButtonSymbol(*showMediaBox_, QStringLiteral("photo"), kToolbarSymbolSize, SymbolInk::label);
@@ -159,9 +347,9 @@ void ConversationDisplayView::buildHeader() {
     connect(pdf, &QPushButton::clicked, this, &ConversationDisplayView::exportPDF);
     tools->addWidget(csv);
     tools->addWidget(pdf);
-    row->addWidget(toolbar_);
+    controlsRow->addWidget(toolbar_);
 
-    editControls_ = new QWidget(header);
+    editControls_ = new QWidget(controls);
     auto* editColumn = new QVBoxLayout(editControls_);
     editColumn->setContentsMargins(0, 0, 0, 0);
     editColumn->setSpacing(4);
@@ -202,14 +390,14 @@ void ConversationDisplayView::buildHeader() {
     hint->setAlignment(Qt::AlignCenter);
     editColumn->addWidget(hint);
     editControls_->hide();
-    row->addWidget(editControls_);
+    controlsRow->addWidget(editControls_);
 
     auto* close = new SymbolButton(QStringLiteral("xmark.circle.fill"), 18, SymbolInk::secondaryLabel,
                                    QStringLiteral("Close Conversation"), header);
     close->setObjectName(QStringLiteral("close_conversation"));
     close->setProperty("trackingLabel", QStringLiteral("Close Conversation"));
     connect(close, &QPushButton::clicked, this, &ConversationDisplayView::closeConversation);
-    row->addWidget(close);
+    header->setParts(titleWidget, controls, close);
     layout()->addWidget(header);
 }
 

@@ -2,6 +2,7 @@
 // gallery/ and checks each capture for what a person would see as broken (see GalleryChecks.h).
 
 #include <QApplication>
+#include <QDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QGridLayout>
@@ -308,6 +309,32 @@ TEST_F(ConversationGallery, ConversationView) {
     view->setDateRange(QDate(2025, 1, 1), QDate(2025, 2, 1));
     view->setEnableDateFilter(true);
     capture(*view, QStringLiteral("conversation-date-filter-empty"), QSize(900, 700));
+}
+
+// The conversation sheet as its screen fits it, with the toolbar and in edit mode. Run on a small or scaled
+// screen (see MainWindowOnItsScreen) to see the header there; the captures carry the scale in their names.
+TEST_F(ConversationGallery, SheetOnItsScreen) {
+    const char* scale = std::getenv("QT_SCALE_FACTOR");
+    const QString suffix = scale != nullptr ? QStringLiteral("-scale") + QString::fromLatin1(scale) : QString();
+    Conversation conversation = sampleConversation(24);
+    addAttachments(conversation);
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+    QDialog* sheet = quillobrandt::ConversationDisplayView::openAsSheet(conversation, &state, &window);
+    auto* view = sheet->findChild<quillobrandt::ConversationDisplayView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view->isLoading(); }));
+    settle();
+    report(*sheet, QStringLiteral("conversation-sheet") + suffix);
+    view->enterEditMode();
+    view->deleteMessage(view->rows().rowAt(1).message);
+    settle();
+    report(*sheet, QStringLiteral("conversation-sheet-edit") + suffix);
+    sheet->close();
+    // Narrower than the toolbar's titles: its symbols alone.
+    auto narrow = open(conversation);
+    capture(*narrow, QStringLiteral("conversation-narrow") + suffix, QSize(420, 500));
 }
 
 TEST_F(ConversationGallery, GroupOfThreeWithFailedPictures) {
