@@ -42,7 +42,8 @@ public:
 
     // Builds a client from the options and makes it the shared one. A client made before is shut down first
     // (its threads joined, its crash handler and observers removed; its queued events stay in their files).
-    // Starts nothing. Blocks for at most a few seconds while an old client finishes. Gives the calling thread (the
+    // Starts nothing; waits for no write to the disk (the new session goes to the settings file from Storage's
+    // own thread). Blocks for at most a few seconds while an old client finishes. Gives the calling thread (the
     // main thread) an alternate signal stack, so a stack overflow there is still reported.
     static void initialize(const CorvanteskOptions& options);
     // The same on another environment (tests, or an application with its own UI hooks).

@@ -27,9 +27,10 @@ struct ClientEnvironment {
 };
 
 // One SDK instance: one transport shared by its health, analytics and feedback clients, started and stopped in a
-// fixed order. Building starts nothing (beyond loading the queue files); start() starts health, then analytics
-// and the automatic tracker, then life-cycle observing; shutdown() undoes it in reverse within a deadline. A
-// stopped client can be started again. The destructor shuts the client down.
+// fixed order. Building starts nothing (beyond loading the queue files and handing the new session to Storage,
+// whose own thread writes it); start() starts health, then analytics and the automatic tracker, then life-cycle
+// observing; shutdown() undoes it in reverse within a deadline. A stopped client can be started again. The
+// destructor shuts the client down.
 //
 // Every member may be called from any thread; start() and shutdown() block (briefly, and at most until the
 // deadline), so call them off the UI thread.

@@ -20,7 +20,6 @@ SessionManager::SessionManager(Storage& storage, double sessionTimeout, SessionC
       onChange_(std::move(onChange)) {
     std::unique_lock lock(mutex_);
     const bool newLaunch = storage_.isNewLaunch();
-    storage_.saveLaunchId();
     if (!newLaunch) {
         auto id = storage_.sessionId();
         auto start = storage_.sessionStart();
@@ -34,13 +33,13 @@ SessionManager::SessionManager(Storage& storage, double sessionTimeout, SessionC
             const auto monoNow = clock_.monotonicNow();
             monotonicLastActivity_ = monoNow - secondsToSteady(wallNow.unixSeconds() - last->unixSeconds());
             monotonicStart_ = monoNow - secondsToSteady(wallNow.unixSeconds() - start->unixSeconds());
-            const std::string current = sessionId_;
+            const std::string current = sessionId_; // the stored launch id is this process's already
             lock.unlock();
             notify(current);
             return;
         }
     }
-    startFreshLocked();
+    startFreshLocked(true); // the launch id goes with the new session: one change of the settings file
     const std::string current = sessionId_;
     lock.unlock();
     notify(current);
@@ -79,7 +78,7 @@ std::chrono::steady_clock::time_point SessionManager::persistActivityIfDue() {
     if (now - lastActivityStore_ < kActivityStoreInterval) {
         return lastActivityStore_ + kActivityStoreInterval;
     }
-    storage_.setLastActivity(lastActivity_);
+    storage_.setLastActivity(lastActivity_); // in memory; Storage's own thread writes the file
     activityUnsaved_ = false;
     lastActivityStore_ = now;
     return std::chrono::steady_clock::time_point::max();
@@ -140,19 +139,17 @@ bool SessionManager::checkTimeoutLocked() {
     return false;
 }
 
-void SessionManager::startFreshLocked() {
+void SessionManager::startFreshLocked(bool withLaunchId) {
     sessionId_ = platform::makeUuidString();
     sessionStart_ = clock_.wallNow();
     lastActivity_ = sessionStart_;
     monotonicStart_ = clock_.monotonicNow();
     monotonicLastActivity_ = monotonicStart_;
-    persistLocked();
+    persistLocked(withLaunchId);
 }
 
-void SessionManager::persistLocked() {
-    storage_.setSessionId(sessionId_);
-    storage_.setSessionStart(sessionStart_);
-    storage_.setLastActivity(lastActivity_);
+void SessionManager::persistLocked(bool withLaunchId) {
+    storage_.storeSession(sessionId_, sessionStart_, lastActivity_, withLaunchId);
     activityUnsaved_ = false;
     lastActivityStore_ = std::chrono::steady_clock::now();
 }

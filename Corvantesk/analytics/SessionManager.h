@@ -20,10 +20,12 @@ class Storage;
 //
 // touch() keeps the last activity in memory only, so a tracking call does no input or output; the analytics
 // queue's writer thread stores it through persistActivityIfDue() at most every few seconds, and a new or rotated
-// session is stored at once.
+// session is stored at once, its three keys (with the launch id, for the first session of a process) as one
+// change. Storing only hands the values to Storage, whose own thread writes the file: no member waits for the
+// disk, and none holds the lock while the file is written.
 //
-// Thread-safe: every member holds the manager's lock for its whole run (defaults writes included).
-// The change observer is called after the lock is released.
+// Thread-safe: every member holds the manager's lock for its whole run. The change observer is called after the
+// lock is released.
 class SessionManager {
 public:
     using ChangeObserver = std::function<void(const std::string& sessionId)>;
@@ -57,8 +59,8 @@ public:
 private:
     // Each returns true when the id changed; the caller holds the lock.
     bool checkTimeoutLocked();
-    void startFreshLocked();
-    void persistLocked();
+    void startFreshLocked(bool withLaunchId = false);
+    void persistLocked(bool withLaunchId = false);
     void notify(const std::string& id) const;
     double idleSecondsLocked() const;
 

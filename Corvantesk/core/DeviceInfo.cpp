@@ -50,14 +50,22 @@ template <class Json> Json encode(const DeviceInfo& info) {
 
 DeviceInfo DeviceInfo::current(bool includeDeviceId, const std::optional<std::string>& deviceId,
                                const std::optional<std::string>& appVersion, Storage& storage) {
+    // What cannot change while the program runs is read from its files once.
+    struct FixedFacts {
+        std::optional<std::string> appVersion = nonEmptyBundleValue("CFBundleShortVersionString");
+        std::optional<std::string> buildNumber = nonEmptyBundleValue("CFBundleVersion");
+        std::string osVersion = operatingSystemVersion();
+        std::string deviceModel = hardwareModel();
+    };
+    static const FixedFacts fixed;
     DeviceInfo info;
     if (includeDeviceId) {
         info.deviceId = deviceId ? *deviceId : storage.getOrCreateDeviceId();
     }
-    info.appVersion = appVersion ? appVersion : nonEmptyBundleValue("CFBundleShortVersionString");
-    info.buildNumber = nonEmptyBundleValue("CFBundleVersion");
-    info.osVersion = operatingSystemVersion();
-    info.deviceModel = hardwareModel();
+    info.appVersion = appVersion ? appVersion : fixed.appVersion;
+    info.buildNumber = fixed.buildNumber;
+    info.osVersion = fixed.osVersion;
+    info.deviceModel = fixed.deviceModel;
     info.deviceName = hostName();
     return info;
 }

@@ -21,8 +21,10 @@ struct DeviceInfo {
     std::string deviceModel;               // the DMI product name, else the machine type
     std::optional<std::string> deviceName; // the host name
 
-    // Collects the facts now. With includeDeviceId, `deviceId` when given, else storage's persistent id (made on
-    // first use). `appVersion` replaces the application's own version when given. Any thread; never throws.
+    // The facts: what cannot change while the program runs (distribution, model, the application's version and
+    // build) read once per process, the host name now. With includeDeviceId, `deviceId` when given, else storage's
+    // persistent id (made on first use). `appVersion` replaces the application's own version when given. Any
+    // thread; never throws.
     static DeviceInfo current(bool includeDeviceId, const std::optional<std::string>& deviceId,
                               const std::optional<std::string>& appVersion, Storage& storage);
     static DeviceInfo current(bool includeDeviceId, const std::optional<std::string>& deviceId,

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "Corvantesk/core/QueueFiles.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/FileDescriptor.h"
@@ -18,6 +20,11 @@ namespace {
 
 constexpr const char* kCrashMarkerName = "corvantesk_crash_marker.json";
 constexpr std::size_t kMaxCrashMarkerBytes = 64 * 1024;
+
+// A value to store, or nullopt to remove the key.
+template <class T> std::optional<nlohmann::json> valueOrRemoval(const std::optional<T>& value) {
+    return value ? std::optional<nlohmann::json>(*value) : std::nullopt;
+}
 
 void setAside(const fs::path& file) {
     std::error_code ec;
@@ -73,7 +80,10 @@ Storage& Storage::shared() {
     return *instance;
 }
 
-Storage::Storage() : defaults_(&platform::UserDefaults::standard()) {}
+Storage::Storage() : defaults_(&platform::UserDefaults::standard()) {
+    // Never destroyed, so what its writer has not written yet goes to disk as the process exits normally.
+    std::atexit([] { shared().waitForWrites(std::chrono::seconds(2)); });
+}
 
 Storage::Storage(platform::UserDefaults& defaults, fs::path directory)
     : defaults_(&defaults), directory_(std::move(directory)) {}
@@ -84,22 +94,52 @@ const std::string& Storage::currentLaunchId() {
 }
 
 std::optional<std::string> Storage::deviceId() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(deviceIdMutex_);
     return defaults_->string(storage_keys::deviceId);
 }
 
 std::string Storage::getOrCreateDeviceId() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(deviceIdMutex_);
     if (auto stored = defaults_->string(storage_keys::deviceId)) {
         return *stored;
     }
     std::string id = platform::makeUuidString();
-    defaults_->setString(storage_keys::deviceId, id);
+    store({{storage_keys::deviceId, id}});
     return id;
 }
 
+void Storage::store(const platform::UserDefaults::Changes& changes) {
+    defaults_->updateInMemory(changes);
+    if (writeQueued_.exchange(true)) {
+        return; // the write already waiting takes this change too
+    }
+    const bool posted = writer_.post([this](std::stop_token) {
+        writeQueued_.store(false);
+        defaults_->writePending();
+    });
+    if (!posted) {
+        writeQueued_.store(false);
+        defaults_->writePending();
+    }
+}
+
+bool Storage::waitForWrites(std::chrono::milliseconds timeout) {
+    return writer_.waitForIdle(timeout);
+}
+
 void Storage::saveLaunchId() {
-    defaults_->setString(storage_keys::launchId, currentLaunchId());
+    store({{storage_keys::launchId, currentLaunchId()}});
+}
+
+void Storage::storeSession(const std::string& id, platform::AbsoluteTime start, platform::AbsoluteTime lastActivity,
+                           bool withLaunchId) {
+    platform::UserDefaults::Changes changes{{storage_keys::sessionId, id},
+                                            {storage_keys::sessionStart, start.unixSeconds()},
+                                            {storage_keys::lastActivity, lastActivity.unixSeconds()}};
+    if (withLaunchId) {
+        changes.emplace_back(storage_keys::launchId, currentLaunchId());
+    }
+    store(changes);
 }
 
 std::optional<std::string> Storage::storedLaunchId() const {
@@ -115,11 +155,7 @@ std::optional<std::string> Storage::sessionId() const {
 }
 
 void Storage::setSessionId(const std::optional<std::string>& id) {
-    if (id) {
-        defaults_->setString(storage_keys::sessionId, *id);
-    } else {
-        defaults_->remove(storage_keys::sessionId);
-    }
+    store({{storage_keys::sessionId, valueOrRemoval(id)}});
 }
 
 std::optional<platform::AbsoluteTime> Storage::dateValue(const char* key) const {
@@ -131,11 +167,7 @@ std::optional<platform::AbsoluteTime> Storage::dateValue(const char* key) const 
 }
 
 void Storage::setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date) {
-    if (date) {
-        defaults_->setDouble(key, date->unixSeconds());
-    } else {
-        defaults_->remove(key);
-    }
+    store({{key, date ? std::optional<nlohmann::json>(date->unixSeconds()) : std::nullopt}});
 }
 
 std::optional<platform::AbsoluteTime> Storage::sessionStart() const {
@@ -159,13 +191,11 @@ std::optional<bool> Storage::consent() const {
 }
 
 void Storage::setConsent(bool granted) {
-    defaults_->setBool(storage_keys::consentChoiceMade, true);
-    defaults_->setBool(storage_keys::consentState, granted);
+    store({{storage_keys::consentChoiceMade, true}, {storage_keys::consentState, granted}});
 }
 
 void Storage::clearConsent() {
-    defaults_->remove(storage_keys::consentState);
-    defaults_->remove(storage_keys::consentChoiceMade);
+    store({{storage_keys::consentState, std::nullopt}, {storage_keys::consentChoiceMade, std::nullopt}});
 }
 
 std::optional<std::string> Storage::userId() const {
@@ -173,11 +203,7 @@ std::optional<std::string> Storage::userId() const {
 }
 
 void Storage::setUserId(const std::optional<std::string>& id) {
-    if (id) {
-        defaults_->setString(storage_keys::userId, *id);
-    } else {
-        defaults_->remove(storage_keys::userId);
-    }
+    store({{storage_keys::userId, valueOrRemoval(id)}});
 }
 
 fs::path Storage::folder() const {
@@ -339,11 +365,13 @@ bool Storage::hasCrashMarker() const {
 }
 
 void Storage::clearAll() {
-    std::lock_guard lock(mutex_);
+    platform::UserDefaults::Changes forgotten;
     for (const char* key : {storage_keys::sessionId, storage_keys::sessionStart, storage_keys::lastActivity,
                             storage_keys::consentState, storage_keys::consentChoiceMade, storage_keys::userId}) {
-        defaults_->remove(key);
+        forgotten.emplace_back(key, std::nullopt);
     }
+    store(forgotten);
+    std::lock_guard lock(mutex_);
     std::error_code ec;
     fs::remove_all(folder(), ec);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -12,6 +14,7 @@
 
 #include "Corvantesk/core/CrashMarker.h"
 #include "platform/core/AbsoluteTime.h"
+#include "platform/core/SerialWorker.h"
 #include "platform/core/UserDefaults.h"
 
 namespace corvantesk {
@@ -31,20 +34,22 @@ inline constexpr const char* userId = "corvantesk_user_id";
 // The SDK's one place of persistence: its user-defaults keys, the offline queue files and the crash marker,
 // the files in one private folder ("Corvantesk" in the caches folder unless another is given).
 //
-// Any thread may call any member. One lock guards the files and the device id; it is never held while
-// calling out of Storage. Nothing throws for file-system reasons: failed writes are ignored, unreadable queue
-// files read as empty. The crash marker is written through a CrashMarkerWriter made in advance, never here
-// under the lock, because the writer runs in a signal handler.
+// Any thread may call any member. The settings setters change the values in memory at once (every reader sees
+// them) and leave the file to Storage's own thread, so no caller waits for the disk; waitForWrites() waits for
+// it. One lock guards the files; it is never held while calling out of Storage. Nothing throws for file-system
+// reasons: failed writes are ignored, unreadable queue files read as empty. The crash marker is written through a
+// CrashMarkerWriter made in advance, never here under the lock, because the writer runs in a signal handler.
 class Storage {
 public:
     // Queue files larger than this are never parsed: they are renamed to "<name>.bad" and read as empty.
     static constexpr std::size_t kMaxQueueFileBytes = 64u * 1024 * 1024;
 
     // The process-wide storage: the standard user defaults and platform::cachesDir()/"Corvantesk", the folder
-    // resolved at each use. Never destroyed.
+    // resolved at each use. Never destroyed; settings changes still waiting are written when the process exits.
     static Storage& shared();
 
     // Storage on the given defaults and folder (tests, or an SDK embedded elsewhere). `defaults` must outlive it.
+    // The destructor writes the settings changes still waiting.
     Storage(platform::UserDefaults& defaults, std::filesystem::path directory);
 
     Storage(const Storage&) = delete;
@@ -63,6 +68,10 @@ public:
     std::optional<std::string> storedLaunchId() const;
     // True until saveLaunchId() has stored this process's launch id.
     bool isNewLaunch() const;
+
+    // The session's three keys, and this process's launch id when asked, in one change of the settings file.
+    void storeSession(const std::string& id, platform::AbsoluteTime start, platform::AbsoluteTime lastActivity,
+                      bool withLaunchId = false);
 
     std::optional<std::string> sessionId() const;
     void setSessionId(const std::optional<std::string>& id);
@@ -152,6 +161,9 @@ public:
     // id and the launch id.
     void clearAll();
 
+    // Blocks until the settings changes made so far are on disk; false when `timeout` passed first.
+    bool waitForWrites(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 private:
     Storage(); // the shared instance
     std::filesystem::path folder() const;
@@ -161,12 +173,17 @@ private:
     bool saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
     std::optional<platform::AbsoluteTime> dateValue(const char* key) const;
     void setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date);
+    // Changes the settings in memory now and has the writer thread put them on disk.
+    void store(const platform::UserDefaults::Changes& changes);
 
     platform::UserDefaults* defaults_;
     std::optional<std::filesystem::path> directory_; // empty: the caches folder, resolved at each use
     mutable std::mutex mutex_;
     mutable std::mutex sweepMutex_; // guards sweptFolder_
     mutable std::filesystem::path sweptFolder_;
+    mutable std::mutex deviceIdMutex_; // one device id, made without waiting for a queue file being written
+    std::atomic<bool> writeQueued_{false};
+    platform::OnDemandWorker writer_{"cvk-settings"}; // last: joined first, writing what still waits
 };
 
 } // namespace corvantesk

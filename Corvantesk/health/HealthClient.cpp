@@ -42,10 +42,12 @@ std::string crashEventId(const CrashMarker& marker) {
 
 } // namespace
 
-HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport, Storage& storage)
+HealthClient::HealthClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport, Storage& storage,
+                           DeviceStateReader readDeviceState)
     : options_(std::move(options)), transport_(std::move(transport)), storage_(storage),
       breadcrumbs_(std::make_shared<BreadcrumbBuffer>(options_.health.maxBreadcrumbs)),
-      logs_(std::make_shared<LogBuffer>(options_.health.maxLogEntries)) {
+      logs_(std::make_shared<LogBuffer>(options_.health.maxLogEntries)),
+      readDeviceState_(readDeviceState ? std::move(readDeviceState) : DeviceStateReader(&DeviceState::capture)) {
     // The sender holds its own copies, never the client.
     auto send = [options = options_, transport = transport_, &storage](
                     const std::vector<HealthEvent>& batch, std::stop_token cancel, Queue::Clock::time_point deadline) {
@@ -116,6 +118,7 @@ void HealthClient::stop(Clock::time_point deadline) {
         heartbeat.join();
     }
     CrashHandler::shared().uninstall(this);
+    waitForCaptures(deadline);
 
     // Send what is queued while the worker still runs, so that stopping it cancels a send that outlasts the
     // deadline; the events of a cancelled send stay in the queue file.
@@ -134,8 +137,21 @@ bool HealthClient::isRunning() const {
     return running_;
 }
 
+void HealthClient::retireQueue() {
+    waitForCaptures(Clock::time_point::max()); // what was captured before goes into the file the next client reads
+    queue_->retire();
+}
+
 void HealthClient::flush() {
+    waitForCaptures(Clock::time_point::max());
     queue_->flush();
+}
+
+void HealthClient::waitForCaptures(Clock::time_point deadline) const {
+    const auto left = deadline == Clock::time_point::max()
+                          ? std::chrono::milliseconds(std::chrono::hours(1))
+                          : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    captures_.waitForIdle(std::max(left, std::chrono::milliseconds(0)));
 }
 
 void HealthClient::checkForPreviousCrash() {
@@ -163,11 +179,22 @@ void HealthClient::checkForPreviousCrash() {
 }
 
 void HealthClient::prepare(HealthEvent& event) const {
+    addDeviceFacts(event);
+    addTrail(event);
+}
+
+void HealthClient::addDeviceFacts(HealthEvent& event) const {
     const auto device = DeviceInfo::current(true, options_.deviceId, options_.appVersion, storage_);
     event.deviceId = device.deviceId;
     event.appVersion = device.appVersion;
     event.osVersion = device.osVersion;
     event.deviceModel = device.deviceModel;
+    if (!event.deviceState && options_.health.captureDeviceState) {
+        event.deviceState = readDeviceState_();
+    }
+}
+
+void HealthClient::addTrail(HealthEvent& event) const {
     if (!event.breadcrumbs) {
         auto trail = breadcrumbs_->all();
         if (!trail.empty()) {
@@ -180,17 +207,17 @@ void HealthClient::prepare(HealthEvent& event) const {
             event.logs = std::move(lines);
         }
     }
-    if (!event.deviceState && options_.health.captureDeviceState) {
-        event.deviceState = DeviceState::capture();
-    }
 }
 
 void HealthClient::capture(HealthEvent event) {
     if (event.metadata) {
         limitRecordedValues(*event.metadata);
     }
-    prepare(event);
-    queue_->enqueue(std::move(event));
+    addTrail(event); // the trail as it is at the capture
+    captures_.post([this, event = std::move(event)](std::stop_token) mutable {
+        addDeviceFacts(event);
+        queue_->enqueue(std::move(event));
+    });
 }
 
 void HealthClient::captureError(const std::exception& error, std::optional<AnyMap> metadata) {
@@ -279,6 +306,7 @@ std::vector<LogEntry> HealthClient::allLogs() const {
 }
 
 std::vector<HealthEvent> HealthClient::pendingEvents() const {
+    waitForCaptures(Clock::time_point::max());
     return queue_->events();
 }
 

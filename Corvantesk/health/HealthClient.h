@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,13 +19,15 @@
 #include "Corvantesk/health/BreadcrumbBuffer.h"
 #include "Corvantesk/health/HealthEvent.h"
 #include "Corvantesk/health/LogBuffer.h"
+#include "platform/core/SerialWorker.h"
 
 namespace corvantesk {
 
 // The health half of the SDK: error captures, breadcrumbs, log lines, heartbeats and crash reports.
 //
-// Captures enrich their event (device facts, breadcrumbs, logs, device state) on the caller's thread and hand it
-// to the "health" queue, which persists it and sends it in batches; they return at once and never fail.
+// Captures take the breadcrumbs and logs on the caller's thread and hand the event to the client's capture thread,
+// which adds the device facts and state (read from /proc and /sys, never on the caller) and queues it on the
+// "health" queue, which persists it and sends it in batches; they return at once and never fail.
 // start() reports a crash left by the previous run (with the session id it names in the metadata), starts the
 // queue's periodic flush, installs the crash handler and, when enabled, a heartbeat thread. stop() undoes all of
 // that within a deadline.
@@ -34,9 +37,11 @@ class HealthClient {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `storage` must outlive the client.
+    using DeviceStateReader = std::function<DeviceState()>;
+
+    // `storage` must outlive the client. `readDeviceState` stands in for DeviceState::capture() (tests).
     HealthClient(CorvanteskOptions options, std::shared_ptr<const HttpTransport> transport,
-                 Storage& storage = Storage::shared());
+                 Storage& storage = Storage::shared(), DeviceStateReader readDeviceState = {});
     ~HealthClient();
 
     HealthClient(const HealthClient&) = delete;
@@ -49,10 +54,10 @@ public:
     void stop(Clock::time_point deadline);
     void stop() { stop(Clock::now() + std::chrono::seconds(3)); }
     bool isRunning() const;
-    // Sends what is queued now; blocks until the send has ended.
+    // Sends what is queued now (captures made before the call included); blocks until the send has ended.
     void flush();
     // After stop(): writes the queue file a last time and lets a new client take it over (EventQueue::retire).
-    void retireQueue() { queue_->retire(); }
+    void retireQueue();
 
     void captureError(const std::exception& error, std::optional<AnyMap> metadata = std::nullopt);
     // The metadata (or an empty map) gets "errorType" and "errorDescription" when an error is given.
@@ -90,7 +95,7 @@ public:
     // Adds device facts, the buffers' contents (when the event has none) and the device state (option).
     void prepare(HealthEvent& event) const;
 
-    // Events waiting to be sent (for tests and diagnostics).
+    // Events waiting to be sent, captures made before the call included (for tests and diagnostics).
     std::vector<HealthEvent> pendingEvents() const;
     const std::shared_ptr<BreadcrumbBuffer>& breadcrumbBuffer() const { return breadcrumbs_; }
     const std::shared_ptr<LogBuffer>& logBuffer() const { return logs_; }
@@ -104,6 +109,11 @@ private:
                           Queue::Clock::time_point deadline);
     void checkForPreviousCrash();
     void heartbeatLoop(std::stop_token stop);
+    // The two halves of prepare(): what only the caller's moment knows, and what is read from the system.
+    void addTrail(HealthEvent& event) const;
+    void addDeviceFacts(HealthEvent& event) const;
+    // Lets the captures handed over so far reach the queue.
+    void waitForCaptures(Clock::time_point deadline) const;
 
     const CorvanteskOptions options_;
     const std::shared_ptr<const HttpTransport> transport_;
@@ -111,6 +121,8 @@ private:
     const std::shared_ptr<BreadcrumbBuffer> breadcrumbs_;
     const std::shared_ptr<LogBuffer> logs_;
     std::shared_ptr<Queue> queue_; // shared with the crash callback, which holds it weakly
+    const DeviceStateReader readDeviceState_;
+    mutable platform::OnDemandWorker captures_{"cvk-captures"}; // after queue_: ends first, queuing what it still holds
 
     std::mutex lifecycleMutex_; // held through start() and stop(), so they never interleave
     mutable std::mutex mutex_;  // guards running_ and heartbeat_

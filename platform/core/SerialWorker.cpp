@@ -1,6 +1,7 @@
 #include "platform/core/SerialWorker.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include "platform/core/SignalStack.h"
 
@@ -80,6 +81,42 @@ void SerialWorker::requestStop() {
 bool SerialWorker::waitForIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(state_->mutex);
     return state_->idle.wait_for(lock, timeout, [&] { return state_->tasks.empty() && !state_->running; });
+}
+
+OnDemandWorker::OnDemandWorker(std::string name) : name_(std::move(name)) {}
+
+OnDemandWorker::~OnDemandWorker() {
+    std::unique_ptr<SerialWorker> worker;
+    {
+        std::lock_guard lock(mutex_);
+        dropForkedParentsLocked();
+        worker = std::move(worker_);
+    }
+} // the worker is joined here, outside the lock
+
+void OnDemandWorker::dropForkedParentsLocked() {
+    if (worker_ && ownerProcess_ != ::getpid()) {
+        (void)worker_.release(); // a forked child: the parent's thread does not run here and cannot be joined
+    }
+}
+
+SerialWorker* OnDemandWorker::worker(bool start) {
+    std::lock_guard lock(mutex_);
+    dropForkedParentsLocked();
+    if (!worker_ && start) {
+        worker_ = std::make_unique<SerialWorker>(name_);
+        ownerProcess_ = ::getpid();
+    }
+    return worker_.get();
+}
+
+bool OnDemandWorker::post(SerialWorker::Task task) {
+    return worker(true)->post(std::move(task));
+}
+
+bool OnDemandWorker::waitForIdle(std::chrono::milliseconds timeout) {
+    SerialWorker* running = worker(false);
+    return running == nullptr || running->waitForIdle(timeout);
 }
 
 } // namespace platform

@@ -60,4 +60,29 @@ private:
     std::thread thread_; // last: started once the state is ready
 };
 
+// A SerialWorker whose thread starts with the first post, so an owner that never needs it starts no thread, and
+// starts anew in a child process made by fork(), where the parent's thread does not run. Any thread may call it.
+class OnDemandWorker {
+public:
+    explicit OnDemandWorker(std::string name);
+    // Lets the tasks still queued finish and joins the thread, as SerialWorker does.
+    ~OnDemandWorker();
+    OnDemandWorker(const OnDemandWorker&) = delete;
+    OnDemandWorker& operator=(const OnDemandWorker&) = delete;
+
+    bool post(SerialWorker::Task task);
+    // Blocks until no task is queued or running (true at once when the thread never started); false when
+    // `timeout` passed first. Not from a task.
+    bool waitForIdle(std::chrono::milliseconds timeout);
+
+private:
+    SerialWorker* worker(bool start);
+    void dropForkedParentsLocked();
+
+    const std::string name_;
+    std::mutex mutex_; // guards the two below
+    int ownerProcess_ = 0;
+    std::unique_ptr<SerialWorker> worker_;
+};
+
 } // namespace platform

@@ -41,9 +41,8 @@ UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) {
         }
     }
     // Unreadable settings must not stop the program; keep the bad file for whoever wants to look at it.
-    const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+    const auto stamp =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     fs::path aside = file_;
     aside += ".corrupt-" + std::to_string(stamp);
     fs::rename(file_, aside, ec);
@@ -115,9 +114,7 @@ std::optional<nlohmann::json> UserDefaults::dictionary(const std::string& key) c
 }
 
 void UserDefaults::set(const std::string& key, const nlohmann::json& value) {
-    std::lock_guard lock(mutex_);
-    values_[key] = value;
-    persistLocked();
+    update({{key, value}});
 }
 
 void UserDefaults::setData(const std::string& key, const std::vector<std::uint8_t>& bytes) {
@@ -125,10 +122,40 @@ void UserDefaults::setData(const std::string& key, const std::vector<std::uint8_
 }
 
 void UserDefaults::remove(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    if (values_.erase(key) > 0) {
-        persistLocked();
+    update({{key, std::nullopt}});
+}
+
+bool UserDefaults::applyLocked(const Changes& changes) {
+    bool changed = false;
+    for (const auto& [key, value] : changes) {
+        if (value) {
+            values_[key] = *value;
+            changed = true;
+        } else {
+            changed = values_.erase(key) > 0 || changed;
+        }
     }
+    if (changed) {
+        ++version_;
+    }
+    return changed;
+}
+
+void UserDefaults::update(const Changes& changes) {
+    std::unique_lock lock(mutex_);
+    if (applyLocked(changes)) {
+        writeReleasing(lock);
+    }
+}
+
+void UserDefaults::updateInMemory(const Changes& changes) {
+    std::lock_guard lock(mutex_);
+    applyLocked(changes);
+}
+
+bool UserDefaults::writePending() {
+    std::unique_lock lock(mutex_);
+    return writeReleasing(lock);
 }
 
 std::vector<std::string> UserDefaults::keys() const {
@@ -140,15 +167,26 @@ std::vector<std::string> UserDefaults::keys() const {
     return result;
 }
 
-void UserDefaults::persistLocked() const {
-    if (file_.empty()) {
-        return;
+bool UserDefaults::writeReleasing(std::unique_lock<std::mutex>& lock) {
+    if (file_.empty() || version_ == takenVersion_) {
+        lock.unlock();
+        return true; // nothing new, or a write of it is already under way
+    }
+    const std::uint64_t version = version_;
+    takenVersion_ = version;
+    // dump with replacement: a stray invalid UTF-8 text must not throw out of a setter.
+    const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    lock.unlock();
+
+    std::lock_guard writing(writeMutex_);
+    if (version <= writtenVersion_) {
+        return true; // a newer text, which holds this change too, is on disk already
     }
     std::error_code ec;
     fs::create_directories(file_.parent_path(), ec);
-    // dump with replacement: a stray invalid UTF-8 text must not throw out of a setter.
-    const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-    writeFileAtomically(file_, text, 0600);
+    const bool written = writeFileAtomically(file_, text, 0600);
+    writtenVersion_ = version;
+    return written;
 }
 
 std::string UserDefaults::base64Encode(const std::vector<std::uint8_t>& bytes) {
@@ -182,11 +220,16 @@ std::optional<std::vector<std::uint8_t>> UserDefaults::base64Decode(const std::s
         return std::nullopt;
     }
     auto decodeChar = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
         return -1;
     };
     std::vector<std::uint8_t> out;
@@ -205,8 +248,10 @@ std::optional<std::vector<std::uint8_t>> UserDefaults::base64Decode(const std::s
         }
         const unsigned n = (unsigned(v[0]) << 18) | (unsigned(v[1]) << 12) | (unsigned(v[2]) << 6) | unsigned(v[3]);
         out.push_back(static_cast<std::uint8_t>(n >> 16));
-        if (padding < 2) out.push_back(static_cast<std::uint8_t>(n >> 8));
-        if (padding < 1) out.push_back(static_cast<std::uint8_t>(n));
+        if (padding < 2)
+            out.push_back(static_cast<std::uint8_t>(n >> 8));
+        if (padding < 1)
+            out.push_back(static_cast<std::uint8_t>(n));
     }
     return out;
 }

@@ -13,8 +13,9 @@
 namespace platform {
 
 // The user's settings: one JSON object in one file, shared by the application and the SDK.
-// Every call is thread-safe. A set or remove writes the whole file atomically at once; a write
-// that fails keeps the value in memory for this run (the setting is simply not persisted).
+// Every call is thread-safe. A set, remove or update writes the whole file atomically before it returns; a write
+// that fails keeps the value in memory for this run (the setting is simply not persisted). The values' lock is
+// never held while the file is written, so a reader never waits for the disk.
 // Values are JSON: text, Bool, integer, double, arrays and objects. Bytes ("data") are stored
 // as {"$data": "<base64>"} so they round-trip exactly.
 class UserDefaults {
@@ -44,6 +45,15 @@ public:
     void setData(const std::string& key, const std::vector<std::uint8_t>& bytes);
     void remove(const std::string& key);
 
+    // Several keys in one write: a value sets its key, nullopt removes it.
+    using Changes = std::vector<std::pair<std::string, std::optional<nlohmann::json>>>;
+    void update(const Changes& changes);
+    // The same in memory only: readers see the changes at once, the file gets them with the next writePending()
+    // (or the next set, remove or update). For callers that must not wait for the disk; another thread writes.
+    void updateInMemory(const Changes& changes);
+    // Writes the file when a change is not on it yet. False when that write failed.
+    bool writePending();
+
     // Every key currently stored, sorted.
     std::vector<std::string> keys() const;
     const std::filesystem::path& file() const { return file_; }
@@ -53,11 +63,17 @@ public:
     static std::optional<std::vector<std::uint8_t>> base64Decode(const std::string& text);
 
 private:
-    void persistLocked() const;
+    bool applyLocked(const Changes& changes);
+    // Takes the file's new text under `lock` (held on mutex_), releases it, then writes.
+    bool writeReleasing(std::unique_lock<std::mutex>& lock);
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
+    std::uint64_t version_ = 0;        // counts changes; guarded by mutex_
+    std::uint64_t takenVersion_ = 0;   // the newest version taken for writing; guarded by mutex_
+    std::mutex writeMutex_;            // one write at a time
+    std::uint64_t writtenVersion_ = 0; // guarded by writeMutex_
 };
 
 } // namespace platform

@@ -1,10 +1,13 @@
 #include "Corvantesk/analytics/SessionManager.h"
 #include "Corvantesk/core/Storage.h"
+#include "tests/support/FsyncProbe.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace corvantesk {
@@ -56,6 +59,36 @@ TEST_F(SessionManagerTest, FirstManagerOfAProcessStartsFreshAndPersists) {
     EXPECT_EQ(storage_->lastActivity(), clock_.wall);
     EXPECT_EQ(storage_->storedLaunchId(), Storage::currentLaunchId());
     EXPECT_EQ(published_, std::vector<std::string>{id});
+}
+
+// The launch's new session is made on the program's GUI thread: it is stored as one change of the settings file,
+// written on Storage's own thread.
+TEST_F(SessionManagerTest, ANewSessionIsStoredInOneWriteOffTheCallingThread) {
+    qbtest::FsyncProbe disk;
+    auto manager = make();
+    ASSERT_TRUE(storage_->waitForWrites());
+    EXPECT_EQ(disk.callsOn(std::this_thread::get_id()), 0u);
+    EXPECT_EQ(disk.calls(), 2u) << "one atomic write: the file, then its folder";
+    const platform::UserDefaults onDisk(defaults_->file());
+    EXPECT_EQ(onDisk.string("corvantesk_session_id"), manager->sessionId());
+    EXPECT_EQ(onDisk.string("corvantesk_launch_id"), Storage::currentLaunchId());
+}
+
+// The queue's writer thread stores the last activity now and then; a tracking call meanwhile (which touches the
+// session) must not wait for that write to reach the disk.
+TEST_F(SessionManagerTest, ATouchNeverWaitsForTheLastActivityToReachTheDisk) {
+    auto manager = make();
+    ASSERT_TRUE(storage_->waitForWrites());
+    clock_.advance(10);
+    manager->touch();
+    qbtest::FsyncProbe disk;
+    disk.hold(); // a disk that does not answer
+    std::thread writer([&] { manager->persistActivity(); });
+    ASSERT_TRUE(disk.waitForHeldCall(std::chrono::seconds(5)));
+    auto touched = std::async(std::launch::async, [&] { manager->touch(); });
+    EXPECT_EQ(touched.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a touch waited for the disk";
+    disk.release();
+    writer.join();
 }
 
 TEST_F(SessionManagerTest, SecondManagerInTheSameProcessContinuesTheSession) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "Corvantesk/core/DeviceInfo.h"
 #include "platform/core/AtomicFile.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
+#include "tests/support/FsyncProbe.h"
 
 using namespace corvantesk;
 using sdktest::TestEvent;
@@ -24,9 +27,25 @@ TEST(Storage, IdentifiersAreMadeOnceAndSurviveClearing) {
     EXPECT_FALSE(test.storage.userId());
 
     // A new process (a new Storage on the same defaults file) sees the same id.
+    ASSERT_TRUE(test.storage.waitForWrites());
     platform::UserDefaults reopened(test.defaults.file());
     Storage again(reopened, test.storage.directory());
     EXPECT_EQ(again.deviceId(), id);
+}
+
+// An error report asks for the device id on the caller's thread, often while the queue's writer is saving a
+// queue file: making the id waits neither for that write nor for its own.
+TEST(Storage, TheDeviceIdIsMadeWithoutWaitingForTheDisk) {
+    sdktest::TestStorage test;
+    qbtest::FsyncProbe disk;
+    disk.hold();
+    std::thread saver([&] { test.storage.saveOfflineJson(nlohmann::json::array({1, 2}), "health"); });
+    ASSERT_TRUE(disk.waitForHeldCall(std::chrono::seconds(5)));
+    auto made = std::async(std::launch::async, [&] { return test.storage.getOrCreateDeviceId(); });
+    EXPECT_EQ(made.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "the device id waited";
+    disk.release();
+    saver.join();
+    EXPECT_EQ(test.storage.getOrCreateDeviceId(), made.get());
 }
 
 TEST(Storage, LaunchIdentity) {

@@ -4,6 +4,7 @@
 #include "platform/core/SerialWorker.h"
 #include "platform/core/SignalStack.h"
 #include "tests/corvantesk/health/ChildProcess.h"
+#include "tests/support/FsyncProbe.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -70,6 +71,20 @@ protected:
         environment.storage = storage_.get();
         environment.hooks = hooks_;
         return environment;
+    }
+
+    // The messages of the health events the server received, in order.
+    std::vector<std::string> sentHealthMessages() const {
+        std::vector<std::string> messages;
+        for (const auto& request : server_->requests()) {
+            if (request.path == "/api/v1/health/events") {
+                const auto body = request.json();
+                for (const auto& event : body["events"]) {
+                    messages.push_back(event["message"]);
+                }
+            }
+        }
+        return messages;
     }
 
     // Forked children must not inherit a server thread that may hold an allocator lock (sanitizer builds), so
@@ -270,6 +285,14 @@ TEST_F(FacadeTest, ReinitialisingHidesTheOldClientBeforeTheNewOneLoads) {
     EXPECT_EQ(storage_->loadOfflineJson("analytics").size(), 2u);
 }
 
+// The program initialises on its GUI thread before the first window: that thread must not wait for the disk.
+TEST_F(FacadeTest, InitializeWaitsForNoWriteOnTheCallingThread) {
+    qbtest::FsyncProbe disk;
+    Corvantesk::initialize(options_, environment());
+    EXPECT_EQ(disk.callsOn(std::this_thread::get_id()), 0u);
+    EXPECT_FALSE(Corvantesk::sessionId().empty());
+}
+
 // As the application does it: initialised on the main thread, started from a short-lived one. A stack
 // overflow on the main thread still leaves the crash marker.
 TEST_F(FacadeTest, StackOverflowOnTheMainThreadLeavesAMarkerWhenStartedElsewhere) {
@@ -315,16 +338,8 @@ TEST_F(FacadeTest, CrashesAfterReinitialisingAreStillRecorded) {
     Corvantesk::initialize(options_, environment());
     Corvantesk::start();
     Corvantesk::shutdown();
-    std::vector<std::string> messages;
-    for (const auto& request : server_->requests()) {
-        if (request.path == "/api/v1/health/events") {
-            const auto body = request.json();
-            for (const auto& event : body["events"]) {
-                messages.push_back(event["message"]);
-            }
-        }
-    }
-    EXPECT_EQ(messages, (std::vector<std::string>{"Process received SIGILL", "std::runtime_error: after re-init"}));
+    EXPECT_EQ(sentHealthMessages(),
+              (std::vector<std::string>{"Process received SIGILL", "std::runtime_error: after re-init"}));
     EXPECT_FALSE(storage_->hasCrashMarker());
 }
 
@@ -334,6 +349,7 @@ TEST_F(FacadeTest, TheCrashMarkerNamesTheSessionCurrentAtTheCrash) {
         Corvantesk::initialize(options_, environment());
         Corvantesk::start();
         Corvantesk::sharedOrNil()->analytics().startNewSession();
+        storage_->waitForWrites(); // settings reach the disk on Storage's own thread
         ::raise(SIGSEGV);
     });
     ASSERT_TRUE(outcome.signaled);
@@ -450,16 +466,7 @@ TEST_F(FacadeTest, StackOverflowsOnTheLoaderThreadAndOnAnSdkThreadAreReportedAtT
     Corvantesk::initialize(options_, environment());
     Corvantesk::start();
     Corvantesk::shutdown();
-    std::vector<std::string> crashes;
-    for (const auto& request : server_->requests()) {
-        if (request.path == "/api/v1/health/events") {
-            const auto body = request.json();
-            for (const auto& event : body["events"]) {
-                crashes.push_back(event["message"]);
-            }
-        }
-    }
-    EXPECT_EQ(crashes, (std::vector<std::string>{"Process received SIGSEGV", "Process received SIGSEGV"}));
+    EXPECT_EQ(sentHealthMessages(), (std::vector<std::string>{"Process received SIGSEGV", "Process received SIGSEGV"}));
     EXPECT_FALSE(storage_->hasCrashMarker());
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -124,6 +125,39 @@ TEST_F(HealthClientTest, PreparationRulesForCallerEventsAndErrors) {
     EXPECT_NE(pending[1].deviceModel, "stale");
     EXPECT_EQ(pending[2].metadata->at("errorType"), AnyCodable("std::invalid_argument"));
     EXPECT_EQ(pending[2].metadata->at("errorDescription"), AnyCodable("bad argument"));
+}
+
+// The device state comes from /proc and /sys: an error report (often on the GUI thread) leaves reading it to the
+// client's own thread, and the events keep their order.
+TEST_F(HealthClientTest, CapturesReadTheDeviceStateOffTheCallersThread) {
+    options_.health.captureDeviceState = true;
+    std::mutex mutex;
+    std::vector<std::thread::id> readers;
+    auto transport = std::make_shared<HttpTransport>(options_.baseUrl, options_.appId, options_.apiKey, false);
+    HealthClient client(options_, transport, *storage_, [&] {
+        std::lock_guard lock(mutex);
+        readers.push_back(std::this_thread::get_id());
+        DeviceState state;
+        state.threadCount = 7;
+        return state;
+    });
+    client.addUserBreadcrumb("before the first");
+    client.captureError("first");
+    client.addUserBreadcrumb("before the second");
+    client.captureWarning("second");
+    const auto pending = client.pendingEvents();
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].message, "first");
+    EXPECT_EQ(pending[1].message, "second");
+    ASSERT_TRUE(pending[0].deviceState);
+    EXPECT_EQ(pending[0].deviceState->threadCount, 7);
+    ASSERT_TRUE(pending[0].breadcrumbs);
+    EXPECT_EQ(pending[0].breadcrumbs->size(), 1u) << "the trail as it was at the capture";
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(readers.size(), 2u);
+    for (const auto& reader : readers) {
+        EXPECT_NE(reader, std::this_thread::get_id());
+    }
 }
 
 TEST_F(HealthClientTest, NetworkErrorBreadcrumbJoinsLaterEventsOnly) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <sys/stat.h>
 #include <thread>
 
+#include "tests/support/FsyncProbe.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -96,4 +98,20 @@ TEST(Base64, RoundTripsEveryLengthAndRejectsJunk) {
     EXPECT_FALSE(UserDefaults::base64Decode("TW=u").has_value());
     EXPECT_FALSE(UserDefaults::base64Decode("TWF").has_value());
     EXPECT_FALSE(UserDefaults::base64Decode("T!Fu").has_value());
+}
+
+// The settings are shared by the GUI and the SDK's threads: one of them writing the file on a slow disk must not
+// hold up another that only reads or changes a value.
+TEST(UserDefaults, NoReaderWaitsWhileTheFileIsWritten) {
+    UserDefaults defaults(qbtest::IsolatedHome::root() / "config" / "defaults.json");
+    defaults.setString("kept", "yes");
+    qbtest::FsyncProbe disk;
+    disk.hold();
+    std::thread writer([&] { defaults.setString("written", "slowly"); });
+    ASSERT_TRUE(disk.waitForHeldCall(std::chrono::seconds(5)));
+    auto read = std::async(std::launch::async, [&] { return defaults.string("kept"); });
+    EXPECT_EQ(read.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a reader waited for the disk";
+    disk.release();
+    writer.join();
+    EXPECT_EQ(read.get(), "yes");
 }
