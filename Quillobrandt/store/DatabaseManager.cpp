@@ -205,6 +205,19 @@ void DatabaseManager::throwIfStopped(const std::string& where) const {
     }
 }
 
+void DatabaseManager::endStopsAsStops(const std::string& where, const std::function<void()>& stage) const {
+    try {
+        stage();
+    } catch (...) {
+        if (!stopRequested()) {
+            throw;
+        }
+        // SQLite reports a stop as an interrupted statement, the copy as a stop of its own: either is the stop.
+        storeLogInfo("⏹️ Load stopped " + where);
+        throw DatabaseError::stopped();
+    }
+}
+
 void DatabaseManager::console(std::string_view line) {
     console_ += line;
     console_ += '\n';
@@ -249,13 +262,17 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     const bool workingCopy = isWorkingCopyLocation(resolved);
     if (!workingCopy) {
         report(progress, "Copying database...", 0.0);
-        snapshot_ = DatabaseSnapshot::take(
-            databaseFile,
-            [this, &progress](double fraction) {
-                throwIfStopped("while copying the database");
-                report(progress, "Copying database...", fraction);
-            },
-            [this] { return stopRequested(); });
+        endStopsAsStops("while copying the database", [&] {
+            snapshot_ = DatabaseSnapshot::take(
+                databaseFile,
+                [this, &progress](double fraction) {
+                    if (stopRequested()) {
+                        throw DatabaseError::stopped();
+                    }
+                    report(progress, "Copying database...", fraction);
+                },
+                [this] { return stopRequested(); });
+        });
     }
     throwIfStopped("before reading");
     // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
@@ -273,7 +290,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
     }
     storeLogInfo("✅ Database opened successfully");
-    requireMessagesTables(db_);
+    endStopsAsStops("while opening the database", [&] { requireMessagesTables(db_); });
 
     if (workingCopy) {
         try {
@@ -296,16 +313,18 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         throw DatabaseError::databaseNotOpen();
     }
     report(progress, "Counting conversations...", 0.0);
-    const auto chatCount = countRows(db_, queries::chatCount, "   ⚠️ Failed to count chats: ");
-    storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
-
+    std::int64_t chatCount = 0;
     SqliteStatement chats;
-    try {
-        chats = db_.prepare(queries::chats);
-    } catch (const SqliteError& error) {
-        storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
-        throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
-    }
+    endStopsAsStops("while counting the chats", [&] {
+        chatCount = countRows(db_, queries::chatCount, "   ⚠️ Failed to count chats: ");
+        storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
+        try {
+            chats = db_.prepare(queries::chats);
+        } catch (const SqliteError& error) {
+            storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
+            throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
+        }
+    });
 
     // The chats' lines go out a few chats at a time (one write per chat is a system call, and from a terminal a
     // wake-up of its reader, per chat); those quoting message text only when asked for.

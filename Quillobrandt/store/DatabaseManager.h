@@ -113,6 +113,9 @@ private:
     [[noreturn]] void failRead(int code, const std::string& what) const;
     // Throws DatabaseError::stopped (and logs where) once a stop was asked for.
     void throwIfStopped(const std::string& where) const;
+    // Runs a stage of the load that logs no stop of its own: whatever ends it once a stop was asked for ends the
+    // load as that stop, said once in the log.
+    void endStopsAsStops(const std::string& where, const std::function<void()>& stage) const;
     // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.
     platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, std::string_view sql,
                                              std::int64_t chatId);

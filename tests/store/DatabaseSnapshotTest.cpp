@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
@@ -294,6 +295,57 @@ TEST(DatabaseSnapshot, AStopDuringTheCopyEndsTheLoadAndLeavesNoCopy) {
     EXPECT_EQ(manager.snapshot(), nullptr);
     EXPECT_TRUE(snapshotFolderIsEmpty()) << "a stopped copy leaves nothing behind";
     EXPECT_EQ(storetest::folderListing(messagesFolder()), before);
+}
+
+TEST(DatabaseSnapshot, AStopAfterAnyReportEndsTheLoadAsAStopLoggedOnce) {
+    // A stop lands wherever the reader is: in the copy, while the copy is checked, while the chats are counted or
+    // read. Each of those ends the load as a stop, never as a failure, and says so once in the log.
+    const auto file = messagesFolder() / "stops.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 20, .messagesPerChat = 200});
+    storetest::ProgressRecorder whole;
+    storetest::load(file, whole.callback());
+    const auto& logger = quillobrandt::Logger::shared();
+    const auto stopLines = [&] {
+        const std::string logs = logger.getAllLogs();
+        int count = 0;
+        for (auto at = logs.find("⏹️ Load stopped"); at != std::string::npos;
+             at = logs.find("⏹️ Load stopped", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    // Reports come at most every few milliseconds, so a run may make one more or one fewer than the whole load did.
+    for (std::size_t stopAt = 1; stopAt <= whole.events.size() + 1; ++stopAt) {
+        std::error_code ignored;
+        fs::remove(logger.oldLogFileURL(), ignored); // each case reads only its own lines
+        fs::remove(logger.logFileURL(), ignored);
+        std::optional<std::string> stoppedAt;
+        std::optional<DatabaseError> error;
+        {
+            DatabaseManager manager;
+            std::size_t seen = 0;
+            const auto stopThere = [&](const std::string& message, double, const std::optional<std::string>&,
+                                       std::optional<double>) {
+                if (++seen == stopAt) {
+                    stoppedAt = message;
+                    manager.requestStop();
+                }
+            };
+            try {
+                manager.openDatabase(file, std::nullopt, stopThere);
+            } catch (const DatabaseError& thrown) {
+                error = thrown;
+            }
+        }
+        SCOPED_TRACE("stopped at report " + std::to_string(stopAt) + ": " + stoppedAt.value_or("(none)"));
+        // Only the merge of what was read and the final report come after the last chat: nothing is left to stop.
+        if (stoppedAt && !stoppedAt->starts_with("Merging") && *stoppedAt != "Complete") {
+            EXPECT_EQ(error, DatabaseError::stopped());
+        }
+        EXPECT_EQ(stopLines(), error ? 1 : 0) << logger.getAllLogs();
+        EXPECT_TRUE(snapshotFolderIsEmpty()) << "a stopped load leaves no copy behind";
+    }
 }
 
 TEST(DatabaseSnapshot, ADatabaseLeftWithAHotJournalIsRolledBackInTheCopy) {
