@@ -11,9 +11,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -63,8 +65,10 @@ inline double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // Where standard output goes while a measured call runs: /dev/null, a pipe drained by a separate `cat` process
-// (as a desktop session's journal reads it), or a pseudo-terminal drained by a child process (as `script` or a
-// terminal emulator reads a program started from a shell: the line discipline does real work per line there).
+// (as a desktop session's journal reads it), or a pseudo-terminal in a terminal's usual line discipline whose master
+// a separate `cat` drains (as `script` or a terminal emulator reads a program started from a shell: the line
+// discipline does real work per line there, in the writer's own system calls). Each drainer is a program of its own,
+// never a fork of this process, which shares its pages and would make it pay copy-on-write faults meanwhile.
 enum class StdoutTarget { devNull, pipe, terminal };
 
 inline const char* describe(StdoutTarget target) {
@@ -81,7 +85,7 @@ inline const char* describe(StdoutTarget target) {
 
 class RedirectedStdout {
 public:
-    explicit RedirectedStdout(StdoutTarget target) : saved_(::dup(STDOUT_FILENO)) {
+    explicit RedirectedStdout(StdoutTarget target) : saved_(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)) {
         std::fflush(stdout);
         if (target == StdoutTarget::terminal) {
             openTerminal();
@@ -115,23 +119,38 @@ public:
 
 private:
     void openTerminal() {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
             throw std::runtime_error("cannot open a pseudo-terminal");
         }
-        const int slave = ::open(::ptsname(master), O_WRONLY | O_NOCTTY);
+        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (slave < 0) {
             throw std::runtime_error("cannot open the pseudo-terminal's slave");
         }
-        drainer_ = ::fork();
-        if (drainer_ == 0) {
-            ::close(slave);
-            char buffer[65536];
-            while (::read(master, buffer, sizeof buffer) > 0) {
-            }
-            ::_exit(0);
+        // A new pseudo-terminal starts in the kernel's default discipline, a shell's terminal: output processed,
+        // each newline sent as carriage return and newline. Said here in case some system starts it otherwise.
+        termios modes{};
+        if (::tcgetattr(slave, &modes) == 0 && (modes.c_oflag & (OPOST | ONLCR)) != (OPOST | ONLCR)) {
+            modes.c_oflag |= OPOST | ONLCR;
+            ::tcsetattr(slave, TCSANOW, &modes);
         }
+        // `cat` reads the master as `script` would and throws the text away; its complaint when the slave closes
+        // at the end goes to /dev/null too.
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, master, STDIN_FILENO);
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        char name[] = "cat";
+        char* arguments[] = {name, nullptr};
+        const int spawned = ::posix_spawnp(&drainer_, "cat", &actions, nullptr, arguments, environ);
+        ::posix_spawn_file_actions_destroy(&actions);
         ::close(master);
+        if (spawned != 0) {
+            drainer_ = -1;
+            ::close(slave);
+            throw std::runtime_error("cannot start cat to drain the pseudo-terminal");
+        }
         ::dup2(slave, STDOUT_FILENO);
         ::close(slave);
     }

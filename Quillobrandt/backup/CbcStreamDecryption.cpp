@@ -2,7 +2,6 @@
 
 #include <array>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -20,21 +19,23 @@ namespace quillobrandt {
 namespace {
 
 constexpr std::size_t kBlock = 16;
+// Larger chunks make the page cache allocate larger pieces, which a virtual machine that hands free memory back to
+// its host may have to fetch back first: 256 KiB was as fast as any size and never slow.
 constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::size_t kChunkCount = 16;
 
-// One chunk of ciphertext decrypted in place. The block in front of it receives the previous chunk's last plain
-// block, held back until it is known whether it is the padded one; bytes [begin, end) are ready to write.
+// One chunk of ciphertext decrypted in place, with room for the first block of the next chunk behind it: whether
+// that block exists tells whether this chunk is the last, the padded one, before any of it is written. So every
+// write but the last is a whole chunk at a multiple of the chunk size, which the page cache takes in large pieces.
+// Bytes [0, end) are ready to write.
 struct Chunk {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kBlock + kChunkSize);
-    std::size_t begin = 0;
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kChunkSize + kBlock);
     std::size_t end = 0;
 
     Chunk() = default;
     Chunk(const Chunk&) = delete;
     Chunk& operator=(const Chunk&) = delete;
     ~Chunk() { OPENSSL_cleanse(bytes.data(), bytes.size()); } // plain text of the user's file
-    std::uint8_t* payload() { return bytes.data() + kBlock; }
 };
 
 // The two queues between the decrypting worker and the writing caller. A side that finds its queue empty sleeps
@@ -131,8 +132,8 @@ public:
     explicit ImmediateWriter(const ChunkWriter& write) : write_(write) {}
     Chunk* takeFree() { return &chunk_; }
     void pushFull(Chunk* chunk) {
-        if (chunk->end > chunk->begin) {
-            write_(chunk->bytes.data() + chunk->begin, chunk->end - chunk->begin);
+        if (chunk->end > 0) {
+            write_(chunk->bytes.data(), chunk->end);
         }
     }
     void giveBack(Chunk*) {}
@@ -142,56 +143,52 @@ private:
     Chunk chunk_;
 };
 
-// Reads and decrypts every chunk, then checks the padding of the last block and hands over what it leaves.
+// Reads and decrypts every chunk; the last one loses its padding, checked, before it is handed over.
 template <typename Exchange>
 std::uint64_t decryptChunks(EVP_CIPHER_CTX* context, const ChunkReader& read, Exchange& exchange) {
     std::uint64_t sourceBytes = 0;
-    std::array<std::uint8_t, kBlock> held{};
-    bool holding = false;
+    std::array<std::uint8_t, kBlock> ahead{}; // the next chunk's first block of ciphertext, read with this one
+    std::size_t aheadSize = 0;
     for (;;) {
         Chunk* chunk = exchange.takeFree();
         if (chunk == nullptr) {
             return sourceBytes;
         }
-        const std::size_t got = read(chunk->payload(), kChunkSize);
-        if (got == 0) {
-            exchange.giveBack(chunk);
-            break;
-        }
+        std::memcpy(chunk->bytes.data(), ahead.data(), aheadSize);
+        const std::size_t got = read(chunk->bytes.data() + aheadSize, kChunkSize + kBlock - aheadSize);
+        const std::size_t size = aheadSize + got;
         sourceBytes += got;
+        const bool last = size <= kChunkSize;
+        const std::size_t decrypted = last ? size : kChunkSize;
         int written = 0;
-        if (got % kBlock != 0 ||
-            EVP_DecryptUpdate(context, chunk->payload(), &written, chunk->payload(), static_cast<int>(got)) != 1 ||
-            static_cast<std::size_t>(written) != got) {
+        if (size == 0 || size % kBlock != 0 ||
+            EVP_DecryptUpdate(context, chunk->bytes.data(), &written, chunk->bytes.data(),
+                              static_cast<int>(decrypted)) != 1 ||
+            static_cast<std::size_t>(written) != decrypted) {
             exchange.giveBack(chunk);
             throw BackupError(BackupError::Code::decryptionFailed);
         }
-        if (holding) {
-            std::memcpy(chunk->bytes.data(), held.data(), kBlock);
+        if (!last) {
+            aheadSize = size - kChunkSize;
+            std::memcpy(ahead.data(), chunk->bytes.data() + kChunkSize, aheadSize);
+            chunk->end = kChunkSize;
+            exchange.pushFull(chunk);
+            continue;
         }
-        chunk->begin = holding ? 0 : kBlock;
-        chunk->end = got; // kBlock + got, less the block held back
-        std::memcpy(held.data(), chunk->payload() + got - kBlock, kBlock);
-        holding = true;
+        const std::uint8_t* block = chunk->bytes.data() + size - kBlock;
+        const std::uint8_t padding = block[kBlock - 1];
+        bool valid = padding >= 1 && padding <= kBlock;
+        for (std::size_t i = kBlock - (valid ? padding : 0); valid && i < kBlock; ++i) {
+            valid = block[i] == padding;
+        }
+        if (!valid) {
+            exchange.giveBack(chunk);
+            throw BackupError(BackupError::Code::decryptionFailed);
+        }
+        chunk->end = size - padding;
         exchange.pushFull(chunk);
+        return sourceBytes;
     }
-    const std::uint8_t padding = held[kBlock - 1];
-    bool valid = holding && padding >= 1 && padding <= kBlock;
-    for (std::size_t i = kBlock - (valid ? padding : 0); valid && i < kBlock; ++i) {
-        valid = held[i] == padding;
-    }
-    if (!valid) {
-        OPENSSL_cleanse(held.data(), held.size());
-        throw BackupError(BackupError::Code::decryptionFailed);
-    }
-    if (Chunk* last = exchange.takeFree()) {
-        std::memcpy(last->bytes.data(), held.data(), kBlock);
-        last->begin = 0;
-        last->end = kBlock - padding;
-        exchange.pushFull(last);
-    }
-    OPENSSL_cleanse(held.data(), held.size());
-    return sourceBytes;
 }
 
 // Stops and joins the worker on every way out of the writing loop.
@@ -212,11 +209,14 @@ private:
 
 } // namespace
 
+int streamDecryptionCores() {
+    cpu_set_t allowed;
+    return ::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) < 2 ? 1 : 2;
+}
+
 std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read, const ChunkWriter& write) {
     EVP_CIPHER_CTX_set_padding(context, 0);
-    cpu_set_t allowed;
-    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) < 2 &&
-        std::getenv("QB_AB_PIPE") == nullptr) {
+    if (streamDecryptionCores() == 1) {
         ImmediateWriter writer(write);
         return decryptChunks(context, read, writer);
     }
@@ -234,8 +234,8 @@ std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read,
                                exchange.finish(std::move(error));
                            }));
         while (Chunk* chunk = exchange.takeFull()) {
-            if (chunk->end > chunk->begin) {
-                write(chunk->bytes.data() + chunk->begin, chunk->end - chunk->begin);
+            if (chunk->end > 0) {
+                write(chunk->bytes.data(), chunk->end);
             }
             exchange.giveBack(chunk);
         }

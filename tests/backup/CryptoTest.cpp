@@ -6,8 +6,10 @@
 #include "tests/backup/BackupTestSupport.h"
 #include "tests/support/BackupGenerator.h"
 
+#include <csignal>
 #include <openssl/evp.h>
 #include <sched.h>
+#include <sys/resource.h>
 
 using namespace quillobrandt;
 using qbtest::BackupGenerator;
@@ -197,6 +199,8 @@ private:
     bool pinned_ = false;
 };
 
+constexpr std::size_t kChunk = 256 * 1024; // the stream's chunk size
+
 void expectEveryByteAcrossChunkBoundaries(const fs::path& folder, const std::vector<std::size_t>& sizes) {
     for (const std::size_t size : sizes) {
         Bytes plain(size);
@@ -225,6 +229,16 @@ void expectEveryByteAcrossChunkBoundaries(const fs::path& folder, const std::vec
                   BackupError::Code::decryptionFailed)
             << size;
         EXPECT_FALSE(fs::exists(folder / "out")) << size;
+
+        // Cut just past a chunk's end, within the next block: that block is read with the chunk before it.
+        if (encrypted.size() > kChunk + 16) {
+            encrypted.resize(kChunk + 5);
+            writeSource();
+            EXPECT_EQ(backuptest::errorOf([&] { streamFile(folder / "source", folder / "out", kKey); }),
+                      BackupError::Code::decryptionFailed)
+                << size;
+            EXPECT_FALSE(fs::exists(folder / "out")) << size;
+        }
     }
 }
 
@@ -240,6 +254,68 @@ TEST(Crypto, StreamedDecryptionKeepsEveryByteAcrossChunkBoundaries) {
         {0, 15, 16, 2 * kMiB - 16, 2 * kMiB - 1, 2 * kMiB, 4 * kMiB + 15, 11 * kMiB + 3});
     const OnOneProcessor one;
     ASSERT_TRUE(one.pinned());
-    expectEveryByteAcrossChunkBoundaries(backuptest::freshFolder("boundaries-one"),
-                                         {0, 15, 16, kMiB / 4 - 16, kMiB / 4 - 1, kMiB / 4, kMiB + 15});
+    expectEveryByteAcrossChunkBoundaries(
+        backuptest::freshFolder("boundaries-one"),
+        {0, 15, 16, kChunk - 17, kChunk - 1, kChunk, kChunk + 15, kChunk + 16, kMiB + 3});
+}
+
+namespace {
+
+// Lets this process write files of at most `bytes` while it lives: a write beyond fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        savedHandler_ = std::signal(SIGXFSZ, SIG_IGN); // the write then fails instead of killing the process
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        set_ = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedHandler_);
+    }
+    bool set() const { return set_; }
+
+private:
+    rlimit saved_{};
+    void (*savedHandler_)(int) = nullptr;
+    bool set_ = false;
+};
+
+void expectFailedWriteLeavesNothing(const fs::path& folder) {
+    Bytes plain(3 * 1024 * 1024 + 100);
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        plain[i] = static_cast<std::uint8_t>(i * 31);
+    }
+    const Bytes encrypted = BackupGenerator::encrypt(plain, kKey);
+    std::FILE* file = std::fopen((folder / "source").c_str(), "wb");
+    std::fwrite(encrypted.data(), 1, encrypted.size(), file);
+    std::fclose(file);
+    std::string message;
+    {
+        const FileSizeLimit limit(1024 * 1024 + 4096);
+        ASSERT_TRUE(limit.set());
+        try {
+            streamFile(folder / "source", folder / "out", kKey, plain.size());
+        } catch (const fs::filesystem_error& error) {
+            message = error.what();
+        }
+    }
+    EXPECT_NE(message.find("write"), std::string::npos) << message;
+    EXPECT_NE(message.find((folder / "out").string()), std::string::npos) << message;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1) << "only the source is left";
+}
+
+} // namespace
+
+// A write that fails midway (a full disk) ends the stream with the file error, the worker joined, and no partial
+// file left beside the destination; on one processor as on several.
+TEST(Crypto, StreamedDecryptionFailingToWriteLeavesNothing) {
+    expectFailedWriteLeavesNothing(backuptest::freshFolder("write-fails"));
+    const OnOneProcessor one;
+    ASSERT_TRUE(one.pinned());
+    expectFailedWriteLeavesNothing(backuptest::freshFolder("write-fails-one"));
 }
