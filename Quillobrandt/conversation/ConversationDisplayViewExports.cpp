@@ -2,8 +2,6 @@
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
-#include <QLocale>
-
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/conversation/CsvExport.h"
@@ -33,14 +31,10 @@ void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
 void ConversationDisplayView::presentCSVPanel() {
     // An empty file helps nobody: say so before asking where to put it.
     if (countCsvRows(model_.conversation().messages, model_.filteredIndices()) == 0) {
-        const QLocale posix(QStringLiteral("en_US_POSIX"));
         platform::AlertRequest alert;
         alert.messageText = QStringLiteral("Nothing to Export");
-        alert.informativeText = model_.enableDateFilter()
-                                    ? QStringLiteral("No messages between %1 and %2.")
-                                          .arg(posix.toString(model_.startDate(), QStringLiteral("MMM d, yyyy")),
-                                               posix.toString(model_.endDate(), QStringLiteral("MMM d, yyyy")))
-                                    : QStringLiteral("There are no messages to export.");
+        alert.informativeText = model_.enableDateFilter() ? model_.noMessagesInRangeText() + QLatin1Char('.')
+                                                          : QStringLiteral("There are no messages to export.");
         alert.style = platform::AlertStyle::informational;
         platform::alertPresenter()->runModal(alert);
         return;

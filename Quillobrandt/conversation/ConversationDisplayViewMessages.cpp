@@ -197,9 +197,7 @@ void ConversationDisplayView::refreshList() {
     loadingLabel_->setVisible(isLoading_);
     const bool nothingInRange = !isLoading_ && model_.enableDateFilter() && model_.filteredCount() == 0;
     if (nothingInRange) {
-        const auto day = [](QDate date) { return QLocale::c().toString(date, QStringLiteral("MMM d, yyyy")); };
-        emptyRangeLabel_->setText(
-            QStringLiteral("No messages between %1 and %2").arg(day(model_.startDate()), day(model_.endDate())));
+        emptyRangeLabel_->setText(model_.noMessagesInRangeText());
     }
     emptyRangeLabel_->setVisible(nothingInRange);
     jumpButtons_->setVisible(!isLoading_ && !isJumping_ && model_.showsJumpButtons());

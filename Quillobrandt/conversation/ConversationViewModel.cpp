@@ -1,6 +1,7 @@
 #include "Quillobrandt/conversation/ConversationViewModel.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
@@ -149,6 +150,11 @@ std::vector<Message> ConversationViewModel::displayedMessages() const {
 int ConversationViewModel::displayedCount() const {
     const auto [first, last] = displayedRange();
     return last - first;
+}
+
+QString ConversationViewModel::noMessagesInRangeText() const {
+    const auto day = [](QDate date) { return QLocale::c().toString(date, QStringLiteral("MMM d, yyyy")); };
+    return QStringLiteral("No messages between %1 and %2").arg(day(startDate_), day(endDate_));
 }
 
 QString ConversationViewModel::loadEarlierLabel() const {

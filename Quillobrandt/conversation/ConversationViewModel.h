@@ -72,6 +72,8 @@ public:
     void setStartDate(QDate value) { startDate_ = value; }
     QDate endDate() const { return endDate_; }
     void setEndDate(QDate value) { endDate_ = value; }
+    // "No messages between <start> and <end>", the dates as "Mar 2, 2024": where the date range holds none.
+    QString noMessagesInRangeText() const;
 
     // Recomputes the filtered list from the conversation (or the working copy in edit mode), then
     // clamps the window's start into [0, max(count - window size, 0)].
