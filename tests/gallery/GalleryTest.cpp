@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "Quillobrandt/app/AboutView.h"
@@ -35,6 +36,7 @@
 #include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
+#include "Quillobrandt/conversation/export/PdfExportJobs.h"
 #include "Quillobrandt/main/LoadingOverlay.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/main/MainViewState.h"
@@ -421,17 +423,51 @@ TEST_F(ConversationGallery, PdfDialog) {
     settle();
 }
 
+// Runs `look` once, between two deliveries of the export jobs' reports, as soon as `ready` holds: all that
+// came before has been shown, nothing after has arrived.
+class BetweenReports final : public QObject {
+public:
+    BetweenReports(std::function<bool()> ready, std::function<void()> look)
+        : ready_(std::move(ready)), look_(std::move(look)) {}
+    bool looked() const { return looked_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!looked_ && event->type() == QEvent::MetaCall && ready_()) {
+            looked_ = true;
+            look_();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<bool()> ready_;
+    std::function<void()> look_;
+    bool looked_ = false;
+};
+
 // A long export, caught part way: its bar must show the progress the percentage states, though each report
-// (every 50 messages) moves it by less than one of the bar's chunks.
+// (every 50 messages) moves it by less than one of the bar's chunks. Caught by the reports, not by the clock:
+// right after the first one past 30% has been shown, before the next (or the end) is delivered, however fast
+// or slow the machine renders.
 TEST_F(ConversationGallery, PdfDialogPartWay) {
     const Conversation conversation = sampleConversation(3000);
     quillobrandt::PDFSettingsView dialog(conversation, conversation.messages, &state, nullptr, &analytics);
     capture(dialog, QStringLiteral("pdf-dialog-long"));
+    double caughtAt = 0;
+    BetweenReports partWay([&] { return dialog.isGenerating() && dialog.progressValue() >= 0.3; },
+                           [&] {
+                               caughtAt = dialog.progressValue();
+                               report(dialog, QStringLiteral("pdf-dialog-part-way"));
+                           });
+    quillobrandt::PdfExportJobs::shared().installEventFilter(&partWay);
     dialog.startGeneration();
-    ASSERT_TRUE(qbtest::processEventsUntil([&] { return !dialog.isGenerating() || dialog.progressValue() >= 0.3; }));
-    if (dialog.isGenerating()) {
-        report(dialog, QStringLiteral("pdf-dialog-part-way"));
-    }
+    EXPECT_TRUE(qbtest::processEventsUntil([&] { return partWay.looked() || !dialog.isGenerating(); },
+                                           std::chrono::minutes(10)));
+    quillobrandt::PdfExportJobs::shared().removeEventFilter(&partWay);
+    EXPECT_TRUE(partWay.looked()) << "the export ended without being seen part way";
+    EXPECT_GE(caughtAt, 0.3);
+    EXPECT_LT(caughtAt, 0.35) << "caught at the first report past 30%";
     dialog.reject(); // stops the render
     ASSERT_TRUE(dialog.waitForGeneration());
     settle();
