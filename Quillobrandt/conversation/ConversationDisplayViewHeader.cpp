@@ -17,7 +17,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/MessageList.h"
-#include "Quillobrandt/conversation/TextContrast.h"
+#include "Quillobrandt/app/TextContrast.h"
 
 namespace quillobrandt {
 

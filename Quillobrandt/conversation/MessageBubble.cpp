@@ -7,7 +7,7 @@
 
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/conversation/DayLabels.h"
-#include "Quillobrandt/conversation/TextContrast.h"
+#include "Quillobrandt/app/TextContrast.h"
 #include "platform/core/Console.h"
 
 namespace quillobrandt {

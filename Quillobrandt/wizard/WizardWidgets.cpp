@@ -12,12 +12,18 @@
 
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/app/TextContrast.h"
 
 namespace quillobrandt::wizard {
 namespace {
 
 QString colorCss(const QColor& color) {
     return QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb));
+}
+
+// The orange of tips and marks as text: the design's orange, darkened on a light window until it reads.
+QColor readableOrange(const QWidget* label) {
+    return readableOn(orangeColor(), label->palette().color(QPalette::Window));
 }
 
 } // namespace
@@ -85,7 +91,7 @@ QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent) {
         break;
     case TextStyle::tip:
         font.setPixelSize(10);
-        label->setStyleSheet(colorCss(orangeColor()));
+        label->setStyleSheet(colorCss(readableOrange(label)));
         break;
     }
     label->setFont(font);
@@ -119,6 +125,7 @@ QWidget* symbolTextRow(const QString& symbol, const QColor& symbolColor, const Q
 
 QWidget* tipRow(const QString& text, QWidget* parent) {
     auto* row = symbolTextRow(QStringLiteral("lightbulb"), orangeColor(), text, TextStyle::tip, parent);
+    row->findChild<QLabel*>()->setObjectName(QStringLiteral("tip"));
     row->layout()->setContentsMargins(44, 0, 0, 0);
     return row;
 }
@@ -160,8 +167,9 @@ QWidget* checklistRow(const QString& text, bool required) {
     mark->setSpacing(3);
     mark->addWidget(new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), 12, orangeColor(), row));
     auto* requiredLabel = textLabel(QStringLiteral("REQUIRED"), TextStyle::subheadlineMedium, row);
+    requiredLabel->setObjectName(QStringLiteral("requiredMark"));
     requiredLabel->setWordWrap(false);
-    requiredLabel->setStyleSheet(colorCss(orangeColor()));
+    requiredLabel->setStyleSheet(colorCss(readableOrange(requiredLabel)));
     mark->addWidget(requiredLabel);
     layout->addLayout(mark);
     layout->addStretch(1);

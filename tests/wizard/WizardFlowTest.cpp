@@ -1,6 +1,7 @@
 // The wizard's screens in order, folder selection and backup monitoring, headless.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,11 +11,13 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Plist.h"
 #include "tests/support/BackupGenerator.h"
+#include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/EventLoop.h"
 #include "tests/wizard/WizardTestSupport.h"
 
@@ -252,6 +255,32 @@ TEST_F(WizardFlowTest, FirstScreenSaysWhyNoDeviceCanBeFound) {
     tools.install("PHONE\\n");
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::deviceDetected; }));
     EXPECT_EQ(wizard.detectionProblemText(), "");
+}
+
+// The orange tips and REQUIRED marks read on the wizard's window, light or dark (text needs 4.5:1), and stay warm.
+TEST_F(WizardFlowTest, OrangeTextsReadOnTheWindowInALightAndADarkPalette) {
+    const QPalette light = QApplication::palette();
+    for (const QPalette& palette : {light, qbtest::darkPalette()}) {
+        QApplication::setPalette(palette);
+        iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        const QColor window = wizard.palette().color(QPalette::Window);
+        int checked = 0;
+        for (QLabel* label : wizard.findChildren<QLabel*>()) {
+            if (label->objectName() != "tip" && label->objectName() != "requiredMark") {
+                continue;
+            }
+            label->ensurePolished();
+            const QColor ink = label->palette().color(label->foregroundRole());
+            const double contrast = contrastOver(ink, window, window);
+            EXPECT_GE(contrast, readableContrast) << label->text().toStdString() << " in " << ink.name().toStdString()
+                                                  << " on " << window.name().toStdString() << ": " << contrast;
+            const int hue = ink.toHsv().hsvHue();
+            EXPECT_TRUE(hue >= 20 && hue <= 45) << label->text().toStdString() << " hue " << hue;
+            ++checked;
+        }
+        EXPECT_EQ(checked, 4) << "three tips and one REQUIRED mark on the backup settings screen";
+    }
+    QApplication::setPalette(light);
 }
 
 TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QSizeF>
 
-#include "Quillobrandt/conversation/TextContrast.h" // the bubble text rule, shared with the screen
+#include "Quillobrandt/app/TextContrast.h" // the bubble text rule, shared with the screen
 
 namespace quillobrandt {
 

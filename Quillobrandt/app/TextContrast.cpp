@@ -1,4 +1,4 @@
-#include "Quillobrandt/conversation/TextContrast.h"
+#include "Quillobrandt/app/TextContrast.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +30,28 @@ double contrastOver(const QColor& a, const QColor& b, const QColor& backdrop) {
 
 double printedContrast(const QColor& a, const QColor& b) {
     return contrastOver(a, b, QColor(Qt::white));
+}
+
+QColor readableOn(const QColor& ink, const QColor& background) {
+    const QColor opaque = background.toRgb();
+    if (contrastOver(ink, opaque, opaque) >= readableContrast) {
+        return ink;
+    }
+    // Towards black on a light background, towards white on a dark one, in small steps of the same hue.
+    const bool light =
+        contrastOver(QColor(Qt::black), opaque, opaque) >= contrastOver(QColor(Qt::white), opaque, opaque);
+    const QColor rgb = ink.toRgb();
+    QColor shade = rgb;
+    for (int step = 1; step <= 100; ++step) {
+        const double keep = 1.0 - step / 100.0;
+        const auto channel = [&](double c) { return light ? c * keep : 1.0 - (1.0 - c) * keep; };
+        shade.setRgbF(static_cast<float>(channel(rgb.redF())), static_cast<float>(channel(rgb.greenF())),
+                      static_cast<float>(channel(rgb.blueF())), rgb.alphaF());
+        if (contrastOver(shade, opaque, opaque) >= readableContrast) {
+            break;
+        }
+    }
+    return shade;
 }
 
 QColor bubbleTextColor(const QColor& bubble, const QColor& backdrop) {
