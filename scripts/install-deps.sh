@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config ccache
-    libsqlite3-dev libssl-dev libplist-dev libcurl4-openssl-dev nlohmann-json3-dev libcpp-httplib-dev
+    libsqlite3-dev libssl-dev libgcrypt20-dev libplist-dev libcurl4-openssl-dev nlohmann-json3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev libqt6svg6 libheif-dev
     clang libclang-rt-14-dev

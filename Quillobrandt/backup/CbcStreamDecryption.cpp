@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include <gcrypt.h>
 #include <openssl/crypto.h>
 
 #include "Quillobrandt/backup/BackupError.h"
@@ -145,7 +146,7 @@ private:
 
 // Reads and decrypts every chunk; the last one loses its padding, checked, before it is handed over.
 template <typename Exchange>
-std::uint64_t decryptChunks(EVP_CIPHER_CTX* context, const ChunkReader& read, Exchange& exchange) {
+std::uint64_t decryptChunks(AesCbcDecryptor& cipher, const ChunkReader& read, Exchange& exchange) {
     std::uint64_t sourceBytes = 0;
     std::array<std::uint8_t, kBlock> ahead{}; // the next chunk's first block of ciphertext, read with this one
     std::size_t aheadSize = 0;
@@ -160,11 +161,7 @@ std::uint64_t decryptChunks(EVP_CIPHER_CTX* context, const ChunkReader& read, Ex
         sourceBytes += got;
         const bool last = size <= kChunkSize;
         const std::size_t decrypted = last ? size : kChunkSize;
-        int written = 0;
-        if (size == 0 || size % kBlock != 0 ||
-            EVP_DecryptUpdate(context, chunk->bytes.data(), &written, chunk->bytes.data(),
-                              static_cast<int>(decrypted)) != 1 ||
-            static_cast<std::size_t>(written) != decrypted) {
+        if (size == 0 || size % kBlock != 0 || !cipher.decrypt(chunk->bytes.data(), decrypted)) {
             exchange.giveBack(chunk);
             throw BackupError(BackupError::Code::decryptionFailed);
         }
@@ -207,18 +204,59 @@ private:
     std::thread worker_;
 };
 
+// libgcrypt wants its version checked once before any other call; a program that set it up already is left alone.
+bool gcryptReady() {
+    static const bool ready = [] {
+        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) == 0) {
+            if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+                return false;
+            }
+            gcry_control(GCRYCTL_DISABLE_SECMEM, 0); // no key of ours lives in its secure memory
+            gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        }
+        return true;
+    }();
+    return ready;
+}
+
 } // namespace
+
+AesCbcDecryptor::AesCbcDecryptor(std::span<const std::uint8_t> key, std::span<const std::uint8_t> iv) {
+    const int algorithm = key.size() == 16   ? GCRY_CIPHER_AES128
+                          : key.size() == 24 ? GCRY_CIPHER_AES192
+                          : key.size() == 32 ? GCRY_CIPHER_AES256
+                                             : 0;
+    if (algorithm == 0 || iv.size() != kBlock || !gcryptReady() ||
+        gcry_cipher_open(&handle_, algorithm, GCRY_CIPHER_MODE_CBC, 0) != 0) {
+        handle_ = nullptr;
+        return;
+    }
+    if (gcry_cipher_setkey(handle_, key.data(), key.size()) != 0 ||
+        gcry_cipher_setiv(handle_, iv.data(), iv.size()) != 0) {
+        gcry_cipher_close(handle_);
+        handle_ = nullptr;
+    }
+}
+
+AesCbcDecryptor::~AesCbcDecryptor() {
+    if (handle_ != nullptr) {
+        gcry_cipher_close(handle_); // wipes the key schedule
+    }
+}
+
+bool AesCbcDecryptor::decrypt(std::uint8_t* data, std::size_t size) {
+    return handle_ != nullptr && size % kBlock == 0 && gcry_cipher_decrypt(handle_, data, size, nullptr, 0) == 0;
+}
 
 int streamDecryptionCores() {
     cpu_set_t allowed;
     return ::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) < 2 ? 1 : 2;
 }
 
-std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read, const ChunkWriter& write) {
-    EVP_CIPHER_CTX_set_padding(context, 0);
+std::uint64_t decryptCbcStream(AesCbcDecryptor& cipher, const ChunkReader& read, const ChunkWriter& write) {
     if (streamDecryptionCores() == 1) {
         ImmediateWriter writer(write);
-        return decryptChunks(context, read, writer);
+        return decryptChunks(cipher, read, writer);
     }
     ChunkExchange exchange;
     std::uint64_t sourceBytes = 0;
@@ -227,7 +265,7 @@ std::uint64_t decryptCbcStream(EVP_CIPHER_CTX* context, const ChunkReader& read,
                                platform::ThreadSignalStack signalStack;
                                std::exception_ptr error;
                                try {
-                                   sourceBytes = decryptChunks(context, read, exchange);
+                                   sourceBytes = decryptChunks(cipher, read, exchange);
                                } catch (...) {
                                    error = std::current_exception();
                                }

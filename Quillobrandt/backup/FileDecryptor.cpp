@@ -186,11 +186,11 @@ void copyContents(int input, int output, const fs::path& source, const fs::path&
 }
 
 // Reading and decrypting overlap the writing (see decryptCbcStream); this side keeps the head and the count.
-void decryptContents(EVP_CIPHER_CTX* context, int input, int output, const fs::path& source,
+void decryptContents(AesCbcDecryptor& cipher, int input, int output, const fs::path& source,
                      const fs::path& destination, StreamedFile& result) {
     constexpr std::size_t kHead = 16;
     result.sourceBytes = decryptCbcStream(
-        context, [&](std::uint8_t* data, std::size_t size) { return readFully(input, data, size, source); },
+        cipher, [&](std::uint8_t* data, std::size_t size) { return readFully(input, data, size, source); },
         [&](const std::uint8_t* data, std::size_t size) {
             const std::size_t headRoom = kHead - std::min(kHead, result.head.size());
             result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
@@ -204,10 +204,10 @@ void decryptContents(EVP_CIPHER_CTX* context, int input, int output, const fs::p
 StreamedFile streamFile(const fs::path& source, const fs::path& destination, std::span<const std::uint8_t> key,
                         std::optional<std::uint64_t> expectedSize,
                         const std::function<void(const StreamedFile&)>& beforeCommit) {
-    CipherContext context;
+    std::optional<AesCbcDecryptor> cipher;
     if (!key.empty()) {
-        context = makeDecryptContext(key);
-        if (!context) {
+        cipher.emplace(key, std::span(kZeroIv));
+        if (!cipher->valid()) {
             throw BackupError(BackupError::Code::decryptionFailed);
         }
     }
@@ -219,8 +219,8 @@ StreamedFile streamFile(const fs::path& source, const fs::path& destination, std
     PartialFile output(destination);
 
     StreamedFile result;
-    if (context) {
-        decryptContents(context.get(), input.get(), output.fd(), source, destination, result);
+    if (cipher) {
+        decryptContents(*cipher, input.get(), output.fd(), source, destination, result);
         if (expectedSize && *expectedSize != result.writtenBytes) {
             throw BackupError(BackupError::Code::decryptionFailed);
         }

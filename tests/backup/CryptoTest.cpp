@@ -2,6 +2,7 @@
 
 #include "Quillobrandt/backup/AesKeyWrap.h"
 #include "Quillobrandt/backup/BackupKeyDerivation.h"
+#include "Quillobrandt/backup/CbcStreamDecryption.h"
 #include "Quillobrandt/backup/FileDecryptor.h"
 #include "tests/backup/BackupTestSupport.h"
 #include "tests/support/BackupGenerator.h"
@@ -318,4 +319,39 @@ TEST(Crypto, StreamedDecryptionFailingToWriteLeavesNothing) {
     const OnOneProcessor one;
     ASSERT_TRUE(one.pinned());
     expectFailedWriteLeavesNothing(backuptest::freshFolder("write-fails-one"));
+}
+
+// The stream's cipher against OpenSSL's: every AES key length, a non-zero IV, and the chain carried from one call to
+// the next whatever the pieces' sizes.
+TEST(Crypto, StreamCipherMatchesOpenSslForEveryKeyLengthAcrossCalls) {
+    const Bytes plain = BackupGenerator::randomBytes(16 * 1000);
+    const Bytes iv = BackupGenerator::randomBytes(16);
+    for (const std::size_t keyLength : {16, 24, 32}) {
+        const Bytes key = BackupGenerator::randomBytes(keyLength);
+        const EVP_CIPHER* cipher = keyLength == 16   ? EVP_aes_128_cbc()
+                                   : keyLength == 24 ? EVP_aes_192_cbc()
+                                                     : EVP_aes_256_cbc();
+        Bytes encrypted(plain.size());
+        EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+        int written = 0;
+        ASSERT_EQ(EVP_EncryptInit_ex(context, cipher, nullptr, key.data(), iv.data()), 1);
+        EVP_CIPHER_CTX_set_padding(context, 0);
+        ASSERT_EQ(EVP_EncryptUpdate(context, encrypted.data(), &written, plain.data(), static_cast<int>(plain.size())),
+                  1);
+        EVP_CIPHER_CTX_free(context);
+
+        AesCbcDecryptor decryptor(key, iv);
+        ASSERT_TRUE(decryptor.valid()) << keyLength;
+        std::size_t done = 0;
+        for (const std::size_t piece : {16, 48, 4096, 16 * 333, 16}) {
+            ASSERT_TRUE(decryptor.decrypt(encrypted.data() + done, piece));
+            done += piece;
+        }
+        ASSERT_TRUE(decryptor.decrypt(encrypted.data() + done, encrypted.size() - done));
+        EXPECT_EQ(encrypted, plain) << keyLength;
+        EXPECT_FALSE(decryptor.decrypt(encrypted.data(), 15)) << "a cut block";
+    }
+    EXPECT_FALSE(AesCbcDecryptor(Bytes(20, 1), iv).valid());
+    EXPECT_FALSE(AesCbcDecryptor(Bytes(), iv).valid());
+    EXPECT_FALSE(AesCbcDecryptor(Bytes(32, 1), Bytes(8, 0)).valid());
 }
