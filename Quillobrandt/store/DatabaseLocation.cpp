@@ -44,6 +44,18 @@ fs::path resolveDatabaseFolder(const fs::path& file) {
     return resolvedFolder(absolute.parent_path()) / absolute.filename();
 }
 
+fs::path resolveDatabaseFile(const fs::path& file) {
+    std::error_code error;
+    const auto status = fs::symlink_status(file, error);
+    if (!error && fs::is_symlink(status)) {
+        auto target = fs::canonical(file, error);
+        if (!error) {
+            return target;
+        }
+    }
+    return resolveDatabaseFolder(file);
+}
+
 bool isWorkingCopyLocation(const fs::path& resolvedFile) {
     const auto file = platform::cleanAbsolute(resolvedFile);
     // The private folder only: anything else under the shared temporary folder may be the user's own file

@@ -13,6 +13,10 @@ bool isUuidText(const std::string& text);
 // one), the file name kept as given so that no-follow still refuses a symlinked database file.
 std::filesystem::path resolveDatabaseFolder(const std::filesystem::path& file);
 
+// The file a user's database path names, every link followed (a symlinked database is read as the file it names,
+// with the companions beside that file); otherwise as resolveDatabaseFolder.
+std::filesystem::path resolveDatabaseFile(const std::filesystem::path& file);
+
 // True only for the program's own working copies: a file inside the private per-user temporary folder
 // (never merely the shared temporary folder) or inside a "Quillobrandt_<UUID>" folder of the caches
 // folder. Those are opened read-write in place; everything else, above all the user's own files, is only

@@ -12,6 +12,7 @@
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/EditedCopyWriter.h"
 #include "Quillobrandt/store/MessagesQueries.h"
+#include "Quillobrandt/store/ReadInPlace.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Console.h"
 
@@ -185,7 +186,11 @@ private:
 
 void DatabaseManager::closeConnection() {
     statements_ = {}; // finalized before their connection closes
+    if (db_.isOpen() && sqlite3_get_autocommit(db_.handle()) == 0) {
+        db_.tryExec("COMMIT"); // the read transaction of a file read where it lies: its lock goes now
+    }
     db_.close();
+    inPlaceTurn_.reset();
 }
 
 void DatabaseManager::failRead(int code, const std::string& what) const {
@@ -258,9 +263,29 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
     pathResolver_.emplace(attachmentBaseURL_, platform::consoleIsVerbose());
 
+    // A file read where it lies is let go however the load ends: a failed load must not keep its writer waiting.
+    struct LetGoOfUsersFile {
+        DatabaseManager& manager;
+        ~LetGoOfUsersFile() {
+            if (manager.inPlaceTurn_) {
+                manager.closeConnection();
+            }
+        }
+    } const letGo{*this};
     const auto resolved = resolveDatabaseFolder(databaseFile);
     const bool workingCopy = isWorkingCopyLocation(resolved);
+    const auto stopCheck = [this] { return stopRequested(); };
+    std::optional<InPlaceRead> inPlace;
     if (!workingCopy) {
+        endStopsAsStops("while opening the database", [&] { inPlace = openInPlace(databaseFile, stopCheck); });
+    }
+    if (workingCopy) {
+        storeLogInfo("   Opening with flags: READWRITE");
+    } else if (inPlace) {
+        storeLogInfo("   Opening with flags: READONLY");
+        inPlaceTurn_.emplace(std::move(inPlace->turn));
+        db_ = std::move(inPlace->db);
+    } else {
         report(progress, "Copying database...", 0.0);
         endStopsAsStops("while copying the database", [&] {
             snapshot_ = DatabaseSnapshot::take(
@@ -271,23 +296,25 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
                     }
                     report(progress, "Copying database...", fraction);
                 },
-                [this] { return stopRequested(); });
+                stopCheck);
         });
+        // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
+        storeLogInfo("   Opening with flags: READONLY");
     }
     throwIfStopped("before reading");
-    // The snapshot is read-only too, so that closing it does not spend time folding its log back in.
-    storeLogInfo(std::string("   Opening with flags: ") + (workingCopy ? "READWRITE" : "READONLY"));
-    try {
-        db_ = platform::SqliteDatabase::open(workingCopy ? resolved : snapshot_->file(),
-                                             (workingCopy ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
-                                                 SQLITE_OPEN_NOFOLLOW);
-        // Someone else's file: its schema may hold anything, and a stop must end even a query that never would.
-        db_.distrustSchema();
-        db_.setStopCheck([this] { return stopRequested(); });
-    } catch (const SqliteError& error) {
-        storeLogError(std::string("❌ Failed to open database: ") + error.what());
-        storeLogError("   SQLite error code: " + std::to_string(error.code()));
-        throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
+    if (!db_.isOpen()) {
+        try {
+            db_ = platform::SqliteDatabase::open(workingCopy ? resolved : snapshot_->file(),
+                                                 (workingCopy ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                                                     SQLITE_OPEN_NOFOLLOW);
+            // Someone else's file: its schema may hold anything, and a stop must end even a query that never would.
+            db_.distrustSchema();
+            db_.setStopCheck(stopCheck);
+        } catch (const SqliteError& error) {
+            storeLogError(std::string("❌ Failed to open database: ") + error.what());
+            storeLogError("   SQLite error code: " + std::to_string(error.code()));
+            throw DatabaseError::fromSqlite(error.code(), DatabaseError::cannotOpenDatabase());
+        }
     }
     storeLogInfo("✅ Database opened successfully");
     endStopsAsStops("while opening the database", [&] { requireMessagesTables(db_); });

@@ -19,6 +19,7 @@
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "Quillobrandt/store/Message.h"
+#include "Quillobrandt/store/ReadInPlace.h"
 #include "platform/core/Sqlite.h"
 
 namespace quillobrandt {
@@ -32,8 +33,9 @@ using DatabaseProgress =
 // Reads a Messages database ("chat.db", "sms.db") into conversations, and writes edited copies.
 // One instance serves one load at a time on one thread (never the GUI thread); use a fresh instance per
 // load. The program's own working copies (isWorkingCopyLocation) are opened read-write in place, so a
-// leftover WAL can be folded in; any other file is read through a private DatabaseSnapshot, so nothing is
-// ever written beside the user's database and a read-only folder loads as well as any other.
+// leftover WAL can be folded in. Any other file is only read, and nothing is ever written beside it: a database in
+// rollback-journal mode with nothing beside it is read where it lies, in one read transaction (openInPlace); any
+// other (WAL mode, a journal beside it, a writer holding it) through a private DatabaseSnapshot.
 class DatabaseManager {
 public:
     DatabaseManager() = default;
@@ -42,12 +44,14 @@ public:
     DatabaseManager& operator=(const DatabaseManager&) = delete;
 
     // Opens the file, loads every conversation (merged) and closes the connection again. A file that is not
-    // a working copy is first copied into a snapshot (progress "Copying database..."), which snapshot()
-    // keeps until the next openDatabase or the instance's end. databaseURL() stays `databaseFile`.
+    // a working copy and cannot be read where it lies is first copied into a snapshot (progress "Copying
+    // database..."), which snapshot() keeps until the next openDatabase or the instance's end. databaseURL()
+    // stays `databaseFile`.
     // `attachmentBase`: folder for attachment files; defaults to the database's folder.
     // Throws DatabaseError: cannotOpenDatabase, notMessagesDatabase (a Messages table is missing), what
-    // DatabaseSnapshot::take throws, or what loadConversations throws (the connection then stays open until
-    // the next openDatabase or the instance's end).
+    // DatabaseSnapshot::take throws, or what loadConversations throws (the connection to a snapshot or a working
+    // copy then stays open until the next openDatabase or the instance's end; a file read where it lies is let go
+    // at once, so that no writer of the user's waits on a failed load).
     virtual std::vector<Conversation> openDatabase(const std::filesystem::path& databaseFile,
                                                    const std::optional<std::filesystem::path>& attachmentBase = {},
                                                    const DatabaseProgress& progress = {});
@@ -91,7 +95,8 @@ public:
     bool isOpen() const { return db_.isOpen(); }
     const std::optional<std::filesystem::path>& databaseURL() const { return databaseURL_; }
     const std::optional<std::filesystem::path>& attachmentBaseURL() const { return attachmentBaseURL_; }
-    // The snapshot the last openDatabase read; null for a working copy. Keep it with the conversations to
+    // The snapshot the last openDatabase read; null for a working copy and for a file read where it lies (nobody
+    // could change it while it was read; an edited copy takes a fresh snapshot). Keep it with the conversations to
     // make their edited copy from the same data.
     const std::shared_ptr<const DatabaseSnapshot>& snapshot() const { return snapshot_; }
 
@@ -126,8 +131,9 @@ private:
     void flushConsoleWhenFull();
 
     std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
+    std::optional<FileTurn> inPlaceTurn_;              // the turn of the file read where it lies, after the connection
     platform::SqliteDatabase db_;
-    ChatStatements statements_; // after db_: finalized before the connection closes
+    ChatStatements statements_;   // after db_: finalized before the connection closes
     mutable std::string console_; // failRead writes it out before its error line
     bool batching_ = false;
     bool quoteMessageText_ = false;

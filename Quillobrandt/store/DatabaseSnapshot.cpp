@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
@@ -16,6 +17,7 @@
 
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/ReadInPlace.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
@@ -43,6 +45,10 @@ constexpr auto kFirstRetryDelay = std::chrono::milliseconds(20);
 constexpr std::uintmax_t kSpaceMargin = std::uintmax_t{8} << 20;
 // Where SQLite's unix VFS keeps the lock that every connection to a WAL database holds while it is open.
 constexpr off_t kShmDeadManSwitch = 120 + 8;
+// SQLite's lock bytes in the main file of a rollback-mode database: the pending byte, the reserved byte and the
+// shared range after them.
+constexpr off_t kPendingByte = 0x40000000;
+constexpr off_t kLockBytes = 2 + 510;
 
 struct Failure {
     std::string what;
@@ -135,6 +141,22 @@ bool hasLiveOwner(const fs::path& shm) {
     lock.l_start = kShmDeadManSwitch;
     lock.l_len = 1;
     return ::fcntl(fd.get(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// True while another process holds the rollback-mode database's pending or exclusive lock (a write lock on SQLite's
+// lock bytes at 1 GiB): its change may be half in the file already, and without a journal beside the file nothing
+// in the copy could undo it.
+bool heldByWriter(int fd, const FileState& state) {
+    const bool rollbackMode = state.header[18] == 1 && state.header[19] == 1;
+    if (!rollbackMode) {
+        return false;
+    }
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kPendingByte;
+    lock.l_len = kLockBytes;
+    return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 class CopyCounter {
@@ -271,6 +293,11 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
             companions.emplace_back(std::move(fd), suffix);
         }
     }
+    const bool withJournal = !companions.empty() && std::string_view(companions.back().second) == "-journal";
+    const auto writing = [&] { return !withJournal && heldByWriter(mainFile.get(), before.front()); };
+    if (writing()) {
+        throw Unsettled{"another program is writing the database"};
+    }
     counter.restart(total);
     removeSideFiles(file);
     copyOne(mainFile.get(), resolved, file, counter);
@@ -283,6 +310,9 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
     }
     if (after != before) {
         throw Unsettled{"the database changed while it was copied"};
+    }
+    if (writing()) {
+        throw Unsettled{"another program started writing the database while it was copied"};
     }
     if (hasLiveOwner(resolved.string() + "-shm")) {
         throw Unsettled{"another program opened the database while it was copied"};
@@ -407,19 +437,6 @@ fs::path makeSnapshotFolder(std::uintmax_t needed) {
     return text;
 }
 
-// The file the user named, every link followed: the copy is of that file, with the companions beside it.
-fs::path resolveSource(const fs::path& source) {
-    std::error_code error;
-    const auto status = fs::symlink_status(source, error);
-    if (!error && fs::is_symlink(status)) {
-        auto target = fs::canonical(source, error);
-        if (!error) {
-            return target;
-        }
-    }
-    return resolveDatabaseFolder(source);
-}
-
 void removeFolder(const fs::path& folder) {
     if (!folder.empty()) {
         std::error_code ignored;
@@ -437,12 +454,13 @@ DatabaseSnapshot::~DatabaseSnapshot() {
 }
 
 bool DatabaseSnapshot::isOf(const fs::path& source) const {
-    return resolveSource(source) == resolveSource(source_);
+    return resolveDatabaseFile(source) == resolveDatabaseFile(source_);
 }
 
 std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& source, const SnapshotProgress& progress,
                                                                const SnapshotStop& stop) {
-    const fs::path resolved = resolveSource(source);
+    const fs::path resolved = resolveDatabaseFile(source);
+    const FileTurn turn(resolved, stop); // no read in place of the file loses its lock to a descriptor closed here
     fs::path folder;
     try {
         openSource(resolved, true); // a missing or special file is refused before anything is made

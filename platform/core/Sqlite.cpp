@@ -2,12 +2,12 @@
 
 namespace platform {
 
-SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags) {
+SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags, const char* fileLayer) {
     sqlite3* raw = nullptr;
     if ((flags & SQLITE_OPEN_FULLMUTEX) == 0) {
         flags |= SQLITE_OPEN_NOMUTEX;
     }
-    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, fileLayer);
     SqliteDatabase db;
     db.db_.reset(raw);
     if (rc != SQLITE_OK) {

@@ -36,9 +36,10 @@ public:
 
     // sqlite3_open_v2 with a plain file name (never a URI) and these flags (SQLITE_OPEN_READONLY / READWRITE /
     // CREATE / NOFOLLOW ...), plus SQLITE_OPEN_NOMUTEX unless they hold SQLITE_OPEN_FULLMUTEX: a connection serves
-    // one thread at a time, and SQLite's lock on every call would only cost. Throws SqliteError with the result code
-    // and message on failure; the half-opened handle is closed.
-    static SqliteDatabase open(const std::filesystem::path& file, int flags);
+    // one thread at a time, and SQLite's lock on every call would only cost. `fileLayer` names a registered VFS (null:
+    // SQLite's default). Throws SqliteError with the result code and message on failure; the half-opened handle is
+    // closed.
+    static SqliteDatabase open(const std::filesystem::path& file, int flags, const char* fileLayer = nullptr);
 
     bool isOpen() const { return db_ != nullptr; }
     sqlite3* handle() const { return db_.get(); }

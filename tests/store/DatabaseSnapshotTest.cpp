@@ -271,7 +271,7 @@ TEST(DatabaseSnapshot, AStartRemovesTheExtractionsNobodySavedAndKeepsTheSavedOne
 TEST(DatabaseSnapshot, AStopDuringTheCopyEndsTheLoadAndLeavesNoCopy) {
     const auto file = messagesFolder() / "big.db";
     fs::create_directories(file.parent_path());
-    qbtest::buildBulkMessagesDatabase(file, {.chats = 20, .messagesPerChat = 200});
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 20, .messagesPerChat = 200, .journal = qbtest::JournalMode::wal});
     const auto before = storetest::folderListing(messagesFolder());
     DatabaseManager manager;
     std::vector<std::string> afterStop;

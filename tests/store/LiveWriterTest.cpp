@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <iostream>
@@ -29,11 +30,12 @@ constexpr std::int64_t kChats = 7;
 constexpr std::int64_t kKeptLiveMessages = 1000;
 
 // A second process that commits one message and its join row at a time, as fast as it can, in WAL mode with
-// frequent checkpoints (each one moves pages into the main file and later restarts the log). Killed by the
-// destructor.
+// frequent checkpoints (each one moves pages into the main file and later restarts the log), or in another journal
+// mode. Killed by the destructor.
 class LiveWriter {
 public:
-    LiveWriter(const fs::path& file, std::int64_t chatId, const char* extraPragma = "") {
+    LiveWriter(const fs::path& file, std::int64_t chatId, const char* extraPragma = "", const char* journalMode = "WAL",
+               useconds_t pause = 200) {
         int ready[2];
         if (::pipe(ready) != 0) {
             throw std::runtime_error("pipe");
@@ -41,7 +43,7 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(ready[0]);
-            run(file, chatId, extraPragma, ready[1]);
+            run(file, chatId, extraPragma, journalMode, pause, ready[1]);
         }
         ::close(ready[1]);
         char byte = 0;
@@ -60,15 +62,16 @@ public:
     LiveWriter& operator=(const LiveWriter&) = delete;
 
 private:
-    [[noreturn]] static void run(const fs::path& file, std::int64_t chatId, const char* extraPragma, int ready) {
+    [[noreturn]] static void run(const fs::path& file, std::int64_t chatId, const char* extraPragma,
+                                 const char* journalMode, useconds_t pause, int ready) {
         sqlite3* db = nullptr;
         if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
             ::_exit(1);
         }
         sqlite3_busy_timeout(db, 5000);
         // The extra pragma comes first: a locking mode must be set before the file is first read.
-        const std::string setup =
-            std::string(extraPragma) + "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=16; PRAGMA synchronous=OFF;";
+        const std::string setup = std::string(extraPragma) + "PRAGMA journal_mode=" + journalMode +
+                                  "; PRAGMA wal_autocheckpoint=16; PRAGMA synchronous=OFF;";
         if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
             ::_exit(2);
         }
@@ -111,7 +114,7 @@ private:
             if (i == 1 && ::write(ready, "r", 1) != 1) {
                 ::_exit(3);
             }
-            ::usleep(200);
+            ::usleep(pause);
         }
     }
 
@@ -271,4 +274,54 @@ TEST(LiveWriter, AWriterWithoutASharedIndexLeavesAConsistentCopyOrAClearRefusal)
     }
     std::cout << "snapshots beside an exclusive writer: " << snapshots << std::endl;
     EXPECT_EQ(snapshots.torn, 0) << snapshots;
+}
+
+// A writer in rollback-journal mode, as older programs keep their databases, committing every few milliseconds: a
+// load reads the file where it lies once it holds the file's shared lock (the writer then waits), and through a
+// snapshot whenever a journal is beside it. Either way each load shows one committed state, or a clear refusal.
+TEST(LiveWriter, ARollbackModeWriterLeavesEveryLoadWholeOrRefused) {
+    const auto folder = qbtest::IsolatedHome::root() / "Messages";
+    fs::create_directories(folder);
+    const auto file = folder / "sms.db";
+    fs::copy_file(qbtest::copySharedTestData("ios-sms.db"), file);
+    const auto baseline = DatabaseManager().openDatabase(file);
+    const auto baselineMessages = messageTotal(baseline);
+
+    const LiveWriter writer(file, std::stoll(baseline.front().id), "", "DELETE", 2000);
+    Tally loads;
+    int inPlace = 0;
+    for (int i = 0; i < 100; ++i) {
+        try {
+            DatabaseManager manager;
+            const auto conversations = manager.openDatabase(file);
+            inPlace += manager.snapshot() == nullptr ? 1 : 0;
+            // Commit n holds the writer's messages max(1, n - 999) ... n: a whole run, nothing else added or lost.
+            std::vector<std::int64_t> live;
+            for (const auto& conversation : conversations) {
+                for (const auto& message : conversation.messages) {
+                    if (message.text && message.text->rfind("live message ", 0) == 0) {
+                        live.push_back(std::stoll(message.text->substr(13)));
+                    }
+                }
+            }
+            std::sort(live.begin(), live.end());
+            const bool whole = conversations.size() == baseline.size() && !live.empty() &&
+                               live.back() - live.front() + 1 == static_cast<std::int64_t>(live.size()) &&
+                               static_cast<std::int64_t>(live.size()) == std::min(live.back(), kKeptLiveMessages) &&
+                               messageTotal(conversations) == baselineMessages + live.size();
+            if (!whole && loads.torn == 0) {
+                std::cout << "torn load: " << conversations.size() << " chats, " << live.size() << " live messages "
+                          << (live.empty() ? 0 : live.front()) << "..." << (live.empty() ? 0 : live.back()) << "\n";
+            }
+            ++(whole ? loads.consistent : loads.torn);
+        } catch (const DatabaseError& error) {
+            if (!isClearRefusal(error)) {
+                std::cout << "failed load: " << error.description() << "\n";
+            }
+            ++(isClearRefusal(error) ? loads.refused : loads.torn);
+        }
+    }
+    std::cout << "loads beside a rollback-mode writer: " << loads << ", " << inPlace << " read in place" << std::endl;
+    EXPECT_EQ(loads.torn, 0) << loads;
+    EXPECT_GT(inPlace, 0);
 }

@@ -277,14 +277,18 @@ TEST(HostileDatabase, UserDatabasesAreOpenedWithTheSchemaDistrusted) {
 
 TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesTheFolderAndTheSize) {
     const auto source = userFolder() / "chat.db";
-    buildDatabase(source, 20, 200); // a few MB
+    buildDatabase(source, 20, 200, qbtest::JournalMode::wal); // a few MB, and copied to be read
+    const auto inPlace = userFolder() / "rollback.db";
+    buildDatabase(inPlace, 20, 200);
     const auto answer = inOwnMountNamespace([&] {
         const auto smallTemp = qbtest::IsolatedHome::root() / "small-tmp";
         mountTmpfs(smallTemp, "size=1m");
         ::setenv("TMPDIR", smallTemp.c_str(), 1);
         std::string result = std::to_string(DatabaseManager().openDatabase(source).size()) + " chats; ";
         mountTmpfs(platform::cachesDir(), "size=1m");
-        return result + errorOf([&] { DatabaseManager().openDatabase(source); });
+        result += errorOf([&] { DatabaseManager().openDatabase(source); });
+        // Read where it lies, a database needs no room at all.
+        return result + "; in place: " + std::to_string(DatabaseManager().openDatabase(inPlace).size()) + " chats";
     });
     if (!answer) {
         GTEST_SKIP() << "no mount namespace on this machine";
@@ -292,6 +296,7 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
     EXPECT_EQ(answer->rfind("20 chats; There is not enough free space in \"", 0), 0u) << *answer;
     EXPECT_NE(answer->find("small-tmp"), std::string::npos) << *answer;
     EXPECT_NE(answer->find("MB are free"), std::string::npos) << *answer;
+    EXPECT_NE(answer->find("; in place: 20 chats"), std::string::npos) << *answer;
 }
 
 TEST(SpaceAndDestination, AFullOrReadOnlyDestinationIsNamedAndTheOldTargetStays) {

@@ -1,0 +1,286 @@
+#include "Quillobrandt/store/ReadInPlace.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "Quillobrandt/store/DatabaseError.h"
+#include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/FileDescriptor.h"
+
+namespace fs = std::filesystem;
+using platform::SqliteDatabase;
+using platform::SqliteError;
+
+namespace quillobrandt {
+namespace {
+
+constexpr const char* kLayerName = "quillobrandt-in-place";
+constexpr std::chrono::milliseconds kCommitWait{250};
+// How often a thread waiting for its turn on a file looks at its stop.
+constexpr std::chrono::milliseconds kTurnPoll{50};
+
+std::mutex& turnsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::condition_variable& turnEnded() {
+    static std::condition_variable ended;
+    return ended;
+}
+std::set<std::pair<std::uint64_t, std::uint64_t>>& takenTurns() {
+    static std::set<std::pair<std::uint64_t, std::uint64_t>> taken;
+    return taken;
+}
+
+// The layer's file: its own methods in front, the system layer's file right behind it in the same allocation.
+struct LayerFile {
+    sqlite3_file base;
+    sqlite3_file* below;
+};
+
+sqlite3_file* below(sqlite3_file* file) {
+    return reinterpret_cast<LayerFile*>(file)->below;
+}
+
+sqlite3_vfs* system(sqlite3_vfs* layer) {
+    return static_cast<sqlite3_vfs*>(layer->pAppData);
+}
+
+// Version 1: no shared memory and no memory mapping, so SQLite can never take the file into WAL mode.
+const sqlite3_io_methods kFileMethods = {
+    1,
+    [](sqlite3_file* f) { return below(f)->pMethods->xClose(below(f)); },
+    [](sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
+        return below(f)->pMethods->xRead(below(f), data, amount, offset);
+    },
+    [](sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+        return below(f)->pMethods->xWrite(below(f), data, amount, offset);
+    },
+    [](sqlite3_file* f, sqlite3_int64 size) { return below(f)->pMethods->xTruncate(below(f), size); },
+    [](sqlite3_file* f, int flags) { return below(f)->pMethods->xSync(below(f), flags); },
+    [](sqlite3_file* f, sqlite3_int64* size) { return below(f)->pMethods->xFileSize(below(f), size); },
+    [](sqlite3_file* f, int lock) { return below(f)->pMethods->xLock(below(f), lock); },
+    [](sqlite3_file* f, int lock) { return below(f)->pMethods->xUnlock(below(f), lock); },
+    [](sqlite3_file* f, int* reserved) { return below(f)->pMethods->xCheckReservedLock(below(f), reserved); },
+    [](sqlite3_file* f, int op, void* arg) { return below(f)->pMethods->xFileControl(below(f), op, arg); },
+    [](sqlite3_file* f) { return below(f)->pMethods->xSectorSize(below(f)); },
+    [](sqlite3_file* f) { return below(f)->pMethods->xDeviceCharacteristics(below(f)); },
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// The main database, read-only, and the nameless temporary files SQLite sorts in (made in the temporary
+// folder); a journal, a log or anything else named is refused.
+int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, int* outFlags) {
+    auto* file = reinterpret_cast<LayerFile*>(f);
+    file->base.pMethods = nullptr;
+    const bool mainDatabase = (flags & SQLITE_OPEN_MAIN_DB) != 0 && (flags & SQLITE_OPEN_READONLY) != 0;
+    if (name != nullptr && !mainDatabase) {
+        return SQLITE_CANTOPEN;
+    }
+    file->below = reinterpret_cast<sqlite3_file*>(file + 1);
+    const int rc = system(layer)->xOpen(system(layer), name, file->below, flags, outFlags);
+    if (file->below->pMethods != nullptr) {
+        file->base.pMethods = &kFileMethods; // so that SQLite closes it, even after a failed open
+    }
+    return rc;
+}
+
+sqlite3_vfs makeLayer() {
+    sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
+    sqlite3_vfs layer{};
+    layer.iVersion = 1;
+    layer.szOsFile = static_cast<int>(sizeof(LayerFile)) + base->szOsFile;
+    layer.mxPathname = base->mxPathname;
+    layer.zName = kLayerName;
+    layer.pAppData = base;
+    layer.xOpen = layerOpen;
+    layer.xDelete = [](sqlite3_vfs*, const char*, int) { return SQLITE_IOERR_DELETE; };
+    layer.xAccess = [](sqlite3_vfs* v, const char* name, int flags, int* result) {
+        return system(v)->xAccess(system(v), name, flags, result);
+    };
+    layer.xFullPathname = [](sqlite3_vfs* v, const char* name, int size, char* out) {
+        return system(v)->xFullPathname(system(v), name, size, out);
+    };
+    layer.xDlOpen = [](sqlite3_vfs* v, const char* name) { return system(v)->xDlOpen(system(v), name); };
+    layer.xDlError = [](sqlite3_vfs* v, int size, char* out) { system(v)->xDlError(system(v), size, out); };
+    layer.xDlSym = [](sqlite3_vfs* v, void* handle, const char* symbol) {
+        return system(v)->xDlSym(system(v), handle, symbol);
+    };
+    layer.xDlClose = [](sqlite3_vfs* v, void* handle) { system(v)->xDlClose(system(v), handle); };
+    layer.xRandomness = [](sqlite3_vfs* v, int size, char* out) {
+        return system(v)->xRandomness(system(v), size, out);
+    };
+    layer.xSleep = [](sqlite3_vfs* v, int microseconds) { return system(v)->xSleep(system(v), microseconds); };
+    layer.xCurrentTime = [](sqlite3_vfs* v, double* now) { return system(v)->xCurrentTime(system(v), now); };
+    layer.xGetLastError = [](sqlite3_vfs* v, int size, char* out) {
+        return system(v)->xGetLastError(system(v), size, out);
+    };
+    return layer;
+}
+
+using Header = std::array<unsigned char, 100>;
+
+// Why a file with this header and size cannot be read where it lies, or nothing: a database in rollback-journal mode
+// (bytes 18 and 19 both 1), at least a page long.
+std::optional<std::string> headerProblem(const Header& header, std::int64_t size) {
+    if (std::memcmp(header.data(), "SQLite format 3", 16) != 0) {
+        return "not a database file";
+    }
+    if (header[18] != 1 || header[19] != 1) {
+        return "not in rollback-journal mode";
+    }
+    const unsigned pageSize = header[16] == 0 && header[17] == 1 ? 65536U : (header[16] << 8U) | header[17];
+    if (size < static_cast<std::int64_t>(pageSize)) {
+        return "shorter than a page";
+    }
+    return std::nullopt;
+}
+
+// A journal or a log beside the file (or one that cannot be looked for).
+std::optional<std::string> sideFileProblem(const fs::path& file) {
+    for (const char* side : {"-journal", "-wal"}) {
+        struct stat st {};
+        if (::lstat((file.string() + side).c_str(), &st) == 0 || errno != ENOENT) {
+            return std::string("a \"") + side + "\" lies beside it";
+        }
+    }
+    return std::nullopt;
+}
+
+// Before SQLite opens it: a regular file (never a FIFO that would hang the open), its header and its companions.
+std::optional<std::string> whyNotInPlace(const fs::path& file) {
+    const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        return std::string("cannot open it: ") + std::strerror(errno);
+    }
+    Header header{};
+    if (!S_ISREG(st.st_mode) || ::pread(fd.get(), header.data(), header.size(), 0) != 100) {
+        return "not a database file";
+    }
+    if (auto problem = headerProblem(header, st.st_size)) {
+        return problem;
+    }
+    return sideFileProblem(file);
+}
+
+// Once SQLite holds the shared lock, through SQLite's own descriptor: closing any other descriptor of the file would
+// drop the lock.
+std::optional<std::string> whyNotInPlaceOnceLocked(const SqliteDatabase& db, const fs::path& file) {
+    sqlite3_file* handle = nullptr;
+    Header header{};
+    sqlite3_int64 size = 0;
+    if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &handle) != SQLITE_OK ||
+        handle == nullptr || handle->pMethods == nullptr ||
+        handle->pMethods->xRead(handle, header.data(), static_cast<int>(header.size()), 0) != SQLITE_OK ||
+        handle->pMethods->xFileSize(handle, &size) != SQLITE_OK) {
+        return "its header cannot be read";
+    }
+    if (auto problem = headerProblem(header, size)) {
+        return problem;
+    }
+    return sideFileProblem(file);
+}
+
+void logNotInPlace(const fs::path& file, const std::string& why) {
+    storeLogInfo("   Reading a snapshot of " + file.string() + " (" + why + ")");
+}
+
+} // namespace
+
+const char* inPlaceFileLayer() {
+    static const bool registered = [] {
+        static sqlite3_vfs layer = makeLayer();
+        return sqlite3_vfs_register(&layer, 0) == SQLITE_OK;
+    }();
+    return registered ? kLayerName : "quillobrandt-in-place-unavailable"; // an unknown name fails the open
+}
+
+FileTurn::FileTurn(const fs::path& file, const std::function<bool()>& stop) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        return;
+    }
+    const std::pair key{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    std::unique_lock lock(turnsMutex());
+    while (!takenTurns().insert(key).second) {
+        if (stop && stop()) {
+            throw DatabaseError::stopped();
+        }
+        turnEnded().wait_for(lock, kTurnPoll);
+    }
+    key_ = key;
+}
+
+FileTurn::~FileTurn() {
+    release();
+}
+
+FileTurn::FileTurn(FileTurn&& other) noexcept : key_(std::exchange(other.key_, std::nullopt)) {}
+
+FileTurn& FileTurn::operator=(FileTurn&& other) noexcept {
+    if (this != &other) {
+        release();
+        key_ = std::exchange(other.key_, std::nullopt);
+    }
+    return *this;
+}
+
+void FileTurn::release() noexcept {
+    if (key_) {
+        const std::lock_guard lock(turnsMutex());
+        takenTurns().erase(*std::exchange(key_, std::nullopt));
+        turnEnded().notify_all();
+    }
+}
+
+std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool()> stop) {
+    const fs::path resolved = resolveDatabaseFile(file);
+    InPlaceRead read{FileTurn(resolved, stop), {}};
+    if (const auto why = whyNotInPlace(resolved)) {
+        logNotInPlace(resolved, *why);
+        return std::nullopt;
+    }
+    try {
+        read.db = SqliteDatabase::open(resolved, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, inPlaceFileLayer());
+        read.db.distrustSchema();
+        read.db.setStopCheck(std::move(stop));
+        // A writer's commit holds the file for a moment: waiting it out is cheaper than a copy, and short enough
+        // that a stop is never kept waiting.
+        sqlite3_busy_timeout(read.db.handle(), static_cast<int>(kCommitWait.count()));
+        read.db.exec("BEGIN");
+        // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can change
+        // the file. A writer that started meanwhile has its journal beside the file.
+        read.db.queryInt64("SELECT COUNT(*) FROM sqlite_schema");
+        if (const auto why = whyNotInPlaceOnceLocked(read.db, resolved)) {
+            logNotInPlace(resolved, *why + " once it was opened");
+            return std::nullopt;
+        }
+        storeLogInfo("   Reading the database where it lies, in one read transaction");
+        return read;
+    } catch (const SqliteError& error) {
+        if ((error.code() & 0xFF) == SQLITE_INTERRUPT) {
+            throw DatabaseError::stopped();
+        }
+        logNotInPlace(resolved, std::string("SQLite cannot read it so: ") + error.what());
+        return std::nullopt;
+    }
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <utility>
+
+#include "platform/core/Sqlite.h"
+
+namespace quillobrandt {
+
+// The name of a file layer (an SQLite VFS over the system's own) through which a connection opens the main database
+// file and nothing else by name: no journal, no log, no shared-memory index, and it deletes nothing. Temporary files
+// of its own (sorting) still go to the temporary folder. A database in WAL mode cannot be read through it at all.
+// Registered on first use; any thread.
+const char* inPlaceFileLayer();
+
+// One thread of this process at a time opens descriptors of a user's database file through the store: closing any
+// descriptor of a file drops every POSIX lock the process holds on it, the shared lock of a read in place among them.
+// A read in place holds the turn for as long as its connection is open, a snapshot while it copies. Movable.
+class FileTurn {
+public:
+    // Waits for the turn on the file at `file` (no link followed: pass the resolved file); a file that cannot be
+    // examined needs none. Throws DatabaseError::stopped once `stop` returns true while waiting.
+    explicit FileTurn(const std::filesystem::path& file, const std::function<bool()>& stop = {});
+    ~FileTurn();
+    FileTurn(FileTurn&& other) noexcept;
+    FileTurn& operator=(FileTurn&& other) noexcept;
+    FileTurn(const FileTurn&) = delete;
+    FileTurn& operator=(const FileTurn&) = delete;
+
+private:
+    void release() noexcept;
+
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> key_; // device, inode
+};
+
+// A connection reading a user's database where it lies, with the file's turn (released after the connection closes).
+struct InPlaceRead {
+    FileTurn turn;
+    platform::SqliteDatabase db;
+};
+
+// Opens a user's database where it lies when that is safe: the file (links followed) is in rollback-journal mode
+// and has neither a "-journal" nor a "-wal" beside it. The connection is read-only, through inPlaceFileLayer(), with
+// the schema distrusted and `stop` ending any statement; it comes back inside a read transaction that has already
+// read the file, so its shared lock keeps every writer from changing the file until COMMIT, and no journal
+// appeared meanwhile. Returns nullopt (and logs why) when the file must be read through a snapshot instead: another
+// mode, a side file, a writer holding the file beyond a commit's moment, anything SQLite refuses. Throws
+// DatabaseError::stopped once `stop` returns true.
+std::optional<InPlaceRead> openInPlace(const std::filesystem::path& file, std::function<bool()> stop);
+
+} // namespace quillobrandt

@@ -1,0 +1,380 @@
+// A user's database in rollback-journal mode, with nothing beside it, is read where it lies: read-only, in one read
+// transaction, with nothing written anywhere near it. Everything else (a log, a journal, a writer in the middle of
+// a change) goes through the private snapshot.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <future>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/DatabaseSnapshot.h"
+#include "Quillobrandt/store/ReadInPlace.h"
+#include "platform/core/Paths.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/TestEnvironment.h"
+
+namespace fs = std::filesystem;
+using quillobrandt::DatabaseError;
+using quillobrandt::DatabaseManager;
+using storetest::userFolder;
+
+namespace {
+
+// `chats` one-to-one chats of three messages each.
+void buildChats(const fs::path& file, qbtest::JournalMode mode = qbtest::JournalMode::rollback, int chats = 2) {
+    fs::create_directories(file.parent_path());
+    qbtest::MessagesDatabaseBuilder builder(file, mode);
+    for (int c = 0; c < chats; ++c) {
+        const auto chat = builder.addOneToOneChat("person" + std::to_string(c) + "@example.com");
+        for (int i = 0; i < 3; ++i) {
+            builder.addMessageToChat(
+                chat.chatId, {.text = "message " + std::to_string(i), .date = i + 1, .handleId = chat.handleId});
+        }
+    }
+    builder.finish();
+}
+
+std::size_t messageCount(const std::vector<quillobrandt::Conversation>& conversations) {
+    std::size_t count = 0;
+    for (const auto& conversation : conversations) {
+        count += conversation.messages.size();
+    }
+    return count;
+}
+
+// Which file the database is and when it last changed: a read must leave all of it alone.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+Identity identityOf(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec,
+            st.st_ctim.tv_sec * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+// True while some snapshot folder exists, in the private temporary folder or in the caches folder.
+bool anySnapshotFolder() {
+    for (const auto& [folder, prefix] :
+         {std::pair{platform::privateTempDir(), std::string(quillobrandt::DatabaseSnapshot::folderPrefix)},
+          std::pair{platform::cachesDir(), std::string(quillobrandt::DatabaseSnapshot::cachesFolderPrefix)}}) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// How a load went: what it read, whether it made a copy on the way, what the folder looked like meanwhile.
+struct Observed {
+    std::vector<quillobrandt::Conversation> conversations;
+    bool copied = false;        // "Copying database..." was reported
+    bool snapshotKept = false;  // snapshot() after the load
+    bool copySeen = false;      // a snapshot folder existed while the chats were read
+    bool folderChanged = false; // the database's folder differed from before while the chats were read
+};
+
+Observed observeLoad(const fs::path& file) {
+    const auto before = storetest::folderListing(file.parent_path());
+    Observed observed;
+    DatabaseManager manager;
+    const auto progress = [&](const std::string& message, double, const std::optional<std::string>&,
+                              std::optional<double>) {
+        if (message == "Copying database...") {
+            observed.copied = true;
+        } else if (message.rfind("Loading conversations", 0) == 0) {
+            observed.copySeen = observed.copySeen || anySnapshotFolder();
+            observed.folderChanged = observed.folderChanged || storetest::folderListing(file.parent_path()) != before;
+        }
+    };
+    observed.conversations = manager.openDatabase(file, std::nullopt, progress);
+    observed.snapshotKept = manager.snapshot() != nullptr;
+    return observed;
+}
+
+// A second process in the middle of a change: it runs `setup`, then `work` inside a transaction it keeps open
+// until commit() (or its end, which abandons the change).
+class HeldTransaction {
+public:
+    HeldTransaction(const fs::path& file, const std::string& setup, const std::string& work) {
+        int ready[2];
+        int go[2];
+        if (::pipe(ready) != 0 || ::pipe(go) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(go[1]);
+            sqlite3* db = nullptr;
+            if (sqlite3_open(file.c_str(), &db) != SQLITE_OK ||
+                sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+                sqlite3_exec(db, work.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+                ::_exit(2);
+            }
+            char byte = 'r';
+            if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 1) {
+                ::_exit(3);
+            }
+            sqlite3_busy_timeout(db, 2000);
+            ::_exit(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
+        }
+        ::close(ready[1]);
+        ::close(go[0]);
+        go_ = go[1];
+        char byte = 0;
+        const bool started = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!started) {
+            throw std::runtime_error("the writer did not start its change");
+        }
+    }
+    ~HeldTransaction() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+        ::close(go_);
+    }
+    HeldTransaction(const HeldTransaction&) = delete;
+    HeldTransaction& operator=(const HeldTransaction&) = delete;
+
+    // True when the writer could commit its change (no reader is left holding the file).
+    bool commit() {
+        char byte = 'c';
+        int status = 0;
+        const bool told = ::write(go_, &byte, 1) == 1;
+        const bool ended = ::waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return told && ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int go_ = -1;
+};
+
+// Enough rows that a writer with a one-page cache has to write some of them into the file before it commits.
+constexpr const char* kLargeChange =
+    "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<3000) "
+    "INSERT INTO message (guid, text, date) SELECT 'torn-' || i, hex(randomblob(200)), 9 FROM n;"
+    "INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, ROWID, 9 FROM message "
+    "WHERE guid LIKE 'torn-%';";
+
+} // namespace
+
+TEST(ReadInPlace, ARollbackDatabaseIsReadWhereItLiesWithNothingWrittenBesideIt) {
+    const auto file = userFolder() / "chat.db";
+    buildChats(file);
+    const auto identity = identityOf(file);
+    const auto before = storetest::folderListing(file.parent_path());
+
+    const auto observed = observeLoad(file);
+    EXPECT_EQ(observed.conversations.size(), 2u);
+    EXPECT_EQ(messageCount(observed.conversations), 6u);
+    EXPECT_FALSE(observed.copied) << "the database was copied";
+    EXPECT_FALSE(observed.copySeen) << "a snapshot existed while the chats were read";
+    EXPECT_FALSE(observed.snapshotKept);
+    EXPECT_FALSE(observed.folderChanged) << "something appeared beside the database while it was read";
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+    EXPECT_EQ(identityOf(file), identity);
+
+    // Reached through a link, the file it names is read where it lies, and neither folder changes.
+    const auto elsewhere = qbtest::IsolatedHome::root() / "links";
+    fs::create_directories(elsewhere);
+    fs::create_symlink(file, elsewhere / "chat.db");
+    const auto linksBefore = storetest::folderListing(elsewhere);
+    const auto linked = observeLoad(elsewhere / "chat.db");
+    EXPECT_EQ(linked.conversations.size(), 2u);
+    EXPECT_FALSE(linked.copied);
+    EXPECT_FALSE(linked.folderChanged);
+    EXPECT_EQ(storetest::folderListing(elsewhere), linksBefore);
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+    EXPECT_EQ(identityOf(file), identity);
+}
+
+TEST(ReadInPlace, AWalDatabaseOrOneWithAJournalBesideItIsStillCopied) {
+    const auto wal = userFolder() / "wal" / "chat.db";
+    buildChats(wal, qbtest::JournalMode::wal);
+    ASSERT_FALSE(fs::exists(wal.string() + "-wal"));
+    auto observed = observeLoad(wal);
+    EXPECT_EQ(observed.conversations.size(), 2u);
+    EXPECT_TRUE(observed.copied);
+    EXPECT_TRUE(observed.snapshotKept);
+    EXPECT_FALSE(observed.folderChanged) << "SQLite made a log or an index beside a database in WAL mode";
+    EXPECT_FALSE(fs::exists(wal.string() + "-wal"));
+    EXPECT_FALSE(fs::exists(wal.string() + "-shm"));
+
+    // An empty journal, as a program in journal_mode=TRUNCATE leaves it, and the log of some older state.
+    for (const char* side : {"-journal", "-wal"}) {
+        const auto file = userFolder() / (std::string("beside") + side) / "chat.db";
+        buildChats(file);
+        std::ofstream(file.string() + side);
+        observed = observeLoad(file);
+        EXPECT_EQ(observed.conversations.size(), 2u) << side;
+        EXPECT_TRUE(observed.copied) << side;
+        EXPECT_TRUE(observed.snapshotKept) << side;
+    }
+}
+
+TEST(ReadInPlace, TheInPlaceFileLayerOpensNothingButTheDatabase) {
+    // A database in WAL mode opened read-only through SQLite's own layer gets a "-wal" and a "-shm" made beside it;
+    // through the in-place layer it cannot be read at all, so a database that turns to WAL mode between the check
+    // and the read fails the read instead.
+    const auto file = userFolder() / "turned" / "chat.db";
+    buildChats(file, qbtest::JournalMode::wal);
+    const auto before = storetest::folderListing(file.parent_path());
+    const auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW,
+                                                   quillobrandt::inPlaceFileLayer());
+    EXPECT_THROW(db.queryInt64("SELECT COUNT(*) FROM message"), platform::SqliteError);
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+}
+
+TEST(ReadInPlace, AWriterInTheMiddleOfAChangeGivesTheCommittedRowsOrAClearError) {
+    const auto check = [](const fs::path& file, const char* setup, const char* work, bool inPlace) {
+        buildChats(file);
+        HeldTransaction writer(file, setup, work);
+        try {
+            const auto observed = observeLoad(file);
+            EXPECT_EQ(messageCount(observed.conversations), 6u) << "a torn read: " << setup << work;
+            EXPECT_EQ(observed.snapshotKept, !inPlace) << setup << work;
+        } catch (const DatabaseError& error) {
+            EXPECT_EQ(error, DatabaseError::beingChanged()) << setup << work;
+        }
+        // Nothing is left holding the file: the writer can finish.
+        EXPECT_TRUE(writer.commit()) << setup << work;
+    };
+    // Changes in the cache only, the file as committed: read in place, and the writer commits once the read ends.
+    check(userFolder() / "memory" / "chat.db", "PRAGMA journal_mode=MEMORY;", "BEGIN IMMEDIATE; DELETE FROM message;",
+          true);
+    // A journal beside the file: copied with it, so the copy is rolled back to the committed state.
+    check(userFolder() / "journal" / "chat.db", "PRAGMA cache_size=1;", kLargeChange, false);
+    // Changes already in the file and no journal beside it to undo them: the file is locked, never read torn.
+    check(userFolder() / "locked" / "chat.db", "PRAGMA journal_mode=MEMORY; PRAGMA cache_size=1;", kLargeChange, false);
+}
+
+TEST(ReadInPlace, ADamagedDatabaseReadInPlaceFailsAsDamaged) {
+    const auto file = userFolder() / "damaged.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 20, .messagesPerChat = 200});
+    {
+        // A stretch of pages in the middle of the file overwritten, the header and the size kept.
+        const auto size = fs::file_size(file);
+        std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(size / 2));
+        const std::string garbage(static_cast<std::size_t>(size / 8), '\x5a');
+        out.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    const auto before = storetest::folderListing(file.parent_path());
+    storetest::ProgressRecorder progress;
+    try {
+        const auto conversations = storetest::load(file, progress.callback());
+        ADD_FAILURE() << "a damaged file loaded " << messageCount(conversations) << " messages";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::damaged());
+    }
+    EXPECT_EQ(progress.dropCopying(), 0u) << "the damage was found by a copy's check, not by the read";
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+}
+
+TEST(ReadInPlace, SaveCopyAfterAnInPlaceReadHasTheIdsOnScreen) {
+    const auto file = userFolder() / "chat.db";
+    buildChats(file);
+    DatabaseManager manager;
+    const auto conversations = manager.openDatabase(file);
+    ASSERT_EQ(manager.snapshot(), nullptr);
+    const auto deleted = conversations.front().messages.front().id;
+
+    const auto target = userFolder() / "copy.db";
+    DatabaseManager::saveEditedCopy(file, target, {deleted}, manager.snapshot());
+    const auto copy = storetest::load(target);
+    ASSERT_EQ(copy.size(), conversations.size());
+    for (const auto& conversation : conversations) {
+        const auto* saved = storetest::findById(copy, conversation.id);
+        ASSERT_NE(saved, nullptr) << conversation.id;
+        std::vector<std::int64_t> expected;
+        for (const auto& message : conversation.messages) {
+            if (message.id != deleted) {
+                expected.push_back(message.id);
+            }
+        }
+        std::vector<std::int64_t> ids;
+        for (const auto& message : saved->messages) {
+            ids.push_back(message.id);
+        }
+        EXPECT_EQ(ids, expected) << conversation.id;
+    }
+}
+
+TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
+    // Closing any descriptor of a file drops every lock this process holds on it: a snapshot of the file taken on
+    // another thread (a Save Copy) while it is read in place must wait, or a writer could change the file under
+    // the read.
+    const auto file = userFolder() / "chat.db";
+    buildChats(file, qbtest::JournalMode::rollback, 3);
+    std::promise<void> reading;
+    std::promise<void> carryOn;
+    auto resume = carryOn.get_future().share();
+    std::thread loader([&] {
+        DatabaseManager manager;
+        bool paused = false;
+        manager.openDatabase(
+            file, std::nullopt,
+            [&](const std::string& message, double, const std::optional<std::string>&, std::optional<double>) {
+                if (!paused && message.rfind("Loading conversations", 0) == 0) {
+                    paused = true;
+                    reading.set_value();
+                    resume.wait();
+                }
+            });
+    });
+    reading.get_future().wait();
+    std::atomic<bool> copied = false;
+    std::thread saver([&] {
+        quillobrandt::DatabaseSnapshot::take(file);
+        copied = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(copied) << "the copy did not wait for the read";
+
+    // Seen from another process, the read still holds its shared lock (SQLite's lock bytes at 1 GiB), so no writer
+    // can take the file. (A forked child's own SQLite would believe its parent's locks, so it asks the kernel.)
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(file.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0x40000000 + 2;
+        lock.l_len = 510;
+        ::_exit(fd >= 0 && ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type == F_RDLCK ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the read lost its lock on the file";
+
+    carryOn.set_value();
+    loader.join();
+    saver.join();
+    EXPECT_TRUE(copied);
+}
