@@ -2,11 +2,13 @@
 
 #include <QAbstractItemView>
 #include <QFontMetricsF>
+#include <QHelpEvent>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -44,6 +46,11 @@ QSizeF pictureSize(const BubblePicture& picture) {
                                                                        placeholderWidth - 2 * placeholderInset)
                                                            .height();
     return {placeholderWidth, std::max<qreal>(92, placeholderNoteTop + note + 8)};
+}
+
+// Where a failed picture's placeholder names its file, under the symbol.
+QRectF placeholderNameRect(const QRectF& picture) {
+    return {picture.left() + placeholderInset, picture.top() + 42, picture.width() - 2 * placeholderInset, 16};
 }
 
 QSizeF textSize(const QString& text, const QFont& font, qreal maxWidth) {
@@ -142,11 +149,16 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
         g.textArea = QRectF(14, 10, s.width(), s.height());
     }
     if (!c.attachmentNames.empty()) {
+        // One line per file, as wide as its name up to the column's width.
+        const QFontMetricsF metrics(ConversationStyle::font(10));
         qreal w = 16;
         for (const auto& name : c.attachmentNames) {
-            w = std::max(w, textSize(name, ConversationStyle::font(10), maxColumn - 24).width());
+            w = std::max(w, std::min(std::ceil(metrics.horizontalAdvance(name)), maxColumn - 24));
         }
-        const qreal line = QFontMetricsF(ConversationStyle::font(10)).height();
+        for (const auto& name : c.attachmentNames) {
+            g.attachmentTexts.push_back(metrics.elidedText(name, Qt::ElideMiddle, w));
+        }
+        const qreal line = metrics.height();
         place(g.attachmentList, {w + 24, 16 + 16 + 4 + static_cast<qreal>(c.attachmentNames.size()) * (line + 4)});
     }
     if (c.unsupported) {
@@ -169,6 +181,14 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
     }
     if (!g.textBubble.isNull()) {
         g.textArea.translate(g.textBubble.topLeft());
+    }
+    if (!g.attachmentList.isNull()) {
+        const QRectF inner = g.attachmentList.adjusted(12, 8, -12, -8);
+        const qreal line = QFontMetricsF(ConversationStyle::font(10)).height() + 4;
+        for (std::size_t i = 0; i < g.attachmentTexts.size(); ++i) {
+            g.attachmentLines.emplace_back(inner.left(), inner.top() + 20 + static_cast<qreal>(i) * line, inner.width(),
+                                           line);
+        }
     }
     if (row.showDelete) {
         g.deleteButton = QRectF(blockLeft, top + (y - top - deleteSize) / 2, deleteSize, deleteSize);
@@ -269,7 +289,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         paintSymbol(*p, QRectF(rect.center().x() - 14, rect.top() + 9, 28, 28), QStringLiteral("photo"), secondary);
         const QFont small = ConversationStyle::font(10);
         p->setFont(small);
-        const QRectF nameRect(rect.left() + placeholderInset, rect.top() + 42, rect.width() - 2 * placeholderInset, 16);
+        const QRectF nameRect = placeholderNameRect(rect);
         p->drawText(nameRect, Qt::AlignCenter,
                     QFontMetricsF(small).elidedText(picture.filename, Qt::ElideMiddle, nameRect.width()));
         p->setPen(picture.failureNoteIsBackup ? ConversationStyle::orange() : ConversationStyle::red());
@@ -285,11 +305,8 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         paintSymbol(*p, QRectF(inner.center().x() - 7, inner.top() + 1, 14, 14), QStringLiteral("paperclip"),
                     secondary);
         p->setFont(ConversationStyle::font(10));
-        const qreal line = QFontMetricsF(p->font()).height() + 4;
-        qreal y = inner.top() + 20;
-        for (const auto& name : c.attachmentNames) {
-            p->drawText(QRectF(inner.left(), y, inner.width(), line), Qt::AlignCenter, name);
-            y += line;
+        for (std::size_t i = 0; i < g.attachmentLines.size(); ++i) {
+            p->drawText(g.attachmentLines[i], Qt::AlignCenter, g.attachmentTexts[i]);
         }
     }
     if (!g.unsupported.isNull()) {
@@ -342,6 +359,36 @@ bool MessageRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, c
         }
     }
     return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool MessageRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                   const QModelIndex& index) {
+    const auto* rows = qobject_cast<const MessageRowModel*>(index.model());
+    if (rows == nullptr || event->type() != QEvent::ToolTip) {
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    const MessageRow& row = rows->rowAt(index.row());
+    const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
+    const QPointF at = event->pos() - option.rect.topLeft();
+    QString whole;
+    for (std::size_t i = 0; i < g.attachmentLines.size(); ++i) {
+        if (g.attachmentLines[i].contains(at) && g.attachmentTexts[i] != row.content.attachmentNames[i]) {
+            whole = row.content.attachmentNames[i];
+        }
+    }
+    const QFontMetricsF metrics(ConversationStyle::font(10));
+    for (std::size_t i = 0; i < g.pictures.size(); ++i) {
+        const BubblePicture& picture = row.content.pictures[i];
+        const QRectF name = placeholderNameRect(g.pictures[i]);
+        if (!picture.loadable && name.contains(at) && metrics.horizontalAdvance(picture.filename) > name.width()) {
+            whole = picture.filename;
+        }
+    }
+    if (whole.isEmpty()) {
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    QToolTip::showText(event->globalPos(), whole, view);
+    return true;
 }
 
 } // namespace quillobrandt

@@ -55,6 +55,9 @@ struct MessageRowGeometry {
     QRectF textArea;
     std::vector<QRectF> pictures;
     QRectF attachmentList;
+    // Each file name's line in the list, and its text as drawn: cut in the middle where the list is too narrow.
+    std::vector<QRectF> attachmentLines;
+    std::vector<QString> attachmentTexts;
     QRectF unsupported;
     QRectF time;
     QRectF deleteButton;
@@ -73,6 +76,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
+    // A file name drawn cut short shows whole in a tooltip.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 
 signals:
     void deleteRequested(int row);

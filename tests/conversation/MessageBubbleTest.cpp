@@ -1,10 +1,15 @@
 #include "Quillobrandt/conversation/MessageBubble.h"
 
+#include <QCoreApplication>
 #include <QFontMetricsF>
+#include <QHelpEvent>
 #include <QImage>
+#include <QListView>
 #include <QPainter>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <unordered_set>
 
 #include "Quillobrandt/conversation/DateSeparatorView.h"
@@ -18,8 +23,8 @@ namespace {
 
 using quillobrandt::Attachment;
 using quillobrandt::BubbleContext;
-using quillobrandt::Message;
 using quillobrandt::makeBubbleContent;
+using quillobrandt::Message;
 
 Attachment attachment(const std::string& name, const std::string& path, std::optional<std::string> mime = {}) {
     Attachment a;
@@ -293,4 +298,81 @@ TEST(MessageRows, ALineOfEmojiAloneIsAsTallAsALineOfText) {
     const qreal line = height("ok");
     EXPECT_EQ(height("\xE2\x9D\xA4\xEF\xB8\x8F\xF0\x9F\x8E\x89"), line);
     EXPECT_EQ(height("ok\n\xE2\x9D\xA4\xEF\xB8\x8F\n\xF0\x9F\x8E\x89\xF0\x9F\x8E\x89"), 3 * line);
+}
+
+namespace {
+
+// One row of `message`, received, painted by the list's delegate on white at `width`.
+QImage paintedRow(const quillobrandt::MessageRow& row, int width) {
+    quillobrandt::MessageRowModel model;
+    model.setRows({row});
+    quillobrandt::MessageRowDelegate delegate;
+    const auto height = static_cast<int>(std::ceil(quillobrandt::layoutMessageRow(row, width).height));
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, width, height);
+    delegate.paint(&painter, option, model.index(0));
+    return image;
+}
+
+} // namespace
+
+// A file name longer than the list is wide stays inside its chip, cut in the middle so its start and its
+// extension show; a pointer resting on it shows the whole name. A short name is drawn whole.
+TEST(MessageRows, ALongFileNameStaysInsideItsChipAndItsTooltipGivesItWhole) {
+    const std::string longName = "Quarterly_report_for_the_board_meeting_final_version_3_reviewed_by_everyone.pdf";
+    Message message = qbtest::makeMessage(QDate(2024, 5, 1), QTime(9, 0), std::nullopt);
+    message.attachments = {attachment(longName, "/nowhere/report.pdf", "application/pdf"),
+                           attachment("notes.txt", "/nowhere/notes.txt", "text/plain")};
+    quillobrandt::MessageRow row;
+    row.message = message;
+    row.content = makeBubbleContent(message, false, {});
+    const int width = 360;
+    const auto geometry = quillobrandt::layoutMessageRow(row, width);
+    const QImage image = paintedRow(row, width);
+    const QRectF chip = geometry.attachmentList.adjusted(-1, -1, 1, 1); // its edge is smoothed
+    const QRectF time = geometry.time.adjusted(-1, -1, 1, 1);
+    int outside = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            outside += image.pixelColor(x, y) != QColor(Qt::white) && !chip.contains(QPointF(x + 0.5, y + 0.5)) &&
+                       !time.contains(QPointF(x + 0.5, y + 0.5));
+        }
+    }
+    EXPECT_EQ(outside, 0) << "ink outside the chip " << geometry.attachmentList.width() << " wide";
+    EXPECT_LE(geometry.attachmentList.right(), width);
+    // Drawn in one line each, within the chip: the long name cut in the middle, the short one whole.
+    const QFontMetricsF metrics(quillobrandt::ConversationStyle::font(10));
+    ASSERT_EQ(geometry.attachmentTexts.size(), 2u);
+    ASSERT_EQ(geometry.attachmentLines.size(), 2u);
+    const QString shown = geometry.attachmentTexts[0];
+    EXPECT_LE(metrics.horizontalAdvance(shown), geometry.attachmentLines[0].width());
+    EXPECT_TRUE(geometry.attachmentList.contains(geometry.attachmentLines[0]));
+    EXPECT_TRUE(shown.startsWith("Quarterly") && shown.endsWith(".pdf") && shown.contains(QChar(0x2026)))
+        << shown.toStdString();
+    EXPECT_EQ(geometry.attachmentTexts[1], "notes.txt");
+
+    QListView list;
+    quillobrandt::MessageRowModel model;
+    model.setRows({row});
+    quillobrandt::MessageRowDelegate delegate;
+    list.setModel(&model);
+    list.setItemDelegate(&delegate);
+    list.resize(width + 2 * list.frameWidth(), 300);
+    list.show();
+    ASSERT_EQ(list.viewport()->width(), width);
+    const QRectF inner = geometry.attachmentList.adjusted(12, 8, -12, -8);
+    const qreal line = QFontMetricsF(quillobrandt::ConversationStyle::font(10)).height() + 4;
+    const auto tooltipAt = [&](int index) {
+        const QPoint at = QPointF(inner.center().x(), inner.top() + 20 + line * (index + 0.5)).toPoint();
+        QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list.viewport(), &help);
+        const QString text = QToolTip::text();
+        QToolTip::hideText();
+        return text;
+    };
+    EXPECT_EQ(tooltipAt(1), QString()) << "a name shown whole needs no tooltip";
+    EXPECT_EQ(tooltipAt(0), QString::fromStdString(longName));
 }

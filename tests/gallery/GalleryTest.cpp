@@ -334,8 +334,14 @@ TEST_F(ConversationGallery, SheetOnItsScreen) {
     settle();
     report(*sheet, QStringLiteral("conversation-sheet-edit") + suffix);
     sheet->close();
-    // Narrower than the toolbar's titles: its symbols alone.
+    // Narrower than the toolbar's titles: its symbols alone; a file name too long for the list cut in the middle.
+    conversation.messages.back().attachments.push_back(
+        {3, "Minutes of the residents' association meeting, 14 March 2024 (final, with corrections).pdf",
+         std::string("application/pdf"), "/nowhere/minutes.pdf"});
     auto narrow = open(conversation);
+    narrow->resize(420, 500);
+    settle();
+    narrow->findChild<QListView*>("message_list")->scrollToBottom();
     capture(*narrow, QStringLiteral("conversation-narrow") + suffix, QSize(420, 500));
 }
 
