@@ -36,6 +36,7 @@ struct LoopbackHttpServer::State {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     bool stopping = false;
+    bool poolMade = false; // the request threads exist
     std::vector<RecordedRequest> requests;
     std::deque<ScriptedReply> queued;
     std::function<ScriptedReply(const RecordedRequest&)> handler;
@@ -92,13 +93,27 @@ LoopbackHttpServer::LoopbackHttpServer() : state_(std::make_shared<State>()) {
         res.set_content(reply.body, reply.contentType.c_str());
     });
     state->server.set_keep_alive_max_count(1);
+    // The listening thread makes the request threads after it reports itself running; the server is ready, and
+    // the process's thread count steady (tests count threads), only once all of them exist.
+    state->server.new_task_queue = [state] {
+        auto* pool = new httplib::ThreadPool(CPPHTTPLIB_THREAD_POOL_COUNT);
+        {
+            std::lock_guard lock(state->mutex);
+            state->poolMade = true;
+        }
+        state->changed.notify_all();
+        return pool;
+    };
     state->port = state->server.bind_to_any_port("127.0.0.1");
     if (state->port <= 0) {
         throw std::runtime_error("the loopback server could not bind a port");
     }
     state->thread = std::thread([state] { state->server.listen_after_bind(); });
-    for (int i = 0; i < 500 && !state->server.is_running(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::unique_lock lock(state->mutex);
+    if (!state->changed.wait_for(lock, std::chrono::seconds(10), [state] { return state->poolMade; })) {
+        lock.unlock();
+        stop();
+        throw std::runtime_error("the loopback server did not start");
     }
 }
 
