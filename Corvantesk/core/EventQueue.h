@@ -370,6 +370,12 @@ private:
             return 0;
         }
         const std::size_t dropped = pending - maxSize_ + 1;
+        if (running_) {
+            // The oldest events have long left the caches: freeing them is the writer's work, not the caller's.
+            for (std::size_t i = inFlight_; i < inFlight_ + dropped; ++i) {
+                discarded_.push_back(std::move(events_[i].event));
+            }
+        }
         eraseLocked(inFlight_, inFlight_ + dropped);
         return dropped;
     }
@@ -620,8 +626,10 @@ private:
         std::vector<Entry> added;
         bool whole = false;
         std::uint64_t version = 0;
+        std::vector<std::shared_ptr<const Event>> discarded; // freed here, outside the lock
         {
             std::unique_lock lock(mutex_);
+            discarded.swap(discarded_);
             if (retired_) {
                 return true;
             }
@@ -775,8 +783,9 @@ private:
     std::size_t inFlight_ = 0;
     std::size_t totalBytes_ = 0; // file bytes of the events the writer has measured
     std::uint64_t nextSeq_ = 1;
-    std::uint64_t journaledSeq_ = 0; // events up to this one have been taken by the writer
-    std::vector<SeqRange> removals_; // removed since the writer last ran, among those it had taken
+    std::uint64_t journaledSeq_ = 0;                      // events up to this one have been taken by the writer
+    std::vector<SeqRange> removals_;                      // removed since the writer last ran, among those it had taken
+    std::vector<std::shared_ptr<const Event>> discarded_; // dropped by callers while the writer runs; it frees them
     bool flushing_ = false;
     bool flushRequested_ = false;
     bool holdUntilTick_ = false;

@@ -23,11 +23,18 @@ std::string makeUuidString() {
 std::string uuidStringFromRandomBytes(std::array<std::uint8_t, 16> bytes) {
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
-    char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-    return std::string(text, 36);
+    // By hand rather than through printf, which costs a tracking call more than all the rest of making its event.
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(36, '-');
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            ++at; // the dash already there
+        }
+        text[at++] = kDigits[bytes[i] >> 4];
+        text[at++] = kDigits[bytes[i] & 0x0F];
+    }
+    return text;
 }
 
 std::string makeLowercaseUuidString() {

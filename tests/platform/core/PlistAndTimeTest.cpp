@@ -138,4 +138,8 @@ TEST(Uuid, IsUpperCaseVersionFourAndUnique) {
     const auto a = platform::makeUuidString();
     EXPECT_TRUE(std::regex_match(a, shape)) << a;
     EXPECT_NE(a, platform::makeUuidString());
+    // Every byte in its place, the version and variant bits set over whatever the random bytes held.
+    EXPECT_EQ(platform::uuidStringFromRandomBytes(
+                  {0x00, 0x1F, 0xA2, 0xB3, 0xC4, 0xD5, 0xFF, 0x67, 0x08, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0}),
+              "001FA2B3-C4D5-4F67-8899-AABBCCDDEEF0");
 }
