@@ -11,7 +11,9 @@
 #include "Quillobrandt/conversation/ParticipantNaming.h"
 #include "Quillobrandt/store/Conversation.h"
 
+class QAction;
 class QCheckBox;
+class QKeyEvent;
 class QDateEdit;
 class QLabel;
 class QListView;
@@ -78,6 +80,8 @@ public:
     void deleteMessage(const Message& message);
     // Takes a mark made in edit mode off again (the marked row's undo button).
     void restoreMessage(const Message& message);
+    // Takes the latest mark still standing off again (Ctrl+Z in edit mode).
+    void undoLatestMark();
     void cancelEdit();
     void applyChanges();
     void presentSaveCopyPanel();
@@ -122,6 +126,7 @@ private:
                     const std::optional<std::string>& error);
     void showSaveFailure(const QString& reason);
     void showMark(const Message& message);
+    bool pressRowButton(const QKeyEvent& key);
 
     AppState* appState_;
     GoogleAnalyticsManager* analytics_;
@@ -161,6 +166,7 @@ private:
     QPushButton* applyButton_ = nullptr;
     QPushButton* saveCopyButton_ = nullptr;
     QWidget* savingIndicator_ = nullptr;
+    QAction* undoMark_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture
 };
 

@@ -43,6 +43,13 @@ void ConversationDisplayView::restoreMessage(const Message& message) {
     showMark(message);
 }
 
+void ConversationDisplayView::undoLatestMark() {
+    if (const auto id = model_.restoreLatestMark()) {
+        rows_->setMarked(rows_->rowOf(*id), false);
+        refreshHeader();
+    }
+}
+
 void ConversationDisplayView::showMark(const Message& message) {
     rows_->setMarked(rows_->rowOf(message.id), model_.isMarkedDeleted(message.id));
     refreshHeader();

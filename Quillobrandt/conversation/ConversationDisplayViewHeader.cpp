@@ -2,6 +2,7 @@
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QFrame>
@@ -16,8 +17,8 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/SymbolIcon.h"
-#include "Quillobrandt/conversation/MessageList.h"
 #include "Quillobrandt/app/TextContrast.h"
+#include "Quillobrandt/conversation/MessageList.h"
 
 namespace quillobrandt {
 
@@ -398,6 +399,14 @@ void ConversationDisplayView::buildHeader() {
     close->setProperty("trackingLabel", QStringLiteral("Close Conversation"));
     connect(close, &QPushButton::clicked, this, &ConversationDisplayView::closeConversation);
     header->setParts(titleWidget, controls, close);
+
+    // Ctrl+Z in edit mode takes back the latest mark, wherever the focus is in the view.
+    undoMark_ = new QAction(QString::fromUtf8(undoButtonName), this);
+    undoMark_->setShortcut(QKeySequence::Undo);
+    undoMark_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    undoMark_->setEnabled(false);
+    connect(undoMark_, &QAction::triggered, this, &ConversationDisplayView::undoLatestMark);
+    addAction(undoMark_);
     layout()->addWidget(header);
 }
 
@@ -430,6 +439,7 @@ void ConversationDisplayView::refreshHeader() {
     applyButton_->setText(QStringLiteral("Apply Changes") + count);
     saveCopyButton_->setText(QStringLiteral("Save Copy") + count + QStringLiteral("..."));
     savingIndicator_->setVisible(saving_);
+    undoMark_->setEnabled(marked > 0 && !saving_);
 }
 
 } // namespace quillobrandt

@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -59,6 +60,7 @@ void ConversationDisplayView::buildMessageArea() {
     // Rows always fit the visible width (see the viewport's resize below), so nothing scrolls sideways.
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->viewport()->installEventFilter(this);
+    list_->installEventFilter(this); // the keys of the current row's button
     connect(delegate_, &MessageRowDelegate::deleteRequested, this,
             [this](int row) { deleteMessage(rows_->rowAt(row).message); });
     connect(delegate_, &MessageRowDelegate::restoreRequested, this,
@@ -131,6 +133,10 @@ void ConversationDisplayView::buildMessageArea() {
 }
 
 bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
+    if (list_ && watched == list_ && event->type() == QEvent::KeyPress &&
+        pressRowButton(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
     if (watched == messageArea_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         layoutOverlays();
     }
@@ -143,6 +149,32 @@ bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// In edit mode, Space presses the current row's button (trash or undo) and Delete marks its message.
+bool ConversationDisplayView::pressRowButton(const QKeyEvent& key) {
+    const QModelIndex current = list_->currentIndex();
+    if (!model_.isEditMode() || !current.isValid() || key.modifiers() != Qt::NoModifier) {
+        return false;
+    }
+    const MessageRow& row = rows_->rowAt(current.row());
+    if (!row.showDelete || row.layout.empty) {
+        return false;
+    }
+    const Message message = row.message; // the rows are rebuilt under it
+    if (key.key() == Qt::Key_Space) {
+        if (row.marked) {
+            restoreMessage(message);
+        } else {
+            deleteMessage(message);
+        }
+        return true;
+    }
+    if (key.key() == Qt::Key_Delete || key.key() == Qt::Key_Backspace) {
+        deleteMessage(message);
+        return true;
+    }
+    return false;
 }
 
 void ConversationDisplayView::layoutOverlays() {

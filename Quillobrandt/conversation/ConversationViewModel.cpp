@@ -224,6 +224,7 @@ MessageRowLayout ConversationViewModel::rowLayout(int index) const {
 }
 
 void ConversationViewModel::enterEditMode() {
+    markOrder_.clear();
     // The working copy shares the conversation and lists what it edits by position: entering edit mode on
     // 100,000 messages copies none of them.
     ConversationCopy copy;
@@ -239,15 +240,26 @@ void ConversationViewModel::enterEditMode() {
 }
 
 void ConversationViewModel::deleteMessage(const Message& message) {
-    if (copy_) {
-        copy_->deletedMessageIDs.insert(message.id);
+    if (copy_ && copy_->deletedMessageIDs.insert(message.id).second) {
+        markOrder_.push_back(message.id);
     }
 }
 
 void ConversationViewModel::restoreMessage(const Message& message) {
     if (copy_) {
         copy_->deletedMessageIDs.erase(message.id);
+        std::erase(markOrder_, message.id);
     }
+}
+
+std::optional<std::int64_t> ConversationViewModel::restoreLatestMark() {
+    if (!copy_ || markOrder_.empty()) {
+        return std::nullopt;
+    }
+    const std::int64_t id = markOrder_.back();
+    markOrder_.pop_back();
+    copy_->deletedMessageIDs.erase(id);
+    return id;
 }
 
 bool ConversationViewModel::isMarkedDeleted(std::int64_t id) const {

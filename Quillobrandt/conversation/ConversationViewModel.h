@@ -119,6 +119,8 @@ public:
     void deleteMessage(const Message& message);
     // Takes the mark off again.
     void restoreMessage(const Message& message);
+    // Takes the latest mark still standing off again; its message id, none when nothing is marked.
+    std::optional<std::int64_t> restoreLatestMark();
     bool isMarkedDeleted(std::int64_t id) const;
     int markedCount() const { return copy_ ? static_cast<int>(copy_->deletedMessageIDs.size()) : 0; }
     void cancelEdit();
@@ -140,6 +142,7 @@ private:
     int windowStart_ = 0;
     int windowSize_ = defaultWindowSize;
     std::optional<ConversationCopy> copy_;
+    std::vector<std::int64_t> markOrder_; // the working copy's marks, oldest first
     std::unordered_set<std::int64_t> permanentlyDeleted_;
 };
 

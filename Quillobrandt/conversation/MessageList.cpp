@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/conversation/DateSeparatorView.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/conversation/WrappedText.h"
@@ -93,20 +94,31 @@ int MessageRowModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole) {
+    if (!index.isValid() || index.row() >= rowCount()) {
         return {};
     }
     const MessageRow& row = rows_[static_cast<std::size_t>(index.row())];
+    if (role == Qt::AccessibleDescriptionRole) {
+        if (!row.showDelete || row.layout.empty) {
+            return {};
+        }
+        return QString::fromUtf8(row.marked ? undoButtonName : deleteButtonName);
+    }
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) {
+        return {};
+    }
+    QString text;
     if (row.layout.empty) {
-        return QString();
+        text = QString();
+    } else if (row.content.text) {
+        text = *row.content.text;
+    } else if (row.content.unsupported) {
+        text = QString::fromUtf8(unsupportedTitle);
     }
-    if (row.content.text) {
-        return *row.content.text;
+    if (role == Qt::AccessibleTextRole && row.marked) {
+        text += QStringLiteral(" (marked for deletion)");
     }
-    if (row.content.unsupported) {
-        return QString::fromUtf8(unsupportedTitle);
-    }
-    return QString();
+    return text;
 }
 
 MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
@@ -330,6 +342,17 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->drawText(g.time, (c.fromMe ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, c.time);
     if (!g.deleteButton.isNull()) {
         p->setOpacity(1.0);
+        if (option.state.testFlag(QStyle::State_HasFocus)) {
+            // The button Space presses on the keyboard's current row.
+            QColor ring = option.palette.color(QPalette::Highlight);
+            const QColor base = option.palette.color(QPalette::Base);
+            if (contrastOver(ring, base, base) < 3.0) {
+                ring = primary;
+            }
+            p->setPen(QPen(ring, 2));
+            p->setBrush(Qt::NoBrush);
+            p->drawRoundedRect(g.deleteButton.adjusted(-2, -2, 2, 2), 5, 5);
+        }
         if (row.marked) {
             paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("arrow.uturn.backward"),
                         ConversationStyle::blue());
@@ -370,10 +393,13 @@ bool MessageRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
     const MessageRow& row = rows->rowAt(index.row());
     const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
     const QPointF at = event->pos() - option.rect.topLeft();
-    QString whole;
+    QString tip;
+    if (g.deleteButton.contains(at)) {
+        tip = QString::fromUtf8(row.marked ? undoButtonName : deleteButtonName);
+    }
     for (std::size_t i = 0; i < g.attachmentLines.size(); ++i) {
         if (g.attachmentLines[i].contains(at) && g.attachmentTexts[i] != row.content.attachmentNames[i]) {
-            whole = row.content.attachmentNames[i];
+            tip = row.content.attachmentNames[i];
         }
     }
     const QFontMetricsF metrics(ConversationStyle::font(10));
@@ -381,13 +407,13 @@ bool MessageRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
         const BubblePicture& picture = row.content.pictures[i];
         const QRectF name = placeholderNameRect(g.pictures[i]);
         if (!picture.loadable && name.contains(at) && metrics.horizontalAdvance(picture.filename) > name.width()) {
-            whole = picture.filename;
+            tip = picture.filename;
         }
     }
-    if (whole.isEmpty()) {
+    if (tip.isEmpty()) {
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     }
-    QToolTip::showText(event->globalPos(), whole, view);
+    QToolTip::showText(event->globalPos(), tip, view);
     return true;
 }
 

@@ -13,6 +13,11 @@
 
 namespace quillobrandt {
 
+// What a row's button in edit mode is called (its tooltip and its accessible description): the trash button
+// of a message, the undo button of a marked one.
+inline constexpr const char* deleteButtonName = "Delete Message";
+inline constexpr const char* undoButtonName = "Undo Delete";
+
 // One row of the message list: an optional day header, then the bubble (none for a reaction marker).
 struct MessageRow {
     Message message;
@@ -40,7 +45,9 @@ public:
     void setMarked(int row, bool marked);
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    // DisplayRole: the text a reader would see (bubble text or placeholder), for accessibility and tests.
+    // DisplayRole: the text a reader would see (bubble text or placeholder), for accessibility and tests;
+    // AccessibleTextRole the same, said to be marked where it is; AccessibleDescriptionRole the name of the
+    // row's button in edit mode.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
@@ -76,7 +83,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
-    // A file name drawn cut short shows whole in a tooltip.
+    // A file name drawn cut short shows whole in a tooltip; a row's button shows its name.
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
 

@@ -1,6 +1,9 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +12,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -179,6 +184,79 @@ TEST_F(ConversationViewTest, EditModeDeletesForTheSessionOnly) {
     view->deleteMessage(view->rows().rowAt(0).message);
     button(*view, "edit_cancel")->click();
     EXPECT_EQ(view->rows().rowCount(), 19);
+}
+
+// A row's trash and undo buttons are named for assistive tools and their tooltips, and are reached without a
+// mouse: Tab into the list, the arrow keys to a message, Space presses its button, Delete marks it, and Ctrl+Z
+// takes back the latest mark still standing.
+TEST_F(ConversationViewTest, TheRowButtonsHaveNamesAndAKeyboardPath) {
+    auto view = open(conversationOf(6));
+    view->show();
+    view->activateWindow();
+    button(*view, "edit_messages")->click();
+    auto* list = view->findChild<QListView*>("message_list");
+    ASSERT_NE(list, nullptr);
+    view->deleteMessage(view->rows().rowAt(1).message);
+    QCoreApplication::processEvents();
+
+    const auto buttonName = [&](int row) {
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
+        EXPECT_NE(table, nullptr);
+        QAccessibleInterface* cell = table ? table->child(row) : nullptr;
+        EXPECT_NE(cell, nullptr);
+        return cell ? cell->text(QAccessible::Description) : QString();
+    };
+    EXPECT_EQ(buttonName(1), "Undo Delete");
+    EXPECT_EQ(buttonName(0), "Delete Message");
+    const auto tooltipOver = [&](int row) {
+        const QRect rowRect = list->visualRect(list->model()->index(row, 0));
+        const auto geometry = quillobrandt::layoutMessageRow(view->rows().rowAt(row), list->viewport()->width());
+        const QPoint at = rowRect.topLeft() + geometry.deleteButton.center().toPoint();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_EQ(tooltipOver(1), "Undo Delete");
+
+    // Tab reaches the list from the edit controls.
+    button(*view, "edit_cancel")->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 10 && !list->hasFocus(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    ASSERT_TRUE(list->hasFocus()) << "Tab never reached the message list";
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 1);
+    const std::int64_t second = view->rows().rowAt(1).message.id;
+    QTest::keyClick(list, Qt::Key_Space); // the undo button
+    EXPECT_FALSE(view->model().isMarkedDeleted(second));
+    QTest::keyClick(list, Qt::Key_Space); // the trash button again
+    EXPECT_TRUE(view->model().isMarkedDeleted(second));
+    QTest::keyClick(list, Qt::Key_Down);
+    const std::int64_t third = view->rows().rowAt(2).message.id;
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_TRUE(view->model().isMarkedDeleted(third));
+    EXPECT_EQ(buttonName(2), "Undo Delete");
+
+    // Ctrl+Z takes the marks back, latest first, from anywhere in the view.
+    QTest::keySequence(list, QKeySequence::Undo);
+    EXPECT_FALSE(view->model().isMarkedDeleted(third));
+    EXPECT_TRUE(view->model().isMarkedDeleted(second));
+    button(*view, "edit_apply")->setFocus(Qt::TabFocusReason);
+    QTest::keySequence(QApplication::focusWidget(), QKeySequence::Undo);
+    EXPECT_FALSE(view->model().isMarkedDeleted(second));
+    EXPECT_EQ(view->model().markedCount(), 0);
+    QTest::keySequence(list, QKeySequence::Undo); // nothing left to take back
+    EXPECT_TRUE(view->model().isEditMode());
+    EXPECT_EQ(view->rows().rowCount(), 6);
+
+    // Outside edit mode the keys change nothing.
+    button(*view, "edit_cancel")->click();
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_FALSE(view->model().isEditMode());
+    EXPECT_EQ(view->rows().rowCount(), 6);
 }
 
 class SavedCopyTest : public ConversationViewTest {

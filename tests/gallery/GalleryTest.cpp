@@ -295,6 +295,11 @@ TEST_F(ConversationGallery, ConversationView) {
     view->deleteMessage(view->rows().rowAt(1).message);
     view->deleteMessage(view->rows().rowAt(2).message);
     capture(*view, QStringLiteral("conversation-edit-marked"), QSize(900, 700));
+    // From the keyboard: the current row's button ringed (Space presses it).
+    auto* list = view->findChild<QListView*>("message_list");
+    list->setFocus(Qt::TabFocusReason);
+    list->setCurrentIndex(list->model()->index(1, 0));
+    capture(*view, QStringLiteral("conversation-edit-keyboard"), QSize(900, 700));
     view->cancelEdit();
 
     view->jumpToOldest();
