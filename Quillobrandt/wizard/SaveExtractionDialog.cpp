@@ -49,6 +49,8 @@ SaveExtractionDialog::SaveExtractionDialog(const QString& extractionName,
     buttons->addWidget(skipButton_);
     buttons->addWidget(saveButton_);
     column->addLayout(buttons);
+    // The explanation wraps at the fixed width: at least that tall, so a small screen never crushes the field.
+    setMinimumHeight(column->totalHeightForWidth(width()));
 
     const auto updateSave = [this] { saveButton_->setEnabled(!nameField_->text().isEmpty()); };
     connect(nameField_, &QLineEdit::textChanged, this, updateSave);

@@ -14,6 +14,7 @@
 #include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
+#include "Quillobrandt/wizard/SaveExtractionDialog.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Plist.h"
 #include "tests/support/BackupGenerator.h"
@@ -322,6 +323,26 @@ TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
     qbtest::drainEvents();
     EXPECT_EQ(small.currentScreen(), Screen::configureBackup);
     EXPECT_TRUE(scrollBar->isVisible());
+}
+
+// At its least height (a small or scaled screen) the save dialog still holds its wrapped explanation, the
+// name field and the buttons at their own heights.
+TEST(SaveExtractionDialogTest, ItsLeastHeightHoldsEveryControl) {
+    SaveExtractionDialog dialog(QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
+    dialog.show();
+    dialog.resize(dialog.width(), 1);
+    qbtest::drainEvents();
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
+        if (control->isVisible() && !control->objectName().startsWith("qt_")) {
+            EXPECT_GE(control->height(), control->minimumSizeHint().height())
+                << control->metaObject()->className() << " " << control->objectName().toStdString();
+        }
+    }
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->wordWrap()) {
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+        }
+    }
 }
 
 TEST(WizardBinaryTest, NoPasswordIsBuiltIn) {
