@@ -2,7 +2,8 @@
 // slow one: run it once plainly and once with LD_PRELOAD=build/bench/libslow_fsync.so (every fsync 50 ms late).
 // Target: initialize(), track() after start() and captureError() wait for no fsync, so the slow disk adds nothing
 // like its 50 ms to any of their figures, maxima included (track() runs one call every 2 ms for 11 s, across two
-// stores of the session's last activity). track() before start() still writes the queue file on the caller.
+// stores of the session's last activity). track() before start() keeps its events in memory: the writer, once
+// started, or the shutdown writes them.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
