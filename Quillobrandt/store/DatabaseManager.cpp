@@ -191,6 +191,7 @@ void DatabaseManager::closeConnection() {
     }
     db_.close();
     inPlaceTurn_.reset();
+    inPlaceWitness_.reset();
 }
 
 void DatabaseManager::failRead(int code, const std::string& what) const {
@@ -285,6 +286,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         storeLogInfo("   Opening with flags: READONLY");
         inPlaceTurn_.emplace(std::move(inPlace->turn));
         db_ = std::move(inPlace->db);
+        inPlaceWitness_ = std::move(inPlace->witness);
     } else {
         report(progress, "Copying database...", 0.0);
         endStopsAsStops("while copying the database", [&] {
@@ -329,7 +331,24 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         }
     }
 
-    auto conversations = loadConversations(progress);
+    // A program that ignores SQLite's lock may have written the file under the read: what was read is then of no
+    // single state, and what failed to read says nothing of the file.
+    const auto refuseIfChanged = [this] {
+        if (inPlaceTurn_ && inPlaceWitness_ && !inPlaceWitness_->unchanged()) {
+            storeLogError("❌ The database was changed while it was read, by a program that ignores its lock");
+            throw DatabaseError::beingChanged();
+        }
+    };
+    std::vector<Conversation> conversations;
+    try {
+        conversations = loadConversations(progress);
+    } catch (const DatabaseError& error) {
+        if (error != DatabaseError::stopped()) {
+            refuseIfChanged();
+        }
+        throw;
+    }
+    refuseIfChanged();
     storeConsole("✅ Loaded " + std::to_string(conversations.size()) + " conversations");
     closeConnection();
     return conversations;

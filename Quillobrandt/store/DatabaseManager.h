@@ -51,7 +51,8 @@ public:
     // Throws DatabaseError: cannotOpenDatabase, notMessagesDatabase (a Messages table is missing), what
     // DatabaseSnapshot::take throws, or what loadConversations throws (the connection to a snapshot or a working
     // copy then stays open until the next openDatabase or the instance's end; a file read where it lies is let go
-    // at once, so that no writer of the user's waits on a failed load).
+    // at once, so that no writer of the user's waits on a failed load), or beingChanged when a
+    // program that ignores SQLite's lock changed a file read where it lies during the read.
     virtual std::vector<Conversation> openDatabase(const std::filesystem::path& databaseFile,
                                                    const std::optional<std::filesystem::path>& attachmentBase = {},
                                                    const DatabaseProgress& progress = {});
@@ -132,6 +133,7 @@ private:
 
     std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
     std::optional<FileTurn> inPlaceTurn_;              // the turn of the file read where it lies, after the connection
+    std::optional<FileWitness> inPlaceWitness_;        // how that file stood once its read began
     platform::SqliteDatabase db_;
     ChatStatements statements_;   // after db_: finalized before the connection closes
     mutable std::string console_; // failRead writes it out before its error line

@@ -27,6 +27,8 @@ namespace {
 
 constexpr const char* kLayerName = "quillobrandt-in-place";
 constexpr std::chrono::milliseconds kCommitWait{250};
+// How often the read's lock is taken again when the file changed while it was taken.
+constexpr int kLockAttempts = 4;
 // How often a thread waiting for its turn on a file looks at its stop.
 constexpr std::chrono::milliseconds kTurnPoll{50};
 
@@ -212,6 +214,19 @@ const char* inPlaceFileLayer() {
     return registered ? kLayerName : "quillobrandt-in-place-unavailable"; // an unknown name fails the open
 }
 
+FileWitness::FileWitness(const fs::path& file) : file_(file) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0) {
+        stamp_ = {static_cast<std::int64_t>(st.st_dev),
+                  static_cast<std::int64_t>(st.st_ino),
+                  st.st_size,
+                  st.st_mtim.tv_sec,
+                  st.st_mtim.tv_nsec,
+                  st.st_ctim.tv_sec,
+                  st.st_ctim.tv_nsec};
+    }
+}
+
 FileTurn::FileTurn(const fs::path& file, const std::function<bool()>& stop) {
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
@@ -252,7 +267,7 @@ void FileTurn::release() noexcept {
 
 std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool()> stop) {
     const fs::path resolved = resolveDatabaseFile(file);
-    InPlaceRead read{FileTurn(resolved, stop), {}};
+    InPlaceRead read{FileTurn(resolved, stop), {}, std::nullopt};
     if (const auto why = whyNotInPlace(resolved)) {
         logNotInPlace(resolved, *why);
         return std::nullopt;
@@ -264,13 +279,27 @@ std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool(
         // A writer's commit holds the file for a moment: waiting it out is cheaper than a copy, and short enough
         // that a stop is never kept waiting.
         sqlite3_busy_timeout(read.db.handle(), static_cast<int>(kCommitWait.count()));
-        read.db.exec("BEGIN");
-        // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can change
-        // the file. A writer that started meanwhile has its journal beside the file.
-        read.db.queryInt64("SELECT COUNT(*) FROM sqlite_schema");
-        if (const auto why = whyNotInPlaceOnceLocked(read.db, resolved)) {
-            logNotInPlace(resolved, *why + " once it was opened");
-            return std::nullopt;
+        for (int attempt = 1;; ++attempt) {
+            read.db.exec("BEGIN");
+            const FileWitness beforeLock(resolved);
+            // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can
+            // change the file. A writer that started meanwhile has its journal beside the file.
+            read.db.queryInt64("SELECT COUNT(*) FROM sqlite_schema");
+            if (const auto why = whyNotInPlaceOnceLocked(read.db, resolved)) {
+                logNotInPlace(resolved, *why + " once it was opened");
+                return std::nullopt;
+            }
+            // Unchanged while the lock was taken, so what the first read took is of the file as it now stands.
+            if (beforeLock.unchanged()) {
+                read.witness = beforeLock;
+                break;
+            }
+            // Most likely a writer's commit of a moment ago, which the lock waited for: once more.
+            read.db.exec("COMMIT");
+            if (attempt == kLockAttempts) {
+                logNotInPlace(resolved, "it changed each time it was opened");
+                return std::nullopt;
+            }
         }
         storeLogInfo("   Reading the database where it lies, in one read transaction");
         return read;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -36,10 +37,25 @@ private:
     std::optional<std::pair<std::uint64_t, std::uint64_t>> key_; // device, inode
 };
 
-// A connection reading a user's database where it lies, with the file's turn (released after the connection closes).
+// What lies at a name (device, inode, size, modification and change times), taken when a read in place begins.
+// SQLite's lock keeps SQLite's writers out, not a program that ignores it: `cp` over the file rewrites it where it
+// lies, `truncate` cuts it. unchanged() is false once anything about it differs, or it cannot be looked at.
+class FileWitness {
+public:
+    explicit FileWitness(const std::filesystem::path& file);
+    bool unchanged() const { return FileWitness(file_).stamp_ == stamp_ && stamp_; }
+
+private:
+    std::filesystem::path file_;
+    std::optional<std::array<std::int64_t, 7>> stamp_;
+};
+
+// A connection reading a user's database where it lies, with the file's turn (released after the connection closes)
+// and how the file stood once the connection held it: a load that ends with the file not so was read torn.
 struct InPlaceRead {
     FileTurn turn;
     platform::SqliteDatabase db;
+    std::optional<FileWitness> witness;
 };
 
 // Opens a user's database where it lies when that is safe: the file (links followed) is in rollback-journal mode

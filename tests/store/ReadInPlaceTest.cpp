@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
@@ -377,4 +378,44 @@ TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
     loader.join();
     saver.join();
     EXPECT_TRUE(copied);
+}
+
+TEST(ReadInPlace, AFileRewrittenOrCutShortUnderTheReadIsRefusedNeverReadTorn) {
+    // Programs that are not SQLite ignore its locks: `cp` over the file rewrites it where it lies, `truncate` cuts it.
+    // Whatever the read took from the file before and after, the load is the file as it was, or a clear refusal.
+    const auto other = userFolder() / "other" / "chat.db";
+    fs::create_directories(other.parent_path());
+    {
+        qbtest::MessagesDatabaseBuilder builder(other);
+        for (int c = 0; c < 2; ++c) {
+            const auto chat = builder.addOneToOneChat("person" + std::to_string(c) + "@example.com");
+            for (int i = 0; i < 5; ++i) {
+                builder.addMessageToChat(
+                    chat.chatId, {.text = "other " + std::to_string(i), .date = i + 1, .handleId = chat.handleId});
+            }
+        }
+        builder.finish();
+    }
+    const auto file = userFolder() / "rewritten" / "chat.db";
+    for (const std::string& change :
+         {"cp '" + other.string() + "' '" + file.string() + "'", "truncate -s 2048 '" + file.string() + "'"}) {
+        buildChats(file);
+        bool changed = false;
+        DatabaseManager manager;
+        const auto progress = [&](const std::string& message, double, const std::optional<std::string>&,
+                                  std::optional<double>) {
+            if (!changed && message.rfind("Loading conversations", 0) == 0) {
+                changed = std::system(change.c_str()) == 0; // another process, as a user's shell would run it
+            }
+        };
+        try {
+            const auto conversations = manager.openDatabase(file, std::nullopt, progress);
+            ADD_FAILURE() << change << ": loaded " << conversations.size() << " chats, " << messageCount(conversations)
+                          << " messages";
+        } catch (const DatabaseError& error) {
+            EXPECT_EQ(error, DatabaseError::beingChanged()) << change << ": " << error.description();
+        }
+        EXPECT_TRUE(changed) << change;
+        EXPECT_EQ(manager.snapshot(), nullptr) << change << ": not read in place";
+    }
 }
