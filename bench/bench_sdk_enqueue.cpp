@@ -1,7 +1,9 @@
 // What a tracking call costs the caller: Corvantesk::track() end to end on a started SDK (target: a median under
 // 5 µs, no file I/O on the caller's thread), the same with events a few milliseconds apart as an application
 // makes them, the writer busy meanwhile (targets: a p99 under 50 µs, disk bytes per event within 4x the event's
-// own size), the queue step alone, and persisting a full queue of 500 events.
+// own size), the queue step alone, and persisting a full queue of 500 events. Beside the spaced calls, the floor
+// this machine sets at the same spacing: an empty call, one 500-byte allocation, and reading 64 cache lines, each
+// timed alone after the same sleeps (in a virtual machine these have p99s of several microseconds by themselves).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -153,23 +156,40 @@ double bytesWrittenByProcess() {
     return 0;
 }
 
+// Page faults the calling thread has taken so far.
+double threadPageFaults() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_minflt + usage.ru_majflt);
+}
+
 // Times `call` once per iteration, one to ten milliseconds after the previous one (`prepare` runs untimed before
-// each wait), and reports the percentiles: of every call, and of those made once the queue is full ("full_").
+// each wait), and reports the percentiles: of every call, and of those made once the queue is full ("full_"), with
+// the page faults the calling thread took while the queue filled and after.
 template <class Prepare, class Call>
 std::size_t timeSpacedCalls(benchmark::State& state, const Prepare& prepare, const Call& call) {
     std::mt19937 random(20261209);
     std::uniform_int_distribution<int> spacingMicros(1000, 10000);
     std::vector<double> nanos;
+    nanos.reserve(state.max_iterations);
+    const double faultsBefore = threadPageFaults();
+    double faultsFull = faultsBefore;
     for (auto _ : state) {
         auto argument = prepare();
         std::this_thread::sleep_for(std::chrono::microseconds(spacingMicros(random)));
         const auto start = std::chrono::steady_clock::now();
         call(std::move(argument));
         nanos.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+        if (nanos.size() == kQueueSize) {
+            faultsFull = threadPageFaults();
+        }
     }
+    const double faultsAfter = threadPageFaults();
     reportPercentiles(state, nanos);
+    state.counters["page_faults"] = faultsFull - faultsBefore;
     if (nanos.size() > kQueueSize) {
         reportPercentiles(state, {nanos.begin() + kQueueSize, nanos.end()}, "full_");
+        state.counters["full_page_faults"] = faultsAfter - faultsFull;
     }
     return nanos.size();
 }
@@ -195,6 +215,42 @@ void BM_TrackWithRealisticSpacing(benchmark::State& state) {
     reportBytesWritten(state, written, calls, eventBytes);
 }
 BENCHMARK(BM_TrackWithRealisticSpacing)->Iterations(2000)->Unit(benchmark::kMillisecond);
+
+// What this machine costs by itself at the same spacing, to set beside the spaced calls' percentiles: an empty
+// call ("empty_", the clock and the call), one 500-byte allocation freed at once ("alloc_", about one event's), and
+// reading 64 cache lines of a buffer untouched since the last sleep ("lines_"). One of the three after each sleep.
+void BM_FloorWithRealisticSpacing(benchmark::State& state) {
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> spacingMicros(1000, 10000);
+    std::vector<double> nanos[3];
+    static void (*volatile emptyCall)() = [] {};
+    std::vector<unsigned char> lines(64 * 64, 1);
+    unsigned sink = 0;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::microseconds(spacingMicros(random)));
+        const std::size_t kind = i++ % 3;
+        const auto start = std::chrono::steady_clock::now();
+        if (kind == 0) {
+            emptyCall();
+        } else if (kind == 1) {
+            void* block = std::malloc(500);
+            benchmark::DoNotOptimize(block);
+            std::free(block);
+        } else {
+            for (std::size_t at = 0; at < lines.size(); at += 64) {
+                sink += *static_cast<volatile unsigned char*>(&lines[at]);
+            }
+        }
+        nanos[kind].push_back(
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+    }
+    benchmark::DoNotOptimize(sink);
+    reportPercentiles(state, nanos[0], "empty_");
+    reportPercentiles(state, nanos[1], "alloc_");
+    reportPercentiles(state, nanos[2], "lines_");
+}
+BENCHMARK(BM_FloorWithRealisticSpacing)->Iterations(3000)->Unit(benchmark::kMillisecond);
 
 // The queue step alone at the same spacing, and the bytes its files took per event.
 void BM_EnqueueWithRealisticSpacing(benchmark::State& state) {
