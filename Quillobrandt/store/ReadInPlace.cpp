@@ -86,6 +86,26 @@ const sqlite3_io_methods kFileMethods = {
     nullptr,
 };
 
+// SQLite opens a file with a plain open(), which for a FIFO put at the user's file's name after it was checked waits
+// for a writer for ever, beyond any stop. While the layer opens the user's file the open does not wait (a regular
+// file does not notice); every other open of this process goes on as before.
+sqlite3_syscall_ptr systemOpen = nullptr;
+thread_local bool openingUsersFile = false;
+
+int openWithoutWaiting(const char* name, int flags, int mode) {
+    return reinterpret_cast<int (*)(const char*, int, int)>(systemOpen)(
+        name, openingUsersFile ? flags | O_NONBLOCK : flags, mode);
+}
+
+void openWithoutWaitingBelow(sqlite3_vfs* base) {
+    if (base->iVersion >= 3 && base->xGetSystemCall != nullptr && base->xSetSystemCall != nullptr) {
+        systemOpen = base->xGetSystemCall(base, "open");
+        if (systemOpen != nullptr) {
+            base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openWithoutWaiting));
+        }
+    }
+}
+
 // The main database, read-only, and the nameless temporary files SQLite sorts in (made in the temporary
 // folder); a journal, a log or anything else named is refused.
 int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, int* outFlags) {
@@ -96,7 +116,9 @@ int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, 
         return SQLITE_CANTOPEN;
     }
     file->below = reinterpret_cast<sqlite3_file*>(file + 1);
+    openingUsersFile = name != nullptr;
     const int rc = system(layer)->xOpen(system(layer), name, file->below, flags, outFlags);
+    openingUsersFile = false;
     if (file->below->pMethods != nullptr) {
         file->base.pMethods = &kFileMethods; // so that SQLite closes it, even after a failed open
     }
@@ -105,6 +127,7 @@ int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, 
 
 sqlite3_vfs makeLayer() {
     sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
+    openWithoutWaitingBelow(base);
     sqlite3_vfs layer{};
     layer.iVersion = 1;
     layer.szOsFile = static_cast<int>(sizeof(LayerFile)) + base->szOsFile;

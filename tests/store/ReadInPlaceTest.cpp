@@ -419,3 +419,52 @@ TEST(ReadInPlace, AFileRewrittenOrCutShortUnderTheReadIsRefusedNeverReadTorn) {
         EXPECT_EQ(manager.snapshot(), nullptr) << change << ": not read in place";
     }
 }
+
+TEST(ReadInPlace, AFifoPutAtTheNameBetweenTheCheckAndTheOpenNeverHoldsTheLoad) {
+    // Another process swaps the database and a FIFO at its name as fast as it can: SQLite's read-only open of a FIFO
+    // would wait for a writer for ever, beyond any stop. Every load ends, with the chats or a clear refusal.
+    const auto folder = userFolder() / "swapped";
+    buildChats(folder / "real.db");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const auto file = folder / "chat.db";
+    fs::copy_file(folder / "real.db", file);
+    const pid_t swapper = ::fork();
+    if (swapper == 0) {
+        for (;;) {
+            for (const char* name : {"real.db", "fifo"}) {
+                ::link((folder / name).c_str(), (folder / "next").c_str());
+                ::rename((folder / "next").c_str(), file.c_str());
+            }
+        }
+    }
+    int loaded = 0;
+    int refused = 0;
+    int held = 0;
+    for (int i = 0; i < 100 && held == 0; ++i) {
+        std::atomic<bool> ended = false;
+        std::thread loader([&] {
+            try {
+                loaded += DatabaseManager().openDatabase(file).size() == 2 ? 1 : 0;
+            } catch (const DatabaseError&) {
+                ++refused;
+            }
+            ended = true;
+        });
+        for (int waited = 0; waited < 500 && !ended; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            ++held;
+            ::kill(swapper, SIGKILL);
+            const int writer = ::open((folder / "fifo").c_str(), O_WRONLY | O_NONBLOCK); // lets the open return
+            loader.join();
+            ::close(writer);
+        } else {
+            loader.join();
+        }
+    }
+    ::kill(swapper, SIGKILL);
+    ::waitpid(swapper, nullptr, 0);
+    EXPECT_EQ(held, 0) << "a load waited on the FIFO (" << loaded << " loaded, " << refused << " refused before)";
+    EXPECT_GT(loaded + refused, 0);
+}
