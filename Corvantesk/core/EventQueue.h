@@ -21,6 +21,7 @@
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/OptionLimits.h"
 #include "Corvantesk/core/QueueFiles.h"
+#include "Corvantesk/core/QueueMemory.h"
 #include "Corvantesk/core/Storage.h"
 #include "Corvantesk/core/TransportError.h"
 #include "platform/core/SignalStack.h"
@@ -49,6 +50,9 @@ namespace corvantesk {
 // instance owns it. Each change is appended to a journal beside the file (new events in their file form, drops
 // as positions), so the disk work follows what changed; the file is written whole when the journal has grown
 // past it. Events are encoded for the file on the writer, never on the caller's thread.
+//
+// Memory: once the writer runs, queueing an event takes a block and a slot made and touched at its start (sized
+// from the count cap), so a caller neither allocates nor faults a page in; the event's own strings move in.
 //
 // Threads: startAutoFlush() starts two threads: a writer that saves changes (coalescing them), runs the
 // housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a sender that runs
@@ -103,7 +107,7 @@ public:
                 if (bytes > kMaxEventBytes) {
                     throw std::length_error("event too large for a request");
                 }
-                events_.push_back(Entry{std::make_shared<const Event>(element.get<Event>()), nextSeq_++, bytes});
+                events_.push_back(Entry{share(element.get<Event>()), nextSeq_++, bytes});
                 totalBytes_ += bytes;
             } catch (const std::exception&) {
                 ++skipped;
@@ -142,7 +146,7 @@ public:
     // Appends one event, dropping the oldest pending ones when the queue is full. Cheap on the caller's thread:
     // the writer saves it.
     void enqueue(Event event) {
-        auto item = std::make_shared<const Event>(std::move(event));
+        auto item = share(std::move(event));
         std::string dropLine;
         std::string line;
         bool wakeWriter = false;
@@ -159,7 +163,7 @@ public:
             if (debug_) {
                 line = "Enqueued " + name_ + " event (queue size: " + std::to_string(pendingLocked()) + ")";
             }
-            wakeWriter = running_ && !polling_;
+            wakeWriter = running_ && waiting_ && !polling_;
         }
         debugLine(debug_ && !dropLine.empty(), dropLine);
         debugLine(debug_, line);
@@ -171,7 +175,7 @@ public:
         std::vector<std::shared_ptr<const Event>> items;
         items.reserve(events.size());
         for (auto& event : events) {
-            items.push_back(std::make_shared<const Event>(std::move(event)));
+            items.push_back(share(std::move(event)));
         }
         std::string line;
         bool wakeWriter = false;
@@ -189,7 +193,7 @@ public:
                 line = "Enqueued " + std::to_string(items.size()) + " " + name_ +
                        " events (queue size: " + std::to_string(pendingLocked()) + ")";
             }
-            wakeWriter = running_ && !polling_;
+            wakeWriter = running_ && waiting_ && !polling_;
         }
         debugLine(debug_, line);
         afterChange(wakeWriter);
@@ -340,6 +344,42 @@ private:
 
     std::size_t pendingLocked() const { return events_.size() - inFlight_; }
 
+    std::shared_ptr<const Event> share(Event&& event) {
+        return std::allocate_shared<const Event>(PoolAllocator<const Event>(pool_), std::move(event));
+    }
+
+    // Makes and touches, on the writer, the memory the callers' events go into while it runs: blocks for the
+    // events themselves (the count cap, a batch in flight and some dropped ones the writer has yet to free), the
+    // window of entries, and the lists of what they drop. At most kMaxPooledBytes of blocks; beyond them events
+    // come from the heap.
+    void prepareMemory() {
+        const std::size_t blockSize = sizeof(Event) + kSharedOverhead;
+        const std::size_t blocks = std::min(maxSize_ + std::min(maxSize_, batchSize_) + kBlockSlack,
+                                            std::max<std::size_t>(kMaxPooledBytes / blockSize, 1));
+        pool_.reserve(blockSize, blocks);
+        auto window = SlidingWindow<Entry>::touchedStorage(std::min(4 * blocks, blocks + kMaxWindowSlack));
+        auto discarded = touchedEmptyVector<std::shared_ptr<const Event>>(kDropSlack);
+        auto removals = touchedEmptyVector<SeqRange>(kDropSlack);
+        {
+            std::lock_guard persisting(persistMutex_);
+            if (freeing_.capacity() < kDropSlack) {
+                freeing_ = touchedEmptyVector<std::shared_ptr<const Event>>(kDropSlack);
+                removing_ = touchedEmptyVector<SeqRange>(kDropSlack);
+            }
+        }
+        std::lock_guard lock(mutex_);
+        if (discarded_.capacity() < kDropSlack) {
+            std::move(discarded_.begin(), discarded_.end(), std::back_inserter(discarded));
+            discarded_.swap(discarded);
+            removals.insert(removals.end(), removals_.begin(), removals_.end());
+            removals_.swap(removals);
+        }
+        if (events_.size() < window.size()) {
+            window = events_.adopt(std::move(window));
+        }
+        // What is left of the old storage is freed as this returns, outside the lock.
+    }
+
     std::size_t indexOfLocked(std::uint64_t seq) const {
         const auto at = std::lower_bound(events_.begin(), events_.end(), seq,
                                          [](const Entry& entry, std::uint64_t value) { return entry.seq < value; });
@@ -399,6 +439,7 @@ private:
 
     void run(std::stop_token stop) {
         platform::ThreadSignalStack signalStack;
+        prepareMemory();
         const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
         auto nextTick = Clock::now() + interval;
         auto nextHousekeeping = Clock::now();
@@ -417,8 +458,10 @@ private:
                 polling_ = before < pollUntil;
                 const auto wakeAt = std::min({nextTick, nextHousekeeping, syncDue + kSyncDelay,
                                               polling_ ? before + kPollInterval : Clock::time_point::max()});
+                waiting_ = true;
                 wake_.wait_until(lock, stop, wakeAt,
                                  [&] { return version_ != persistedVersion_ || sizeFlushAllowedLocked(); });
+                waiting_ = false;
                 if (stop.stop_requested()) {
                     break;
                 }
@@ -626,10 +669,11 @@ private:
         std::vector<Entry> added;
         bool whole = false;
         std::uint64_t version = 0;
-        std::vector<std::shared_ptr<const Event>> discarded; // freed here, outside the lock
+        // Dropped by callers: freed here, outside the lock, into storage the callers get back empty.
+        const FreeOnReturn freeDiscarded{freeing_};
         {
             std::unique_lock lock(mutex_);
-            discarded.swap(discarded_);
+            freeing_.swap(discarded_);
             if (retired_) {
                 return true;
             }
@@ -663,7 +707,7 @@ private:
             rejected[i] = rejected[i] || encoded[i].size() > kMaxEventBytes;
         }
 
-        std::vector<SeqRange> removed;
+        std::vector<SeqRange>& removed = removing_;
         std::vector<bool> live(added.size(), false);
         std::vector<std::string> lines;
         {
@@ -692,7 +736,8 @@ private:
             for (std::size_t i = 0; i < added.size(); ++i) {
                 live[i] = !rejected[i] && indexOfLocked(added[i].seq) != events_.size();
             }
-            removed.swap(removals_);
+            removing_.clear();
+            removing_.swap(removals_); // the callers go on in the cleared one
             persistedVersion_ = std::max(persistedVersion_, unchanged ? version_ : version);
         }
         for (const auto& line : lines) {
@@ -763,6 +808,20 @@ private:
     // after the last one.
     static constexpr Clock::duration kPollInterval = std::chrono::milliseconds(2);
     static constexpr Clock::duration kPollFor = std::chrono::seconds(1);
+    // What allocate_shared adds to an event in its block (counts and the allocator), with room to spare.
+    static constexpr std::size_t kSharedOverhead = 64;
+    // Events dropped between two runs of the writer, held without allocating.
+    static constexpr std::size_t kDropSlack = 1024;
+    // Blocks for those, and for events the writer or the sender still holds after they left the queue.
+    static constexpr std::size_t kBlockSlack = 64;
+    static constexpr std::size_t kMaxPooledBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t kMaxWindowSlack = 64 * 1024;
+
+    // Empties a vector (freeing what it holds) and keeps its storage, as the scope ends.
+    struct FreeOnReturn {
+        std::vector<std::shared_ptr<const Event>>& values;
+        ~FreeOnReturn() { values.clear(); }
+    };
 
     const std::string name_;
     const std::size_t batchSize_;
@@ -773,13 +832,15 @@ private:
     Storage& storage_;
     const Now now_;
 
+    BlockPool pool_; // before every holder of events, so it outlives them
+
     mutable std::mutex mutex_; // guards everything below except worker_ and what persistMutex_ guards
     std::condition_variable_any wake_;
     std::condition_variable_any idle_;
     std::condition_variable_any sendWake_;
     bool sendWanted_ = false; // the writer asks the sender for a flush
     Housekeeping housekeeping_;
-    std::deque<Entry> events_; // the first inFlight_ are the batch being sent
+    SlidingWindow<Entry> events_; // the first inFlight_ are the batch being sent
     std::size_t inFlight_ = 0;
     std::size_t totalBytes_ = 0; // file bytes of the events the writer has measured
     std::uint64_t nextSeq_ = 1;
@@ -795,12 +856,15 @@ private:
     std::uint64_t persistedVersion_ = 0;
     bool running_ = false;
     bool polling_ = false; // the writer looks for changes by itself: enqueue need not wake it
+    bool waiting_ = false; // the writer waits on wake_: only then does enqueue notify it (a system call)
     bool retired_ = false; // the file belongs to another queue now
     std::stop_source cancel_;
 
     mutable std::mutex persistMutex_; // serialises writes; guards files_, onDisk_ and lastSync_
     std::unique_ptr<QueueFiles> files_;
-    std::deque<std::uint64_t> onDisk_; // the events in the files, in order
+    std::deque<std::uint64_t> onDisk_;                  // the events in the files, in order
+    std::vector<std::shared_ptr<const Event>> freeing_; // swapped with discarded_ and emptied each time
+    std::vector<SeqRange> removing_;                    // swapped with removals_, the writer's while it persists
     Clock::time_point lastSync_ = Clock::now();
 
     std::mutex lifecycleMutex_; // guards worker_ and sender_

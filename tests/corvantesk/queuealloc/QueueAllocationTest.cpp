@@ -1,0 +1,115 @@
+// The caller's side of a started queue allocates nothing once it is warm: each thread's heap allocations are
+// counted through a replaced global operator new (which is why this is a binary of its own).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
+
+namespace {
+thread_local std::size_t allocations = 0;
+
+void* allocate(std::size_t size) {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* allocateOrThrow(std::size_t size) {
+    if (void* block = allocate(size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+} // namespace
+
+void* operator new(std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+
+using namespace std::chrono_literals;
+using sdktest::TestEvent;
+using Queue = corvantesk::EventQueue<TestEvent>;
+
+namespace {
+
+// Events long enough that their strings live on the heap: made before counting, moved into the queue.
+std::vector<TestEvent> longEvents(int from, int to) {
+    std::vector<TestEvent> list;
+    for (int i = from; i < to; ++i) {
+        list.push_back(TestEvent{std::string(100, 'x').append(std::to_string(i)), i});
+    }
+    return list;
+}
+
+TEST(QueueAllocation, TrackingOnAStartedQueueAllocatesNothingOnTheCallerOnceWarm) {
+    {
+        const std::size_t before = allocations;
+        std::string counted(100, 'x');
+        ASSERT_EQ(allocations, before + 1) << "the counting operator new is not in use";
+    }
+    sdktest::TestStorage storage;
+    Queue queue(
+        "alloc", 1000000, 3600.0, 50, false,
+        [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
+        storage.storage);
+    queue.startAutoFlush();
+    // Warm: past the count cap (every call drops the oldest) and saved by the writer.
+    for (auto& event : longEvents(0, 120)) {
+        queue.enqueue(std::move(event));
+    }
+    for (int i = 0; i < 500 && queue.bytesWritten() == 0; ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_GT(queue.bytesWritten(), 0u);
+
+    // Calls a few milliseconds apart now and then, so the writer saves and frees between them too.
+    auto tracked = longEvents(120, 420);
+    std::size_t made = 0;
+    for (std::size_t i = 0; i < tracked.size(); ++i) {
+        if (i % 10 == 0) {
+            std::this_thread::sleep_for(3ms);
+        }
+        const std::size_t before = allocations;
+        queue.enqueue(std::move(tracked[i]));
+        made += allocations - before;
+    }
+    EXPECT_EQ(made, 0u) << "heap allocations on the caller in " << tracked.size() << " calls";
+
+    const auto kept = queue.events();
+    ASSERT_EQ(kept.size(), 50u);
+    EXPECT_EQ(kept.front().sequence, 370);
+    EXPECT_EQ(kept.back().sequence, 419);
+    EXPECT_EQ(kept.back().id, std::string(100, 'x') + "419");
+}
+
+} // namespace
