@@ -156,8 +156,8 @@ std::optional<AnyMap> AnalyticsClient::filtered(std::optional<AnyMap> properties
     return properties;
 }
 
-void AnalyticsClient::record(AnalyticsEvent event) {
-    event.sessionId = sessions_.sessionId();
+void AnalyticsClient::record(std::string sessionId, AnalyticsEvent event) {
+    event.sessionId = std::move(sessionId);
     event.userId = userId();
     queue_->enqueue(std::move(event));
 }
@@ -167,13 +167,14 @@ void AnalyticsClient::trackScreenView(const std::string& screen, const std::opti
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
+    std::string session = sessions_.touch();
     std::optional<std::string> referrer;
     {
         std::lock_guard lock(mutex_);
         referrer = std::exchange(currentScreen_, screen);
     }
-    record(AnalyticsEvent::screenView(screen, label, {}, referrer, filtered(std::move(properties))));
+    record(std::move(session),
+           AnalyticsEvent::screenView(screen, label, {}, referrer, filtered(std::move(properties))));
 }
 
 void AnalyticsClient::trackButtonClick(const std::string& elementId, const std::optional<std::string>& label,
@@ -181,9 +182,10 @@ void AnalyticsClient::trackButtonClick(const std::string& elementId, const std::
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
+    std::string session = sessions_.touch();
     const auto where = screen ? screen : currentScreen();
-    record(AnalyticsEvent::buttonClick(elementId, label, where, {}, filtered(std::move(properties))));
+    record(std::move(session),
+           AnalyticsEvent::buttonClick(elementId, label, where, {}, filtered(std::move(properties))));
 }
 
 void AnalyticsClient::trackFeature(const std::string& featureName, const std::optional<std::string>& category,
@@ -191,8 +193,8 @@ void AnalyticsClient::trackFeature(const std::string& featureName, const std::op
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
-    record(AnalyticsEvent::featureUsed(featureName, category, {}, filtered(std::move(properties))));
+    std::string session = sessions_.touch();
+    record(std::move(session), AnalyticsEvent::featureUsed(featureName, category, {}, filtered(std::move(properties))));
 }
 
 void AnalyticsClient::track(const std::string& eventType, const std::optional<std::string>& category,
@@ -200,9 +202,10 @@ void AnalyticsClient::track(const std::string& eventType, const std::optional<st
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
+    std::string session = sessions_.touch();
     const auto where = screen ? screen : currentScreen();
-    record(AnalyticsEvent::custom(eventType, category, {}, where, std::nullopt, filtered(std::move(properties))));
+    record(std::move(session),
+           AnalyticsEvent::custom(eventType, category, {}, where, std::nullopt, filtered(std::move(properties))));
 }
 
 void AnalyticsClient::trackTimed(const std::string& eventType, std::int64_t durationMilliseconds,
@@ -210,9 +213,9 @@ void AnalyticsClient::trackTimed(const std::string& eventType, std::int64_t dura
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
-    record(AnalyticsEvent::timed(eventType, durationMilliseconds, category, {}, std::nullopt,
-                                 filtered(std::move(properties))));
+    std::string session = sessions_.touch();
+    record(std::move(session), AnalyticsEvent::timed(eventType, durationMilliseconds, category, {}, std::nullopt,
+                                                     filtered(std::move(properties))));
 }
 
 void AnalyticsClient::trackSearch(const std::string& query, std::optional<std::int64_t> resultsCount,
@@ -220,9 +223,10 @@ void AnalyticsClient::trackSearch(const std::string& query, std::optional<std::i
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
+    std::string session = sessions_.touch();
     const auto where = screen ? screen : currentScreen();
-    record(AnalyticsEvent::search(options_.analytics.phiSafeMode ? "[REDACTED]" : query, resultsCount, {}, where));
+    record(std::move(session),
+           AnalyticsEvent::search(options_.analytics.phiSafeMode ? "[REDACTED]" : query, resultsCount, {}, where));
 }
 
 void AnalyticsClient::trackConversion(const std::string& name, std::optional<double> value,
@@ -230,8 +234,8 @@ void AnalyticsClient::trackConversion(const std::string& name, std::optional<dou
     if (!options_.analytics.enabled) {
         return;
     }
-    sessions_.touch();
-    record(AnalyticsEvent::conversion(name, value, currency, {}, filtered(std::move(properties))));
+    std::string session = sessions_.touch();
+    record(std::move(session), AnalyticsEvent::conversion(name, value, currency, {}, filtered(std::move(properties))));
 }
 
 bool AnalyticsClient::sendBatch(const CorvanteskOptions& options, const HttpTransport& transport, Storage& storage,

@@ -111,7 +111,7 @@ private:
                           PlatformHooks* hooks, const std::vector<AnalyticsEvent>& batch, std::stop_token cancel,
                           Queue::Clock::time_point deadline);
     // The steps every tracking call shares after its own screen handling.
-    void record(AnalyticsEvent event);
+    void record(std::string sessionId, AnalyticsEvent event); // the id the tracking call touched
     std::optional<AnyMap> filtered(std::optional<AnyMap> properties) const;
 
     const CorvanteskOptions options_;

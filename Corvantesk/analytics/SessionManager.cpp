@@ -56,7 +56,7 @@ std::string SessionManager::sessionId() {
     return id;
 }
 
-void SessionManager::touch() {
+std::string SessionManager::touch() {
     std::unique_lock lock(mutex_);
     const bool changed = checkTimeoutLocked();
     lastActivity_ = clock_.wallNow();
@@ -67,6 +67,7 @@ void SessionManager::touch() {
     if (changed) {
         notify(id);
     }
+    return id;
 }
 
 std::chrono::steady_clock::time_point SessionManager::persistActivityIfDue() {

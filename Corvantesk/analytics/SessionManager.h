@@ -36,8 +36,9 @@ public:
 
     // Rotates when idle too long, then returns the id.
     std::string sessionId();
-    // Rotates when idle too long, then records activity now (in memory).
-    void touch();
+    // Rotates when idle too long, then records activity now (in memory). Returns the id, for the event that
+    // touched it.
+    std::string touch();
     // Stores the last activity when it changed and the previous store is at least kActivityStoreInterval old.
     // Returns when to call again: time_point::max() when nothing waits to be stored.
     std::chrono::steady_clock::time_point persistActivityIfDue();

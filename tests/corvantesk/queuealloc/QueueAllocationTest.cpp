@@ -7,7 +7,9 @@
 #include <new>
 #include <thread>
 
+#include "Corvantesk/analytics/AnalyticsClient.h"
 #include "Corvantesk/core/EventQueue.h"
+#include "Corvantesk/core/HttpTransport.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 
 namespace {
@@ -110,6 +112,36 @@ TEST(QueueAllocation, TrackingOnAStartedQueueAllocatesNothingOnTheCallerOnceWarm
     EXPECT_EQ(kept.front().sequence, 370);
     EXPECT_EQ(kept.back().sequence, 419);
     EXPECT_EQ(kept.back().id, std::string(100, 'x') + "419");
+}
+
+// What a tracking call allocates is the event's own data: here its id and its copy of the session id (the type
+// and category fit in the strings themselves), nothing of the client's or the queue's.
+TEST(QueueAllocation, TrackingAllocatesOnlyTheEventsOwnTexts) {
+    sdktest::TestStorage storage;
+    auto options = corvantesk::CorvanteskOptions::make("app.test", "secret");
+    options.baseUrl = "http://127.0.0.1:9";
+    options.flushInterval = 3600;
+    auto transport = std::make_shared<corvantesk::HttpTransport>(options.baseUrl, options.appId, options.apiKey, false);
+    corvantesk::AnalyticsEnvironment environment;
+    environment.storage = &storage.storage;
+    corvantesk::AnalyticsClient client(options, transport, environment);
+    client.start();
+    for (int i = 0; i < 50; ++i) {
+        client.track("opened", "tap");
+    }
+    std::this_thread::sleep_for(200ms); // the writer has made its memory and saved these
+
+    constexpr std::size_t kCalls = 100;
+    const std::string type = "opened";
+    const std::optional<std::string> category = "tap";
+    std::size_t made = 0;
+    for (std::size_t i = 0; i < kCalls; ++i) {
+        const std::size_t before = allocations;
+        client.track(type, category);
+        made += allocations - before;
+    }
+    EXPECT_EQ(made, 2 * kCalls);
+    client.stop();
 }
 
 } // namespace
