@@ -66,9 +66,15 @@ std::string personKey(const std::string& participant) {
 }
 
 std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> conversations) {
+    // Each person's first conversation takes its place in the result at once; only the few people with more than one
+    // gather the others, to be merged into that place at the end. Most people have one: each conversation moves once.
+    std::vector<Conversation> result;
+    result.reserve(conversations.size());
     std::vector<Conversation> groups;
-    std::vector<std::pair<std::string, std::vector<Conversation>>> buckets;
-    std::unordered_map<std::string, std::size_t> bucketIndex;
+    std::unordered_map<std::string, std::size_t> placeOfPerson;
+    placeOfPerson.reserve(conversations.size());
+    std::vector<std::pair<std::size_t, std::vector<Conversation>>> more; // place, the person's further conversations
+    std::unordered_map<std::size_t, std::size_t> moreAt;                 // place to its entry in `more`
 
     for (auto& conversation : conversations) {
         if (conversation.participants.size() >= 2) {
@@ -77,23 +83,29 @@ std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> 
                          std::to_string(conversation.messages.size()) + " messages");
             groups.push_back(std::move(conversation));
         } else if (conversation.participants.size() == 1) {
-            auto key = personKey(conversation.participants.front());
-            const auto [position, inserted] = bucketIndex.try_emplace(key, buckets.size());
-            if (inserted) {
-                buckets.emplace_back(std::move(key), std::vector<Conversation>{});
+            const auto [position, first] = placeOfPerson.try_emplace(personKey(conversation.participants.front()),
+                                                                     result.size());
+            if (first) {
+                result.push_back(std::move(conversation));
+                continue;
             }
-            buckets[position->second].second.push_back(std::move(conversation));
+            const auto [entry, firstMore] = moreAt.try_emplace(position->second, more.size());
+            if (firstMore) {
+                more.emplace_back(position->second, std::vector<Conversation>{});
+            }
+            more[entry->second].second.push_back(std::move(conversation));
         }
     }
 
-    std::vector<Conversation> result;
-    result.reserve(buckets.size() + groups.size());
-    for (auto& [key, members] : buckets) {
-        if (members.size() == 1) {
-            result.push_back(std::move(members.front()));
-        } else {
-            result.push_back(mergeBucket(std::move(members), key));
-        }
+    // In the order of the people's first conversations, as the list shows them.
+    std::sort(more.begin(), more.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [place, others] : more) {
+        std::vector<Conversation> members;
+        members.reserve(others.size() + 1);
+        members.push_back(std::move(result[place]));
+        std::move(others.begin(), others.end(), std::back_inserter(members));
+        const auto key = personKey(members.front().participants.front());
+        result[place] = mergeBucket(std::move(members), key);
     }
     std::move(groups.begin(), groups.end(), std::back_inserter(result));
     return result;
