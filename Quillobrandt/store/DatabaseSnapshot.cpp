@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -49,6 +50,9 @@ constexpr off_t kShmDeadManSwitch = 120 + 8;
 // shared range after them.
 constexpr off_t kPendingByte = 0x40000000;
 constexpr off_t kLockBytes = 2 + 510;
+// A copy needs SQLite's full check only when something could have changed the files unseen (see copyPlainly): how
+// long before the copy the files must have been left alone.
+constexpr std::chrono::seconds kQuietFor{3};
 
 struct Failure {
     std::string what;
@@ -157,6 +161,27 @@ bool heldByWriter(int fd, const FileState& state) {
     lock.l_start = kPendingByte;
     lock.l_len = kLockBytes;
     return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// True while another process holds any of SQLite's locks on the database (a reader's or a writer's): it has the file
+// open in a transaction, or in WAL mode at all.
+bool lockedByAnyone(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kPendingByte;
+    lock.l_len = kLockBytes;
+    return ::fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
+}
+
+// True when every file was last modified well before now: a write during the copy then shows in the modification
+// time even where a file system keeps it only to the second or two.
+bool quietBeforeNow(const std::vector<FileState>& states) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t limit = nanoseconds(now) - std::chrono::nanoseconds(kQuietFor).count();
+    return std::all_of(states.begin(), states.end(),
+                       [&](const FileState& state) { return !state.present || state.modified < limit; });
 }
 
 class CopyCounter {
@@ -298,6 +323,10 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
     if (writing()) {
         throw Unsettled{"another program is writing the database"};
     }
+    // Files nobody has touched for a while and nobody holds cannot change unseen during the copy (any write would
+    // change a size, a header or a time compared below), so the copy is what they hold: SQLite's full check, which
+    // reads the whole copy once more, is kept for files that were just written, are held, or come with a journal.
+    const bool quiet = !withJournal && quietBeforeNow(before) && !lockedByAnyone(mainFile.get());
     counter.restart(total);
     removeSideFiles(file);
     copyOne(mainFile.get(), resolved, file, counter);
@@ -316,6 +345,10 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
     }
     if (hasLiveOwner(resolved.string() + "-shm")) {
         throw Unsettled{"another program opened the database while it was copied"};
+    }
+    if (quiet) {
+        storeLogInfo("   Copied files left alone for a while: no further check");
+        return;
     }
     std::string verdict;
     try {

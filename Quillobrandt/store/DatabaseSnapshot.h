@@ -19,7 +19,8 @@ using SnapshotStop = std::function<bool()>;
 //   SQLite as one more reader, inside one read transaction: one committed state, while that program writes on.
 // - Otherwise the file, its "-wal" and a leftover "-journal" are copied as they are (never the "-shm", which
 //   SQLite rebuilds from the log), and the copy counts only when none of them changed meanwhile (identity,
-//   size, times and the headers that every commit or checkpoint changes) and SQLite's quick_check passes.
+//   size, times and the headers that every commit or checkpoint changes) and, unless the files had been left alone
+//   for a few seconds with nobody holding them (then any change would have shown), SQLite's quick_check passes.
 //   A few attempts are made before the copy is refused.
 // The copy's folder is removed when the last owner drops the snapshot; a killed run's leftovers are swept by
 // WorkingFilesLock at the next start.
@@ -39,7 +40,7 @@ public:
     // - cannotOpenDatabase when the source is missing, not a regular file (a folder, a FIFO), has a companion
     //   that is no regular file, is unreadable, or the copy cannot be written;
     // - notEnoughSpace when neither the temporary nor the caches folder has room for the copy;
-    // - beingChanged when the files changed during every attempt; damaged when the copy of an unchanged file
+    // - beingChanged when the files changed during every attempt; damaged when the checked copy of an unchanged file
     //   fails SQLite's check; notMessagesDatabase when SQLite does not take the file for a database;
     // - stopped once `stop` returns true.
     // Whatever `progress` throws (a stopped load) ends the copy too and passes through. Nothing is left

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <sqlite3.h>
@@ -50,6 +52,49 @@ void buildLiveDatabase(const fs::path& file) {
     builder.addMessageToChat(bob.chatId, {.text = "also in the log", .date = 3, .isFromMe = 1});
     builder.finishLeavingWal();
 }
+
+// Another process holding a read lock on the database's lock bytes, as a reader inside a transaction does.
+class HeldLock {
+public:
+    explicit HeldLock(const fs::path& file) {
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(file.c_str(), O_RDONLY);
+            struct flock lock {};
+            lock.l_type = F_RDLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 0x40000000 + 2;
+            lock.l_len = 1;
+            const bool locked = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+            if (!locked || ::write(ready[1], "r", 1) != 1) {
+                ::_exit(1);
+            }
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool started = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!started) {
+            throw std::runtime_error("no lock taken");
+        }
+    }
+    ~HeldLock() {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    pid_t pid_ = -1;
+};
 
 bool snapshotFolderIsEmpty() {
     std::error_code error;
@@ -387,4 +432,34 @@ TEST(DatabaseSnapshot, ADatabaseLeftWithAHotJournalIsRolledBackInTheCopy) {
     EXPECT_EQ(messageCount(storetest::load(copy)), 1u);
     EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
     EXPECT_TRUE(snapshotFolderIsEmpty());
+}
+
+TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChecked) {
+    // SQLite's full check reads the whole copy once more; it buys nothing where any change would have shown.
+    const auto file = messagesFolder() / "chat.db";
+    buildLiveDatabase(file);
+    fs::remove(file.string() + "-shm"); // nobody has it open: the files are copied
+    const auto checked = [&] {
+        const std::string marker = "snapshot test: " + platform::makeUuidString();
+        quillobrandt::Logger::shared().log(marker);
+        const auto snapshot = DatabaseSnapshot::take(file);
+        const auto logs = quillobrandt::Logger::shared().getAllLogs();
+        const auto from = logs.find(marker);
+        EXPECT_NE(from, std::string::npos);
+        return logs.find("no further check", from) == std::string::npos;
+    };
+    EXPECT_TRUE(checked()) << "files written a moment ago";
+    for (const char* suffix : {"", "-wal"}) {
+        fs::last_write_time(file.string() + suffix, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    }
+    EXPECT_FALSE(checked()) << "files left alone for minutes";
+    EXPECT_EQ(messageCount(storetest::load(file)), 3u);
+
+    // Held by another process (an open transaction), or with a journal beside it, the copy is checked again.
+    {
+        HeldLock held(file);
+        EXPECT_TRUE(checked()) << "files another program holds";
+    }
+    std::ofstream(file.string() + "-journal");
+    EXPECT_TRUE(checked()) << "files with a journal";
 }
