@@ -54,47 +54,18 @@ void buildLiveDatabase(const fs::path& file) {
 }
 
 // Another process holding a read lock on the database's lock bytes, as a reader inside a transaction does.
-class HeldLock {
-public:
-    explicit HeldLock(const fs::path& file) {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            throw std::runtime_error("pipe");
+storetest::ChildProcess holdingALock(const fs::path& file) {
+    return storetest::ChildProcess([&](const std::function<void()>& ready, int) {
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        auto lock = storetest::sqliteLockBytes(F_RDLCK, 2, 1); // one byte of the shared range
+        if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0) {
+            return 1;
         }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int fd = ::open(file.c_str(), O_RDONLY);
-            struct flock lock {};
-            lock.l_type = F_RDLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_start = 0x40000000 + 2;
-            lock.l_len = 1;
-            const bool locked = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
-            if (!locked || ::write(ready[1], "r", 1) != 1) {
-                ::_exit(1);
-            }
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        const bool started = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!started) {
-            throw std::runtime_error("no lock taken");
-        }
-    }
-    ~HeldLock() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-
-private:
-    pid_t pid_ = -1;
-};
+        ready();
+        ::pause();
+        return 0;
+    });
+}
 
 bool snapshotFolderIsEmpty() {
     std::error_code error;
@@ -457,7 +428,7 @@ TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChec
 
     // Held by another process (an open transaction), or with a journal beside it, the copy is checked again.
     {
-        HeldLock held(file);
+        const auto held = holdingALock(file);
         EXPECT_TRUE(checked()) << "files another program holds";
     }
     std::ofstream(file.string() + "-journal");

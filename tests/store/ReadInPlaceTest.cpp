@@ -116,63 +116,28 @@ Observed observeLoad(const fs::path& file) {
 // until commit() (or its end, which abandons the change).
 class HeldTransaction {
 public:
-    HeldTransaction(const fs::path& file, const std::string& setup, const std::string& work) {
-        int ready[2];
-        int go[2];
-        if (::pipe(ready) != 0 || ::pipe(go) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(go[1]);
-            sqlite3* db = nullptr;
-            if (sqlite3_open(file.c_str(), &db) != SQLITE_OK ||
-                sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
-                sqlite3_exec(db, work.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-                ::_exit(2);
-            }
-            char byte = 'r';
-            if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 1) {
-                ::_exit(3);
-            }
-            sqlite3_busy_timeout(db, 2000);
-            ::_exit(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
-        }
-        ::close(ready[1]);
-        ::close(go[0]);
-        go_ = go[1];
-        char byte = 0;
-        const bool started = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!started) {
-            throw std::runtime_error("the writer did not start its change");
-        }
-    }
-    ~HeldTransaction() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-        ::close(go_);
-    }
-    HeldTransaction(const HeldTransaction&) = delete;
-    HeldTransaction& operator=(const HeldTransaction&) = delete;
+    HeldTransaction(const fs::path& file, const std::string& setup, const std::string& work)
+        : child_([&](const std::function<void()>& ready, int fromParent) {
+              sqlite3* db = nullptr;
+              if (sqlite3_open(file.c_str(), &db) != SQLITE_OK ||
+                  sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+                  sqlite3_exec(db, work.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+                  return 2;
+              }
+              ready();
+              char byte = 0;
+              if (::read(fromParent, &byte, 1) != 1) {
+                  return 3;
+              }
+              sqlite3_busy_timeout(db, 2000);
+              return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1;
+          }) {}
 
     // True when the writer could commit its change (no reader is left holding the file).
-    bool commit() {
-        char byte = 'c';
-        int status = 0;
-        const bool told = ::write(go_, &byte, 1) == 1;
-        const bool ended = ::waitpid(pid_, &status, 0) == pid_;
-        pid_ = -1;
-        return told && ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
+    bool commit() { return child_.tell() && child_.wait() == 0; }
 
 private:
-    pid_t pid_ = -1;
-    int go_ = -1;
+    storetest::ChildProcess child_;
 };
 
 // Enough rows that a writer with a one-page cache has to write some of them into the file before it commits.
@@ -358,16 +323,12 @@ TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(copied) << "the copy did not wait for the read";
 
-    // Seen from another process, the read still holds its shared lock (SQLite's lock bytes at 1 GiB), so no writer
+    // Seen from another process, the read still holds its shared lock, so no writer
     // can take the file. (A forked child's own SQLite would believe its parent's locks, so it asks the kernel.)
     const pid_t child = ::fork();
     if (child == 0) {
         const int fd = ::open(file.c_str(), O_RDWR);
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 0x40000000 + 2;
-        lock.l_len = 510;
+        auto lock = storetest::sqliteLockBytes(F_WRLCK, 2, 510); // the whole shared range
         ::_exit(fd >= 0 && ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type == F_RDLCK ? 0 : 1);
     }
     int status = 0;

@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "tests/support/TestEnvironment.h"
@@ -136,5 +142,70 @@ inline const quillobrandt::Conversation* findById(const std::vector<quillobrandt
     }
     return nullptr;
 }
+
+// A POSIX lock over SQLite's lock bytes in a database's main file: they start at 1 GiB with the pending byte, the
+// reserved byte and then the 510 bytes of the shared range; `offset` counts from the first of them.
+inline struct flock sqliteLockBytes(short type, off_t offset, off_t length) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000000 + offset;
+    lock.l_len = length;
+    return lock;
+}
+
+// A second process running `body`, whose result is its exit status; killed when the holder goes first. `body` calls
+// `ready` once it is set up (the constructor returns only then, and throws when the child ends before) and may read
+// what the test tells it from `fromParent`.
+class ChildProcess {
+public:
+    using Body = std::function<int(const std::function<void()>& ready, int fromParent)>;
+    explicit ChildProcess(const Body& body) {
+        int ready[2];
+        int told[2];
+        if (::pipe(ready) != 0 || ::pipe(told) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(told[1]);
+            ::_exit(body([&] { (void)!::write(ready[1], "r", 1); }, told[0]));
+        }
+        ::close(ready[1]);
+        ::close(told[0]);
+        toChild_ = told[1];
+        char byte = 0;
+        const bool started = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!started) {
+            wait();
+            throw std::runtime_error("the child process ended before it was ready");
+        }
+    }
+    ~ChildProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        ::close(toChild_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // One byte to the child's `fromParent`.
+    bool tell() { return ::write(toChild_, "t", 1) == 1; }
+    // Waits for the child's end: its exit status, or -1 when it did not exit by itself.
+    int wait() {
+        int status = 0;
+        const bool ended = pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int toChild_ = -1;
+};
 
 } // namespace storetest
