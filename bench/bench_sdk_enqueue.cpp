@@ -164,8 +164,8 @@ double threadPageFaults() {
 }
 
 // Times `call` once per iteration, one to ten milliseconds after the previous one (`prepare` runs untimed before
-// each wait), and reports the percentiles: of every call, and of those made once the queue is full ("full_"), with
-// the page faults the calling thread took while the queue filled and after.
+// each wait), and reports the percentiles: of every call, of those made while the queue fills ("filling_") and once
+// it is full ("full_"), with the page faults the calling thread took while the queue filled and after.
 template <class Prepare, class Call>
 std::size_t timeSpacedCalls(benchmark::State& state, const Prepare& prepare, const Call& call) {
     std::mt19937 random(20261209);
@@ -188,6 +188,7 @@ std::size_t timeSpacedCalls(benchmark::State& state, const Prepare& prepare, con
     reportPercentiles(state, nanos);
     state.counters["page_faults"] = faultsFull - faultsBefore;
     if (nanos.size() > kQueueSize) {
+        reportPercentiles(state, {nanos.begin(), nanos.begin() + kQueueSize}, "filling_");
         reportPercentiles(state, {nanos.begin() + kQueueSize, nanos.end()}, "full_");
         state.counters["full_page_faults"] = faultsAfter - faultsFull;
     }
