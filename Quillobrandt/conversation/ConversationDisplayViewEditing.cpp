@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <QItemSelectionModel>
+#include <QListView>
+
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
@@ -24,6 +27,15 @@ void ConversationDisplayView::enterEditMode() {
     model_.enterEditMode();
     refreshHeader();
     refilter();
+    // Entered from the keyboard, the focus is on the list (see refreshHeader), but the rows were rebuilt under
+    // it: make the top row on screen current, as Tab into the list would, so the keys work on what is seen.
+    if (list_->hasFocus() && !list_->currentIndex().isValid() && rows_->rowCount() > 0) {
+        QModelIndex top = list_->indexAt(QPoint(list_->viewport()->width() / 2, 0));
+        if (!top.isValid()) {
+            top = list_->model()->index(0, 0);
+        }
+        list_->selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+    }
 }
 
 void ConversationDisplayView::deleteMessage(const Message& message) {

@@ -3,11 +3,13 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -428,8 +430,21 @@ void ConversationDisplayView::refreshHeader() {
     // for their summed width and push the sheet wider each time edit mode ends.
     QWidget* shown = model_.isEditMode() ? editControls_ : toolbar_;
     QWidget* hidden = model_.isEditMode() ? toolbar_ : editControls_;
+    // A button pressed from the keyboard hides with its row; Qt would hand the focus to the next control along,
+    // the close button, so a second Space would close the conversation. It goes where the work goes on instead:
+    // the messages to mark, or back to Edit Messages.
+    const bool focusLeaves = hidden->isVisible() && hidden->isAncestorOf(QApplication::focusWidget());
     hidden->setVisible(false);
     shown->setVisible(true);
+    if (focusLeaves) {
+        QWidget* next = model_.isEditMode() && list_->isVisible()
+                            ? static_cast<QWidget*>(list_)
+                            : shown->findChild<QPushButton*>(model_.isEditMode() ? QStringLiteral("edit_cancel")
+                                                                                 : QStringLiteral("edit_messages"));
+        if (next != nullptr) {
+            next->setFocus(Qt::OtherFocusReason);
+        }
+    }
     for (auto* button : editButtons_) {
         button->setEnabled(!saving_);
     }

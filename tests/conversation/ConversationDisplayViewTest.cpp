@@ -259,6 +259,35 @@ TEST_F(ConversationViewTest, TheRowButtonsHaveNamesAndAKeyboardPath) {
     EXPECT_EQ(view->rows().rowCount(), 6);
 }
 
+// Edit mode entered or left from the keyboard leaves the focus where the work goes on, not on the next control
+// along (the close button, which a second Space would press).
+TEST_F(ConversationViewTest, EditModeFromTheKeyboardKeepsTheFocusInTheView) {
+    auto view = open(conversationOf(6));
+    view->show();
+    view->activateWindow();
+    auto* list = view->findChild<QListView*>("message_list");
+    ASSERT_NE(list, nullptr);
+    const auto press = [&](const char* name) {
+        QAbstractButton* control = button(*view, name);
+        control->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(control, Qt::Key_Space);
+    };
+    const auto focusName = []() -> std::string {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "(none)";
+    };
+    press("edit_messages");
+    ASSERT_TRUE(view->model().isEditMode());
+    EXPECT_TRUE(list->hasFocus()) << "focus went to " << focusName();
+    QTest::keyClick(list, Qt::Key_Delete); // a row is current, as after Tab
+    EXPECT_EQ(view->model().markedCount(), 1);
+    press("edit_cancel");
+    ASSERT_FALSE(view->model().isEditMode());
+    EXPECT_EQ(focusName(), "edit_messages");
+    press("edit_messages");
+    press("edit_apply");
+    EXPECT_EQ(focusName(), "edit_messages");
+}
+
 class SavedCopyTest : public ConversationViewTest {
 protected:
     void SetUp() override {
