@@ -401,16 +401,19 @@ TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
     fake.panels->answerNext(QString::fromStdString(second.string()));
     view->presentSaveCopyPanel();
     ASSERT_TRUE(view->waitForBackgroundWork());
-    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    ASSERT_TRUE(qbtest::waitUntil([&] {
+        state->waitForBackgroundLoads(100);
+        return !view->isSaving() && state->databaseURL() == second;
+    }));
     EXPECT_EQ(fake.alerts->alerts().size(), 3u);
     EXPECT_EQ(messageRows(second), 2);
     EXPECT_EQ(messageRows(first), 3);
     EXPECT_EQ(messageRows(source), 4);
 
-    // Reopened from the list, the conversation comes from the copy; the original the session read is still no
-    // target, and a copy moved away meanwhile is named as such, never as a raw file system error.
+    // Reopened from the list, the conversation comes from the copy loaded last; the original the session read is
+    // still no target, and a copy moved away meanwhile is named as such, never as a raw file system error.
     auto reopened = open(conversation);
-    ASSERT_EQ(reopened->sourceDatabase(), first);
+    ASSERT_EQ(reopened->sourceDatabase(), second);
     reopened->enterEditMode();
     reopened->deleteMessage(conversation.messages[2]);
     fake.panels->answerNext(QString::fromStdString(source.string()));
@@ -419,7 +422,7 @@ TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
     ASSERT_EQ(fake.alerts->alerts().size(), 4u);
     EXPECT_TRUE(fake.alerts->alerts()[3].informativeText.contains("must not replace"));
     EXPECT_EQ(platform::readFile(source), before);
-    std::filesystem::rename(first, file("out/moved.db"));
+    std::filesystem::rename(second, file("out/moved.db"));
     fake.panels->answerNext(QString::fromStdString(file("out/third.db").string()));
     reopened->presentSaveCopyPanel();
     ASSERT_TRUE(reopened->waitForBackgroundWork());
