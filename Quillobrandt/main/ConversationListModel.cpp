@@ -90,8 +90,10 @@ void ConversationRowDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     painter->restore();
 }
 
-QSize ConversationRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), kRowHeight};
+// No width of its own: the list stretches each row across itself, also once a vertical scroll bar narrows it (the
+// width it had before was kept for every row and scrolled them sideways by the bar's width).
+QSize ConversationRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return {1, kRowHeight};
 }
 
 } // namespace quillobrandt

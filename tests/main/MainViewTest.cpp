@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QScrollBar>
 #include <QTest>
 #include <QLocale>
 #include <QPixmap>
@@ -329,6 +330,25 @@ TEST_F(MainViewTest, TheListIsWalkedAndOpenedWithTheKeyboardAndSaysWhenNothingMa
     view.setSearchText(QStringLiteral("(518) 380"));
     EXPECT_FALSE(empty->isVisible());
     EXPECT_EQ(view.filteredConversations().size(), 1u) << "a number found by its digits";
+}
+
+// More conversations than the window shows bring the vertical scroll bar; the rows then fit the narrower list and
+// nothing scrolls sideways.
+TEST_F(MainViewTest, ALongListNeverScrollsSideways) {
+    std::vector<quillobrandt::Conversation> many;
+    for (int i = 0; i < 60; ++i) {
+        many.push_back(makeConversation(std::to_string(i), {"+1555000" + std::to_string(1000 + i)}));
+    }
+    state.setConversations(many);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    auto* list = view.findChild<QListView*>();
+    ASSERT_TRUE(list->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    EXPECT_LE(row.right(), list->viewport()->rect().right());
+    EXPECT_EQ(row.width(), list->viewport()->width()) << "a row (and its selection) spans the list";
 }
 
 TEST_F(MainViewTest, ListIsNamedFromLabelsSortedNaturallyAndFilteredBySearch) {
