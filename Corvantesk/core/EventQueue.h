@@ -52,7 +52,10 @@ namespace corvantesk {
 // past it. Events are encoded for the file on the writer, never on the caller's thread.
 //
 // Memory: once the writer runs, queueing an event takes a block and a slot made and touched at its start (sized
-// from the count cap), so a caller neither allocates nor faults a page in; the event's own strings move in.
+// from the count cap), so a caller neither allocates nor faults a page in; the event's own strings move in. The
+// writer keeps each event it has encoded in its file form alone and frees the caller's event, so the memory the
+// caller made it in is used again by the next one; batches and events() are read back from that form (which
+// holds what the file holds: a date among the properties comes back as its text).
 //
 // Threads: startAutoFlush() starts two threads: a writer that saves changes (coalescing them), runs the
 // housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a sender that runs
@@ -103,12 +106,13 @@ public:
         std::size_t skipped = 0;
         for (const auto& element : array) {
             try {
-                const std::size_t bytes = element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).size();
-                if (bytes > kMaxEventBytes) {
+                std::string text = element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                if (text.size() > kMaxEventBytes) {
                     throw std::length_error("event too large for a request");
                 }
-                events_.push_back(Entry{share(element.get<Event>()), nextSeq_++, bytes});
-                totalBytes_ += bytes;
+                (void)element.get<Event>(); // only what reads as an event is kept
+                totalBytes_ += text.size();
+                events_.push_back(Entry{nullptr, std::make_shared<const std::string>(std::move(text)), nextSeq_++});
             } catch (const std::exception&) {
                 ++skipped;
             }
@@ -158,7 +162,7 @@ public:
             if (const std::size_t dropped = makeRoomLocked(); dropped > 0 && debug_) {
                 dropLine = "Queue " + name_ + " at max size, dropped " + std::to_string(dropped) + " oldest events";
             }
-            events_.push_back(Entry{std::move(item), nextSeq_++, 0});
+            events_.push_back(Entry{std::move(item), nullptr, nextSeq_++});
             afterAppendLocked();
             if (debug_) {
                 line = "Enqueued " + name_ + " event (queue size: " + std::to_string(pendingLocked()) + ")";
@@ -186,7 +190,7 @@ public:
             }
             for (auto& item : items) {
                 makeRoomLocked();
-                events_.push_back(Entry{std::move(item), nextSeq_++, 0});
+                events_.push_back(Entry{std::move(item), nullptr, nextSeq_++});
             }
             afterAppendLocked();
             if (debug_) {
@@ -262,18 +266,19 @@ public:
 
     // A copy of the events not yet delivered, oldest first.
     std::vector<Event> events() const {
-        std::vector<std::shared_ptr<const Event>> items;
+        std::vector<Entry> items;
         {
             std::lock_guard lock(mutex_);
-            items.reserve(events_.size());
-            for (const auto& entry : events_) {
-                items.push_back(entry.event);
-            }
+            items.assign(events_.begin(), events_.end());
         }
         std::vector<Event> copy;
         copy.reserve(items.size());
         for (const auto& item : items) {
-            copy.push_back(*item);
+            if (item.text) {
+                decodeInto(copy, *item.text);
+            } else {
+                copy.push_back(*item.event);
+            }
         }
         return copy;
     }
@@ -332,10 +337,14 @@ public:
     }
 
 private:
+    // An event as the caller queued it until the writer has encoded it, then its file form alone: the caller's
+    // allocations go back at once, so its heap does not grow (a page fault every few events) as the queue fills.
     struct Entry {
         std::shared_ptr<const Event> event;
+        std::shared_ptr<const std::string> text;
         std::uint64_t seq = 0; // increasing along the queue
-        std::size_t bytes = 0; // size in the file form, once the writer has encoded it
+        // Size in the file form, once the writer has encoded it.
+        std::size_t bytes() const { return text ? text->size() : 0; }
     };
     struct SeqRange {
         std::uint64_t first;
@@ -348,22 +357,30 @@ private:
         return std::allocate_shared<const Event>(PoolAllocator<const Event>(pool_), std::move(event));
     }
 
+    // Appends the event whose file form `text` is; one that does not read (it read when it was kept) is left out.
+    static void decodeInto(std::vector<Event>& events, const std::string& text) {
+        try {
+            events.push_back(nlohmann::json::parse(text).template get<Event>());
+        } catch (const std::exception&) {
+        }
+    }
+
     // Makes and touches, on the writer, the memory the callers' events go into while it runs: blocks for the
-    // events themselves (the count cap, a batch in flight and some dropped ones the writer has yet to free), the
-    // window of entries, and the lists of what they drop. At most kMaxPooledBytes of blocks; beyond them events
-    // come from the heap.
+    // events themselves (as many as the count cap, for a writer held up by a slow disk, and some the writer has
+    // yet to let go), the window of entries, and the lists of what they drop. At most kMaxPooledBytes of blocks;
+    // beyond them events come from the heap.
     void prepareMemory() {
         const std::size_t blockSize = sizeof(Event) + kSharedOverhead;
-        const std::size_t blocks = std::min(maxSize_ + std::min(maxSize_, batchSize_) + kBlockSlack,
-                                            std::max<std::size_t>(kMaxPooledBytes / blockSize, 1));
+        const std::size_t blocks =
+            std::min(maxSize_ + kBlockSlack, std::max<std::size_t>(kMaxPooledBytes / blockSize, 1));
         pool_.reserve(blockSize, blocks);
         auto window = SlidingWindow<Entry>::touchedStorage(std::min(4 * blocks, blocks + kMaxWindowSlack));
-        auto discarded = touchedEmptyVector<std::shared_ptr<const Event>>(kDropSlack);
+        auto discarded = touchedEmptyVector<Entry>(kDropSlack);
         auto removals = touchedEmptyVector<SeqRange>(kDropSlack);
         {
             std::lock_guard persisting(persistMutex_);
             if (freeing_.capacity() < kDropSlack) {
-                freeing_ = touchedEmptyVector<std::shared_ptr<const Event>>(kDropSlack);
+                freeing_ = touchedEmptyVector<Entry>(kDropSlack);
                 removing_ = touchedEmptyVector<SeqRange>(kDropSlack);
             }
         }
@@ -386,8 +403,9 @@ private:
         return at != events_.end() && at->seq == seq ? static_cast<std::size_t>(at - events_.begin()) : events_.size();
     }
 
-    // Removes events [first, last) and notes them for the journal when the writer has seen any of them.
-    void eraseLocked(std::size_t first, std::size_t last) {
+    // Removes events [first, last) and notes them for the journal when the writer has seen any of them. With
+    // `keep`, what they hold is moved there to be freed elsewhere.
+    void eraseLocked(std::size_t first, std::size_t last, std::vector<Entry>* keep = nullptr) {
         if (first >= last) {
             return;
         }
@@ -397,7 +415,10 @@ private:
             removals_.push_back(SeqRange{begin->seq, (end - 1)->seq});
         }
         for (auto it = begin; it != end; ++it) {
-            totalBytes_ -= it->bytes;
+            totalBytes_ -= it->bytes();
+            if (keep != nullptr) {
+                keep->push_back(std::move(*it));
+            }
         }
         events_.erase(begin, end);
         ++version_;
@@ -410,13 +431,8 @@ private:
             return 0;
         }
         const std::size_t dropped = pending - maxSize_ + 1;
-        if (running_) {
-            // The oldest events have long left the caches: freeing them is the writer's work, not the caller's.
-            for (std::size_t i = inFlight_; i < inFlight_ + dropped; ++i) {
-                discarded_.push_back(std::move(events_[i].event));
-            }
-        }
-        eraseLocked(inFlight_, inFlight_ + dropped);
+        // The oldest events have long left the caches: freeing them is the writer's work, not the caller's.
+        eraseLocked(inFlight_, inFlight_ + dropped, running_ ? &discarded_ : nullptr);
         return dropped;
     }
 
@@ -563,7 +579,7 @@ private:
     // `remaining` is left.
     bool sendOneBatch(std::size_t& remaining, Clock::time_point deadline) {
         persistIfDirty(false); // the batch is on disk while it is away, and every event in it has its size
-        std::vector<std::shared_ptr<const Event>> items;
+        std::vector<std::shared_ptr<const std::string>> items;
         std::stop_token cancel;
         std::uint64_t generation = 0;
         {
@@ -574,15 +590,15 @@ private:
             // Only events the writer has measured: later ones go in the next batch.
             std::vector<std::size_t> sizes;
             const std::size_t most = std::min({batchSize_, remaining, events_.size()});
-            for (std::size_t i = 0; i < most && events_[i].bytes > 0; ++i) {
-                sizes.push_back(events_[i].bytes);
+            for (std::size_t i = 0; i < most && events_[i].text; ++i) {
+                sizes.push_back(events_[i].bytes());
             }
             if (sizes.empty()) {
                 return false;
             }
             const std::size_t count = fittingCount(sizes);
             for (std::size_t i = 0; i < count; ++i) {
-                items.push_back(events_[i].event);
+                items.push_back(events_[i].text);
             }
             inFlight_ = count;
             generation = generation_;
@@ -591,8 +607,9 @@ private:
         std::vector<Event> batch;
         batch.reserve(items.size());
         for (const auto& item : items) {
-            batch.push_back(*item);
+            decodeInto(batch, *item);
         }
+        items.clear();
         debugLine(debug_, "Flushing " + std::to_string(batch.size()) + " " + name_ + " events");
 
         bool delivered = false;
@@ -600,7 +617,8 @@ private:
         std::optional<double> pause;
         std::string failure;
         try {
-            delivered = send_ && send_(batch, cancel, deadline);
+            // A batch none of whose events reads any more could never be sent: it goes as if delivered.
+            delivered = batch.empty() || (send_ && send_(batch, cancel, deadline));
         } catch (const TransportError& error) {
             failure = error.debugDescription();
             refused = error.isRefusedForGood();
@@ -666,7 +684,7 @@ private:
     // are serialised, so the file never goes back to an older state. Returns false when a needed write failed.
     bool persistIfDirty(bool sync) {
         std::lock_guard persisting(persistMutex_);
-        std::vector<Entry> added;
+        std::vector<Entry> added; // the last holders of events the writer encodes: they are freed on this thread
         bool whole = false;
         std::uint64_t version = 0;
         // Dropped by callers: freed here, outside the lock, into storage the callers get back empty.
@@ -695,16 +713,21 @@ private:
             journaledSeq_ = nextSeq_ - 1;
         }
 
-        std::vector<std::string> encoded(added.size());
+        std::vector<std::shared_ptr<const std::string>> encoded(added.size());
         std::vector<bool> rejected(added.size(), false);
         for (std::size_t i = 0; i < added.size(); ++i) {
+            if (added[i].text) {
+                encoded[i] = added[i].text;
+                continue;
+            }
             try {
-                encoded[i] =
-                    nlohmann::json(*added[i].event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                encoded[i] = std::make_shared<const std::string>(nlohmann::json(*added[i].event)
+                                                                     .dump(-1, ' ', false,
+                                                                           nlohmann::json::error_handler_t::replace));
             } catch (...) {
                 rejected[i] = true; // cannot be written, so it could not be sent either
             }
-            rejected[i] = rejected[i] || encoded[i].size() > kMaxEventBytes;
+            rejected[i] = rejected[i] || !encoded[i] || encoded[i]->size() > kMaxEventBytes;
         }
 
         std::vector<SeqRange>& removed = removing_;
@@ -719,14 +742,17 @@ private:
                     continue;
                 }
                 if (rejected[i]) {
-                    lines.push_back("Dropped a " + name_ + " event of " + std::to_string(encoded[i].size()) +
-                                    " bytes, larger than one request may carry");
+                    lines.push_back(encoded[i] ? "Dropped a " + name_ + " event of " +
+                                                     std::to_string(encoded[i]->size()) +
+                                                     " bytes, larger than one request may carry"
+                                               : "Dropped a " + name_ + " event that cannot be encoded");
                     eraseLocked(at, at + 1);
                     continue;
                 }
-                if (events_[at].bytes == 0) {
-                    events_[at].bytes = encoded[i].size();
-                    totalBytes_ += encoded[i].size();
+                if (!events_[at].text) {
+                    events_[at].text = encoded[i];
+                    totalBytes_ += encoded[i]->size();
+                    events_[at].event.reset(); // `added` holds it to the end of this call
                 }
             }
             if (const std::size_t dropped = trimToBudgetLocked(); dropped > 0) {
@@ -746,11 +772,11 @@ private:
 
         bool written = false;
         if (whole) {
-            std::vector<std::string> kept;
+            std::vector<std::string_view> kept;
             onDisk_.clear();
             for (std::size_t i = 0; i < added.size(); ++i) {
                 if (live[i]) {
-                    kept.push_back(std::move(encoded[i]));
+                    kept.push_back(*encoded[i]);
                     onDisk_.push_back(added[i].seq);
                 }
             }
@@ -767,7 +793,7 @@ private:
             }
             for (std::size_t i = 0; i < added.size(); ++i) {
                 if (live[i]) {
-                    files_->add(encoded[i]);
+                    files_->add(*encoded[i]);
                     onDisk_.push_back(added[i].seq);
                 }
             }
@@ -794,7 +820,7 @@ private:
         std::size_t count = 0;
         std::size_t freed = 0;
         while (totalBytes_ - freed > kMaxQueueBytes && inFlight_ + count + 1 < events_.size()) {
-            freed += events_[inFlight_ + count].bytes;
+            freed += events_[inFlight_ + count].bytes();
             ++count;
         }
         eraseLocked(inFlight_, inFlight_ + count);
@@ -819,7 +845,7 @@ private:
 
     // Empties a vector (freeing what it holds) and keeps its storage, as the scope ends.
     struct FreeOnReturn {
-        std::vector<std::shared_ptr<const Event>>& values;
+        std::vector<Entry>& values;
         ~FreeOnReturn() { values.clear(); }
     };
 
@@ -846,7 +872,7 @@ private:
     std::uint64_t nextSeq_ = 1;
     std::uint64_t journaledSeq_ = 0;                      // events up to this one have been taken by the writer
     std::vector<SeqRange> removals_;                      // removed since the writer last ran, among those it had taken
-    std::vector<std::shared_ptr<const Event>> discarded_; // dropped by callers while the writer runs; it frees them
+    std::vector<Entry> discarded_;                        // dropped by callers while the writer runs; it frees them
     bool flushing_ = false;
     bool flushRequested_ = false;
     bool holdUntilTick_ = false;
@@ -863,7 +889,7 @@ private:
     mutable std::mutex persistMutex_; // serialises writes; guards files_, onDisk_ and lastSync_
     std::unique_ptr<QueueFiles> files_;
     std::deque<std::uint64_t> onDisk_;                  // the events in the files, in order
-    std::vector<std::shared_ptr<const Event>> freeing_; // swapped with discarded_ and emptied each time
+    std::vector<Entry> freeing_;                        // swapped with discarded_ and emptied each time
     std::vector<SeqRange> removing_;                    // swapped with removals_, the writer's while it persists
     Clock::time_point lastSync_ = Clock::now();
 

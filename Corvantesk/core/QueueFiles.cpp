@@ -256,7 +256,7 @@ bool QueueFiles::ensureJournal() {
     return true;
 }
 
-bool QueueFiles::rewrite(const std::vector<std::string>& encodedEvents) {
+bool QueueFiles::rewrite(const std::vector<std::string_view>& encodedEvents) {
     if (released_) {
         return false;
     }

@@ -65,7 +65,7 @@ public:
     bool needsRewrite() const;
     // The next write is to be whole (the caller could not take every loaded event).
     void requireRewrite() { rewriteNeeded_ = true; }
-    bool rewrite(const std::vector<std::string>& encodedEvents);
+    bool rewrite(const std::vector<std::string_view>& encodedEvents);
     void add(std::string_view encodedEvent);
     void drop(std::size_t position, std::size_t count);
     // Appends what add() and drop() buffered; with `sync`, the journal is also flushed to the disk.

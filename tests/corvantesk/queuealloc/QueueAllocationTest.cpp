@@ -2,8 +2,10 @@
 // counted through a replaced global operator new (which is why this is a binary of its own).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -14,16 +16,43 @@
 
 namespace {
 thread_local std::size_t allocations = 0;
+// Blocks made while this is set are counted in liveCallerBytes until freed, on whatever thread.
+thread_local bool countLiveBytes = false;
+std::atomic<long long> liveCallerBytes{0};
+
+// Each block carries its size and whether it is counted, ahead of what the caller gets (malloc's alignment kept).
+struct alignas(16) BlockHeader {
+    std::size_t size;
+    bool counted;
+};
 
 void* allocate(std::size_t size) {
     ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
+    auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+    if (header == nullptr) {
+        return nullptr;
+    }
+    *header = BlockHeader{size, countLiveBytes};
+    if (countLiveBytes) {
+        liveCallerBytes += static_cast<long long>(size);
+    }
+    return header + 1;
 }
 void* allocateOrThrow(std::size_t size) {
     if (void* block = allocate(size)) {
         return block;
     }
     throw std::bad_alloc();
+}
+void release(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    auto* header = static_cast<BlockHeader*>(block) - 1;
+    if (header->counted) {
+        liveCallerBytes -= static_cast<long long>(header->size);
+    }
+    std::free(header);
 }
 } // namespace
 
@@ -40,22 +69,22 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return allocate(size);
 }
 void operator delete(void* block) noexcept {
-    std::free(block);
+    release(block);
 }
 void operator delete[](void* block) noexcept {
-    std::free(block);
+    release(block);
 }
 void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
+    release(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
+    release(block);
 }
 void operator delete(void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
+    release(block);
 }
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    std::free(block);
+    release(block);
 }
 
 using namespace std::chrono_literals;
@@ -112,6 +141,54 @@ TEST(QueueAllocation, TrackingOnAStartedQueueAllocatesNothingOnTheCallerOnceWarm
     EXPECT_EQ(kept.front().sequence, 370);
     EXPECT_EQ(kept.back().sequence, 419);
     EXPECT_EQ(kept.back().id, std::string(100, 'x') + "419");
+}
+
+// Events waiting in a started queue hold none of the memory the caller made them in: the writer keeps their file
+// form and lets the caller's blocks go, so the caller's heap does not grow (a page fault every few calls) while
+// the queue fills. Sends and copies still see the events as they were made.
+TEST(QueueAllocation, WaitingEventsHoldNoneOfTheCallersMemory) {
+    sdktest::TestStorage storage;
+    std::vector<TestEvent> sent;
+    std::mutex sentMutex;
+    Queue queue(
+        "live", 1000000, 3600.0, 1000, false,
+        [&](const std::vector<TestEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            std::lock_guard lock(sentMutex);
+            sent.insert(sent.end(), batch.begin(), batch.end());
+            return true;
+        },
+        storage.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    for (int i = 0; i < 500 && queue.bytesWritten() == 0; ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_GT(queue.bytesWritten(), 0u);
+
+    countLiveBytes = true;
+    for (int i = 1; i <= 300; ++i) {
+        if (i % 10 == 0) {
+            std::this_thread::sleep_for(3ms);
+        }
+        queue.enqueue(TestEvent{std::string(100, 'x').append(std::to_string(i)), i});
+    }
+    countLiveBytes = false;
+    // The writer takes the last of them within a few milliseconds.
+    for (int i = 0; i < 500 && liveCallerBytes.load() > 2000; ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_LE(liveCallerBytes.load(), 2000) << "bytes the caller made still held after 300 events of about 100 bytes";
+
+    const auto kept = queue.events();
+    ASSERT_EQ(kept.size(), 301u);
+    EXPECT_EQ(kept[1], (TestEvent{std::string(100, 'x') + "1", 1}));
+    EXPECT_EQ(kept.back(), (TestEvent{std::string(100, 'x') + "300", 300}));
+    queue.flush();
+    std::lock_guard lock(sentMutex);
+    ASSERT_EQ(sent.size(), 301u);
+    EXPECT_EQ(sent[0], sdktest::event(0));
+    EXPECT_EQ(sent.back(), kept.back());
+    queue.stopAutoFlush();
 }
 
 // What a tracking call allocates is the event's own data: here its id and its copy of the session id (the type
