@@ -134,7 +134,17 @@ void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& at
         };
         if (copyFrom) {
             try {
-                messages_folder::copyDatabase(*copyFrom, file.parent_path());
+                messages_folder::copyDatabase(*copyFrom, file.parent_path(), [&stop, &quitting] {
+                    return stop.stop_requested() || quitting.stop_requested();
+                });
+            } catch (const DatabaseError& error) { // stopped while another load read the same database in place
+                const auto code = error.code();
+                const std::string description = error.description();
+                post([this, ticket, code, description, file, didStartAccessing] {
+                    appState_->stopAccessingAttachmentFolder();
+                    handleLoadFailure(ticket, code, description, file, didStartAccessing);
+                });
+                return;
             } catch (const std::exception& error) {
                 const std::string description = std::string("Failed to copy database files: ") + error.what();
                 post([this, ticket, description, file, didStartAccessing] {

@@ -4,6 +4,9 @@
 #include <string>
 #include <system_error>
 
+#include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/ReadInPlace.h"
+
 namespace quillobrandt::messages_folder {
 namespace fs = std::filesystem;
 namespace {
@@ -24,7 +27,9 @@ bool containsDatabase(const fs::path& folder) {
     return fs::is_regular_file(folder / databaseName, ec);
 }
 
-fs::path copyDatabase(const fs::path& folder, const fs::path& workFolder) {
+fs::path copyDatabase(const fs::path& folder, const fs::path& workFolder, const std::function<bool()>& stop) {
+    // The companions come with the database's turn: a snapshot read beside a live owner holds locks on its "-shm".
+    const FileTurn turn(resolveDatabaseFile(folder / databaseName), stop);
     fs::create_directories(workFolder);
     removeCopies(workFolder);
     try {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 namespace quillobrandt {
 
@@ -16,9 +17,12 @@ bool containsDatabase(const std::filesystem::path& folder);
 
 // Removes stale copies of an earlier pick from `workFolder` (creating it when missing), then copies
 // "chat.db" to "temp_chat.db" and, where they exist, "chat.db-wal" and "chat.db-shm" beside it, each
-// readable by the owner only. Returns the copied database's path. The source is only read.
-// Throws std::filesystem::filesystem_error; no partial copy is left behind then.
-std::filesystem::path copyDatabase(const std::filesystem::path& folder, const std::filesystem::path& workFolder);
+// readable by the owner only. Returns the copied database's path. The source is only read, and only once no other
+// thread of this process reads that database where it lies (the copy's descriptors would drop the read's lock).
+// Throws std::filesystem::filesystem_error, no partial copy left behind; DatabaseError::stopped once `stop` returns
+// true while waiting for such a read.
+std::filesystem::path copyDatabase(const std::filesystem::path& folder, const std::filesystem::path& workFolder,
+                                   const std::function<bool()>& stop = {});
 
 } // namespace messages_folder
 } // namespace quillobrandt

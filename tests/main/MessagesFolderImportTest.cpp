@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "Quillobrandt/main/MessagesFolderImport.h"
+#include "Quillobrandt/store/DatabaseManager.h"
 #include "platform/core/AtomicFile.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +54,53 @@ TEST(MessagesFolderImport, MissingDatabaseIsReportedAndLeavesNoPartialCopy) {
     write(root / "work" / "temp_chat.db", "stale");
     EXPECT_THROW(folder::copyDatabase(root / "empty", root / "work"), fs::filesystem_error);
     EXPECT_FALSE(fs::exists(root / "work" / "temp_chat.db"));
+}
+
+TEST(MessagesFolderImport, ImportingAFolderWhoseDatabaseIsReadInPlaceLeavesTheReadsLockInPlace) {
+    // Closing any descriptor of a file drops every lock this process holds on it: the import's copy of a chat.db that
+    // a load on another thread reads where it lies must wait for that read, or a writer could change the file under
+    // it.
+    const fs::path source = storetest::userFolder() / "Messages";
+    const fs::path file = source / "chat.db";
+    fs::create_directories(source);
+    {
+        qbtest::MessagesDatabaseBuilder builder(file, qbtest::JournalMode::rollback);
+        for (int c = 0; c < 3; ++c) {
+            const auto chat = builder.addOneToOneChat("person" + std::to_string(c) + "@example.com");
+            builder.addMessageToChat(chat.chatId, {.text = "as written", .date = 1, .handleId = chat.handleId});
+        }
+        builder.finish();
+    }
+    const std::string original = storetest::fileBytes(file);
+
+    storetest::PausedLoad load(file);
+    const fs::path work = qbtest::IsolatedHome::root() / "work";
+    std::atomic<bool> imported = false;
+    std::thread importer([&] {
+        folder::copyDatabase(source, work);
+        imported = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(imported) << "the import did not wait for the read";
+    // A stopped load gives up waiting.
+    EXPECT_THROW(folder::copyDatabase(source, qbtest::IsolatedHome::root() / "stopped", [] { return true; }),
+                 quillobrandt::DatabaseError);
+
+    // A writer in another process, in rollback-journal mode, that will not wait: the read's shared lock keeps it out.
+    const std::string writer = "sqlite3 '" + file.string() +
+                               "' 'PRAGMA busy_timeout=0; UPDATE message SET text = upper(text);' >/dev/null 2>&1";
+    EXPECT_NE(std::system(writer.c_str()), 0) << "a writer changed the database under the read";
+
+    load.finish();
+    importer.join();
+    EXPECT_FALSE(load.error()) << load.error()->description();
+    EXPECT_EQ(load.conversations().size(), 3u);
+    for (const auto& conversation : load.conversations()) {
+        EXPECT_EQ(conversation.messages.front().text, "as written") << conversation.id;
+    }
+    EXPECT_TRUE(imported);
+    EXPECT_TRUE(read(work / "temp_chat.db") == original) << "the copy is not of the database as it was";
+    EXPECT_TRUE(storetest::fileBytes(file) == original) << "the database changed";
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <future>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -298,23 +297,7 @@ TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
     // the read.
     const auto file = userFolder() / "chat.db";
     buildChats(file, qbtest::JournalMode::rollback, 3);
-    std::promise<void> reading;
-    std::promise<void> carryOn;
-    auto resume = carryOn.get_future().share();
-    std::thread loader([&] {
-        DatabaseManager manager;
-        bool paused = false;
-        manager.openDatabase(
-            file, std::nullopt,
-            [&](const std::string& message, double, const std::optional<std::string>&, std::optional<double>) {
-                if (!paused && message.rfind("Loading conversations", 0) == 0) {
-                    paused = true;
-                    reading.set_value();
-                    resume.wait();
-                }
-            });
-    });
-    reading.get_future().wait();
+    storetest::PausedLoad load(file);
     std::atomic<bool> copied = false;
     std::thread saver([&] {
         quillobrandt::DatabaseSnapshot::take(file);
@@ -335,9 +318,9 @@ TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the read lost its lock on the file";
 
-    carryOn.set_value();
-    loader.join();
+    load.finish();
     saver.join();
+    EXPECT_FALSE(load.error()) << load.error()->description();
     EXPECT_TRUE(copied);
 }
 

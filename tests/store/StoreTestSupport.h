@@ -3,11 +3,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -206,6 +208,57 @@ public:
 private:
     pid_t pid_ = -1;
     int toChild_ = -1;
+};
+
+// A load on a thread of its own, held in the middle of its read (at its first chat) until finish(): the moment for
+// something else to happen to the same file.
+class PausedLoad {
+public:
+    // Returns once the load is held.
+    explicit PausedLoad(const std::filesystem::path& file) {
+        auto reading = reading_.get_future();
+        loader_ = std::thread([this, file] {
+            bool paused = false;
+            try {
+                conversations_ = quillobrandt::DatabaseManager().openDatabase(
+                    file, std::nullopt,
+                    [&](const std::string& message, double, const std::optional<std::string>&, std::optional<double>) {
+                        if (!paused && message.rfind("Loading conversations", 0) == 0) {
+                            paused = true;
+                            reading_.set_value();
+                            resume_.get_future().wait();
+                        }
+                    });
+            } catch (const quillobrandt::DatabaseError& error) {
+                error_ = error;
+            }
+            if (!paused) {
+                reading_.set_value();
+            }
+        });
+        reading.wait();
+    }
+    ~PausedLoad() { finish(); }
+    PausedLoad(const PausedLoad&) = delete;
+    PausedLoad& operator=(const PausedLoad&) = delete;
+
+    // Lets the load go on and waits for its end.
+    void finish() {
+        if (loader_.joinable()) {
+            resume_.set_value();
+            loader_.join();
+        }
+    }
+    // After finish(): what it read, or the error it ended with.
+    const std::vector<quillobrandt::Conversation>& conversations() const { return conversations_; }
+    const std::optional<quillobrandt::DatabaseError>& error() const { return error_; }
+
+private:
+    std::promise<void> reading_;
+    std::promise<void> resume_;
+    std::vector<quillobrandt::Conversation> conversations_;
+    std::optional<quillobrandt::DatabaseError> error_;
+    std::thread loader_;
 };
 
 } // namespace storetest
