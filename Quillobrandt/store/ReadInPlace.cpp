@@ -296,13 +296,15 @@ std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool(
         return std::nullopt;
     }
     try {
-        read.db = SqliteDatabase::open(resolved, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, inPlaceFileLayer());
-        read.db.distrustSchema();
-        read.db.setStopCheck(std::move(stop));
-        // A writer's commit holds the file for a moment: waiting it out is cheaper than a copy, and short enough
-        // that a stop is never kept waiting.
-        sqlite3_busy_timeout(read.db.handle(), static_cast<int>(kCommitWait.count()));
         for (int attempt = 1;; ++attempt) {
+            // A fresh connection each time: one that read the file before it changed keeps what it read (pages, the
+            // schema) whenever the new file's header looks like the old one's, as a copy made over it may.
+            read.db = SqliteDatabase::open(resolved, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, inPlaceFileLayer());
+            read.db.distrustSchema();
+            read.db.setStopCheck(stop);
+            // A writer's commit holds the file for a moment: waiting it out is cheaper than a copy, and short enough
+            // that a stop is never kept waiting.
+            sqlite3_busy_timeout(read.db.handle(), static_cast<int>(kCommitWait.count()));
             read.db.exec("BEGIN");
             const FileWitness beforeLock(resolved);
             // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can

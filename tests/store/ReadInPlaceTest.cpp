@@ -364,6 +364,54 @@ TEST(ReadInPlace, AFileRewrittenOrCutShortUnderTheReadIsRefusedNeverReadTorn) {
     }
 }
 
+TEST(ReadInPlace, ALockTakenAgainAfterARewriteReadsOnlyTheNewFile) {
+    // `cp` over the file while the read takes its lock: the lock is taken again, and what was read the first time
+    // (pages, the schema) must not be used, even when the new file's header looks like the old one's (same change
+    // counter and page count, as two files made by the same steps have). Here the two tables swap their pages.
+    const auto folder = userFolder() / "swapped-tables";
+    fs::create_directories(folder);
+    const auto build = [](const fs::path& file, const std::string& first, const std::string& second,
+                          const std::string& tag) {
+        // Enough schema rows that reading them takes SQLite several thousand steps: the stop is asked meanwhile.
+        std::string sql =
+            "PRAGMA page_size=4096; BEGIN; CREATE TABLE " + first + "(v); CREATE TABLE " + second + "(v);";
+        for (int i = 0; i < 300; ++i) {
+            sql += "CREATE VIEW view_" + std::to_string(i) + " AS SELECT " + std::to_string(i) + ";";
+        }
+        sql +=
+            "INSERT INTO alpha VALUES ('" + tag + "-alpha'); INSERT INTO omega VALUES ('" + tag + "-omega'); COMMIT;";
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    };
+    const auto file = folder / "chat.db";
+    const auto other = folder / "other.db";
+    build(file, "alpha", "omega", "old");
+    build(other, "omega", "alpha", "new");
+    {
+        const auto oldHeader = storetest::fileBytes(file).substr(24, 16);
+        ASSERT_EQ(oldHeader, storetest::fileBytes(other).substr(24, 16)) << "the headers tell the files apart";
+    }
+
+    bool rewritten = false;
+    const std::string rewrite = "cp '" + other.string() + "' '" + file.string() + "'";
+    auto read = quillobrandt::openInPlace(file, [&] {
+        if (!rewritten) {
+            rewritten = true; // in the middle of the first attempt's first read
+            EXPECT_EQ(std::system(rewrite.c_str()), 0);
+        }
+        return false;
+    });
+    ASSERT_TRUE(rewritten) << "the read finished before the file could be rewritten";
+    ASSERT_TRUE(read) << "the file, unchanged since the rewrite, is not read where it lies";
+    for (const std::string table : {"alpha", "omega"}) {
+        auto rows = read->db.prepare("SELECT v FROM " + table);
+        ASSERT_TRUE(rows.next()) << table;
+        EXPECT_EQ(rows.columnText(0), "new-" + table) << "read with what the first attempt took of the old file";
+    }
+}
+
 TEST(ReadInPlace, AFifoPutAtTheNameBetweenTheCheckAndTheOpenNeverHoldsTheLoad) {
     // Another process swaps the database and a FIFO at its name as fast as it can: SQLite's read-only open of a FIFO
     // would wait for a writer for ever, beyond any stop. Every load ends, with the chats or a clear refusal.
