@@ -12,7 +12,9 @@ QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& av
     if (!available.isValid()) {
         return content;
     }
-    const QSize room = available.size() - bars - frame;
+    // An unset size (QSize() is -1 by -1) takes no room; subtracted as it stands it would add a pixel each way.
+    const QSize none(0, 0);
+    const QSize room = available.size() - bars.expandedTo(none) - frame.expandedTo(none);
     QSize wanted = content;
     if (wanted.height() > room.height()) {
         wanted.rwidth() += scrollBar;

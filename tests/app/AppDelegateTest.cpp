@@ -205,6 +205,9 @@ TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale15), QSize(810, 448));
     EXPECT_EQ(fitContentToScreen(QSize(550, 450), menu, frame, scale2), QSize(550, 320));
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2), QSize(683, 320));
+    // A window without bars (a sheet, a small window): an unset size is none, not minus one pixel each way.
+    EXPECT_EQ(fitContentToScreen(QSize(875, 750), QSize(), frame, scale2), QSize(683, 344));
+    EXPECT_EQ(fitContentToScreen(QSize(875, 750), QSize(), QSize(), scale2), QSize(683, 384));
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect()), QSize(810, 690)) << "no screen known";
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect(0, 0, 10, 10)), QSize(10, 1));
     // Content that scrolls down gets its scroll bar's width on top, where the screen has it.
