@@ -200,10 +200,9 @@ void ConversationDisplayView::refreshList() {
     context.isIPhoneBackup = appState_->isIPhoneBackup();
     context.reportedPictureFailures = &reportedPictureFailures_;
     const std::vector<Message> shown = model_.displayedMessages();
-    // The ends of the list scroll clear of the jump buttons (and of the banner over the oldest window),
-    // so the message jumped to is read whole.
-    const bool discs = model_.showsJumpButtons();
-    const qreal endMargin = discs ? jumpButtons_->sizeHint().height() + 8 : 0;
+    // The lower end of the list scrolls clear of the jump buttons, so the newest message is read whole. The top
+    // keeps only its padding: the position banner floats over it for a moment and goes.
+    const qreal endMargin = model_.showsJumpButtons() ? jumpButtons_->sizeHint().height() + 8 : 0;
     std::vector<MessageRow> rows;
     rows.reserve(shown.size());
     for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -212,7 +211,7 @@ void ConversationDisplayView::refreshList() {
         row.layout = model_.rowLayout(static_cast<int>(i));
         row.showDelete = model_.isEditMode();
         row.marked = model_.isMarkedDeleted(row.message.id);
-        row.marginAbove = i == 0 && !model_.hasEarlierMessages() ? endMargin : 0;
+        row.marginAbove = i == 0 ? messageListPadding : 0;
         row.marginBelow = i + 1 == shown.size() ? endMargin : 0;
         if (!row.layout.empty) {
             row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);

@@ -16,6 +16,8 @@ namespace quillobrandt {
 // What a row's button in edit mode is called (its tooltip and its accessible description): the trash button
 // of a message, the undo button of a marked one.
 inline constexpr const char* deleteButtonName = "Delete Message";
+// The list's padding: bubbles keep it from the sides, the first row from the top.
+inline constexpr qreal messageListPadding = 12;
 inline constexpr const char* undoButtonName = "Undo Delete";
 
 // One row of the message list: an optional day header, then the bubble (none for a reaction marker).
@@ -25,8 +27,8 @@ struct MessageRow {
     BubbleContent content;
     bool showDelete = false;
     bool marked = false; // marked for deletion in edit mode: dimmed, struck through, its button undoes it
-    // Empty space above or below the row: the first and last rows of the list keep clear of what floats
-    // over the list's ends (the jump buttons, the position banner) when scrolled fully there.
+    // Empty space above or below the row: the list's padding above the first row, and room below the last one
+    // for the jump buttons that float over the list's lower end, so the newest message clears them.
     qreal marginAbove = 0;
     qreal marginBelow = 0;
 };

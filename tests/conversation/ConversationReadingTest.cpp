@@ -257,13 +257,37 @@ TEST_F(ConversationReadingTest, TheJumpedToMessageIsReadableWhole) {
     const int clearance = viewport.bottom() - drawnPieces(*view, *list, last).back().bottom();
     EXPECT_GE(clearance, discs->height() + 8);
 
+    // The banner floats over the top of the list for its few seconds; the list is at the oldest message.
     view->jumpToOldest();
     ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
     list = listOf(*view);
-    auto* banner = view->findChild<QWidget*>("position_banner");
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
     for (const QRect& piece : drawnPieces(*view, *list, 0)) {
         EXPECT_TRUE(viewport.contains(piece)) << "the oldest message is on screen whole";
-        EXPECT_FALSE(piece.intersects(banner->geometry())) << "and clear of the banner";
+    }
+}
+
+// The first row's ink (its day header's plate) starts a small padding below the list's top edge, with or
+// without jump buttons: only the end the buttons float over keeps clear of them.
+TEST_F(ConversationReadingTest, TheListOpensWithItsFirstDayHeaderNearTheTop) {
+    for (const int count : {5, 61}) {
+        auto view = openView(minutesApart(count));
+        QListView* list = listOf(*view);
+        ASSERT_EQ(view->findChild<QWidget*>("jump_newest")->parentWidget()->isVisible(), count > 10);
+        const QImage shot = list->viewport()->grab().toImage();
+        const QRgb background = shot.pixel(1, 1);
+        int firstInk = -1;
+        for (int y = 0; y < shot.height() && firstInk < 0; ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                if (qAbs(qGray(shot.pixel(x, y)) - qGray(background)) > 8) {
+                    firstInk = y;
+                    break;
+                }
+            }
+        }
+        const int scale = qRound(list->viewport()->devicePixelRatioF());
+        EXPECT_GE(firstInk, 8 * scale) << count << " messages";
+        EXPECT_LE(firstInk, 28 * scale) << count << " messages";
     }
 }
 
