@@ -47,7 +47,7 @@ std::string errorText(const std::exception_ptr& error) {
 
 // Opens the copy read-only and lock-free; falls back to a plain open as the reader always has.
 platform::SqliteDatabase openCopy(const fs::path& copy) {
-    const std::string uri = sqliteFileUri(copy, "mode=ro&nolock=1");
+    const std::string uri = platform::sqliteFileUri(copy, "mode=ro&nolock=1");
     platform::consoleLine("🔓 Attempting to open with URI: " + uri);
     std::string firstMessage;
     try {

@@ -1,30 +1,14 @@
 #include "Quillobrandt/backup/ManifestIndex.h"
 
-#include <cstdio>
-
 #include "Quillobrandt/backup/BackupError.h"
 
 namespace quillobrandt {
-
-std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query) {
-    std::string uri = "file:";
-    for (const char c : path.string()) {
-        if (c == '%' || c == '?' || c == '#') {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-            uri += escaped;
-        } else {
-            uri += c;
-        }
-    }
-    return query.empty() ? uri : uri + "?" + query;
-}
 
 ManifestIndex ManifestIndex::openBackupOwned(const std::filesystem::path& file) {
     // immutable: no locks, no journal recovery, no -shm; the user's backup is only ever read.
     try {
         return ManifestIndex(
-            platform::SqliteDatabase::open(sqliteFileUri(file, "mode=ro&immutable=1"),
+            platform::SqliteDatabase::open(platform::sqliteFileUri(file, "mode=ro&immutable=1"),
                                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW));
     } catch (const platform::SqliteError& error) {
         throw BackupError(BackupError::Code::failedToOpenManifestDB, error.what());

@@ -43,7 +43,4 @@ std::string backupDomainOf(const std::string& relativePath);
 // A stored file's name: exactly 40 lower-case hex characters (SHA-1 of domain and path).
 bool isValidFileID(const std::string& fileID);
 
-// The text of a "file:" URI naming `path`, with the characters that URIs reserve percent-encoded.
-std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query);
-
 } // namespace quillobrandt

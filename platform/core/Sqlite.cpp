@@ -1,6 +1,22 @@
 #include "platform/core/Sqlite.h"
 
+#include <cstdio>
+
 namespace platform {
+
+std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query) {
+    std::string uri = "file:";
+    for (const char c : path.string()) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return query.empty() ? uri : uri + "?" + query;
+}
 
 SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags, const char* fileLayer) {
     sqlite3* raw = nullptr;

@@ -130,4 +130,8 @@ private:
     sqlite3* db_ = nullptr;
 };
 
+// The text of a "file:" URI naming `path`, with the characters that URIs reserve percent-encoded, for an open with
+// SQLITE_OPEN_URI; `query` (may be empty) follows a "?".
+std::string sqliteFileUri(const std::filesystem::path& path, const std::string& query);
+
 } // namespace platform

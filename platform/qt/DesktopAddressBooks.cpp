@@ -1,6 +1,8 @@
 #include "platform/qt/DesktopAddressBooks.h"
 
 #include <algorithm>
+#include <array>
+#include <fstream>
 
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Console.h"
@@ -62,10 +64,26 @@ std::string quotedIdentifier(const std::string& name) {
     return quoted;
 }
 
+// A reader of a database in WAL mode makes the "-wal" and "-shm" it does not find, and leaves them behind in the
+// user's folder. Without both nobody has the book open, so the file is read on its own, as one that cannot change
+// (rows a crashed program left in a log are not seen).
+SqliteDatabase openAddressBook(const fs::path& contactsDb) {
+    std::array<char, 20> header{};
+    std::ifstream(contactsDb, std::ios::binary).read(header.data(), header.size());
+    const bool walMode = header[18] == 2 && header[19] == 2;
+    std::error_code ec;
+    const bool openByOwner =
+        fs::exists(contactsDb.string() + "-wal", ec) && fs::exists(contactsDb.string() + "-shm", ec);
+    if (walMode && !openByOwner) {
+        return SqliteDatabase::open(sqliteFileUri(contactsDb, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    return SqliteDatabase::open(contactsDb, SQLITE_OPEN_READONLY);
+}
+
 } // namespace
 
 std::vector<std::string> readEvolutionVCards(const fs::path& contactsDb) {
-    const auto db = SqliteDatabase::open(contactsDb, SQLITE_OPEN_READONLY);
+    const auto db = openAddressBook(contactsDb);
     std::vector<std::string> tables;
     {
         auto statement = db.prepare("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/core/AtomicFile.h"
@@ -74,6 +76,30 @@ TEST(DesktopAddressBooks, EvolutionBooksAreReadFromEveryVCardTableWithoutChangin
     EXPECT_EQ(cards[0].familyName, "File") << "vCard files come before address books";
     EXPECT_EQ(cards[1], (ContactRecord{"Eve", "Evo", {"+1 555 000 1111"}}));
     EXPECT_EQ(cards[2], (ContactRecord{"Otto", "Other", {"555 000 2222"}}));
+    EXPECT_EQ(platform::readFile(book), before);
+}
+
+TEST(DesktopAddressBooks, AnEvolutionBookInWalModeIsReadWithNothingMadeBesideIt) {
+    // A reader of a database in WAL mode makes its "-wal" and "-shm" when nobody has them open; they would stay
+    // behind in the user's address book folder.
+    const fs::path book = platform::appSupportDir() / "evolution" / "addressbook" / "system" / "contacts.db";
+    qbtest::writeEvolutionAddressBook(book, {{"pas-id-1", card("Evo", "Eve", "+1 555 000 1111")}});
+    ASSERT_EQ(std::system(("sqlite3 '" + book.string() + "' 'PRAGMA journal_mode=WAL;' >/dev/null").c_str()), 0);
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(book.parent_path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    ASSERT_EQ(listing(), std::vector<std::string>{"contacts.db"});
+    const auto before = platform::readFile(book);
+
+    const auto cards = readAll(platform::appSupportDir());
+    ASSERT_EQ(cards.size(), 1u);
+    EXPECT_EQ(cards[0], (ContactRecord{"Eve", "Evo", {"+1 555 000 1111"}}));
+    EXPECT_EQ(listing(), std::vector<std::string>{"contacts.db"});
     EXPECT_EQ(platform::readFile(book), before);
 }
 
