@@ -324,6 +324,26 @@ TEST(ReadInPlace, ACopyOfTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
     EXPECT_TRUE(copied);
 }
 
+TEST(ReadInPlace, AnotherConnectionToTheSameFileMeanwhileLeavesTheReadsLockInPlace) {
+    // The Full Disk Access probe opens the Mac's database through SQLite while a load may read it in place. SQLite
+    // keeps a closed descriptor of a file open while any connection of the process holds a lock on it, the read's
+    // through the in-place layer included, so the probe needs no turn.
+    const auto file = userFolder() / "chat.db";
+    buildChats(file, qbtest::JournalMode::rollback, 3);
+    storetest::PausedLoad load(file);
+    {
+        const auto probe = platform::SqliteDatabase::open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
+        probe.prepare("SELECT COUNT(*) FROM chat");
+    }
+    // A writer in another process, in rollback-journal mode, that will not wait.
+    const std::string writer = "sqlite3 '" + file.string() +
+                               "' 'PRAGMA busy_timeout=0; UPDATE message SET text = upper(text);' >/dev/null 2>&1";
+    EXPECT_NE(std::system(writer.c_str()), 0) << "a writer changed the database under the read";
+    load.finish();
+    EXPECT_FALSE(load.error()) << load.error()->description();
+    EXPECT_EQ(messageCount(load.conversations()), 9u);
+}
+
 TEST(ReadInPlace, AFileRewrittenOrCutShortUnderTheReadIsRefusedNeverReadTorn) {
     // Programs that are not SQLite ignore its locks: `cp` over the file rewrites it where it lies, `truncate` cuts it.
     // Whatever the read took from the file before and after, the load is the file as it was, or a clear refusal.
