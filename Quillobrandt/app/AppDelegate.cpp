@@ -14,6 +14,7 @@
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/AboutView.h"
+#include "Quillobrandt/app/ActivationKeeper.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/AppSupportMailer.h"
 #include "Quillobrandt/app/FeedbackView.h"
@@ -147,6 +148,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::setupMainWindow() {
     window_ = std::make_unique<MainWindow>();
+    // The menu shortcuts work again as soon as a sheet or a small window closes, whatever closed it.
+    new ActivationKeeper(window_.get(), window_.get());
     buildMenus();
     switcher_ = new ContentSwitcher(*appState_, mainFactory_, &hub_, window_.get());
     window_->setContent(switcher_);

@@ -192,6 +192,34 @@ TEST_F(AppDelegateTest, EscapeClosesPreferencesAndAbout) {
     flushDeletes();
 }
 
+// Closed with Escape or its title bar's button, a small window gives the keyboard back to the main window: its
+// menu shortcuts answer without a click.
+TEST_F(AppDelegateTest, MenuShortcutsWorkAgainAfterASmallWindowCloses) {
+    auto delegate = launch();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->window()));
+    const auto pressCtrlO = [&] {
+        QWidget* active = QApplication::activeWindow();
+        QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget()
+                          : active != nullptr                    ? active
+                                                                 : delegate->window();
+        QTest::keyClick(target, Qt::Key_O, Qt::ControlModifier);
+    };
+    delegate->showPreferences();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->preferencesWindow()));
+    QTest::keyClick(delegate->preferencesWindow(), Qt::Key_Escape);
+    ASSERT_EQ(delegate->preferencesWindow(), nullptr);
+    QTest::qWait(50);
+    pressCtrlO();
+    EXPECT_EQ(fake.panels->openRequests().size(), 1U) << "after Escape";
+    delegate->showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->aboutWindow()));
+    delegate->aboutWindow()->close();
+    QTest::qWait(50);
+    pressCtrlO();
+    EXPECT_EQ(fake.panels->openRequests().size(), 2U) << "after the window's close";
+    flushDeletes();
+}
+
 TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
     using quillobrandt::fitContentToScreen;
     using quillobrandt::keepFrameOnScreen;
