@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -21,7 +23,25 @@ void applyCommon(QFileDialog& dialog, const QString& title, const QString& direc
     }
 }
 
+// Room a title bar takes above a panel before the window manager says how much.
+constexpr int kTitleBarAllowance = 40;
+
+// A panel larger than the screen's free area (a small or scaled screen) would put its buttons out of reach: it
+// gets what fits, down to the least its layout takes.
+void fitToScreen(QFileDialog& dialog) {
+    const QWidget* anchor = dialog.parentWidget() != nullptr ? dialog.parentWidget()->window() : nullptr;
+    const QScreen* screen =
+        anchor != nullptr && anchor->screen() != nullptr ? anchor->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QSize room = screen->availableGeometry().size() - QSize(0, kTitleBarAllowance);
+    const QSize wanted = dialog.testAttribute(Qt::WA_Resized) ? dialog.size() : dialog.sizeHint();
+    dialog.resize(wanted.boundedTo(room).expandedTo(dialog.minimumSizeHint()));
+}
+
 std::optional<QString> firstSelection(QFileDialog& dialog) {
+    fitToScreen(dialog);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
