@@ -55,7 +55,8 @@ namespace corvantesk {
 // from the count cap), so a caller neither allocates nor faults a page in; the event's own strings move in. The
 // writer keeps each event it has encoded in its file form alone and frees the caller's event, so the memory the
 // caller made it in is used again by the next one; batches and events() are read back from that form (which
-// holds what the file holds: a date among the properties comes back as its text).
+// holds what the file holds: a date among the properties comes back as its text). An event whose file form does
+// not read back (a date past what a file may hold) keeps the caller's copy too, and is sent from that.
 //
 // Threads: startAutoFlush() starts two threads: a writer that saves changes (coalescing them), runs the
 // housekeeping callback and decides when to flush (by size, and once per `flushInterval`), and a sender that runs
@@ -274,11 +275,7 @@ public:
         std::vector<Event> copy;
         copy.reserve(items.size());
         for (const auto& item : items) {
-            if (item.text) {
-                decodeInto(copy, *item.text);
-            } else {
-                copy.push_back(*item.event);
-            }
+            appendEvent(copy, item);
         }
         return copy;
     }
@@ -339,6 +336,7 @@ public:
 private:
     // An event as the caller queued it until the writer has encoded it, then its file form alone: the caller's
     // allocations go back at once, so its heap does not grow (a page fault every few events) as the queue fills.
+    // Both when the file form does not read back.
     struct Entry {
         std::shared_ptr<const Event> event;
         std::shared_ptr<const std::string> text;
@@ -357,11 +355,22 @@ private:
         return std::allocate_shared<const Event>(PoolAllocator<const Event>(pool_), std::move(event));
     }
 
-    // Appends the event whose file form `text` is; one that does not read (it read when it was kept) is left out.
-    static void decodeInto(std::vector<Event>& events, const std::string& text) {
+    // The event `text` is the file form of, when it reads back as one.
+    static std::optional<Event> decoded(const std::string& text) {
         try {
-            events.push_back(nlohmann::json::parse(text).template get<Event>());
+            return nlohmann::json::parse(text).template get<Event>();
         } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
+    // Appends the entry's event: the caller's while it is kept, else read from its file form (which read back
+    // when it was kept, so only a lack of memory leaves it out).
+    static void appendEvent(std::vector<Event>& events, const Entry& entry) {
+        if (entry.event) {
+            events.push_back(*entry.event);
+        } else if (auto event = decoded(*entry.text)) {
+            events.push_back(std::move(*event));
         }
     }
 
@@ -579,7 +588,8 @@ private:
     // `remaining` is left.
     bool sendOneBatch(std::size_t& remaining, Clock::time_point deadline) {
         persistIfDirty(false); // the batch is on disk while it is away, and every event in it has its size
-        std::vector<std::shared_ptr<const std::string>> items;
+        // Held to the end, so that what the batch holds is freed after it has left the queue, outside the lock.
+        std::vector<Entry> items;
         std::stop_token cancel;
         std::uint64_t generation = 0;
         {
@@ -597,9 +607,7 @@ private:
                 return false;
             }
             const std::size_t count = fittingCount(sizes);
-            for (std::size_t i = 0; i < count; ++i) {
-                items.push_back(events_[i].text);
-            }
+            items.assign(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
             inFlight_ = count;
             generation = generation_;
             cancel = cancel_.get_token();
@@ -607,9 +615,10 @@ private:
         std::vector<Event> batch;
         batch.reserve(items.size());
         for (const auto& item : items) {
-            decodeInto(batch, *item);
+            appendEvent(batch, item);
         }
-        items.clear();
+        debugLine(debug_ && batch.size() < items.size(), "Dropped " + std::to_string(items.size() - batch.size()) +
+                                                             " " + name_ + " events that could not be read back");
         debugLine(debug_, "Flushing " + std::to_string(batch.size()) + " " + name_ + " events");
 
         bool delivered = false;
@@ -715,6 +724,7 @@ private:
 
         std::vector<std::shared_ptr<const std::string>> encoded(added.size());
         std::vector<bool> rejected(added.size(), false);
+        std::vector<bool> readsBack(added.size(), true);
         for (std::size_t i = 0; i < added.size(); ++i) {
             if (added[i].text) {
                 encoded[i] = added[i].text;
@@ -728,6 +738,7 @@ private:
                 rejected[i] = true; // cannot be written, so it could not be sent either
             }
             rejected[i] = rejected[i] || !encoded[i] || encoded[i]->size() > kMaxEventBytes;
+            readsBack[i] = rejected[i] || decoded(*encoded[i]).has_value();
         }
 
         std::vector<SeqRange>& removed = removing_;
@@ -752,7 +763,9 @@ private:
                 if (!events_[at].text) {
                     events_[at].text = encoded[i];
                     totalBytes_ += encoded[i]->size();
-                    events_[at].event.reset(); // `added` holds it to the end of this call
+                    if (readsBack[i]) {
+                        events_[at].event.reset(); // `added` holds it to the end of this call
+                    }
                 }
             }
             if (const std::size_t dropped = trimToBudgetLocked(); dropped > 0) {

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <set>
 #include <thread>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
 
 namespace corvantesk {
 namespace {
@@ -84,6 +89,64 @@ TEST(AnalyticsEventCoding, MinimalEventHasOnlyTheFourRequiredKeysAndReadsBackEqu
     const auto decoded = encoded.get<AnalyticsEvent>();
     EXPECT_EQ(decoded, full);
     EXPECT_EQ(nlohmann::json(decoded).dump(), encoded.dump());
+}
+
+// Once the queue keeps an event in its file form alone, what it sends is on the wire byte for byte what the
+// caller queued, for every field and every kind of property value.
+TEST(AnalyticsEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
+    const auto wire = [](const AnalyticsEvent& event) {
+        return nlohmann::ordered_json(event.toPayload())
+            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    };
+    sdktest::TestStorage storage;
+    std::vector<std::string> sent;
+    EventQueue<AnalyticsEvent> queue(
+        "analytics", 100, 3600.0, 100, false,
+        [&](const std::vector<AnalyticsEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            for (const auto& event : batch) {
+                sent.push_back(wire(event));
+            }
+            return true;
+        },
+        storage.storage);
+
+    const double inf = std::numeric_limits<double>::infinity();
+    auto full = AnalyticsEvent::timed(
+        "export", INT64_MIN, std::string("io"), "S", std::string("Main"),
+        AnyMap{{"ratio", 0.1},
+               {"huge", 1e300},
+               {"tiny", 5e-324},
+               {"zero", -0.0},
+               {"whole", 3.0},
+               {"nan", NAN},
+               {"inf", inf},
+               {"minusInf", -inf},
+               {"low", INT64_MIN},
+               {"high", INT64_MAX},
+               {"above", UINT64_MAX},
+               {"when", platform::AbsoluteTime{-12345.678}},
+               {"broken", "a\xFF\xC3(b"},
+               {"control", std::string("nul\0tab\t\"quote\"", 16)},
+               {"empty", ""},
+               {"", "empty key"},
+               {"nested", AnyCodable::Array{AnyCodable::Array{AnyCodable::Array{}}, AnyCodable::Object{},
+                                            AnyCodable::Object{{"k", AnyCodable::Array{nullptr, false, 1.5}}}}}});
+    full.referrer = "Start";
+    full.element = "e";
+    full.screenLabel = "label";
+    full.elementLabel = "label";
+    full.userId = "u";
+    full.timestamp = platform::AbsoluteTime{812345678.123456789};
+    const std::vector<AnalyticsEvent> events{full, AnalyticsEvent::make("app_launched", "")};
+    for (const auto& event : events) {
+        queue.enqueue(event);
+    }
+    ASSERT_TRUE(queue.persist());
+    queue.flush();
+    ASSERT_EQ(sent.size(), events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(sent[i], wire(events[i])) << i;
+    }
 }
 
 TEST(AnalyticsEventCoding, MissingRequiredKeysFailToDecode) {

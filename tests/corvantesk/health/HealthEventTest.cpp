@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <system_error>
+
+#include "Corvantesk/core/EventQueue.h"
+#include "tests/corvantesk/core/SdkTestSupport.h"
 
 namespace corvantesk {
 namespace {
@@ -118,6 +122,69 @@ TEST(HealthEventCoding, DeviceFactsOutOfRangeFailToDecode) {
             crafted["deviceState"][key] = bad;
             EXPECT_ANY_THROW(crafted.get<HealthEvent>()) << key << " " << bad;
         }
+    }
+}
+
+// Once the queue keeps an event in its file form alone, what it sends is on the wire byte for byte what the
+// caller queued: every field with a trail, logs and facts, and events whose file form does not read back (a
+// breadcrumb or an event dated past what a queue file may hold, facts the caller measured as not a number).
+TEST(HealthEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
+    const auto wire = [](const HealthEvent& event) {
+        return nlohmann::ordered_json(event.toPayload(10000))
+            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    };
+    sdktest::TestStorage storage;
+    std::vector<std::string> sent;
+    EventQueue<HealthEvent> queue(
+        "health", 100, 3600.0, 100, false,
+        [&](const std::vector<HealthEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            for (const auto& event : batch) {
+                sent.push_back(wire(event));
+            }
+            return true;
+        },
+        storage.storage);
+
+    const std::runtime_error refused("refused \xFF");
+    auto full = HealthEvent::networkError(
+        "https://x.test/a", 503, &refused,
+        AnyMap{{"ratio", 0.1}, {"huge", 1e300}, {"zero", -0.0}, {"nan", NAN}, {"low", INT64_MIN},
+               {"high", UINT64_MAX}, {"when", platform::AbsoluteTime{12345.678}}, {"empty", ""},
+               {"nested", AnyCodable::Array{AnyCodable::Array{}, AnyCodable::Object{{"k", nullptr}}, true}}});
+    full.stackTrace = "frame 1\nframe 2\n";
+    full.exceptionType = "std::runtime_error";
+    full.source = "network";
+    full.deviceId = "D";
+    full.appVersion = "1.2";
+    full.osVersion = "Debian 12";
+    full.deviceModel = "x86_64";
+    full.breadcrumbs = std::vector<Breadcrumb>{Breadcrumb::user("tap"),
+                                               Breadcrumb("state", "s", AnyMap{{"n", 2}, {"t", "\xC3"}})};
+    full.logs = std::vector<LogEntry>{LogEntry{platform::AbsoluteTime{1.5}, LogLevel::warning, "w", "tag"},
+                                      LogEntry{platform::AbsoluteTime{-7.25}, LogLevel::debug, "", std::nullopt}};
+    full.deviceState = DeviceState::capture();
+    full.deviceState->batteryLevel = 0.37f;
+    full.deviceState->batteryState = "charging";
+    full.deviceState->isLowPowerMode = false;
+
+    auto farTrail = HealthEvent::info("later");
+    farTrail.breadcrumbs = std::vector<Breadcrumb>{
+        Breadcrumb("B1", platform::AbsoluteTime{2e11}, "user", "from a clock far off", std::nullopt)};
+    auto farDate = HealthEvent::warning("dated far off");
+    farDate.eventTimestamp = platform::AbsoluteTime{-2e11};
+    auto nanFacts = HealthEvent::error("facts");
+    nanFacts.deviceState = DeviceState::capture();
+    nanFacts.deviceState->diskUsagePercent = NAN;
+
+    const std::vector<HealthEvent> events{full, farTrail, farDate, nanFacts};
+    for (const auto& event : events) {
+        queue.enqueue(event);
+    }
+    ASSERT_TRUE(queue.persist());
+    queue.flush();
+    ASSERT_EQ(sent.size(), events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(sent[i], wire(events[i])) << i;
     }
 }
 
