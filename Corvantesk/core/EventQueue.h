@@ -851,7 +851,7 @@ private:
     static constexpr std::size_t kSharedOverhead = 64;
     // Events dropped between two runs of the writer, held without allocating.
     static constexpr std::size_t kDropSlack = 1024;
-    // Blocks for those, and for events the writer or the sender still holds after they left the queue.
+    // Blocks for those, and for events the writer or a copy being made still holds after they left the queue.
     static constexpr std::size_t kBlockSlack = 64;
     static constexpr std::size_t kMaxPooledBytes = 8 * 1024 * 1024;
     static constexpr std::size_t kMaxWindowSlack = 64 * 1024;
