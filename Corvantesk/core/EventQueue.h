@@ -731,9 +731,8 @@ private:
                 continue;
             }
             try {
-                encoded[i] = std::make_shared<const std::string>(nlohmann::json(*added[i].event)
-                                                                     .dump(-1, ' ', false,
-                                                                           nlohmann::json::error_handler_t::replace));
+                encoded[i] = std::make_shared<const std::string>(
+                    nlohmann::json(*added[i].event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
             } catch (...) {
                 rejected[i] = true; // cannot be written, so it could not be sent either
             }
@@ -753,10 +752,10 @@ private:
                     continue;
                 }
                 if (rejected[i]) {
-                    lines.push_back(encoded[i] ? "Dropped a " + name_ + " event of " +
-                                                     std::to_string(encoded[i]->size()) +
-                                                     " bytes, larger than one request may carry"
-                                               : "Dropped a " + name_ + " event that cannot be encoded");
+                    lines.push_back(encoded[i]
+                                        ? "Dropped a " + name_ + " event of " + std::to_string(encoded[i]->size()) +
+                                              " bytes, larger than one request may carry"
+                                        : "Dropped a " + name_ + " event that cannot be encoded");
                     eraseLocked(at, at + 1);
                     continue;
                 }
@@ -883,9 +882,9 @@ private:
     std::size_t inFlight_ = 0;
     std::size_t totalBytes_ = 0; // file bytes of the events the writer has measured
     std::uint64_t nextSeq_ = 1;
-    std::uint64_t journaledSeq_ = 0;                      // events up to this one have been taken by the writer
-    std::vector<SeqRange> removals_;                      // removed since the writer last ran, among those it had taken
-    std::vector<Entry> discarded_;                        // dropped by callers while the writer runs; it frees them
+    std::uint64_t journaledSeq_ = 0; // events up to this one have been taken by the writer
+    std::vector<SeqRange> removals_; // removed since the writer last ran, among those it had taken
+    std::vector<Entry> discarded_;   // dropped by callers while the writer runs; it frees them
     bool flushing_ = false;
     bool flushRequested_ = false;
     bool holdUntilTick_ = false;
@@ -901,9 +900,9 @@ private:
 
     mutable std::mutex persistMutex_; // serialises writes; guards files_, onDisk_ and lastSync_
     std::unique_ptr<QueueFiles> files_;
-    std::deque<std::uint64_t> onDisk_;                  // the events in the files, in order
-    std::vector<Entry> freeing_;                        // swapped with discarded_ and emptied each time
-    std::vector<SeqRange> removing_;                    // swapped with removals_, the writer's while it persists
+    std::deque<std::uint64_t> onDisk_; // the events in the files, in order
+    std::vector<Entry> freeing_;       // swapped with discarded_ and emptied each time
+    std::vector<SeqRange> removing_;   // swapped with removals_, the writer's while it persists
     Clock::time_point lastSync_ = Clock::now();
 
     std::mutex lifecycleMutex_; // guards worker_ and sender_

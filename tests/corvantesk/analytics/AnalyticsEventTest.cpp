@@ -8,7 +8,6 @@
 #include <set>
 #include <thread>
 
-#include "Corvantesk/core/EventQueue.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 
 namespace corvantesk {
@@ -94,21 +93,7 @@ TEST(AnalyticsEventCoding, MinimalEventHasOnlyTheFourRequiredKeysAndReadsBackEqu
 // Once the queue keeps an event in its file form alone, what it sends is on the wire byte for byte what the
 // caller queued, for every field and every kind of property value.
 TEST(AnalyticsEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
-    const auto wire = [](const AnalyticsEvent& event) {
-        return nlohmann::ordered_json(event.toPayload())
-            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    };
-    sdktest::TestStorage storage;
-    std::vector<std::string> sent;
-    EventQueue<AnalyticsEvent> queue(
-        "analytics", 100, 3600.0, 100, false,
-        [&](const std::vector<AnalyticsEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
-            for (const auto& event : batch) {
-                sent.push_back(wire(event));
-            }
-            return true;
-        },
-        storage.storage);
+    const auto payload = [](const AnalyticsEvent& event) { return event.toPayload(); };
 
     const double inf = std::numeric_limits<double>::infinity();
     auto full = AnalyticsEvent::timed(
@@ -138,14 +123,10 @@ TEST(AnalyticsEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
     full.userId = "u";
     full.timestamp = platform::AbsoluteTime{812345678.123456789};
     const std::vector<AnalyticsEvent> events{full, AnalyticsEvent::make("app_launched", "")};
-    for (const auto& event : events) {
-        queue.enqueue(event);
-    }
-    ASSERT_TRUE(queue.persist());
-    queue.flush();
+    const auto sent = sdktest::sentOnTheWire(events, payload);
     ASSERT_EQ(sent.size(), events.size());
     for (std::size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(sent[i], wire(events[i])) << i;
+        EXPECT_EQ(sent[i], sdktest::wireText(payload(events[i]))) << i;
     }
 }
 

@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "Corvantesk/core/EventQueue.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 
 namespace corvantesk {
@@ -129,27 +128,19 @@ TEST(HealthEventCoding, DeviceFactsOutOfRangeFailToDecode) {
 // caller queued: every field with a trail, logs and facts, and events whose file form does not read back (a
 // breadcrumb or an event dated past what a queue file may hold, facts the caller measured as not a number).
 TEST(HealthEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
-    const auto wire = [](const HealthEvent& event) {
-        return nlohmann::ordered_json(event.toPayload(10000))
-            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    };
-    sdktest::TestStorage storage;
-    std::vector<std::string> sent;
-    EventQueue<HealthEvent> queue(
-        "health", 100, 3600.0, 100, false,
-        [&](const std::vector<HealthEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
-            for (const auto& event : batch) {
-                sent.push_back(wire(event));
-            }
-            return true;
-        },
-        storage.storage);
+    const auto payload = [](const HealthEvent& event) { return event.toPayload(10000); };
 
     const std::runtime_error refused("refused \xFF");
     auto full = HealthEvent::networkError(
         "https://x.test/a", 503, &refused,
-        AnyMap{{"ratio", 0.1}, {"huge", 1e300}, {"zero", -0.0}, {"nan", NAN}, {"low", INT64_MIN},
-               {"high", UINT64_MAX}, {"when", platform::AbsoluteTime{12345.678}}, {"empty", ""},
+        AnyMap{{"ratio", 0.1},
+               {"huge", 1e300},
+               {"zero", -0.0},
+               {"nan", NAN},
+               {"low", INT64_MIN},
+               {"high", UINT64_MAX},
+               {"when", platform::AbsoluteTime{12345.678}},
+               {"empty", ""},
                {"nested", AnyCodable::Array{AnyCodable::Array{}, AnyCodable::Object{{"k", nullptr}}, true}}});
     full.stackTrace = "frame 1\nframe 2\n";
     full.exceptionType = "std::runtime_error";
@@ -158,8 +149,8 @@ TEST(HealthEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
     full.appVersion = "1.2";
     full.osVersion = "Debian 12";
     full.deviceModel = "x86_64";
-    full.breadcrumbs = std::vector<Breadcrumb>{Breadcrumb::user("tap"),
-                                               Breadcrumb("state", "s", AnyMap{{"n", 2}, {"t", "\xC3"}})};
+    full.breadcrumbs =
+        std::vector<Breadcrumb>{Breadcrumb::user("tap"), Breadcrumb("state", "s", AnyMap{{"n", 2}, {"t", "\xC3"}})};
     full.logs = std::vector<LogEntry>{LogEntry{platform::AbsoluteTime{1.5}, LogLevel::warning, "w", "tag"},
                                       LogEntry{platform::AbsoluteTime{-7.25}, LogLevel::debug, "", std::nullopt}};
     full.deviceState = DeviceState::capture();
@@ -177,14 +168,10 @@ TEST(HealthEventCoding, AQueuedEventGoesOutAsTheCallerMadeIt) {
     nanFacts.deviceState->diskUsagePercent = NAN;
 
     const std::vector<HealthEvent> events{full, farTrail, farDate, nanFacts};
-    for (const auto& event : events) {
-        queue.enqueue(event);
-    }
-    ASSERT_TRUE(queue.persist());
-    queue.flush();
+    const auto sent = sdktest::sentOnTheWire(events, payload);
     ASSERT_EQ(sent.size(), events.size());
     for (std::size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(sent[i], wire(events[i])) << i;
+        EXPECT_EQ(sent[i], sdktest::wireText(payload(events[i]))) << i;
     }
 }
 
