@@ -51,7 +51,7 @@ namespace corvantesk {
 // as positions), so the disk work follows what changed; the file is written whole when the journal has grown
 // past it. Events are encoded for the file on the writer, never on the caller's thread.
 //
-// Memory: once the writer runs, queueing an event takes a block and a slot made and touched at its start (sized
+// Memory: once started, queueing an event takes a block and a slot made and touched as the sender starts (sized
 // from the count cap), so a caller neither allocates nor faults a page in; the event's own strings move in. The
 // writer keeps each event it has encoded in its file form alone and frees the caller's event, so the memory the
 // caller made it in is used again by the next one; batches and events() are read back from that form (which
@@ -374,7 +374,7 @@ private:
         }
     }
 
-    // Makes and touches, on the writer, the memory the callers' events go into while it runs: blocks for the
+    // Makes and touches, on the sender, the memory the callers' events go into while it runs: blocks for the
     // events themselves (as many as the count cap, for a writer held up by a slow disk, and some the writer has
     // yet to let go), the window of entries, and the lists of what they drop. At most kMaxPooledBytes of blocks;
     // beyond them events come from the heap.
@@ -464,7 +464,6 @@ private:
 
     void run(std::stop_token stop) {
         platform::ThreadSignalStack signalStack;
-        prepareMemory();
         const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
         auto nextTick = Clock::now() + interval;
         auto nextHousekeeping = Clock::now();
@@ -529,6 +528,9 @@ private:
 
     void sendLoop(std::stop_token stop) {
         platform::ThreadSignalStack signalStack;
+        // Here rather than on the writer: touching up to kMaxPooledBytes takes tens of milliseconds where page
+        // faults are dear, and the writer saves the first events meanwhile (a kill then loses none of them).
+        prepareMemory();
         while (!stop.stop_requested()) {
             {
                 std::unique_lock lock(mutex_);
