@@ -333,6 +333,12 @@ public:
         return files_->bytesWritten();
     }
 
+    // Whether the memory callers' events go into is made (see Memory above), for measurements.
+    bool callersMemoryReady() const {
+        std::lock_guard lock(mutex_);
+        return memoryReady_;
+    }
+
 private:
     // An event as the caller queued it until the writer has encoded it, then its file form alone: the caller's
     // allocations go back at once, so its heap does not grow (a page fault every few events) as the queue fills.
@@ -375,13 +381,13 @@ private:
     }
 
     // Makes and touches, on the sender, the memory the callers' events go into while it runs: blocks for the
-    // events themselves (as many as the count cap, for a writer held up by a slow disk, and some the writer has
-    // yet to let go), the window of entries, and the lists of what they drop. At most kMaxPooledBytes of blocks;
-    // beyond them events come from the heap.
+    // events themselves (as many as the count cap, for a writer held up by a slow disk, as many again dropped by
+    // callers before a writer held up that long could free them, and a few more), the window of entries, and the
+    // lists of what they drop. At most kMaxPooledBytes of blocks; beyond them events come from the heap.
     void prepareMemory() {
         const std::size_t blockSize = sizeof(Event) + kSharedOverhead;
-        const std::size_t blocks =
-            std::min(maxSize_ + kBlockSlack, std::max<std::size_t>(kMaxPooledBytes / blockSize, 1));
+        const std::size_t blocks = std::min(maxSize_ + std::min(maxSize_, kDropSlack) + kBlockSlack,
+                                            std::max<std::size_t>(kMaxPooledBytes / blockSize, 1));
         pool_.reserve(blockSize, blocks);
         auto window = SlidingWindow<Entry>::touchedStorage(std::min(4 * blocks, blocks + kMaxWindowSlack));
         auto discarded = touchedEmptyVector<Entry>(kDropSlack);
@@ -403,6 +409,7 @@ private:
         if (events_.size() < window.size()) {
             window = events_.adopt(std::move(window));
         }
+        memoryReady_ = true;
         // What is left of the old storage is freed as this returns, outside the lock.
     }
 
@@ -898,6 +905,7 @@ private:
     bool polling_ = false; // the writer looks for changes by itself: enqueue need not wake it
     bool waiting_ = false; // the writer waits on wake_: only then does enqueue notify it (a system call)
     bool retired_ = false; // the file belongs to another queue now
+    bool memoryReady_ = false;
     std::stop_source cancel_;
 
     mutable std::mutex persistMutex_; // serialises writes; guards files_, onDisk_ and lastSync_

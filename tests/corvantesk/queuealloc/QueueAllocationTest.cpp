@@ -122,13 +122,22 @@ TEST(QueueAllocation, TrackingOnAStartedQueueAllocatesNothingOnTheCallerOnceWarm
         std::this_thread::sleep_for(2ms);
     }
     ASSERT_GT(queue.bytesWritten(), 0u);
+    // The memory for callers is made as the sender starts, which on a loaded machine may come after that save.
+    for (int i = 0; i < 2500 && !queue.callersMemoryReady(); ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_TRUE(queue.callersMemoryReady());
 
-    // Calls a few milliseconds apart now and then, so the writer saves and frees between them too.
+    // Calls in runs of ten, the writer saving and freeing between runs (as it does a few milliseconds after
+    // each call, a loaded machine's delays aside: a writer held up much longer leaves callers to the heap).
     auto tracked = longEvents(120, 420);
     std::size_t made = 0;
     for (std::size_t i = 0; i < tracked.size(); ++i) {
         if (i % 10 == 0) {
-            std::this_thread::sleep_for(3ms);
+            const auto written = queue.bytesWritten();
+            for (int wait = 0; wait < 500 && queue.bytesWritten() == written; ++wait) {
+                std::this_thread::sleep_for(1ms);
+            }
         }
         const std::size_t before = allocations;
         queue.enqueue(std::move(tracked[i]));
