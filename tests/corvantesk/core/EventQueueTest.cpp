@@ -89,6 +89,29 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 } // namespace
 
+// A queue with a large cap makes megabytes of memory for its callers as it starts (tens of milliseconds where
+// page faults are dear); its first events reach the disk before that, so a kill meanwhile loses none of them.
+TEST(EventQueue, ALargeQueueSavesItsFirstEventBeforeItHasMadeItsCallersMemory) {
+    sdktest::TestStorage test;
+    Queue queue(
+        "early", 1000000, 3600.0, 1000000, false,
+        [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
+        test.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    bool readyWhenSaved = true;
+    bool saved = false;
+    for (int i = 0; i < 25000 && !saved; ++i) {
+        const bool ready = queue.callersMemoryReady();
+        saved = !test.storage.loadOfflineEvents<TestEvent>("early").empty();
+        readyWhenSaved = ready;
+        std::this_thread::sleep_for(200us);
+    }
+    ASSERT_TRUE(saved);
+    EXPECT_FALSE(readyWhenSaved) << "the first event waited for the callers' memory";
+    queue.stopAutoFlush();
+}
+
 TEST(EventQueue, FullQueueDropsTheOldestAndTheFileFollows) {
     sdktest::TestStorage test;
     ScriptedSender sender;

@@ -75,52 +75,6 @@ TEST(QueueFileKill, SigkillAtRandomMomentsLeavesAnIntactPrefix) {
     EXPECT_GT(nonEmpty, 10) << "enough kills should land after a write to test anything";
 }
 
-// A queue with a large cap makes megabytes of memory for its callers as it starts; the first events reach the
-// disk meanwhile, so a kill in the first milliseconds loses no more than one at any other moment.
-TEST(QueueFileKill, EventsQueuedAsALargeQueueStartsSurviveAKill) {
-    int rounds = 0;
-    int saved = 0;
-    for (int round = 0; round < 8; ++round) {
-        sdktest::TestStorage parent;
-        parent.storage.clearOfflineEvents("start");
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            sdktest::TestStorage test;
-            EventQueue<TestEvent> queue(
-                "start", 1000000, 3600.0, 1000000, false,
-                [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) {
-                    return false;
-                },
-                test.storage);
-            queue.startAutoFlush();
-            for (int i = 0; i < 5000; ++i) {
-                queue.enqueue(sdktest::event(i));
-                if (i == 0) {
-                    const char started = 's';
-                    (void)!::write(ready[1], &started, 1);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        pollfd wait{ready[0], POLLIN, 0};
-        ASSERT_EQ(::poll(&wait, 1, 10000), 1) << "the child never started";
-        ::close(ready[0]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        ::kill(child, SIGKILL);
-        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-        ++rounds;
-        saved += parent.storage.loadOfflineEvents<TestEvent>("start").empty() ? 0 : 1;
-    }
-    // A round may find the writer not yet scheduled on a loaded machine; most must not.
-    EXPECT_GE(saved, 3) << "rounds of " << rounds << " with anything of the first 25 ms on disk";
-}
-
 // Events tracked while a send hangs reach the disk during that send: a kill then loses none of them.
 TEST(QueueFileKill, EventsEnqueuedDuringAHeldSendSurviveAKill) {
     sdktest::TestStorage parent;
