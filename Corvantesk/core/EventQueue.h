@@ -392,17 +392,23 @@ private:
         auto window = SlidingWindow<Entry>::touchedStorage(std::min(4 * blocks, blocks + kMaxWindowSlack));
         auto discarded = touchedEmptyVector<Entry>(kDropSlack);
         auto removals = touchedEmptyVector<SeqRange>(kDropSlack);
-        {
-            std::lock_guard persisting(persistMutex_);
-            if (freeing_.capacity() < kDropSlack) {
-                freeing_ = touchedEmptyVector<Entry>(kDropSlack);
-                removing_ = touchedEmptyVector<SeqRange>(kDropSlack);
-            }
+        auto freeing = touchedEmptyVector<Entry>(kDropSlack);
+        auto removing = touchedEmptyVector<SeqRange>(kDropSlack);
+        // Both locks at once: the writer swaps these lists in pairs, and must not swap a short one back in
+        // between (each list is checked on its own for the same reason).
+        std::lock_guard persisting(persistMutex_);
+        if (freeing_.capacity() < kDropSlack) {
+            freeing_.swap(freeing); // empty whenever the writer does not hold persistMutex_
+        }
+        if (removing_.capacity() < kDropSlack) {
+            removing_.swap(removing);
         }
         std::lock_guard lock(mutex_);
         if (discarded_.capacity() < kDropSlack) {
             std::move(discarded_.begin(), discarded_.end(), std::back_inserter(discarded));
             discarded_.swap(discarded);
+        }
+        if (removals_.capacity() < kDropSlack) {
             removals.insert(removals.end(), removals_.begin(), removals_.end());
             removals_.swap(removals);
         }
