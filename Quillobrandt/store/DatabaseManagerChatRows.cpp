@@ -1,0 +1,261 @@
+// The rows of one chat: its participants, its messages and their attachments.
+#include "Quillobrandt/store/DatabaseManager.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "Quillobrandt/store/ArchivedBodyDecoder.h"
+#include "Quillobrandt/store/LoadSteps.h"
+#include "Quillobrandt/store/MessagesQueries.h"
+#include "platform/core/Console.h"
+
+using platform::SqliteError;
+using platform::SqliteStatement;
+
+namespace quillobrandt {
+using namespace load; // the steps every stage of the load shares
+namespace {
+
+// Stored dates above this are nanoseconds since 2001 (iOS 11 and later, recent Macs); below, seconds.
+constexpr double kNanosecondThreshold = 1e12;
+constexpr std::int64_t kSubProgressMinimumMessages = 1000;
+constexpr std::int64_t kSubProgressEvery = 100;
+// How often a long chat looks at the stop request: often enough that a quitting program never waits long.
+constexpr std::int64_t kStopCheckEvery = 256;
+
+// The last path component of a stored file name ("a/b/photo.jpg" gives "photo.jpg").
+std::string lastPathComponent(std::string_view stored) {
+    while (stored.size() > 1 && stored.back() == '/') {
+        stored.remove_suffix(1);
+    }
+    const auto slash = stored.find_last_of('/');
+    return std::string(slash == std::string_view::npos || stored.size() == 1 ? stored : stored.substr(slash + 1));
+}
+
+// The few senders of one chat, each text made once and shared by all of its messages. A chat with more senders
+// than a group has members (a crafted one) gets texts of their own past the first few, never a slow search.
+class SenderTexts {
+public:
+    SharedText shared(std::string_view sender) {
+        for (const auto& known : known_) {
+            if (known == sender) {
+                return known;
+            }
+        }
+        if (known_.size() >= kMostShared) {
+            return SharedText(sender);
+        }
+        return known_.emplace_back(sender);
+    }
+
+private:
+    static constexpr std::size_t kMostShared = 64;
+    std::vector<SharedText> known_;
+};
+
+} // namespace
+
+SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, std::string_view sql,
+                                                std::int64_t chatId) {
+    if (slot) {
+        slot->reset();
+    } else {
+        slot = db_.prepare(sql);
+    }
+    slot->bindInt64(1, chatId);
+    return *slot;
+}
+
+std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId) {
+    std::vector<std::string> participants;
+    if (!db_.isOpen()) {
+        return participants;
+    }
+    SqliteStatement* prepared = nullptr;
+    try {
+        prepared = &chatStatement(statements_.participants, queries::participants, chatId);
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the participants of chat " + std::to_string(chatId));
+        }
+        return {};
+    }
+    for (;;) {
+        const auto step = stepRow(*prepared, db_, "participants of chat", chatId, console_);
+        if (step == RowStep::done) {
+            break;
+        }
+        if (step == RowStep::failed) {
+            // Half a member list would give the chat the wrong name.
+            failRead(db_.errorCode(), "the participants of chat " + std::to_string(chatId));
+        }
+        if (const auto handle = prepared->columnTextView(0)) {
+            participants.emplace_back(*handle);
+        }
+    }
+    return participants;
+}
+
+std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const DatabaseProgress& progress,
+                                                    double chatFraction) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    std::int64_t messageCount = 0;
+    try {
+        auto& count = chatStatement(statements_.count, queries::messageCount, chatId);
+        const int rc = count.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            failRead(rc, "the messages of chat " + std::to_string(chatId));
+        }
+        messageCount = rc == SQLITE_ROW ? count.columnInt64(0) : 0;
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
+        }
+        messageCount = 0; // only sizes the list and the progress
+    }
+    // Sorted by message id: each message finds its own by a binary search, with no map to build per chat.
+    auto attachments = readAttachments(chatId);
+
+    SqliteStatement* prepared = nullptr;
+    try {
+        prepared = &chatStatement(statements_.messages, queries::messages, chatId);
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
+        }
+        throw DatabaseError::queryFailed();
+    }
+    SqliteStatement& statement = *prepared;
+    std::string* const decodedLines =
+        (batching_ ? quoteMessageText_ : platform::consoleIsVerbose()) ? &console_ : nullptr;
+
+    std::vector<Message> messages;
+    messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
+    SenderTexts senders;
+    std::size_t withoutText = 0;
+    std::int64_t row = 0;
+    for (;;) {
+        const auto step = stepRow(statement, db_, "messages of chat", chatId, console_);
+        if (step == RowStep::done) {
+            break;
+        }
+        if (step == RowStep::failed) {
+            failRead(db_.errorCode(), "messages of chat " + std::to_string(chatId));
+        }
+        if (++row % kStopCheckEvery == 0) {
+            throwIfStopped("in chat " + std::to_string(chatId));
+        }
+        Message& message = messages.emplace_back(); // filled in place: a million moves add up
+        message.id = statement.columnInt64(0);
+        if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {
+            progress("Loading conversation...", chatFraction,
+                     "Loading message " + std::to_string(row) + " of " + std::to_string(messageCount) + "...",
+                     static_cast<double>(row) / static_cast<double>(messageCount));
+        }
+        // Built straight from SQLite's buffers: a million intermediate copies add up.
+        if (const auto text = statement.columnTextView(1)) {
+            message.text.emplace(*text);
+        } else if (const auto body = statement.columnBlobView(8)) {
+            message.text = decodeAttributedBody(*body, message.id, decodedLines);
+        }
+        const double raw = statement.columnDouble(2);
+        message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
+        message.isFromMe = statement.columnInt64(3) == 1;
+        if (const auto sender = statement.columnTextView(7)) {
+            message.sender = senders.shared(*sender);
+        } else {
+            message.sender = senders.shared(message.isFromMe ? "Me" : "Unknown");
+        }
+        if (const auto guid = statement.columnTextView(5)) {
+            message.associatedMessageGUID.emplace(*guid);
+        }
+        if (const auto type = statement.columnInt64(6); type != 0) {
+            message.associatedMessageType = type;
+        }
+        if (!attachments.empty()) {
+            auto found = std::lower_bound(attachments.begin(), attachments.end(), message.id,
+                                          [](const auto& entry, std::int64_t id) { return entry.first < id; });
+            for (; found != attachments.end() && found->first == message.id; ++found) {
+                message.attachments.push_back(std::move(found->second));
+            }
+        }
+        if (!message.text || message.text->empty()) {
+            ++withoutText;
+        }
+    }
+    console("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) + " without text");
+    return messages;
+}
+
+std::unordered_map<std::int64_t, std::vector<Attachment>> DatabaseManager::fetchAttachmentsBatch(std::int64_t chatId) {
+    std::unordered_map<std::int64_t, std::vector<Attachment>> byMessage;
+    for (auto& [messageId, attachment] : readAttachments(chatId)) {
+        byMessage[messageId].push_back(std::move(attachment));
+    }
+    return byMessage;
+}
+
+std::vector<std::pair<std::int64_t, Attachment>> DatabaseManager::readAttachments(std::int64_t chatId) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    std::vector<std::pair<std::int64_t, Attachment>> attachments;
+    SqliteStatement* prepared = nullptr;
+    try {
+        prepared = &chatStatement(statements_.attachments, queries::attachments, chatId);
+    } catch (const SqliteError& error) {
+        if (endsTheLoad(error.code())) {
+            failRead(error.code(), "the attachments of chat " + std::to_string(chatId));
+        }
+        console(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
+        return attachments;
+    }
+    SqliteStatement& statement = *prepared;
+    for (;;) {
+        const auto step = stepRow(statement, db_, "attachments of chat", chatId, console_);
+        if (step == RowStep::done) {
+            break;
+        }
+        if (step == RowStep::failed) {
+            // Messages without some of their attachments would be a partial load.
+            failRead(db_.errorCode(), "attachments of chat " + std::to_string(chatId));
+        }
+        const auto storedView = statement.columnTextView(2);
+        if (!storedView) {
+            continue;
+        }
+        const std::string stored(*storedView);
+        auto& [messageId, attachment] = attachments.emplace_back();
+        messageId = statement.columnInt64(0);
+        attachment.id = statement.columnInt64(1);
+        attachment.filename = lastPathComponent(stored);
+        if (const auto mimeType = statement.columnTextView(3)) {
+            attachment.mimeType.emplace(*mimeType);
+        }
+        attachment.filePath = resolveAttachmentPath(stored);
+    }
+    if (!attachments.empty()) {
+        // The statement orders by message id; a stable sort keeps each message's own order should a schema not.
+        const auto byMessageId = [](const auto& a, const auto& b) { return a.first < b.first; };
+        if (!std::is_sorted(attachments.begin(), attachments.end(), byMessageId)) {
+            std::stable_sort(attachments.begin(), attachments.end(), byMessageId);
+        }
+        std::size_t messages = 0;
+        for (std::size_t i = 0; i < attachments.size(); ++i) {
+            messages += i == 0 || attachments[i].first != attachments[i - 1].first ? 1 : 0;
+        }
+        if (pathResolver_) {
+            if (const std::string lines = pathResolver_->takeDiagnostics(); !lines.empty()) {
+                console(lines);
+            }
+        }
+        console("  📎 " + std::to_string(attachments.size()) + " attachments for " + std::to_string(messages) +
+                " messages");
+    }
+    return attachments;
+}
+
+} // namespace quillobrandt

@@ -1,0 +1,68 @@
+// The load's console lines, its stops and the failures that end it.
+#include "Quillobrandt/store/DatabaseManager.h"
+
+#include <utility>
+
+#include "Quillobrandt/store/LoadSteps.h"
+#include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/Console.h"
+
+namespace quillobrandt {
+using namespace load; // the steps every stage of the load shares
+namespace {
+
+// Console lines are written once this much has gathered: a few hundred small chats per write.
+constexpr std::size_t kConsoleBatchBytes = std::size_t{64} << 10;
+
+} // namespace
+
+void DatabaseManager::failRead(int code, const std::string& what) const {
+    platform::consoleText(std::exchange(console_, {})); // the lines before the error line
+    if (stopRequested()) {
+        storeLogInfo("⏹️ Load stopped while reading " + what);
+        throw DatabaseError::stopped();
+    }
+    storeLogError(withCode("❌ The load ends: " + what + " cannot be read", code));
+    throw DatabaseError::fromSqlite(code, DatabaseError::queryFailed());
+}
+
+void DatabaseManager::throwIfStopped(const std::string& where) const {
+    if (stopRequested()) {
+        storeLogInfo("⏹️ Load stopped " + where);
+        throw DatabaseError::stopped();
+    }
+}
+
+void DatabaseManager::endStopsAsStops(const std::string& where, const std::function<void()>& stage) const {
+    try {
+        stage();
+    } catch (...) {
+        if (!stopRequested()) {
+            throw;
+        }
+        // SQLite reports a stop as an interrupted statement, the copy as a stop of its own: either is the stop.
+        storeLogInfo("⏹️ Load stopped " + where);
+        throw DatabaseError::stopped();
+    }
+}
+
+void DatabaseManager::console(std::string_view line) {
+    console_ += line;
+    console_ += '\n';
+    if (!batching_) {
+        flushConsole();
+    }
+}
+
+void DatabaseManager::flushConsole() {
+    platform::consoleText(console_);
+    console_.clear();
+}
+
+void DatabaseManager::flushConsoleWhenFull() {
+    if (console_.size() >= kConsoleBatchBytes) {
+        flushConsole();
+    }
+}
+
+} // namespace quillobrandt

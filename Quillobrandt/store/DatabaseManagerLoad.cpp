@@ -1,0 +1,141 @@
+// The load of every chat on the open connection: the chat list, the progress, the chats kept, the merge.
+#include "Quillobrandt/store/DatabaseManager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "Quillobrandt/store/LoadSteps.h"
+#include "Quillobrandt/store/MessagesQueries.h"
+#include "Quillobrandt/store/StoreLog.h"
+#include "platform/core/Console.h"
+
+using platform::SqliteError;
+using platform::SqliteStatement;
+
+namespace quillobrandt {
+using namespace load; // the steps every stage of the load shares
+namespace {
+
+// The chats' share of the progress bar: merging follows at 0.95, so the bar never goes back.
+constexpr double kChatsShare = 0.95;
+constexpr auto kChatProgressEvery = std::chrono::milliseconds(4);
+
+// Marks a load as under way for its lifetime: console lines are then collected and written a few chats at a time,
+// and what is left goes out when the load ends, however it ends.
+class ConsoleBatch {
+public:
+    ConsoleBatch(bool& batching, std::string& lines) : batching_(batching), lines_(lines) { batching_ = true; }
+    ConsoleBatch(const ConsoleBatch&) = delete;
+    ConsoleBatch& operator=(const ConsoleBatch&) = delete;
+    ~ConsoleBatch() {
+        batching_ = false;
+        platform::consoleText(std::exchange(lines_, {}));
+    }
+
+private:
+    bool& batching_;
+    std::string& lines_;
+};
+
+} // namespace
+
+std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgress& progress) {
+    if (!db_.isOpen()) {
+        throw DatabaseError::databaseNotOpen();
+    }
+    report(progress, "Counting conversations...", 0.0);
+    std::int64_t chatCount = 0;
+    SqliteStatement chats;
+    endStopsAsStops("while counting the chats", [&] {
+        chatCount = countRows(db_, queries::chatCount, "   ⚠️ Failed to count chats: ");
+        storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
+        try {
+            chats = db_.prepare(queries::chats);
+        } catch (const SqliteError& error) {
+            storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
+            throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
+        }
+    });
+
+    // The chats' lines go out a few chats at a time (one write per chat is a system call, and from a terminal a
+    // wake-up of its reader, per chat); those quoting message text only when asked for.
+    const ConsoleBatch batch(batching_, console_);
+    quoteMessageText_ = platform::consoleIsVerbose();
+    std::vector<Conversation> conversations;
+    conversations.reserve(static_cast<std::size_t>(std::max<std::int64_t>(chatCount, 0)));
+    std::int64_t index = 0;
+    auto lastReport = std::chrono::steady_clock::time_point{};
+    for (;; flushConsoleWhenFull()) {
+        if (stopRequested()) {
+            storeLogInfo("⏹️ Load stopped after " + std::to_string(index) + " of " + std::to_string(chatCount) +
+                         " chats");
+            throw DatabaseError::stopped();
+        }
+        const auto step = stepRow(chats, db_, "chats", -1, console_);
+        if (step == RowStep::done) {
+            break;
+        }
+        if (step == RowStep::failed) {
+            failRead(db_.errorCode(), "the list of chats");
+        }
+        ++index;
+        const auto chatId = chats.columnInt64(0);
+        const auto identifier = chats.columnText(1).value_or(""); // a NULL identifier only affects this diagnostic
+        const auto style = chats.columnInt64(2);
+        const auto displayName = chats.columnText(3);
+
+        // The chats read so far: the bar reaches the merge's share only once the last chat is read.
+        const double fraction = kChatsShare * static_cast<double>(std::min(index - 1, chatCount)) /
+                                static_cast<double>(std::max<std::int64_t>(chatCount, 1));
+        // The first and the last chat, and those between at most every few milliseconds: a report crosses to the
+        // GUI thread, and thousands of small chats would cost more reports than reading.
+        if (progress) {
+            const auto now = std::chrono::steady_clock::now();
+            if (index == 1 || index >= chatCount || now - lastReport >= kChatProgressEvery) {
+                lastReport = now;
+                report(progress,
+                       "Loading conversations " + std::to_string(index) + " of " + std::to_string(chatCount) + "...",
+                       fraction);
+            }
+        }
+        console("💬 Chat " + std::to_string(index) + ": ROWID=" + std::to_string(chatId) + " identifier=" + identifier +
+                " style=" + std::to_string(style) + " name=" + displayName.value_or("(none)"));
+
+        auto participants = fetchParticipants(chatId);
+        if (participants.empty()) {
+            console("  ⚠️ No participants found, skipping chat " + std::to_string(chatId));
+            continue;
+        }
+        std::vector<Message> messages;
+        try {
+            messages = fetchMessages(chatId, progress, fraction);
+        } catch (const DatabaseError& error) {
+            // Only a messages statement this schema cannot prepare skips the chat; a chat whose rows cannot be
+            // read ends the load, so that a damaged file never looks like a shorter history.
+            if (error != DatabaseError::queryFailed() || statements_.messages) {
+                throw;
+            }
+            console(std::string("  ⚠️ Error fetching messages: ") + error.what());
+            continue;
+        }
+        if (messages.empty()) {
+            console("  ⚠️ No messages found, skipping chat " + std::to_string(chatId));
+            continue;
+        }
+        Conversation conversation;
+        conversation.id = std::to_string(chatId);
+        conversation.participants = std::move(participants);
+        conversation.messageCount = static_cast<std::int64_t>(messages.size());
+        conversation.messages = std::move(messages);
+        conversations.push_back(std::move(conversation));
+    }
+
+    flushConsole();
+    report(progress, "Merging duplicate conversations...", 0.95);
+    auto merged = mergeDuplicateConversations(std::move(conversations));
+    report(progress, "Complete", 1.0);
+    return merged;
+}
+
+} // namespace quillobrandt

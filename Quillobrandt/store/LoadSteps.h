@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Quillobrandt/store/DatabaseManager.h"
+#include "platform/core/Sqlite.h"
+
+// What every stage of a load shares: how a failed read is told apart from one that ends the load, how rows are
+// stepped and counted, how progress is reported.
+namespace quillobrandt::load {
+
+void report(const DatabaseProgress& progress, const std::string& message, double fraction);
+
+// "<message> (code: N)", the form of every log line that carries SQLite's result code.
+std::string withCode(const std::string& message, int code);
+
+// Failures that mean the file itself cannot be read (damaged, not a database, the disk failing) or that the
+// load was stopped: no chat after them could be trusted, so the load ends instead of skipping the chat.
+bool endsTheLoad(int code);
+
+enum class RowStep { row, done, failed };
+
+// Steps once; a failed step is logged as "❌ Failed to read <what>: <SQLite message> (code: N)".
+// Lines still collected in `pending` go out first, so that the error line follows them.
+// `what` and `chatId` (none when negative) name the rows in that line.
+RowStep stepRow(platform::SqliteStatement& statement, const platform::SqliteDatabase& db, std::string_view what,
+                std::int64_t chatId, std::string& pending);
+
+// The first integer of a one-row count statement; 0 when it cannot be prepared or gives no row. A file that
+// cannot be read ends the load.
+std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, const std::string& failureLine);
+
+} // namespace quillobrandt::load
