@@ -4,261 +4,24 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QFocusEvent>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
-#include <QPainter>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/SymbolIcon.h"
-#include "Quillobrandt/app/TextContrast.h"
+#include "Quillobrandt/conversation/HeaderBar.h"
 #include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/Toolbar.h"
 
 namespace quillobrandt {
 
 namespace {
 
-QFrame* verticalDivider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::VLine);
-    line->setFixedHeight(24);
-    return line;
-}
-
 // Toolbar symbols are 14 pixels beside 12-pixel titles.
 constexpr int kToolbarSymbolSize = 14;
-
-// Focus rings stand out from the window by at least this contrast ratio.
-constexpr double kFocusRingContrast = 3.0;
-
-// Draws the keyboard focus ring of a borderless control: the style draws none for a flat button.
-void paintFocusRing(QWidget& control) {
-    const QColor window = control.palette().color(QPalette::Window);
-    QColor ring = control.palette().color(QPalette::Highlight);
-    if (contrastOver(ring, window, window) < kFocusRingContrast) {
-        ring = control.palette().color(QPalette::WindowText); // a dark theme's highlight can sink into its window
-    }
-    QPainter painter(&control);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ring, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(control.rect()).adjusted(1, 1, -1, -1), 5, 5);
-}
-
-// A control of the toolbar: its symbol and its title, or, while the toolbar is short of room (a small or
-// scaled screen), its symbol alone with the title as its tooltip. The title stays its text and accessible name.
-class CompactableControl {
-public:
-    virtual ~CompactableControl() = default;
-    virtual void setCompact(bool compact) = 0;
-    virtual QSize fullSizeHint() const = 0;
-    virtual QSize symbolOnlySizeHint() const = 0;
-};
-
-// `Flat` controls draw their own focus ring while the keyboard (not a click) put the focus there.
-template <typename Button, QStyle::ContentsType contents, QStyle::ControlElement element, bool flat>
-class ToolbarControl final : public Button, public CompactableControl {
-public:
-    using Button::Button;
-
-    void setCompact(bool compact) override {
-        if (compact == compact_) {
-            return;
-        }
-        compact_ = compact;
-        this->setProperty("compact", compact);
-        this->setToolTip(compact ? this->text() : QString());
-        this->updateGeometry();
-        this->update();
-    }
-    QSize fullSizeHint() const override { return Button::sizeHint(); }
-    QSize symbolOnlySizeHint() const override {
-        QStyleOptionButton option;
-        this->initStyleOption(&option);
-        option.text.clear();
-        const QSize symbol = this->iconSize();
-        const QSize inside(symbol.width(), std::max(symbol.height(), this->fontMetrics().height()));
-        return this->style()->sizeFromContents(contents, &option, inside, this);
-    }
-    QSize sizeHint() const override { return compact_ ? symbolOnlySizeHint() : Button::sizeHint(); }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void focusInEvent(QFocusEvent* event) override {
-        keyboardFocus_ = event->reason() != Qt::MouseFocusReason;
-        Button::focusInEvent(event);
-    }
-    void focusOutEvent(QFocusEvent* event) override {
-        keyboardFocus_ = false;
-        Button::focusOutEvent(event);
-    }
-    void paintEvent(QPaintEvent*) override {
-        {
-            QStylePainter painter(this);
-            QStyleOptionButton option;
-            this->initStyleOption(&option);
-            if (compact_) {
-                option.text.clear();
-            }
-            painter.drawControl(element, option);
-        }
-        if (flat && this->hasFocus() && keyboardFocus_) {
-            paintFocusRing(*this);
-        }
-    }
-
-private:
-    bool compact_ = false;
-    bool keyboardFocus_ = false;
-};
-
-using ToolbarButton = ToolbarControl<QPushButton, QStyle::CT_PushButton, QStyle::CE_PushButton, true>;
-using ToolbarCheckBox = ToolbarControl<QCheckBox, QStyle::CT_CheckBox, QStyle::CE_CheckBox, false>;
-
-// The toolbar's row of controls. It asks for room for every title, and makes do with the symbols alone (its
-// minimum) when given less.
-class Toolbar final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-    QSize sizeHint() const override { return measure(true); }
-    QSize minimumSizeHint() const override { return measure(false); }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        const bool compact = width() < sizeHint().width();
-        for (QObject* child : children()) {
-            if (auto* control = dynamic_cast<CompactableControl*>(child)) {
-                control->setCompact(compact);
-            }
-        }
-        QWidget::resizeEvent(event);
-    }
-
-private:
-    QSize measure(bool withTitles) const {
-        const QLayout* row = layout();
-        int width = 0;
-        int height = 0;
-        int shown = 0;
-        for (int i = 0; i < row->count(); ++i) {
-            const QWidget* part = row->itemAt(i)->widget();
-            if (part == nullptr || part->isHidden()) {
-                continue;
-            }
-            QSize size = part->sizeHint();
-            if (const auto* control = dynamic_cast<const CompactableControl*>(part)) {
-                size = withTitles ? control->fullSizeHint() : control->symbolOnlySizeHint();
-            }
-            width += size.width();
-            height = std::max(height, size.height());
-            ++shown;
-        }
-        const QMargins margins = row->contentsMargins();
-        return {width + row->spacing() * std::max(0, shown - 1) + margins.left() + margins.right(),
-                height + margins.top() + margins.bottom()};
-    }
-};
-
-// The header: the title block, the controls (toolbar or edit controls) and the close button on one line where
-// the sheet has room for them; else the controls on a second line under the title and the close button.
-class HeaderBar final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-    void setParts(QWidget* title, QWidget* controls, QWidget* close) {
-        title_ = title;
-        controls_ = controls;
-        close_ = close;
-    }
-    QSize sizeHint() const override {
-        return {oneLineWidth() - title_->minimumSizeHint().width() + title_->sizeHint().width(),
-                heightForWidth(oneLineWidth())};
-    }
-    QSize minimumSizeHint() const override {
-        const int top = title_->minimumSizeHint().width() + kSpacing + close_->sizeHint().width();
-        // As low as one line: how tall it is depends on the width it gets (heightForWidth).
-        return {kMargins.left() + kMargins.right() + std::max(top, controls_->minimumSizeHint().width()),
-                heightForWidth(oneLineWidth())};
-    }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override {
-        const int titleLine = std::max(title_->sizeHint().height(), close_->sizeHint().height());
-        const int lines = fitsOneLine(width) ? std::max(titleLine, controls_->sizeHint().height())
-                                             : titleLine + kLineSpacing + controls_->sizeHint().height();
-        return kMargins.top() + lines + kMargins.bottom();
-    }
-
-protected:
-    bool event(QEvent* event) override {
-        if (event->type() == QEvent::LayoutRequest) {
-            updateGeometry(); // the controls changed (edit mode, a count on a button): the view lays out anew
-            arrange();
-        }
-        return QWidget::event(event);
-    }
-    void resizeEvent(QResizeEvent* event) override {
-        arrange();
-        QWidget::resizeEvent(event);
-    }
-
-private:
-    static constexpr QMargins kMargins{16, 12, 16, 12};
-    static constexpr int kSpacing = 16;
-    static constexpr int kLineSpacing = 8;
-
-    int oneLineWidth() const {
-        return kMargins.left() + title_->minimumSizeHint().width() + kSpacing + controls_->sizeHint().width() +
-               kSpacing + close_->sizeHint().width() + kMargins.right();
-    }
-    bool fitsOneLine(int width) const { return width >= oneLineWidth(); }
-
-    void arrange() {
-        if (title_ == nullptr) {
-            return;
-        }
-        const QRect inside = rect().marginsRemoved(kMargins);
-        const QSize close = close_->sizeHint();
-        // Every title where they fit, else the controls as tight as they go (the toolbar's symbols alone).
-        QSize controls = controls_->sizeHint();
-        if (controls.width() > inside.width()) {
-            controls.setWidth(controls_->minimumSizeHint().width());
-        }
-        const auto centredOn = [](const QRect& line, QSize size, int right) {
-            return QRect(QPoint(right - size.width(), line.top() + (line.height() - size.height()) / 2), size);
-        };
-        const int titleHeight = std::min(title_->sizeHint().height(), inside.height());
-        if (fitsOneLine(width())) {
-            const QRect closeRect = centredOn(inside, close, inside.right() + 1);
-            const QRect controlsRect = centredOn(inside, controls, closeRect.left() - kSpacing);
-            close_->setGeometry(closeRect);
-            controls_->setGeometry(controlsRect);
-            title_->setGeometry(QRect(inside.left(), inside.top() + (inside.height() - titleHeight) / 2,
-                                      controlsRect.left() - kSpacing - inside.left(), titleHeight));
-            return;
-        }
-        const QRect top(inside.topLeft(), QSize(inside.width(), std::max(titleHeight, close.height())));
-        const QRect closeRect = centredOn(top, close, top.right() + 1);
-        close_->setGeometry(closeRect);
-        title_->setGeometry(QRect(top.left(), top.top() + (top.height() - titleHeight) / 2,
-                                  closeRect.left() - kSpacing - top.left(), titleHeight));
-        const QRect second(QPoint(inside.left(), top.bottom() + 1 + kLineSpacing),
-                           QPoint(inside.right(), inside.bottom()));
-        controls_->setGeometry(centredOn(second, controls, second.right() + 1));
-    }
-
-    QWidget* title_ = nullptr;
-    QWidget* controls_ = nullptr;
-    QWidget* close_ = nullptr;
-};
 
 // A borderless toolbar button: its symbol, then its title; its object name is the control's tracking id.
 QPushButton* toolbarButton(const QString& symbol, const QString& title, const QString& trackingId, QWidget* parent) {
@@ -271,24 +34,6 @@ QPushButton* toolbarButton(const QString& symbol, const QString& title, const QS
     button->setAccessibleName(title);
     return button;
 }
-
-// The title: one line, cut with "…" when the sheet is narrower than the names, so a long title never
-// widens the sheet. text() keeps the whole title, and so does the tooltip.
-class TitleLabel final : public QLabel {
-public:
-    explicit TitleLabel(QWidget* parent) : QLabel(parent) { setProperty("elidesText", true); }
-
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(palette().color(foregroundRole()));
-        painter.setFont(font());
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
-        painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
-    }
-};
 
 } // namespace
 
