@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/core/WriteAll.h"
+
 namespace corvantesk {
 namespace {
 
@@ -103,21 +105,6 @@ private:
     std::size_t length_ = 0;
 };
 
-bool writeAll(int fd, const char* data, std::size_t size) noexcept {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 } // namespace
 
 CrashMarker CrashMarker::make(std::string signalOrException, std::string message,
@@ -179,7 +166,7 @@ bool CrashMarkerWriter::write(double unixTimestamp, std::string_view signalOrExc
         ::close(fd);
         return false;
     }
-    const bool written = writeAll(fd, buffer_.get(), length_);
+    const bool written = platform::writeAll(fd, buffer_.get(), length_);
     ::fsync(fd);
     ::close(fd);
     return written;

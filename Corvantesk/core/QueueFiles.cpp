@@ -12,6 +12,7 @@
 #include "Corvantesk/core/Storage.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Uuid.h"
+#include "platform/core/WriteAll.h"
 
 namespace fs = std::filesystem;
 
@@ -34,20 +35,6 @@ std::string hashText(std::string_view bytes) {
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(fnv1a(bytes)));
     return text;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 // A regular file opened without following a link or waiting on a FIFO; an empty descriptor for anything else.
@@ -245,7 +232,7 @@ bool QueueFiles::ensureJournal() {
         return static_cast<bool>(journal_);
     }
     journal_ = openRegular(path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND);
-    if (!journal_ || !writeAll(journal_.get(), header_)) {
+    if (!journal_ || !platform::writeAll(journal_.get(), header_)) {
         journal_.close();
         return false;
     }
@@ -304,7 +291,7 @@ void QueueFiles::drop(std::size_t position, std::size_t count) {
 
 bool QueueFiles::commit(bool sync) {
     if (!pending_.empty()) {
-        if (released_ || rewriteNeeded_ || !ensureJournal() || !writeAll(journal_.get(), pending_)) {
+        if (released_ || rewriteNeeded_ || !ensureJournal() || !platform::writeAll(journal_.get(), pending_)) {
             // What is on disk is no longer known: write it whole next time.
             pending_.clear();
             journal_.close();

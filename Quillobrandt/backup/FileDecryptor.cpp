@@ -15,6 +15,7 @@
 #include "Quillobrandt/backup/CbcStreamDecryption.h"
 #include "Quillobrandt/backup/OpenSslHandles.h"
 #include "platform/core/FileDescriptor.h"
+#include "platform/core/WriteAll.h"
 
 namespace quillobrandt {
 
@@ -43,17 +44,9 @@ CipherContext makeDecryptContext(std::span<const std::uint8_t> key) {
     return context;
 }
 
-void writeAll(int fd, const std::uint8_t* data, std::size_t size, const fs::path& path) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throwFileError("write", path, errno);
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+void writeOrThrow(int fd, const std::uint8_t* data, std::size_t size, const fs::path& path) {
+    if (!platform::writeAll(fd, data, size)) {
+        throwFileError("write", path, errno);
     }
 }
 
@@ -179,7 +172,7 @@ void copyContents(int input, int output, const fs::path& source, const fs::path&
         if (got == 0) {
             return;
         }
-        writeAll(output, buffer.data(), got, destination);
+        writeOrThrow(output, buffer.data(), got, destination);
         result.sourceBytes += got;
         result.writtenBytes += got;
     }
@@ -194,7 +187,7 @@ void decryptContents(AesCbcDecryptor& cipher, int input, int output, const fs::p
         [&](const std::uint8_t* data, std::size_t size) {
             const std::size_t headRoom = kHead - std::min(kHead, result.head.size());
             result.head.insert(result.head.end(), data, data + std::min(headRoom, size));
-            writeAll(output, data, size, destination);
+            writeOrThrow(output, data, size, destination);
             result.writtenBytes += size;
         });
 }

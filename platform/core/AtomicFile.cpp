@@ -6,30 +6,11 @@
 #include <unistd.h>
 
 #include "platform/core/FileDescriptor.h"
+#include "platform/core/WriteAll.h"
 
 namespace fs = std::filesystem;
 
 namespace platform {
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-} // namespace
 
 AtomicFileWriter::AtomicFileWriter(const fs::path& path, unsigned mode) : path_(path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
