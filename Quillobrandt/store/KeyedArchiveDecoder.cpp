@@ -3,8 +3,7 @@
 #include "Quillobrandt/store/Utf8Text.h"
 
 #include "platform/core/Plist.h"
-#include "platform/core/PlistArrayValues.h"
-#include "platform/core/PlistDictValues.h"
+#include "platform/core/PlistValues.h"
 
 #include <array>
 #include <cstring>

@@ -1,6 +1,7 @@
 #include "platform/core/Plist.h"
 
 #include "platform/core/BinaryPlistLimits.h"
+#include "platform/core/PlistValues.h"
 #include "platform/core/XmlPlistLimits.h"
 
 #include <cstdlib>
@@ -146,20 +147,9 @@ PlistNode PlistNode::get(const std::string& key) const {
 
 std::vector<std::string> PlistNode::keys() const {
     std::vector<std::string> result;
-    if (!isDict()) {
-        return result;
+    for (const PlistNode& value : dictionaryValues(*this)) { // no key text here: that getter can abort
+        result.push_back(keyText(plist_dict_item_get_key(value.raw())));
     }
-    plist_dict_iter iter = nullptr;
-    plist_dict_new_iter(node_, &iter);
-    for (;;) {
-        plist_t value = nullptr;
-        plist_dict_next_item(node_, iter, nullptr, &value); // no key text here: that getter can abort
-        if (value == nullptr) {
-            break;
-        }
-        result.push_back(keyText(plist_dict_item_get_key(value)));
-    }
-    std::free(iter);
     return result;
 }
 

@@ -1,14 +1,18 @@
 #include "platform/core/AbsoluteTime.h"
 #include "platform/core/Plist.h"
+#include "platform/core/PlistValues.h"
 #include "platform/core/SystemInfo.h"
 #include "platform/core/Uuid.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <regex>
+
+#include <dlfcn.h>
 
 using platform::Plist;
 
@@ -112,6 +116,73 @@ TEST(Plist, KeysOfRecordFromFuzzCorpusWithZeroBytesInKeys) {
     for (const auto& key : keys) {
         EXPECT_EQ(key.find('\0'), std::string::npos);
     }
+}
+
+// Stand-ins for libplist's iterator makers, so a test can see what happens when one hands out no iterator (as
+// when its allocation fails); otherwise they pass the call on.
+namespace {
+
+std::atomic<bool> g_noIterators{false};
+
+void makeIterator(const char* name, plist_t node, void** iter) {
+    if (g_noIterators) {
+        *iter = nullptr;
+        return;
+    }
+    using Real = void (*)(plist_t, void**);
+    reinterpret_cast<Real>(::dlsym(RTLD_NEXT, name))(node, iter);
+}
+
+} // namespace
+
+extern "C" void plist_array_new_iter(plist_t node, plist_array_iter* iter) {
+    makeIterator("plist_array_new_iter", node, iter);
+}
+
+extern "C" void plist_dict_new_iter(plist_t node, plist_dict_iter* iter) {
+    makeIterator("plist_dict_new_iter", node, iter);
+}
+
+TEST(Plist, ValuesOfArraysAndDictionariesInOrderAndNothingForOtherNodes) {
+    Plist array = Plist::array();
+    array.root().append(Plist::integer(1));
+    array.root().append(Plist::string("two"));
+    Plist dict = Plist::dict();
+    dict.root().set("b", Plist::integer(2));
+    dict.root().set("a", Plist::integer(1));
+
+    const auto elements = platform::arrayValues(array.root());
+    ASSERT_EQ(elements.size(), 2u);
+    EXPECT_EQ(elements[0].integer(), 1);
+    EXPECT_EQ(elements[1].string(), "two");
+    const auto values = platform::dictionaryValues(dict.root());
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].integer(), 2);
+    EXPECT_EQ(values[1].integer(), 1);
+
+    EXPECT_TRUE(platform::arrayValues(Plist::array().root()).empty());
+    EXPECT_TRUE(platform::dictionaryValues(Plist::dict().root()).empty());
+    EXPECT_TRUE(platform::arrayValues(dict.root()).empty());
+    EXPECT_TRUE(platform::dictionaryValues(array.root()).empty());
+    EXPECT_TRUE(platform::arrayValues(platform::PlistNode()).empty());
+}
+
+// libplist's next-item calls read through the iterator unchecked: without one, a walk must find nothing rather
+// than crash.
+TEST(Plist, ValuesWithoutAnIteratorAreEmpty) {
+    Plist array = Plist::array();
+    array.root().append(Plist::integer(1));
+    Plist dict = Plist::dict();
+    dict.root().set("a", Plist::integer(1));
+    g_noIterators = true;
+    const auto elements = platform::arrayValues(array.root());
+    const auto values = platform::dictionaryValues(dict.root());
+    const auto keys = dict.root().keys();
+    g_noIterators = false;
+    EXPECT_TRUE(elements.empty());
+    EXPECT_TRUE(values.empty());
+    EXPECT_TRUE(keys.empty());
+    EXPECT_EQ(platform::dictionaryValues(dict.root()).size(), 1u);
 }
 
 TEST(AbsoluteTime, FormatsAndParsesIso8601InWholeSeconds) {
