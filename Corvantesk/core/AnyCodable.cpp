@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Corvantesk/core/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 namespace corvantesk {
 namespace {
@@ -156,7 +156,7 @@ namespace {
 // The value with its long texts cut; only the branches that change are copied.
 std::optional<AnyCodable> cutCopy(const AnyCodable& value, std::size_t maxBytes) {
     if (const auto* text = value.getIf<std::string>(); text != nullptr && text->size() > maxBytes) {
-        return AnyCodable(utf8::prefixBytes(*text, maxBytes));
+        return AnyCodable(std::string(platform::utf8::prefixBytes(*text, maxBytes)));
     }
     if (const auto* array = value.getIf<AnyCodable::Array>()) {
         std::optional<AnyCodable::Array> copy;

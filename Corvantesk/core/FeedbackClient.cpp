@@ -3,8 +3,8 @@
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/DeviceInfo.h"
 #include "Corvantesk/core/DeviceState.h"
-#include "Corvantesk/core/Utf8Text.h"
 #include "platform/core/SignalStack.h"
+#include "platform/core/Utf8Text.h"
 
 namespace corvantesk {
 
@@ -163,7 +163,7 @@ FeedbackResult FeedbackClient::submit(const FeedbackRequest& request, std::stop_
     if (request.rating && (*request.rating < 1 || *request.rating > 5)) {
         return FeedbackResult::failed("Rating must be between 1 and 5");
     }
-    if (utf8::trimWhitespace(request.message).empty()) {
+    if (platform::utf8::trimWhitespace(request.message).empty()) {
         return FeedbackResult::failed("Message cannot be empty");
     }
     if (request.message.size() > kMaxMessageBytes) {

@@ -6,7 +6,7 @@
 #include "Corvantesk/core/CurlHttpClient.h"
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/RetryAfter.h"
-#include "Corvantesk/core/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 namespace corvantesk {
 namespace {
@@ -102,8 +102,8 @@ HttpTransport::Response HttpTransport::post(const std::string& path, const std::
 
     if (debug_) {
         debugLine(true, "→ POST " + request.url);
-        if (utf8::isValid(body)) {
-            debugLine(true, "Body: " + utf8::prefix(body, 500) + "...");
+        if (platform::utf8::isValid(body)) {
+            debugLine(true, "Body: " + std::string(platform::utf8::prefix(body, 500)) + "...");
         }
     }
 
@@ -121,8 +121,8 @@ HttpTransport::Response HttpTransport::post(const std::string& path, const std::
 
     if (debug_) {
         debugLine(true, "← " + std::to_string(reply.statusCode));
-        if (utf8::isValid(reply.body)) {
-            debugLine(true, "Response: " + utf8::prefix(reply.body, 200));
+        if (platform::utf8::isValid(reply.body)) {
+            debugLine(true, "Response: " + std::string(platform::utf8::prefix(reply.body, 200)));
         }
     }
 

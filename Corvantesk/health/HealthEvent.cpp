@@ -1,9 +1,9 @@
 #include "Corvantesk/health/HealthEvent.h"
 
 #include "Corvantesk/core/JsonOptional.h"
-#include "Corvantesk/core/Utf8Text.h"
 #include "Corvantesk/health/ErrorDescription.h"
 #include "Corvantesk/health/FatalSignals.h"
+#include "platform/core/Utf8Text.h"
 #include "platform/core/Uuid.h"
 
 namespace corvantesk {
@@ -105,11 +105,11 @@ HealthEvent HealthEvent::heartbeat(std::optional<AnyMap> metadata) {
 
 std::string truncateStackTrace(const std::string& trace, std::int64_t maxLength) {
     const auto limit = static_cast<std::size_t>(maxLength < 0 ? 0 : maxLength);
-    std::string cut = utf8::prefix(trace, limit);
+    const std::string_view cut = platform::utf8::prefix(trace, limit);
     if (cut.size() == trace.size()) {
         return trace;
     }
-    return cut + "\n... (truncated)";
+    return std::string(cut) + "\n... (truncated)";
 }
 
 HealthEventPayload HealthEvent::toPayload(std::int64_t maxStackTraceLength) const {

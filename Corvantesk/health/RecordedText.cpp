@@ -1,6 +1,6 @@
 #include "Corvantesk/health/RecordedText.h"
 
-#include "Corvantesk/core/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 namespace corvantesk {
 
@@ -8,7 +8,7 @@ std::string limitRecordedText(std::string text) {
     if (text.size() <= maxRecordedTextBytes) {
         return text;
     }
-    return utf8::prefixBytes(text, maxRecordedTextBytes);
+    return std::string(platform::utf8::prefixBytes(text, maxRecordedTextBytes));
 }
 
 void limitRecordedValues(AnyMap& values) {

@@ -2,7 +2,7 @@
 
 #include "Quillobrandt/store/KeyedArchiveDecoder.h"
 #include "Quillobrandt/store/TypedStreamDecoder.h"
-#include "Quillobrandt/store/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 #include <exception>
 
@@ -69,7 +69,7 @@ std::optional<std::string> decodeAttributedBody(std::span<const std::uint8_t> bl
             out += " at ";
             out += describe(*decoded.decidedBy);
             out += ": ";
-            out += decoded.text ? utf8Prefix(*decoded.text, 50) : std::string_view("(empty, no text)");
+            out += decoded.text ? platform::utf8::prefix(*decoded.text, 50) : std::string_view("(empty, no text)");
             out += '\n';
         }
         return std::move(decoded.text);

@@ -1,6 +1,6 @@
 #include "Quillobrandt/store/KeyedArchiveDecoder.h"
 
-#include "Quillobrandt/store/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 #include "platform/core/Plist.h"
 #include "platform/core/PlistValues.h"
@@ -167,13 +167,14 @@ public:
         }
         const PlistNode node = object(uid);
         if (node.isString()) {
-            return toValidUtf8(node.string().value_or(std::string()));
+            return platform::utf8::toValid(node.string().value_or(std::string()));
         }
         if (auto characters = node.get("NS.string").string()) {
-            return toValidUtf8(*characters);
+            return platform::utf8::toValid(*characters);
         }
         if (auto bytes = node.get("NS.bytes").data()) {
-            return toValidUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+            return platform::utf8::toValid(
+                std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
         }
         return std::nullopt;
     }

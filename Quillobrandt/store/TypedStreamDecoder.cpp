@@ -1,6 +1,6 @@
 #include "Quillobrandt/store/TypedStreamDecoder.h"
 
-#include "Quillobrandt/store/Utf8Text.h"
+#include "platform/core/Utf8Text.h"
 
 #include <array>
 #include <exception>
@@ -116,7 +116,8 @@ private:
         if (entry.kind != EntryKind::object || !entry.complete || (entry.flags & isString) == 0 || !entry.hasText) {
             return std::nullopt;
         }
-        return toValidUtf8(std::string_view(reinterpret_cast<const char*>(data_) + entry.textOffset, entry.textLength));
+        return platform::utf8::toValid(
+            std::string_view(reinterpret_cast<const char*>(data_) + entry.textOffset, entry.textLength));
     }
 
     void readHeader() {

@@ -5,8 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "Corvantesk/core/Utf8Text.h"
 #include "platform/core/AtomicFile.h"
+#include "platform/core/Utf8Text.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 #include "tests/corvantesk/health/ChildProcess.h"
 
@@ -49,7 +49,7 @@ TEST(CrashMarker, OverlongTextsAreCutAtACharacterBoundary) {
     EXPECT_LE(writer.lastText().size(), CrashMarkerWriter::kBufferSize);
     const auto marker = test.storage.consumeCrashMarker();
     ASSERT_TRUE(marker);
-    EXPECT_TRUE(utf8::isValid(marker->message));
+    EXPECT_TRUE(platform::utf8::isValid(marker->message));
     EXPECT_TRUE(message.starts_with(marker->message));
     EXPECT_GT(marker->message.size(), 10000u);
     EXPECT_EQ(marker->sessionId, "SESSION");

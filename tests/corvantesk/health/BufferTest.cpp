@@ -1,7 +1,7 @@
-#include "Corvantesk/core/Utf8Text.h"
 #include "Corvantesk/health/BreadcrumbBuffer.h"
 #include "Corvantesk/health/LogBuffer.h"
 #include "Corvantesk/health/RecordedText.h"
+#include "platform/core/Utf8Text.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +145,7 @@ TEST(RecordedTexts, LongLogLinesBreadcrumbsAndMetadataAreCutAtACharacterBoundary
         accented += "\xC3\xA9"; // é
     }
     const auto wellFormedAndShort = [](const std::string& text) {
-        return text.size() <= maxRecordedTextBytes && utf8::isValid(text) && !text.empty();
+        return text.size() <= maxRecordedTextBytes && platform::utf8::isValid(text) && !text.empty();
     };
 
     LogBuffer logs(5);
