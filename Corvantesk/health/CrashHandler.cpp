@@ -24,28 +24,12 @@ constexpr auto kCrashSaveTimeLimit = std::chrono::seconds(2);
 std::atomic<CrashMarkerWriter*> g_markerWriter{nullptr};
 std::terminate_handler g_previousTerminate = nullptr;
 
-// Names and messages as literals, so the signal handler builds nothing.
-struct SignalTexts {
-    int number;
-    std::string_view name;
-    std::string_view message;
-};
-constexpr SignalTexts kSignalTexts[] = {
-    {SIGABRT, "SIGABRT", "Process received SIGABRT"}, {SIGSEGV, "SIGSEGV", "Process received SIGSEGV"},
-    {SIGBUS, "SIGBUS", "Process received SIGBUS"},    {SIGFPE, "SIGFPE", "Process received SIGFPE"},
-    {SIGILL, "SIGILL", "Process received SIGILL"},    {SIGTRAP, "SIGTRAP", "Process received SIGTRAP"},
-};
-
+// Names and messages are literals, so the signal handler builds nothing.
 void writeSignalMarker(int signalNumber) noexcept {
     CrashMarkerWriter* writer = g_markerWriter.load(std::memory_order_acquire);
-    if (writer == nullptr) {
-        return;
-    }
-    for (const auto& texts : kSignalTexts) {
-        if (texts.number == signalNumber) {
-            writer->write(CrashMarkerWriter::currentUnixTime(), texts.name, texts.message, CrashSessionSlot::read());
-            return;
-        }
+    const FatalSignals::Texts* texts = FatalSignals::texts(signalNumber);
+    if (writer != nullptr && texts != nullptr) {
+        writer->write(CrashMarkerWriter::currentUnixTime(), texts->name, texts->message, CrashSessionSlot::read());
     }
 }
 

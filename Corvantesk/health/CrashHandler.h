@@ -18,8 +18,9 @@ namespace corvantesk {
 // Catches the two kinds of fatal failure the SDK reports, once per process (shared()).
 //
 // A fatal signal (SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP) writes only the crash marker, from a
-// writer prepared at install and the session id published in CrashSessionSlot, then ends the process by
-// the signal's default action. The next start turns the marker into the crash event (HealthClient).
+// writer prepared at install and the session id published in CrashSessionSlot, then hands the signal to the
+// handler installed before ours, or ends the process by the signal's default action where there was none
+// (FatalSignals). The next start turns the marker into the crash event (HealthClient).
 //
 // An uncaught C++ exception (std::terminate) builds the crash event on the failing thread, enriches it with
 // the breadcrumbs, logs and device state, and hands it to the callback, which persists it; the abort that

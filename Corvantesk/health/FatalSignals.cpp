@@ -23,14 +23,60 @@ std::atomic<FatalSignals::CrashWriter> g_writer{nullptr};
 std::atomic<bool> g_crashClaimed{false};
 std::atomic<bool> g_crashRecorded{false};
 
-void restoreDefaultAndRaise(int signalNumber) noexcept {
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    sigaction(signalNumber, &defaultAction, nullptr);
-    // The signal is blocked while we run, so this stays pending and ends the process as soon as the
-    // handler returns. A fault from the instruction itself would recur on return anyway.
-    raise(signalNumber);
+constexpr FatalSignals::Texts kTexts[] = {
+    {SIGABRT, "SIGABRT", "Process received SIGABRT"}, {SIGSEGV, "SIGSEGV", "Process received SIGSEGV"},
+    {SIGBUS, "SIGBUS", "Process received SIGBUS"},    {SIGFPE, "SIGFPE", "Process received SIGFPE"},
+    {SIGILL, "SIGILL", "Process received SIGILL"},    {SIGTRAP, "SIGTRAP", "Process received SIGTRAP"},
+};
+static_assert(std::size(kTexts) == FatalSignals::kSignals.size());
+
+// The action the signal had before install(); nullptr for a signal we do not handle.
+const struct sigaction* previousAction(int signalNumber) noexcept {
+    for (std::size_t i = 0; i < FatalSignals::kSignals.size(); ++i) {
+        if (FatalSignals::kSignals[i] == signalNumber) {
+            return &g_previousActions[i];
+        }
+    }
+    return nullptr;
+}
+
+bool isIgnored(const struct sigaction& action) noexcept {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
+// Sent by kill(), raise() and the like rather than raised by the kernel for a fault of the thread.
+bool wasSent(const siginfo_t* info) noexcept {
+    return info != nullptr && info->si_code <= 0;
+}
+
+// Puts back the action found at install time and lets the signal take its course under it: the earlier handler
+// is called with what we were given; the default action is taken by raising the signal again (it is blocked
+// while we run, so it stays pending and acts as soon as this handler returns; a fault from the instruction itself
+// would recur on return anyway). A fault ends the process even where it was ignored: the kernel puts the default
+// action back for it, which we do too.
+void passOn(int signalNumber, siginfo_t* info, void* context) noexcept {
+    struct sigaction previous {};
+    sigemptyset(&previous.sa_mask);
+    previous.sa_handler = SIG_DFL;
+    if (const struct sigaction* saved = previousAction(signalNumber); saved != nullptr && !isIgnored(*saved)) {
+        previous = *saved;
+    }
+    struct sigaction restored = previous;
+    if ((previous.sa_flags & SA_RESETHAND) != 0) {
+        // A one-shot handler expects the default action to be back while it runs.
+        restored.sa_handler = SIG_DFL;
+        restored.sa_flags &= ~(SA_SIGINFO | SA_RESETHAND);
+    }
+    sigaction(signalNumber, &restored, nullptr);
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+        if (previous.sa_sigaction != nullptr) {
+            previous.sa_sigaction(signalNumber, info, context);
+        }
+    } else if (previous.sa_handler == SIG_DFL) {
+        raise(signalNumber);
+    } else {
+        previous.sa_handler(signalNumber);
+    }
 }
 
 void waitBrieflyForFirstCrash() noexcept {
@@ -43,8 +89,14 @@ void waitBrieflyForFirstCrash() noexcept {
     }
 }
 
-void onFatalSignal(int signalNumber, siginfo_t*, void*) {
+void onFatalSignal(int signalNumber, siginfo_t* info, void* context) {
     const int savedErrno = errno;
+    const struct sigaction* previous = previousAction(signalNumber);
+    if (previous != nullptr && isIgnored(*previous) && wasSent(info)) {
+        // Without us this signal would have changed nothing; no crash to report.
+        errno = savedErrno;
+        return;
+    }
     if (FatalSignals::claimCrash()) {
         if (auto writer = g_writer.load(std::memory_order_acquire)) {
             writer(signalNumber);
@@ -54,7 +106,8 @@ void onFatalSignal(int signalNumber, siginfo_t*, void*) {
         waitBrieflyForFirstCrash();
     }
     errno = savedErrno;
-    restoreDefaultAndRaise(signalNumber);
+    passOn(signalNumber, info, context);
+    errno = savedErrno;
 }
 
 // Session ids rotate through a few fixed slots so that a reader in a signal handler never sees a slot
@@ -122,23 +175,20 @@ void FatalSignals::resetClaimForTesting() noexcept {
     g_crashRecorded.store(false, std::memory_order_release);
 }
 
-std::string signalName(int signalNumber) {
-    switch (signalNumber) {
-    case SIGABRT:
-        return "SIGABRT";
-    case SIGSEGV:
-        return "SIGSEGV";
-    case SIGBUS:
-        return "SIGBUS";
-    case SIGFPE:
-        return "SIGFPE";
-    case SIGILL:
-        return "SIGILL";
-    case SIGTRAP:
-        return "SIGTRAP";
-    default:
-        return "SIGNAL_" + std::to_string(signalNumber);
+const FatalSignals::Texts* FatalSignals::texts(int signalNumber) noexcept {
+    for (const auto& texts : kTexts) {
+        if (texts.number == signalNumber) {
+            return &texts;
+        }
     }
+    return nullptr;
+}
+
+std::string signalName(int signalNumber) {
+    if (const auto* known = FatalSignals::texts(signalNumber)) {
+        return std::string(known->name);
+    }
+    return "SIGNAL_" + std::to_string(signalNumber);
 }
 
 void CrashSessionSlot::publish(std::string_view sessionId) {

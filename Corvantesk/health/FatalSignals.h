@@ -12,7 +12,10 @@ namespace corvantesk {
 // A handler for SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP runs on an alternate signal stack where
 // the crashing thread has one (so a stack overflow can still be reported; see installAlternateStack()). It does only
 // async-signal-safe work: it calls the writer given at install (which must itself be async-signal-safe) once per
-// process, restores the default action and raises the signal again, so the process ends as it would have without us.
+// process, then puts back the action the signal had before install() and lets the signal take its course as it
+// would have without us: a handler installed before ours (another crash reporter, a runtime's own) is called, in
+// either of its forms; the default action is taken by raising the signal again. A signal that was ignored before
+// install() and was sent rather than caused by a fault is ignored still, and reported by no one.
 //
 // install() and uninstall() may be called from any thread; they are serialised internally. The handlers
 // that were in place before install() are saved and put back by uninstall().
@@ -23,6 +26,15 @@ public:
 
     // The handled signals, in the order they are installed.
     static constexpr std::array<int, 6> kSignals = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+
+    // A handled signal's name ("SIGSEGV") and the crash marker's message for it, as literals.
+    struct Texts {
+        int number;
+        std::string_view name;
+        std::string_view message;
+    };
+    // The texts of a handled signal; nullptr for any other. Async-signal-safe.
+    static const Texts* texts(int signalNumber) noexcept;
 
     // Installs the handlers (or, when already installed, only replaces the writer).
     static void install(CrashWriter writer);

@@ -33,9 +33,12 @@ inline void overflowTheStack() {
     recurse(0);
 }
 
-// Forks, runs `body` in the child (with core dumps off) and ends the child with exit code 0 when the body
-// returns. The parent waits up to `timeout`, then kills the child and reports a time-out.
-// Header-only, so the facade tests can share it.
+// Forks, runs `body` in the child (with core dumps off, and the default action for the fatal signals) and ends the
+// child with exit code 0 when the body returns. The parent waits up to `timeout`, then kills the child and reports
+// a time-out. Header-only, so the facade tests can share it.
+//
+// The sanitizers handle SIGSEGV, SIGBUS and SIGFPE themselves; the crash handler passes a signal on to the handler
+// it found, so the child starts without theirs, as a program built without them does.
 inline ChildOutcome runInChild(const std::function<void()>& body,
                                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
     const pid_t pid = ::fork();
@@ -44,6 +47,9 @@ inline ChildOutcome runInChild(const std::function<void()>& body,
             0, 0
         };
         ::setrlimit(RLIMIT_CORE, &noCore);
+        for (int fatal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) {
+            ::signal(fatal, SIG_DFL);
+        }
         body();
         ::_exit(0);
     }

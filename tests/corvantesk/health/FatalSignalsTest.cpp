@@ -23,7 +23,8 @@ using testing::runInChild;
 // Prepared before the fork, as the real writer prepares its path at install.
 char g_recordPath[4096];
 
-void recordSignal(int signalNumber) noexcept {
+// Appends "<tag><signal number>;" to the record file, async-signal-safely.
+void appendRecord(char tag, int signalNumber) noexcept {
     const int fd = ::open(g_recordPath, O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd < 0) {
         return;
@@ -35,13 +36,45 @@ void recordSignal(int signalNumber) noexcept {
     for (int n = signalNumber; n > 0 || count == 0; n /= 10) {
         digits[count++] = static_cast<char>('0' + n % 10);
     }
-    text[length++] = 'S';
+    text[length++] = tag;
     while (count > 0) {
         text[length++] = digits[--count];
     }
     text[length++] = ';';
     [[maybe_unused]] auto written = ::write(fd, text, static_cast<std::size_t>(length));
     ::close(fd);
+}
+
+void recordSignal(int signalNumber) noexcept {
+    appendRecord('S', signalNumber);
+}
+
+// Handlers another crash reporter or a runtime put in place before ours, in both forms.
+void earlierPlainHandler(int signalNumber) {
+    appendRecord('P', signalNumber);
+    ::_exit(40);
+}
+
+void earlierInfoHandler(int signalNumber, siginfo_t* info, void* context) {
+    appendRecord(info != nullptr && info->si_signo == signalNumber && context != nullptr ? 'I' : 'X', signalNumber);
+    ::_exit(41);
+}
+
+void setAction(int signalNumber, void (*plain)(int), void (*withInfo)(int, siginfo_t*, void*) = nullptr) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    if (withInfo != nullptr) {
+        action.sa_sigaction = withInfo;
+        action.sa_flags = SA_SIGINFO;
+    } else {
+        action.sa_handler = plain;
+    }
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+void touchAProtectedPage() {
+    auto* page = static_cast<volatile int*>(::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    *page = 1;
 }
 
 std::string readAll(const std::filesystem::path& path) {
@@ -76,8 +109,7 @@ TEST_F(FatalSignalsTest, EachHandledSignalEndsTheChildByThatSignalAfterOneRecord
 TEST_F(FatalSignalsTest, RealFaultsAreCaught) {
     auto protectedWrite = runInChild([] {
         FatalSignals::install(&recordSignal);
-        auto* page = static_cast<volatile int*>(::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        *page = 1;
+        touchAProtectedPage();
     });
     ASSERT_TRUE(protectedWrite.signaled);
     EXPECT_EQ(protectedWrite.signal, SIGSEGV);
@@ -98,6 +130,52 @@ TEST_F(FatalSignalsTest, RealFaultsAreCaught) {
     ASSERT_TRUE(busError.signaled) << busError.exitCode;
     EXPECT_EQ(busError.signal, SIGBUS);
     EXPECT_EQ(readAll(record_), "S11;S7;");
+}
+
+// A handler that was there before ours (another crash reporter, a runtime's own) still gets the signal, after the
+// record is written, whichever form it has; the process then ends as that handler decides.
+TEST_F(FatalSignalsTest, TheHandlerInstalledBeforeOursIsCalledAfterTheRecord) {
+    auto plain = runInChild([] {
+        setAction(SIGSEGV, &earlierPlainHandler);
+        FatalSignals::install(&recordSignal);
+        touchAProtectedPage();
+    });
+    ASSERT_TRUE(plain.exited) << "ended by signal " << plain.signal;
+    EXPECT_EQ(plain.exitCode, 40);
+    EXPECT_EQ(readAll(record_), "S11;P11;");
+
+    std::filesystem::remove(record_);
+    auto withInfo = runInChild([] {
+        setAction(SIGABRT, nullptr, &earlierInfoHandler);
+        FatalSignals::install(&recordSignal);
+        std::abort();
+    });
+    ASSERT_TRUE(withInfo.exited) << "ended by signal " << withInfo.signal;
+    EXPECT_EQ(withInfo.exitCode, 41);
+    EXPECT_EQ(readAll(record_), "S6;I6;");
+}
+
+// Ignored before ours, a signal sent to the process changes nothing, as it did without us; a fault still ends the
+// process (the kernel does not let a fault be ignored) and is reported.
+TEST_F(FatalSignalsTest, ASignalIgnoredBeforeOursStaysIgnoredUnlessItIsAFault) {
+    auto sent = runInChild([] {
+        setAction(SIGTRAP, SIG_IGN);
+        FatalSignals::install(&recordSignal);
+        ::raise(SIGTRAP);
+        ::_exit(FatalSignals::crashClaimed() ? 2 : 0);
+    });
+    ASSERT_TRUE(sent.exited) << "ended by signal " << sent.signal;
+    EXPECT_EQ(sent.exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(record_));
+
+    auto fault = runInChild([] {
+        setAction(SIGSEGV, SIG_IGN);
+        FatalSignals::install(&recordSignal);
+        touchAProtectedPage();
+    });
+    ASSERT_TRUE(fault.signaled);
+    EXPECT_EQ(fault.signal, SIGSEGV);
+    EXPECT_EQ(readAll(record_), "S11;");
 }
 
 TEST_F(FatalSignalsTest, StackOverflowIsReportedFromTheAlternateStack) {
