@@ -5,6 +5,7 @@
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Console.h"
 #include "platform/qt/ContactStore.h"
+#include "platform/qt/MainQueue.h"
 #include "platform/qt/NotificationHub.h"
 #include "platform/qt/PlatformServices.h"
 #include "platform/qt/SecurityScope.h"
@@ -29,7 +30,7 @@ AppState::AppState(platform::NotificationHub* hub, GoogleAnalyticsManager* analy
 }
 
 AppState::~AppState() {
-    loadStop_.request_stop();
+    menuLoader_.requestStop();
     historyLoader_.requestStop(); // the running load stops soon; the loader is joined with the members
 }
 
@@ -186,6 +187,11 @@ void AppState::discardConversations(std::vector<Conversation> conversations) {
 AppState::LoadTicket AppState::beginLoad() {
     ++outstandingLoads_;
     return ++loadGeneration_;
+}
+
+void AppState::raiseLoadingFace() {
+    loadingFaceRaised_ = true;
+    platform::runOnMainQueue(this, [this] { hub_.post(platform::notification::databaseLoadingStarted); });
 }
 
 void AppState::endLoad() {

@@ -7,16 +7,15 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "Quillobrandt/app/AppTheme.h"
 #include "Quillobrandt/app/LoadedHistory.h"
+#include "Quillobrandt/app/MenuDatabaseLoader.h"
 #include "Quillobrandt/store/Conversation.h"
 #include "Quillobrandt/store/ReadDatabases.h"
 #include "platform/core/SerialWorker.h"
-#include "platform/qt/BackgroundWork.h"
 
 namespace platform {
 class NotificationHub;
@@ -92,21 +91,16 @@ public:
     // A loaded list nobody will show (an overtaken load) is freed on the loader thread.
     void discardConversations(std::vector<Conversation> conversations);
 
-    // Menu loading. All return at once; the load runs on the loader thread and reports through
-    // "DatabaseLoadingStarted", "DatabaseLoadingCompleted", "ResizeWindow", the "database_loaded" events and,
-    // on failure, a critical alert. The source (databaseURL, attachmentBaseURL, isIPhoneBackup) is committed
-    // together with the conversations, on success only; a load overtaken by a newer one (of either pipeline)
-    // is dropped when it ends.
-    void loadDefaultDatabase();
-    void loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt);
-    void loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt);
+    // Menu loading (MenuDatabaseLoader). All return at once; the load runs on the loader thread.
+    void loadDefaultDatabase() { menuLoader_.loadDefaultDatabase(); }
+    void loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt) {
+        menuLoader_.loadCustomDatabase(file, attachmentBaseURL);
+    }
+    void loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL = std::nullopt) {
+        menuLoader_.loadDatabase(file, attachmentBaseURL);
+    }
 
-    // What a finished load commits along with its conversations.
-    struct LoadedSource {
-        Path databaseURL;
-        std::optional<Path> attachmentBaseURL;
-        bool isIPhoneBackup = false;
-    };
+    using LoadedSource = quillobrandt::LoadedSource;
     using LoadTicket = std::uint64_t;
 
     // The one generation counter of both loading pipelines (the menu's and the main window's). A load takes
@@ -114,6 +108,8 @@ public:
     // asked for last always wins, whichever pipeline ran it.
     LoadTicket beginLoad();
     bool isNewestLoad(LoadTicket ticket) const { return ticket == loadGeneration_; }
+    // A menu load shows the "Loading database..." face ("DatabaseLoadingStarted", posted from the event loop).
+    void raiseLoadingFace();
     // The load has reported back. When none is outstanding any more, a "Loading database..." face raised by
     // a menu load comes down ("DatabaseLoadingCompleted"); while any load runs it stays up.
     void endLoad();
@@ -136,8 +132,6 @@ public:
 
     // For tests: blocks until the loader thread is idle (the results still need the event loop).
     bool waitForBackgroundLoads(int timeoutMs = 30000);
-    // For tests: the reader of a running menu load stops before its next chat.
-    void requestLoadsStop() { loadStop_.request_stop(); }
 
 signals:
     void showSplashChanged(bool value);
@@ -153,13 +147,6 @@ signals:
     void contactCacheReset();
 
 private:
-    void startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase);
-    void loadSucceeded(LoadTicket ticket, const LoadedSource& source, std::vector<Conversation> conversations,
-                       double elapsedSeconds);
-    void loadFailed(LoadTicket ticket, const std::string& description, bool stopped);
-    void showPermissionRequiredAlert();
-    void showMissingDefaultDatabaseAlert(const Path& path);
-
     platform::NotificationHub& hub_;
     GoogleAnalyticsManager& analytics_;
 
@@ -183,9 +170,8 @@ private:
     LoadTicket loadGeneration_ = 0;
     int outstandingLoads_ = 0;
     bool loadingFaceRaised_ = false;
-    std::stop_source loadStop_;
-    platform::BackgroundWork loadWork_{this, 1, QStringLiteral("DatabaseLoading")}; // only its poster is used
-    platform::SerialWorker historyLoader_{"HistoryLoader"};                         // last: joined first
+    MenuDatabaseLoader menuLoader_{*this, hub_, analytics_};
+    platform::SerialWorker historyLoader_{"HistoryLoader"}; // last: joined first
 };
 
 } // namespace quillobrandt

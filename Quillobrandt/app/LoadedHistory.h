@@ -17,6 +17,13 @@ namespace quillobrandt {
 // A loaded history, shared read-only by whoever shows it.
 using History = std::shared_ptr<const std::vector<Conversation>>;
 
+// What a finished load commits along with its conversations.
+struct LoadedSource {
+    std::filesystem::path databaseURL;
+    std::optional<std::filesystem::path> attachmentBaseURL;
+    bool isIPhoneBackup = false;
+};
+
 // Wraps `conversations`. When the last owner lets go, the loader thread destroys them (a million messages take
 // a while to free, and their memory came from that thread) and hands the freed memory back to the system; once
 // the loader has ended, the releasing thread destroys them itself.

@@ -1,5 +1,5 @@
-// The menu's loading pipeline of AppState: the Mac's own database, a chosen file, and the shared core that
-// reads on the loader thread and reports back on the GUI thread.
+#include "Quillobrandt/app/MenuDatabaseLoader.h"
+
 #include <QSizeF>
 #include <QString>
 
@@ -46,26 +46,30 @@ QString qs(const std::string& text) {
 
 } // namespace
 
-void AppState::loadDefaultDatabase() {
+MenuDatabaseLoader::MenuDatabaseLoader(AppState& state, platform::NotificationHub& hub,
+                                       GoogleAnalyticsManager& analytics)
+    : state_(state), hub_(hub), analytics_(analytics), work_(&state, 1, QStringLiteral("DatabaseLoading")) {}
+
+void MenuDatabaseLoader::loadDefaultDatabase() {
     logInfo("📱 Loading default Messages database");
     const Path file = PermissionManager::messagesDatabasePath();
     logInfo("   Default path: " + file.string());
-    if (!hasFullDiskAccess_) {
+    if (!state_.hasFullDiskAccess()) {
         logError("❌ Cannot load default database - no Full Disk Access");
-        platform::runOnMainQueue(this, [this] { showPermissionRequiredAlert(); });
+        platform::runOnMainQueue(&state_, [this] { showPermissionRequiredAlert(); });
         return;
     }
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
         // Without a gate nothing else would tell the user where the program looked.
         logError("❌ Cannot load default database - no file at " + file.string());
-        platform::runOnMainQueue(this, [this, file] { showMissingDefaultDatabaseAlert(file); });
+        platform::runOnMainQueue(&state_, [this, file] { showMissingDefaultDatabaseAlert(file); });
         return;
     }
-    startLoad({file, attachmentBaseURL_, false}, std::nullopt);
+    startLoad({file, state_.attachmentBaseURL(), false}, std::nullopt);
 }
 
-void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
+void MenuDatabaseLoader::loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
     logInfo("📂 Loading custom database from: " + file.string());
     const bool backup = looksLikeIPhoneBackup(file);
     Path base;
@@ -81,70 +85,71 @@ void AppState::loadCustomDatabase(const Path& file, const std::optional<Path>& a
     startLoad({file, base, backup}, base);
 }
 
-void AppState::loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
-    startLoad({file, attachmentBaseURL_, isIPhoneBackup_}, attachmentBaseURL);
+void MenuDatabaseLoader::loadDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
+    startLoad({file, state_.attachmentBaseURL(), state_.isIPhoneBackup()}, attachmentBaseURL);
 }
 
-void AppState::startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase) {
+void MenuDatabaseLoader::startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase) {
     logInfo("📊 Loading database from: " + source.databaseURL.string());
-    const LoadTicket ticket = beginLoad();
-    loadingFaceRaised_ = true;
-    platform::runOnMainQueue(this, [this] { hub_.post(platform::notification::databaseLoadingStarted); });
+    const AppState::LoadTicket ticket = state_.beginLoad();
+    state_.raiseLoadingFace();
     const auto startTime = Clock::now();
 
-    // The loader reaches this state only through the poster, which drops whatever arrives after the state has
-    // gone; the stop token ends the reader early when a newer menu load or the program's end asks.
-    const auto post = loadWork_.poster();
-    const std::stop_token stop = loadStop_.get_token();
-    historyLoader_.post([this, post, stop, ticket, source, readerAttachmentBase, startTime](std::stop_token quitting) {
-        const auto progress = [post](const std::string& message, double fraction, const std::optional<std::string>&,
-                                     std::optional<double>) {
-            post([message, fraction] {
-                logInfo("Loading: " + message + " - " + std::to_string(progressPercent(fraction)) + "%");
-            });
-        };
-        try {
-            auto loaded = std::make_shared<std::vector<Conversation>>(
-                loadHistory(source.databaseURL, readerAttachmentBase, progress, stop, quitting));
-            post([this, ticket, source, loaded, startTime] {
-                const auto elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
-                loadSucceeded(ticket, source, std::move(*loaded), elapsed);
-            });
-        } catch (const DatabaseError& error) {
-            const std::string description = error.description();
-            const bool stopped = error == DatabaseError::stopped();
-            post([this, ticket, description, stopped] { loadFailed(ticket, description, stopped); });
-        } catch (const std::exception& error) {
-            const std::string description = error.what();
-            post([this, ticket, description] { loadFailed(ticket, description, false); });
-        }
-    });
+    // The loader thread reaches this pipeline only through the poster, which drops whatever arrives after it has
+    // gone; the stop token ends the reader early when the program's end asks.
+    const auto post = work_.poster();
+    const std::stop_token stop = stop_.get_token();
+    state_.historyLoader().post(
+        [this, post, stop, ticket, source, readerAttachmentBase, startTime](std::stop_token quitting) {
+            const auto progress = [post](const std::string& message, double fraction, const std::optional<std::string>&,
+                                         std::optional<double>) {
+                post([message, fraction] {
+                    logInfo("Loading: " + message + " - " + std::to_string(progressPercent(fraction)) + "%");
+                });
+            };
+            try {
+                auto loaded = std::make_shared<std::vector<Conversation>>(
+                    loadHistory(source.databaseURL, readerAttachmentBase, progress, stop, quitting));
+                post([this, ticket, source, loaded, startTime] {
+                    const auto elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
+                    loadSucceeded(ticket, source, std::move(*loaded), elapsed);
+                });
+            } catch (const DatabaseError& error) {
+                const std::string description = error.description();
+                const bool stopped = error == DatabaseError::stopped();
+                post([this, ticket, description, stopped] { loadFailed(ticket, description, stopped); });
+            } catch (const std::exception& error) {
+                const std::string description = error.what();
+                post([this, ticket, description] { loadFailed(ticket, description, false); });
+            }
+        });
 }
 
-void AppState::loadSucceeded(LoadTicket ticket, const LoadedSource& source, std::vector<Conversation> conversations,
-                             double elapsedSeconds) {
-    if (!isNewestLoad(ticket)) {
+void MenuDatabaseLoader::loadSucceeded(std::uint64_t ticket, const LoadedSource& source,
+                                       std::vector<Conversation> conversations, double elapsedSeconds) {
+    if (!state_.isNewestLoad(ticket)) {
         logInfo("⏭️ Ignoring an overtaken load of " + source.databaseURL.string());
-        discardConversations(std::move(conversations));
-        endLoad();
+        state_.discardConversations(std::move(conversations));
+        state_.endLoad();
         return;
     }
-    commitLoad(source, std::move(conversations));
+    state_.commitLoad(source, std::move(conversations));
 
-    logInfo("✅ Loaded " + std::to_string(this->conversations().size()) + " conversations");
+    logInfo("✅ Loaded " + std::to_string(state_.conversations().size()) + " conversations");
     const auto loadTimeMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
-    const DatabaseLoadStatistics stats = computeLoadStatistics(this->conversations());
-    recordDatabaseLoaded(analytics_, stats, loadTimeMs, databaseLoadSource(isIPhoneBackup_, source.databaseURL));
-    endLoad();
-    if (!this->conversations().empty()) { // nothing to list: the start screen stays as it is, and says so
+    const DatabaseLoadStatistics stats = computeLoadStatistics(state_.conversations());
+    recordDatabaseLoaded(analytics_, stats, loadTimeMs,
+                         databaseLoadSource(state_.isIPhoneBackup(), source.databaseURL));
+    state_.endLoad();
+    if (!state_.conversations().empty()) { // nothing to list: the start screen stays as it is, and says so
         hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(kLoadedWindowSize));
     }
 }
 
-void AppState::loadFailed(LoadTicket ticket, const std::string& description, bool stopped) {
+void MenuDatabaseLoader::loadFailed(std::uint64_t ticket, const std::string& description, bool stopped) {
     logInfo("❌ Failed to load database: " + description);
-    endLoad();
-    if (stopped || !isNewestLoad(ticket)) {
+    state_.endLoad();
+    if (stopped || !state_.isNewestLoad(ticket)) {
         return; // a newer load is running, or the program is quitting; neither waits for this outcome
     }
     platform::AlertRequest alert;
@@ -156,7 +161,7 @@ void AppState::loadFailed(LoadTicket ticket, const std::string& description, boo
     platform::alertPresenter()->runModal(alert);
 }
 
-void AppState::showPermissionRequiredAlert() {
+void MenuDatabaseLoader::showPermissionRequiredAlert() {
     platform::AlertRequest alert;
     alert.messageText = QStringLiteral("Permission Required");
     alert.informativeText = QStringLiteral("Quillobrandt needs Full Disk Access to read your Messages database.\n\n"
@@ -170,7 +175,7 @@ void AppState::showPermissionRequiredAlert() {
     }
 }
 
-void AppState::showMissingDefaultDatabaseAlert(const Path& path) {
+void MenuDatabaseLoader::showMissingDefaultDatabaseAlert(const Path& path) {
     platform::AlertRequest alert;
     alert.messageText = QStringLiteral("Failed to Load Database");
     alert.informativeText =
