@@ -32,7 +32,11 @@ fi
 
 ./scripts/install-deps.sh
 
-cmake --preset default >/dev/null
+# Configured once: later builds re-run CMake by themselves when a build file changed, so a second start does not
+# wait for a configuration that changes nothing.
+if [[ ! -f build/CMakeCache.txt || CMakePresets.json -nt build/CMakeCache.txt ]]; then
+    cmake --preset default >/dev/null
+fi
 cmake --build build -j"$(nproc)" --target quillobrandt
 
 exec build/Quillobrandt/quillobrandt "$@"

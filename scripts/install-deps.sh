@@ -23,9 +23,18 @@ while read -r line; do
     fi
 done <"$(dirname "$0")/runtime-packages.txt"
 
+# One question to the package database for the whole list: asked once a package, it made a second start wait
+# seconds. Packages it does not know are left out of the answer (and make it fail, which is no error here).
+declare -A installed=()
+while IFS=$'\t' read -r name status; do
+    if [ "$status" = "install ok installed" ]; then
+        installed[$name]=1
+    fi
+done < <(dpkg-query -W -f='${Package}\t${Status}\n' "${packages[@]}" 2>/dev/null || true)
+
 missing=()
 for pkg in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    if [ -z "${installed[$pkg]:-}" ]; then
         missing+=("$pkg")
     fi
 done
