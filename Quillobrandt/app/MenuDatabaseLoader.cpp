@@ -10,6 +10,7 @@
 #include "Quillobrandt/app/DatabaseLoadStatistics.h"
 #include "Quillobrandt/app/DatabaseLoadedEvent.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/LoadProgressLog.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseManager.h"
@@ -101,11 +102,13 @@ void MenuDatabaseLoader::startLoad(const LoadedSource& source, const std::option
     const std::stop_token stop = stop_.get_token();
     state_.historyLoader().post(
         [this, post, stop, ticket, source, readerAttachmentBase, startTime](std::stop_token quitting) {
-            const auto progress = [post](const std::string& message, double fraction, const std::optional<std::string>&,
-                                         std::optional<double>) {
-                post([message, fraction] {
-                    logInfo("Loading: " + message + " - " + std::to_string(progressPercent(fraction)) + "%");
-                });
+            // Logged here, on the loader: the log's writer takes the line, and the GUI thread never sees it.
+            const auto progressLog = std::make_shared<LoadProgressLog>();
+            const auto progress = [progressLog](const std::string& message, double fraction,
+                                                const std::optional<std::string>&, std::optional<double>) {
+                if (const auto line = progressLog->lineFor(message, fraction)) {
+                    logInfo(*line);
+                }
             };
             try {
                 auto loaded = std::make_shared<std::vector<Conversation>>(

@@ -35,7 +35,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
                                                         const DatabaseProgress& progress) {
     closeConnection();
     snapshot_.reset(); // the previous load's copy goes with its load
-    storeLogInfo("📂 Opening database at: " + databaseFile.string());
+    storeLogDatabaseFile("📂 Opening database at: " + databaseFile.string());
     databaseURL_ = databaseFile;
     attachmentBaseURL_ = attachmentBase ? *attachmentBase : databaseFile.parent_path();
     pathResolver_.emplace(attachmentBaseURL_, platform::consoleIsVerbose());

@@ -1,19 +1,13 @@
 #include "Quillobrandt/store/Logger.h"
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
+#include <future>
 #include <system_error>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/core/AbsoluteTime.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/BundleInfo.h"
-#include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
 #include "platform/core/SystemInfo.h"
 
@@ -24,73 +18,14 @@ namespace {
 
 constexpr const char* kMailSubject = "Quillobrandt Logs";
 constexpr const char* kAttachmentName = "Quillobrandt-Logs.txt";
-
-bool isValidUtf8(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (extra > text.size() - i - 1) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::optional<std::string> readUtf8(const fs::path& file) {
-    auto content = platform::readFile(file);
-    if (!content || !isValidUtf8(*content)) {
-        return std::nullopt;
-    }
-    return content;
-}
-
-} // namespace
-
-namespace {
-
-// Where a message longer than the line limit is cut: never inside a UTF-8 character, or the log would no longer
-// read as text.
-std::size_t cutPoint(const std::string& message) {
-    std::size_t cut = std::min(message.size(), Logger::maxLineLength);
-    while (cut > 0 && cut < message.size() && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return cut;
-}
+// Lines waiting for the writer beyond this many are dropped (and counted): a flood from a stuck loop must not
+// grow the program's memory while the disk is slow.
+constexpr std::size_t kMaxQueuedLines = 10'000;
+// How long a normal exit waits for the lines still queued.
+constexpr auto kExitFlushWait = std::chrono::seconds(2);
 
 std::string formatLine(const std::string& message, Logger::Level level) {
-    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
-    std::string line = "[";
-    line += platform::formatIso8601(platform::AbsoluteTime::now());
-    line += "] [";
-    line += Logger::levelText(level);
-    line += "] ";
-    // A tool's answer of megabytes must not become one line of the same size in a log of a few kilobytes.
-    const std::size_t kept = message.size() > Logger::maxLineLength ? cutPoint(message) : message.size();
-    line.append(message, 0, kept);
-    if (kept < message.size()) {
-        line += "… (" + std::to_string(message.size() - kept) + " more bytes)";
-    }
-    line += '\n';
-    return line;
+    return formatLogLine(message, Logger::levelText(level), Logger::maxLineLength);
 }
 
 } // namespace
@@ -100,13 +35,24 @@ Logger& Logger::shared() {
     static Logger* instance = [] {
         auto* logger = new Logger(platform::appSupportDir() / "Quillobrandt");
         logger->logStartupInfo();
+        static const pid_t creator = ::getpid();
+        // The last lines of a run say how it ended; a forked child that exits must not write its copy of them.
+        std::atexit([] {
+            if (::getpid() == creator) {
+                instance->onWriter([] {}, kExitFlushWait);
+            }
+        });
         return logger;
     }();
     return *instance;
 }
 
 Logger::Logger(fs::path logFolder)
-    : folder_(std::move(logFolder)), mailer_(makeDesktopSupportMailer()), supportAddress_(platform::bundleSupportEmail()) {}
+    : folder_(std::move(logFolder)), mailer_(makeDesktopSupportMailer()),
+      supportAddress_(platform::bundleSupportEmail()), files_(folder_, maxLogSize, logFileName, oldLogFileName),
+      writer_("log writer") {}
+
+Logger::~Logger() = default; // the writer is joined first, once it has written what is queued
 
 fs::path Logger::logFileURL() const {
     std::error_code ec;
@@ -114,7 +60,9 @@ fs::path Logger::logFileURL() const {
     return folder_ / logFileName;
 }
 
-fs::path Logger::oldLogFileURL() const { return folder_ / oldLogFileName; }
+fs::path Logger::oldLogFileURL() const {
+    return folder_ / oldLogFileName;
+}
 
 const char* Logger::levelText(Level level) {
     switch (static_cast<int>(level)) {
@@ -132,78 +80,92 @@ void Logger::logStartupInfo() {
         auto value = platform::bundleInfoValue(key);
         return value && !value->empty() ? *value : std::string("Unknown");
     };
-    std::lock_guard lock(mutex_);
-    log("=== Quillobrandt Started ===", Level::info);
-    log("App Version: " + bundleText("CFBundleShortVersionString") + " (" + bundleText("CFBundleVersion") + ")",
-        Level::info);
-    log("OS Version: " + platform::osPrettyName(), Level::info);
-    log("===========================", Level::info);
+    // One piece, so that no other line comes between its lines.
+    enqueue(formatLine("=== Quillobrandt Started ===", Level::info) +
+                formatLine("App Version: " + bundleText("CFBundleShortVersionString") + " (" +
+                               bundleText("CFBundleVersion") + ")",
+                           Level::info) +
+                formatLine("OS Version: " + platform::osPrettyName(), Level::info) +
+                formatLine("===========================", Level::info),
+            LogFiles::Carry::banner);
 }
 
 void Logger::log(const std::string& message, Level level) {
-    const std::string line = formatLine(message, level);
-    // One lock around rotation and append, so a line is never split or lost when threads log at once.
-    std::lock_guard lock(mutex_);
-    if (rotateLocked()) {
-        writeLineLocked(line);
+    enqueue(formatLine(message, level), LogFiles::Carry::none);
+}
+
+void Logger::logCurrentFile(const std::string& message) {
+    enqueue(formatLine(message, Level::info), LogFiles::Carry::currentFile);
+}
+
+void Logger::enqueue(std::string text, LogFiles::Carry carry) {
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.size() >= kMaxQueuedLines) {
+            ++dropped_;
+            return;
+        }
+        queue_.push_back({std::move(text), carry});
+        if (writerWoken_) {
+            return; // the writer will take this line with the others
+        }
+        writerWoken_ = true;
+    }
+    writer_.post([this](std::stop_token) { writeQueued(); });
+}
+
+void Logger::writeQueued() const {
+    std::vector<QueuedLine> lines;
+    std::size_t dropped = 0;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(queue_);
+        dropped = std::exchange(dropped_, 0);
+        writerWoken_ = false;
+    }
+    for (const auto& line : lines) {
+        files_.append(line.text, line.carry);
+    }
+    if (dropped > 0) {
+        files_.append(formatLine("⚠️ " + std::to_string(dropped) +
+                                     " lines were logged faster than the disk took them "
+                                     "and were left out",
+                                 Level::warning),
+                      LogFiles::Carry::none);
+    }
+}
+
+void Logger::flush() {
+    onWriter([] {});
+}
+
+void Logger::onWriter(const std::function<void()>& task, std::optional<std::chrono::milliseconds> wait) const {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    const bool posted = writer_.post([this, task, done](std::stop_token) {
+        writeQueued();
+        task();
+        done->set_value();
+    });
+    if (!posted) {
+        return; // only while the logger is destroyed, which writes what is queued anyway
+    }
+    if (wait) {
+        finished.wait_for(*wait);
+    } else {
+        finished.wait();
     }
 }
 
 void Logger::rotateLogIfNeeded() {
-    std::lock_guard lock(mutex_);
-    rotateLocked();
-}
-
-bool Logger::rotateLocked() {
-    const fs::path current = folder_ / logFileName;
-    struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size < static_cast<off_t>(maxLogSize)) {
-        return true; // nothing to rotate; anything but a file there is refused when the line is written
-    }
-    std::error_code ec;
-    fs::remove(oldLogFileURL(), ec);
-    fs::rename(current, oldLogFileURL(), ec);
-    if (ec) {
-        return false; // a full log that cannot be moved aside must not grow without end: drop lines instead
-    }
-    // Written directly, never through log(): rotation must not start another rotation.
-    writeLineLocked(formatLine(std::string("Log rotated - previous log saved as ") + oldLogFileName, Level::info));
-    return true;
-}
-
-void Logger::writeLineLocked(const std::string& line) {
-    const fs::path file = logFileURL();
-    // Non-blocking and without following links, then only a regular file: a FIFO planted at the log's path would
-    // otherwise hold the program at its first line until someone reads it.
-    platform::FileDescriptor fd(
-        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
-    struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return; // the line is dropped; logging never fails its caller
-    }
-    for (std::size_t written = 0; written < line.size();) {
-        const ssize_t n = ::write(fd.get(), line.data() + written, line.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        written += static_cast<std::size_t>(n);
-    }
+    onWriter([this] { files_.rotateIfNeeded(); });
 }
 
 std::string Logger::getAllLogs() const {
-    std::lock_guard lock(mutex_);
+    // Read on the writer, after what is queued: every line logged before the call, and no rotation under the read.
     std::string text;
-    if (auto current = readUtf8(folder_ / logFileName)) {
-        text += "=== Current Log ===\n" + *current + "\n";
-    }
-    if (auto previous = readUtf8(oldLogFileURL())) {
-        text += "\n=== Previous Log ===\n" + *previous + "\n";
-    }
-    return text.empty() ? std::string("No logs available") : text;
+    onWriter([this, &text] { text = files_.readAll(); });
+    return text;
 }
 
 void Logger::emailLogsToSupport() {
@@ -224,8 +186,7 @@ void Logger::emailLogsToSupport() {
     }
 
     if (!attachmentWritten) {
-        const std::string body =
-            "User " + fullName + " is having some issues. Please review the logs.\n\n" + logs;
+        const std::string body = "User " + fullName + " is having some issues. Please review the logs.\n\n" + logs;
         const std::string url = supportMailtoUrl(address, body);
         if (!mailer->openUrl(url)) {
             mailer->showManualInstructions(address, logFileURL());

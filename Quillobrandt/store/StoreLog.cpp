@@ -9,6 +9,10 @@ void storeLogInfo(const std::string& line) {
     Logger::shared().log(line, Logger::Level::info);
 }
 
+void storeLogDatabaseFile(const std::string& line) {
+    Logger::shared().logCurrentFile(line);
+}
+
 void storeLogError(const std::string& line) {
     Logger::shared().log(line, Logger::Level::error);
     platform::consoleLine("❌ " + line);

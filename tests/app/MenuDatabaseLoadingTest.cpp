@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/DatabaseLoadStatistics.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
+#include "Quillobrandt/app/LoadProgressLog.h"
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
@@ -135,6 +138,36 @@ TEST_F(MenuLoadingTest, CustomLoadCommitsConversationsWithTheirSource) {
     const std::string logs = quillobrandt::Logger::shared().getAllLogs();
     EXPECT_NE(logs.find("Loading: Complete - 100%"), std::string::npos);
     EXPECT_NE(logs.find("✅ Loaded 2 conversations"), std::string::npos);
+}
+
+TEST_F(MenuLoadingTest, ALargeLoadLogsAFewProgressLinesAndTheLogsKeepTheBannerAndTheFileRead) {
+    // One chat large enough to report its rows hundreds of times at one and the same overall fraction, and enough
+    // chats that the chat counter moves: once, each report became a line, and the 4 KB log rotated during the
+    // load until neither file held the start banner or the name of the file being read.
+    const fs::path file = dataFile("large/chat.db");
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 60, .messagesPerChat = 1500});
+    quillobrandt::Logger::shared(); // the banner, as at start-up
+
+    state->loadCustomDatabase(file);
+    finishLoads(1);
+    ASSERT_EQ(state->conversations().size(), 60u);
+
+    const std::string logs = quillobrandt::Logger::shared().getAllLogs();
+    std::vector<std::string> progressLines;
+    std::istringstream lines(logs);
+    for (std::string line; std::getline(lines, line);) {
+        if (const auto at = line.find("] Loading: "); at != std::string::npos) {
+            progressLines.push_back(line.substr(at + 2));
+        }
+    }
+    EXPECT_LE(progressLines.size(), 16u) << logs;
+    EXPECT_EQ(std::set<std::string>(progressLines.begin(), progressLines.end()).size(), progressLines.size())
+        << "no line twice";
+    ASSERT_FALSE(progressLines.empty());
+    EXPECT_EQ(progressLines.back(), "Loading: Complete - 100%");
+    EXPECT_NE(logs.find("[INFO] === Quillobrandt Started ==="), std::string::npos) << logs;
+    EXPECT_NE(logs.find("Opening database at: " + file.string() + "\n"), std::string::npos) << logs;
 }
 
 TEST_F(MenuLoadingTest, ProvidedAttachmentBaseAndBackupDetectionAreCommitted) {
@@ -511,6 +544,42 @@ TEST(DatabaseLoadStatistics, BackupDetectionAndSource) {
     EXPECT_EQ(quillobrandt::progressPercent(0.957), 95);
     EXPECT_EQ(quillobrandt::progressPercent(1.0), 100);
     EXPECT_EQ(quillobrandt::progressPercent(0.0), 0);
+}
+
+TEST(LoadProgressLog, TheFirstReportOfEachStepThenEveryTenPointsAndTheEnd) {
+    quillobrandt::LoadProgressLog log;
+    std::vector<std::string> lines;
+    const auto report = [&](const std::string& message, double fraction) {
+        if (auto line = log.lineFor(message, fraction)) {
+            lines.push_back(*line);
+        }
+    };
+    report("Copying database...", 0.0);
+    report("Copying database...", 0.0);
+    report("Copying database...", 0.5);
+    report("Copying database...", 1.0); // then the reading starts again from 0
+    report("Loading conversations 1 of 300...", 0.0);
+    report("Loading conversations 2 of 300...", 0.003);
+    for (int row = 0; row < 500; ++row) {
+        report("Loading conversation...", 0.131);
+    }
+    report("Loading conversations 290 of 300...", 0.59);
+    report("Loading conversations 299 of 300...", 0.601);
+    report("Loading conversations 300 of 300...", 0.89);
+    report("Merging duplicate conversations...", 0.95);
+    report("Complete", 1.0);
+    report("Complete", 1.0);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Loading: Copying database... - 0%",
+                         "Loading: Copying database... - 50%",
+                         "Loading: Copying database... - 100%",
+                         "Loading: Loading conversations 1 of 300... - 0%",
+                         "Loading: Loading conversation... - 13%",
+                         "Loading: Loading conversations 290 of 300... - 59%",
+                         "Loading: Loading conversations 300 of 300... - 89%",
+                         "Loading: Merging duplicate conversations... - 95%",
+                         "Loading: Complete - 100%",
+                     }));
 }
 
 } // namespace

@@ -1,0 +1,159 @@
+#include "Quillobrandt/store/LogFiles.h"
+
+#include <algorithm>
+#include <optional>
+#include <system_error>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/core/AbsoluteTime.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/FileDescriptor.h"
+
+namespace fs = std::filesystem;
+
+namespace quillobrandt {
+namespace {
+
+bool isValidUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        if (c < 0x80) {
+            extra = 0;
+        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+            extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+            extra = 3;
+        } else {
+            return false;
+        }
+        if (extra > text.size() - i - 1) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::optional<std::string> readUtf8(const fs::path& file) {
+    auto content = platform::readFile(file);
+    if (!content || !isValidUtf8(*content)) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+// Where a message longer than the line limit is cut: never inside a UTF-8 character, or the log would no longer
+// read as text.
+std::size_t cutPoint(const std::string& message, std::size_t maxLength) {
+    std::size_t cut = std::min(message.size(), maxLength);
+    while (cut > 0 && cut < message.size() && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return cut;
+}
+
+} // namespace
+
+std::string formatLogLine(const std::string& message, const char* levelText, std::size_t maxLength) {
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string&&` as an overlapping copy (-Wrestrict).
+    std::string line = "[";
+    line += platform::formatIso8601(platform::AbsoluteTime::now());
+    line += "] [";
+    line += levelText;
+    line += "] ";
+    // A tool's answer of megabytes must not become one line of the same size in a log of a few kilobytes.
+    const std::size_t kept = message.size() > maxLength ? cutPoint(message, maxLength) : message.size();
+    line.append(message, 0, kept);
+    if (kept < message.size()) {
+        line += "… (" + std::to_string(message.size() - kept) + " more bytes)";
+    }
+    line += '\n';
+    return line;
+}
+
+LogFiles::LogFiles(fs::path folder, std::int64_t maxSize, std::string currentName, std::string previousName)
+    : folder_(std::move(folder)), maxSize_(maxSize), currentName_(std::move(currentName)),
+      previousName_(std::move(previousName)) {}
+
+void LogFiles::append(const std::string& line, Carry carry) {
+    if (!rotate()) {
+        return;
+    }
+    write(line);
+    if (carry == Carry::banner) {
+        banner_ = line;
+    } else if (carry == Carry::currentFile) {
+        currentFile_ = line;
+    }
+}
+
+void LogFiles::rotateIfNeeded() {
+    rotate();
+}
+
+bool LogFiles::rotate() {
+    const fs::path current = currentPath();
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < static_cast<off_t>(maxSize_)) {
+        return true; // nothing to rotate; anything but a file there is refused when the line is written
+    }
+    std::error_code ec;
+    fs::remove(previousPath(), ec);
+    fs::rename(current, previousPath(), ec);
+    if (ec) {
+        return false; // a full log that cannot be moved aside must not grow without end: drop lines instead
+    }
+    // Written directly, never through append(): rotation must not start another rotation.
+    write(formatLogLine("Log rotated - previous log saved as " + previousName_, "INFO", 1024) + banner_ + currentFile_);
+    return true;
+}
+
+void LogFiles::write(const std::string& line) const {
+    std::error_code ec;
+    fs::create_directories(folder_, ec); // a failure shows when the file cannot be opened
+    const fs::path file = currentPath();
+    // Non-blocking and without following links, then only a regular file: a FIFO planted at the log's path would
+    // otherwise hold the writer at its first line until someone reads it.
+    platform::FileDescriptor fd(
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return; // the line is dropped; logging never fails its caller
+    }
+    for (std::size_t written = 0; written < line.size();) {
+        const ssize_t n = ::write(fd.get(), line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+std::string LogFiles::readAll() const {
+    std::string text;
+    if (auto current = readUtf8(currentPath())) {
+        text += "=== Current Log ===\n" + *current + "\n";
+    }
+    if (auto previous = readUtf8(previousPath())) {
+        text += "\n=== Previous Log ===\n" + *previous + "\n";
+    }
+    return text.empty() ? std::string("No logs available") : text;
+}
+
+} // namespace quillobrandt
