@@ -23,6 +23,8 @@ class QToolButton;
 namespace quillobrandt {
 
 class AppState;
+class ButtonSpinner;
+struct CsvExportResult;
 class GoogleAnalyticsManager;
 class SymbolIcon;
 class MessageRowDelegate;
@@ -68,6 +70,8 @@ public:
     bool showsPositionBanner() const { return showPositionBanner_; }
     QString positionBannerMessage() const { return positionBannerMessage_; }
     bool isSaving() const { return saving_; }
+    // A CSV export is being written (its button is busy meanwhile).
+    bool isExportingCsv() const { return exportingCsv_; }
     // The database the conversation was loaded from, as it was when the view opened; saved copies are
     // made from it, never from whatever is loaded later.
     const std::optional<std::filesystem::path>& sourceDatabase() const { return source_; }
@@ -94,7 +98,7 @@ public:
     void jumpToOldest();
     void jumpToNewest();
 
-    // For tests: blocks until a running save has finished (its result still needs the event loop).
+    // For tests: blocks until a running save or CSV export has finished (its result still needs the event loop).
     bool waitForBackgroundWork(int timeoutMs = 30000);
 
     // Whether `target` is the source database (another name for it, or one of its companion files).
@@ -125,6 +129,7 @@ private:
     void finishSave(const std::filesystem::path& target, const std::unordered_set<std::int64_t>& ids,
                     const std::optional<std::string>& error);
     void showSaveFailure(const QString& reason);
+    void finishCsvExport(const CsvExportResult& result, int messageCount);
     void showMark(const Message& message);
     bool pressRowButton(const QKeyEvent& key);
 
@@ -136,6 +141,7 @@ private:
     bool showPositionBanner_ = false;
     QString positionBannerMessage_;
     bool saving_ = false;
+    bool exportingCsv_ = false;
     std::optional<std::filesystem::path> source_;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> sourceIdentity_; // device and inode
 
@@ -165,6 +171,8 @@ private:
     QList<QPushButton*> editButtons_;
     QPushButton* applyButton_ = nullptr;
     QPushButton* saveCopyButton_ = nullptr;
+    QPushButton* csvButton_ = nullptr;
+    ButtonSpinner* csvSpinner_ = nullptr;
     QWidget* savingIndicator_ = nullptr;
     QAction* undoMark_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture

@@ -8,6 +8,7 @@
 #include <QListView>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/conversation/CsvExporter.h"
 #include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
 #include "Quillobrandt/conversation/MessageList.h"
@@ -191,7 +192,8 @@ void ConversationDisplayView::finishSave(const std::filesystem::path& target,
 }
 
 bool ConversationDisplayView::waitForBackgroundWork(int timeoutMs) {
-    return EditedCopySaver::forState(appState_)->waitForDone(timeoutMs);
+    return EditedCopySaver::forState(appState_)->waitForDone(timeoutMs) &&
+           CsvExporter::forState(appState_)->waitForDone(timeoutMs);
 }
 
 } // namespace quillobrandt

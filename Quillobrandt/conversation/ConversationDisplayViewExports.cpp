@@ -1,10 +1,12 @@
-// The export panels: CSV written here, the PDF sheet opened through the factory the PDF library installs.
+// The export panels: CSV written by the exporter's worker, the PDF sheet opened through the factory the PDF library
+// installs.
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/conversation/CsvExport.h"
+#include "Quillobrandt/conversation/CsvExporter.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
 #include "platform/core/Console.h"
 #include "platform/qt/AlertPresenter.h"
@@ -29,6 +31,9 @@ void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
 // ---- export panels ----
 
 void ConversationDisplayView::presentCSVPanel() {
+    if (exportingCsv_) {
+        return;
+    }
     // An empty file helps nobody: say so before asking where to put it.
     if (countCsvRows(model_.conversation().messages, model_.filteredIndices()) == 0) {
         platform::AlertRequest alert;
@@ -47,9 +52,29 @@ void ConversationDisplayView::presentCSVPanel() {
     if (!chosen) {
         return;
     }
-    const CsvExportResult result =
-        exportCSV(std::filesystem::path(chosen->toStdString()), model_.conversation().messages,
-                  model_.filteredIndices(), labelLookupFrom(appState_->participantLabels()));
+    exportingCsv_ = true;
+    refreshHeader();
+    QPointer<ConversationDisplayView> self(this);
+    const int messageCount = model_.filteredCount();
+    const std::filesystem::path target(chosen->toStdString());
+    CsvExporter::forState(appState_)->start(target, model_.sharedConversation(), model_.filteredIndices(),
+                                            labelLookupFrom(appState_->participantLabels()),
+                                            [self, target, messageCount](const CsvExportResult& result) {
+                                                if (self) {
+                                                    self->finishCsvExport(result, messageCount);
+                                                    return;
+                                                }
+                                                // The conversation was closed meanwhile: the file was still written to
+                                                // its end.
+                                                if (result.saved) {
+                                                    platform::consoleLine("✅ Exported CSV to: " + target.string());
+                                                }
+                                            });
+}
+
+void ConversationDisplayView::finishCsvExport(const CsvExportResult& result, int messageCount) {
+    exportingCsv_ = false;
+    refreshHeader();
     if (!result.saved) {
         platform::AlertRequest alert;
         alert.messageText = QStringLiteral("Failed to Export CSV");
@@ -59,7 +84,7 @@ void ConversationDisplayView::presentCSVPanel() {
         return;
     }
     GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
-    analytics.trackEvent("csv_export_completed", {{"message_count", model_.filteredCount()}});
+    analytics.trackEvent("csv_export_completed", {{"message_count", messageCount}});
 }
 
 void ConversationDisplayView::exportPDF() {

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/ButtonSpinner.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/HeaderBar.h"
 #include "Quillobrandt/conversation/MessageList.h"
@@ -90,6 +91,8 @@ void ConversationDisplayView::buildHeader() {
     auto* csv = toolbarButton(QStringLiteral("arrow.down.doc"), QStringLiteral("Export CSV"),
                               QStringLiteral("export_csv"), toolbar_);
     connect(csv, &QPushButton::clicked, this, &ConversationDisplayView::presentCSVPanel);
+    csvButton_ = csv;
+    csvSpinner_ = new ButtonSpinner(csv, kToolbarSymbolSize);
     auto* pdf =
         toolbarButton(QStringLiteral("doc.text"), QStringLiteral("Export PDF"), QStringLiteral("export_pdf"), toolbar_);
     connect(pdf, &QPushButton::clicked, this, &ConversationDisplayView::exportPDF);
@@ -199,6 +202,13 @@ void ConversationDisplayView::refreshHeader() {
     applyButton_->setText(QStringLiteral("Apply Changes") + count);
     saveCopyButton_->setText(QStringLiteral("Save Copy") + count + QStringLiteral("..."));
     savingIndicator_->setVisible(saving_);
+    // While a CSV export is written: its button spins and takes no second export.
+    csvButton_->setEnabled(!exportingCsv_);
+    if (exportingCsv_) {
+        csvSpinner_->start();
+    } else {
+        csvSpinner_->stop();
+    }
     undoMark_->setEnabled(marked > 0 && !saving_);
 }
 

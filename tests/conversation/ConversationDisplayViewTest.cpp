@@ -19,8 +19,8 @@
 #include <atomic>
 #include <cmath>
 #include <fstream>
-#include <map>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "Quillobrandt/conversation/EditedCopySaver.h"
@@ -116,8 +116,8 @@ TEST_F(ConversationViewTest, PaintsEveryKindOfRowAndDeletesFromTheTrashButton) {
     const QPoint at = rowRect.topLeft() + geometry.deleteButton.center().toPoint();
     QMouseEvent press(QEvent::MouseButtonPress, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QCoreApplication::sendEvent(list->viewport(), &press);
     QCoreApplication::sendEvent(list->viewport(), &release);
     EXPECT_TRUE(view->model().isMarkedDeleted(conversation.messages[0].id));
@@ -535,6 +535,11 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     button(*view, "export_csv")->click();
     ASSERT_EQ(fake.panels->saveRequests().size(), 1u);
     EXPECT_EQ(fake.panels->saveRequests()[0].suggestedName, "+15551234567.csv");
+    // Written on a worker (a million rows froze the window for seconds), with the button busy meanwhile.
+    EXPECT_FALSE(button(*view, "export_csv")->isEnabled()) << "the export ran on the GUI thread";
+    EXPECT_TRUE(view->isExportingCsv());
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
+    EXPECT_TRUE(button(*view, "export_csv")->isEnabled());
     const std::string text = platform::readFile(target).value_or("");
     EXPECT_EQ(text.rfind("person,datetime,message\n", 0), 0u);
     EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
@@ -561,6 +566,7 @@ TEST_F(ConversationViewTest, TheLoadedConversationIsSharedAndExportsFollowTheEdi
     const auto target = file("out/edited.csv");
     fake.panels->answerNext(QString::fromStdString(target.string()));
     button(*view, "export_csv")->click();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
     const std::string text = platform::readFile(target).value_or("");
     EXPECT_EQ(text, "person,datetime,message\n"
                     "\"Me\",\"2024-03-01 08:00:00\",\"m0\"\n"

@@ -33,6 +33,11 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return true;
 }
 
+// Waits for the CSV export `view` started to be written and reported back; whether it was.
+inline bool finishCsvExport(quillobrandt::ConversationDisplayView& view) {
+    return view.waitForBackgroundWork() && waitUntil([&] { return !view.isExportingCsv(); });
+}
+
 // The application state over recording fakes, with analytics that never reach the network.
 struct ConversationViewFixture {
     ScopedTimeZone zone{"Europe/Berlin"};
@@ -45,8 +50,8 @@ struct ConversationViewFixture {
     // A shown view of `conversation`, past its loading overlay.
     std::unique_ptr<quillobrandt::ConversationDisplayView> openView(const quillobrandt::Conversation& conversation,
                                                                     QSize size = {900, 700}) {
-        auto view = std::make_unique<quillobrandt::ConversationDisplayView>(conversation, state.get(), nullptr,
-                                                                            &analytics);
+        auto view =
+            std::make_unique<quillobrandt::ConversationDisplayView>(conversation, state.get(), nullptr, &analytics);
         view->resize(size);
         view->show();
         waitUntil([&] { return !view->isLoading(); });

@@ -107,6 +107,7 @@ TEST_F(CsvRoundTripTest, EveryRowOfAGroupWithQuotesInNamesAndTextsParses) {
     std::filesystem::create_directories(target.parent_path());
     fake.panels->answerNext(QString::fromStdString(target.string()));
     view->findChild<QPushButton*>("export_csv")->click();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_TRUE(fake.alerts->alerts().empty());
 
     const auto text = platform::readFile(target);
@@ -140,6 +141,7 @@ TEST_F(CsvRoundTripTest, FileGetsTheUsersPermissionsAndAFailureIsShown) {
     const auto target = file("perm/out.csv");
     fake.panels->answerNext(QString::fromStdString(target.string()));
     view->presentCSVPanel();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view)); // the file is made on the exporter's thread
     ::umask(previous);
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -149,6 +151,7 @@ TEST_F(CsvRoundTripTest, FileGetsTheUsersPermissionsAndAFailureIsShown) {
     const auto missing = target.parent_path() / "no-such-folder" / "out.csv";
     fake.panels->answerNext(QString::fromStdString(missing.string()));
     view->presentCSVPanel();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
     const auto& alert = fake.alerts->alerts()[0];
     EXPECT_EQ(alert.messageText, "Failed to Export CSV");
@@ -181,6 +184,7 @@ TEST_F(CsvRoundTripTest, AnExportOfNothingSaysSoWithoutAskingForAFile) {
     qbtest::drainEvents();
     fake.panels->answerNext(QString::fromStdString(file("all.csv").string()));
     view->presentCSVPanel();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_EQ(fake.panels->saveRequests().size(), 1u);
     EXPECT_EQ(fake.alerts->alerts().size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(file("all.csv")));
