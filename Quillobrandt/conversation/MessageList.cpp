@@ -281,7 +281,14 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         p->setPen(colours.text);
         QFont font = ConversationStyle::font(13);
         font.setStrikeOut(row.marked);
+        // Whatever a line holds, nothing of it is drawn outside the bubble (a glyph overhanging its line, a
+        // cluster wider than the bubble).
+        QPainterPath bubble;
+        bubble.addRoundedRect(g.textBubble, 18, 18);
+        p->save();
+        p->setClipPath(bubble, Qt::IntersectClip);
         drawWrappedText(*p, g.textArea, *c.text, font);
+        p->restore();
     }
     for (std::size_t i = 0; i < c.pictures.size(); ++i) {
         const BubblePicture& picture = c.pictures[i];

@@ -1,6 +1,7 @@
 #include "Quillobrandt/conversation/WrappedText.h"
 
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ QString layoutText(const QString& text) {
 
 // Lays the text out at `width`; returns the size it needs.
 QSizeF layOut(QTextLayout& layout, qreal width, Qt::Alignment horizontal) {
+    // Lines break between the clusters of the text as given: the emoji font's layout text joins some of them.
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, layout.text());
     // Emoji draw in colour; set here so that measuring sees the same fonts as drawing. A line of emoji alone
     // still takes a text line's height.
     const platform::TextLineBox box =
@@ -38,6 +41,7 @@ QSizeF layOut(QTextLayout& layout, qreal width, Qt::Alignment horizontal) {
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(std::max<qreal>(width, 1));
+        platform::endLineAtClusterBoundary(line, clusters);
         line.setPosition(QPointF(0, height + box.drop(line)));
         height += box.heightOf(line);
         widest = std::max(widest, line.naturalTextWidth());

@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextCharFormat>
 
 #include <algorithm>
@@ -190,8 +191,9 @@ bool useColourEmoji(QTextLayout& layout) {
     QString shown = layout.text();
     QList<QTextLayout::FormatRange> formats;
     for (const TextRun& run : runs) {
-        for (int i = run.start; i < run.start + run.length; ++i) {
-            if (shown.at(i) == QChar(emojiSelector)) {
+        for (int i = run.start; i + 1 < run.start + run.length; ++i) {
+            const QChar next = shown.at(i + 1);
+            if (shown.at(i) == QChar(emojiSelector) && (next == QChar(zeroWidthJoiner) || next == QChar(keycapMark))) {
                 shown[i] = QChar(zeroWidthJoiner);
             }
         }
@@ -200,6 +202,23 @@ bool useColourEmoji(QTextLayout& layout) {
     layout.setText(shown);
     layout.setFormats(formats);
     return true;
+}
+
+void endLineAtClusterBoundary(QTextLine& line, QTextBoundaryFinder& clusters) {
+    const qsizetype start = line.textStart();
+    const qsizetype end = start + line.textLength();
+    clusters.setPosition(end);
+    if (clusters.isAtBoundary()) {
+        return;
+    }
+    qsizetype boundary = clusters.toPreviousBoundary();
+    if (boundary <= start) {
+        clusters.setPosition(end);
+        boundary = clusters.toNextBoundary();
+    }
+    if (boundary > start) {
+        line.setNumColumns(static_cast<int>(boundary - start));
+    }
 }
 
 TextLineBox textLineBox(const QFont& font) {

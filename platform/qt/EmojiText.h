@@ -8,6 +8,7 @@
 #include <vector>
 
 class QFont;
+class QTextBoundaryFinder;
 class QPainter;
 class QRectF;
 
@@ -28,11 +29,17 @@ std::vector<TextRun> emojiRuns(const QString& text);
 
 // Prepares `layout` (its text and font set, not yet laid out; once) to draw the emoji runs of its text in colour:
 // the colour emoji font goes before the layout font's own families there. Fallback alone would draw a heart
-// with U+FE0F from the text font in monochrome. Inside those runs U+FE0F is laid out as a joiner, which the
-// emoji font treats alike: this Qt takes the selector from the text font, which splits keycaps and joined
-// sequences the emoji font would draw as one picture. Nothing changes when the emoji font is not installed.
-// Returns whether the text has emoji to draw so.
+// with U+FE0F from the text font in monochrome. Inside those runs a U+FE0F that a joiner or a keycap mark follows
+// is laid out as a joiner, which the emoji font treats alike: this Qt takes the selector from the text font,
+// which splits keycaps and joined sequences the emoji font would draw as one picture. A selector that ends its
+// sequence stays, so that neighbouring sequences are never joined into one that no line could break.
+// Nothing changes when the emoji font is not installed. Returns whether the text has emoji to draw so.
 bool useColourEmoji(QTextLayout& layout);
+
+// Where a line of a layout ends when it broke inside a grapheme cluster of `clusters` (a finder over the text as it
+// was before useColourEmoji()): at the start of that cluster, or, when one cluster is wider than the line, at its
+// end. Call after QTextLine::setLineWidth(). A flag, a keycap or a joined emoji is never cut in two.
+void endLineAtClusterBoundary(QTextLine& line, QTextBoundaryFinder& clusters);
 
 // A line of plain text in `font`: its ascent and height. A line of emoji alone takes the emoji font's metrics,
 // which are shorter; laying such a line out in this box keeps line spacing even and baselines in place. An

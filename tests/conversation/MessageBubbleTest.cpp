@@ -159,6 +159,18 @@ TEST(MessageRows, TextBreaksBetweenWordsAndInsideOnlyAnOverlongWord) {
     EXPECT_EQ(cut.join(QString()), longWord);
     EXPECT_LE(quillobrandt::wrappedTextSize(longWord, font, width).width(), width);
 
+    // So does a run of joined emoji without a space, between whole pictures: 120 women shrugging were once one
+    // 2,000-pixel line that ran out of the bubble and off the list.
+    const QString shrug = QString::fromUtf8("\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F");
+    const QString shrugs = shrug.repeated(120);
+    const QStringList shrugLines = quillobrandt::wrappedTextLines(shrugs, font, width);
+    EXPECT_GT(shrugLines.size(), 5);
+    EXPECT_EQ(shrugLines.join(QString()), shrugs);
+    for (const QString& line : shrugLines) {
+        EXPECT_EQ(line.size() % shrug.size(), 0) << "a picture was cut: " << line.size();
+        EXPECT_LE(quillobrandt::wrappedTextSize(line, font, 100000).width(), std::ceil(width)) << line.size();
+    }
+
     // The bubble is measured with the same breaks: its text area holds every line.
     const auto geometry = quillobrandt::layoutMessageRow(rowWithText(words.toStdString()), 200);
     const QStringList shown = quillobrandt::wrappedTextLines(words, font, geometry.textArea.width());
@@ -375,4 +387,27 @@ TEST(MessageRows, ALongFileNameStaysInsideItsChipAndItsTooltipGivesItWhole) {
     };
     EXPECT_EQ(tooltipAt(1), QString()) << "a name shown whole needs no tooltip";
     EXPECT_EQ(tooltipAt(0), QString::fromStdString(longName));
+}
+
+// Emoji joined to each other by joiners make one cluster that no line can break: it is cut off at the bubble's
+// edge rather than drawn across the list.
+TEST(MessageRows, AClusterWiderThanTheBubbleIsClippedToIt) {
+    std::string chain = "\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F";
+    for (int i = 0; i < 40; ++i) {
+        chain += "\xE2\x80\x8D\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F";
+    }
+    const auto row = rowWithText(chain);
+    const int width = 360;
+    const auto geometry = quillobrandt::layoutMessageRow(row, width);
+    const QImage image = paintedRow(row, width);
+    const QRectF bubble = geometry.textBubble.adjusted(-1, -1, 1, 1); // its edge is smoothed
+    const QRectF time = geometry.time.adjusted(-1, -1, 1, 1);
+    int outside = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QPointF at(x + 0.5, y + 0.5);
+            outside += image.pixelColor(x, y) != QColor(Qt::white) && !bubble.contains(at) && !time.contains(at);
+        }
+    }
+    EXPECT_EQ(outside, 0) << "ink outside the bubble " << geometry.textBubble.width() << " wide";
 }

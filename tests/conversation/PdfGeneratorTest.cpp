@@ -575,6 +575,17 @@ TEST(PdfGenerator, AJoinedEmojiIsDrawnWholeFromTheEmojiFont) {
     EXPECT_NEAR(aloneWidth, bubbleWidth(before), 0.5) << "the same emoji measures the same in the next document";
     EXPECT_GT(aloneWidth, 12 + 6) << "two paddings and an emoji";
     EXPECT_NEAR(joinedWidth, aloneWidth, 1.0);
+
+    // A base that is text by itself (a white flag, a digit) joined into an emoji by its selector, a keycap mark or
+    // a joiner: printed apart they were a white flag beside a rainbow, a gray digit beside an empty key.
+    for (const char* sequence :
+         {"\xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88", "1\xEF\xB8\x8F\xE2\x83\xA3"}) {
+        const QString path = outputPath("sequence.pdf");
+        ASSERT_TRUE(PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(15, 8), sequence)}, {"+15551234567"}, {},
+                                              {}, path)
+                        .written);
+        EXPECT_NEAR(bubbleWidth(path), aloneWidth, 1.0) << sequence;
+    }
 }
 
 TEST(PdfTextBlock, AWordTooLongForALineBreaksOnlyBetweenGraphemeClusters) {
@@ -593,7 +604,9 @@ TEST(PdfTextBlock, AWordTooLongForALineBreaksOnlyBetweenGraphemeClusters) {
         QString text;
         int clusterUnits; // UTF-16 units per cluster
     };
-    for (const Case& c : {Case{"flags", flags, 4}, Case{"accents", QStringLiteral("x ") + accented, 2}}) {
+    const QString shrugs = QString::fromUtf8("\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F").repeated(120);
+    for (const Case& c : {Case{"flags", flags, 4}, Case{"accents", QStringLiteral("x ") + accented, 2},
+                          Case{"joined emoji", shrugs, 5}}) {
         const PdfTextBlock block(c.text, font, kWidth, 2.0);
         ASSERT_GT(block.lines().size(), 1u) << c.name;
         for (const auto& line : block.lines()) {

@@ -1,15 +1,15 @@
 #include "Quillobrandt/conversation/export/PdfTextBlock.h"
 
-#include <QFontDatabase>
 #include <QGlyphRun>
 #include <QImage>
 #include <QPainterPath>
 #include <QRawFont>
 #include <QTextBoundaryFinder>
-#include <QTextCharFormat>
 #include <QTextOption>
 
 #include <algorithm>
+
+#include "platform/qt/EmojiText.h"
 
 namespace quillobrandt {
 namespace {
@@ -53,72 +53,6 @@ void drawAsPicture(QPainter& painter, QPointF topLeft, const QGlyphRun& run, con
     painter.drawImage(QRectF(topLeft + bounds.topLeft(), QSizeF(picture.size()) / kPictureScale), picture);
 }
 
-const QString& emojiFamily() {
-    static const QString family = [] {
-        const QString noto = QStringLiteral("Noto Color Emoji");
-        return QFontDatabase::families().contains(noto) ? noto : QString();
-    }();
-    return family;
-}
-
-// Code points that make a grapheme cluster an emoji sequence: the joiner, the emoji presentation selector, skin
-// tones, regional indicators (flags), the keycap mark and tag characters (subdivision flags); or a first code
-// point in the emoji planes.
-bool isEmojiCluster(QStringView cluster) {
-    bool first = true;
-    for (const char32_t c : cluster.toUcs4()) {
-        if (c == 0x200D || c == 0xFE0F || c == 0x20E3 || (c >= 0x1F3FB && c <= 0x1F3FF) ||
-            (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0xE0020 && c <= 0xE007F) || (first && c >= 0x1F000)) {
-            return true;
-        }
-        first = false;
-    }
-    return false;
-}
-
-// Every emoji cluster set in the colour emoji font as a whole. Left to font fallback, a cluster such as
-// shrug + joiner + female sign is split between fonts, since the text font has a female sign of its own.
-QList<QTextLayout::FormatRange> emojiFormats(const QString& text) {
-    QList<QTextLayout::FormatRange> ranges;
-    if (emojiFamily().isEmpty()) {
-        return ranges;
-    }
-    QTextCharFormat format;
-    format.setFontFamilies(QStringList{emojiFamily()});
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    for (qsizetype end = finder.toNextBoundary(); end != -1; start = end, end = finder.toNextBoundary()) {
-        if (!isEmojiCluster(QStringView(text).mid(start, end - start))) {
-            continue;
-        }
-        if (!ranges.isEmpty() && ranges.back().start + ranges.back().length == start) {
-            ranges.back().length += static_cast<int>(end - start);
-        } else {
-            ranges.push_back({static_cast<int>(start), static_cast<int>(end - start), format});
-        }
-    }
-    return ranges;
-}
-
-// A line that ends inside a grapheme cluster (a word broken for want of room) is shortened to the cluster's
-// start, or, when one cluster is wider than the line, extended to its end.
-void endAtClusterBoundary(QTextLine& line, QTextBoundaryFinder& finder) {
-    const qsizetype start = line.textStart();
-    const qsizetype end = start + line.textLength();
-    finder.setPosition(end);
-    if (finder.isAtBoundary()) {
-        return;
-    }
-    qsizetype boundary = finder.toPreviousBoundary();
-    if (boundary <= start) {
-        finder.setPosition(end);
-        boundary = finder.toNextBoundary();
-    }
-    if (boundary > start) {
-        line.setNumColumns(static_cast<int>(boundary - start));
-    }
-}
-
 } // namespace
 
 QString PdfTextBlock::printableText(const QString& text) {
@@ -137,7 +71,9 @@ PdfTextBlock::PdfTextBlock(const QString& text, const QFont& font, double widthL
     QString laidOut = text_;
     laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
     layout_ = std::make_unique<QTextLayout>(laidOut, font, device);
-    layout_->setFormats(emojiFormats(laidOut));
+    // Every emoji sequence set whole in the colour emoji font, as on screen; lines break between the clusters of
+    // the text as given.
+    platform::useColourEmoji(*layout_);
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, laidOut);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -153,7 +89,7 @@ PdfTextBlock::PdfTextBlock(const QString& text, const QFont& font, double widthL
             break;
         }
         line.setLineWidth(std::max(1.0, widthLimit));
-        endAtClusterBoundary(line, clusters);
+        platform::endLineAtClusterBoundary(line, clusters);
         if (!lines_.empty()) {
             y += lineSpacing;
         }
