@@ -30,10 +30,6 @@ bool isImageFileName(const std::string& name) {
     return std::find(kImageExtensions.begin(), kImageExtensions.end(), extension) != kImageExtensions.end();
 }
 
-std::string attachmentRelativePath(const std::string& storedName) {
-    return storedName.starts_with("~/") ? storedName.substr(2) : storedName;
-}
-
 std::optional<fs::path> attachmentDestination(const fs::path& folder, const std::string& relativePath) {
     // The shared rule for every stored name, then what a file about to be written needs beyond it: a relative
     // path of plain names, so that no "." or empty component can make two names one file.

@@ -10,9 +10,6 @@ namespace quillobrandt {
 // jpg, jpeg, png, gif, heic, heif, bmp, tiff, tif, webp, ico, svg.
 bool isImageFileName(const std::string& name);
 
-// The device path an attachment is looked up under: the stored name without a leading "~/".
-std::string attachmentRelativePath(const std::string& storedName);
-
 // `folder` / `relativePath`, or nullopt when the path could leave the folder: an empty, "." or ".." component,
 // a NUL byte, or an absolute path. The text comes from a database inside someone's backup, so it is hostile.
 std::optional<std::filesystem::path> attachmentDestination(const std::filesystem::path& folder,

@@ -2,6 +2,7 @@
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "Quillobrandt/backup/JournalModeSwitch.h"
+#include "Quillobrandt/store/AttachmentPathResolver.h"
 
 #include <exception>
 #include <system_error>
@@ -155,11 +156,13 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
                                   std::to_string(count));
             return;
         }
-        const std::string path = attachmentRelativePath(images[i]);
+        // Placed where the reader looks for it: an absolute name from its attachment folder on.
+        const auto devicePath = attachmentDevicePath(images[i]);
+        const std::string path = devicePath.value_or(images[i]);
         const auto reportFailure = [&](const std::string& error) {
             platform::consoleLine("⚠️ Could not extract attachment: " + path + " - " + error);
         };
-        const auto target = attachmentDestination(destination, path);
+        const auto target = devicePath ? attachmentDestination(destination, path) : std::nullopt;
         if (!target) {
             reportFailure("The attachment's path leads outside the extraction folder.");
             continue;

@@ -14,6 +14,9 @@ namespace fs = std::filesystem;
 namespace quillobrandt {
 namespace {
 
+constexpr std::string_view kMessagesAttachments = "Library/Messages/Attachments/";
+constexpr std::string_view kSmsAttachments = "Library/SMS/Attachments/";
+
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -104,13 +107,22 @@ AttachmentPathResolver::AttachmentPathResolver(const std::optional<fs::path>& ba
     }
 }
 
-// "~" and "~/..." name the home folder; any other name beginning with a tilde is taken as it is.
-std::optional<std::string> AttachmentPathResolver::tildeExpanded(const std::string& storedName) const {
-    if (storedName == "~") {
-        return home_;
-    }
+std::optional<std::string> attachmentDevicePath(std::string_view storedName) {
     if (startsWith(storedName, "~/")) {
-        return appendToFolder(home_, std::string_view(storedName).substr(2));
+        return std::string(storedName.substr(2));
+    }
+    if (storedName == "~") {
+        return std::nullopt;
+    }
+    if (!startsWith(storedName, "/")) {
+        return std::string(storedName);
+    }
+    for (const std::string_view folder : {kMessagesAttachments, kSmsAttachments}) {
+        for (auto at = storedName.find(folder); at != std::string_view::npos; at = storedName.find(folder, at + 1)) {
+            if (storedName[at - 1] == '/') { // a whole component, not ".../MyLibrary/SMS/..."
+                return std::string(storedName.substr(at));
+            }
+        }
     }
     return std::nullopt;
 }
@@ -123,24 +135,28 @@ std::string resolveAttachmentPath(const std::string& storedName, const std::opti
 }
 
 std::string AttachmentPathResolver::resolve(const std::string& storedName) {
-    if (!platform::isConfinedFileName(storedName)) {
+    const auto devicePath = platform::isConfinedFileName(storedName) ? attachmentDevicePath(storedName) : std::nullopt;
+    if (!devicePath) {
         note("  📎 Attachment name refused, it leads out of its folder: " + storedName);
         return {};
     }
+    // Only the Messages app's own folders are looked for in the home folder: a database someone handed over must
+    // not show the user's other files ("~/Pictures/...").
+    const bool homeRelative = storedName.front() == '/' || storedName.front() == '~';
+    const bool messagesFolder =
+        homeRelative && (startsWith(*devicePath, "Library/Messages/") || startsWith(*devicePath, "Library/SMS/"));
+    std::optional<std::string> inBase;
     if (base_) {
-        std::string_view relative = storedName;
-        if (startsWith(relative, "~/")) {
-            relative.remove_prefix(2);
-        }
+        std::string_view relative = *devicePath;
         if (startsWith(relative, "Library/Messages/")) {
             relative.remove_prefix(std::string_view("Library/Messages/").size());
         }
-        const auto inBase = appendToFolder(*base_, relative);
-        if (exists(inBase)) {
-            notePath("  📎 Attachment found in base folder: ", inBase);
-            return inBase;
+        inBase = appendToFolder(*base_, relative);
+        if (exists(*inBase)) {
+            notePath("  📎 Attachment found in base folder: ", *inBase);
+            return *inBase;
         }
-        notePath("  📎 Attachment not found at ", inBase);
+        notePath("  📎 Attachment not found at ", *inBase);
         std::optional<std::string> withoutPrefix;
         for (const std::string_view prefix :
              {std::string_view("Library/SMS/Attachments/"), std::string_view("Attachments/")}) {
@@ -154,16 +170,18 @@ std::string AttachmentPathResolver::resolve(const std::string& storedName) {
             return *withoutPrefix;
         }
     }
-    const auto expanded = tildeExpanded(storedName);
-    if (expanded) {
-        if (exists(*expanded)) {
-            notePath("  📎 Attachment found in home folder: ", *expanded);
-            return *expanded;
-        }
+    if (messagesFolder) {
+        const auto inHome = appendToFolder(home_, *devicePath);
+        notePath(exists(inHome) ? "  📎 Attachment found in home folder: " : "  📎 Attachment path fallback: ", inHome);
+        return inHome;
     }
-    const std::string& fallback = expanded ? *expanded : storedName;
-    notePath("  📎 Attachment path fallback: ", fallback);
-    return fallback;
+    if (inBase || !homeRelative) {
+        const std::string& fallback = inBase ? *inBase : storedName; // a relative name without a base folder
+        notePath("  📎 Attachment path fallback: ", fallback);
+        return fallback;
+    }
+    note("  📎 Attachment name refused, it names no folder of the Messages app: " + storedName);
+    return {};
 }
 
 } // namespace quillobrandt

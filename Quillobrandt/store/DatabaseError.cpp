@@ -46,6 +46,10 @@ const char* DatabaseError::description() const noexcept {
         return "The copy cannot be written.";
     case Code::sourceMissing:
         return "The database the conversation came from is no longer there.";
+    case Code::unreadableLayout:
+        return "This Messages database has a layout this program cannot read.";
+    case Code::notADatabaseFile:
+        return "This is not a database file.";
     }
     return "Failed to query database.";
 }

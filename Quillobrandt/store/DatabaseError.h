@@ -18,7 +18,7 @@ public:
         authorizationDenied,
         databaseNotOpen,
         stopped,
-        // SQLite says the file is no database, or one of the Messages tables is missing.
+        // SQLite says the file is no database, or it has none of the Messages tables.
         notMessagesDatabase,
         // SQLite found the file damaged (a torn copy, a truncated file).
         damaged,
@@ -30,6 +30,12 @@ public:
         cannotWriteCopy,
         // The database the copy is to be made from is no longer where it was loaded from.
         sourceMissing,
+        // A Messages database that lacks a table or column without which nothing can be shown, or whose
+        // statements SQLite cannot prepare; the text names what is missing.
+        unreadableLayout,
+        // Something other than a file lies at the database's path (a folder, a pipe, a device, a dangling link);
+        // the text names it.
+        notADatabaseFile,
     };
 
     explicit DatabaseError(Code code) : code_(code) {}
@@ -48,6 +54,11 @@ public:
     static DatabaseError notEnoughSpace(std::string text) { return {Code::notEnoughSpace, std::move(text)}; }
     static DatabaseError cannotWriteCopy(std::string text) { return {Code::cannotWriteCopy, std::move(text)}; }
     static DatabaseError sourceMissing() { return DatabaseError(Code::sourceMissing); }
+    // "This Messages database has a layout this program cannot read: <what>."
+    static DatabaseError notADatabaseFile(std::string text) { return {Code::notADatabaseFile, std::move(text)}; }
+    static DatabaseError unreadableLayout(const std::string& what) {
+        return {Code::unreadableLayout, "This Messages database has a layout this program cannot read: " + what + "."};
+    }
 
     // The case for a failed SQLite call while a user's database is read: a file that is no database and a
     // damaged one are told apart from the rest (`fallback`), a stop ends the load.

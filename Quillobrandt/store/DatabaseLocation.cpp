@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "platform/core/Paths.h"
 
 namespace fs = std::filesystem;
@@ -83,6 +85,28 @@ std::optional<fs::path> extractionFolderContaining(const fs::path& file) {
         return std::nullopt;
     }
     return caches / first;
+}
+
+std::optional<std::string> whyNotADatabaseFile(const fs::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    const char* what = nullptr;
+    if (S_ISLNK(info.st_mode) && ::stat(file.c_str(), &info) != 0) {
+        what = "a link that leads nowhere"; // to nothing, or round in a circle
+    } else if (S_ISDIR(info.st_mode)) {
+        what = "a folder";
+    } else if (S_ISFIFO(info.st_mode)) {
+        what = "a pipe (FIFO)";
+    } else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        what = "a device";
+    } else if (S_ISSOCK(info.st_mode)) {
+        what = "a socket";
+    } else {
+        return std::nullopt;
+    }
+    return file.string() + " is " + what + ", not a database file.";
 }
 
 } // namespace quillobrandt

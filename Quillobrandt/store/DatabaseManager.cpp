@@ -22,6 +22,7 @@ using namespace load; // the steps every stage of the load shares
 
 void DatabaseManager::closeConnection() {
     statements_ = {}; // finalized before their connection closes
+    layout_.reset();
     if (db_.isOpen() && sqlite3_get_autocommit(db_.handle()) == 0) {
         db_.tryExec("COMMIT"); // the read transaction of a file read where it lies: its lock goes now
     }
@@ -49,6 +50,10 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
             }
         }
     } const letGo{*this};
+    if (const auto why = whyNotADatabaseFile(databaseFile)) {
+        storeLogError("❌ " + *why);
+        throw DatabaseError::notADatabaseFile(*why);
+    }
     const auto resolved = resolveDatabaseFolder(databaseFile);
     const bool workingCopy = isWorkingCopyLocation(resolved);
     const auto stopCheck = [this] { return stopRequested(); };
@@ -95,7 +100,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         }
     }
     storeLogInfo("✅ Database opened successfully");
-    endStopsAsStops("while opening the database", [&] { requireMessagesTables(db_); });
+    endStopsAsStops("while opening the database", [&] { layoutStatements(); });
 
     if (workingCopy) {
         try {

@@ -19,6 +19,7 @@
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "Quillobrandt/store/Message.h"
+#include "Quillobrandt/store/MessagesLayout.h"
 #include "Quillobrandt/store/ReadInPlace.h"
 #include "platform/core/Sqlite.h"
 
@@ -48,7 +49,8 @@ public:
     // database..."), which snapshot() keeps until the next openDatabase or the instance's end. databaseURL()
     // stays `databaseFile`.
     // `attachmentBase`: folder for attachment files; defaults to the database's folder.
-    // Throws DatabaseError: cannotOpenDatabase, notMessagesDatabase (a Messages table is missing), what
+    // Throws DatabaseError: cannotOpenDatabase, notMessagesDatabase (none of the Messages tables), unreadableLayout
+    // (a table or column without which nothing can be shown is missing; see MessagesLayout), what
     // DatabaseSnapshot::take throws, or what loadConversations throws (the connection to a snapshot or a working
     // copy then stays open until the next openDatabase or the instance's end; a file read where it lies is let go
     // at once, so that no writer of the user's waits on a failed load), or beingChanged when a
@@ -59,13 +61,14 @@ public:
 
     // The steps of openDatabase, on the open connection.
     // Throws DatabaseError: databaseNotOpen, queryFailed, authorizationDenied (SQLite refused access), stopped,
-    // damaged or notMessagesDatabase. A chat is skipped only when it has no participants or messages, or when
-    // this schema's messages statement cannot be prepared; any row that cannot be read ends the load.
+    // damaged, notMessagesDatabase or unreadableLayout. A chat is skipped only when it has no participants or no
+    // messages; a statement that cannot be prepared and any row that cannot be read end the load.
     virtual std::vector<Conversation> loadConversations(const DatabaseProgress& progress = {});
-    // Handle ids of the chat's members, ascending; empty when none or when the statement cannot be prepared.
-    // Throws DatabaseError when the rows cannot be read.
+    // Handle ids of the chat's members, ascending; empty when none. Throws DatabaseError when the statement cannot
+    // be prepared or the rows cannot be read.
     virtual std::vector<std::string> fetchParticipants(std::int64_t chatId);
-    // The chat's messages, oldest first, with text and attachments. Throws databaseNotOpen, queryFailed.
+    // The chat's messages, oldest first, with text and attachments. Throws databaseNotOpen, and DatabaseError when
+    // a statement cannot be prepared or a row cannot be read.
     virtual std::vector<Message> fetchMessages(std::int64_t chatId, const DatabaseProgress& progress = {},
                                                double chatFraction = 0.0);
     // Attachments of every message of the chat, keyed by message row id. Throws databaseNotOpen, and
@@ -122,9 +125,15 @@ private:
     // Runs a stage of the load that logs no stop of its own: whatever ends it once a stop was asked for ends the
     // load as that stop, said once in the log.
     void endStopsAsStops(const std::string& where, const std::function<void()>& stage) const;
-    // Prepares on first use (throws SqliteError), resets otherwise, and binds the chat's row id.
-    platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, std::string_view sql,
-                                             std::int64_t chatId);
+    // Prepares on first use, resets otherwise, and binds the chat's row id. A statement SQLite cannot prepare ends
+    // the load (failPrepare), `what` naming the rows it was to read.
+    platform::SqliteStatement& chatStatement(std::optional<platform::SqliteStatement>& slot, const std::string& sql,
+                                             std::int64_t chatId, const std::string& what);
+    // Ends the load on a statement that SQLite cannot prepare: stopped when a stop was asked for, what fromSqlite
+    // gives for a file that cannot be read, else unreadableLayout naming `what` and SQLite's reason.
+    [[noreturn]] void failPrepare(const platform::SqliteError& error, const std::string& what) const;
+    // The statements for this file's layout, learnt on first use (throws what MessagesLayout::learn throws).
+    const MessagesStatements& layoutStatements();
     // A console line: collected while a load runs and written by flushConsoleWhenFull() or at the load's end (an
     // error line first writes what was collected), else written at once.
     void console(std::string_view line);
@@ -135,8 +144,9 @@ private:
     std::optional<FileTurn> inPlaceTurn_;              // the turn of the file read where it lies, after the connection
     std::optional<FileWitness> inPlaceWitness_;        // how that file stood once its read began
     platform::SqliteDatabase db_;
-    ChatStatements statements_;   // after db_: finalized before the connection closes
-    mutable std::string console_; // failRead writes it out before its error line
+    std::optional<MessagesLayout> layout_; // of the open connection's file
+    ChatStatements statements_;            // after db_: finalized before the connection closes
+    mutable std::string console_;          // failRead writes it out before its error line
     bool batching_ = false;
     bool quoteMessageText_ = false;
     std::optional<std::filesystem::path> databaseURL_;

@@ -7,7 +7,7 @@
 
 #include "Quillobrandt/store/ArchivedBodyDecoder.h"
 #include "Quillobrandt/store/LoadSteps.h"
-#include "Quillobrandt/store/MessagesQueries.h"
+#include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Console.h"
 
 using platform::SqliteError;
@@ -56,12 +56,16 @@ private:
 
 } // namespace
 
-SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, std::string_view sql,
-                                                std::int64_t chatId) {
+SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, const std::string& sql,
+                                                std::int64_t chatId, const std::string& what) {
     if (slot) {
         slot->reset();
     } else {
-        slot = db_.prepare(sql);
+        try {
+            slot = db_.prepare(sql);
+        } catch (const SqliteError& error) {
+            failPrepare(error, what);
+        }
     }
     slot->bindInt64(1, chatId);
     return *slot;
@@ -72,15 +76,9 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
     if (!db_.isOpen()) {
         return participants;
     }
-    SqliteStatement* prepared = nullptr;
-    try {
-        prepared = &chatStatement(statements_.participants, queries::participants, chatId);
-    } catch (const SqliteError& error) {
-        if (endsTheLoad(error.code())) {
-            failRead(error.code(), "the participants of chat " + std::to_string(chatId));
-        }
-        return {};
-    }
+    // A statement that cannot be prepared ends the load: an empty list would skip the chat unseen.
+    SqliteStatement* const prepared = &chatStatement(statements_.participants, layoutStatements().participants, chatId,
+                                                     "the participants of chat " + std::to_string(chatId));
     for (;;) {
         const auto step = stepRow(*prepared, db_, "participants of chat", chatId, console_);
         if (step == RowStep::done) {
@@ -102,33 +100,17 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     if (!db_.isOpen()) {
         throw DatabaseError::databaseNotOpen();
     }
-    std::int64_t messageCount = 0;
-    try {
-        auto& count = chatStatement(statements_.count, queries::messageCount, chatId);
-        const int rc = count.step();
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-            failRead(rc, "the messages of chat " + std::to_string(chatId));
-        }
-        messageCount = rc == SQLITE_ROW ? count.columnInt64(0) : 0;
-    } catch (const SqliteError& error) {
-        if (endsTheLoad(error.code())) {
-            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
-        }
-        messageCount = 0; // only sizes the list and the progress
+    const std::string what = "the messages of chat " + std::to_string(chatId);
+    auto& count = chatStatement(statements_.count, layoutStatements().messageCount, chatId, what);
+    const int counted = count.step();
+    if (counted != SQLITE_ROW && counted != SQLITE_DONE) {
+        failRead(counted, what);
     }
+    const std::int64_t messageCount = counted == SQLITE_ROW ? count.columnInt64(0) : 0;
     // Sorted by message id: each message finds its own by a binary search, with no map to build per chat.
     auto attachments = readAttachments(chatId);
 
-    SqliteStatement* prepared = nullptr;
-    try {
-        prepared = &chatStatement(statements_.messages, queries::messages, chatId);
-    } catch (const SqliteError& error) {
-        if (endsTheLoad(error.code())) {
-            failRead(error.code(), "the messages of chat " + std::to_string(chatId));
-        }
-        throw DatabaseError::queryFailed();
-    }
-    SqliteStatement& statement = *prepared;
+    SqliteStatement& statement = chatStatement(statements_.messages, layoutStatements().messages, chatId, what);
     std::string* const decodedLines =
         (batching_ ? quoteMessageText_ : platform::consoleIsVerbose()) ? &console_ : nullptr;
 
@@ -186,6 +168,14 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
             ++withoutText;
         }
     }
+    // The file was read in one state: fewer rows than it counts would be a history with messages missing unseen.
+    if (static_cast<std::int64_t>(messages.size()) < messageCount) {
+        flushConsole();
+        storeLogError("❌ The load ends: chat " + std::to_string(chatId) + " gave " + std::to_string(messages.size()) +
+                      " of its " + std::to_string(messageCount) + " messages");
+        throw DatabaseError::unreadableLayout(what + " cannot all be read (" + std::to_string(messages.size()) +
+                                              " of " + std::to_string(messageCount) + ")");
+    }
     console("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) + " without text");
     return messages;
 }
@@ -203,17 +193,9 @@ std::vector<std::pair<std::int64_t, Attachment>> DatabaseManager::readAttachment
         throw DatabaseError::databaseNotOpen();
     }
     std::vector<std::pair<std::int64_t, Attachment>> attachments;
-    SqliteStatement* prepared = nullptr;
-    try {
-        prepared = &chatStatement(statements_.attachments, queries::attachments, chatId);
-    } catch (const SqliteError& error) {
-        if (endsTheLoad(error.code())) {
-            failRead(error.code(), "the attachments of chat " + std::to_string(chatId));
-        }
-        console(std::string("  ⚠️ Failed to prepare batch attachment query: ") + error.what());
-        return attachments;
-    }
-    SqliteStatement& statement = *prepared;
+    // Messages without their attachments would be a partial load: a statement that cannot be prepared ends it.
+    SqliteStatement& statement = chatStatement(statements_.attachments, layoutStatements().attachments, chatId,
+                                               "the attachments of chat " + std::to_string(chatId));
     for (;;) {
         const auto step = stepRow(statement, db_, "attachments of chat", chatId, console_);
         if (step == RowStep::done) {

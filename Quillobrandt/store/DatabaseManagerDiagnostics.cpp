@@ -26,6 +26,23 @@ void DatabaseManager::failRead(int code, const std::string& what) const {
     throw DatabaseError::fromSqlite(code, DatabaseError::queryFailed());
 }
 
+void DatabaseManager::failPrepare(const platform::SqliteError& error, const std::string& what) const {
+    const int code = error.code() & 0xFF;
+    if (stopRequested() || endsTheLoad(code) || code == SQLITE_AUTH) {
+        failRead(error.code(), what);
+    }
+    platform::consoleText(std::exchange(console_, {})); // the lines before the error line
+    storeLogError(withCode("❌ The load ends: SQLite cannot read " + what + ": " + error.what(), error.code()));
+    throw DatabaseError::unreadableLayout(what + " cannot be read (" + error.what() + ")");
+}
+
+const MessagesStatements& DatabaseManager::layoutStatements() {
+    if (!layout_) {
+        layout_.emplace(MessagesLayout::learn(db_));
+    }
+    return layout_->statements();
+}
+
 void DatabaseManager::throwIfStopped(const std::string& where) const {
     if (stopRequested()) {
         storeLogInfo("⏹️ Load stopped " + where);

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "Quillobrandt/store/LoadSteps.h"
-#include "Quillobrandt/store/MessagesQueries.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Console.h"
 
@@ -48,13 +47,13 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     std::int64_t chatCount = 0;
     SqliteStatement chats;
     endStopsAsStops("while counting the chats", [&] {
-        chatCount = countRows(db_, queries::chatCount, "   ⚠️ Failed to count chats: ");
+        const auto& statements = layoutStatements();
+        chatCount = countRows(db_, statements.chatCount, "   ⚠️ Failed to count chats: ");
         storeLogInfo("   Found " + std::to_string(chatCount) + " chats in database");
         try {
-            chats = db_.prepare(queries::chats);
+            chats = db_.prepare(statements.chats);
         } catch (const SqliteError& error) {
-            storeLogError(withCode(std::string("❌ Failed to prepare chat query: ") + error.what(), error.code()));
-            throw DatabaseError::fromSqlite(error.code(), DatabaseError::queryFailed());
+            failPrepare(error, "the list of chats");
         }
     });
 
@@ -65,6 +64,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     std::vector<Conversation> conversations;
     conversations.reserve(static_cast<std::size_t>(std::max<std::int64_t>(chatCount, 0)));
     std::int64_t index = 0;
+    std::int64_t withoutParticipants = 0;
     auto lastReport = std::chrono::steady_clock::time_point{};
     for (;; flushConsoleWhenFull()) {
         if (stopRequested()) {
@@ -105,20 +105,10 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         auto participants = fetchParticipants(chatId);
         if (participants.empty()) {
             console("  ⚠️ No participants found, skipping chat " + std::to_string(chatId));
+            ++withoutParticipants;
             continue;
         }
-        std::vector<Message> messages;
-        try {
-            messages = fetchMessages(chatId, progress, fraction);
-        } catch (const DatabaseError& error) {
-            // Only a messages statement this schema cannot prepare skips the chat; a chat whose rows cannot be
-            // read ends the load, so that a damaged file never looks like a shorter history.
-            if (error != DatabaseError::queryFailed() || statements_.messages) {
-                throw;
-            }
-            console(std::string("  ⚠️ Error fetching messages: ") + error.what());
-            continue;
-        }
+        auto messages = fetchMessages(chatId, progress, fraction);
         if (messages.empty()) {
             console("  ⚠️ No messages found, skipping chat " + std::to_string(chatId));
             continue;
@@ -132,6 +122,10 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     }
 
     flushConsole();
+    if (withoutParticipants > 0) {
+        // Left out by design (nobody to name the conversation after), and said in the log.
+        storeLogInfo("   Left out " + std::to_string(withoutParticipants) + " chats without participants");
+    }
     report(progress, "Merging duplicate conversations...", 0.95);
     auto merged = mergeDuplicateConversations(std::move(conversations));
     report(progress, "Complete", 1.0);

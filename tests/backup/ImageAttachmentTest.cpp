@@ -97,6 +97,7 @@ TEST_P(ImageAttachments, ExtractsOnlyImagesToTheirDevicePaths) {
     generator.addFile("MediaDomain", pdf, "pdf");
     generator.addFile("MediaDomain", escape, "must stay in the backup");
     generator.addFile("MediaDomain", "Library/SMS/Attachments/0c/Z/plain.png", "no tilde");
+    generator.addFile("MediaDomain", "Library/SMS/Attachments/ab/absolute.png", "absolute");
     const fs::path backup = generator.write(backuptest::freshFolder("backup"));
     const auto before = qbtest::snapshotFolder(backup);
 
@@ -122,14 +123,16 @@ TEST_P(ImageAttachments, ExtractsOnlyImagesToTheirDevicePaths) {
 
     EXPECT_EQ(qbtest::readWholeFile(extraction / heic), std::string(heicBytes.begin(), heicBytes.end()));
     EXPECT_EQ(qbtest::readWholeFile(extraction / "Library/SMS/Attachments/0c/Z/plain.png"), "no tilde");
-    EXPECT_EQ(filesBelow(extraction),
-              (std::vector<std::string>{heic, "Library/SMS/Attachments/0c/Z/plain.png", "sms.db"}));
+    // An absolute device name lands where the reader looks for it, as a "~/" name does.
+    EXPECT_EQ(qbtest::readWholeFile(extraction / "Library/SMS/Attachments/ab/absolute.png"), "absolute");
+    EXPECT_EQ(filesBelow(extraction), (std::vector<std::string>{heic, "Library/SMS/Attachments/0c/Z/plain.png",
+                                                                "Library/SMS/Attachments/ab/absolute.png", "sms.db"}));
     EXPECT_FALSE(fs::exists(qbtest::IsolatedHome::root() / "escape.jpg"));
     EXPECT_FALSE(fs::exists(extraction / "sms.db-wal"));
     // Images: HEIC (once), the traversal, the empty component, the missing one, plain.png, absolute.png.
     // The unsafe paths are refused before any lookup; the missing one is looked up and not found.
     EXPECT_EQ(messages, (std::vector<std::string>{"Extracting image 1 of 6...", "Extracting image 4 of 6...",
-                                                  "Extracting image 5 of 6..."}));
+                                                  "Extracting image 5 of 6...", "Extracting image 6 of 6..."}));
     EXPECT_EQ(fs::status(extraction / "Library/SMS/Attachments/0a").permissions() & fs::perms::all,
               fs::perms::owner_all);
     EXPECT_EQ(smsCopiesInTemp(), 0u);
@@ -274,7 +277,7 @@ TEST(AttachmentPaths, ADotDotComponentIsRefusedEvenWhenThePathStaysInside) {
     // destination never climbs, wherever it would end.
     const fs::path folder = "/x/extract";
     for (const std::string climbing : {"a/../b.png", "Library/SMS/../SMS/b.png", "Library/SMS/Attachments/..",
-                                        "Library/SMS/Attachments/0a/../../../b.png"}) {
+                                       "Library/SMS/Attachments/0a/../../../b.png"}) {
         EXPECT_EQ(attachmentDestination(folder, climbing), std::nullopt) << climbing;
     }
     // Names that only start or end with dots are ordinary names.

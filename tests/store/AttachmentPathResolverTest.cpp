@@ -49,6 +49,11 @@ TEST_F(AttachmentPaths, AnIphoneNameInABackupsExtractionFolder) {
     EXPECT_EQ(resolveAttachmentPath(stored, base), candidateB.string());
     const auto candidateA = makeFile(base / "Library/SMS/Attachments/0c/12/Y/IMG_1.HEIC");
     EXPECT_EQ(resolveAttachmentPath(stored, base), candidateA.string()); // A is tried first
+    // Older iPhones stored the device's absolute path: re-rooted as the "~/" name is.
+    EXPECT_EQ(resolveAttachmentPath("/var/mobile/Library/SMS/Attachments/0c/12/Y/IMG_1.HEIC", base),
+              candidateA.string());
+    EXPECT_EQ(resolveAttachmentPath("/private/var/mobile/Library/SMS/Attachments/0c/12/Y/IMG_1.HEIC", base),
+              candidateA.string());
 }
 
 TEST_F(AttachmentPaths, AFolderCountsAsFound) {
@@ -65,7 +70,7 @@ TEST_F(AttachmentPaths, HomeFolderAndFallbacks) {
     EXPECT_EQ(resolveAttachmentPath("~/Library/SMS/Attachments/none.jpg", base),
               (platform::homeDir() / "Library/SMS/Attachments/none.jpg").string());
     EXPECT_EQ(resolveAttachmentPath("/var/mobile/Library/SMS/Attachments/none.jpg", base),
-              "/var/mobile/Library/SMS/Attachments/none.jpg");
+              (platform::homeDir() / "Library/SMS/Attachments/none.jpg").string());
     EXPECT_EQ(resolveAttachmentPath("relative/name.jpg", std::nullopt), "relative/name.jpg");
 }
 
@@ -73,18 +78,23 @@ TEST_F(AttachmentPaths, NamesThatClimbOutOfTheirFolderResolveToNothing) {
     const auto before = entriesBelow(qbtest::IsolatedHome::root());
     const auto outside = makeFile(qbtest::IsolatedHome::root() / "secret.txt");
     makeFile(platform::homeDir() / "secret.txt");
-    for (const std::string hostile :
-         {"~/Library/Messages/../secret.txt", "~/../secret.txt", "~/../../../../etc/passwd", "../../../../etc/shadow",
-          "~/Library/SMS/Attachments/../../../../../etc/hostname", "~", "", "Attachments/..", "/etc/../etc/passwd",
-          "~/Library/Messages/Attachments/a/b/../../../../secret.txt"}) {
+    for (const std::string& hostile : std::vector<std::string>{
+             "~/Library/Messages/../secret.txt", "~/../secret.txt", "~/../../../../etc/passwd",
+             "../../../../etc/shadow", "~/Library/SMS/Attachments/../../../../../etc/hostname", "~", "",
+             "Attachments/..", "/etc/../etc/passwd", "~/Library/Messages/Attachments/a/b/../../../../secret.txt",
+             "/etc/passwd", "/", outside.string(), "/Users/x/Pictures/Library/SMS/photo.jpg",
+             "/Users/x/MyLibrary/SMS/Attachments/a.jpg"}) {
         EXPECT_EQ(resolveAttachmentPath(hostile, base), "") << hostile;
         EXPECT_EQ(resolveAttachmentPath(hostile, std::nullopt), "") << hostile;
     }
-    // Names that only contain dots are ordinary names; absolute and home names stay as the databases store them.
+    // Names that only contain dots are ordinary names; absolute names below an attachment folder are that folder's
+    // in the home folder here, as "~/" names are; a home name outside the Messages app's folders names no file
+    // without a base folder.
     EXPECT_EQ(resolveAttachmentPath("~/Library/SMS/..a/b..jpg", std::nullopt),
               (platform::homeDir() / "Library/SMS/..a/b..jpg").string());
     EXPECT_EQ(resolveAttachmentPath("/Users/x/Library/Messages/Attachments/a.jpg", std::nullopt),
-              "/Users/x/Library/Messages/Attachments/a.jpg");
+              (platform::homeDir() / "Library/Messages/Attachments/a.jpg").string());
+    EXPECT_EQ(resolveAttachmentPath("~/secret.txt", std::nullopt), "");
     // Resolution only ever looks: nothing is created or changed.
     EXPECT_EQ(entriesBelow(qbtest::IsolatedHome::root()), before + 2);
     EXPECT_TRUE(fs::exists(outside));

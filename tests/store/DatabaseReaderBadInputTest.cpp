@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
 #include "tests/store/StoreTestSupport.h"
@@ -52,7 +54,23 @@ TEST(DatabaseReaderBadInput, FilesThatCannotBeOpened) {
                  "Cannot open database file. Please make sure the file exists and that you are allowed to read it.");
     EXPECT_FALSE(fs::exists(missing)); // never created
 
-    EXPECT_EQ(loadError(userFolder()), DatabaseError::cannotOpenDatabase()); // a folder
+    // Something other than a file says what it is; a pipe is never opened, so nothing waits for a writer.
+    const auto pipe = userFolder() / "pipe.db";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto device = userFolder() / "device.db";
+    fs::create_symlink("/dev/null", device);
+    const auto dangling = userFolder() / "dangling.db";
+    fs::create_symlink(userFolder() / "gone.db", dangling);
+    const std::pair<fs::path, std::string> kinds[] = {
+        {userFolder(), " is a folder, not a database file."},
+        {pipe, " is a pipe (FIFO), not a database file."},
+        {device, " is a device, not a database file."},
+        {dangling, " is a link that leads nowhere, not a database file."}};
+    for (const auto& [path, kind] : kinds) {
+        const auto named = loadError(path);
+        EXPECT_EQ(named, DatabaseError::notADatabaseFile(""));
+        EXPECT_EQ(named.description(), path.string() + kind);
+    }
     EXPECT_STREQ(DatabaseError::authorizationDenied().description(),
                  "Permission to read the Messages database was refused. Please check the file's permissions.");
 }
@@ -78,12 +96,40 @@ TEST(DatabaseReaderBadInput, NotADatabaseAnEmptyFileATruncatedOneAndMissingTable
     EXPECT_EQ(std::string(DatabaseError::damaged().description()), "The database is damaged or incomplete.");
     EXPECT_EQ(std::string(DatabaseError::notMessagesDatabase().description()), "This file is not a Messages database.");
 
-    // Without one of the tables the reader needs it is some other program's database; with the table empty it is
-    // an empty history.
-    const auto withoutMembers = userFolder() / "without-members.db";
-    buildTwoChats(withoutMembers);
-    platform::SqliteDatabase::open(withoutMembers, SQLITE_OPEN_READWRITE).exec("DROP TABLE chat_handle_join");
-    EXPECT_EQ(loadError(withoutMembers), DatabaseError::notMessagesDatabase());
+    // With none of the Messages tables it is some other program's database.
+    const auto otherProgram = userFolder() / "other-program.db";
+    platform::SqliteDatabase::open(otherProgram, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        .exec("CREATE TABLE notes (id INTEGER PRIMARY KEY, body TEXT)");
+    EXPECT_EQ(loadError(otherProgram), DatabaseError::notMessagesDatabase());
+    // A Messages database without a table or column that nothing can be shown without says which; with the table
+    // empty it is an empty history.
+    const auto prefix = std::string("This Messages database has a layout this program cannot read: ");
+    const std::pair<const char*, std::string> layouts[] = {
+        {"DROP TABLE chat_handle_join", "it has no table chat_handle_join."},
+        {"DROP TABLE chat_message_join", "it has no table chat_message_join."},
+        {"ALTER TABLE message RENAME TO message_rows; CREATE VIEW message AS SELECT ROWID AS ROWID, text, "
+         "attributedBody, is_from_me, handle_id FROM message_rows",
+         "the table message has no column date."},
+        {"ALTER TABLE message RENAME TO message_rows; CREATE VIEW message AS SELECT ROWID AS ROWID, date, "
+         "is_from_me, handle_id FROM message_rows",
+         "the table message has no column text nor attributedBody."},
+        {"ALTER TABLE handle RENAME TO handle_rows; CREATE VIEW handle AS SELECT ROWID AS ROWID, service FROM "
+         "handle_rows",
+         "the table handle has no column id."},
+        // A view SQLite cannot expand: every chat's members would have been an empty list.
+        {"ALTER TABLE handle RENAME TO handle_rows; CREATE VIEW handle AS SELECT ROWID AS ROWID, id FROM handle_rows "
+         "WHERE no_such_function(id)",
+         "the table handle cannot be read (no such function: no_such_function)."},
+    };
+    for (const auto& [change, named] : layouts) {
+        const auto file = userFolder() / "layout.db";
+        buildTwoChats(file);
+        platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE)
+            .exec(std::string("PRAGMA legacy_alter_table=ON;") + change);
+        const auto error = loadError(file);
+        EXPECT_EQ(error.code(), DatabaseError::Code::unreadableLayout) << change;
+        EXPECT_EQ(error.description(), prefix + named) << change;
+    }
     const auto noMembers = userFolder() / "no-members.db";
     buildTwoChats(noMembers);
     platform::SqliteDatabase::open(noMembers, SQLITE_OPEN_READWRITE).exec("DELETE FROM chat_handle_join");
@@ -103,7 +149,7 @@ TEST(DatabaseReaderBadInput, SymlinkedFoldersAndASymlinkedDatabaseAreFollowed) {
     fs::create_symlink(real / "chat.db", linkedFile);
     EXPECT_EQ(load(linkedFile).size(), 2u);
     fs::create_symlink(real / "missing.db", userFolder() / "dangling.db");
-    EXPECT_EQ(loadError(userFolder() / "dangling.db"), DatabaseError::cannotOpenDatabase());
+    EXPECT_EQ(loadError(userFolder() / "dangling.db"), DatabaseError::notADatabaseFile(""));
 }
 
 TEST(DatabaseReaderBadInput, AFailingStepInTheChatListFailsTheLoad) {

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "platform/core/Paths.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/ArchiveBlobBuilder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
@@ -95,37 +96,47 @@ TEST(DatabaseReaderOrdering, KeepsAChatWithoutIdentifierAndSkipsAttachmentsWitho
     ASSERT_EQ(attachments.size(), 2u);
     EXPECT_EQ(attachments[0].filename, "first.pdf");
     EXPECT_FALSE(attachments[0].mimeType.has_value());
-    EXPECT_EQ(attachments[0].filePath, "/var/mobile/Library/SMS/Attachments/ab/01/X/first.pdf");
+    // An absolute device name is placed as a "~/" one: not found beside the database, it is the home folder's.
+    EXPECT_EQ(attachments[0].filePath, (platform::homeDir() / "Library/SMS/Attachments/ab/01/X/first.pdf").string());
     EXPECT_EQ(attachments[1].filename, "second.HEIC");
     EXPECT_EQ(attachments[1].mimeType, "image/heic");
     EXPECT_TRUE(conversations[0].messages[0].hasImageAttachment());
 }
 
 TEST(DatabaseReaderOrdering, AnAttachmentNamedOutsideEveryAttachmentFolderYieldsNoFile) {
-    // A file beside the database's folder, reached by climbing from the base folder or from the home folder.
+    // A file beside the database's folder, reached by climbing from the base folder or from the home folder, by an
+    // absolute name, or in the user's home folder outside the Messages app's folders.
     const auto file = userDatabase();
     const fs::path secret = file.parent_path().parent_path() / "outside" / "secret.jpg";
     const fs::path homeSecret = qbtest::IsolatedHome::root() / "outside" / "secret.jpg";
-    for (const auto& planted : {secret, homeSecret}) {
+    const fs::path picture = platform::homeDir() / "Pictures" / "private.jpg";
+    for (const auto& planted : {secret, homeSecret, picture}) {
         fs::create_directories(planted.parent_path());
         std::ofstream(planted) << "not yours";
     }
+    const std::vector<std::string> names = {"~/../outside/secret.jpg", homeSecret.string(), "/etc/passwd", "/",
+                                            "~/Pictures/private.jpg"};
     {
         MessagesDatabaseBuilder builder(file);
         const auto handle = builder.addHandle("+15550000004");
         const auto chat = builder.addChat({.chatIdentifier = "+15550000004"});
         builder.addChatHandle(chat, handle);
         const auto message = builder.addMessageToChat(chat, {.text = "\xEF\xBF\xBC", .date = 1, .handleId = handle});
-        builder.addMessageAttachment(
-            message, builder.addAttachment({.filename = "~/../outside/secret.jpg", .mimeType = "image/jpeg"}));
+        for (const auto& name : names) {
+            builder.addMessageAttachment(message, builder.addAttachment({.filename = name, .mimeType = "image/jpeg"}));
+        }
         builder.finish();
     }
     const auto conversations = load(file);
     ASSERT_EQ(conversations.size(), 1u);
     const auto& attachments = conversations[0].messages.at(0).attachments;
-    ASSERT_EQ(attachments.size(), 1u);
+    ASSERT_EQ(attachments.size(), names.size());
     EXPECT_EQ(attachments[0].filename, "secret.jpg");
-    EXPECT_EQ(attachments[0].filePath, "");
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        EXPECT_EQ(attachments[i].filePath, "") << names[i];
+    }
+    // A home name outside the Messages folders is looked for in the database's folder only.
+    EXPECT_EQ(attachments.back().filePath, (file.parent_path() / "Pictures/private.jpg").string());
 }
 
 TEST(DatabaseReaderValues, DatesInSecondsAndNanoseconds) {
@@ -349,8 +360,9 @@ TEST(DatabaseReaderState, ClosesAfterSuccessAndKeepsTheConnectionAfterAFailedLoa
             manager.openDatabase(noChatTable, fs::path("/elsewhere"));
             FAIL() << "a database without chats loaded";
         } catch (const DatabaseError& error) {
-            EXPECT_EQ(error, DatabaseError::notMessagesDatabase());
-            EXPECT_STREQ(error.description(), "This file is not a Messages database.");
+            EXPECT_EQ(error, DatabaseError::unreadableLayout("it has no table chat"));
+            EXPECT_STREQ(error.description(),
+                         "This Messages database has a layout this program cannot read: it has no table chat.");
         }
         EXPECT_EQ(manager.isOpen(), wal);
         EXPECT_EQ(manager.attachmentBaseURL(), fs::path("/elsewhere"));

@@ -30,8 +30,8 @@ void bindOptionalRowId(SqliteStatement& statement, int index, const std::optiona
     }
 }
 
-void createStatements(const SqliteDatabase& db, const std::vector<std::string_view>& statements) {
-    for (const auto statement : statements) {
+template <typename Text> void createStatements(const SqliteDatabase& db, const std::vector<Text>& statements) {
+    for (const auto& statement : statements) {
         db.exec(std::string(statement));
     }
 }
@@ -75,13 +75,24 @@ std::int64_t storedSeconds(double secondsSince2001) {
     return static_cast<std::int64_t>(std::llround(secondsSince2001));
 }
 
-MessagesDatabaseBuilder::MessagesDatabaseBuilder(fs::path file, JournalMode mode)
+MessagesDatabaseBuilder::MessagesDatabaseBuilder(fs::path file, JournalMode mode, SchemaLayout layout)
     : file_(std::move(file)), mode_(mode), db_(createDatabase(file_, mode)) {
     db_.exec("BEGIN");
-    createStatements(db_, messagesSchemaTables());
-    createStatements(db_, messagesSchemaIndexes());
-    createStatements(db_, messagesSchemaTriggers());
+    const auto& schema = messagesSchema(layout);
+    createStatements(db_, schema.tables);
+    createStatements(db_, schema.indexes);
+    createStatements(db_, schema.triggers);
     addDatabaseProperties(db_);
+    for (const char* table : {"message", "attachment", "chat_message_join"}) {
+        auto info = db_.prepare(std::string("SELECT name FROM pragma_table_info('") + table + "')");
+        while (info.next()) {
+            columns_.insert(std::string(table) + "." + info.columnText(0).value_or(""));
+        }
+    }
+}
+
+bool MessagesDatabaseBuilder::has(const char* table, const char* column) const {
+    return columns_.count(std::string(table) + "." + column) != 0;
 }
 
 MessagesDatabaseBuilder::~MessagesDatabaseBuilder() {
@@ -141,10 +152,15 @@ OneToOneChat MessagesDatabaseBuilder::addOneToOneChat(const std::string& handle,
 }
 
 std::int64_t MessagesDatabaseBuilder::addMessage(const MessageRow& message) {
-    auto insert = db_.prepare(
-        "INSERT INTO message (ROWID, guid, text, attributedBody, date, is_from_me, handle_id, service, "
-        "associated_message_guid, associated_message_type, is_finished, is_read, is_sent, is_delivered, version) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1, 1, ?, 1, 10)");
+    // Reactions came with iOS 10 and macOS 10.12: older layouts have no column for them.
+    const bool reactions = has("message", "associated_message_guid");
+    if (!reactions && (message.associatedMessageGuid || message.associatedMessageType.value_or(0) != 0)) {
+        throw std::logic_error("this layout has no reactions");
+    }
+    auto insert = db_.prepare(std::string("INSERT INTO message (ROWID, guid, text, attributedBody, date, is_from_me, "
+                                          "handle_id, service, is_finished, is_read, is_sent, is_delivered, version") +
+                              (reactions ? ", associated_message_guid, associated_message_type" : "") +
+                              ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1, 1, ?, 1, 10" + (reactions ? ", ?, ?" : "") + ")");
     bindOptionalRowId(insert, 1, message.rowId);
     insert.bindText(2, message.guid ? *message.guid : uniqueGuid(formatGuid("5F84086D-BDB2-C71F", ++guidCounter_)));
     bindOptionalText(insert, 3, message.text);
@@ -157,22 +173,30 @@ std::int64_t MessagesDatabaseBuilder::addMessage(const MessageRow& message) {
     insert.bindInt64(6, message.isFromMe);
     insert.bindInt64(7, message.handleId);
     insert.bindText(8, message.service);
-    bindOptionalText(insert, 9, message.associatedMessageGuid);
-    if (message.associatedMessageType) {
-        insert.bindInt64(10, *message.associatedMessageType);
-    } else {
-        insert.bindNull(10);
+    insert.bindInt64(9, message.isFromMe == 1 ? 1 : 0);
+    if (reactions) {
+        bindOptionalText(insert, 10, message.associatedMessageGuid);
+        if (message.associatedMessageType) {
+            insert.bindInt64(11, *message.associatedMessageType);
+        } else {
+            insert.bindNull(11);
+        }
     }
-    insert.bindInt64(11, message.isFromMe == 1 ? 1 : 0);
     insert.next();
     return db_.lastInsertRowId();
 }
 
 void MessagesDatabaseBuilder::addChatMessage(std::int64_t chatId, std::int64_t messageId, std::int64_t messageDate) {
-    auto insert = db_.prepare("INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)");
+    // The join table holds the message's date from iOS 11 and macOS 10.13 on.
+    const bool withDate = has("chat_message_join", "message_date");
+    auto insert =
+        db_.prepare(withDate ? "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)"
+                             : "INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)");
     insert.bindInt64(1, chatId);
     insert.bindInt64(2, messageId);
-    insert.bindInt64(3, messageDate);
+    if (withDate) {
+        insert.bindInt64(3, messageDate);
+    }
     insert.next();
 }
 
@@ -183,15 +207,23 @@ std::int64_t MessagesDatabaseBuilder::addMessageToChat(std::int64_t chatId, cons
 }
 
 std::int64_t MessagesDatabaseBuilder::addAttachment(const AttachmentRow& attachment) {
-    auto insert = db_.prepare("INSERT INTO attachment (ROWID, guid, original_guid, filename, mime_type, transfer_name, "
-                              "transfer_state, total_bytes) VALUES (?, ?, ?, ?, ?, ?, 5, 1024)");
+    // original_guid came with iCloud sync, transfer_name and total_bytes with iOS 8 and OS X 10.10.
+    const bool synced = has("attachment", "original_guid");
+    const bool transferName = has("attachment", "transfer_name");
+    if (!transferName && attachment.transferName) {
+        throw std::logic_error("this layout has no transfer names");
+    }
+    auto insert =
+        db_.prepare(std::string("INSERT INTO attachment (ROWID, guid, filename, mime_type, transfer_state") +
+                    (transferName ? ", transfer_name, total_bytes" : "") + (synced ? ", original_guid" : "") +
+                    ") VALUES (?, ?, ?, ?, 5" + (transferName ? ", ?, 1024" : "") + (synced ? ", ?2" : "") + ")");
     bindOptionalRowId(insert, 1, attachment.rowId);
-    const auto guid = uniqueGuid(formatGuid("3F582393-07A0-4DB2", ++guidCounter_));
-    insert.bindText(2, guid);
-    insert.bindText(3, guid);
-    bindOptionalText(insert, 4, attachment.filename);
-    bindOptionalText(insert, 5, attachment.mimeType);
-    bindOptionalText(insert, 6, attachment.transferName);
+    insert.bindText(2, uniqueGuid(formatGuid("3F582393-07A0-4DB2", ++guidCounter_)));
+    bindOptionalText(insert, 3, attachment.filename);
+    bindOptionalText(insert, 4, attachment.mimeType);
+    if (transferName) {
+        bindOptionalText(insert, 5, attachment.transferName);
+    }
     insert.next();
     return db_.lastInsertRowId();
 }

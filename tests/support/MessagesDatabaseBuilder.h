@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/core/Sqlite.h"
+#include "tests/support/MessagesSchema.h"
 
 namespace qbtest {
 
@@ -57,12 +58,15 @@ struct OneToOneChat {
     std::int64_t handleId = 0;
 };
 
-// Writes a database in the real Messages schema (every table, index and trigger of an iPhone's sms.db).
-// All rows go into one open transaction; finish() commits and closes. Row ids are returned so tests can
-// join rows and later look them up. Throws platform::SqliteError when SQLite refuses a row.
+// Writes a database in the real Messages schema of one release (every table, index and trigger; by default an
+// iPhone's sms.db of iOS 13). All rows go into one open transaction; finish() commits and closes. Row ids are
+// returned so tests can join rows and later look them up. A row sets only the columns its layout has: a value
+// for a column the layout lacks (a reaction before iOS 10) is a mistake of the test (std::logic_error). Throws
+// platform::SqliteError when SQLite refuses a row.
 class MessagesDatabaseBuilder {
 public:
-    explicit MessagesDatabaseBuilder(std::filesystem::path file, JournalMode mode = JournalMode::rollback);
+    explicit MessagesDatabaseBuilder(std::filesystem::path file, JournalMode mode = JournalMode::rollback,
+                                     SchemaLayout layout = SchemaLayout::iPhoneIos13);
     ~MessagesDatabaseBuilder();
     MessagesDatabaseBuilder(const MessagesDatabaseBuilder&) = delete;
     MessagesDatabaseBuilder& operator=(const MessagesDatabaseBuilder&) = delete;
@@ -97,10 +101,12 @@ public:
 
 private:
     std::string uniqueGuid(std::string candidate);
+    bool has(const char* table, const char* column) const;
 
     std::filesystem::path file_;
     JournalMode mode_;
     platform::SqliteDatabase db_;
+    std::set<std::string, std::less<>> columns_; // "table.column" of the tables rows are added to
     std::set<std::string, std::less<>> guids_;
     std::int64_t guidCounter_ = 0;
 };
