@@ -40,9 +40,11 @@ public:
 
     // Extracts every image attachment named by the `attachment` table of the Messages database `smsDatabase`
     // (already extracted from this backup) to `destination` / the attachment's path without "~/".
-    // Images that fail are reported on standard output and skipped. Once `*stop` is true (set from any thread)
-    // it returns before the next image. Throws BackupError queryFailed when the database cannot be read,
-    // std::filesystem::filesystem_error when it cannot be copied.
+    // Images that fail are reported on standard output and skipped. The database is opened as every database from
+    // outside is (see openForeignDatabase). Once `*stop` is true (set from any thread) it returns before the next
+    // image, and a reading of the attachment list ends with BackupError stopped, however the database was made.
+    // Throws BackupError queryFailed when the database cannot be read, std::filesystem::filesystem_error when it
+    // cannot be copied.
     void extractImageAttachments(const std::filesystem::path& smsDatabase, const std::filesystem::path& destination,
                                  const BackupProgress& progress = {}, const std::atomic<bool>* stop = nullptr);
 

@@ -3,6 +3,7 @@
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "Quillobrandt/backup/JournalModeSwitch.h"
 #include "Quillobrandt/store/AttachmentPathResolver.h"
+#include "Quillobrandt/store/ForeignDatabase.h"
 
 #include <exception>
 #include <system_error>
@@ -46,13 +47,16 @@ std::string errorText(const std::exception_ptr& error) {
     }
 }
 
-// Opens the copy read-only and lock-free; falls back to a plain open as the reader always has.
-platform::SqliteDatabase openCopy(const fs::path& copy) {
+// Opens the copy read-only and lock-free; falls back to a plain open as the reader always has. Either way as every
+// database from outside is opened (a phone's, and whoever handed the backup over, may hold anything): schema
+// distrusted, and every statement ended once `stop` is set.
+platform::SqliteDatabase openCopy(const fs::path& copy, const std::atomic<bool>* stop) {
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     const std::string uri = platform::sqliteFileUri(copy, "mode=ro&nolock=1");
     platform::consoleLine("🔓 Attempting to open with URI: " + uri);
     std::string firstMessage;
     try {
-        auto db = platform::SqliteDatabase::open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        auto db = openForeignDatabase(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, stopped);
         platform::consoleLine("🔍 Open result: 0 (SQLITE_OK=0)");
         platform::consoleLine("✅ Opened successfully with URI");
         return db;
@@ -65,7 +69,7 @@ platform::SqliteDatabase openCopy(const fs::path& copy) {
         platform::consoleLine("🔄 Trying basic sqlite3_open...");
     }
     try {
-        auto db = platform::SqliteDatabase::open(copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        auto db = openForeignDatabase(copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, stopped);
         platform::consoleLine("🔍 Basic open result: 0");
         platform::consoleLine("✅ Opened with fallback basic method");
         return db;
@@ -112,7 +116,7 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
     platform::consoleLine("   Result: " + switched.output);
     platform::consoleLine("   Exit code: " + std::to_string(switched.exitCode));
 
-    platform::SqliteDatabase db = openCopy(copyPath);
+    platform::SqliteDatabase db = openCopy(copyPath, stop);
     if (!db.isOpen()) {
         platform::consoleLine("❌ Database handle is nil after open!");
         throw BackupError(BackupError::Code::queryFailed, "Database handle is nil");
@@ -134,6 +138,10 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
     std::size_t total = 0;
     std::vector<std::string> images;
     for (int rc = statement.step(); rc != SQLITE_DONE; rc = statement.step()) {
+        if ((rc & 0xFF) == SQLITE_INTERRUPT) {
+            platform::consoleLine("🛑 Reading the attachment list was stopped");
+            throw BackupError(BackupError::Code::stopped);
+        }
         if (rc != SQLITE_ROW) {
             // A damaged page is not the end of the list: stopping quietly would drop the rest of the pictures.
             platform::consoleLine("❌ Could not read the attachment list: " + db.errorMessage());

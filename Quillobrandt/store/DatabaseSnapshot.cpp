@@ -18,6 +18,7 @@
 
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/ForeignDatabase.h"
 #include "Quillobrandt/store/ReadInPlace.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/FileDescriptor.h"
@@ -273,21 +274,12 @@ void copyOne(int from, const fs::path& file, const fs::path& target, CopyCounter
     }
 }
 
-// Opens a copy of ours the way every reader of a user's database is opened: schema distrusted, stoppable.
-SqliteDatabase openCopy(const fs::path& file, int flags, const SnapshotStop& stop) {
-    auto db = SqliteDatabase::open(file, flags | SQLITE_OPEN_NOFOLLOW);
-    db.distrustSchema();
-    if (stop) {
-        db.setStopCheck(stop);
-    }
-    return db;
-}
-
 // A copied "-journal" is a half-written transaction: SQLite must undo it before anyone may read, which needs
 // write access. The copy is ours, so it is rolled back here once, and every later reader may open it read-only.
 // Then SQLite checks the copy's structure; the answer is "ok" or the first fault found.
 std::string settleAndCheck(const fs::path& file, const SnapshotStop& stop) {
-    const auto db = openCopy(file, SQLITE_OPEN_READWRITE, stop);
+    // A copy of ours, opened the way every reader of a user's database is opened.
+    const auto db = openForeignDatabase(file, SQLITE_OPEN_READWRITE, stop);
     db.exec("PRAGMA synchronous=OFF"); // a private, throwaway copy: waiting for the disk buys nothing
     auto check = db.prepare("PRAGMA quick_check(1)");
     if (!check.next()) {
@@ -372,12 +364,8 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
 // page by page into `file`. Returns false (and leaves no file) when SQLite cannot read it so.
 bool readAsReader(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
     try {
-        auto source = SqliteDatabase::open(resolved, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
+        auto source = openForeignDatabase(resolved, SQLITE_OPEN_READONLY, stop);
         source.neverCheckpointOnClose();
-        source.distrustSchema();
-        if (stop) {
-            source.setStopCheck(stop);
-        }
         sqlite3_busy_timeout(source.handle(), 2000);
         source.exec("BEGIN");
         source.queryInt64("SELECT COUNT(*) FROM sqlite_schema"); // pins one committed state until COMMIT

@@ -196,8 +196,10 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         platform::consoleLine("✅ ATTACHMENT EXTRACTION SUCCEEDED");
         report.setIsIPhoneBackup(false);
     } catch (const std::exception& error) {
-        platform::consoleLine(std::string("⚠️ Attachment extraction failed: ") + describe(error));
-        platform::consoleLine("⚠️ Continuing without attachments - they won't be displayed");
+        if (!stopped()) { // a stop ends the list of pictures too: that is no failure of theirs
+            platform::consoleLine(std::string("⚠️ Attachment extraction failed: ") + describe(error));
+            platform::consoleLine("⚠️ Continuing without attachments - they won't be displayed");
+        }
     }
     if (abandonIfStopped()) {
         return;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "Quillobrandt/backup/AttachmentPaths.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
@@ -203,6 +205,44 @@ TEST_P(ImageAttachments, StopFlagEndsTheLoopBeforeTheNextImage) {
         },
         &stop);
     EXPECT_EQ(filesBelow(extraction).size(), 3u);
+    EXPECT_EQ(smsCopiesInTemp(), 0u);
+}
+
+// A phone's database is as untrusted as any other: its attachment table made a view over an endless recursion
+// must not hang the extraction past its stop, and its views may call only harmless functions.
+TEST(ImageAttachmentFailures, AnEndlessAttachmentViewEndsAtTheStopAndUnsafeFunctionsAreRefused) {
+    BackupGenerator generator;
+    const fs::path backup = generator.write(backuptest::freshFolder("backup"));
+    BackupExtractor extractor(backup, "");
+    extractor.initialize();
+    const fs::path folder = backuptest::freshFolder("source");
+    const auto replacedAttachments = [&folder](const std::string& name, const std::string& view) {
+        const fs::path sms = messagesDatabase(folder / name, {"~/" + kAttachments + "a/IMG.png"});
+        platform::SqliteDatabase::open(sms, SQLITE_OPEN_READWRITE)
+            .exec("PRAGMA legacy_alter_table=ON; ALTER TABLE attachment RENAME TO attachment_rows; " + view);
+        return sms;
+    };
+    const fs::path endless = replacedAttachments(
+        "endless.db", "CREATE VIEW attachment AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                      "SELECT 'IMG.png' AS filename FROM n");
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    EXPECT_EQ(errorOf([&] { extractor.extractImageAttachments(endless, folder, {}, &stop); }),
+              BackupError::Code::stopped);
+    stopper.join();
+
+    const fs::path unsafe = replacedAttachments(
+        "unsafe.db", "CREATE VIEW attachment AS SELECT json('\"a.png\"') AS filename FROM attachment_rows");
+    try {
+        extractor.extractImageAttachments(unsafe, folder);
+        FAIL() << "a view of the database called a function only trusted code may call";
+    } catch (const BackupError& error) {
+        EXPECT_EQ(error.code(), BackupError::Code::queryFailed);
+        EXPECT_NE(error.text().find("unsafe use of json()"), std::string::npos) << error.text();
+    }
     EXPECT_EQ(smsCopiesInTemp(), 0u);
 }
 

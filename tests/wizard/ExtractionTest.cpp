@@ -278,7 +278,7 @@ TEST_F(ExtractionTest, ClosingDuringThePicturesStopsBeforeTheNextOne) {
     testing::internal::CaptureStdout();
     wizard.extractMessagesAction();
     const bool reachedPictures =
-        qbtest::processEventsUntil([&] { return wizard.extractionMessage().startsWith("Extracting image"); });
+        qbtest::processEventsUntil([&] { return wizard.extractionMessage().startsWith("Extracting image "); });
     wizard.dismissWizard();
     ASSERT_TRUE(iPhoneBackupWizardView::waitForExtractionWorkers());
     qbtest::drainEvents();
@@ -289,6 +289,37 @@ TEST_F(ExtractionTest, ClosingDuringThePicturesStopsBeforeTheNextOne) {
     EXPECT_TRUE(extractionFolders().empty());
     EXPECT_TRUE(env.appState.conversations().empty());
     EXPECT_FALSE(env.appState.isIPhoneBackup());
+    EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
+
+    // A handed-over backup whose list of pictures never ends (its attachment table made an endless view) is
+    // stopped inside that list.
+    const fs::path phoneDb = qbtest::IsolatedHome::root() / "endless" / "sms.db";
+    fs::create_directories(phoneDb.parent_path());
+    fs::copy_file(qbtest::IsolatedHome::root() / "phone" / "sms.db", phoneDb);
+    platform::SqliteDatabase::open(phoneDb, SQLITE_OPEN_READWRITE)
+        .exec("PRAGMA legacy_alter_table=ON; ALTER TABLE attachment RENAME TO attachment_rows; CREATE VIEW "
+              "attachment AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT 'IMG.png' AS "
+              "filename FROM n");
+    qbtest::BackupGenerator endless;
+    endless.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(qbtest::readWholeFile(phoneDb)));
+    iPhoneBackupWizardView second(env.appState, nullptr, &env.hub);
+    second.handleBackupFolderSelection(endless.write(qbtest::IsolatedHome::root() / "endless-backup"));
+    second.extractMessagesAction();
+    // The pictures' pass works on a copy of the database of its own: once it is there, the pass has begun.
+    const auto copyOfDatabase = [] {
+        for (const auto& entry : fs::directory_iterator(platform::privateTempDir())) {
+            if (entry.path().filename().string().rfind("sms_temp_", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const bool readingPictures = qbtest::processEventsUntil(copyOfDatabase, std::chrono::seconds(30));
+    second.dismissWizard();
+    EXPECT_TRUE(iPhoneBackupWizardView::waitForExtractionWorkers()) << "the list of pictures went on";
+    qbtest::drainEvents();
+    ASSERT_TRUE(readingPictures);
+    EXPECT_TRUE(extractionFolders().empty());
     EXPECT_EQ(env.appState.databaseURL(), std::nullopt);
 }
 
@@ -417,7 +448,6 @@ TEST_F(ExtractionTest, AnExtractionNobodySavedIsRemovedWhenTheProgramEndsAndASav
     removeUnsavedExtractions();
     EXPECT_EQ(extractionFolders(), std::vector<fs::path>{saved});
     EXPECT_TRUE(fs::exists(saved / "sms.db"));
-
 }
 
 TEST_F(ExtractionTest, SkippingStoresNothing) {
