@@ -14,7 +14,9 @@
 
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
+#include "Quillobrandt/store/ForeignDatabase.h"
 #include "Quillobrandt/store/MessagesQueries.h"
+#include "Quillobrandt/store/PartialFileNotes.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "Quillobrandt/store/TriggerFunctions.h"
 #include "platform/core/FileDescriptor.h"
@@ -36,6 +38,37 @@ constexpr std::int64_t kSpareCopyPages = 256;
 constexpr std::int64_t kDeletedMessagesPerSparePage = 16;
 // Less room than this left beside the copy after SQLite reported "full" means the disk is full.
 constexpr std::uintmax_t kDiskFullBelow = std::uintmax_t{4} << 20;
+// How much work one statement on the copy may take, in steps of SQLite's virtual machine. Deleting a message with
+// the phone's own triggers takes about 420 steps; compacting and checking the copy about 1,300 a page. The
+// allowances are thousands of times that, and leave room for a few scans of the whole file per deleted message (a
+// trigger whose lookup has no index), so no real delete of any number of messages comes near them, while a trigger
+// that computes without end (a recursive query) reaches them within seconds.
+constexpr std::int64_t kStepsPerStatement = 10'000'000;
+constexpr std::int64_t kDeleteStepsPerPage = 4'000;
+constexpr std::int64_t kCompactStepsPerPage = 100'000;
+
+// The steps the copy's current statement has taken against those it may take. Asked, with the caller's stop,
+// by the connection's progress handler every stopCheckSteps steps.
+class StepBudget {
+public:
+    void allow(std::int64_t steps) {
+        allowed_ = steps;
+        used_ = 0;
+    }
+    // True once the current statement has used up its steps.
+    bool spend() {
+        used_ += SqliteDatabase::stopCheckSteps;
+        exceeded_ = exceeded_ || used_ > allowed_;
+        return used_ > allowed_;
+    }
+    bool exceeded() const { return exceeded_; }
+    std::int64_t allowed() const { return allowed_; }
+
+private:
+    std::int64_t allowed_ = kStepsPerStatement;
+    std::int64_t used_ = 0;
+    bool exceeded_ = false;
+};
 
 std::vector<fs::path> withCompanions(const fs::path& file) {
     std::vector<fs::path> files{file};
@@ -126,19 +159,18 @@ DatabaseError writeFailure(const fs::path& target, const SqliteDatabase& db, int
 }
 
 // A fresh, empty file beside the target, with the mode a new file of the user's gets: the copy is written there
-// and takes the target's name only once it is complete and checked.
-fs::path createTemporaryBeside(const fs::path& target) {
+// and takes the target's name only once it is complete and checked. Noted, so that a run killed meanwhile does
+// not leave it there for good.
+PartialFileNote createTemporaryBeside(const fs::path& target) {
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const fs::path temporary =
-            folder / ("." + target.filename().string() + "." + platform::makeUuidString() + ".partial");
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return temporary;
-        }
-        if (errno != EEXIST) {
-            throw cannotWrite(target, errno);
+        try {
+            return PartialFileNote::create(
+                folder / ("." + target.filename().string() + "." + platform::makeUuidString() + ".partial"));
+        } catch (const std::system_error& error) {
+            if (error.code().value() != EEXIST) {
+                throw cannotWrite(target, error.code().value());
+            }
         }
     }
     throw cannotWrite(target, EEXIST);
@@ -168,15 +200,6 @@ void flushFolder(const fs::path& target) {
     }
 }
 
-SqliteDatabase openStoppable(const fs::path& file, int flags, const EditedCopyStop& stop) {
-    auto db = SqliteDatabase::open(file, flags | SQLITE_OPEN_NOFOLLOW);
-    db.distrustSchema();
-    if (stop) {
-        db.setStopCheck(stop);
-    }
-    return db;
-}
-
 // A page-by-page copy through SQLite of the snapshot (rows of its log included) into the temporary file, which
 // is switched to a rollback journal so that it is one self-contained file. Returns the source's page count.
 std::int64_t copyWithBackupApi(const fs::path& source, const fs::path& temporary, const fs::path& target,
@@ -184,7 +207,7 @@ std::int64_t copyWithBackupApi(const fs::path& source, const fs::path& temporary
     SqliteDatabase from;
     std::int64_t pages = 0;
     try {
-        from = openStoppable(source, SQLITE_OPEN_READONLY, stop);
+        from = openForeignDatabase(source, SQLITE_OPEN_READONLY, stop);
         pages = from.queryInt64("PRAGMA page_count");
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Failed to read the database to copy: ") + error.what() +
@@ -193,7 +216,7 @@ std::int64_t copyWithBackupApi(const fs::path& source, const fs::path& temporary
     }
     SqliteDatabase to;
     try {
-        to = openStoppable(temporary, SQLITE_OPEN_READWRITE, stop);
+        to = openForeignDatabase(temporary, SQLITE_OPEN_READWRITE, stop);
         to.exec("PRAGMA synchronous=OFF"); // flushed once, before the rename
         sqlite3_backup* backup = sqlite3_backup_init(to.handle(), "main", from.handle(), "main");
         if (backup == nullptr) {
@@ -219,12 +242,15 @@ std::int64_t copyWithBackupApi(const fs::path& source, const fs::path& temporary
     return pages;
 }
 
-// Deletes the messages, compacts and checks the copy in the temporary file. Throws DatabaseError.
+// Deletes the messages, compacts and checks the copy in the temporary file, each statement within its budget.
+// Throws DatabaseError.
 void editCopy(const fs::path& temporary, const fs::path& target, const std::unordered_set<std::int64_t>& messageIDs,
               std::int64_t sourcePages, const EditedCopyStop& stop) {
+    StepBudget budget; // outlives the connection that asks it
+    const auto stopOrSpent = [&stop, &budget] { return (stop && stop()) || budget.spend(); };
     SqliteDatabase copy;
     try {
-        copy = openStoppable(temporary, SQLITE_OPEN_READWRITE, stop);
+        copy = openForeignDatabase(temporary, SQLITE_OPEN_READWRITE, stopOrSpent);
         defineUnknownTriggerFunctions(copy);
         copy.exec("PRAGMA synchronous=OFF"); // flushed once, before the rename
     } catch (const SqliteError& error) {
@@ -247,6 +273,11 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         return writeFailure(target, copy, error.code(), fallback);
     };
 
+    const auto budgetSpent = [&budget](const std::string& what, const std::string& text) {
+        storeLogError("❌ " + what + " took more than " + std::to_string(budget.allowed()) + " steps");
+        return DatabaseError(DatabaseError::Code::queryFailed, "The edited copy was not saved: " + text);
+    };
+
     // Sorted so that the log and any failure are the same on every run.
     std::vector<std::int64_t> ids(messageIDs.begin(), messageIDs.end());
     std::sort(ids.begin(), ids.end());
@@ -262,6 +293,7 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         for (const auto id : ids) {
             remove.reset();
             remove.bindInt64(1, id);
+            budget.allow(kStepsPerStatement + kDeleteStepsPerPage * sourcePages);
             if (const int rc = remove.step(); rc != SQLITE_DONE) {
                 storeLogError("⚠️ Failed to delete message " + std::to_string(id) + ": " + copy.errorMessage());
                 throw SqliteError(rc, copy.errorMessage());
@@ -269,16 +301,24 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
             ++deleted;
         }
         remove = {};
+        budget.allow(kStepsPerStatement);
         copy.exec("COMMIT");
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
         copy.tryExec("ROLLBACK");
+        if (budget.exceeded()) {
+            throw budgetSpent("Deleting a message (a trigger of the database computes without end)",
+                              "deleting a message sets off a trigger in this database that computes without end.");
+        }
         throw failed(error, DatabaseError::queryFailed());
     }
     storeLogInfo("✅ Deleted " + std::to_string(deleted) + " messages");
 
     storeLogInfo("🧹 Vacuuming database...");
+    const std::int64_t compactSteps =
+        kStepsPerStatement + kCompactStepsPerPage * std::max<std::int64_t>(sourcePages, 1);
     try {
+        budget.allow(compactSteps);
         auto vacuum = copy.prepare(queries::vacuum);
         if (const int rc = vacuum.step(); rc != SQLITE_DONE) {
             storeLogError("⚠️ Vacuum failed: " + copy.errorMessage());
@@ -286,6 +326,7 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         }
         storeLogInfo("✅ Database vacuumed successfully");
         // The copy counts only when SQLite finds every page and index of it sound.
+        budget.allow(compactSteps);
         auto check = copy.prepare("PRAGMA integrity_check(1)");
         const std::string verdict = check.next() ? check.columnText(0).value_or("") : copy.errorMessage();
         if (verdict != "ok") {
@@ -294,6 +335,10 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         }
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
+        if (budget.exceeded()) {
+            throw budgetSpent("Compacting and checking the copy",
+                              "compacting and checking it took far more work than a database of its size needs.");
+        }
         throw failed(error, DatabaseError::queryFailed());
     }
 }
@@ -348,7 +393,8 @@ void writeEditedCopy(const fs::path& source, const fs::path& target, const std::
     } else if (!isWorkingCopyLocation(resolveDatabaseFolder(source))) {
         readFrom = DatabaseSnapshot::take(source, {}, stop);
     }
-    const fs::path temporary = createTemporaryBeside(target);
+    const PartialFileNote partial = createTemporaryBeside(target);
+    const fs::path& temporary = partial.file();
     try {
         const auto pages =
             copyWithBackupApi(readFrom ? readFrom->file() : resolveDatabaseFolder(source), temporary, target, stop);

@@ -37,11 +37,13 @@ bool isDefaultMessagesDatabase(const std::filesystem::path& file);
 // checks the copy's integrity, and only then renames it over `target`: a failed save leaves an existing target
 // exactly as it was and nothing beside it. A source that is not a working copy is never opened: the copy is
 // read from `snapshot` when it was taken of `source`, else from a fresh one. The copy may not grow much beyond
-// its source (a trigger that keeps adding rows fails the save).
+// its source (a trigger that keeps adding rows fails the save), and no statement on it may take far more work than
+// a real delete, compaction or check needs (a trigger that computes without end fails it too). The temporary file
+// is noted (PartialFileNote), so that one a killed run left is removed at the next start.
 // Throws EditedCopyError for a target that must stay (the source, the default Messages database, a file with
 // a -wal, -shm or -journal beside it), DatabaseError::sourceMissing when the source is gone, cannotWriteCopy
 // naming the destination's folder for the file system's errors (full disk, quota, I/O, read-only), and the
-// DatabaseError of the data otherwise (stopped once `stop` returns true).
+// DatabaseError of the data otherwise (stopped soon after `stop` returns true).
 void writeEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::unordered_set<std::int64_t>& messageIDs,
                      const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr,

@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
+#include "Quillobrandt/store/PartialFileNotes.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Paths.h"
 
@@ -85,6 +86,8 @@ WorkingFilesLock WorkingFilesLock::acquireAndSweep() {
             return isExtractionFolderName(name) &&
                    fs::exists(fs::symlink_status(caches / name / unsavedExtractionMarker, error));
         });
+        // An edited copy a killed run was writing beside the user's chosen destination.
+        removeNotedPartialFiles();
     }
     // Shared from here on, so later copies of the program see this one running.
     ::flock(fd.get(), LOCK_SH);

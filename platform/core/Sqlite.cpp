@@ -71,10 +71,10 @@ void SqliteDatabase::setStopCheck(std::function<bool()> stop) {
         return;
     }
     stop_ = std::make_unique<std::function<bool()>>(std::move(stop));
-    // Every 1000 virtual machine steps: a few microseconds apart, far too rare to cost anything.
+    // A few microseconds apart: far too rare to cost anything.
     sqlite3_progress_handler(
-        db_.get(), 1000, [](void* check) { return (*static_cast<std::function<bool()>*>(check))() ? 1 : 0; },
-        stop_.get());
+        db_.get(), stopCheckSteps,
+        [](void* check) { return (*static_cast<std::function<bool()>*>(check))() ? 1 : 0; }, stop_.get());
 }
 
 void SqliteDatabase::distrustSchema() const {

@@ -53,8 +53,9 @@ public:
     int tryExec(const std::string& sql) const;
 
     // Every running statement of this connection ends with SQLITE_INTERRUPT once `stop` returns true (asked
-    // every few thousand steps of SQLite's virtual machine), so no query, however crafted, outlives a stop.
+    // every stopCheckSteps steps of SQLite's virtual machine), so no query, however crafted, outlives a stop.
     void setStopCheck(std::function<bool()> stop);
+    static constexpr int stopCheckSteps = 1000;
     // For a file from outside: its views and triggers may call only harmless functions (trusted_schema=OFF)
     // and no statement may change the file's structure behind SQLite's back (SQLITE_DBCONFIG_DEFENSIVE).
     // Throws SqliteError.

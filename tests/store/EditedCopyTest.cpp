@@ -7,6 +7,7 @@
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/store/PartialFileNotes.h"
 #include "Quillobrandt/store/TriggerFunctions.h"
 #include "platform/core/Sqlite.h"
 #include "platform/core/Uuid.h"
@@ -135,6 +136,7 @@ TEST(EditedCopy, DeletesTheMarkedMessagesWithTheirLinksAndLeavesTheSourceAlone) 
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
     }
+    EXPECT_TRUE(fs::is_empty(quillobrandt::partialFileNotesFolder())) << "a finished copy needs no note";
 
     const auto conversations = storetest::load(target);
     ASSERT_EQ(conversations.size(), 2u);

@@ -15,6 +15,7 @@
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/EditedCopyWriter.h"
 #include "Quillobrandt/store/ReadDatabases.h"
+#include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Sqlite.h"
 #include "tests/store/StoreTestSupport.h"
@@ -226,6 +227,83 @@ TEST(HostileDatabase, ATriggerThatFillsTheDiskFailsTheSaveCleanly) {
     EXPECT_NE(error.find("would grow larger than the database it is made from"), std::string::npos) << error;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_EQ(namesIn(userFolder()), names);
+}
+
+// A delete trigger that only computes (an endless recursive query), writing nothing that a size limit would catch.
+void addSpinningDeleteTrigger(const fs::path& source) {
+    SqliteDatabase::open(source, SQLITE_OPEN_READWRITE)
+        .exec("CREATE TRIGGER spin AFTER DELETE ON message BEGIN SELECT count(*) FROM (WITH RECURSIVE n(i) AS "
+              "(SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i FROM n); END");
+}
+
+bool holdsPartialCopy(const fs::path& folder) {
+    const auto names = namesIn(folder);
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& name) { return name.find(".partial") != std::string::npos; });
+}
+
+// The copy's work has a budget that no real delete comes near: such a trigger fails the save by itself, and the
+// user's stop ends it sooner. Either way nothing stays beside the target.
+TEST(HostileDatabase, ATriggerThatComputesWithoutEndFailsTheSaveByItsBudgetOrEndsAtTheStop) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    addSpinningDeleteTrigger(source);
+    const auto names = namesIn(userFolder());
+    const auto target = userFolder() / "edited.db";
+    // A stop far later than the budget needs: only a save without a budget ever comes to it.
+    const auto started = std::chrono::steady_clock::now();
+    const auto muchLater = [started] { return std::chrono::steady_clock::now() - started > std::chrono::seconds(120); };
+    const auto error = errorOf([&] { quillobrandt::writeEditedCopy(source, target, {first}, nullptr, muchLater); });
+    EXPECT_EQ(error, "The edited copy was not saved: deleting a message sets off a trigger in this database that "
+                     "computes without end.")
+        << "after " << std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() << " s";
+    EXPECT_EQ(namesIn(userFolder()), names);
+
+    // Stopped as soon as the copy is being edited.
+    try {
+        quillobrandt::writeEditedCopy(source, target, {first}, nullptr, [] { return holdsPartialCopy(userFolder()); });
+        ADD_FAILURE() << "saved despite the stop";
+    } catch (const DatabaseError& stopped) {
+        EXPECT_EQ(stopped, DatabaseError::stopped());
+    }
+    EXPECT_EQ(namesIn(userFolder()), names);
+}
+
+// A run killed while it writes a copy leaves its partial file beside the target; the next start removes it, and
+// nothing it did not make itself.
+TEST(HostileDatabase, ACopyCutShortByAKillIsRemovedAtTheNextStart) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    addSpinningDeleteTrigger(source);
+    const auto names = namesIn(userFolder());
+    const auto target = userFolder() / "edited.db";
+    {
+        storetest::ChildProcess child([&](const std::function<void()>& ready, int) {
+            bool told = false;
+            // Held in the middle of the trigger until the kill.
+            quillobrandt::writeEditedCopy(source, target, {first}, nullptr, [&] {
+                if (!told && holdsPartialCopy(userFolder())) {
+                    told = true;
+                    ready();
+                }
+                while (told) {
+                    ::pause();
+                }
+                return false;
+            });
+            return 0;
+        });
+    } // killed here
+    ASSERT_TRUE(holdsPartialCopy(userFolder())) << "the killed run left its partial copy";
+    // A file of the same shape that the program did not make stays.
+    const auto lookalike = ".edited.db.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.partial";
+    std::ofstream(userFolder() / lookalike) << "someone else's";
+    const auto lock = quillobrandt::WorkingFilesLock::acquireAndSweep();
+    ASSERT_TRUE(lock.isHeld());
+    auto expected = names;
+    expected.push_back(lookalike);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(userFolder()), expected);
 }
 
 // The handle table replaced by a view over an endless recursion: only the statement's own stop can end the load.
