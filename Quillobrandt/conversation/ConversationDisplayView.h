@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -86,6 +88,7 @@ public:
     void restoreMessage(const Message& message);
     // Takes the latest mark still standing off again (Ctrl+Z in edit mode).
     void undoLatestMark();
+    // Leaves edit mode, dropping the marks; while a copy is being saved, stops the save instead (editing goes on).
     void cancelEdit();
     void applyChanges();
     void presentSaveCopyPanel();
@@ -127,7 +130,7 @@ private:
     void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                         const std::unordered_set<std::int64_t>& ids);
     void finishSave(const std::filesystem::path& target, const std::unordered_set<std::int64_t>& ids,
-                    const std::optional<std::string>& error);
+                    const std::optional<std::string>& error, bool stopped);
     void showSaveFailure(const QString& reason);
     void finishCsvExport(const CsvExportResult& result, int messageCount);
     void showMark(const Message& message);
@@ -142,6 +145,7 @@ private:
     QString positionBannerMessage_;
     bool saving_ = false;
     bool exportingCsv_ = false;
+    std::shared_ptr<std::atomic<bool>> stopSave_; // the running save's stop
     std::optional<std::filesystem::path> source_;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> sourceIdentity_; // device and inode
 

@@ -69,6 +69,12 @@ void ConversationDisplayView::showMark(const Message& message) {
 }
 
 void ConversationDisplayView::cancelEdit() {
+    if (saving_) {
+        if (stopSave_ && !stopSave_->exchange(true)) {
+            platform::consoleLine("🛑 Stopping the save of the edited copy");
+        }
+        return;
+    }
     model_.cancelEdit();
     refreshHeader();
     refilter();
@@ -142,15 +148,16 @@ void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source
     saving_ = true;
     refreshHeader();
     QPointer<ConversationDisplayView> self(this);
-    EditedCopySaver::forState(appState_)->start(
-        source, target, ids, [self, target, ids](const std::optional<std::string>& error) {
+    stopSave_ = EditedCopySaver::forState(appState_)->start(
+        source, target, ids, [self, target, ids](const std::optional<std::string>& error, bool stopped) {
             if (self) {
-                self->finishSave(target, ids, error);
+                self->finishSave(target, ids, error, stopped);
                 return;
             }
             // The view was closed meanwhile: the save still ran to its end; say how it ended.
-            const std::string line =
-                error ? "❌ Error saving edited copy: " + *error : "✅ Saved edited copy to: " + target.string();
+            const std::string line = stopped ? "🛑 Saving the edited copy was stopped"
+                                     : error ? "❌ Error saving edited copy: " + *error
+                                             : "✅ Saved edited copy to: " + target.string();
             platform::consoleLine(line);
             Logger::shared().log(line, error ? Logger::Level::error : Logger::Level::info);
         });
@@ -167,8 +174,16 @@ void ConversationDisplayView::showSaveFailure(const QString& reason) {
 
 void ConversationDisplayView::finishSave(const std::filesystem::path& target,
                                          const std::unordered_set<std::int64_t>& ids,
-                                         const std::optional<std::string>& error) {
+                                         const std::optional<std::string>& error, bool stopped) {
     saving_ = false;
+    stopSave_.reset();
+    if (stopped) {
+        // Asked for by the user: nothing to report, and the marks wait to be saved again.
+        platform::consoleLine("🛑 Saving the edited copy was stopped");
+        refreshHeader();
+        emit editedCopySaveFinished(false);
+        return;
+    }
     if (error) {
         platform::consoleLine("❌ Error saving edited copy: " + *error);
         refreshHeader();

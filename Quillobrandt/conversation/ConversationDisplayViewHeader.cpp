@@ -194,7 +194,8 @@ void ConversationDisplayView::refreshHeader() {
         }
     }
     for (auto* button : editButtons_) {
-        button->setEnabled(!saving_);
+        // Cancel stays: while a copy is being saved, it stops the save.
+        button->setEnabled(!saving_ || button->objectName() == QLatin1String("edit_cancel"));
     }
     // How many messages the two buttons would take out, so nothing goes unseen.
     const int marked = model_.markedCount();

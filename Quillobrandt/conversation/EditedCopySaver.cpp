@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "platform/core/SignalStack.h"
 #include "platform/qt/MainQueue.h"
@@ -24,8 +25,9 @@ EditedCopySaver* EditedCopySaver::forState(AppState* state) {
 namespace {
 
 // The store reads the source through a private snapshot, never in place.
-void writeThroughStore(const fs::path& source, const fs::path& target, const std::unordered_set<std::int64_t>& ids) {
-    DatabaseManager::saveEditedCopy(source, target, ids);
+void writeThroughStore(const fs::path& source, const fs::path& target, const std::unordered_set<std::int64_t>& ids,
+                       const EditedCopyStop& stop) {
+    DatabaseManager::saveEditedCopy(source, target, ids, nullptr, stop);
 }
 
 } // namespace
@@ -34,18 +36,36 @@ EditedCopySaver::EditedCopySaver(QObject* parent) : QObject(parent), writer_(&wr
     pool_.setMaxThreadCount(1);
 }
 
+EditedCopySaver::~EditedCopySaver() {
+    // Quitting: a save still at work is stopped, and the pool then waits only for it to clear up.
+    for (const auto& save : saves_) {
+        if (const auto stop = save.lock()) {
+            stop->store(true);
+        }
+    }
+}
+
 void EditedCopySaver::setWriter(Writer writer) {
     writer_ = writer ? std::move(writer) : Writer(&writeThroughStore);
 }
 
-void EditedCopySaver::start(const fs::path& source, const fs::path& target, std::unordered_set<std::int64_t> ids,
-                            Done done) {
-    pool_.start([this, writer = writer_, source, target, ids = std::move(ids), done = std::move(done)] {
+EditedCopySaver::StopFlag EditedCopySaver::start(const fs::path& source, const fs::path& target,
+                                                 std::unordered_set<std::int64_t> ids, Done done) {
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    std::erase_if(saves_, [](const auto& save) { return save.expired(); });
+    saves_.push_back(stop);
+    pool_.start([this, writer = writer_, source, target, ids = std::move(ids), done = std::move(done), stop] {
         platform::ThreadSignalStack signalStack;
         std::optional<std::string> error = destinationProblem(target);
+        bool stopped = false;
         if (!error) {
             try {
-                writer(source, target, ids);
+                writer(source, target, ids, [&stop] { return stop->load(); });
+            } catch (const DatabaseError& e) {
+                stopped = e.code() == DatabaseError::Code::stopped && stop->load();
+                if (!stopped) {
+                    error = e.description();
+                }
             } catch (const std::exception& e) {
                 error = e.what();
             } catch (...) {
@@ -53,8 +73,9 @@ void EditedCopySaver::start(const fs::path& source, const fs::path& target, std:
             }
         }
         // This saver outlives the pool's work (its destructor waits for it), so it is a safe context.
-        platform::runOnMainQueue(this, [done, error] { done(error); });
+        platform::runOnMainQueue(this, [done, error, stopped] { done(error, stopped); });
     });
+    return stop;
 }
 
 std::optional<std::string> destinationProblem(const fs::path& target) {

@@ -148,8 +148,9 @@ std::vector<Conversation> DatabaseManager::mergeDuplicateConversations(std::vect
 
 void DatabaseManager::saveEditedCopy(const fs::path& source, const fs::path& target,
                                      const std::unordered_set<std::int64_t>& messageIDs,
-                                     const std::shared_ptr<const DatabaseSnapshot>& snapshot) {
-    writeEditedCopy(source, target, messageIDs, snapshot);
+                                     const std::shared_ptr<const DatabaseSnapshot>& snapshot,
+                                     const std::function<bool()>& stop) {
+    writeEditedCopy(source, target, messageIDs, snapshot, stop);
 }
 
 } // namespace quillobrandt

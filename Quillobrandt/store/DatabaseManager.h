@@ -83,11 +83,12 @@ public:
     // Writes a copy of `source` at `target` without the given messages, compacted and checked, through a
     // temporary file beside the target (see writeEditedCopy for the errors). The source is never opened in
     // place: the copy is made from `snapshot` when it was taken of `source` (the snapshot the conversations on
-    // screen came from, so the ids match), else from a fresh snapshot; a working copy is read directly.
-    // Call from a worker thread.
+    // screen came from, so the ids match), else from a fresh snapshot; a working copy is read directly. Ends with
+    // DatabaseError::stopped soon after `stop` returns true. Call from a worker thread.
     static void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                                const std::unordered_set<std::int64_t>& messageIDs,
-                               const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr);
+                               const std::shared_ptr<const DatabaseSnapshot>& snapshot = nullptr,
+                               const std::function<bool()>& stop = {});
 
     // Any thread: a running load stops soon (while copying, between chats, every few hundred messages of a chat)
     // and throws DatabaseError::stopped.

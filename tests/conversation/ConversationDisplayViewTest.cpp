@@ -457,7 +457,7 @@ TEST_F(SavedCopyTest, ClosingDuringASaveNeitherWaitsNorStopsIt) {
     std::atomic<bool> writerRan{false};
     auto* saver = quillobrandt::EditedCopySaver::forState(state.get());
     saver->setWriter([&, opened](const std::filesystem::path& from, const std::filesystem::path& to,
-                                 const std::unordered_set<std::int64_t>& ids) {
+                                 const std::unordered_set<std::int64_t>& ids, const quillobrandt::EditedCopyStop&) {
         opened.wait();
         quillobrandt::DatabaseManager::saveEditedCopy(from, to, ids);
         writerRan = true;
@@ -494,6 +494,51 @@ TEST_F(SavedCopyTest, ClosingDuringASaveNeitherWaitsNorStopsIt) {
     QCoreApplication::processEvents();
     const std::string log = quillobrandt::Logger::shared().getAllLogs();
     EXPECT_NE(log.find("Saved edited copy to: " + target.string()), std::string::npos);
+    EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+// A save of a crafted database runs until its work budget is spent; the user need not wait for that. Cancel stops
+// the running save (editing goes on, nothing is reported as failed), and so does quitting.
+TEST_F(SavedCopyTest, CancelAndQuitStopARunningSave) {
+    std::atomic<int> stopped{0};
+    auto* saver = quillobrandt::EditedCopySaver::forState(state.get());
+    saver->setWriter([&stopped](const std::filesystem::path&, const std::filesystem::path&,
+                                const std::unordered_set<std::int64_t>&, const quillobrandt::EditedCopyStop& stop) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20); // never stopped: fails
+        while (!stop()) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ++stopped;
+        throw quillobrandt::DatabaseError::stopped();
+    });
+    auto view = open(conversation);
+    view->enterEditMode();
+    view->deleteMessage(conversation.messages[0]);
+    const auto target = file("out/endless.db");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->isSaving());
+    auto* cancel = button(*view, "edit_cancel");
+    EXPECT_TRUE(cancel->isEnabled()) << "the one way to stop the save";
+    EXPECT_FALSE(button(*view, "edit_save_copy")->isEnabled());
+    cancel->click();
+    ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }, 30000));
+    EXPECT_EQ(stopped, 1);
+    EXPECT_TRUE(fake.alerts->alerts().empty()) << "stopped by the user, not failed";
+    EXPECT_TRUE(view->model().isEditMode()) << "the marks stay, to be saved again";
+    EXPECT_EQ(view->model().markedCount(), 1);
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    // Quitting while a save runs: the saver goes with the application state, stopping the save first.
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentSaveCopyPanel();
+    ASSERT_TRUE(view->isSaving());
+    view.reset();
+    state.reset();
+    EXPECT_EQ(stopped, 2);
     EXPECT_TRUE(fake.alerts->alerts().empty());
 }
 
