@@ -229,12 +229,21 @@ TEST(HostileDatabase, ATriggerThatFillsTheDiskFailsTheSaveCleanly) {
     EXPECT_EQ(namesIn(userFolder()), names);
 }
 
-// A delete trigger that only computes (an endless recursive query), writing nothing that a size limit would catch.
-void addSpinningDeleteTrigger(const fs::path& source) {
-    SqliteDatabase::open(source, SQLITE_OPEN_READWRITE)
-        .exec("CREATE TRIGGER spin AFTER DELETE ON message BEGIN SELECT count(*) FROM (WITH RECURSIVE n(i) AS "
-              "(SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i FROM n); END");
-}
+// A save from a database whose delete trigger only computes (an endless recursive query), writing nothing that a
+// size limit would catch; `names` are those of the user's folder before it.
+struct SpinningSave {
+    fs::path source = userFolder() / "chat.db";
+    std::int64_t first = buildDatabase(source);
+    std::vector<std::string> names;
+    fs::path target = userFolder() / "edited.db";
+
+    SpinningSave() {
+        SqliteDatabase::open(source, SQLITE_OPEN_READWRITE)
+            .exec("CREATE TRIGGER spin AFTER DELETE ON message BEGIN SELECT count(*) FROM (WITH RECURSIVE n(i) AS "
+                  "(SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i FROM n); END");
+        names = namesIn(userFolder());
+    }
+};
 
 bool holdsPartialCopy(const fs::path& folder) {
     const auto names = namesIn(folder);
@@ -245,11 +254,8 @@ bool holdsPartialCopy(const fs::path& folder) {
 // The copy's work has a budget that no real delete comes near: such a trigger fails the save by itself, and the
 // user's stop ends it sooner. Either way nothing stays beside the target.
 TEST(HostileDatabase, ATriggerThatComputesWithoutEndFailsTheSaveByItsBudgetOrEndsAtTheStop) {
-    const auto source = userFolder() / "chat.db";
-    const auto first = buildDatabase(source);
-    addSpinningDeleteTrigger(source);
-    const auto names = namesIn(userFolder());
-    const auto target = userFolder() / "edited.db";
+    const SpinningSave save;
+    const auto& [source, first, names, target] = save;
     // A stop far later than the budget needs: only a save without a budget ever comes to it.
     const auto started = std::chrono::steady_clock::now();
     const auto muchLater = [started] { return std::chrono::steady_clock::now() - started > std::chrono::seconds(120); };
@@ -272,11 +278,8 @@ TEST(HostileDatabase, ATriggerThatComputesWithoutEndFailsTheSaveByItsBudgetOrEnd
 // A run killed while it writes a copy leaves its partial file beside the target; the next start removes it, and
 // nothing it did not make itself.
 TEST(HostileDatabase, ACopyCutShortByAKillIsRemovedAtTheNextStart) {
-    const auto source = userFolder() / "chat.db";
-    const auto first = buildDatabase(source);
-    addSpinningDeleteTrigger(source);
-    const auto names = namesIn(userFolder());
-    const auto target = userFolder() / "edited.db";
+    const SpinningSave save;
+    const auto& [source, first, names, target] = save;
     {
         storetest::ChildProcess child([&](const std::function<void()>& ready, int) {
             bool told = false;
