@@ -111,6 +111,7 @@ void ConversationDisplayView::presentSaveCopyPanel() {
         platform::consoleLine("❌ Error saving edited copy: the target is a database this session read " +
                               target.string());
         showSaveFailure(QString::fromUtf8(EditedCopyError().description()));
+        emit editedCopySaveFinished(false);
         return;
     }
     saveEditedCopy(*source_, target, ids);

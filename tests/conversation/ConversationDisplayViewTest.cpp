@@ -546,9 +546,13 @@ TEST_F(SavedCopyTest, FailureIsReportedAndEditingContinues) {
     auto view = open(conversation);
     view->enterEditMode();
     view->deleteMessage(conversation.messages[0]);
+    std::vector<bool> finished;
+    QObject::connect(view.get(), &ConversationDisplayView::editedCopySaveFinished,
+                     [&finished](bool saved) { finished.push_back(saved); });
     fake.panels->answerNext(QString::fromStdString(source.string())); // the source itself
     view->presentSaveCopyPanel();
     ASSERT_TRUE(view->waitForBackgroundWork());
+    EXPECT_EQ(finished, std::vector<bool>{false}) << "a refused save ends as every other ending does";
     ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
     const auto& alert = fake.alerts->alerts()[0];

@@ -9,6 +9,7 @@
 #include <QToolTip>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -329,6 +330,21 @@ QImage paintedRow(const quillobrandt::MessageRow& row, int width) {
     return image;
 }
 
+// How many pixels of `image` are drawn (not white) outside every one of `allowed`, each widened by a pixel for
+// its smoothed edge.
+int inkOutside(const QImage& image, std::initializer_list<QRectF> allowed) {
+    int outside = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QPointF at(x + 0.5, y + 0.5);
+            outside += image.pixelColor(x, y) != QColor(Qt::white) &&
+                       std::none_of(allowed.begin(), allowed.end(),
+                                    [&at](const QRectF& rect) { return rect.adjusted(-1, -1, 1, 1).contains(at); });
+        }
+    }
+    return outside;
+}
+
 } // namespace
 
 // A file name longer than the list is wide stays inside its chip, cut in the middle so its start and its
@@ -344,16 +360,8 @@ TEST(MessageRows, ALongFileNameStaysInsideItsChipAndItsTooltipGivesItWhole) {
     const int width = 360;
     const auto geometry = quillobrandt::layoutMessageRow(row, width);
     const QImage image = paintedRow(row, width);
-    const QRectF chip = geometry.attachmentList.adjusted(-1, -1, 1, 1); // its edge is smoothed
-    const QRectF time = geometry.time.adjusted(-1, -1, 1, 1);
-    int outside = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            outside += image.pixelColor(x, y) != QColor(Qt::white) && !chip.contains(QPointF(x + 0.5, y + 0.5)) &&
-                       !time.contains(QPointF(x + 0.5, y + 0.5));
-        }
-    }
-    EXPECT_EQ(outside, 0) << "ink outside the chip " << geometry.attachmentList.width() << " wide";
+    EXPECT_EQ(inkOutside(image, {geometry.attachmentList, geometry.time}), 0)
+        << "ink outside the chip " << geometry.attachmentList.width() << " wide";
     EXPECT_LE(geometry.attachmentList.right(), width);
     // Drawn in one line each, within the chip: the long name cut in the middle, the short one whole.
     const QFontMetricsF metrics(quillobrandt::ConversationStyle::font(10));
@@ -400,14 +408,6 @@ TEST(MessageRows, AClusterWiderThanTheBubbleIsClippedToIt) {
     const int width = 360;
     const auto geometry = quillobrandt::layoutMessageRow(row, width);
     const QImage image = paintedRow(row, width);
-    const QRectF bubble = geometry.textBubble.adjusted(-1, -1, 1, 1); // its edge is smoothed
-    const QRectF time = geometry.time.adjusted(-1, -1, 1, 1);
-    int outside = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QPointF at(x + 0.5, y + 0.5);
-            outside += image.pixelColor(x, y) != QColor(Qt::white) && !bubble.contains(at) && !time.contains(at);
-        }
-    }
-    EXPECT_EQ(outside, 0) << "ink outside the bubble " << geometry.textBubble.width() << " wide";
+    EXPECT_EQ(inkOutside(image, {geometry.textBubble, geometry.time}), 0)
+        << "ink outside the bubble " << geometry.textBubble.width() << " wide";
 }
