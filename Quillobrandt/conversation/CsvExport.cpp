@@ -36,16 +36,26 @@ bool isExported(const Message& message) {
     return !message.associatedMessageGUID;
 }
 
+// The text; where it holds its files' placeholders (U+FFFC), which no spreadsheet shows, the files are named instead:
+// after the text, one line each, as the PDF prints them, or on one line when there is no other text.
 QString messageField(const Message& message) {
     QString text = message.text ? QString::fromStdString(*message.text) : QString();
-    if (message.attachments.empty() || !onlyAttachmentPlaceholders(text)) {
+    const bool onlyFiles = onlyAttachmentPlaceholders(text);
+    if (message.attachments.empty() || (!onlyFiles && !text.contains(QChar(0xFFFC)))) {
         return text;
     }
     QStringList names;
     for (const Attachment& attachment : message.attachments) {
         names << attachmentMention(attachment);
     }
-    return names.join(QLatin1Char(' '));
+    if (onlyFiles) {
+        return names.join(QLatin1Char(' '));
+    }
+    text.remove(QChar(0xFFFC));
+    while (!text.isEmpty() && text.back().isSpace()) {
+        text.chop(1);
+    }
+    return text + QLatin1Char('\n') + names.join(QLatin1Char('\n'));
 }
 
 // One line for `message`.

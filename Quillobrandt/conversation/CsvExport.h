@@ -17,7 +17,8 @@ namespace quillobrandt {
 // Reactions (messages with an associated message) are left out. person is "Me" for sent messages,
 // else the sender's label, else the sender handle (contact names are not used). datetime is
 // "yyyy-MM-dd HH:mm:ss" in the current time zone. message is the text; a message that holds only attachments
-// (no text, or just their U+FFFC placeholders) names them instead: "[Attachment: clip.mov]", one per file.
+// (no text, or just their U+FFFC placeholders) names them instead: "[Attachment: clip.mov]", one per file, on one
+// line; a text with placeholders of its attachments keeps its words and names the files on lines of their own.
 // Every field is quoted as RFC 4180 says: between double quotes, with each double quote inside doubled, so
 // labels and handles with quotes parse too.
 QString generateCSV(const std::vector<Message>& messages, const ParticipantLabelLookup& labelFor);

@@ -68,12 +68,22 @@ TEST(CsvExport, AttachmentOnlyMessagesNameTheirFiles) {
     voiceAndFile.attachments.push_back({3, "", std::nullopt, "/nowhere/report \"final\".pdf"});
     auto withText = qbtest::makeMessage(kDay, QTime(9, 2), "see https://example.com", true);
     withText.attachments.push_back({4, "preview.pluginPayloadAttachment", std::nullopt, "/nowhere/p"});
+    // Text and the placeholders of its files: the text, then a line naming each file, as the PDF prints it; the
+    // placeholders were once kept, which no spreadsheet shows and which named nothing.
+    auto textAndFiles =
+        qbtest::makeMessage(kDay, QTime(9, 3), "Two pictures and a file \xEF\xBF\xBC\xEF\xBF\xBC\xEF\xBF\xBC");
+    textAndFiles.attachments.push_back({5, "IMG_1.jpeg", "image/jpeg", "/nowhere/IMG_1.jpeg"});
+    textAndFiles.attachments.push_back({6, "IMG_2.heic", std::nullopt, "/nowhere/IMG_2.heic"});
+    textAndFiles.attachments.push_back({7, "plan.pdf", "application/pdf", "/nowhere/plan.pdf"});
     EXPECT_EQ(
-        generateCSV({video, voiceAndFile, withText}, labels()),
+        generateCSV({video, voiceAndFile, withText, textAndFiles}, labels()),
         "person,datetime,message\n"
         "\"Me\",\"2024-01-05 09:00:00\",\"[Attachment: clip.mov]\"\n"
         "\"Mum\",\"2024-01-05 09:01:00\",\"[Attachment: Audio Message.caf] [Attachment: report \"\"final\"\".pdf]\"\n"
-        "\"Me\",\"2024-01-05 09:02:00\",\"see https://example.com\"\n");
+        "\"Me\",\"2024-01-05 09:02:00\",\"see https://example.com\"\n"
+        "\"Mum\",\"2024-01-05 09:03:00\",\"Two pictures and a file\n[Attachment: IMG_1.jpeg]\n[Attachment: "
+        "IMG_2.heic]\n"
+        "[Attachment: plan.pdf]\"\n");
 }
 
 TEST(CsvExport, AnExportOfNothingWritesNoFile) {
