@@ -66,6 +66,7 @@ struct BubblePiece {
     std::vector<PrintedImage> images;
     bool showLabel = true;
     bool showTime = true;
+    bool split = false; // one of several pieces of a message
 };
 
 class DocumentRenderer {
@@ -270,10 +271,11 @@ private:
         }
 
         std::vector<BubblePiece> pieces;
-        // The first piece fills what is left of the current page when that is worth using.
+        // The first piece fills what is left of the current page when that is worth using. Pieces are measured as
+        // their lines are (see measure()), so a page is filled to its foot.
         const double remaining = y_ - bottom_ - belowBubble() - labelHeight(message, whole) - 2 * m_.bubblePadding;
-        const double firstLimit = (remaining >= kMinimumContinuationHeight ? remaining : capacity) / 1.2 - 1;
-        const double textLimit = capacity / 1.2 - 1;
+        const double firstLimit = (remaining >= kMinimumContinuationHeight ? remaining : capacity) - 1;
+        const double textLimit = capacity - 1;
         qsizetype chunkStart = 0;
         double chunkHeight = 0;
         const auto& lines = block.lines();
@@ -282,7 +284,7 @@ private:
             const double limit = pieces.empty() ? firstLimit : textLimit;
             if (chunkHeight > 0 && chunkHeight + added > limit) {
                 pieces.push_back(
-                    {block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false});
+                    {block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false, true});
                 chunkStart = lines[i].start;
                 chunkHeight = lines[i].height;
             } else {
@@ -290,14 +292,14 @@ private:
             }
         }
         if (chunkStart < block.text().size()) {
-            pieces.push_back({block.text().mid(chunkStart), {}, pieces.empty(), false});
+            pieces.push_back({block.text().mid(chunkStart), {}, pieces.empty(), false, true});
         }
         double imageHeight = 0;
         bool startPiece = true;
         for (const auto& image : whole.images) {
             const double added = m_.contentSpacing + image.size.height();
             if (startPiece || imageHeight + added > capacity) {
-                pieces.push_back({QString(), {}, pieces.empty(), false});
+                pieces.push_back({QString(), {}, pieces.empty(), false, true});
                 imageHeight = 0;
                 startPiece = false;
             }
@@ -337,7 +339,11 @@ private:
         PieceLayout layout{
             PdfTextBlock(piece.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_),
             PdfTextBlock(showLabel ? senderName(message) : QString(), smallFont_, m_.contentWidth, 0, &writer_)};
-        layout.textHeight = layout.text.isEmpty() ? 0 : textBlockHeight(layout.text);
+        // A whole bubble keeps the designed fifth of room under its text; a piece of a split message is a page of
+        // lines, where that fifth would be a band of empty bubble on every page.
+        if (!layout.text.isEmpty()) {
+            layout.textHeight = piece.split ? std::ceil(layout.text.size().height()) : textBlockHeight(layout.text);
+        }
         layout.textWidth = layout.text.isEmpty() ? 0 : layout.text.size().width();
         double contentHeight = layout.textHeight;
         double contentWidth = layout.textWidth;
