@@ -2,6 +2,9 @@
 // at about 1,000 pages (one-line messages) and about 10,000 pages (messages of about half a page):
 // pages per second of CPU time, and the peak resident memory of the process during the render next to
 // its resident memory before it.
+// Cancel inside one message of 4 MB: the render is asked to stop at several moments of its work on that message,
+// and the wall time from the request to the generator's return is what the user waits for after Cancel (target:
+// under 100 ms).
 //
 // Run: QT_QPA_PLATFORM=offscreen bench_pdf (the generator's console lines go to stdout).
 #include <benchmark/benchmark.h>
@@ -9,10 +12,14 @@
 #include <QFile>
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -103,7 +110,43 @@ void BM_Pdf_About10000Pages(benchmark::State& state) {
     renderConversation(state, 170);
 }
 
+void BM_Pdf_CancelInsideA4MBMessage(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    Message message;
+    message.id = 1;
+    std::string text;
+    for (int w = 0; text.size() < 4u * 1024 * 1024; ++w) {
+        text += (w % 12 == 11) ? "\nagain" : (w % 3 == 0 ? " something" : " said");
+    }
+    message.text = std::move(text);
+    message.date = platform::AbsoluteTime::fromUnixSeconds(1'700'000'000);
+    message.sender = "+15550001111";
+    const std::vector<Message> messages{message};
+    const fs::path output = fs::temp_directory_path() / ("qb-bench-cancel-" + std::to_string(::getpid()) + ".pdf");
+    const QString path = QString::fromStdString(output.string());
+    std::vector<double> waits;
+    for (auto _ : state) {
+        for (const int afterMs : {20, 100, 300, 600, 1000, 1500}) {
+            std::atomic<bool> stop = false;
+            std::thread render([&] {
+                quillobrandt::PDFGenerator::generatePDF(messages, {"+15550001111"}, {}, {}, path, {},
+                                                        [&stop] { return stop.load(); });
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+            const auto asked = Clock::now();
+            stop = true;
+            render.join();
+            waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+            QFile::remove(path);
+        }
+    }
+    std::sort(waits.begin(), waits.end());
+    state.counters["cancel_wait_median_ms"] = waits[waits.size() / 2];
+    state.counters["cancel_wait_max_ms"] = waits.back();
+}
+
 BENCHMARK(BM_Pdf_About1000Pages)->Unit(benchmark::kSecond)->Iterations(2);
+BENCHMARK(BM_Pdf_CancelInsideA4MBMessage)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_Pdf_About10000Pages)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <time.h>
 
 #include "ConversationTestSupport.h"
 #include "Quillobrandt/conversation/export/PDFGenerator.h"
@@ -444,6 +445,28 @@ TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
     EXPECT_EQ(result.pageCount, 2);
     ASSERT_FALSE(reports.empty());
     EXPECT_NE(reports.back().message, "PDF generation complete!");
+
+    // Inside one long message too: the stop is asked while its text is laid out, not only once the whole of it has
+    // been. Measured in the rendering thread's own processor time between the first question and the next, which
+    // a busy machine does not stretch: a 2 MB message once took seconds of it before Cancel was heard.
+    std::string text;
+    while (text.size() < 2'000'000) {
+        text += "a long message that goes on and on\nand on ";
+    }
+    const auto threadSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    std::vector<double> asks;
+    const auto longResult = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(9, 0), text)}, {"x"}, {}, {},
+                                                      outputPath("stopped-long.pdf"), {}, [&] {
+                                                          asks.push_back(threadSeconds());
+                                                          return asks.size() == 2;
+                                                      });
+    EXPECT_TRUE(longResult.cancelled);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_LT(asks[1] - asks[0], 0.25) << "seconds of work before the stop was asked again";
 }
 
 TEST(PdfGenerator, RunsOnAWorkerThread) {
@@ -643,4 +666,22 @@ TEST(PdfTextBlock, AWordTooLongForALineBreaksOnlyBetweenGraphemeClusters) {
         }
         EXPECT_LE(block.size().width(), kWidth) << c.name;
     }
+
+    // A text of any length is measured a slice at a time, into the very lines one block of it has.
+    QString longText;
+    for (int i = 0; longText.size() < 70'000; ++i) {
+        longText += i % 9 == 0 ? QStringLiteral("\n") : QStringLiteral("word%1 ").arg(i);
+        longText += i % 50 == 0 ? shrugs : i % 31 == 0 ? flags : QString();
+    }
+    const auto measured = PdfTextBlock::measureLines(longText, font, kWidth, nullptr, {});
+    ASSERT_TRUE(measured);
+    const PdfTextBlock whole(longText, font, kWidth, 2.0);
+    ASSERT_EQ(measured->size(), whole.lines().size());
+    for (std::size_t i = 0; i < measured->size(); ++i) {
+        EXPECT_EQ((*measured)[i].start, whole.lines()[i].start) << "line " << i;
+        EXPECT_EQ((*measured)[i].length, whole.lines()[i].length) << "line " << i;
+    }
+    int asked = 0;
+    EXPECT_FALSE(PdfTextBlock::measureLines(longText, font, kWidth, nullptr, [&asked] { return ++asked == 2; }));
+    EXPECT_EQ(asked, 2);
 }

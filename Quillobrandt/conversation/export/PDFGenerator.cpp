@@ -110,6 +110,9 @@ public:
             const double header = m_.headerHeight + kHeaderLineGap;
             y_ -= header;
             pieces = splitIntoPieces(message);
+            if (pieces.empty()) {
+                return; // stopped
+            }
             const bool fits = y_ - measure(message, pieces.front()).height() >= bottom_;
             y_ += header;
             if (!fits && y_ < m_.top) {
@@ -119,6 +122,9 @@ public:
                 y_ -= header; // the first piece may now take more of the page
                 pieces = splitIntoPieces(message);
                 y_ += header;
+                if (pieces.empty()) {
+                    return;
+                }
             }
             drawDayHeader(date);
         } else {
@@ -244,25 +250,30 @@ private:
         return handle;
     }
 
-    double textBlockHeight(const PdfTextBlock& block) const {
-        const double measured = block.size().height();
-        return std::max(measured, std::ceil(measured * 1.2));
-    }
+    // A whole bubble's text height: the measured one with a fifth more room under it, as designed.
+    static double withRoom(double measured) { return std::max(measured, std::ceil(measured * 1.2)); }
 
     // Everything one bubble takes below its top besides the bubble itself: the time label under it
     // and the gap to the next message.
     double belowBubble() const { return m_.timeGap + m_.messageGap; }
 
     // A bubble that cannot fit even on an empty page would run off the paper; cut its text at line
-    // boundaries and its pictures between pictures, so that every piece fits a page.
-    std::vector<BubblePiece> splitIntoPieces(const Message& message) const {
+    // boundaries and its pictures between pictures, so that every piece fits a page. No pieces once a stop was
+    // requested: a message of megabytes takes seconds to lay out, and Cancel must not wait for it.
+    std::vector<BubblePiece> splitIntoPieces(const Message& message) {
         BubblePiece whole;
         whole.text = bubbleText(message);
         whole.images = printedImages(message);
         const double capacity = m_.top - bottom_ - belowBubble() - labelHeight(message, whole) - 2 * m_.bubblePadding;
 
-        const PdfTextBlock block(whole.text, messageFont_, m_.maxTextWidth, kTextLineSpacing, &writer_);
-        double contentHeight = block.isEmpty() ? 0 : textBlockHeight(block);
+        const QString text = PdfTextBlock::printableText(whole.text);
+        const auto measured = PdfTextBlock::measureLines(text, messageFont_, m_.maxTextWidth, &writer_,
+                                                         [this] { return stopRequested(); });
+        if (!measured) {
+            return {};
+        }
+        const std::vector<PdfTextBlock::Line>& lines = *measured;
+        double contentHeight = text.isEmpty() ? 0 : withRoom(PdfTextBlock::heightOf(lines, kTextLineSpacing));
         for (const auto& image : whole.images) {
             contentHeight += m_.contentSpacing + image.size.height();
         }
@@ -278,21 +289,19 @@ private:
         const double textLimit = capacity - 1;
         qsizetype chunkStart = 0;
         double chunkHeight = 0;
-        const auto& lines = block.lines();
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const double added = lines[i].height + (chunkHeight > 0 ? kTextLineSpacing : 0);
             const double limit = pieces.empty() ? firstLimit : textLimit;
             if (chunkHeight > 0 && chunkHeight + added > limit) {
-                pieces.push_back(
-                    {block.text().mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false, true});
+                pieces.push_back({text.mid(chunkStart, lines[i].start - chunkStart), {}, pieces.empty(), false, true});
                 chunkStart = lines[i].start;
                 chunkHeight = lines[i].height;
             } else {
                 chunkHeight += added;
             }
         }
-        if (chunkStart < block.text().size()) {
-            pieces.push_back({block.text().mid(chunkStart), {}, pieces.empty(), false, true});
+        if (chunkStart < text.size()) {
+            pieces.push_back({text.mid(chunkStart), {}, pieces.empty(), false, true});
         }
         double imageHeight = 0;
         bool startPiece = true;
@@ -342,7 +351,8 @@ private:
         // A whole bubble keeps the designed fifth of room under its text; a piece of a split message is a page of
         // lines, where that fifth would be a band of empty bubble on every page.
         if (!layout.text.isEmpty()) {
-            layout.textHeight = piece.split ? std::ceil(layout.text.size().height()) : textBlockHeight(layout.text);
+            layout.textHeight =
+                piece.split ? std::ceil(layout.text.size().height()) : withRoom(layout.text.size().height());
         }
         layout.textWidth = layout.text.isEmpty() ? 0 : layout.text.size().width();
         double contentHeight = layout.textHeight;

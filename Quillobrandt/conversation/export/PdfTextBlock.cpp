@@ -61,45 +61,102 @@ QString PdfTextBlock::printableText(const QString& text) {
     return printable;
 }
 
+namespace {
+
+// UTF-16 units laid out at a time by measureLines(): a few milliseconds of work.
+constexpr qsizetype kMeasureSlice = 16 * 1024;
+
+// The layout of `laidOut` (line feeds already turned into line separators) as a block lays it out, its lines at
+// their places with `lineSpacing` between them; returns the lines and the widest line's width.
+std::unique_ptr<QTextLayout> layOutLines(const QString& laidOut, const QFont& font, double widthLimit,
+                                         double lineSpacing, QPaintDevice* device,
+                                         std::vector<PdfTextBlock::Line>& lines, double& width) {
+    auto layout = std::make_unique<QTextLayout>(laidOut, font, device);
+    // Every emoji sequence set whole in the colour emoji font, as on screen; lines break between the clusters of
+    // the text as given.
+    platform::useColourEmoji(*layout);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, laidOut);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+    double y = 0;
+    width = 0;
+    layout->beginLayout();
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+        line.setLineWidth(std::max(1.0, widthLimit));
+        platform::endLineAtClusterBoundary(line, clusters);
+        if (!lines.empty()) {
+            y += lineSpacing;
+        }
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        width = std::max(width, line.naturalTextWidth());
+        lines.push_back({line.textStart(), line.textLength(), line.height()});
+    }
+    layout->endLayout();
+    return layout;
+}
+
+QString laidOutText(const QString& printable) {
+    // The layout treats line feeds as paragraph separators.
+    QString laidOut = printable;
+    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    return laidOut;
+}
+
+} // namespace
+
 PdfTextBlock::PdfTextBlock(const QString& text, const QFont& font, double widthLimit, double lineSpacing,
                            QPaintDevice* device)
     : text_(printableText(text)) {
     if (text_.isEmpty()) {
         return;
     }
-    // The layout treats line feeds as paragraph separators.
-    QString laidOut = text_;
-    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    layout_ = std::make_unique<QTextLayout>(laidOut, font, device);
-    // Every emoji sequence set whole in the colour emoji font, as on screen; lines break between the clusters of
-    // the text as given.
-    platform::useColourEmoji(*layout_);
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, laidOut);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout_->setTextOption(option);
-    layout_->setCacheEnabled(true);
-
-    double y = 0;
     double width = 0;
-    layout_->beginLayout();
-    for (;;) {
-        QTextLine line = layout_->createLine();
-        if (!line.isValid()) {
+    layout_ = layOutLines(laidOutText(text_), font, widthLimit, lineSpacing, device, lines_, width);
+    size_ = QSizeF(std::min(std::max(0.0, width), std::max(1.0, widthLimit)), heightOf(lines_, lineSpacing));
+}
+
+double PdfTextBlock::heightOf(const std::vector<Line>& lines, double lineSpacing) {
+    double height = 0;
+    for (const Line& line : lines) {
+        height += line.height;
+    }
+    return height + lineSpacing * static_cast<double>(std::max<std::size_t>(lines.size(), 1) - 1);
+}
+
+std::optional<std::vector<PdfTextBlock::Line>> PdfTextBlock::measureLines(const QString& text, const QFont& font,
+                                                                          double widthLimit, QPaintDevice* device,
+                                                                          const std::function<bool()>& stop) {
+    const QString laidOut = laidOutText(printableText(text));
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    qsizetype slice = kMeasureSlice;
+    for (bool first = true; start < laidOut.size(); first = false) {
+        if (!first && stop && stop()) { // a text of one slice is measured as quickly as it is asked
+            return std::nullopt;
+        }
+        const bool last = laidOut.size() - start <= slice;
+        std::vector<Line> sliceLines;
+        double width = 0;
+        layOutLines(laidOut.mid(start, last ? -1 : slice), font, widthLimit, 0, device, sliceLines, width);
+        if (!last && sliceLines.size() < 2) {
+            slice *= 2; // one line longer than the slice: look further for its end
+            continue;
+        }
+        // The slice's final line may have been cut by the slice's end: it is laid out again with the next slice.
+        const std::size_t kept = last ? sliceLines.size() : sliceLines.size() - 1;
+        for (std::size_t i = 0; i < kept; ++i) {
+            lines.push_back({start + sliceLines[i].start, sliceLines[i].length, sliceLines[i].height});
+        }
+        if (last) {
             break;
         }
-        line.setLineWidth(std::max(1.0, widthLimit));
-        platform::endLineAtClusterBoundary(line, clusters);
-        if (!lines_.empty()) {
-            y += lineSpacing;
-        }
-        line.setPosition(QPointF(0, y));
-        y += line.height();
-        width = std::max(width, line.naturalTextWidth());
-        lines_.push_back({line.textStart(), line.textLength(), line.height()});
+        start += sliceLines[kept].start;
+        slice = kMeasureSlice;
     }
-    layout_->endLayout();
-    size_ = QSizeF(std::min(std::max(0.0, width), std::max(1.0, widthLimit)), y);
+    return lines;
 }
 
 void PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight,

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QTextLayout>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,15 @@ public:
               const QRectF& clip = QRectF()) const;
 
     static QString printableText(const QString& text);
+    // The height of `lines` stacked with `lineSpacing` between them.
+    static double heightOf(const std::vector<Line>& lines, double lineSpacing);
+
+    // The lines of printableText(`text`) as a block of it lays them out (without `lineSpacing`), for a text of any
+    // length: laid out a slice at a time, each slice starting where the last one's final whole line ended, so
+    // that `stop` is asked between slices (a few milliseconds of work) and a stopped export never waits for a
+    // message of megabytes. Nothing when it stopped.
+    static std::optional<std::vector<Line>> measureLines(const QString& text, const QFont& font, double widthLimit,
+                                                         QPaintDevice* device, const std::function<bool()>& stop);
 
 private:
     QString text_;
