@@ -12,20 +12,29 @@
 //    history while the window holds its conversation of the old one (target: resident memory within 1.2 times that
 //    with one history loaded);
 //  - quitting while that history loads: how long destroying the window and the application state takes, alone and
-//    through the application's delegate.
+//    through the application's delegate;
+//  - the GUI thread's longest stall (the latest wake-up of a 5 ms timer on it) while "Export CSV" writes 1,000,000
+//    rows, and from "Save Copy" of a conversation of the load benchmark's history until the copy is loaded
+//    (target: under 50 ms each);
+//  - the log after the menu loads a history of 300,000 messages in one chat: how many progress lines it wrote, and
+//    whether the current and previous log still hold the start banner and the name of the file loaded.
 // Figures are medians of several rounds with their minimum and maximum. HOME and the other folders point into a
 // private temporary folder.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLocale>
+#include <QTimer>
 
 #include <malloc.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +46,7 @@
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/CsvExport.h"
 #include "Quillobrandt/main/MainView.h"
+#include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/qt/FakePlatform.h"
@@ -460,6 +470,189 @@ void BM_QuitApplicationDuringLoad(benchmark::State& state) {
     addSpread(state, "quit_ms", ms);
 }
 BENCHMARK(BM_QuitApplicationDuringLoad)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The processor time this thread has used, in milliseconds.
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The longest time the GUI thread could not answer while it waited for `done`: a timer on it that should fire every
+// 5 ms records how late each tick comes. Runs a real event loop, as the application does. `cpuMs` is the processor
+// time the GUI thread itself spent in that longest interval; on a loaded machine it waited for the rest.
+struct Stall {
+    double ms = -1;
+    double cpuMs = 0;
+};
+
+Stall longestStall(const std::function<bool()>& done, std::chrono::minutes timeout) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kTick = std::chrono::milliseconds(5);
+    QEventLoop loop;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTick);
+    auto last = Clock::now();
+    double lastCpu = threadCpuMs();
+    Stall worst{0, 0};
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        const auto now = Clock::now();
+        const double cpu = threadCpuMs();
+        const double late = std::chrono::duration<double, std::milli>(now - last - kTick).count();
+        if (late > worst.ms) {
+            worst = {late, cpu - lastCpu};
+        }
+        last = now;
+        lastCpu = cpu;
+        if (done()) {
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    ticker.start();
+    loop.exec();
+    return done() ? worst : Stall{};
+}
+
+void addStalls(benchmark::State& state, const std::vector<Stall>& stalls) {
+    std::vector<double> ms;
+    std::vector<double> cpu;
+    for (const Stall& stall : stalls) {
+        ms.push_back(stall.ms);
+        cpu.push_back(stall.cpuMs);
+    }
+    addSpread(state, "longest_stall_ms", ms);
+    addSpread(state, "gui_cpu_in_it_ms", cpu);
+}
+
+void BM_GuiStallDuringCsvExport(benchmark::State& state) {
+    const auto million = std::make_shared<const Conversation>([] {
+        Conversation c = *bigConversation();
+        c.messages.reserve(1'000'000);
+        for (int copy = 1; copy < 10; ++copy) {
+            c.messages.insert(c.messages.end(), bigConversation()->messages.begin(),
+                              bigConversation()->messages.begin() + kConversationMessages);
+        }
+        c.messageCount = static_cast<std::int64_t>(c.messages.size());
+        return c;
+    }());
+    auto& env = environment();
+    const fs::path target = benchRoot() / "stall.csv";
+    std::vector<Stall> stalls;
+    std::vector<double> seconds;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        ConversationDisplayView view(million, &env.state);
+        view.resize(700, 800);
+        view.show();
+        qbtest::processEventsUntil([&] { return !view.isLoading(); });
+        qbtest::drainEvents();
+        for (int round = 0; round < 3; ++round) {
+            env.fake.panels->answerNext(QString::fromStdString(target.string()));
+            const auto start = std::chrono::steady_clock::now();
+            QTimer::singleShot(0, &view, [&view] { view.presentCSVPanel(); });
+            const Stall stall =
+                longestStall([&] { return fs::exists(target) && !view.isExportingCsv(); }, std::chrono::minutes(5));
+            seconds.push_back(secondsSince(start));
+            if (stall.ms < 0) {
+                state.SkipWithError("the export did not end");
+                return;
+            }
+            stalls.push_back(stall);
+            fs::remove(target);
+        }
+    }
+    state.counters["rows"] = static_cast<double>(million->messages.size());
+    addStalls(state, stalls);
+    addSpread(state, "export_s", seconds);
+}
+BENCHMARK(BM_GuiStallDuringCsvExport)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Whether the menu pipeline has loaded `file` and nothing else is loading.
+bool hasLoaded(quillobrandt::AppState& appState, const fs::path& file) {
+    return !appState.hasOutstandingLoads() && appState.databaseURL() == file && !appState.conversations().empty();
+}
+
+void BM_GuiStallDuringSaveCopyReload(benchmark::State& state) {
+    const fs::path& file = bigHistory();
+    auto& env = environment();
+    std::vector<Stall> stalls;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        for (int round = 0; round < 3; ++round) {
+            env.state.loadCustomDatabase(file);
+            if (!waitForLoaded(env.state, file)) {
+                state.SkipWithError("the history did not load");
+                return;
+            }
+            auto view = std::make_unique<ConversationDisplayView>(
+                env.state.sharedConversation(&env.state.conversations()[0]), &env.state);
+            view->resize(700, 800);
+            view->show();
+            qbtest::processEventsUntil([&] { return !view->isLoading(); });
+            qbtest::drainEvents();
+            const fs::path copy = benchRoot() / ("stall-copy-" + std::to_string(round) + ".db");
+            view->enterEditMode();
+            view->deleteMessage(env.state.conversations()[0].messages.front());
+            env.fake.panels->answerNext(QString::fromStdString(copy.string()));
+            QTimer::singleShot(0, view.get(), [&view] { view->presentSaveCopyPanel(); });
+            const Stall stall = longestStall([&] { return hasLoaded(env.state, copy); }, std::chrono::minutes(10));
+            if (stall.ms < 0) {
+                state.SkipWithError("the saved copy did not load");
+                return;
+            }
+            stalls.push_back(stall);
+            view.reset();
+            env.state.setConversations({});
+            env.state.waitForBackgroundLoads();
+            qbtest::drainEvents();
+            fs::remove(copy);
+        }
+    }
+    addStalls(state, stalls);
+}
+BENCHMARK(BM_GuiStallDuringSaveCopyReload)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_LogAfterLoad300kMessages(benchmark::State& state) {
+    const fs::path file = benchRoot() / "one-chat" / "chat.db";
+    fs::create_directories(file.parent_path());
+    if (!fs::exists(file)) {
+        qbtest::buildBulkMessagesDatabase(file, {.chats = 1, .messagesPerChat = 300'000});
+    }
+    auto& env = environment();
+    double progressLines = 0;
+    double holdsBanner = 0;
+    double holdsFile = 0;
+    double logBytes = 0;
+    for (auto _ : state) {
+        RedirectedStdout quiet(StdoutTarget::devNull);
+        env.state.loadCustomDatabase(file);
+        qbtest::processEventsUntil([&] { return hasLoaded(env.state, file); }, std::chrono::minutes(5));
+        const std::string logs = quillobrandt::Logger::shared().getAllLogs();
+        logBytes = static_cast<double>(logs.size());
+        // This load's lines: those after the last line that began it, the previous log read before the current.
+        const auto previousAt = logs.find("\n=== Previous Log ===\n");
+        const std::string ordered =
+            previousAt == std::string::npos ? logs : logs.substr(previousAt) + logs.substr(0, previousAt);
+        const std::string began = "Loading database from: " + file.string();
+        std::istringstream lines(ordered.substr(std::min(ordered.rfind(began), ordered.size())));
+        progressLines = 0;
+        for (std::string line; std::getline(lines, line);) {
+            progressLines += line.find("] Loading: ") != std::string::npos;
+        }
+        holdsBanner = logs.find("=== Quillobrandt Started ===") != std::string::npos;
+        holdsFile = logs.find("Opening database at: " + file.string()) != std::string::npos;
+        env.state.setConversations({});
+        env.state.waitForBackgroundLoads();
+        qbtest::drainEvents();
+    }
+    state.counters["progress_lines"] = progressLines;
+    state.counters["logs_hold_banner"] = holdsBanner;
+    state.counters["logs_hold_file"] = holdsFile;
+    state.counters["log_bytes"] = logBytes;
+}
+BENCHMARK(BM_LogAfterLoad300kMessages)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 
