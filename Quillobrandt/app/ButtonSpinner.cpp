@@ -54,13 +54,20 @@ void ButtonSpinner::stop() {
     }
 }
 
-bool ButtonSpinner::isSpinning() const { return timer_->isActive(); }
+bool ButtonSpinner::isSpinning() const {
+    return timer_->isActive();
+}
 
 void ButtonSpinner::advance() {
     if (!button_) {
         return;
     }
-    button_->setIcon(QIcon(spinnerFrame(size_, step_, button_->palette().color(QPalette::ButtonText))));
+    // A spinning button is disabled while its work runs; the spinner keeps full strength there, or the only sign of
+    // that work would be a faint gray.
+    const QPixmap frame = spinnerFrame(size_, step_, button_->palette().color(QPalette::ButtonText));
+    QIcon icon(frame);
+    icon.addPixmap(frame, QIcon::Disabled);
+    button_->setIcon(icon);
     step_ = (step_ + 1) % 12;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/export/PDFGenerator.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "tests/conversation/ConversationViewFixture.h"
 
@@ -112,6 +113,50 @@ TEST_F(ConversationCaptureTest, HundredThousandMessages) {
     view->jumpToOldest();
     ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
     shoot(*view, "hundred-thousand-oldest");
+}
+
+TEST_F(ConversationCaptureTest, JoinedEmojiOnScreenAndInThePdf) {
+    const std::string shrug = "\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F";
+    std::string shrugs;
+    for (int i = 0; i < 120; ++i) {
+        shrugs += shrug;
+    }
+    std::string tall;
+    for (int i = 0; i < 1200; ++i) {
+        tall += "w" + std::to_string(10000 + i) + (i % 40 == 39 ? "\n" : " ");
+    }
+    Conversation conversation;
+    conversation.id = "7";
+    conversation.participants = {"+15551234567"};
+    const QDate day(2024, 3, 1);
+    conversation.messages = {
+        qbtest::makeMessage(day, QTime(9, 0), shrugs),
+        qbtest::makeMessage(
+            day, QTime(9, 1),
+            "Pride \xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88 and 1\xEF\xB8\x8F\xE2\x83\xA3", true),
+        qbtest::makeMessage(day, QTime(9, 2),
+                            "\xF0\x9F\x8F\xB3\xEF\xB8\x8F\xE2\x80\x8D\xF0\x9F\x8C\x88 1\xEF\xB8\x8F\xE2\x83\xA3 "
+                            "2\xEF\xB8\x8F\xE2\x83\xA3 #\xEF\xB8\x8F\xE2\x83\xA3"),
+        qbtest::makeMessage(day, QTime(9, 3), tall),
+    };
+    for (std::size_t i = 0; i < conversation.messages.size(); ++i) {
+        conversation.messages[i].id = static_cast<std::int64_t>(i) + 1;
+    }
+    conversation.messageCount = static_cast<std::int64_t>(conversation.messages.size());
+    auto view = open(conversation, {900, 900});
+    view->findChild<QListView*>("message_list")->scrollToTop();
+    shoot(*view, "joined-emoji");
+    // Export CSV while it writes: the button busy.
+    fake.panels->answerNext(folder + QStringLiteral("/joined-emoji.csv"));
+    view->presentCSVPanel();
+    EXPECT_TRUE(view->grab().save(folder + QStringLiteral("/csv-exporting.png")));
+    EXPECT_TRUE(qbtest::finishCsvExport(*view));
+
+    const QString pdf = folder + QStringLiteral("/joined-emoji.pdf");
+    ASSERT_TRUE(
+        quillobrandt::PDFGenerator::generatePDF(conversation.messages, conversation.participants, {}, {}, pdf).written);
+    qbtest::runTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("110"), QStringLiteral("-png"),
+                                                 pdf, folder + QStringLiteral("/joined-emoji-pdf")});
 }
 
 } // namespace

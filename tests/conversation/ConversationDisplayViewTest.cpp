@@ -587,6 +587,10 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     // Written on a worker (a million rows froze the window for seconds), with the button busy meanwhile.
     EXPECT_FALSE(button(*view, "export_csv")->isEnabled()) << "the export ran on the GUI thread";
     EXPECT_TRUE(view->isExportingCsv());
+    const QIcon busy = button(*view, "export_csv")->icon();
+    const QSize size = button(*view, "export_csv")->iconSize();
+    EXPECT_EQ(busy.pixmap(size, QIcon::Disabled).toImage(), busy.pixmap(size, QIcon::Normal).toImage())
+        << "the busy sign is drawn at full strength, not grayed with the disabled button";
     ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_TRUE(button(*view, "export_csv")->isEnabled());
     const std::string text = platform::readFile(target).value_or("");
