@@ -62,18 +62,22 @@ TransportError TransportError::forbidden() {
 bool TransportError::isRefusedForGood() const {
     switch (kind_) {
     case Kind::httpError:
-        return statusCode_ != 408 && (statusCode_ < 500 || statusCode_ > 599);
+        return statusCode_ == 400 || statusCode_ == 409 || statusCode_ == 413 || statusCode_ == 422;
     case Kind::encodingError:
+        return true;
     case Kind::invalidURL:
     case Kind::unauthorized:
     case Kind::forbidden:
-        return true;
     case Kind::networkError:
     case Kind::rateLimited:
     case Kind::invalidResponse:
         return false;
     }
     return false;
+}
+
+bool TransportError::isAccepted() const {
+    return kind_ == Kind::httpError && statusCode_ >= 200 && statusCode_ <= 299;
 }
 
 std::string TransportError::description() const {

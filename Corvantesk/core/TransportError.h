@@ -37,10 +37,20 @@ public:
     std::optional<double> retryAfter() const { return retryAfter_; }       // rateLimited, seconds
     const std::string& underlying() const { return underlying_; }          // encodingError, networkError
 
-    // Whether the service refused the request for good, so that sending it again cannot succeed: any answer
-    // but a server error (5xx), 408 and 429, and a request that cannot be made at all. Network errors and
-    // invalid responses are worth a retry.
+    // Whether the service refused this request's body for good, so that sending the same body again cannot
+    // succeed: 400 (malformed), 409 (conflicts with what the service holds, such as an id it has), 413 (too
+    // large), 422 (not acceptable as it stands), and a body that cannot be encoded at all. A batch so refused may
+    // still hold events the service takes: split it before dropping any.
+    //
+    // Every other failure says nothing about the body and is worth a retry later: network errors, invalid
+    // responses, server errors (5xx), 408, 429, and answers about the credentials, the address or the service's
+    // set-up that hold for every request alike (401, 402, 403, 404, 405, 407, 410, 415, the other 4xx, 3xx, an
+    // invalid URL). Dropping events on those would lose everything while a key is being rotated or a proxy is
+    // misconfigured.
     bool isRefusedForGood() const;
+    // A 2xx answer other than 200 and 201: the service took the request, though not with an answer the SDK
+    // expects; sending it again would only duplicate it.
+    bool isAccepted() const;
 
     std::string description() const;
     std::string debugDescription() const;

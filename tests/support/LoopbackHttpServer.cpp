@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <ctime>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <netinet/in.h>
 #include <stdexcept>
@@ -41,6 +42,7 @@ struct LoopbackHttpServer::State {
     std::deque<ScriptedReply> queued;
     std::function<ScriptedReply(const RecordedRequest&)> handler;
     ScriptedReply defaultReply;
+    std::size_t maxBodyBytes = std::numeric_limits<std::size_t>::max();
 };
 
 std::string RecordedRequest::header(const std::string& name) const {
@@ -69,7 +71,9 @@ LoopbackHttpServer::LoopbackHttpServer() : state_(std::make_shared<State>()) {
         {
             std::lock_guard lock(state->mutex);
             state->requests.push_back(recorded);
-            if (!state->queued.empty()) {
+            if (recorded.body.size() > state->maxBodyBytes) {
+                reply = ScriptedReply{413, {}, R"({"error":"Request body too large"})"};
+            } else if (!state->queued.empty()) {
                 reply = state->queued.front();
                 state->queued.pop_front();
             } else if (state->handler) {
@@ -154,6 +158,11 @@ void LoopbackHttpServer::pushReply(ScriptedReply reply) {
 void LoopbackHttpServer::setHandler(std::function<ScriptedReply(const RecordedRequest&)> handler) {
     std::lock_guard lock(state_->mutex);
     state_->handler = std::move(handler);
+}
+
+void LoopbackHttpServer::refuseBodiesOver(std::size_t maxBodyBytes) {
+    std::lock_guard lock(state_->mutex);
+    state_->maxBodyBytes = maxBodyBytes;
 }
 
 std::vector<RecordedRequest> LoopbackHttpServer::requests() const {

@@ -37,8 +37,9 @@ struct ScriptedReply {
 };
 
 // An HTTP server on 127.0.0.1 and a free port, for tests of code that talks to the telemetry service.
-// It records every request and answers from a script: replies pushed with pushReply() are used once each in
-// order, then the handler (when set), then the default reply (200 with "{}"). Thread-safe; stops on destruction.
+// It records every request and answers from a script: a body over the limit set with refuseBodiesOver() gets 413,
+// as from a proxy in front of the service; otherwise replies pushed with pushReply() are used once each in order,
+// then the handler (when set), then the default reply (200 with "{}"). Thread-safe; stops on destruction.
 class LoopbackHttpServer {
 public:
     LoopbackHttpServer();
@@ -52,6 +53,8 @@ public:
     void setDefaultReply(ScriptedReply reply);
     void pushReply(ScriptedReply reply);
     void setHandler(std::function<ScriptedReply(const RecordedRequest&)> handler);
+    // Answers 413 to every request whose body is larger than `maxBodyBytes`.
+    void refuseBodiesOver(std::size_t maxBodyBytes);
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

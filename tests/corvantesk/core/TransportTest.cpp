@@ -104,6 +104,32 @@ TEST_F(Transport, EveryStatusClass) {
     EXPECT_EQ(errorOf(t).description(), "HTTP error 404: Unknown error");
 }
 
+// Only an answer about the body itself refuses it for good; answers about the key, the address or the service's
+// set-up hold for every request alike, and a retry later may succeed.
+TEST_F(Transport, OnlyAnswersAboutTheBodyRefuseItForGood) {
+    const auto t = transport(server.baseUrl());
+    for (const int status : {400, 409, 413, 422}) {
+        server.pushReply({status, {}, "{}"});
+        const auto error = errorOf(t);
+        EXPECT_TRUE(error.isRefusedForGood()) << status;
+        EXPECT_FALSE(error.isAccepted()) << status;
+    }
+    for (const int status : {401, 402, 403, 404, 405, 407, 408, 410, 411, 415, 418, 421,
+                             425, 426, 429, 431, 451, 499, 500, 502, 503, 504, 300, 304}) {
+        server.pushReply({status, {}, "{}"});
+        const auto error = errorOf(t);
+        EXPECT_FALSE(error.isRefusedForGood()) << status;
+        EXPECT_FALSE(error.isAccepted()) << status;
+    }
+    for (const int status : {202, 204}) {
+        server.pushReply({status, {}, "", "text/plain"});
+        EXPECT_TRUE(errorOf(t).isAccepted()) << status;
+    }
+    EXPECT_TRUE(TransportError::encodingError("bad").isRefusedForGood());
+    EXPECT_FALSE(TransportError::invalidURL().isRefusedForGood());
+    EXPECT_FALSE(TransportError::networkError("reset").isRefusedForGood());
+}
+
 TEST_F(Transport, RedirectsAreErrorsAndTheKeyStaysHome) {
     LoopbackHttpServer elsewhere;
     server.setDefaultReply({302, {{"Location", elsewhere.baseUrl() + "/steal"}}, ""});
