@@ -35,9 +35,10 @@ namespace corvantesk {
 //
 // Delivery is at least once: a batch being sent stays in the queue file, ahead of newer events, until the send
 // function reports it delivered; if the process ends during a send, the batch is sent again at the next launch
-// (event ids let the service drop duplicates). A failed batch keeps its place; when events arrived meanwhile and
-// the queue is over its size, the newest events of the batch are dropped. A batch the service refused for good
-// (a 4xx answer other than 408 and 429) is dropped with a debug line; it could never be delivered.
+// (event ids let the service drop duplicates). A failed batch keeps its place, and sends wait for a back-off that
+// doubles with each failure in a row; when events arrived meanwhile and the queue is over its size, the newest
+// events of the batch are dropped. A batch the service refused for good (an answer about its body, such as 400
+// or 413) is sent again in halves, and only an event refused alone is dropped, with a debug line (QueueSender).
 //
 // Bounds: at most maxQueueSize events and about kMaxQueueBytes of them in their file form (the oldest pending
 // events go first); one event larger than kMaxEventBytes is dropped with a debug line, so every event fits a
@@ -45,7 +46,7 @@ namespace corvantesk {
 //
 // Flushing (QueueSender): at most one send is in flight, in batches of at most `batchSize` events and about
 // kMaxBatchBytes of JSON. Reaching `batchSize` pending events asks for a flush; a request made during a send is
-// served right after it.
+// served right after it. A flush sends what was queued when it began.
 //
 // Files (QueueFiles): this queue owns its queue file while it lives, or keeps a file of its own when another
 // instance owns it; the writer appends each change to a journal beside it (QueueWriter).
@@ -79,7 +80,7 @@ public:
     // ::max() when the flush has none), so that stopping keeps its own deadline.
     using SendBatch =
         std::function<bool(const std::vector<Event>& batch, std::stop_token cancel, Clock::time_point deadline)>;
-    // The time source for Retry-After pauses; tests pass their own.
+    // The time source for Retry-After pauses and the back-off; tests pass their own.
     using Now = std::function<Clock::time_point()>;
     // Work to do on the writer thread (persisting something else now and then); returns when it next wants to run.
     using Housekeeping = QueueWriter::Housekeeping;
@@ -113,10 +114,15 @@ public:
         core_.append(std::move(items));
     }
 
-    // Sends everything buffered (in as many batches as it takes) and blocks until the sending has ended. Waits
-    // for a send already in flight first. Does nothing while a Retry-After pause lasts. With a deadline, each
-    // request gets only the time left and no new one starts after it.
+    // Sends what is queued when it is called (in as many batches as it takes; not what is queued meanwhile) and
+    // blocks until the sending has ended. A flush already sending goes on; this one waits only until that one
+    // has sent these events or stopped. Does nothing while a Retry-After pause or the back-off lasts. With a
+    // deadline, each request gets only the time left and no new one starts after it.
     void flush(Clock::time_point deadline = Clock::time_point::max()) { core_.flush(deadline); }
+
+    // Before this time (on the queue's time source) nothing is sent: a Retry-After pause, or the back-off after
+    // failed sends (QueueSender); a time already past when nothing holds sends back.
+    Clock::time_point nextSendTime() const { return core_.nextSendTime(); }
 
     // Work for the writer thread (set before startAutoFlush()); see Housekeeping.
     void setHousekeeping(Housekeeping work) { core_.setHousekeeping(std::move(work)); }

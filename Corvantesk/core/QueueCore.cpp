@@ -16,7 +16,7 @@ QueueCore::QueueCore(std::string name, std::int64_t batchSize, double flushInter
       eventBlockBytes_(eventBlockBytes + kSharedOverhead),
       state_(static_cast<std::size_t>(effectiveQueueSize(maxQueueSize))),
       writer_(state_, codec, storage, name_, interval_, debug_, now),
-      sender_(state_, writer_, codec, name_, batchSize_, debug_, now) {
+      sender_(state_, writer_, codec, name_, batchSize_, interval_, debug_, now) {
     writer_.load();
 }
 

@@ -41,7 +41,8 @@ public:
 
     void append(std::shared_ptr<const void> event);
     void append(std::vector<std::shared_ptr<const void>> events);
-    void flush(Clock::time_point deadline) { sender_.flush(true, deadline); }
+    void flush(Clock::time_point deadline) { sender_.flush(QueueSender::Origin::caller, deadline); }
+    Clock::time_point nextSendTime() const { return sender_.nextSendTime(); }
     void setHousekeeping(QueueWriter::Housekeeping work);
     void startAutoFlush();
     void stopAutoFlush();

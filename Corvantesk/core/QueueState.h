@@ -80,7 +80,14 @@ struct QueueState {
     std::uint64_t generation = 0;  // bumped by clear(), so a returning batch knows it was forgotten
     std::stop_source cancel;       // cancels a send in progress when the threads stop
     std::condition_variable_any senderWake;
-    std::condition_variable_any idle; // a flush has ended
+    std::condition_variable_any idle; // a batch or a flush has ended
+
+    // What failed sends leave for the sender (QueueSender): the back-off, and the parts of a refused batch.
+    Clock::time_point backoffUntil{}; // no send of the sender's before; a caller's flush() does not wait for it
+    std::size_t failures = 0;         // failed sends in a row
+    bool retryWaiting = false;        // a failed batch waits for the hold to end; the sender sends it again then
+    std::size_t splitLimit = 0;       // while a refused batch is sent again in parts: the most events a batch takes
+    std::uint64_t splitEnd = 0;       // the last event of the batch first refused
 
     bool retired = false;     // the files belong to another queue now: nothing is kept, written or sent
     bool memoryReady = false; // the memory callers' events go into is made
@@ -97,7 +104,7 @@ struct QueueState {
     std::size_t trimToBudget();
     // Whether a flush asked for by size may go now (`now` from the queue's time source).
     bool sizeFlushAllowed(Clock::time_point now) const {
-        return flushRequested && !flushing && !holdUntilTick && now >= notBefore;
+        return flushRequested && !flushing && !holdUntilTick && now >= notBefore && now >= backoffUntil;
     }
 };
 

@@ -184,6 +184,39 @@ TEST_F(AnalyticsClientTest, BatchesAreShapedForTheWire) {
     EXPECT_TRUE(client->pendingEvents().empty());
 }
 
+// A service that takes bodies up to 200 KB refuses the batch that holds one event of about 320 KB: that event
+// alone is dropped, the others go in batches shaped as every batch is.
+TEST_F(AnalyticsClientTest, ARefusedEventCostsOnlyItselfAndEveryRequestIsAWholeBatch) {
+    server_.refuseBodiesOver(200 * 1024);
+    auto client = makeClient();
+    AnyMap large;
+    for (int i = 0; i < 40; ++i) {
+        large["part" + std::to_string(i)] = std::string(8 * 1024, 'x');
+    }
+    for (int i = 0; i < 6; ++i) {
+        client->track(i == 2 ? "large" : "ordinary", std::string("test"), std::nullopt,
+                      i == 2 ? large : AnyMap{{"index", i}});
+    }
+    client->flush();
+    EXPECT_TRUE(client->pendingEvents().empty());
+    std::vector<int> delivered;
+    for (const auto& request : server_.requests()) {
+        if (request.body.size() > 200 * 1024) {
+            continue;
+        }
+        const auto body = request.json();
+        for (const char* key : {"batchId", "appIdentifier", "deviceInfo", "anonymousUserId", "isTest", "environment",
+                                "sentAt", "events"}) {
+            EXPECT_TRUE(body.contains(key)) << key;
+        }
+        for (const auto& event : body["events"]) {
+            EXPECT_EQ(event["eventType"], "ordinary");
+            delivered.push_back(event["properties"]["index"].get<int>());
+        }
+    }
+    EXPECT_EQ(delivered, std::vector<int>({0, 1, 3, 4, 5}));
+}
+
 // One text that is not valid UTF-8 neither stops the queue file from being written nor the batch from going
 // out: each bad sequence becomes U+FFFD, and the events after it are kept and sent.
 TEST_F(AnalyticsClientTest, InvalidUtf8IsReplacedInTheQueueFileAndOnTheWire) {

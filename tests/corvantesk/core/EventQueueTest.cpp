@@ -76,6 +76,15 @@ private:
     bool result_ = true;
 };
 
+// A send function that posts the batch to the loopback server through the transport.
+Queue::SendBatch postingTo(const qbtest::LoopbackHttpServer& server) {
+    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
+    return [transport](const std::vector<TestEvent>& batch, std::stop_token cancel,
+                       std::chrono::steady_clock::time_point deadline) {
+        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel, deadline).success;
+    };
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 2000ms) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -303,11 +312,7 @@ TEST(EventQueue, NoRequestStormWhileTheServiceIsDown) {
     sdktest::TestStorage test;
     qbtest::LoopbackHttpServer server;
     server.setDefaultReply({503, {}, R"({"error":"down"})"});
-    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
-    auto send = [transport](const std::vector<TestEvent>& batch, std::stop_token cancel,
-                            std::chrono::steady_clock::time_point) {
-        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel).success;
-    };
+    auto send = postingTo(server);
     Queue queue("analytics", 2, 0.001, 500, false, send, test.storage); // raised to the 1 s minimum
     queue.startAutoFlush();
     const auto start = std::chrono::steady_clock::now();
@@ -407,11 +412,7 @@ TEST(EventQueue, FlushSendsBoundedBatchesUntilEverythingIsOut) {
     sdktest::withoutProxies();
     sdktest::TestStorage test;
     qbtest::LoopbackHttpServer server;
-    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
-    auto send = [transport](const std::vector<TestEvent>& batch, std::stop_token cancel,
-                            std::chrono::steady_clock::time_point deadline) {
-        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel, deadline).success;
-    };
+    auto send = postingTo(server);
     Queue queue("q", 10, 30.0, 1000, false, send, test.storage);
     queue.enqueue(events(0, 25));
     // Large events: 300 KB each, so three fill a request.
@@ -453,28 +454,23 @@ TEST(EventQueue, EventsEnqueuedDuringASendAreSavedDuringIt) {
     queue.stopAutoFlush();
 }
 
-// A batch the service refuses for good (413 for a body over its limit) goes once and is dropped with a line;
-// the events behind it go out in the same flush. Server errors, 408 and 429 keep the batch for a retry.
-TEST(EventQueue, ABatchRefusedForGoodIsDroppedAndTheRestGoOut) {
+// An event the service refuses for good (413 for a body over its limit) goes once and is dropped with a line;
+// the events behind it go out in the same flush. Server errors, 408, 429 and the answers about the key or the
+// address (401, 403, 404) keep the event for a retry; only answers about the body itself (400, 409, 413, 422)
+// refuse it.
+TEST(EventQueue, AnEventRefusedForGoodIsDroppedAndTheRestGoOut) {
     sdktest::withoutProxies();
     sdktest::TestStorage test;
     qbtest::LoopbackHttpServer server;
-    server.setHandler([](const qbtest::RecordedRequest& request) {
-        return request.body.size() > 200 * 1024 ? qbtest::ScriptedReply{413, {}, R"({"error":"too large"})"}
-                                                : qbtest::ScriptedReply{};
-    });
-    auto transport = std::make_shared<HttpTransport>(server.baseUrl(), "app", "key", false);
-    auto send = [transport](const std::vector<TestEvent>& batch, std::stop_token cancel,
-                            std::chrono::steady_clock::time_point deadline) {
-        return transport->post("/api/v1/analytics/events", nlohmann::json(batch).dump(), cancel, deadline).success;
-    };
+    server.refuseBodiesOver(200 * 1024);
+    auto send = postingTo(server);
     Queue queue("q", 1, 30.0, 100, true, send, test.storage);
     queue.enqueue(TestEvent{std::string(300 * 1024, 'x'), -1});
     queue.enqueue(events(0, 45));
     ::testing::internal::CaptureStdout();
     queue.flush();
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[Corvantesk] Dropped 1 q events the service refused: HTTP error 413: too large\n"),
+    EXPECT_NE(out.find("[Corvantesk] Dropped 1 q events the service refused: HTTP error 413: Request body too large\n"),
               std::string::npos)
         << out;
     EXPECT_EQ(queue.count(), 0u);
@@ -485,17 +481,177 @@ TEST(EventQueue, ABatchRefusedForGoodIsDroppedAndTheRestGoOut) {
         EXPECT_EQ(requests[static_cast<std::size_t>(i) + 1].json().at(0).at("sequence"), i);
     }
 
-    for (const int status : {500, 503, 408, 429}) {
+    for (const int status : {500, 503, 408, 429, 401, 403, 404, 405, 410, 415}) {
         server.pushReply({status, {}, "{}"});
         queue.enqueue(sdktest::event(status));
         queue.flush();
         EXPECT_EQ(queue.events(), std::vector<TestEvent>{sdktest::event(status)}) << status << " is retried";
         queue.clear();
     }
-    for (const int status : {400, 401, 403, 404, 422}) {
+    for (const int status : {400, 409, 413, 422}) {
         server.pushReply({status, {}, "{}"});
         queue.enqueue(sdktest::event(status));
         queue.flush();
         EXPECT_EQ(queue.count(), 0u) << status << " is refused for good";
     }
+}
+
+// A refused batch costs only the event the service cannot take: with a service that takes bodies up to 200 KB,
+// one event of 320 KB (under the queue's own cap) among 50 leaves the other 49 delivered, in order, each once.
+TEST(EventQueue, ARefusedBatchIsSentAgainInHalvesUntilOnlyTheRefusedEventIsLeft) {
+    sdktest::withoutProxies();
+    sdktest::TestStorage test;
+    qbtest::LoopbackHttpServer server;
+    server.refuseBodiesOver(200 * 1024);
+    auto send = postingTo(server);
+    Queue queue("q", 20, 30.0, 500, true, send, test.storage);
+    for (int i = 0; i < 50; ++i) {
+        queue.enqueue(i == 7 ? TestEvent{std::string(320 * 1024, 'x'), i} : sdktest::event(i));
+    }
+    ::testing::internal::CaptureStdout();
+    queue.flush();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(queue.count(), 0u);
+    EXPECT_NE(out.find("[Corvantesk] Sending a refused batch of 20 q events again in halves: HTTP error 413: "
+                       "Request body too large\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[Corvantesk] Dropped 1 q events the service refused: HTTP error 413: Request body too large\n"),
+              std::string::npos)
+        << out;
+    std::vector<int> delivered;
+    std::size_t refused = 0;
+    std::size_t afterLastRefused = 0;
+    const auto requests = server.requests();
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const auto& request = requests[i];
+        if (request.body.size() > 200 * 1024) {
+            ++refused;
+            afterLastRefused = i + 1;
+            continue;
+        }
+        for (const auto& event : request.json()) {
+            delivered.push_back(event.at("sequence").get<int>());
+        }
+    }
+    std::vector<int> expected;
+    for (int i = 0; i < 50; ++i) {
+        if (i != 7) {
+            expected.push_back(i);
+        }
+    }
+    EXPECT_EQ(delivered, expected);
+    EXPECT_LE(refused, 6u) << "halving finds the one event in a few requests";
+    // Once the refused event is out, batches are whole again.
+    ASSERT_LT(afterLastRefused, requests.size());
+    EXPECT_EQ(requests[afterLastRefused].json().size(), 20u);
+}
+
+// A failure that says nothing about the body (the service down, the key refused, a wrong address) keeps the
+// events and holds the sender back: one interval after the first failure, doubling with each further one up to
+// five minutes, back to nothing once the service takes a batch. A caller's flush() is not held back.
+TEST(EventQueue, FailedSendsBackOffDoublingUpToFiveMinutesAndSuccessEndsIt) {
+    sdktest::TestStorage test;
+    auto now = std::chrono::steady_clock::time_point(std::chrono::hours(100));
+    std::vector<int> answers = {503, 401, 403, 404, 500, 0, 502, 401, 401, 401, 401, 401, 200, 401};
+    std::size_t next = 0;
+    Queue queue(
+        "q", 100, 10.0, 100, false,
+        [&](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) -> bool {
+            const int status = answers.at(next++);
+            if (status == 0) {
+                throw TransportError::networkError("Connection refused");
+            }
+            if (status != 200) {
+                throw TransportError::httpError(status, std::nullopt);
+            }
+            return true;
+        },
+        test.storage, [&now] { return now; });
+    queue.enqueue(events(0, 3));
+    const std::vector<int> holds = {10, 20, 40, 80, 160, 300, 300, 300, 300, 300, 300, 300};
+    for (const int hold : holds) {
+        queue.flush();
+        EXPECT_EQ(queue.events(), events(0, 3)) << "kept after failure " << next;
+        EXPECT_EQ(queue.nextSendTime(), now + std::chrono::seconds(hold)) << "after failure " << next;
+        now += 1s;
+    }
+    queue.flush(); // 200
+    EXPECT_EQ(queue.count(), 0u);
+    EXPECT_LE(queue.nextSendTime(), now);
+    queue.enqueue(sdktest::event(3));
+    queue.flush(); // 401 again: the hold starts over
+    EXPECT_EQ(queue.nextSendTime(), now + 10s);
+    EXPECT_EQ(next, answers.size());
+}
+
+// While the hold lasts the sender sends nothing, however many events arrive; when it ends the sender sends the
+// kept events again by itself.
+TEST(EventQueue, TheSenderWaitsOutTheHoldAndThenRetriesByItself) {
+    sdktest::TestStorage test;
+    std::atomic<int> sends{0};
+    std::atomic<bool> up{false};
+    std::mutex mutex;
+    std::vector<int> delivered;
+    Queue queue(
+        "q", 1, 1.0, 100, false,
+        [&](const std::vector<TestEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) -> bool {
+            sends.fetch_add(1);
+            if (!up) {
+                throw TransportError::unauthorized();
+            }
+            std::lock_guard lock(mutex);
+            for (const auto& event : batch) {
+                delivered.push_back(event.sequence);
+            }
+            return true;
+        },
+        test.storage);
+    queue.startAutoFlush();
+    queue.enqueue(sdktest::event(0));
+    ASSERT_TRUE(eventually([&] { return sends.load() == 1; }));
+    const auto held = queue.nextSendTime();
+    for (int i = 1; i < 20; ++i) {
+        queue.enqueue(sdktest::event(i));
+    }
+    // Only an absence can be checked here; it is checked up to the end of the hold at the most.
+    std::this_thread::sleep_until(std::min(held, std::chrono::steady_clock::now() + 300ms));
+    if (std::chrono::steady_clock::now() < held) {
+        EXPECT_EQ(sends.load(), 1) << "size triggers wait for the hold";
+    }
+    up = true;
+    ASSERT_TRUE(eventually([&] { return queue.count() == 0; }, 10000ms));
+    EXPECT_LE(queue.nextSendTime(), std::chrono::steady_clock::now());
+    queue.stopAutoFlush();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(delivered, std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
+}
+
+// A flush sends what was queued when it began, not what is recorded while it sends: a queue at its cap whose
+// oldest events are pushed out by new ones as fast as it sends is done once its own events are gone.
+TEST(EventQueue, AFlushSendsWhatWasQueuedWhenItBeganNotWhatIsRecordedMeanwhile) {
+    sdktest::TestStorage test;
+    std::vector<std::vector<TestEvent>> batches;
+    Queue* queuePointer = nullptr;
+    int recorded = 100;
+    Queue queue(
+        "q", 1, 30.0, 10, false,
+        [&](const std::vector<TestEvent>& batch, std::stop_token, std::chrono::steady_clock::time_point) {
+            batches.push_back(batch);
+            for (int i = 0; i < 5; ++i) { // recording goes on during the send
+                queuePointer->enqueue(sdktest::event(recorded++));
+            }
+            return true;
+        },
+        test.storage);
+    queuePointer = &queue;
+    queue.enqueue(events(0, 10));
+    queue.flush();
+    ASSERT_FALSE(batches.empty());
+    for (const auto& batch : batches) {
+        for (const auto& event : batch) {
+            EXPECT_LT(event.sequence, 10) << "recorded after the flush began";
+        }
+    }
+    EXPECT_FALSE(queue.events().empty()) << "what was recorded meanwhile waits for the next flush";
 }

@@ -135,6 +135,13 @@ TEST_F(Feedback, TransportFailuresBecomeFailedResults) {
               std::string::npos)
         << out;
 
+    // A refused key or a wrong address is the same for feedback as for events: nothing is lost, since the window
+    // keeps the message for another try, and the result names the cause.
+    server.pushReply({401, {}, "{}"});
+    EXPECT_EQ(feedback.submitGeneralFeedback("hello"), FeedbackResult::failed("Unauthorized: Invalid API key"));
+    server.pushReply({404, {}, R"({"error":"no such route"})"});
+    EXPECT_EQ(feedback.submitGeneralFeedback("hello"), FeedbackResult::failed("HTTP error 404: no such route"));
+
     auto offline = client(false, "http://127.0.0.1:" + std::to_string(qbtest::LoopbackHttpServer::unusedPort()));
     const auto result = offline.submitGeneralFeedback("hello");
     EXPECT_FALSE(result.success);

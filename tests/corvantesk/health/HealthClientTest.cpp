@@ -332,16 +332,22 @@ TEST_F(HealthClientTest, StopReturnsByItsDeadlineAndKeepsUnsentEventsInTheFile) 
     EXPECT_EQ(kept[0].message, "slow");
 }
 
+// A server error, a refused key or a wrong address costs a delay, never the events.
 TEST_F(HealthClientTest, FailedBatchesStayQueuedForTheNextFlush) {
-    server_->pushReply({500, {}, R"({"error":"down"})"});
     auto client = makeClient();
     client->captureInfo("one");
-    client->flush();
-    EXPECT_EQ(client->pendingEvents().size(), 1u);
+    for (const int status : {500, 401, 403, 404}) {
+        server_->pushReply({status, {}, R"({"error":"down"})"});
+        client->flush();
+        EXPECT_EQ(client->pendingEvents().size(), 1u) << status;
+    }
     client->flush();
     EXPECT_TRUE(client->pendingEvents().empty());
-    ASSERT_EQ(sentEvents().size(), 2u); // the same event, sent twice
-    EXPECT_EQ(sentEvents()[0]["id"], sentEvents()[1]["id"]);
+    const auto sent = sentEvents();
+    ASSERT_EQ(sent.size(), 5u); // the same event, sent five times
+    for (const auto& event : sent) {
+        EXPECT_EQ(event["id"], sent[0]["id"]);
+    }
 }
 
 } // namespace
