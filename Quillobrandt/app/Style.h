@@ -20,6 +20,7 @@ QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 QColor windowBackground();
 QColor controlBackground();
 QColor primaryText();
+// The secondary label colour of the application's palette (see secondaryColour(const QPalette&)).
 QColor secondaryText();
 QColor accent();
 QColor blue();
@@ -27,8 +28,14 @@ QColor gray();
 QColor orange();
 QColor green();
 QColor red();
-// The widget's own label colour at half opacity, for captions and symbols.
+// The secondary label colour (captions, notes, times): the label colour at half strength over the window where
+// that reads 4.5:1, else just as much stronger as text needs, on the window, the control background and the light
+// tints (up to a tenth of the label colour) that screens lay behind captions. Opaque.
+QColor secondaryColour(const QPalette& palette);
+// The same from the widget's own palette.
 QColor secondaryColour(const QWidget* widget);
+// The same for `label` standing on `background` alone (a selected row on the highlight, a dark chip).
+QColor secondaryLabel(const QColor& label, const QColor& background);
 
 // A word-wrapping label with the given font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr);

@@ -28,6 +28,15 @@ double contrastOver(const QColor& a, const QColor& b, const QColor& backdrop) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+QColor blendOver(const QColor& colour, const QColor& backdrop) {
+    const QColor rgb = colour.toRgb();
+    const QColor under = backdrop.toRgb();
+    const float alpha = std::clamp(rgb.alphaF(), 0.0f, 1.0f);
+    const auto channel = [alpha](float c, float behind) { return c * alpha + behind * (1.0f - alpha); };
+    return QColor::fromRgbF(channel(rgb.redF(), under.redF()), channel(rgb.greenF(), under.greenF()),
+                            channel(rgb.blueF(), under.blueF()));
+}
+
 double printedContrast(const QColor& a, const QColor& b) {
     return contrastOver(a, b, QColor(Qt::white));
 }
@@ -52,6 +61,31 @@ QColor readableOn(const QColor& ink, const QColor& background) {
         }
     }
     return shade;
+}
+
+QColor readableMix(const QColor& label, const QColor& background, double share, const std::vector<QColor>& alsoOn) {
+    const QColor ink = label.toRgb();
+    const QColor under = background.toRgb();
+    const auto reads = [&](const QColor& colour) {
+        if (contrastOver(colour, under, under) < readableContrast) {
+            return false;
+        }
+        return std::all_of(alsoOn.begin(), alsoOn.end(), [&](const QColor& other) {
+            const QColor opaque = other.toRgb();
+            return contrastOver(colour, opaque, opaque) >= readableContrast;
+        });
+    };
+    QColor mixed;
+    for (int step = 0; step <= 100; ++step) {
+        const double s = std::min(1.0, share + step / 100.0);
+        const auto channel = [s](double a, double b) { return static_cast<float>(b + (a - b) * s); };
+        mixed.setRgbF(channel(ink.redF(), under.redF()), channel(ink.greenF(), under.greenF()),
+                      channel(ink.blueF(), under.blueF()));
+        if (s >= 1.0 || reads(mixed)) {
+            break;
+        }
+    }
+    return mixed;
 }
 
 QColor bubbleTextColor(const QColor& bubble, const QColor& backdrop) {

@@ -164,8 +164,7 @@ void ConversationDisplayView::refreshHeader() {
     title_->setText(participantNames());
     title_->setToolTip(title_->text());
     const SourceLine line = sourceLineFor(appState_->databaseURL());
-    const QColor text = palette().color(QPalette::WindowText);
-    QColor colour = ConversationStyle::secondary(text);
+    QColor colour = ConversationStyle::secondary(palette());
     if (line.kind == SourceKind::macMessages) {
         colour = ConversationStyle::orange();
     } else if (line.kind == SourceKind::editable) {

@@ -69,9 +69,7 @@ void DateSeparatorView::paint(QPainter& painter, const QRectF& bounds, const QDa
     path.addRoundedRect(plate, kPlateRadius, kPlateRadius);
     painter.fillPath(path, palette.color(QPalette::Window));
 
-    QColor secondary = palette.color(QPalette::WindowText);
-    secondary.setAlphaF(0.5f);
-    painter.setPen(secondary);
+    painter.setPen(style::secondaryColour(palette));
     painter.setFont(font);
     painter.drawText(plate, Qt::AlignCenter, label);
     painter.restore();

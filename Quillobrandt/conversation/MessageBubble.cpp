@@ -6,24 +6,36 @@
 #include <functional>
 
 #include "Quillobrandt/app/Style.h"
-#include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/app/TextContrast.h"
+#include "Quillobrandt/conversation/DayLabels.h"
 #include "platform/core/Console.h"
 
 namespace quillobrandt {
 
 namespace ConversationStyle {
-QColor accent() { return style::accent(); }
-QColor blue() { return style::blue(); }
-QColor gray() { return style::gray(); }
-QColor orange() { return style::orange(); }
-QColor green() { return style::green(); }
-QColor red() { return style::red(); }
-QColor gold() { return QColor::fromRgbF(0.95f, 0.75f, 0.2f, 1.0f); }
-QColor secondary(const QColor& windowText) {
-    QColor c = windowText;
-    c.setAlphaF(0.5f);
-    return c;
+QColor accent() {
+    return style::accent();
+}
+QColor blue() {
+    return style::blue();
+}
+QColor gray() {
+    return style::gray();
+}
+QColor orange() {
+    return style::orange();
+}
+QColor green() {
+    return style::green();
+}
+QColor red() {
+    return style::red();
+}
+QColor gold() {
+    return QColor::fromRgbF(0.95f, 0.75f, 0.2f, 1.0f);
+}
+QColor secondary(const QPalette& palette) {
+    return style::secondaryColour(palette);
 }
 QFont font(int pixelSize, bool semibold, bool italic) {
     QFont f = QApplication::font();

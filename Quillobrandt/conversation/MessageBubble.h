@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QPalette>
 #include <QSizeF>
 #include <QString>
 
@@ -21,14 +22,14 @@ namespace quillobrandt {
 
 // Shared colours and text sizes of the conversation screens.
 namespace ConversationStyle {
-QColor accent();    // #FF8C78
-QColor blue();      // #007AFF
-QColor gray();      // #8E8E93
-QColor orange();    // #FF9500
-QColor green();     // #28CD41
-QColor red();       // #FF3B30
-QColor gold();      // sRGB 0.95, 0.75, 0.2
-QColor secondary(const QColor& windowText); // the label colour at half opacity
+QColor accent();                           // #FF8C78
+QColor blue();                             // #007AFF
+QColor gray();                             // #8E8E93
+QColor orange();                           // #FF9500
+QColor green();                            // #28CD41
+QColor red();                              // #FF3B30
+QColor gold();                             // sRGB 0.95, 0.75, 0.2
+QColor secondary(const QPalette& palette); // the secondary label colour (style::secondaryColour)
 // A font of the application's default family at `pixelSize`, optionally semibold or italic.
 QFont font(int pixelSize, bool semibold = false, bool italic = false);
 } // namespace ConversationStyle
@@ -66,9 +67,9 @@ struct BubbleContext {
 struct BubblePicture {
     QString filePath;
     QString filename;
-    bool loadable = false;    // the file decodes as a picture
-    QSizeF pixelSize;         // as displayed, when loadable
-    QString failureNote;      // for an unloadable picture: "Path: …" or the backup note
+    bool loadable = false; // the file decodes as a picture
+    QSizeF pixelSize;      // as displayed, when loadable
+    QString failureNote;   // for an unloadable picture: "Path: …" or the backup note
     bool failureNoteIsBackup = false;
 };
 
@@ -78,11 +79,11 @@ struct BubbleContent {
     bool fromMe = false;
     std::optional<QString> senderName;
     QColor senderColor;
-    std::optional<QString> text;    // object-replacement characters removed; none when nothing is left
+    std::optional<QString> text;             // object-replacement characters removed; none when nothing is left
     AppTheme theme = AppTheme::quillobrandt; // colours the text bubble (see bubblePalette)
     std::vector<BubblePicture> pictures;
     std::vector<QString> attachmentNames; // files that are not pictures
-    bool unsupported = false;       // nothing displayable: "[Unsupported message type]"
+    bool unsupported = false;             // nothing displayable: "[Unsupported message type]"
     QString time;
 };
 

@@ -252,7 +252,8 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     const MessageRowGeometry g = layoutMessageRow(row, rowWidth(option));
     const BubbleContent& c = row.content;
     const QColor primary = option.palette.color(QPalette::WindowText);
-    const QColor secondary = ConversationStyle::secondary(primary);
+    const QColor secondary = ConversationStyle::secondary(option.palette);
+    const QColor listBackground = option.palette.color(QPalette::Base);
     QColor gray20 = ConversationStyle::gray();
     gray20.setAlphaF(0.2f);
 
@@ -271,7 +272,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         p->setOpacity(markedOpacity);
     }
     if (c.senderName) {
-        p->setPen(c.senderColor);
+        p->setPen(readableOn(c.senderColor, listBackground)); // the sender's hue, as light or dark as reads
         drawWrappedText(*p, g.senderName.adjusted(14, 0, 0, -2), *c.senderName, ConversationStyle::font(10));
     }
     if (c.text) {
@@ -311,7 +312,9 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         const QRectF nameRect = placeholderNameRect(rect);
         p->drawText(nameRect, Qt::AlignCenter,
                     QFontMetricsF(small).elidedText(picture.filename, Qt::ElideMiddle, nameRect.width()));
-        p->setPen(picture.failureNoteIsBackup ? ConversationStyle::orange() : ConversationStyle::red());
+        // The note's hue on the placeholder, as dark (or light) as reading it needs.
+        const QColor note = picture.failureNoteIsBackup ? ConversationStyle::orange() : ConversationStyle::red();
+        p->setPen(readableOn(note, blendOver(gray20, listBackground)));
         drawWrappedText(*p,
                         QRectF(rect.left() + placeholderInset, rect.top() + placeholderNoteTop,
                                rect.width() - 2 * placeholderInset, rect.bottom() - rect.top() - placeholderNoteTop),

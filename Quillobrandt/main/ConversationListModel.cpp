@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "platform/qt/EmojiText.h"
 
@@ -67,8 +68,8 @@ void ConversationRowDelegate::paint(QPainter* painter, const QStyleOptionViewIte
         painter->fillRect(option.rect, palette.highlight());
     }
     const QColor primary = selected ? palette.highlightedText().color() : palette.windowText().color();
-    QColor secondary = primary;
-    secondary.setAlphaF(0.5f);
+    const QColor background = selected ? palette.highlight().color() : palette.base().color();
+    const QColor secondary = style::secondaryLabel(primary, background);
 
     QRect area = option.rect.adjusted(10, 4, -10, -4);
     if (index.data(ConversationListModel::GroupRole).toBool()) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QPalette>
+#include <QWidget>
 
+#include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/TextContrast.h"
+#include "tests/support/qt/DarkPalette.h"
 
 namespace {
 
@@ -31,6 +35,35 @@ TEST(TextContrastTest, RatiosAreTheWebContentGuidelinesOnesAndReadableOnKeepsThe
     const QColor blueOnDark = readableOn(QColor(0x00, 0x3A, 0x8F), dark);
     EXPECT_GE(contrastOver(blueOnDark, dark, dark), readableContrast);
     EXPECT_GT(blueOnDark.lightness(), QColor(0x00, 0x3A, 0x8F).lightness()) << "lightened on a dark window";
+}
+
+// The secondary label colour, made in one place for every caption, time and note, reads 4.5:1 on the window,
+// on the controls' background and on the light tints laid behind captions, in a light and a dark palette; it stays
+// quieter than the label colour itself.
+TEST(TextContrastTest, TheSecondaryLabelColourReadsOnEveryBackgroundItIsDrawnOn) {
+    QPalette light;
+    light.setColor(QPalette::Window, QColor(0xEF, 0xEF, 0xEF));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    for (const QPalette& palette : {light, qbtest::darkPalette()}) {
+        QWidget widget;
+        widget.setPalette(palette);
+        const QColor secondary = quillobrandt::style::secondaryColour(&widget);
+        const QColor label = palette.color(QPalette::WindowText);
+        const QColor window = palette.color(QPalette::Window);
+        const auto tinted = [&](float a, float b) { return a * 0.9f + b * 0.1f; }; // a tenth of the label colour
+        const QColor tint =
+            QColor::fromRgbF(tinted(window.redF(), label.redF()), tinted(window.greenF(), label.greenF()),
+                             tinted(window.blueF(), label.blueF()));
+        const std::string name = window.name().toStdString();
+        for (const QColor& background : {window, palette.color(QPalette::Base), tint}) {
+            EXPECT_GE(contrastOver(secondary, background, background), readableContrast)
+                << name << " palette: " << secondary.name(QColor::HexArgb).toStdString() << " on "
+                << background.name().toStdString();
+        }
+        EXPECT_LT(contrastOver(secondary, window, window), contrastOver(label, window, window) * 0.8)
+            << name << ": still a quieter label";
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -96,6 +97,76 @@ TEST_F(ConversationReadingTest, BubbleTextReachesFourAndAHalfToOneInEveryThemeAn
                     << " on " << QColor(sample.background).name().toStdString();
             }
         }
+    }
+}
+
+// The quieter texts are read too: sender names in the hues that read worst (yellow on a light list, purple on a
+// dark one), times, a file's name on its chip, the unsupported-message placeholder and the backup's note on a
+// picture it lacks reach 4.5:1 on the drawn pixels, in a light and a dark palette.
+TEST_F(ConversationReadingTest, NamesTimesChipsAndNotesReachFourAndAHalfToOneInBothPalettes) {
+    const auto senderOfHue = [](int from, int to) {
+        for (int i = 0; i < 100000; ++i) {
+            const std::string handle = "+1555010" + std::to_string(1000 + i);
+            const int hue = quillobrandt::senderNameColor(handle).hsvHue();
+            if (hue >= from && hue <= to) {
+                return handle;
+            }
+        }
+        return std::string();
+    };
+    const std::string yellow = senderOfHue(52, 62);
+    const std::string purple = senderOfHue(265, 280);
+    ASSERT_FALSE(yellow.empty() || purple.empty());
+    const QDate day(2024, 3, 9);
+    Conversation conversation;
+    conversation.participants = {yellow, purple, "+15550000003"};
+    Message named = qbtest::makeMessage(day, QTime(9, 0), "hi", false, yellow);
+    Message other = qbtest::makeMessage(day, QTime(9, 1), "hello", false, purple);
+    Message file = qbtest::makeMessage(day, QTime(9, 2), "\xEF\xBF\xBC", false, yellow);
+    file.attachments = {{1, "plan.pdf", std::nullopt, "/nowhere/plan.pdf"}};
+    Message empty = qbtest::makeMessage(day, QTime(9, 3), std::nullopt, false, purple);
+    Message picture = qbtest::makeMessage(day, QTime(9, 4), "\xEF\xBF\xBC", false, yellow);
+    picture.attachments = {{2, "IMG_0001.HEIC", std::string("image/heic"), "/nowhere/IMG_0001.HEIC"}};
+    conversation.messages = {named, other, file, empty, picture};
+    for (std::size_t i = 0; i < conversation.messages.size(); ++i) {
+        conversation.messages[i].id = static_cast<std::int64_t>(i) + 1;
+    }
+    conversation.messageCount = 5;
+    state->setIsIPhoneBackup(true);
+    auto view = openView(conversation);
+    ASSERT_EQ(view->rows().rowCount(), 5);
+    ASSERT_TRUE(view->rows().rowAt(4).content.pictures.at(0).failureNoteIsBackup);
+
+    const QPalette light = view->palette();
+    for (const bool dark : {false, true}) {
+        view->setPalette(dark ? qbtest::darkPalette() : light);
+        QListView* list = listOf(*view);
+        const QImage shot = list->viewport()->grab().toImage();
+        const auto expectReadable = [&](int row,
+                                        const std::function<QRectF(const quillobrandt::MessageRowGeometry&)>& piece,
+                                        const char* what) {
+            const QRect rowRect = list->visualRect(list->model()->index(row, 0));
+            const auto geometry = quillobrandt::layoutMessageRow(view->rows().rowAt(row), list->viewport()->width());
+            const QRectF area = piece(geometry);
+            ASSERT_FALSE(area.isEmpty()) << what;
+            const qbtest::TextSample sample =
+                qbtest::sampleText(shot, area.translated(rowRect.topLeft()).toAlignedRect());
+            EXPECT_GE(sample.ratio, 4.5) << what << (dark ? " (dark)" : " (light)") << ": "
+                                         << QColor(sample.text).name().toStdString() << " on "
+                                         << QColor(sample.background).name().toStdString();
+        };
+        expectReadable(
+            0, [](const auto& g) { return g.senderName; }, "a yellow sender name");
+        expectReadable(
+            1, [](const auto& g) { return g.senderName; }, "a purple sender name");
+        expectReadable(
+            0, [](const auto& g) { return g.time; }, "the time");
+        expectReadable(
+            2, [](const auto& g) { return g.attachmentLines.at(0); }, "the file name on its chip");
+        expectReadable(
+            3, [](const auto& g) { return g.unsupported; }, "the unsupported-message placeholder");
+        expectReadable(
+            4, [](const auto& g) { return g.pictures.at(0).adjusted(0, 60, 0, 0); }, "the backup's note");
     }
 }
 

@@ -53,7 +53,7 @@ QLabel* caption(const QString& text, QWidget* parent) {
     label->setFont(ConversationStyle::font(10));
     label->setWordWrap(true);
     QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, ConversationStyle::secondary(pal.color(QPalette::WindowText)));
+    pal.setColor(QPalette::WindowText, ConversationStyle::secondary(pal));
     label->setPalette(pal);
     return label;
 }
