@@ -13,6 +13,14 @@
 namespace quillobrandt {
 namespace {
 
+// One spelling per file, so a path given another way finds what was remembered of it.
+std::filesystem::path sameFile(const std::filesystem::path& file) {
+    std::error_code ignored;
+    const auto absolute = std::filesystem::absolute(file, ignored);
+    const auto canonical = std::filesystem::weakly_canonical(absolute, ignored);
+    return canonical.empty() ? absolute : canonical;
+}
+
 const char* flagText(bool flag) {
     return flag ? "true" : "false";
 }
@@ -210,6 +218,7 @@ void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> 
     opened_.retire(conversations_, historyLoader_.poster());
     conversations_ = makeHistory(std::move(conversations), historyLoader_.poster());
     readDatabases_.add(source.databaseURL);
+    loadedAsIPhoneBackup_[sameFile(source.databaseURL)] = source.isIPhoneBackup;
     databaseURL_ = source.databaseURL;
     attachmentBaseURL_ = source.attachmentBaseURL;
     isIPhoneBackup_ = source.isIPhoneBackup;
@@ -220,6 +229,17 @@ void AppState::commitLoad(const LoadedSource& source, std::vector<Conversation> 
     if (backupChanged) {
         emit isIPhoneBackupChanged(isIPhoneBackup_);
     }
+}
+
+void AppState::rememberEditedCopy(const Path& source, const Path& copy) {
+    const auto loaded = loadedAsIPhoneBackup_.find(sameFile(source));
+    const bool backup = loaded != loadedAsIPhoneBackup_.end() ? loaded->second : isIPhoneBackup_;
+    editedCopies_[sameFile(copy)] = backup;
+}
+
+std::optional<bool> AppState::editedCopyIsIPhoneBackup(const Path& file) const {
+    const auto copy = editedCopies_.find(sameFile(file));
+    return copy != editedCopies_.end() ? std::optional<bool>(copy->second) : std::nullopt;
 }
 
 } // namespace quillobrandt

@@ -117,6 +117,12 @@ public:
     // Sets the list and its source together, so no observer sees one without the other.
     void commitLoad(const LoadedSource& source, std::vector<Conversation> conversations);
 
+    // Save Copy wrote `copy` from `source`: for this session the copy counts as an iPhone backup exactly when its
+    // source was loaded as one, whatever the copy is called (only a name with "sms.db" would say so otherwise).
+    void rememberEditedCopy(const Path& source, const Path& copy);
+    // What rememberEditedCopy() said of `file`; nullopt for a file that is no such copy.
+    std::optional<bool> editedCopyIsIPhoneBackup(const Path& file) const;
+
     // Refreshes hasFullDiskAccess (PermissionManager) and hasContactsAccess (the store's status is authorised).
     void checkFullDiskAccess();
     // The Preferences answer to "Show contact names from the address book": stored with the contact store,
@@ -166,6 +172,9 @@ private:
     std::optional<Path> attachmentFolderURL_;
     bool isAccessingAttachmentFolder_ = false;
     std::optional<Path> attachmentBaseURL_;
+
+    std::map<Path, bool> loadedAsIPhoneBackup_; // every committed source, by its absolute path
+    std::map<Path, bool> editedCopies_;         // whether each Save Copy's file counts as a backup
 
     LoadTicket loadGeneration_ = 0;
     int outstandingLoads_ = 0;

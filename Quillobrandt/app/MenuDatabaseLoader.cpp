@@ -72,7 +72,7 @@ void MenuDatabaseLoader::loadDefaultDatabase() {
 
 void MenuDatabaseLoader::loadCustomDatabase(const Path& file, const std::optional<Path>& attachmentBaseURL) {
     logInfo("📂 Loading custom database from: " + file.string());
-    const bool backup = looksLikeIPhoneBackup(file);
+    const bool backup = state_.editedCopyIsIPhoneBackup(file).value_or(looksLikeIPhoneBackup(file));
     Path base;
     if (attachmentBaseURL) {
         base = *attachmentBaseURL;

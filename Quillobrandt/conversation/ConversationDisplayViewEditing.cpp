@@ -198,6 +198,9 @@ void ConversationDisplayView::finishSave(const std::filesystem::path& target,
     refreshHeader();
     refilter();
     emit editedCopySaveFinished(true);
+    if (source_) {
+        appState_->rememberEditedCopy(*source_, target); // a backup's copy still lacks the backup's pictures
+    }
     QPointer<AppState> state(appState_);
     const auto attachments = appState_->attachmentBaseURL();
     platform::runOnMainQueue(appState_, [state, target, attachments] {

@@ -355,6 +355,33 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
     EXPECT_EQ(view->rows().rowCount(), 3) << "edit mode starts without the saved deletion too";
 }
 
+// A copy of an iPhone backup's database is still the backup's: its pictures keep the backup's note rather than a
+// red path, whatever the copy is called, also when it is opened again later; and a copy of a database whose
+// pictures are there stays one, even under a name with "sms.db" in it.
+TEST_F(SavedCopyTest, ACopyKeepsWhetherItsSourceWasABackupWithoutItsPictures) {
+    for (const bool backup : {true, false}) {
+        state->commitLoad({source, std::nullopt, backup}, {conversation});
+        auto view = open(conversation);
+        view->enterEditMode();
+        view->deleteMessage(conversation.messages[0]);
+        const auto target = file(backup ? "out/edited.db" : "out/edited sms.db");
+        fake.panels->answerNext(QString::fromStdString(target.string()));
+        view->presentSaveCopyPanel();
+        ASSERT_TRUE(view->waitForBackgroundWork());
+        ASSERT_TRUE(qbtest::waitUntil([&] {
+            state->waitForBackgroundLoads(100);
+            return !view->isSaving() && state->databaseURL() == target;
+        }));
+        EXPECT_EQ(state->isIPhoneBackup(), backup) << target.filename().string();
+
+        state->loadCustomDatabase(target); // opened again from the menu
+        ASSERT_TRUE(state->waitForBackgroundLoads());
+        ASSERT_TRUE(qbtest::waitUntil([&] { return !state->hasOutstandingLoads(); }));
+        EXPECT_EQ(state->isIPhoneBackup(), backup) << target.filename().string() << " opened again";
+        view.reset();
+    }
+}
+
 TEST_F(SavedCopyTest, ASecondSaveIsMadeFromTheOriginalAndNeverOverwritesIt) {
     state->commitLoad({source, std::nullopt, false}, {conversation}); // the session read the original
     auto view = open(conversation);
