@@ -6,6 +6,7 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/ButtonSpinner.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
@@ -14,8 +15,7 @@
 
 namespace quillobrandt {
 
-ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
-    : QWidget(parent), appState_(appState) {
+ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent) : QWidget(parent), appState_(appState) {
     setObjectName(QStringLiteral("ContactsRequestView"));
     setFixedSize(550, 400);
     setAutoFillBackground(true);
@@ -60,11 +60,16 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     enableButton_->setFont(style::font(style::TextStyle::headline));
     enableButton_->setMinimumSize(200, 36);
     enableButton_->setDefault(true);
+    // Return presses the button the keyboard is on (outside a dialog a default button takes no Return by itself).
+    enableButton_->setAutoDefault(true);
+    showKeyboardFocus(*enableButton_, 3); // drawn as the default, it looks focused already
     layout->addWidget(enableButton_, 0, Qt::AlignHCenter);
     layout->addSpacing(12);
     skipButton_ = new QPushButton(QStringLiteral("Skip"), this);
     skipButton_->setObjectName(QStringLiteral("skipContactsButton"));
     skipButton_->setFlat(true);
+    skipButton_->setAutoDefault(true);
+    showKeyboardFocus(*skipButton_);
     skipButton_->setFont(style::font(style::TextStyle::subheadline));
     skipButton_->setMinimumSize(200, 28);
     layout->addWidget(skipButton_, 0, Qt::AlignHCenter);
@@ -74,6 +79,14 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent)
     setRequesting(false);
     connect(enableButton_, &QPushButton::clicked, this, [this] { requestAccess(); });
     connect(skipButton_, &QPushButton::clicked, this, [this] { dismissRequest(); });
+}
+
+void ContactsRequestView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The keyboard starts on the designed default, so Return asks at once.
+    if (!enableButton_->hasFocus() && !skipButton_->hasFocus()) {
+        enableButton_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void ContactsRequestView::setRequesting(bool requesting) {
@@ -113,6 +126,8 @@ void ContactsRequestView::handleAccessResult(bool granted) {
     }
 }
 
-void ContactsRequestView::dismissRequest() { appState_.setShowContactsRequest(false); }
+void ContactsRequestView::dismissRequest() {
+    appState_.setShowContactsRequest(false);
+}
 
 } // namespace quillobrandt

@@ -28,6 +28,9 @@ public:
     void handleAccessResult(bool granted);
     void dismissRequest();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void setRequesting(bool requesting);
 

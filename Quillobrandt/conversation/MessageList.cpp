@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/conversation/DateSeparatorView.h"
@@ -354,14 +355,7 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         p->setOpacity(1.0);
         if (option.state.testFlag(QStyle::State_HasFocus)) {
             // The button Space presses on the keyboard's current row.
-            QColor ring = option.palette.color(QPalette::Highlight);
-            const QColor base = option.palette.color(QPalette::Base);
-            if (contrastOver(ring, base, base) < 3.0) {
-                ring = primary;
-            }
-            p->setPen(QPen(ring, 2));
-            p->setBrush(Qt::NoBrush);
-            p->drawRoundedRect(g.deleteButton.adjusted(-2, -2, 2, 2), 5, 5);
+            paintFocusRing(*p, g.deleteButton.adjusted(-3, -3, 3, 3), focusRingColour(option.palette, listBackground));
         }
         if (row.marked) {
             paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("arrow.uturn.backward"),

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "platform/qt/EmojiText.h"
@@ -70,6 +71,11 @@ void ConversationRowDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     const QColor primary = selected ? palette.highlightedText().color() : palette.windowText().color();
     const QColor background = selected ? palette.highlight().color() : palette.base().color();
     const QColor secondary = style::secondaryLabel(primary, background);
+    // The row the keyboard is on, once the keyboard moves through the list (a click selects without a ring).
+    if (option.state.testFlag(QStyle::State_HasFocus) && option.state.testFlag(QStyle::State_KeyboardFocusChange)) {
+        const QColor ring = selected ? palette.highlightedText().color() : focusRingColour(palette, background);
+        paintFocusRing(*painter, QRectF(option.rect).adjusted(2, 1, -2, -1), ring);
+    }
 
     QRect area = option.rect.adjusted(10, 4, -10, -4);
     if (index.data(ConversationListModel::GroupRole).toBool()) {

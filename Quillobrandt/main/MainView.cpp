@@ -20,6 +20,7 @@
 
 #include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
@@ -32,7 +33,6 @@
 
 namespace quillobrandt {
 namespace {
-
 
 // Names the control for the telemetry SDK's automatic click tracking.
 void tagForTracking(QWidget* widget, const char* id, const char* label) {
@@ -57,6 +57,7 @@ QWidget* sourceCard(QWidget* parent, const char* symbol, const QString& title, c
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgba(255, 140, 120, 26); border: none; "
                                          "border-radius: 16px; }"));
     button->setAccessibleName(title);
+    showKeyboardFocus(*button, 1, 16); // the borderless card draws no focus of its own
     tagForTracking(button, trackingId, trackingLabel);
     QObject::connect(button, &QToolButton::clicked, card, action);
     layout->addWidget(button, 0, Qt::AlignHCenter);
@@ -230,14 +231,15 @@ QWidget* MainView::buildStartScreen() {
 
     auto* folder = new QPushButton(QStringLiteral("Open Messages Folder…"), face);
     folder->setFlat(true);
+    showKeyboardFocus(*folder);
     setButtonSymbol(*folder, QStringLiteral("folder"), 16, style::accent());
     tagForTracking(folder, "open_messages_folder", "Open Messages Folder");
     connect(folder, &QPushButton::clicked, this, [this] { openMessagesFolder(); });
     stack->addWidget(folder, 0, Qt::AlignHCenter);
 
     // After a load that found nothing, the start screen says so rather than just coming back.
-    emptyDatabaseNote_ = centredLabel(face, QStringLiteral("No conversations were found in this database."), 12,
-                                      QFont::Normal, true);
+    emptyDatabaseNote_ =
+        centredLabel(face, QStringLiteral("No conversations were found in this database."), 12, QFont::Normal, true);
     emptyDatabaseNote_->setObjectName(QStringLiteral("empty_database_text"));
     emptyDatabaseNote_->hide();
     stack->addWidget(emptyDatabaseNote_);
@@ -338,6 +340,7 @@ QWidget* MainView::buildConversationList() {
     headline.setWeight(QFont::DemiBold);
     displayButton_->setFont(headline);
     displayButton_->setDefault(true);
+    showKeyboardFocus(*displayButton_, 3); // drawn as the default, it looks focused already
     tagForTracking(displayButton_, "display_conversation", "Display Conversation");
     connect(displayButton_, &QPushButton::clicked, this, [this] { displaySelectedConversation(); });
     auto* footer = new QHBoxLayout;
@@ -386,10 +389,10 @@ void MainView::refreshList() {
     std::vector<ConversationRow> rows;
     for (const auto& entry : filteredConversations()) {
         const Conversation& conversation = conversations[entry.index];
-        rows.push_back({conversation.id, entry.name,
-                        firstHandleText(conversation) + QStringLiteral("  •  ") +
-                            messageCountText(conversation.messageCount),
-                        conversation.participants.size() >= 3});
+        rows.push_back(
+            {conversation.id, entry.name,
+             firstHandleText(conversation) + QStringLiteral("  •  ") + messageCountText(conversation.messageCount),
+             conversation.participants.size() >= 3});
     }
     const bool empty = rows.empty();
     refreshingList_ = true;
@@ -454,7 +457,8 @@ bool MainView::eventFilter(QObject* watched, QEvent* event) {
         if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) && key->modifiers() == Qt::NoModifier &&
             listModel_->rowCount() > 0) {
             listView_->setFocus(Qt::TabFocusReason);
-            if (!listView_->currentIndex().isValid() || !listView_->selectionModel()->isSelected(listView_->currentIndex())) {
+            if (!listView_->currentIndex().isValid() ||
+                !listView_->selectionModel()->isSelected(listView_->currentIndex())) {
                 listView_->setCurrentIndex(listModel_->index(0));
             }
             return true;

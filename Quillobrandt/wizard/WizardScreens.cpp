@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
@@ -24,6 +25,7 @@ QPushButton* mainButton(const QString& text, const QString& objectName, QWidget*
     // Return reaches it through the wizard (see keyPressEvent), never by a button taking the default.
     button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    showKeyboardFocus(*button, 3); // drawn as the default on its screen, it would look focused already
     return button;
 }
 
@@ -91,9 +93,9 @@ QWidget* iPhoneBackupWizardView::buildDetectingDeviceScreen() {
     auto* column = new QVBoxLayout(screen);
     column->setSpacing(32);
     column->addStretch(1);
-    column->addWidget(wizard::symbolView(QStringLiteral("iphone.radiowaves.left.and.right"), 80, wizard::blueColor(),
-                                         screen),
-                      0, Qt::AlignHCenter);
+    column->addWidget(
+        wizard::symbolView(QStringLiteral("iphone.radiowaves.left.and.right"), 80, wizard::blueColor(), screen), 0,
+        Qt::AlignHCenter);
     auto* title = wizard::textLabel(QStringLiteral("Detecting iPhone..."), TextStyle::title2, screen);
     title->setAlignment(Qt::AlignHCenter);
     column->addWidget(title);
@@ -226,8 +228,8 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     lookFor->addWidget(chip);
     lookFor->addStretch(1);
     column->addWidget(deviceChip_);
-    commandRows_.push_back(wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand"),
-                                                QStringLiteral("Copy the pairing command")));
+    commandRows_.push_back(
+        wizard::commandRow(pairCommand({}), QStringLiteral("pairCommand"), QStringLiteral("Copy the pairing command")));
     column->addWidget(commandRows_.back());
     column->addWidget(wizard::tipRow(
         QStringLiteral("Unlock your iPhone and tap \"Trust\" when it asks whether to trust this computer"), screen));
@@ -241,14 +243,14 @@ QWidget* iPhoneBackupWizardView::buildConfigureBackupScreen() {
     checks->addWidget(wizard::checklistRow(QStringLiteral("If asked, unlock your iPhone with its passcode")));
     column->addWidget(checklist);
     commandRows_.push_back(wizard::commandRow(encryptionCommand({}), QStringLiteral("encryptionCommand"),
-                                                QStringLiteral("Copy the encryption command")));
+                                              QStringLiteral("Copy the encryption command")));
     column->addWidget(commandRows_.back());
     column->addWidget(wizard::tipRow(
         QStringLiteral("The command asks for the password itself; never put it on the command line"), screen));
 
     column->addWidget(stepHeader(3, QStringLiteral("Start the backup"), screen));
     commandRows_.push_back(wizard::commandRow(backupCommand({}), QStringLiteral("backupCommand"),
-                                                QStringLiteral("Copy the backup command")));
+                                              QStringLiteral("Copy the backup command")));
     column->addWidget(commandRows_.back());
     auto* folderButton = new QPushButton(QStringLiteral("Show Backup Folder"), screen);
     folderButton->setObjectName(QStringLiteral("showBackupFolderButton"));
@@ -291,9 +293,9 @@ QWidget* iPhoneBackupWizardView::buildMonitoringBackupScreen() {
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     auto* note = box(screen, palette().color(QPalette::WindowText), 10);
     auto* noteColumn = new QVBoxLayout(note);
-    noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
-                                                QStringLiteral("Closing this window stops the watching, not the backup"),
-                                                TextStyle::captionSecondary, note));
+    noteColumn->addWidget(wizard::symbolTextRow(
+        QStringLiteral("info.circle.fill"), wizard::blueColor(),
+        QStringLiteral("Closing this window stops the watching, not the backup"), TextStyle::captionSecondary, note));
     noteColumn->addWidget(wizard::symbolTextRow(QStringLiteral("exclamationmark.triangle.fill"), wizard::orangeColor(),
                                                 QStringLiteral("Remember your backup password - you'll need it next!"),
                                                 TextStyle::captionSecondary, note));

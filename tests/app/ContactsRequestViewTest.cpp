@@ -1,11 +1,14 @@
 #include "Quillobrandt/app/ContactsRequestView.h"
 
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "platform/qt/LinuxContactStore.h"
 #include "platform/qt/PlatformServices.h"
 
 #include "tests/app/ShellFixture.h"
+#include "tests/support/qt/DarkPalette.h"
+#include "tests/support/qt/FocusVisibility.h"
 
 namespace {
 
@@ -78,6 +81,42 @@ TEST_F(ContactsRequestViewTest, SkipLeavesWithoutAsking) {
     EXPECT_FALSE(state->showContactsRequest());
     EXPECT_FALSE(state->hasContactsAccess());
     EXPECT_EQ(fake.contacts->requestCount(), 0);
+}
+
+// The screen under the keyboard, as it comes into the main window after the splash: the keyboard starts on the
+// default, Enable, where Return asks; Tab reaches Skip, where Return skips; where the keyboard is shows on both,
+// in a light and a dark palette.
+TEST_F(ContactsRequestViewTest, TheKeyboardStartsOnEnableAndItsFocusShowsOnBothButtons) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* view = new ContactsRequestView(*state, &window);
+    layout->addWidget(view);
+    view->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), view->enableButton());
+
+    const QPalette light = window.palette();
+    for (const bool dark : {false, true}) {
+        window.setPalette(dark ? qbtest::darkPalette() : light);
+        for (QPushButton* button : {view->enableButton(), view->skipButton()}) {
+            EXPECT_GE(qbtest::focusVisibility(*button), 3.0)
+                << button->text().toStdString() << (dark ? " (dark)" : " (light)");
+        }
+    }
+
+    view->enableButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(qbtest::tabTo(*view->skipButton()));
+    QTest::keyClick(view->skipButton(), Qt::Key_Return);
+    EXPECT_FALSE(state->showContactsRequest()) << "Return on Skip skips";
+    EXPECT_EQ(fake.contacts->requestCount(), 0);
+
+    state->setShowContactsRequest(true);
+    fake.contacts->answerNextRequest(false);
+    view->enableButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view->enableButton(), Qt::Key_Return);
+    EXPECT_EQ(fake.contacts->requestCount(), 1) << "Return on Enable asks";
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "Quillobrandt/conversation/MessageList.h"
 #include "tests/conversation/ConversationViewFixture.h"
 #include "tests/support/qt/DarkPalette.h"
+#include "tests/support/qt/FocusVisibility.h"
 
 namespace {
 
@@ -390,29 +391,11 @@ TEST_F(ConversationReadingTest, KeyboardFocusIsVisibleOnTheToolbarButtons) {
     const QPalette light = view->palette();
     for (const bool dark : {false, true}) {
         view->setPalette(dark ? qbtest::darkPalette() : light);
-        const QColor window = view->palette().color(QPalette::Window);
         for (const char* name : {"edit_name", "edit_messages", "export_csv", "export_pdf"}) {
             auto* button = view->findChild<QPushButton*>(name);
             ASSERT_NE(button, nullptr) << name;
-            view->setFocus(Qt::OtherFocusReason);
-            QCoreApplication::processEvents();
-            ASSERT_FALSE(button->hasFocus());
-            const QImage plain = button->grab().toImage();
-            button->setFocus(Qt::TabFocusReason);
-            QCoreApplication::processEvents();
-            ASSERT_TRUE(button->hasFocus()) << name;
-            const QImage focused = button->grab().toImage();
-            ASSERT_EQ(plain.size(), focused.size());
-            double strongest = 1;
-            for (int y = 0; y < focused.height(); ++y) {
-                for (int x = 0; x < focused.width(); ++x) {
-                    if (focused.pixel(x, y) != plain.pixel(x, y)) {
-                        strongest =
-                            std::max(strongest, qbtest::pixelContrast(focused.pixel(x, y) | 0xFF000000u, window.rgb()));
-                    }
-                }
-            }
-            EXPECT_GE(strongest, 3.0) << name << (dark ? " (dark)" : "") << ": the focus does not show";
+            EXPECT_GE(qbtest::focusVisibility(*button), 3.0)
+                << name << (dark ? " (dark)" : "") << ": the focus does not show";
         }
     }
 }

@@ -3,13 +3,14 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QPushButton>
-#include <QScreen>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPainter>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -22,9 +23,9 @@
 
 #include "Quillobrandt/app/AboutView.h"
 #include "Quillobrandt/app/AppDelegate.h"
-#include "Quillobrandt/app/ControlStyle.h"
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/ContactsRequestView.h"
+#include "Quillobrandt/app/ControlStyle.h"
 #include "Quillobrandt/app/FeedbackView.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
@@ -53,6 +54,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/EventLoop.h"
+#include "tests/support/qt/FocusVisibility.h"
 #include "tests/wizard/WizardTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -242,11 +244,10 @@ TEST_F(Gallery, LoadingOverlay) {
 TEST_F(Gallery, MainWindowWithContactNames) {
     quillobrandt::PermissionManager::resetContactCache();
     fake.contacts->setStatus(platform::ContactAuthorizationStatus::authorized);
-    fake.contacts->setContacts({{"Jane", "Doe", {"+1 (209) 266-4939"}},
-                                {"Bartholomew", "Featherstonehaugh-Wyndham", {"+15183808956"}},
-                                {"Zo\xC3\xAB",
-                                 "\xC3\x85str\xC3\xB6m \xF0\x9F\x8C\xB8\xE2\x9D\xA4\xEF\xB8\x8F",
-                                 {"+17542276288"}}});
+    fake.contacts->setContacts(
+        {{"Jane", "Doe", {"+1 (209) 266-4939"}},
+         {"Bartholomew", "Featherstonehaugh-Wyndham", {"+15183808956"}},
+         {"Zo\xC3\xAB", "\xC3\x85str\xC3\xB6m \xF0\x9F\x8C\xB8\xE2\x9D\xA4\xEF\xB8\x8F", {"+17542276288"}}});
     state.setHasContactsAccess(true);
     quillobrandt::MainView view(&state);
     view.setAnalyticsManager(&analytics);
@@ -509,7 +510,8 @@ protected:
         // A plain backup picked with the folder panel: announced as picked, no password asked for.
         qbtest::BackupGenerator plain;
         plain.addFile("HomeDomain", "Library/SMS/sms.db", std::string("x"));
-        wizard.handleBackupFolderSelection(plain.write(qbtest::IsolatedHome::root() / ("picked" + suffix.toStdString())));
+        wizard.handleBackupFolderSelection(
+            plain.write(qbtest::IsolatedHome::root() / ("picked" + suffix.toStdString())));
         capture(wizard, QStringLiteral("wizard-6-extract-picked") + suffix);
         wizard.showCompleteScreen();
         capture(wizard, QStringLiteral("wizard-7-complete") + suffix);
@@ -566,8 +568,8 @@ TEST_F(Gallery, MainWindowOnItsScreen) {
     const auto onScreen = [&] {
         EXPECT_TRUE(available.contains(window->frameGeometry()))
             << "frame " << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
-            << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " on "
-            << available.width() << "x" << available.height();
+            << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " on " << available.width()
+            << "x" << available.height();
     };
     settle();
     std::cout << "[ screen   ] " << available.width() << "x" << available.height() << " free, window "
@@ -624,6 +626,83 @@ TEST_F(Gallery, DarkPalette) {
         state.setAppTheme(quillobrandt::AppTheme::professional);
         capture(conversationView, QStringLiteral("dark-conversation-professional"), QSize(900, 700));
         state.setAppTheme(quillobrandt::AppTheme::quillobrandt);
+    }
+    QApplication::setPalette(light);
+    QApplication::setStyle(styleName);
+}
+
+// Where the keyboard is, on the controls that draw their own focus, in a light and a dark palette: the start
+// screen's three sources, the Contacts question's two buttons, a conversation row reached with Tab and the wizard's
+// main button; and the quieter texts of a group conversation from a backup (sender names, times, a file's chip,
+// the unsupported-message placeholder and the backup's note on a picture it lacks).
+TEST_F(Gallery, KeyboardFocusAndQuietTexts) {
+    const QPalette light = QApplication::palette();
+    const QString styleName = QApplication::style()->name();
+    quillobrandt::installControlStyle();
+    const auto focusAndCapture = [&](QWidget& window, QWidget& control, const QString& name) {
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window)) << name.toStdString();
+        control.setFocus(Qt::TabFocusReason);
+        settle();
+        ASSERT_TRUE(control.hasFocus()) << name.toStdString();
+        report(window, name);
+    };
+    for (const bool dark : {false, true}) {
+        const QString suffix = dark ? QStringLiteral("-dark") : QString();
+        QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+        {
+            quillobrandt::MainView view(&state);
+            view.setAnalyticsManager(&analytics);
+            view.resize(550, 380);
+            view.show();
+            for (const char* name : {"load_mac_messages", "load_iphone_messages", "open_messages_folder"}) {
+                auto* control = view.findChild<QWidget*>(QString::fromLatin1(name));
+                ASSERT_NE(control, nullptr) << name;
+                focusAndCapture(view, *control, QStringLiteral("focus-start-") + QString::fromLatin1(name) + suffix);
+            }
+            Conversation other = sampleConversation(2, {"+15550000002"});
+            other.id = "8";
+            state.setConversations({sampleConversation(3), other});
+            settle();
+            auto* list = view.findChild<QListView*>();
+            view.findChild<QLineEdit*>()->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(qbtest::tabTo(*list));
+            settle();
+            report(view, QStringLiteral("focus-conversation-row") + suffix);
+            state.setConversations({});
+        }
+        {
+            quillobrandt::ContactsRequestView contacts(state);
+            contacts.show();
+            focusAndCapture(contacts, *contacts.enableButton(), QStringLiteral("focus-contacts-enable") + suffix);
+            focusAndCapture(contacts, *contacts.skipButton(), QStringLiteral("focus-contacts-skip") + suffix);
+        }
+        {
+            wizardtest::WizardEnvironment env;
+            quillobrandt::iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+            wizard.handleBackupCompleted(qbtest::IsolatedHome::root() / "backup");
+            wizard.show();
+            auto* extract = wizard.findChild<QPushButton*>(QStringLiteral("extractButton"));
+            ASSERT_NE(extract, nullptr);
+            if (!extract->isEnabled()) { // waiting for the backup's password
+                QTest::keyClicks(wizard.findChild<QLineEdit*>(QStringLiteral("passwordField")), QStringLiteral("pw"));
+            }
+            ASSERT_TRUE(extract->isEnabled());
+            focusAndCapture(wizard, *extract, QStringLiteral("focus-wizard-extract") + suffix);
+        }
+        {
+            Conversation conversation = sampleConversation(12, {"+15550000001", "+15550000002", "family@example.com"});
+            addAttachments(conversation);
+            conversation.messages.at(9).text.reset(); // nothing to show: the placeholder
+            state.setIsIPhoneBackup(true);
+            quillobrandt::ConversationDisplayView view(conversation, &state, nullptr, &analytics);
+            view.resize(900, 700);
+            view.show();
+            ASSERT_TRUE(qbtest::processEventsUntil([&] { return !view.isLoading(); }));
+            view.findChild<QListView*>("message_list")->scrollToBottom();
+            capture(view, QStringLiteral("conversation-backup-quiet-texts") + suffix, QSize(900, 700));
+            state.setIsIPhoneBackup(false);
+        }
     }
     QApplication::setPalette(light);
     QApplication::setStyle(styleName);

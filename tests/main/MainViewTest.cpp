@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QScrollBar>
-#include <QTest>
 #include <QLocale>
 #include <QPixmap>
+#include <QScrollBar>
+#include <QTest>
 #include <QToolButton>
 
 #include "Quillobrandt/main/LoadingOverlay.h"
@@ -33,7 +34,9 @@
 #include "platform/qt/NotificationRecorder.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/EventLoop.h"
+#include "tests/support/qt/FocusVisibility.h"
 
 namespace fs = std::filesystem;
 
@@ -287,7 +290,8 @@ TEST_F(MainViewTest, EmptyDatabaseWithoutGateSaysSoInsteadOfAskingForDiskAccess)
     view.loadDatabase(empty);
     waitForLoad();
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
-    EXPECT_EQ(fake.alerts->alerts()[0].informativeText, QStringLiteral("No conversations were found in this database."));
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText,
+              QStringLiteral("No conversations were found in this database."));
     EXPECT_TRUE(resizes().empty());
     EXPECT_EQ(view.face(), MainFace::startScreen);
     auto* note = view.findChild<QLabel*>("empty_database_text");
@@ -332,6 +336,36 @@ TEST_F(MainViewTest, TheListIsWalkedAndOpenedWithTheKeyboardAndSaysWhenNothingMa
     EXPECT_EQ(view.filteredConversations().size(), 1u) << "a number found by its digits";
 }
 
+// Where the keyboard is always shows, in a light and a dark palette: on the start screen's three sources and on
+// the list's row reached with Tab.
+TEST_F(MainViewTest, KeyboardFocusShowsOnTheStartScreenAndOnTheListRow) {
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const QPalette light = view.palette();
+    for (const bool dark : {false, true}) {
+        const char* palette = dark ? " (dark)" : " (light)";
+        view.setPalette(dark ? qbtest::darkPalette() : light);
+        state.setConversations({});
+        for (const char* name : {"load_mac_messages", "load_iphone_messages", "open_messages_folder"}) {
+            auto* control = view.findChild<QAbstractButton*>(QString::fromLatin1(name));
+            ASSERT_NE(control, nullptr) << name;
+            EXPECT_GE(qbtest::focusVisibility(*control), 3.0) << name << palette;
+        }
+        state.setConversations({makeConversation("1", {"+15183808956"}), makeConversation("2", {"bob@example.com"})});
+        auto* search = view.findChild<QLineEdit*>();
+        auto* list = view.findChild<QListView*>();
+        search->setFocus(Qt::OtherFocusReason);
+        qbtest::drainEvents();
+        const QRect row = list->visualRect(list->model()->index(0, 0));
+        const QImage plain = list->viewport()->grab(row).toImage();
+        ASSERT_TRUE(qbtest::tabTo(*list)) << palette;
+        qbtest::drainEvents();
+        const QImage focused = list->viewport()->grab(row).toImage();
+        EXPECT_GE(qbtest::strongestChange(plain, focused, list->palette().color(QPalette::Base)), 3.0)
+            << "the row reached with Tab" << palette;
+    }
+}
+
 // More conversations than the window shows bring the vertical scroll bar; the rows then fit the narrower list and
 // nothing scrolls sideways.
 TEST_F(MainViewTest, ALongListNeverScrollsSideways) {
@@ -354,8 +388,8 @@ TEST_F(MainViewTest, ALongListNeverScrollsSideways) {
 TEST_F(MainViewTest, ListIsNamedFromLabelsSortedNaturallyAndFilteredBySearch) {
     state.setHasContactsAccess(true);
     state.setParticipantLabel("+15550001111", "Zoe");
-    state.setConversations({makeConversation("1", {"a10"}), makeConversation("2", {"a2"}),
-                            makeConversation("3", {"+15550001111"})});
+    state.setConversations(
+        {makeConversation("1", {"a10"}), makeConversation("2", {"a2"}), makeConversation("3", {"+15550001111"})});
     auto names = [this] {
         std::vector<QString> result;
         for (const auto& entry : view.filteredConversations()) {
@@ -404,8 +438,8 @@ TEST_F(MainViewTest, LargeConversationAsksFirstAndHonoursBothAnswers) {
     view.displaySelectedConversation();
     qbtest::drainEvents();
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
-    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.startsWith(
-        QStringLiteral("This conversation has 20,000 messages.")));
+    EXPECT_TRUE(
+        fake.alerts->alerts()[0].informativeText.startsWith(QStringLiteral("This conversation has 20,000 messages.")));
     EXPECT_EQ(opened.size(), 1u);
     EXPECT_EQ(view.pendingLargeConversation(), nullptr);
 

@@ -10,7 +10,9 @@
 #include "Quillobrandt/wizard/BackupFolders.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "tests/support/BackupGenerator.h"
+#include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/EventLoop.h"
+#include "tests/support/qt/FocusVisibility.h"
 #include "tests/wizard/WizardTestSupport.h"
 
 namespace quillobrandt {
@@ -119,6 +121,21 @@ TEST_F(WizardKeyboardTest, ReturnOnTheFinishedScreenLeavesClosingToItsButtons) {
     for (const char* name : {"closeButton", "footerCloseButton", "eyeButton"}) {
         EXPECT_FALSE(button(name)->isDefault()) << name;
         EXPECT_FALSE(button(name)->autoDefault()) << name;
+    }
+}
+
+// The shown screen's main button is always drawn as the default, so the default look cannot also say where the
+// keyboard is: its focus shows on top, in a light and a dark palette.
+TEST_F(WizardKeyboardTest, TheFocusShowsOnTheMainButtonDrawnAsTheDefault) {
+    tools.install("PHONE\\n");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->currentScreen() == Screen::deviceDetected; }));
+    QPushButton* next = button("continueButton");
+    ASSERT_NE(next, nullptr);
+    ASSERT_TRUE(next->isDefault());
+    const QPalette light = wizard->palette();
+    for (const bool dark : {false, true}) {
+        wizard->setPalette(dark ? qbtest::darkPalette() : light);
+        EXPECT_GE(qbtest::focusVisibility(*next), 3.0) << (dark ? "dark" : "light");
     }
 }
 
