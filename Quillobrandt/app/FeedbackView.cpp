@@ -44,7 +44,9 @@ const std::vector<FeedbackCategoryChoice>& feedbackCategoryChoices() {
     return choices;
 }
 
-bool isBlankFeedback(const QString& text) { return text.trimmed().isEmpty(); }
+bool isBlankFeedback(const QString& text) {
+    return text.trimmed().isEmpty();
+}
 
 FeedbackRequest makeFeedbackRequest(FeedbackCategory category, const QString& message, const QString& email) {
     const std::string text = message.toStdString();
@@ -52,11 +54,16 @@ FeedbackRequest makeFeedbackRequest(FeedbackCategory category, const QString& me
     const std::optional<std::string> address =
         trimmedEmail.isEmpty() ? std::nullopt : std::optional<std::string>(trimmedEmail.toStdString());
     switch (category) {
-    case FeedbackCategory::general: return FeedbackRequest::general(text, address);
-    case FeedbackCategory::bug: return FeedbackRequest::bugReport(text, address, std::string("FeedbackView"));
-    case FeedbackCategory::featureRequest: return FeedbackRequest::featureRequest(text, address);
-    case FeedbackCategory::praise: return FeedbackRequest::praise(text);
-    case FeedbackCategory::support: return FeedbackRequest::support(text, address);
+    case FeedbackCategory::general:
+        return FeedbackRequest::general(text, address);
+    case FeedbackCategory::bug:
+        return FeedbackRequest::bugReport(text, address, std::string("FeedbackView"));
+    case FeedbackCategory::featureRequest:
+        return FeedbackRequest::featureRequest(text, address);
+    case FeedbackCategory::praise:
+        return FeedbackRequest::praise(text);
+    case FeedbackCategory::support:
+        return FeedbackRequest::support(text, address);
     }
     return FeedbackRequest::general(text, address);
 }
@@ -157,13 +164,16 @@ FeedbackView::FeedbackView(QWidget* parent, Submitter submitter) : QWidget(paren
     connect(sendButton_, &QPushButton::clicked, this, &FeedbackView::send);
     connect(messageEditor_, &QPlainTextEdit::textChanged, this, &FeedbackView::updateSendButton);
     updateSendButton();
+    // The window opens with the keyboard in the message, so the first words typed are kept.
+    messageEditor_->setFocus(Qt::OtherFocusReason);
 }
 
 corvantesk::FeedbackCategory FeedbackView::feedbackCategory() const {
     const auto& choices = feedbackCategoryChoices();
     const int index = categoryPicker_->currentIndex();
-    return index >= 0 && static_cast<std::size_t>(index) < choices.size() ? choices[static_cast<std::size_t>(index)].category
-                                                                           : FeedbackCategory::general;
+    return index >= 0 && static_cast<std::size_t>(index) < choices.size()
+               ? choices[static_cast<std::size_t>(index)].category
+               : FeedbackCategory::general;
 }
 
 void FeedbackView::updateSendButton() {
@@ -212,9 +222,9 @@ void FeedbackView::handleSubmitResult(const corvantesk::FeedbackResult& result) 
     if (result.success) {
         showingSuccess_ = true;
         if (corvantesk::Corvantesk::isInitialized()) {
-            corvantesk::Corvantesk::track("feedback_submitted", "engagement",
-                                          corvantesk::AnyMap{{"category", rawValue(submittedCategory_)},
-                                                             {"has_email", submittedWithEmail_}});
+            corvantesk::Corvantesk::track(
+                "feedback_submitted", "engagement",
+                corvantesk::AnyMap{{"category", rawValue(submittedCategory_)}, {"has_email", submittedWithEmail_}});
         }
         showSuccessAlert();
     } else {
@@ -248,6 +258,8 @@ void FeedbackView::showErrorAlert() {
     showingError_ = false;
 }
 
-void FeedbackView::closeFeedbackWindow() { style::closeWindowsTitled(feedbackWindowTitle); }
+void FeedbackView::closeFeedbackWindow() {
+    style::closeWindowsTitled(feedbackWindowTitle);
+}
 
 } // namespace quillobrandt

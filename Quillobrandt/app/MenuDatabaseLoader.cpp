@@ -92,6 +92,11 @@ void MenuDatabaseLoader::loadDatabase(const Path& file, const std::optional<Path
 
 void MenuDatabaseLoader::startLoad(const LoadedSource& source, const std::optional<Path>& readerAttachmentBase) {
     logInfo("📊 Loading database from: " + source.databaseURL.string());
+    if (state_.showContactsRequest()) {
+        // The list must not load out of sight behind the first-start question: it is left for the next start.
+        logInfo("⏭️ Contacts question left for the next start: a database was opened from the menu");
+        state_.setShowContactsRequest(false);
+    }
     const AppState::LoadTicket ticket = state_.beginLoad();
     state_.raiseLoadingFace();
     const auto startTime = Clock::now();

@@ -136,6 +136,8 @@ MainView::MainView(AppState* appState, QWidget* parent)
     });
     connect(appState_, &AppState::databaseURLChanged, this, [this] { refreshLoading(); });
     connect(appState_, &AppState::conversationsChanged, this, [this] {
+        // Whatever loaded it (this window, the menu, the wizard), the list is searched first.
+        focusSearchWhenListShows_ = !appState_->conversations().empty();
         refreshList();
         refreshFace();
         refreshLoading();
@@ -366,6 +368,10 @@ void MainView::refreshFace() {
         break;
     case MainFace::conversationList:
         faces_->setCurrentWidget(listFace_);
+        if (focusSearchWhenListShows_) {
+            focusSearchWhenListShows_ = false;
+            searchField_->setFocus(Qt::OtherFocusReason); // a hidden face could not take it earlier
+        }
         break;
     }
     // The designed frame; the list may shrink to fit a smaller window (the list itself scrolls), the other faces

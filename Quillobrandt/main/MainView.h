@@ -146,6 +146,7 @@ private:
     bool showingLargeConversationWarning_ = false;
     std::shared_ptr<const Conversation> pendingLargeConversation_;
     bool appearedOnce_ = false;
+    bool focusSearchWhenListShows_ = false; // a load's list is on its way
 
     QStackedWidget* faces_ = nullptr;
     QWidget* loadingDatabaseFace_ = nullptr;

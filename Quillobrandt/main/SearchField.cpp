@@ -1,5 +1,7 @@
 #include "Quillobrandt/main/SearchField.h"
 
+#include <QKeyEvent>
+
 #include "Quillobrandt/app/SymbolIcon.h"
 
 namespace quillobrandt {
@@ -12,8 +14,8 @@ constexpr int kInset = 6;
 } // namespace
 
 SearchField::SearchField(QWidget* parent)
-    : QLineEdit(parent), glass_(new SymbolIcon(QStringLiteral("magnifyingglass"), kGlassSize,
-                                               SymbolInk::secondaryLabel, this)),
+    : QLineEdit(parent),
+      glass_(new SymbolIcon(QStringLiteral("magnifyingglass"), kGlassSize, SymbolInk::secondaryLabel, this)),
       clearButton_(new SymbolButton(QStringLiteral("xmark.circle.fill"), kClearSize, SymbolInk::secondaryLabel,
                                     QStringLiteral("Clear Search"), this)) {
     clearButton_->setObjectName(QStringLiteral("clearSearchButton"));
@@ -25,7 +27,8 @@ SearchField::SearchField(QWidget* parent)
         clear();
         setFocus();
     });
-    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { clearButton_->setVisible(!text.isEmpty()); });
+    connect(this, &QLineEdit::textChanged, this,
+            [this](const QString& text) { clearButton_->setVisible(!text.isEmpty()); });
     // Room for the glass before the text and the clear button after it, whether shown or not, so the text does not
     // move when the button comes and goes.
     setTextMargins(kInset + kGlassSize + 4, 0, clearButton_->sizeHint().width(), 0);
@@ -35,6 +38,15 @@ SearchField::SearchField(QWidget* parent)
 void SearchField::resizeEvent(QResizeEvent* event) {
     QLineEdit::resizeEvent(event);
     placeSymbols();
+}
+
+void SearchField::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && !text().isEmpty()) {
+        clear();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 void SearchField::placeSymbols() {

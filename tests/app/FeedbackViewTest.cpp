@@ -57,8 +57,8 @@ protected:
 
 TEST(FeedbackRequests, EachCategoryCarriesWhatTheWindowPromises) {
     using quillobrandt::makeFeedbackRequest;
-    const auto general = makeFeedbackRequest(FeedbackCategory::general, QStringLiteral("  hi \n"),
-                                             QStringLiteral("  a@b.c "));
+    const auto general =
+        makeFeedbackRequest(FeedbackCategory::general, QStringLiteral("  hi \n"), QStringLiteral("  a@b.c "));
     EXPECT_EQ(general.message, "  hi \n") << "sent as typed";
     EXPECT_EQ(general.email, "a@b.c");
     EXPECT_EQ(general.category, FeedbackCategory::general);
@@ -76,7 +76,8 @@ TEST(FeedbackRequests, EachCategoryCarriesWhatTheWindowPromises) {
     EXPECT_EQ(support.category, FeedbackCategory::support);
     EXPECT_EQ(support.email, "a@b.c");
     EXPECT_EQ(support.screen, std::nullopt);
-    EXPECT_EQ(makeFeedbackRequest(FeedbackCategory::featureRequest, "x", "").category, FeedbackCategory::featureRequest);
+    EXPECT_EQ(makeFeedbackRequest(FeedbackCategory::featureRequest, "x", "").category,
+              FeedbackCategory::featureRequest);
 }
 
 TEST(FeedbackRequests, CategoriesAreOfferedInMenuOrder) {
@@ -165,6 +166,14 @@ TEST_F(FeedbackViewTest, WithoutTheSdkTheNotConfiguredAnswerIsShown) {
     EXPECT_EQ(fake.alerts->alerts()[0].informativeText.toStdString(),
               "The feedback service is not configured. Please write to " + platform::bundleSupportEmail() + ".");
     EXPECT_FALSE(platform::bundleSupportEmail().empty());
+}
+
+// The window opens with the keyboard in the message, so the first words typed are kept.
+TEST_F(FeedbackViewTest, OpensWithTheKeyboardInTheMessage) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(QApplication::focusWidget(), view->messageEditor());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("First words"));
+    EXPECT_EQ(view->messageEditor()->toPlainText(), QStringLiteral("First words"));
 }
 
 } // namespace

@@ -170,6 +170,19 @@ TEST_F(MenuLoadingTest, ALargeLoadLogsAFewProgressLinesAndTheLogsKeepTheBannerAn
     EXPECT_NE(logs.find("Opening database at: " + file.string() + "\n"), std::string::npos) << logs;
 }
 
+// Opening a database from the menu while the first start asks about Contacts shows the list, not a load hidden
+// behind the question: the question is left for the next start, as Skip leaves it.
+TEST_F(MenuLoadingTest, ALoadAskedForOnTheContactsQuestionLeavesTheQuestionForLater) {
+    const fs::path file = dataFile("exports/chat.db");
+    writeSmallDatabase(file);
+    state->setShowContactsRequest(true);
+    state->loadCustomDatabase(file);
+    EXPECT_FALSE(state->showContactsRequest());
+    finishLoads(1);
+    EXPECT_EQ(state->conversations().size(), 2u);
+    EXPECT_FALSE(state->hasContactsAccess());
+}
+
 TEST_F(MenuLoadingTest, ProvidedAttachmentBaseAndBackupDetectionAreCommitted) {
     const fs::path file = dataFile("Backup/extracted/sms.db");
     writeSmallDatabase(file);

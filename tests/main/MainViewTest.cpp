@@ -366,6 +366,51 @@ TEST_F(MainViewTest, KeyboardFocusShowsOnTheStartScreenAndOnTheListRow) {
     }
 }
 
+// However the list arrives (the menu's load, a second one, the wizard's hand-over, this window's own load), the
+// keyboard is in the search field; Escape there empties it.
+TEST_F(MainViewTest, EveryLoadPutsTheKeyboardInTheSearchFieldAndEscapeEmptiesIt) {
+    const fs::path file = qbtest::IsolatedHome::root() / "focus" / "chat.db";
+    writeMessagesDatabase(file);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto* search = view.findChild<QLineEdit*>();
+    auto* list = view.findChild<QListView*>();
+    const auto finishMenuLoad = [&] {
+        ASSERT_TRUE(state.waitForBackgroundLoads());
+        ASSERT_TRUE(qbtest::processEventsUntil([&] { return !state.hasOutstandingLoads(); }));
+        qbtest::drainEvents();
+    };
+
+    view.findChild<QAbstractButton*>(QStringLiteral("load_mac_messages"))->setFocus(Qt::TabFocusReason);
+    state.loadCustomDatabase(file);
+    finishMenuLoad();
+    ASSERT_EQ(view.face(), MainFace::conversationList);
+    EXPECT_EQ(QApplication::focusWidget(), search) << "after the menu's load from the start screen";
+
+    list->setFocus(Qt::TabFocusReason);
+    state.loadCustomDatabase(file);
+    finishMenuLoad();
+    EXPECT_EQ(QApplication::focusWidget(), search) << "after a second load from the menu";
+
+    list->setFocus(Qt::TabFocusReason);
+    state.beginLoad();
+    state.commitLoad({file, file.parent_path(), true}, {makeConversation("9", {"+15550009999"})});
+    state.endLoad();
+    qbtest::drainEvents();
+    EXPECT_EQ(QApplication::focusWidget(), search) << "after the wizard's hand-over";
+
+    view.backToWelcome();
+    view.loadDatabase(file);
+    waitForLoad();
+    EXPECT_EQ(QApplication::focusWidget(), search) << "after this window's own load";
+
+    QTest::keyClicks(search, QStringLiteral("zed"));
+    EXPECT_EQ(view.searchText(), QStringLiteral("zed"));
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_EQ(view.searchText(), QString()) << "Escape empties the search";
+    EXPECT_EQ(view.filteredConversations().size(), 2u);
+}
+
 // More conversations than the window shows bring the vertical scroll bar; the rows then fit the narrower list and
 // nothing scrolls sideways.
 TEST_F(MainViewTest, ALongListNeverScrollsSideways) {
