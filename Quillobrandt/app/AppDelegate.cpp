@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMenuBar>
 #include <QFrame>
+#include <QMenuBar>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
@@ -20,6 +20,7 @@
 #include "Quillobrandt/app/FeedbackView.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PreferencesView.h"
+#include "Quillobrandt/app/QuitEverywhere.h"
 #include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/UpdateChecking.h"
 #include "Quillobrandt/store/Logger.h"
@@ -32,9 +33,13 @@
 namespace quillobrandt {
 namespace {
 
-void logInfo(const std::string& line) { Logger::shared().log(line, Logger::Level::info); }
+void logInfo(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::info);
+}
 
-std::string bundleText(const char* key) { return platform::bundleInfoValue(key).value_or(std::string()); }
+std::string bundleText(const char* key) {
+    return platform::bundleInfoValue(key).value_or(std::string());
+}
 
 const QStringList databaseFilters{QStringLiteral("Messages database (*.db)"), QStringLiteral("All files (*)")};
 
@@ -111,12 +116,15 @@ void MainWindow::resizeContent(const QSize& designed) {
     move(keepFrameOnScreen(frame, available).topLeft());
 }
 
-QSize MainWindow::contentSize() const { return centralWidget() != nullptr ? centralWidget()->size() : QSize(); }
+QSize MainWindow::contentSize() const {
+    return centralWidget() != nullptr ? centralWidget()->size() : QSize();
+}
 
 AppDelegate::AppDelegate(ContentSwitcher::ScreenFactory mainFactory, platform::NotificationHub* hub,
                          GoogleAnalyticsManager* analytics, std::shared_ptr<UpdaterBackend> updater, QObject* parent)
     : QObject(parent), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()),
-      analytics_(analytics != nullptr ? *analytics : GoogleAnalyticsManager::shared()), mainFactory_(std::move(mainFactory)), updater_(std::move(updater)),
+      analytics_(analytics != nullptr ? *analytics : GoogleAnalyticsManager::shared()),
+      mainFactory_(std::move(mainFactory)), updater_(std::move(updater)),
       appState_(std::make_unique<AppState>(&hub_, &analytics_)) {}
 
 AppDelegate::~AppDelegate() {
@@ -171,8 +179,8 @@ void AppDelegate::buildMenus() {
     addItem(file, QStringLiteral("Open Database with Attachments..."), QKeySequence(), this,
             [this] { openDatabaseWithAttachments(); });
     file->addSeparator();
-    QAction* preferences = addItem(file, QStringLiteral("Preferences..."), QKeySequence(QStringLiteral("Ctrl+,")),
-                                   this, [this] { showPreferences(); });
+    QAction* preferences = addItem(file, QStringLiteral("Preferences..."), QKeySequence(QStringLiteral("Ctrl+,")), this,
+                                   [this] { showPreferences(); });
     preferences->setMenuRole(QAction::PreferencesRole);
     if (updater_) {
         updatesModel_ = new CheckForUpdatesViewModel(updater_, this);
@@ -184,6 +192,7 @@ void AppDelegate::buildMenus() {
     QAction* quit = addItem(file, QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this,
                             [] { QApplication::closeAllWindows(); });
     quit->setMenuRole(QAction::QuitRole);
+    new QuitEverywhere(quit, window_.get());
 
     QMenu* help = window_->menuBar()->addMenu(QStringLiteral("&Help"));
     addItem(help, QStringLiteral("Send Feedback..."), QKeySequence(QStringLiteral("Ctrl+Shift+F")), this,
@@ -252,8 +261,9 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
 
 void AppDelegate::showPreferences() {
     // The window fits its fixed-size content, as it would around a view of fixed frame.
-    showSmallWindow(preferencesWindow_, QSize(500, 350), QStringLiteral("Preferences"),
-                    [this](QWidget* window) { return new PreferencesView(*appState_, window); }, true);
+    showSmallWindow(
+        preferencesWindow_, QSize(500, 350), QStringLiteral("Preferences"),
+        [this](QWidget* window) { return new PreferencesView(*appState_, window); }, true);
 }
 
 void AppDelegate::showFeedbackWindow() {
@@ -262,8 +272,9 @@ void AppDelegate::showFeedbackWindow() {
 }
 
 void AppDelegate::showAbout() {
-    showSmallWindow(aboutWindow_, QSize(320, 420), QStringLiteral("About Quillobrandt"),
-                    [](QWidget* window) { return new AboutView(window); }, true);
+    showSmallWindow(
+        aboutWindow_, QSize(320, 420), QStringLiteral("About Quillobrandt"),
+        [](QWidget* window) { return new AboutView(window); }, true);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
@@ -310,9 +321,9 @@ void AppDelegate::openDatabase() {
 
 void AppDelegate::openDatabaseWithAttachments() {
     logInfo("📂 User selected 'Open Database with Attachments...' from menu");
-    const auto database = platform::panelPresenter()->chooseFileToOpen(
-        {QStringLiteral("Step 1: Select the database file"), QString(), databaseFilters,
-         QStringLiteral("Choose Database")});
+    const auto database =
+        platform::panelPresenter()->chooseFileToOpen({QStringLiteral("Step 1: Select the database file"), QString(),
+                                                      databaseFilters, QStringLiteral("Choose Database")});
     if (!database) {
         return;
     }
@@ -331,6 +342,8 @@ void AppDelegate::openDatabaseWithAttachments() {
     }
 }
 
-void AppDelegate::emailLogsToSupport() { Logger::shared().emailLogsToSupport(); }
+void AppDelegate::emailLogsToSupport() {
+    Logger::shared().emailLogsToSupport();
+}
 
 } // namespace quillobrandt

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QScreen>
 #include <QStyle>
 #include <QTest>
@@ -218,6 +220,32 @@ TEST_F(AppDelegateTest, MenuShortcutsWorkAgainAfterASmallWindowCloses) {
     pressCtrlO();
     EXPECT_EQ(fake.panels->openRequests().size(), 2U) << "after the window's close";
     flushDeletes();
+}
+
+// Quit answers in every window of the program, not only the main one: over a sheet of the main window (the
+// conversation, the wizard) and in a small window, Ctrl+Q closes them all, the sheet first.
+TEST_F(AppDelegateTest, QuitAnswersOverASheetAndInASmallWindow) {
+    for (const bool sheet : {true, false}) {
+        auto delegate = launch();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->window()));
+        QPointer<QWidget> front;
+        if (sheet) {
+            auto* dialog = new QDialog(delegate->window());
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->open();
+            front = dialog;
+        } else {
+            delegate->showPreferences();
+            front = delegate->preferencesWindow();
+        }
+        front->activateWindow(); // as the desktop activates a window the program opens
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == front.data(); }));
+        QTest::keyClick(front.data(), Qt::Key_Q, Qt::ControlModifier);
+        flushDeletes();
+        EXPECT_TRUE(front.isNull() || !front->isVisible()) << (sheet ? "the sheet" : "Preferences");
+        EXPECT_FALSE(delegate->window()->isVisible()) << (sheet ? "over a sheet" : "in Preferences");
+    }
 }
 
 TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
