@@ -5,15 +5,8 @@
 
 namespace quillobrandt {
 
-ActivationKeeper::ActivationKeeper(QWidget* fallback, QObject* parent) : QObject(parent), fallback_(fallback) {
-    QCoreApplication::instance()->installEventFilter(this);
-}
-
-ActivationKeeper::~ActivationKeeper() {
-    if (QCoreApplication::instance() != nullptr) {
-        QCoreApplication::instance()->removeEventFilter(this);
-    }
-}
+ActivationKeeper::ActivationKeeper(QWidget* fallback, QObject* parent)
+    : ApplicationWatcher(parent), fallback_(fallback) {}
 
 bool ActivationKeeper::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Hide || !watched->isWidgetType()) {

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QObject>
 #include <QPointer>
 #include <QWidget>
+
+#include "Quillobrandt/app/ApplicationWatcher.h"
 
 namespace quillobrandt {
 
@@ -11,10 +12,9 @@ namespace quillobrandt {
 // Preferences). A window manager usually does this itself; without one, or when it does not, no window of the
 // program stays active and the main window's menu shortcuts answer nothing until it is clicked.
 // Watches the whole application while it lives. GUI thread only.
-class ActivationKeeper final : public QObject {
+class ActivationKeeper final : public ApplicationWatcher {
 public:
     explicit ActivationKeeper(QWidget* fallback, QObject* parent = nullptr);
-    ~ActivationKeeper() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

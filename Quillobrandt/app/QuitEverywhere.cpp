@@ -1,21 +1,12 @@
 #include "Quillobrandt/app/QuitEverywhere.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QEvent>
 #include <QWidget>
 
 namespace quillobrandt {
 
-QuitEverywhere::QuitEverywhere(QAction* quit, QObject* parent) : QObject(parent), quit_(quit) {
-    QCoreApplication::instance()->installEventFilter(this);
-}
-
-QuitEverywhere::~QuitEverywhere() {
-    if (QCoreApplication::instance() != nullptr) {
-        QCoreApplication::instance()->removeEventFilter(this);
-    }
-}
+QuitEverywhere::QuitEverywhere(QAction* quit, QObject* parent) : ApplicationWatcher(parent), quit_(quit) {}
 
 bool QuitEverywhere::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::Show || !watched->isWidgetType() || quit_.isNull()) {

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QObject>
 #include <QPointer>
+
+#include "Quillobrandt/app/ApplicationWatcher.h"
 
 class QAction;
 
@@ -11,10 +12,9 @@ namespace quillobrandt {
 // carries it: over a sheet (the conversation, the wizard), in a small window, over an alert. Quitting closes them
 // all, the innermost sheet first, each as its own close button would. GUI thread only; watches the application
 // while it lives.
-class QuitEverywhere final : public QObject {
+class QuitEverywhere final : public ApplicationWatcher {
 public:
     explicit QuitEverywhere(QAction* quit, QObject* parent = nullptr);
-    ~QuitEverywhere() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
