@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "platform/core/BundleInfo.h"
@@ -59,8 +60,8 @@ AboutView::AboutView(QWidget* parent)
     auto* name = style::makeLabel(QStringLiteral("Quillobrandt"), roundedFont(28, QFont::Bold), style::primaryText());
     name->setAlignment(Qt::AlignCenter);
     headerLayout->addWidget(name);
-    auto* tagline = style::makeLabel(QStringLiteral("Your Messages, Forever Saved"), style::systemFont(14, QFont::Medium),
-                                     style::secondaryText());
+    auto* tagline = style::makeLabel(QStringLiteral("Your Messages, Forever Saved"),
+                                     style::systemFont(14, QFont::Medium), style::secondaryText());
     tagline->setAlignment(Qt::AlignCenter);
     headerLayout->addWidget(tagline);
     layout->addWidget(header);
@@ -89,8 +90,8 @@ AboutView::AboutView(QWidget* parent)
     auto* nameRow = new QHBoxLayout;
     nameRow->setSpacing(4);
     nameRow->addStretch();
-    nameRow->addWidget(style::makeLabel(QString::fromUtf8(dedicationName), roundedFont(16, QFont::DemiBold),
-                                        style::primaryText()));
+    nameRow->addWidget(
+        style::makeLabel(QString::fromUtf8(dedicationName), roundedFont(16, QFont::DemiBold), style::primaryText()));
     QFont heartFont = style::systemFont(16);
     heartFont.setFamilies({QStringLiteral("Noto Color Emoji"), heartFont.family()});
     nameRow->addWidget(style::makeLabel(QStringLiteral("❤️"), heartFont, style::primaryText()));
@@ -102,10 +103,9 @@ AboutView::AboutView(QWidget* parent)
     websiteButton_ = new QPushButton(website, this);
     websiteButton_->setObjectName(QStringLiteral("websiteButton"));
     websiteButton_->setFlat(true);
+    showKeyboardFocus(*websiteButton_);
     websiteButton_->setFont(style::systemFont(12));
-    QPalette palette = websiteButton_->palette();
-    palette.setColor(QPalette::ButtonText, style::accent());
-    websiteButton_->setPalette(palette);
+    style::setAccentText(*websiteButton_);
     websiteButton_->setCursor(Qt::PointingHandCursor);
     layout->addWidget(websiteButton_, 0, Qt::AlignHCenter);
     connect(websiteButton_, &QPushButton::clicked, this, [website] {

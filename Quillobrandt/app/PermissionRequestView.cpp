@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
@@ -17,7 +18,9 @@
 namespace quillobrandt {
 namespace {
 
-void logInfo(const std::string& line) { Logger::shared().log(line, Logger::Level::info); }
+void logInfo(const std::string& line) {
+    Logger::shared().log(line, Logger::Level::info);
+}
 
 QColor faded(QColor colour, float alpha) {
     colour.setAlphaF(alpha);
@@ -82,6 +85,7 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
     disclosureButton_ = new QPushButton(QStringLiteral("Why is this needed?"), this);
     disclosureButton_->setObjectName(QStringLiteral("whyButton"));
     disclosureButton_->setFlat(true);
+    showKeyboardFocus(*disclosureButton_);
     disclosureButton_->setFont(style::font(style::TextStyle::subheadline));
     explanation->addWidget(disclosureButton_, 0, Qt::AlignHCenter);
     details_ = new QWidget(this);
@@ -94,7 +98,8 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
                                  QStringLiteral("Quillobrandt reads your Messages database and photo attachments. "
                                                 "Nothing else — no Mail, Safari, or other files."),
                                  faded(style::blue(), 0.08F), details_));
-    cards->addWidget(new InfoBox(QStringLiteral("lock.fill"), style::orange(), QStringLiteral("Everything stays private"),
+    cards->addWidget(new InfoBox(QStringLiteral("lock.fill"), style::orange(),
+                                 QStringLiteral("Everything stays private"),
                                  QStringLiteral("Your messages never leave your Mac. The app works completely offline "
                                                 "with no internet connection."),
                                  faded(style::orange(), 0.08F), details_));
@@ -127,7 +132,9 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
     connect(openSettingsButton_, &QPushButton::clicked, this, [] { PermissionManager::openFullDiskAccessSettings(); });
 }
 
-PermissionRequestView::~PermissionRequestView() { stopMonitoring(); }
+PermissionRequestView::~PermissionRequestView() {
+    stopMonitoring();
+}
 
 void PermissionRequestView::setShowDetails(bool show) {
     showDetails_ = show;

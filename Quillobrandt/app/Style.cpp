@@ -1,6 +1,8 @@
 #include "Quillobrandt/app/Style.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -107,6 +109,44 @@ QColor green() {
 }
 QColor red() {
     return QColor(0xFF, 0x3B, 0x30);
+}
+
+namespace {
+
+// Keeps a button's accent text readable on whatever window its palette brings.
+class AccentText final : public QObject {
+public:
+    explicit AccentText(QAbstractButton& button) : QObject(&button), button_(button) {
+        apply();
+        button.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &button_ && event->type() == QEvent::PaletteChange) {
+            apply(); // setting the same colour again sends no further change
+        }
+        return false;
+    }
+
+private:
+    void apply() {
+        QPalette palette = button_.palette();
+        const QColor text = readableOn(accent(), palette.color(QPalette::Window));
+        if (palette.color(QPalette::ButtonText) != text ||
+            !palette.isBrushSet(QPalette::Active, QPalette::ButtonText)) {
+            palette.setColor(QPalette::ButtonText, text);
+            button_.setPalette(palette);
+        }
+    }
+
+    QAbstractButton& button_;
+};
+
+} // namespace
+
+void setAccentText(QAbstractButton& button) {
+    new AccentText(button);
 }
 
 QFrame* divider(QWidget* parent) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <QLabel>
+class QAbstractButton;
 class QFrame;
 class QWidget;
 
@@ -36,6 +37,10 @@ QColor secondaryColour(const QPalette& palette);
 QColor secondaryColour(const QWidget* widget);
 // The same for `label` standing on `background` alone (a selected row on the highlight, a dark chip).
 QColor secondaryLabel(const QColor& label, const QColor& background);
+
+// Gives `button` text in the accent's hue, as dark or light as reading it on its window needs: now, and again
+// whenever its palette changes (a theme switched while the program runs).
+void setAccentText(QAbstractButton& button);
 
 // A word-wrapping label with the given font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr);

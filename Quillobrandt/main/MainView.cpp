@@ -194,6 +194,7 @@ QWidget* MainView::buildStartScreen() {
     feedbackRow->addStretch();
     auto* feedback = new QToolButton(face);
     feedback->setAutoRaise(true);
+    showKeyboardFocus(*feedback);
     feedback->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     feedback->setText(QStringLiteral("Send Feedback"));
     setButtonSymbol(*feedback, QStringLiteral("bubble.left.and.bubble.right"), 10, SymbolInk::secondaryLabel);
@@ -276,12 +277,11 @@ QWidget* MainView::buildConversationList() {
     headerLayout->setContentsMargins(12, 8, 12, 8);
     auto* back = new QToolButton(header);
     back->setAutoRaise(true);
+    showKeyboardFocus(*back);
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setText(QStringLiteral("Back"));
     setButtonSymbol(*back, QStringLiteral("chevron.left"), 10, style::accent());
-    QPalette accentPalette = back->palette();
-    accentPalette.setColor(QPalette::ButtonText, style::accent());
-    back->setPalette(accentPalette);
+    style::setAccentText(*back);
     tagForTracking(back, "back_to_welcome", "Back to Welcome");
     connect(back, &QToolButton::clicked, this, [this] { backToWelcome(); });
     headerLayout->addWidget(back);

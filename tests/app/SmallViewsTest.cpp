@@ -9,6 +9,8 @@
 #include "platform/qt/PrivacyGate.h"
 #include "tests/app/ShellFixture.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/qt/DarkPalette.h"
+#include "tests/support/qt/FocusVisibility.h"
 
 namespace {
 
@@ -30,10 +32,35 @@ TEST_F(SmallViewsTest, AboutShowsTheBuildVersionAndOpensTheWebsite) {
     EXPECT_EQ(fake.desktop->openedUrls[0].toString().toStdString(), platform::bundleWebsite());
 }
 
+// The flat links of the small screens, the website in About and "Why is this needed?" on the disk-access screen,
+// show where the keyboard is, and the website's accent text reads 4.5:1 on the window, light and dark.
+TEST_F(SmallViewsTest, FlatLinksShowTheFocusAndTheWebsiteReads) {
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+        const char* palette = dark ? " (dark)" : " (light)";
+        quillobrandt::AboutView about;
+        about.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+        EXPECT_GE(qbtest::focusVisibility(*about.websiteButton()), 3.0) << "website" << palette;
+        const QColor window = about.palette().color(QPalette::Window);
+        EXPECT_GE(
+            quillobrandt::contrastOver(about.websiteButton()->palette().color(QPalette::ButtonText), window, window),
+            quillobrandt::readableContrast)
+            << "website" << palette;
+        auto state = makeState();
+        PermissionRequestView access(*state);
+        access.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&access));
+        EXPECT_GE(qbtest::focusVisibility(*access.disclosureButton()), 3.0) << "Why is this needed?" << palette;
+    }
+    QApplication::setPalette(light);
+}
+
 TEST_F(SmallViewsTest, EverySymbolTheScreensUseIsDrawn) {
-    for (const char* name : {"AppIcon", "key.fill", "person.crop.circle.fill", "person.crop.circle",
-                             "bubble.left.and.bubble.right.fill", "gear", "chevron.right", "chevron.down",
-                             "doc.text.fill", "lock.fill", "checkmark.shield.fill"}) {
+    for (const char* name :
+         {"AppIcon", "key.fill", "person.crop.circle.fill", "person.crop.circle", "bubble.left.and.bubble.right.fill",
+          "gear", "chevron.right", "chevron.down", "doc.text.fill", "lock.fill", "checkmark.shield.fill"}) {
         EXPECT_TRUE(quillobrandt::isKnownSymbol(QString::fromUtf8(name))) << name;
         const QImage image = quillobrandt::symbolPixmap(QString::fromUtf8(name), 24, Qt::black).toImage();
         bool drawn = false;

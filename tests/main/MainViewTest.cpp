@@ -25,6 +25,7 @@
 #include "Quillobrandt/app/HttpSender.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/main/MainView.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
@@ -346,12 +347,19 @@ TEST_F(MainViewTest, KeyboardFocusShowsOnTheStartScreenAndOnTheListRow) {
         const char* palette = dark ? " (dark)" : " (light)";
         view.setPalette(dark ? qbtest::darkPalette() : light);
         state.setConversations({});
-        for (const char* name : {"load_mac_messages", "load_iphone_messages", "open_messages_folder"}) {
+        for (const char* name :
+             {"send_feedback", "load_mac_messages", "load_iphone_messages", "open_messages_folder"}) {
             auto* control = view.findChild<QAbstractButton*>(QString::fromLatin1(name));
             ASSERT_NE(control, nullptr) << name;
             EXPECT_GE(qbtest::focusVisibility(*control), 3.0) << name << palette;
         }
         state.setConversations({makeConversation("1", {"+15183808956"}), makeConversation("2", {"bob@example.com"})});
+        auto* back = view.findChild<QAbstractButton*>(QStringLiteral("back_to_welcome"));
+        EXPECT_GE(qbtest::focusVisibility(*back), 3.0) << "Back" << palette;
+        const QColor window = view.palette().color(QPalette::Window);
+        EXPECT_GE(quillobrandt::contrastOver(back->palette().color(QPalette::ButtonText), window, window),
+                  quillobrandt::readableContrast)
+            << "Back" << palette;
         auto* search = view.findChild<QLineEdit*>();
         auto* list = view.findChild<QListView*>();
         search->setFocus(Qt::OtherFocusReason);
