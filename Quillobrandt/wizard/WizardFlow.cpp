@@ -6,6 +6,7 @@
 #include <QSizeF>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <future>
@@ -79,6 +80,20 @@ void iPhoneBackupWizardView::pollDetectedDevice() {
     selectedDevice_ = devices.front();
     devicePollTimer_.stop();
     setScreen(BackupWizardScreen::deviceDetected);
+}
+
+void iPhoneBackupWizardView::forgetUnpluggedDevice() {
+    if (currentScreen_ != BackupWizardScreen::deviceDetected || !selectedDevice_) {
+        return;
+    }
+    const auto& devices = deviceManager_.connectedDevices();
+    if (std::find(devices.begin(), devices.end(), *selectedDevice_) != devices.end()) {
+        return;
+    }
+    logInfo("📱 " + selectedDevice_->name + " was unplugged; detecting again");
+    selectedDevice_.reset();
+    setScreen(BackupWizardScreen::detectingDevice);
+    devicePollTimer_.start();
 }
 
 void iPhoneBackupWizardView::browseForExistingBackup() {
@@ -156,9 +171,14 @@ void iPhoneBackupWizardView::openBackupFolder() {
     logInfo("📂 Opening backup folder: " + folder.string());
     // idevicebackup2 needs the folder to exist; it holds private data, so only the user may enter it.
     platform::createPrivateDirectory(folder);
-    platform::desktopServices()->revealFolder(QString::fromStdString(folder.string()));
+    const bool shown = platform::desktopServices()->revealFolder(QString::fromStdString(folder.string()));
     if (currentScreen_ == BackupWizardScreen::backupOverview) {
         setScreen(BackupWizardScreen::configureBackup, 2);
+    }
+    if (!shown) {
+        logError("No file manager could show " + folder.string());
+        presentError(QStringLiteral("No file manager could show the backup folder. It is %1.")
+                         .arg(QString::fromStdString(folder.string())));
     }
 }
 
@@ -229,7 +249,8 @@ void iPhoneBackupWizardView::handleBackupCompleted(const std::filesystem::path& 
     const ChosenBackup seen = inspectChosenBackup(folder);
     // Asked for unless the backup says plainly that it is not encrypted.
     backupNeedsPassword_ = seen.problem != ChosenBackup::Problem::none || seen.isEncrypted;
-    setScreen(BackupWizardScreen::extractMessages);
+    // The extract screen is the last of the steps: its counter says so from the start.
+    setScreen(BackupWizardScreen::extractMessages, 4);
 }
 
 // --- Extraction -------------------------------------------------------------------------------------------
@@ -425,6 +446,7 @@ void iPhoneBackupWizardView::showExtractionError(const QString& description) {
 
 void iPhoneBackupWizardView::showLoadError(const QString& description) {
     endRunningExtraction();
+    isExtracting_ = false; // back to the extract screen, as after an extraction error
     presentError(QStringLiteral("Failed to load messages: ") + description);
 }
 

@@ -32,6 +32,16 @@ namespace quillobrandt {
 
 using style::divider;
 
+namespace {
+
+// Room around a screen and between its parts, and what is left of it on a short screen.
+constexpr int kScreenMargin = 32;
+constexpr int kCompactScreenMargin = 16;
+constexpr int kCompactSpacing = 12;
+constexpr const char* kDesignedSpacing = "designedSpacing";
+
+} // namespace
+
 iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* parent, platform::NotificationHub* hub)
     : QDialog(parent), appState_(appState), hub_(hub != nullptr ? *hub : platform::NotificationHub::defaultCenter()) {
     setWindowTitle(QStringLiteral("Quillobrandt"));
@@ -40,7 +50,10 @@ iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* pare
     connect(&devicePollTimer_, &QTimer::timeout, this, [this] { pollDetectedDevice(); });
     backupMonitorTimer_.setInterval(5000);
     connect(&backupMonitorTimer_, &QTimer::timeout, this, [this] { checkBackupStatus(); });
-    connect(&deviceManager_, &iPhoneDeviceManager::connectedDevicesChanged, this, [this] { refresh(); });
+    connect(&deviceManager_, &iPhoneDeviceManager::connectedDevicesChanged, this, [this] {
+        forgetUnpluggedDevice();
+        refresh();
+    });
     connect(&deviceManager_, &iPhoneDeviceManager::scanProblemChanged, this, [this] { refresh(); });
     buildLayout();
     refresh();
@@ -107,17 +120,22 @@ void iPhoneBackupWizardView::buildLayout() {
                 buildConfigureBackupScreen(), buildMonitoringBackupScreen(), buildExtractMessagesScreen(),
                 buildCompleteScreen()};
     for (auto* screen : screens_) {
-        screen->layout()->setContentsMargins(32, 32, 32, 32);
+        screen->setProperty(kDesignedSpacing, screen->layout()->spacing());
+        screen->layout()->setContentsMargins(kScreenMargin, kScreenMargin, kScreenMargin, kScreenMargin);
         screenLayout->addWidget(screen);
     }
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidget(screenColumn);
+    screenView_ = scroll->viewport();
+    screenView_->installEventFilter(this);
     column->addWidget(scroll, 1);
-    column->addWidget(divider(this));
+    footerDivider_ = divider(this);
+    column->addWidget(footerDivider_);
 
-    auto* footer = new QWidget(this);
+    footer_ = new QWidget(this);
+    auto* footer = footer_;
     auto* footerRow = new QHBoxLayout(footer);
     footerRow->addStretch(1);
     footerCloseButton_ = new QPushButton(QStringLiteral("Close"), footer);
@@ -142,6 +160,35 @@ bool iPhoneBackupWizardView::isStepCounterVisible() const {
 
 QString iPhoneBackupWizardView::stepCounterText() const {
     return QStringLiteral("Step %1 of %2").arg(currentStepNumber_).arg(totalSteps_);
+}
+
+void iPhoneBackupWizardView::fitShownScreen() {
+    if (screenView_ == nullptr) {
+        return;
+    }
+    QWidget* screen = screens_.at(static_cast<std::size_t>(currentScreen_));
+    QLayout* layout = screen->layout();
+    const auto space = [layout](int margin, int spacing) {
+        layout->setContentsMargins(margin, margin, margin, margin);
+        layout->setSpacing(spacing);
+    };
+    const int designed = screen->property(kDesignedSpacing).toInt();
+    space(kScreenMargin, designed);
+    const int width = screenView_->width();
+    const int needed =
+        layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+    // On a short screen (a small laptop, a scaled desktop) the room between the parts goes first, so that what the
+    // user acts on stays in sight without scrolling.
+    if (needed > screenView_->height()) {
+        space(kCompactScreenMargin, std::min(designed, kCompactSpacing));
+    }
+}
+
+bool iPhoneBackupWizardView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == screenView_ && event->type() == QEvent::Resize) {
+        fitShownScreen();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void iPhoneBackupWizardView::setScreen(BackupWizardScreen screen, std::optional<int> stepNumber) {
@@ -171,9 +218,12 @@ void iPhoneBackupWizardView::refresh() {
     for (std::size_t i = 0; i < screens_.size(); ++i) {
         screens_[i]->setVisible(i == static_cast<std::size_t>(currentScreen_));
     }
+    fitShownScreen();
     stepCounter_->setVisible(isStepCounterVisible());
     stepCounter_->setText(stepCounterText());
-    footerCloseButton_->setVisible(currentScreen_ == BackupWizardScreen::complete);
+    // Only the finished screen has anything in the footer; an empty one would only take room from the screens.
+    footer_->setVisible(currentScreen_ == BackupWizardScreen::complete);
+    footerDivider_->setVisible(footer_->isVisibleTo(this));
     detectionProblem_->setText(detectionProblemText());
     detectionProblemRow_->setVisible(!detectionProblem_->text().isEmpty());
     // As wide as its text, up to most of the screen's width; only a longer text wraps.

@@ -99,6 +99,8 @@ public:
     // Screen 1: device detection, or an existing backup folder.
     void startDeviceDetection();
     void pollDetectedDevice();
+    // A phone announced as detected that is no longer listed (unplugged) is forgotten, and detection starts over.
+    void forgetUnpluggedDevice();
     void browseForExistingBackup();
     void handleBackupFolderSelection(const std::optional<std::filesystem::path>& folder);
     // Screens 2 to 4: guidance.
@@ -136,6 +138,8 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Fits the shown screen to the view whenever the view changes size.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Return runs the shown screen's main action when it is enabled, and nothing else: never a close.
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -164,6 +168,8 @@ private:
     void cancelExtraction();
     void endRunningExtraction();
     void applyBoundedSize();
+    // The shown screen at its designed spacing, or closer together when it would not fit the view without scrolling.
+    void fitShownScreen();
 
     AppState& appState_;
     platform::NotificationHub& hub_;
@@ -208,11 +214,14 @@ private:
     bool deleteWhenClosed_ = false;
 
     // Widgets.
-    std::vector<QWidget*> screens_; // in BackupWizardScreen order
+    std::vector<QWidget*> screens_;             // in BackupWizardScreen order
+    QWidget* screenView_ = nullptr;             // the scroll area's view of the shown screen
     std::array<QPushButton*, 7> mainButtons_{}; // each screen's main action, null where it has none
     QLabel* stepCounter_ = nullptr;
     QWidget* detectionProblemRow_ = nullptr;
     QLabel* detectionProblem_ = nullptr;
+    QWidget* footerDivider_ = nullptr;
+    QWidget* footer_ = nullptr;
     QPushButton* footerCloseButton_ = nullptr;
     QLabel* deviceNameLabel_ = nullptr;
     QWidget* deviceCard_ = nullptr;

@@ -42,6 +42,13 @@ QString toolMessage(const CommandResult& result) {
     return QStringLiteral("exit status %1").arg(result.exitCode);
 }
 
+// A tool that could not start, or was stopped (it printed without end, or never finished), is not the device tool
+// it should be, whatever usbmuxd does.
+QString brokenToolProblem(const std::filesystem::path& tool) {
+    return QStringLiteral("Check that %1 is the one of the package %2.")
+        .arg(QString::fromStdString(tool.string()), QString::fromLatin1(kToolsPackage));
+}
+
 QString missingToolProblem(const char* tool) {
     return QStringLiteral("%1 was not found. Install the package %2.")
         .arg(QString::fromLatin1(tool), QString::fromLatin1(kToolsPackage));
@@ -105,9 +112,11 @@ iPhoneDeviceManager::Scan iPhoneDeviceManager::scan(const std::filesystem::path&
     const CommandResult list = runCommand(listTool, {"-l"}, {}, kToolTimeout, stop);
     if (!list.success) {
         scan.failureLines.push_back("idevice_id failed: " + list.standardError);
-        scan.problem = QStringLiteral("idevice_id could not list devices (%1). It reaches the iPhone through usbmuxd "
-                                      "(package usbmuxd), which starts when an iPhone is plugged in.")
-                           .arg(toolMessage(list));
+        const QString advice = list.exitCode < 0
+                                   ? brokenToolProblem(listTool)
+                                   : QStringLiteral("It reaches the iPhone through usbmuxd (package "
+                                                    "usbmuxd), which starts when an iPhone is plugged in.");
+        scan.problem = QStringLiteral("idevice_id could not list devices (%1). %2").arg(toolMessage(list), advice);
         return scan;
     }
     QString infoProblem;
@@ -115,9 +124,12 @@ iPhoneDeviceManager::Scan iPhoneDeviceManager::scan(const std::filesystem::path&
         const CommandResult info = runCommand(infoTool, {"-u", udid}, {}, kToolTimeout, stop);
         if (!info.success) {
             scan.failureLines.push_back("Failed to get info for device " + udid);
-            infoProblem = QStringLiteral("ideviceinfo could not read the connected iPhone (%1). Unlock it and tap "
-                                         "\"Trust\" when it asks whether to trust this computer.")
-                              .arg(toolMessage(info));
+            const QString advice = info.exitCode < 0
+                                       ? brokenToolProblem(infoTool)
+                                       : QStringLiteral("Unlock it and tap \"Trust\" when it asks whether "
+                                                        "to trust this computer.");
+            infoProblem = QStringLiteral("ideviceinfo could not read the connected iPhone (%1). %2")
+                              .arg(toolMessage(info), advice);
             continue;
         }
         scan.devices.push_back(makeDevice(udid, parseDeviceProperties(info.standardOutput)));

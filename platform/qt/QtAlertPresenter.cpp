@@ -2,11 +2,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -31,6 +36,16 @@ int QtAlertPresenter::runModal(const AlertRequest& request) {
     box.setIcon(iconFor(request.style));
     box.setText(request.messageText);
     box.setInformativeText(request.informativeText);
+    // The box takes its width from the short title alone and would wrap the explanation into a narrow column: the
+    // explanation gets lines as long as it needs, up to a readable length, within the screen.
+    if (auto* explanation = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        const QFontMetrics metrics = explanation->fontMetrics();
+        const QScreen* screen = box.screen() != nullptr ? box.screen() : QGuiApplication::primaryScreen();
+        const int roomOnScreen = screen != nullptr ? screen->availableGeometry().width() - 160 : 400;
+        const int readable = std::min(metrics.averageCharWidth() * 64, roomOnScreen);
+        explanation->setMinimumWidth(
+            std::max(0, std::min(metrics.horizontalAdvance(request.informativeText), readable)));
+    }
     if (request.selectableText) {
         // Both the message and the informative label.
         for (QLabel* label : box.findChildren<QLabel*>()) {

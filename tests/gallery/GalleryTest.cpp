@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -45,6 +46,7 @@
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/qt/AlertPresenter.h"
 #include "platform/qt/FakePlatform.h"
 #include "platform/qt/NotificationHub.h"
 #include "tests/app/RecordingHttpSender.h"
@@ -487,7 +489,11 @@ TEST_F(ConversationGallery, PdfDialogPartWay) {
 
 class WizardGallery : public Gallery {
 protected:
-    void captureEveryScreen(const QString& suffix) {
+    // Run on a small or scaled screen (see MainWindowOnItsScreen), the captures carry the scale in their names.
+    void captureEveryScreen(const QString& kind) {
+        const char* scale = std::getenv("QT_SCALE_FACTOR");
+        const QString suffix =
+            kind + (scale != nullptr ? QStringLiteral("-scale") + QString::fromLatin1(scale) : QString());
         wizardtest::WizardEnvironment env;
         quillobrandt::iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
         capture(wizard, QStringLiteral("wizard-1-detecting") + suffix);
@@ -528,6 +534,28 @@ TEST_F(WizardGallery, EveryScreenWithTheDeviceTools) {
 TEST_F(WizardGallery, EveryScreenWithoutTools) {
     wizardtest::FakeTools emptyPath; // PATH holds no device tools at all
     captureEveryScreen(QStringLiteral("-no-tools"));
+}
+
+// The wizard's error alert as the real message box shows it: the wrong password's explanation in lines.
+TEST_F(WizardGallery, WrongPasswordAlert) {
+    const char* scale = std::getenv("QT_SCALE_FACTOR");
+    const QString suffix = scale != nullptr ? QStringLiteral("-scale") + QString::fromLatin1(scale) : QString();
+    platform::AlertRequest request;
+    request.messageText = QStringLiteral("Error");
+    request.informativeText =
+        QStringLiteral("Extraction failed: Failed to unwrap encryption key. The password may be incorrect.");
+    request.style = platform::AlertStyle::warning;
+    request.buttons = {QStringLiteral("OK")};
+    bool captured = false;
+    QTimer::singleShot(100, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            report(*box, QStringLiteral("wizard-wrong-password-alert") + suffix);
+            captured = true;
+            box->done(0);
+        }
+    });
+    platform::QtAlertPresenter().runModal(request);
+    EXPECT_TRUE(captured);
 }
 
 TEST_F(WizardGallery, SaveExtractionDialog) {

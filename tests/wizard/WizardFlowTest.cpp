@@ -50,17 +50,38 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     EXPECT_FALSE(wizard.isStepCounterVisible());
     EXPECT_FALSE(wizard.isDevicePollRunning());
 
+    // Unplugged while it is shown, the phone is no longer announced, and Continue cannot go on with it; plugged in
+    // again, it is found again.
+    tools.install("");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::detectingDevice; }));
+    EXPECT_FALSE(wizard.selectedDevice());
+    EXPECT_TRUE(wizard.isDevicePollRunning());
+    tools.install("FIRST\\nSECOND\\n");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::deviceDetected; }));
+    EXPECT_EQ(wizard.selectedDevice()->udid, "FIRST");
+
     wizard.findChild<QPushButton*>("continueButton")->click();
     EXPECT_EQ(wizard.currentScreen(), Screen::backupOverview);
     EXPECT_EQ(wizard.stepCounterText(), "Step 1 of 4");
     EXPECT_TRUE(wizard.isStepCounterVisible());
 
+    // Without a file manager the folder cannot be shown: the user is told where it is instead.
+    env.fake.desktop->result = false;
     wizard.findChild<QPushButton*>("openBackupFolderButton")->click();
     EXPECT_EQ(wizard.currentScreen(), Screen::configureBackup);
     EXPECT_EQ(wizard.stepCounterText(), "Step 2 of 4");
     ASSERT_EQ(env.fake.desktop->revealedFolders.size(), 1u);
     EXPECT_EQ(env.fake.desktop->revealedFolders[0].toStdString(), backupRootFolder().string());
     EXPECT_EQ(fs::status(backupRootFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    qbtest::drainEvents();
+    ASSERT_EQ(env.fake.alerts->alerts().size(), 1u);
+    EXPECT_EQ(env.fake.alerts->alerts()[0].informativeText.toStdString(),
+              "No file manager could show the backup folder. It is " + backupRootFolder().string() + ".");
+    env.fake.desktop->result = true;
+    wizard.findChild<QPushButton*>("showBackupFolderButton")->click();
+    qbtest::drainEvents();
+    EXPECT_EQ(env.fake.desktop->revealedFolders.size(), 2u);
+    EXPECT_EQ(env.fake.alerts->alerts().size(), 1u);
 
     // Every command names the detected device and never carries a password; each field shows its start and
     // its Copy button copies all of it.
@@ -108,7 +129,7 @@ TEST_F(WizardFlowTest, DetectedDeviceLeadsThroughTheGuidanceToMonitoring) {
     EXPECT_FALSE(wizard.isDetectingBackup());
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::extractMessages; }));
     EXPECT_EQ(wizard.detectedBackupPath(), folder);
-    EXPECT_EQ(wizard.stepCounterText(), "Step 3 of 4");
+    EXPECT_EQ(wizard.stepCounterText(), "Step 4 of 4") << "the last step is the one shown";
     EXPECT_EQ(wizard.findChild<QLabel*>("extractTitle")->text(), "Backup Complete!");
 
     // Closing stops the device scans.
@@ -252,6 +273,13 @@ TEST_F(WizardFlowTest, FirstScreenSaysWhyNoDeviceCanBeFound) {
     EXPECT_TRUE(problem->text().contains("usbmuxd"));
     EXPECT_EQ(wizard.currentScreen(), Screen::detectingDevice);
 
+    // A tool that floods its output is stopped, and is no sign of a missing usbmuxd.
+    wizardtest::writeTool(tools.folder(), "idevice_id", "exec /usr/bin/yes");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return problem->text().contains("1 MiB"); }));
+    EXPECT_EQ(problem->text().toStdString(),
+              "idevice_id could not list devices (idevice_id printed more than 1 MiB and was stopped). Check that " +
+                  (tools.folder() / "idevice_id").string() + " is the one of the package libimobiledevice-utils.");
+
     // Working tools clear the line and find the phone.
     tools.install("PHONE\\n");
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::deviceDetected; }));
@@ -294,6 +322,14 @@ TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
     EXPECT_GE(wizard.height(), std::min(850, available.height()) - 60); // only a title bar's worth is kept free
     EXPECT_LE(wizard.maximumHeight(), available.height());
     wizard.show();
+    qbtest::drainEvents();
+    // With no phone in reach, the first screen's one action is in sight without scrolling.
+    auto* browse = wizard.findChild<QPushButton*>("browseButton");
+    auto* viewport = wizard.findChild<QScrollArea*>()->viewport();
+    const QRect browseInView(browse->mapTo(viewport, QPoint(0, 0)), browse->size());
+    EXPECT_TRUE(viewport->rect().contains(browseInView))
+        << "Browse at " << browseInView.y() << ".." << browseInView.bottom() << " in a view " << viewport->height()
+        << " high";
     auto* close = wizard.findChild<QPushButton*>("closeButton");
     wizard.showCompleteScreen();
     auto* footerClose = wizard.findChild<QPushButton*>("footerCloseButton");

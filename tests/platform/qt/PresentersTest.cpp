@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -136,6 +137,37 @@ TEST(AlertPresenter, EscapeAnswersTheCancelButtonOrClosesUnanswered) {
     request.cancelButton = std::nullopt;
     request.escapeCloses = true;
     EXPECT_EQ(answerWithEscape(request), std::optional<int>(-1)) << "closed without deciding";
+}
+
+// A message box takes its width from its short title ("Error") and wraps the explanation under it into a narrow
+// column (191 pixels wide at scale 1.5 on a laptop screen). Its text gets readable lines, within the screen. CTest
+// also runs this on a 1366 by 768 screen at scale 1.5 (see this folder's CMakeLists.txt).
+TEST(AlertPresenter, TheExplanationIsLaidOutInLinesNotAColumn) {
+    platform::AlertRequest request;
+    request.messageText = QStringLiteral("Error");
+    request.informativeText =
+        QStringLiteral("Extraction failed: Failed to unwrap encryption key. The password may be incorrect.");
+    request.buttons = {QStringLiteral("OK")};
+    QRect box;
+    int lineWidth = 0;
+    int textWidth = 0;
+    int readableLine = 0; // sixty characters
+    QTimer::singleShot(50, [&] {
+        if (auto* shown = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            box = shown->frameGeometry();
+            if (auto* label = shown->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+                lineWidth = label->width();
+                textWidth = label->fontMetrics().horizontalAdvance(label->text());
+                readableLine = label->fontMetrics().averageCharWidth() * 60;
+            }
+            shown->done(0);
+        }
+    });
+    platform::QtAlertPresenter().runModal(request);
+    const QRect available = QApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(textWidth, 0);
+    EXPECT_GE(lineWidth, std::min(textWidth, readableLine)) << "text " << textWidth << " px in lines of " << lineWidth;
+    EXPECT_LE(box.width(), available.width());
 }
 
 TEST(PanelPresenter, PanelsWithoutAFolderOpenInDocumentsOrHomeNeverTheWorkingDirectory) {
