@@ -1,5 +1,7 @@
 #include "Quillobrandt/backup/BackupExtractor.h"
 
+#include <algorithm>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -7,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "Quillobrandt/backup/AesKeyWrap.h"
+#include "Quillobrandt/backup/AttachmentPaths.h"
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/FileDecryptor.h"
 #include "Quillobrandt/backup/FileRecord.h"
@@ -176,6 +179,44 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
     tempDecryptedManifestPath_ = copy;
     platform::consoleLine("✅ Manifest.db decrypted to temporary file");
     manifestDB_ = ManifestIndex::openPrivateCopy(copy);
+}
+
+std::uint64_t BackupExtractor::extractionSize(const std::vector<std::string>& relativePaths,
+                                              bool withImageAttachments) const {
+    if (!manifestDB_) {
+        throw BackupError(BackupError::Code::notInitialized);
+    }
+    // What the record states, or what is stored when that is more: a record may understate its file.
+    const auto sizeOf = [this](const ManifestRow& row) -> std::uint64_t {
+        const std::vector<std::uint8_t> none;
+        std::uint64_t size = statedFileSize(row.file ? *row.file : none).value_or(0);
+        struct stat st {};
+        if (row.fileID && isValidFileID(*row.fileID) &&
+            ::stat((backupPath_ / row.fileID->substr(0, 2) / *row.fileID).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            size = std::max(size, static_cast<std::uint64_t>(st.st_size));
+        }
+        return size;
+    };
+    std::uint64_t total = 0;
+    // An index may state any size: the sum stops at the largest number rather than wrap round to a small one.
+    const auto add = [&total](std::uint64_t bytes) {
+        total = bytes > std::numeric_limits<std::uint64_t>::max() - total ? std::numeric_limits<std::uint64_t>::max()
+                                                                          : total + bytes;
+    };
+    for (const auto& relativePath : relativePaths) {
+        if (const auto row = manifestDB_->find(backupDomainOf(relativePath), relativePath)) {
+            add(sizeOf(*row));
+        }
+    }
+    if (withImageAttachments) {
+        const std::string attachments = "Library/SMS/Attachments/";
+        manifestDB_->forEachBelow(backupDomainOf(attachments), attachments, [&](const ManifestRow& row) {
+            if (isImageFileName(row.relativePath)) {
+                add(sizeOf(row));
+            }
+        });
+    }
+    return total;
 }
 
 void BackupExtractor::extractFile(const std::string& relativePath, const fs::path& destination,

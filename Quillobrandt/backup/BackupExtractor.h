@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Quillobrandt/backup/BackupKeyDerivation.h"
 #include "Quillobrandt/backup/BackupProgress.h"
@@ -40,13 +42,20 @@ public:
 
     // Extracts every image attachment named by the `attachment` table of the Messages database `smsDatabase`
     // (already extracted from this backup) to `destination` / the attachment's path without "~/".
-    // Images that fail are reported on standard output and skipped. The database is opened as every database from
+    // Images that fail are reported on standard output and skipped, but for a full disk (the filesystem_error passes
+    // through). The database is opened as every database from
     // outside is (see openForeignDatabase). Once `*stop` is true (set from any thread) it returns before the next
     // image, and a reading of the attachment list ends with BackupError stopped, however the database was made.
     // Throws BackupError queryFailed when the database cannot be read, std::filesystem::filesystem_error when it
     // cannot be copied.
     void extractImageAttachments(const std::filesystem::path& smsDatabase, const std::filesystem::path& destination,
                                  const BackupProgress& progress = {}, const std::atomic<bool>* stop = nullptr);
+
+    // The bytes extracting the files at `relativePaths` would write, and with `withImageAttachments` every picture
+    // the backup holds below "Library/SMS/Attachments/" too: for each, the size its record in the file index states,
+    // or its stored file's when that is larger. Files the backup lacks count nothing. Needs initialize(). Throws
+    // BackupError.
+    std::uint64_t extractionSize(const std::vector<std::string>& relativePaths, bool withImageAttachments) const;
 
     const std::filesystem::path& backupPath() const { return backupPath_; }
     const std::optional<std::filesystem::path>& tempDecryptedManifestPath() const { return tempDecryptedManifestPath_; }

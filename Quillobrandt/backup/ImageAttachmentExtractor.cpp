@@ -1,9 +1,11 @@
 #include "Quillobrandt/backup/AttachmentPaths.h"
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
+#include "Quillobrandt/backup/FileDecryptor.h"
 #include "Quillobrandt/backup/JournalModeSwitch.h"
 #include "Quillobrandt/store/AttachmentPathResolver.h"
 #include "Quillobrandt/store/ForeignDatabase.h"
+#include "Quillobrandt/store/FreeSpace.h"
 
 #include <exception>
 #include <system_error>
@@ -100,9 +102,10 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
                                    std::make_error_code(std::errc::permission_denied));
     }
     const fs::path copyPath = privateFolder / ("sms_temp_" + platform::makeUuidString() + ".db");
-    fs::copy_file(smsDatabase, copyPath, fs::copy_options::overwrite_existing);
+    // Copied as the backup's files are (mode 0600), so that a full folder is told as such (std::filesystem's copy
+    // reports an input/output error for it).
+    streamFile(smsDatabase, copyPath, {});
     const TemporaryDatabaseCopy copy(copyPath);
-    fs::permissions(copyPath, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     platform::consoleLine("📋 Created temporary database copy at: " + copyPath.string());
     {
         std::error_code ignored;
@@ -190,6 +193,12 @@ void BackupExtractor::extractImageAttachments(const fs::path& smsDatabase, const
         };
         try {
             extractFile(path, *target, inner);
+        } catch (const fs::filesystem_error& error) {
+            if (isOutOfSpace(error.code().value())) {
+                throw; // the next picture would find the disk as full: the caller says so
+            }
+            reportFailure(error.what());
+            continue;
         } catch (...) {
             reportFailure(errorText(std::current_exception()));
             continue;

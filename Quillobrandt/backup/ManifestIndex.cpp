@@ -48,6 +48,28 @@ std::optional<ManifestRow> ManifestIndex::find(const std::string& domain, const 
     }
 }
 
+void ManifestIndex::forEachBelow(const std::string& domain, const std::string& prefix,
+                                 const std::function<void(const ManifestRow& row)>& visit) const {
+    try {
+        auto statement = db_.prepare(
+            "SELECT fileID, file, relativePath FROM Files WHERE +domain = ? AND substr(relativePath, 1, ?) = ?");
+        statement.bindText(1, domain);
+        statement.bindInt64(2, static_cast<std::int64_t>(prefix.size()));
+        statement.bindText(3, prefix);
+        while (statement.next()) {
+            ManifestRow row;
+            if (statement.columnType(0) != SQLITE_NULL) {
+                row.fileID = statement.columnText(0);
+            }
+            row.file = statement.columnBlob(1);
+            row.relativePath = statement.columnText(2).value_or("");
+            visit(row);
+        }
+    } catch (const platform::SqliteError& error) {
+        throw BackupError(BackupError::Code::queryFailed, error.what());
+    }
+}
+
 std::string backupDomainOf(const std::string& relativePath) {
     return relativePath.starts_with("Library/SMS/Attachments/") ? "MediaDomain" : "HomeDomain";
 }

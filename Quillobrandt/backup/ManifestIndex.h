@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ namespace quillobrandt {
 struct ManifestRow {
     std::optional<std::string> fileID;
     std::optional<std::vector<std::uint8_t>> file;
+    std::string relativePath; // filled by forEachBelow only
 };
 
 // The backup's file index, `Manifest.db`: the backup's own file (opened so that nothing in the backup folder can
@@ -28,6 +30,9 @@ public:
     // The row of `relativePath` in `domain` (fileIDs are unique, so there is at most one); nullopt when there is none.
     // Throws BackupError queryFailed when the query does not prepare or a page is unreadable.
     std::optional<ManifestRow> find(const std::string& domain, const std::string& relativePath) const;
+    // Calls `visit` with each row of `domain` whose path starts with `prefix`. Throws BackupError queryFailed.
+    void forEachBelow(const std::string& domain, const std::string& prefix,
+                      const std::function<void(const ManifestRow& row)>& visit) const;
 
     void close() { db_.close(); }
 

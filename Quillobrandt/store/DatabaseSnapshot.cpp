@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/ForeignDatabase.h"
+#include "Quillobrandt/store/FreeSpace.h"
 #include "Quillobrandt/store/ReadInPlace.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/FileDescriptor.h"
@@ -43,8 +43,6 @@ constexpr int kBackupPagesPerStep = 1024;
 // A plain copy is tried this often, a little longer apart each time, before the database counts as busy.
 constexpr int kCopyAttempts = 5;
 constexpr auto kFirstRetryDelay = std::chrono::milliseconds(20);
-// Room left over beside the copy: SQLite's own "-shm" and journal of the copy, the file system's slack.
-constexpr std::uintmax_t kSpaceMargin = std::uintmax_t{8} << 20;
 // Where SQLite's unix VFS keeps the lock that every connection to a WAL database holds while it is open.
 constexpr off_t kShmDeadManSwitch = 120 + 8;
 // SQLite's lock bytes in the main file of a rollback-mode database: the pending byte, the reserved byte and the
@@ -416,21 +414,8 @@ std::uintmax_t sizeOf(const fs::path& file) {
     return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uintmax_t>(st.st_size) : 0;
 }
 
-std::uintmax_t freeSpace(const fs::path& folder) {
-    struct statvfs fs {};
-    if (::statvfs(folder.c_str(), &fs) != 0) {
-        return 0;
-    }
-    return static_cast<std::uintmax_t>(fs.f_bavail) * fs.f_frsize;
-}
-
-std::string megabytes(std::uintmax_t bytes) {
-    return std::to_string((bytes + (std::uintmax_t{1} << 20) - 1) >> 20) + " MB";
-}
-
 std::string noSpaceText(const fs::path& folder, std::uintmax_t needed) {
-    return "There is not enough free space in \"" + folder.string() + "\" to read the database: it needs " +
-           megabytes(needed) + ", " + megabytes(freeSpace(folder)) + " are free.";
+    return notEnoughSpaceText(folder, needed, "to read the database");
 }
 
 // A fresh folder for the copy: in the private temporary folder when it has room for `needed` bytes, else in the
@@ -528,7 +513,7 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
         storeLogError("❌ Failed to copy database: " + failure.what);
         const fs::path where = folder.empty() ? platform::privateTempDir() : folder.parent_path();
         removeFolder(folder);
-        if (failure.error == ENOSPC || failure.error == EDQUOT) {
+        if (isOutOfSpace(failure.error)) {
             throw DatabaseError::notEnoughSpace(noSpaceText(where, sizeOf(resolved) + kSpaceMargin));
         }
         throw DatabaseError::cannotOpenDatabase();

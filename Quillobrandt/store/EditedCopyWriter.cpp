@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/ForeignDatabase.h"
+#include "Quillobrandt/store/FreeSpace.h"
 #include "Quillobrandt/store/MessagesQueries.h"
 #include "Quillobrandt/store/PartialFileNotes.h"
 #include "Quillobrandt/store/StoreLog.h"
@@ -76,12 +76,6 @@ std::vector<fs::path> withCompanions(const fs::path& file) {
         files.emplace_back(file.string() + suffix);
     }
     return files;
-}
-
-std::uintmax_t freeSpace(const fs::path& target) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    struct statvfs fs {};
-    return ::statvfs(folder.c_str(), &fs) == 0 ? static_cast<std::uintmax_t>(fs.f_bavail) * fs.f_frsize : 0;
 }
 
 bool sameFile(const fs::path& a, const fs::path& b) {
@@ -264,7 +258,8 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         sourcePages + kSpareCopyPages + static_cast<std::int64_t>(messageIDs.size()) / kDeletedMessagesPerSparePage;
     // SQLite says "full" both for the disk and for the page limit; a disk with room left means the limit.
     const auto failed = [&](const SqliteError& error, DatabaseError fallback) {
-        if ((error.code() & 0xFF) == SQLITE_FULL && freeSpace(target) >= kDiskFullBelow) {
+        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+        if ((error.code() & 0xFF) == SQLITE_FULL && freeSpace(folder) >= kDiskFullBelow) {
             storeLogError("❌ The edited copy would grow beyond its source; a trigger keeps adding rows");
             return DatabaseError(DatabaseError::Code::queryFailed,
                                  "The edited copy would grow larger than the database it is made from: a trigger in "

@@ -10,6 +10,7 @@
 #include "Quillobrandt/backup/BackupError.h"
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "Quillobrandt/store/DatabaseManager.h"
+#include "Quillobrandt/store/FreeSpace.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Console.h"
 #include "platform/core/Paths.h"
@@ -20,6 +21,48 @@ namespace quillobrandt {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr const char* kMessagesDatabase = "Library/SMS/sms.db";
+constexpr const char* kAddressBook = "Library/AddressBook/AddressBook.sqlitedb";
+constexpr const char* kToExtract = "to extract the backup";
+
+std::uintmax_t sizeOfFile(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
+}
+
+// The room a run needs in each folder it writes, and the refusal that names a folder without it.
+class RoomNeeded {
+public:
+    // Until the file index is open, the caches folder must hold at least its decrypted copy.
+    explicit RoomNeeded(const std::filesystem::path& backupFolder)
+        : caches_(sizeOfFile(backupFolder / "Manifest.db") + kSpaceMargin) {}
+
+    void setCaches(std::uintmax_t bytes) { caches_ = bytes + kSpaceMargin; }
+    // The pictures' pass copies the message database into the private temporary folder.
+    void setTemporary(std::uintmax_t bytes) { temporary_ = bytes + kSpaceMargin; }
+    std::uintmax_t caches() const { return caches_; }
+
+    // The refusal for a write that found its file system full, naming the folder; nullopt for any other failure.
+    std::optional<std::string> refusalFor(const std::exception& error) const {
+        const auto* failed = dynamic_cast<const std::filesystem::filesystem_error*>(&error);
+        if (failed == nullptr || !isOutOfSpace(failed->code().value())) {
+            return std::nullopt;
+        }
+        const auto& file = failed->path2().empty() ? failed->path1() : failed->path2();
+        if (platform::isInside(file, platform::cachesDir())) {
+            return notEnoughSpaceText(platform::cachesDir(), caches_, kToExtract);
+        }
+        const auto folder = file.parent_path();
+        return notEnoughSpaceText(folder, platform::isInside(folder, platform::tempDir()) ? temporary_ : kSpaceMargin,
+                                  kToExtract);
+    }
+
+private:
+    std::uintmax_t caches_ = 0;
+    std::uintmax_t temporary_ = kSpaceMargin;
+};
 
 std::string secondsSince(Clock::time_point start) {
     char text[32];
@@ -136,6 +179,7 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
     report.setIsIPhoneBackup(true);
 
     const std::filesystem::path database = folder / "sms.db";
+    RoomNeeded room(backupFolder);
     // Released before the load's outcome matters, as soon as the files are out: its destructor deletes the
     // decrypted index copy.
     std::optional<BackupExtractor> extractor;
@@ -161,11 +205,22 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
             return;
         }
         report.progress("Decrypting manifest database...", 0.2);
+        // Every file the run writes into the caches folder, from the sizes the file index gives: a folder without
+        // room for them is named before anything is written into it.
+        room.setCaches(extractor->extractionSize({kMessagesDatabase, kAddressBook}, true));
+        room.setTemporary(extractor->extractionSize({kMessagesDatabase}, false));
+        if (freeSpace(folder) < room.caches()) {
+            const std::string refusal = notEnoughSpaceText(platform::cachesDir(), room.caches(), kToExtract);
+            discard();
+            platform::consoleLine("❌ " + refusal);
+            report.extractionFailed(refusal);
+            return;
+        }
         report.progress("Extracting messages database...", 0.1);
-        extractor->extractFile("Library/SMS/sms.db", database, scaled(report, 0.1, 0.1));
+        extractor->extractFile(kMessagesDatabase, database, scaled(report, 0.1, 0.1));
         platform::consoleLine("✅ Extracted sms.db to: " + database.string());
     } catch (const std::exception& error) {
-        const std::string description = describeMessagesDatabaseFailure(error);
+        const std::string description = room.refusalFor(error).value_or(describeMessagesDatabaseFailure(error));
         discard();
         if (!stopped()) {
             report.extractionFailed(description);
@@ -176,12 +231,27 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         return;
     }
 
+    // A write that still finds the disk full (something else filled it meanwhile) fails the run with the same
+    // refusal: nothing half extracted is of use.
+    const auto failForRoom = [&](const std::exception& error) {
+        const auto refusal = room.refusalFor(error);
+        if (!refusal || stopped()) {
+            return false;
+        }
+        discard();
+        platform::consoleLine("❌ " + *refusal);
+        report.extractionFailed(*refusal);
+        return true;
+    };
+
     report.progress("Extracting contacts...", 0.2);
     try {
-        extractor->extractFile("Library/AddressBook/AddressBook.sqlitedb", folder / "AddressBook.sqlitedb",
-                               scaled(report, 0.2, 0.02));
-    } catch (const std::exception&) {
+        extractor->extractFile(kAddressBook, folder / "AddressBook.sqlitedb", scaled(report, 0.2, 0.02));
+    } catch (const std::exception& error) {
         // A backup without an address book still has its messages.
+        if (failForRoom(error)) {
+            return;
+        }
     }
     if (abandonIfStopped()) {
         return;
@@ -196,6 +266,9 @@ void performExtraction(const std::filesystem::path& backupFolder, const std::str
         platform::consoleLine("✅ ATTACHMENT EXTRACTION SUCCEEDED");
         report.setIsIPhoneBackup(false);
     } catch (const std::exception& error) {
+        if (failForRoom(error)) {
+            return;
+        }
         if (!stopped()) { // a stop ends the list of pictures too: that is no failure of theirs
             platform::consoleLine(std::string("⚠️ Attachment extraction failed: ") + describe(error));
             platform::consoleLine("⚠️ Continuing without attachments - they won't be displayed");

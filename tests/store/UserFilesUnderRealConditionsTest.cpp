@@ -6,7 +6,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "platform/core/Sqlite.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/MountNamespace.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -74,50 +74,6 @@ template <typename Work> std::string errorOf(Work work) {
         return error.description();
     }
     return "no error";
-}
-
-// Runs `work` in a child process with a mount namespace of its own, where it may mount small or read-only
-// file systems without touching the machine's. Returns what the child wrote, or nullopt when this machine
-// allows no such namespace (not root).
-std::optional<std::string> inOwnMountNamespace(const std::function<std::string()>& work) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        return std::nullopt;
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        std::string answer = "no namespace";
-        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            try {
-                answer = work();
-            } catch (const std::exception& error) {
-                answer = std::string("exception: ") + error.what();
-            }
-        }
-        const auto written = ::write(pipeEnds[1], answer.data(), answer.size());
-        ::_exit(written == static_cast<ssize_t>(answer.size()) ? 0 : 1);
-    }
-    ::close(pipeEnds[1]);
-    std::string answer;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
-        answer.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (answer == "no namespace") {
-        return std::nullopt;
-    }
-    return answer;
-}
-
-void mountTmpfs(const fs::path& folder, const char* options) {
-    fs::create_directories(folder);
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0) {
-        throw std::runtime_error("cannot mount " + folder.string());
-    }
 }
 
 } // namespace
@@ -361,12 +317,12 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
     buildDatabase(source, 20, 200, qbtest::JournalMode::wal); // a few MB, and copied to be read
     const auto inPlace = userFolder() / "rollback.db";
     buildDatabase(inPlace, 20, 200);
-    const auto answer = inOwnMountNamespace([&] {
+    const auto answer = qbtest::inOwnMountNamespace([&] {
         const auto smallTemp = qbtest::IsolatedHome::root() / "small-tmp";
-        mountTmpfs(smallTemp, "size=1m");
+        qbtest::mountTmpfs(smallTemp, "size=1m");
         ::setenv("TMPDIR", smallTemp.c_str(), 1);
         std::string result = std::to_string(DatabaseManager().openDatabase(source).size()) + " chats; ";
-        mountTmpfs(platform::cachesDir(), "size=1m");
+        qbtest::mountTmpfs(platform::cachesDir(), "size=1m");
         result += errorOf([&] { DatabaseManager().openDatabase(source); });
         // Read where it lies, a database needs no room at all.
         return result + "; in place: " + std::to_string(DatabaseManager().openDatabase(inPlace).size()) + " chats";
@@ -383,15 +339,15 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
 TEST(SpaceAndDestination, AFullOrReadOnlyDestinationIsNamedAndTheOldTargetStays) {
     const auto source = userFolder() / "chat.db";
     const auto first = buildDatabase(source, 20, 200);
-    const auto answer = inOwnMountNamespace([&] {
+    const auto answer = qbtest::inOwnMountNamespace([&] {
         const auto full = qbtest::IsolatedHome::root() / "full";
-        mountTmpfs(full, "size=1m");
+        qbtest::mountTmpfs(full, "size=1m");
         const auto target = full / "edited.db";
         std::ofstream(target) << "an older file";
         std::string result = errorOf([&] { DatabaseManager::saveEditedCopy(source, target, {first}); });
         result += " | " + storetest::fileBytes(target) + " | " + std::to_string(namesIn(full).size());
         const auto readOnly = qbtest::IsolatedHome::root() / "read-only";
-        mountTmpfs(readOnly, "size=1m,mode=0755");
+        qbtest::mountTmpfs(readOnly, "size=1m,mode=0755");
         if (::mount(nullptr, readOnly.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
             return result + " | no remount";
         }

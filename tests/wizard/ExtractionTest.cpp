@@ -11,13 +11,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Quillobrandt/backup/ManifestIndex.h"
 #include "Quillobrandt/store/Logger.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
+#include "Quillobrandt/wizard/ExtractionPipeline.h"
 #include "Quillobrandt/wizard/SavedExtractions.h"
 #include "Quillobrandt/wizard/UnsavedExtractions.h"
 #include "Quillobrandt/wizard/iPhoneBackupWizardView.h"
 #include "tests/support/BackupGenerator.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/MountNamespace.h"
 #include "tests/support/qt/EventLoop.h"
 #include "tests/wizard/WizardTestSupport.h"
 
@@ -484,6 +487,69 @@ TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndKeepsTheSou
     EXPECT_EQ(env.appState.databaseURL(), kLoadedBefore);
     EXPECT_TRUE(extractionFolders().empty());
     EXPECT_EQ(wizard.saveDialog(), nullptr);
+}
+
+// A full caches folder: the extraction is refused before it writes anything, naming the folder and the room it needs
+// (the pictures counted too, and a file its record understates at its stored size). A write that still finds its
+// folder full (the pictures' copy of the database in a full temporary folder) says the same of that folder, never
+// the file system's raw text.
+TEST_F(ExtractionTest, AFullFolderIsNamedWithTheRoomNeeded) {
+    const std::uint64_t mib = 1024 * 1024;
+    const auto backupWith = [](const std::string& name, const std::string& relativePath, std::uint64_t bytes,
+                               std::optional<std::uint64_t> statedSize, const std::string& database) {
+        qbtest::BackupGenerator generator;
+        generator.addFile("HomeDomain", "Library/SMS/sms.db", qbtest::bytesOf(database));
+        auto& big = generator.addFile(backupDomainOf(relativePath), relativePath, std::string());
+        big.streamedSize = bytes;
+        big.streamByte = [](std::uint64_t offset) { return static_cast<std::uint8_t>(offset * 7); };
+        big.sizeOverride = statedSize;
+        return generator.write(qbtest::IsolatedHome::root() / name);
+    };
+    const std::string small = wizardtest::oneMessageDatabase("hi");
+    const fs::path picture =
+        backupWith("picture", "Library/SMS/Attachments/0a/IMG_1.jpg", 6 * mib, std::nullopt, small);
+    const fs::path understated =
+        backupWith("understated", "Library/AddressBook/AddressBook.sqlitedb", 16 * mib, 1000, small);
+    const fs::path phoneDb = qbtest::IsolatedHome::root() / "phone" / "sms.db";
+    platform::SqliteDatabase::open(phoneDb, SQLITE_OPEN_READWRITE)
+        .exec("CREATE TABLE padding (bytes BLOB); INSERT INTO padding VALUES (zeroblob(2000000))");
+    const fs::path largeDatabase =
+        backupWith("large", "Library/SMS/Attachments/0a/IMG_2.jpg", 1000, std::nullopt, qbtest::readWholeFile(phoneDb));
+    const fs::path temporary = platform::privateTempDir();
+
+    const auto answer = qbtest::inOwnMountNamespace([&] {
+        qbtest::mountTmpfs(platform::cachesDir(), "size=12m");
+        qbtest::mountTmpfs(temporary, "size=1m,mode=0700");
+        std::string outcome;
+        for (const auto& backup : {picture, understated, largeDatabase}) {
+            ExtractionReport report;
+            report.progress = [](const std::string&, double) {};
+            report.delayedProgress = [](const std::string&, double, int) {};
+            report.setIsIPhoneBackup = [](bool) {};
+            report.extractionFailed = [&outcome](const std::string& text) { outcome += text + "\n"; };
+            report.loadFailed = [&outcome](const std::string& text) { outcome += "load failed: " + text + "\n"; };
+            report.loaded = [&outcome](std::vector<Conversation>, const fs::path&) { outcome += "loaded\n"; };
+            report.loadFinished = [] {};
+            performExtraction(backup, "", report);
+            outcome += std::to_string(extractionFolders().size()) + " folders left\n";
+        }
+        return outcome;
+    });
+    if (!answer) {
+        GTEST_SKIP() << "no mount namespace on this machine";
+    }
+    const auto lines = QString::fromStdString(*answer).split('\n');
+    ASSERT_EQ(lines.size(), 7) << *answer;
+    const auto full = [](const fs::path& folder) {
+        return QString::fromStdString("There is not enough free space in \"" + folder.string() +
+                                      "\" to extract the backup: it needs ");
+    };
+    EXPECT_EQ(lines[0], full(platform::cachesDir()) + "15 MB, 12 MB are free.") << "the picture counted";
+    EXPECT_EQ(lines[2], full(platform::cachesDir()) + "25 MB, 12 MB are free.") << "the stored size counted";
+    EXPECT_EQ(lines[4], full(temporary) + "11 MB, 1 MB are free.");
+    for (int i : {1, 3, 5}) {
+        EXPECT_EQ(lines[i], "0 folders left");
+    }
 }
 
 TEST(SavedExtractionsTest, EncodesCompactJsonWithEscapedSlashes) {
