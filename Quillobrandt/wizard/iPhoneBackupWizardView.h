@@ -168,6 +168,8 @@ private:
     void cancelExtraction();
     void endRunningExtraction();
     void applyBoundedSize();
+    // Notes a screen's designed spacing and gives it its designed margins.
+    static void keepDesignedSpacing(QWidget& screen);
     // The shown screen at its designed spacing, or closer together when it would not fit the view without scrolling.
     void fitShownScreen();
 
