@@ -28,6 +28,8 @@ namespace corvantesk {
 //   lock (QueueWriter's persistMutex_, taken before the queue lock, never the other way round), frees what callers
 //   dropped, and asks the sender for flushes. persist(), clear(), retire() and the destructor write on the
 //   calling thread under the same disk lock.
+// - The disk thread (QueueFiles): flushes writes to the disk and writes the queue file anew, so that neither the
+//   writer nor a caller waits for a slow disk unless it asks to (persist()).
 // - The sender thread (QueueSender.cpp): makes the callers' memory as it starts, then runs the flushes the writer
 //   asks for; flush() runs one on the calling thread, one flush at a time. The send function runs with no lock.
 // - The lifecycle lock (QueueCore's lifecycleMutex_) guards the two threads' handles only.

@@ -5,6 +5,7 @@
 
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/OptionLimits.h"
+#include "Corvantesk/core/QueueJournal.h"
 
 namespace corvantesk {
 namespace {
@@ -24,7 +25,13 @@ std::string fileForm(const nlohmann::json& element) {
 QueueWriter::QueueWriter(QueueState& state, const QueueEventCodec& codec, Storage& storage, std::string name,
                          double interval, bool debug, Now now)
     : state_(state), codec_(codec), name_(std::move(name)), interval_(interval), debug_(debug), now_(std::move(now)),
-      files_(std::make_unique<QueueFiles>(storage, name_)) {}
+      files_(std::make_unique<QueueFiles>(storage, name_)) {
+    files_->setOnRewriteWritten([this] {
+        rewriteWritten_.store(true);
+        { std::lock_guard lock(state_.mutex); } // the writer is waiting, or will see the flag before it waits
+        state_.writerWake.notify_one();
+    });
+}
 
 void QueueWriter::load() {
     std::lock_guard persisting(persistMutex_);
@@ -50,11 +57,11 @@ void QueueWriter::load() {
     if (skipped > 0) {
         files_->requireRewrite(); // the positions in the journal would no longer match
     }
-    if (files_->needsRewrite()) {
+    if (files_->mustRewrite()) {
         state_.version = 1; // the first write puts the whole queue in its file, adopted events included
     } else {
         for (const auto& entry : state_.events) {
-            onDisk_.push_back(entry.seq);
+            onDiskAppend(entry.seq, entry.text);
         }
         state_.journaledSeq = state_.nextSeq - 1;
     }
@@ -87,7 +94,8 @@ void QueueWriter::run(std::stop_token stop) {
                                           state_.polling ? before + kPollInterval : Clock::time_point::max()});
             state_.waiting = true;
             state_.writerWake.wait_until(lock, stop, wakeAt, [&] {
-                return state_.version != state_.persistedVersion || state_.sizeFlushAllowed(now_());
+                return state_.version != state_.persistedVersion || state_.sizeFlushAllowed(now_()) ||
+                       rewriteWritten_.load();
             });
             state_.waiting = false;
             if (stop.stop_requested()) {
@@ -135,10 +143,18 @@ QueueWriter::Clock::time_point QueueWriter::unsyncedSince() {
     return files_->hasUnsyncedWrites() ? lastSync_ : Clock::time_point::max() - kSyncDelay;
 }
 
-// Events are encoded here, outside the queue lock; what is taken under it is in proportion to what changed.
-// Writes are serialised, so the files never go back to an older state.
 bool QueueWriter::persist(bool sync) {
     std::lock_guard persisting(persistMutex_);
+    const bool written = writeChanges(sync);
+    if (written) {
+        keepFileCompact(sync);
+    }
+    return written;
+}
+
+// Events are encoded here, outside the queue lock; what is taken under it is in proportion to what changed.
+// Writes are serialised, so the files never go back to an older state.
+bool QueueWriter::writeChanges(bool sync) {
     std::vector<QueueEntry> added; // the last holders of events the writer encodes: they are freed on this thread
     bool whole = false;
     std::uint64_t version = 0;
@@ -155,7 +171,7 @@ bool QueueWriter::persist(bool sync) {
             return syncIfDue(sync);
         }
         version = state_.version;
-        whole = files_->needsRewrite();
+        whole = files_->mustRewrite();
         if (whole) {
             added.assign(state_.events.begin(), state_.events.end());
         } else {
@@ -229,19 +245,25 @@ bool QueueWriter::persist(bool sync) {
     bool written = false;
     if (whole) {
         std::vector<std::string_view> kept;
-        onDisk_.clear();
+        onDiskClear();
         for (std::size_t i = 0; i < added.size(); ++i) {
             if (live[i]) {
                 kept.push_back(*encoded[i]);
-                onDisk_.push_back(added[i].seq);
+                onDiskAppend(added[i].seq, encoded[i]);
             }
         }
+        rewriteSeqs_.clear();
         written = files_->rewrite(kept);
         lastSync_ = Clock::now();
     } else {
+        const auto bySeq = [](const OnDiskEvent& event, std::uint64_t seq) { return event.seq < seq; };
         for (const auto& range : removed) {
-            const auto from = std::lower_bound(onDisk_.begin(), onDisk_.end(), range.first);
-            const auto to = std::upper_bound(from, onDisk_.end(), range.last);
+            const auto from = std::lower_bound(onDisk_.begin(), onDisk_.end(), range.first, bySeq);
+            auto to = from;
+            while (to != onDisk_.end() && to->seq <= range.last) {
+                onDiskBytes_ -= to->text ? to->text->size() : 0;
+                ++to;
+            }
             if (from != to) {
                 files_->drop(static_cast<std::size_t>(from - onDisk_.begin()), static_cast<std::size_t>(to - from));
                 onDisk_.erase(from, to);
@@ -250,24 +272,108 @@ bool QueueWriter::persist(bool sync) {
         for (std::size_t i = 0; i < added.size(); ++i) {
             if (live[i]) {
                 files_->add(*encoded[i]);
-                onDisk_.push_back(added[i].seq);
+                onDiskAppend(added[i].seq, encoded[i]);
             }
         }
-        const bool syncNow = sync || Clock::now() - lastSync_ >= kSyncDelay;
-        written = files_->commit(syncNow);
-        if (syncNow) {
+        written = files_->commit(sync);
+        if (sync) {
             lastSync_ = Clock::now();
+        } else {
+            syncIfDue(false);
         }
     }
     return written; // a failed write is tried again, whole, at the next change
 }
 
-bool QueueWriter::syncIfDue(bool sync) {
-    if (!files_->hasUnsyncedWrites() || (!sync && Clock::now() - lastSync_ < kSyncDelay)) {
-        return true;
+void QueueWriter::keepFileCompact(bool sync) {
+    if (files_->mustRewrite()) {
+        return;
     }
-    lastSync_ = Clock::now();
-    return files_->commit(true);
+    if (files_->rewriteBegun()) {
+        if (sync) {
+            files_->waitForRewrite();
+        }
+        if (files_->rewriteWritten()) {
+            rewriteWritten_.store(false);
+            files_->installRewrite(changesSinceRewrite());
+            rewriteSeqs_.clear();
+        }
+        return;
+    }
+    if (!files_->rewriteDue(onDiskBytes_)) {
+        return;
+    }
+    std::vector<std::shared_ptr<const std::string>> texts;
+    texts.reserve(onDisk_.size());
+    for (const auto& event : onDisk_) {
+        texts.push_back(event.text);
+    }
+    if (sync) {
+        // The caller waits for the disk anyway.
+        std::vector<std::string_view> views;
+        views.reserve(texts.size());
+        for (const auto& text : texts) {
+            views.push_back(*text);
+        }
+        files_->rewrite(views);
+        return;
+    }
+    rewriteSeqs_.clear();
+    for (const auto& event : onDisk_) {
+        rewriteSeqs_.push_back(event.seq);
+    }
+    if (!files_->beginRewrite(std::move(texts))) {
+        rewriteSeqs_.clear();
+    }
+}
+
+std::string QueueWriter::changesSinceRewrite() const {
+    std::string changes;
+    std::size_t position = 0; // in the events as the records so far leave them
+    auto now = onDisk_.begin();
+    std::size_t gone = 0;
+    const auto dropGone = [&] {
+        if (gone > 0) {
+            changes += queue_journal::dropRecord(position, gone);
+            gone = 0;
+        }
+    };
+    for (const std::uint64_t seq : rewriteSeqs_) {
+        if (now != onDisk_.end() && now->seq == seq) {
+            dropGone();
+            ++position;
+            ++now;
+        } else {
+            ++gone;
+        }
+    }
+    dropGone();
+    for (; now != onDisk_.end(); ++now) {
+        changes += queue_journal::addRecord(*now->text);
+    }
+    return changes;
+}
+
+void QueueWriter::onDiskAppend(std::uint64_t seq, std::shared_ptr<const std::string> text) {
+    onDiskBytes_ += text ? text->size() : 0;
+    onDisk_.push_back(OnDiskEvent{seq, std::move(text)});
+}
+
+void QueueWriter::onDiskClear() {
+    onDisk_.clear();
+    onDiskBytes_ = 0;
+}
+
+bool QueueWriter::syncIfDue(bool sync) {
+    if (sync) {
+        lastSync_ = Clock::now();
+        return files_->commit(true);
+    }
+    if (files_->hasUnsyncedWrites() && Clock::now() - lastSync_ >= kSyncDelay) {
+        lastSync_ = Clock::now();
+        files_->syncInBackground();
+    }
+    return true;
 }
 
 bool QueueWriter::clear() {
@@ -287,7 +393,8 @@ bool QueueWriter::clear() {
         state_.persistedVersion = ++state_.version;
     }
     files_->clear();
-    onDisk_.clear();
+    onDiskClear();
+    rewriteSeqs_.clear();
     return true;
 }
 

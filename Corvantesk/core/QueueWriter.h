@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -24,7 +25,9 @@ class Storage;
 // mirror. Events are encoded for the file here, never on a caller's thread.
 //
 // Each change is appended to a journal beside the queue file (new events in their file form, drops as
-// positions), so the disk work follows what changed; the file is written whole when the journal has grown past it.
+// positions), so the disk work follows what changed. The file is written anew when the journal has grown past it
+// or most of its events are gone, on the disk thread, while changes go on into the journal: no event waits in
+// memory for the disk.
 class QueueWriter {
 public:
     using Clock = std::chrono::steady_clock;
@@ -62,7 +65,24 @@ public:
     std::uint64_t bytesWritten() const;
 
 private:
-    // With the disk lock held: flushes journal writes to the disk when asked or due.
+    // An event in the files: its number in the queue and its file form.
+    struct OnDiskEvent {
+        std::uint64_t seq;
+        std::shared_ptr<const std::string> text;
+    };
+
+    // Writes the changes since the last call (journal records, or the whole file); true when nothing needed
+    // writing.
+    bool writeChanges(bool sync);
+    // Writes the queue file anew when it is due: on the disk thread (without `sync`) while changes go on into the
+    // journal, and puts it in place once it is written.
+    void keepFileCompact(bool sync);
+    // The journal records that bring the rewritten file (events rewriteSeqs_) to the events on disk now.
+    std::string changesSinceRewrite() const;
+    void onDiskAppend(std::uint64_t seq, std::shared_ptr<const std::string> text);
+    void onDiskClear();
+    // With the disk lock held: flushes journal writes to the disk: now with `sync`, else in the background when
+    // due.
     bool syncIfDue(bool sync);
     // When the journal holds writes not yet flushed to the disk, since when; far in the future when none.
     Clock::time_point unsyncedSince();
@@ -83,16 +103,22 @@ private:
     const bool debug_;
     const Now now_;
     Housekeeping housekeeping_; // guarded by the queue lock
+    // Set on the disk thread when a rewritten file is ready to be put in place. Before files_, which may set it
+    // until it is gone.
+    std::atomic<bool> rewriteWritten_{false};
 
     // The disk lock: serialises writes; guards what follows.
     mutable std::mutex persistMutex_;
     std::unique_ptr<QueueFiles> files_;
-    // The on-disk mirror: the sequence numbers of the events the files hold, in their order. Loading the files
-    // now (the queue file, then its journal replayed) would give exactly these events in this order, so an
-    // event's index here is its position in what a reader rebuilds: a drop record is written with it, and every
-    // record written to the files changes this mirror in the same step. Anything that breaks the match (a failed
-    // write) makes the next write whole, which sets the mirror afresh.
-    std::deque<std::uint64_t> onDisk_;
+    // The on-disk mirror: the events the files hold, in their order. Loading the files now (the queue file, then
+    // the journal that follows it replayed) would give exactly these events in this order, so an event's index
+    // here is its position in what a reader rebuilds: a drop record is written with it, and every record written
+    // to the files changes this mirror in the same step. Anything that breaks the match (a failed write) makes
+    // the next write whole, which sets the mirror afresh.
+    std::deque<OnDiskEvent> onDisk_;
+    std::uint64_t onDiskBytes_ = 0;
+    // The events of a rewritten file being written on the disk thread (the mirror when it began).
+    std::vector<std::uint64_t> rewriteSeqs_;
     std::vector<QueueEntry> freeing_; // swapped with the state's discarded and emptied each time
     std::vector<SeqRange> removing_;  // swapped with the state's removals, the writer's while it persists
     Clock::time_point lastSync_ = Clock::now();

@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "Corvantesk/core/QueueFiles.h"
+#include "Corvantesk/core/QueueJournal.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
@@ -237,8 +237,15 @@ fs::path Storage::crashMarkerPath() const {
     return ensureFolder() / kCrashMarkerName;
 }
 
-fs::path Storage::offlineJournalPath(const std::string& queueName) const {
-    return ensureFolder() / ("corvantesk_offline_" + queueName + ".journal");
+fs::path Storage::offlineJournalPath(const std::string& queueName, int index) const {
+    return ensureFolder() / ("corvantesk_offline_" + queueName + (index == 0 ? ".journal" : ".journal2"));
+}
+
+void Storage::removeOfflineJournals(const std::string& queueName) {
+    std::error_code ec;
+    for (int index = 0; index < kJournalFiles; ++index) {
+        fs::remove(offlineJournalPath(queueName, index), ec);
+    }
 }
 
 bool Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName) {
@@ -251,17 +258,15 @@ bool Storage::saveOfflineJsonLocked(const nlohmann::json& events, const std::str
     if (!platform::writeFileAtomically(offlineFilePath(queueName), text, 0600)) {
         return false;
     }
-    std::error_code ec;
-    fs::remove(offlineJournalPath(queueName), ec); // it followed the previous file and would be ignored anyway
+    removeOfflineJournals(queueName); // they followed the previous file and would be ignored anyway
     return true;
 }
 
 nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName, std::size_t* skippedRecords,
                                               OfflineFileState* state) {
     const fs::path file = offlineFilePath(queueName);
-    const fs::path journal = offlineJournalPath(queueName);
     nlohmann::json events = nlohmann::json::array();
-    // The text the journal must name to apply: none when the queue file was set aside.
+    // The text a journal must name to apply: none when the queue file was set aside.
     std::optional<std::string> snapshot;
     OwnFile read = readOwnFile(file, kMaxQueueFileBytes);
     if (read.state == OwnFile::State::read) {
@@ -279,22 +284,40 @@ nlohmann::json Storage::loadOfflineJsonLocked(const std::string& queueName, std:
     }
     OfflineFileState found;
     found.intact = snapshot.has_value();
-    read = readOwnFile(journal, kMaxQueueFileBytes);
-    if (read.state == OwnFile::State::unusable ||
-        (read.state == OwnFile::State::read && !queue_journal::looksLikeJournal(read.bytes))) {
-        setAside(journal);
-    } else if (read.state == OwnFile::State::read && snapshot) {
-        if (const auto skipped = queue_journal::replay(events, *snapshot, read.bytes)) {
-            found.intact = *skipped == 0;
+    const std::string snapshotHash = snapshot ? queue_journal::hashText(*snapshot) : std::string();
+    // Of the journals that follow the queue file, the latest generation.
+    std::string chosen;
+    for (int index = 0; index < kJournalFiles; ++index) {
+        const fs::path journal = offlineJournalPath(queueName, index);
+        read = readOwnFile(journal, kMaxQueueFileBytes);
+        if (read.state == OwnFile::State::unusable ||
+            (read.state == OwnFile::State::read && !queue_journal::looksLikeJournal(read.bytes))) {
+            setAside(journal);
+            continue;
+        }
+        const auto header = read.state == OwnFile::State::read ? queue_journal::readHeader(read.bytes) : std::nullopt;
+        if (!header) {
+            continue;
+        }
+        found.lastGeneration = std::max(found.lastGeneration, header->generation);
+        if (snapshot && queue_journal::follows(*header, *snapshot, snapshotHash) &&
+            (found.journal < 0 || header->generation > found.journalGeneration)) {
+            found.journal = index;
+            found.journalGeneration = header->generation;
             found.journalBytes = read.bytes.size();
-            if (skippedRecords != nullptr) {
-                *skippedRecords += *skipped;
-            }
+            chosen = std::move(read.bytes);
         }
     }
-    if (state != nullptr && snapshot) {
-        found.snapshotBytes = snapshot->size();
-        found.journalHeader = queue_journal::header(*snapshot);
+    if (found.journal >= 0) {
+        const std::size_t skipped = queue_journal::replay(events, chosen);
+        found.intact = found.intact && skipped == 0;
+        if (skippedRecords != nullptr) {
+            *skippedRecords += skipped;
+        }
+    }
+    if (state != nullptr) {
+        found.snapshotBytes = snapshot ? snapshot->size() : 0;
+        found.snapshotHash = snapshot ? snapshotHash : queue_journal::hashText("");
         *state = std::move(found);
     }
     return events;
@@ -323,7 +346,7 @@ void Storage::clearOfflineEvents(const std::string& queueName) {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     fs::remove(offlineFilePath(queueName), ec);
-    fs::remove(offlineJournalPath(queueName), ec);
+    removeOfflineJournals(queueName);
 }
 
 CrashMarkerWriter Storage::makeCrashMarkerWriter() const {

@@ -94,28 +94,33 @@ public:
     std::filesystem::path offlineFilePath(const std::string& queueName) const;
     std::filesystem::path crashMarkerPath() const;
 
-    // Offline queues. The queue file is a JSON array; the queue's own writes add a journal beside it (see
-    // QueueFiles), which load replays. saveOfflineJson writes the array atomically and drops the journal; load
-    // gives an empty array for a missing file, and sets aside (renamed to "<file>.bad", never read again or
+    // Offline queues. The queue file is a JSON array; the queue's own writes add journals beside it (see
+    // QueueJournal.h), which load replays. saveOfflineJson writes the array atomically and drops the journals;
+    // load gives an empty array for a missing file and sets aside (renamed to "<file>.bad", never read again or
     // overwritten) a file that is oversized, not a regular file, or does not parse as an array. No call opens a
     // link or waits on a FIFO found at these paths.
     // Texts that are not valid UTF-8 are written with U+FFFD in place of each bad sequence, so one bad text
     // never keeps a queue from being saved. Returns whether the file was written.
-    std::filesystem::path offlineJournalPath(const std::string& queueName) const;
+    // A queue's two journal files (see QueueJournal.h): index 0 and 1.
+    static constexpr int kJournalFiles = 2;
+    std::filesystem::path offlineJournalPath(const std::string& queueName, int index = 0) const;
     bool saveOfflineJson(const nlohmann::json& events, const std::string& queueName);
     // What a queue's writer needs to know to go on from the files as they are.
     struct OfflineFileState {
-        bool intact = false;       // the queue file read (or is missing) and the journal, if it applies, whole
-        std::string journalHeader; // the first line of a journal that follows the queue file
+        bool intact = false; // the queue file read (or is missing), and the journal that follows it whole
         std::uint64_t snapshotBytes = 0;
-        std::uint64_t journalBytes = 0; // of a journal that applies; 0 when a new one is to be started
+        std::string snapshotHash; // of the queue file's bytes
+        int journal = -1;         // the journal file that follows the queue file, -1 when none does
+        std::uint64_t journalBytes = 0;
+        std::uint64_t journalGeneration = 0;
+        std::uint64_t lastGeneration = 0; // the latest generation of either journal file
     };
     // `skippedRecords` (when given) is increased by the journal records that did not read.
     nlohmann::json loadOfflineJson(const std::string& queueName, std::size_t* skippedRecords = nullptr,
                                    OfflineFileState* state = nullptr);
     // Read, change and rewrite one queue file under the lock.
     void updateOfflineJson(const std::string& queueName, const std::function<void(nlohmann::json& events)>& change);
-    // Deletes the queue file and its journal.
+    // Deletes the queue file and its journals.
     void clearOfflineEvents(const std::string& queueName);
 
     // Typed forms: Event converts to and from nlohmann::json (its own queue-file form). Elements decode one by
@@ -171,6 +176,7 @@ private:
     nlohmann::json loadOfflineJsonLocked(const std::string& queueName, std::size_t* skippedRecords,
                                          OfflineFileState* state);
     bool saveOfflineJsonLocked(const nlohmann::json& events, const std::string& queueName);
+    void removeOfflineJournals(const std::string& queueName);
     std::optional<platform::AbsoluteTime> dateValue(const char* key) const;
     void setDateValue(const char* key, const std::optional<platform::AbsoluteTime>& date);
     // Changes the settings in memory now and has the writer thread put them on disk.

@@ -53,9 +53,9 @@ bool AtomicFileWriter::write(std::string_view bytes) {
     return ok();
 }
 
-bool AtomicFileWriter::commit() {
-    if (!ok() || committed_) {
-        return ok() && committed_;
+bool AtomicFileWriter::flushToDisk() {
+    if (!ok() || flushed_) {
+        return ok();
     }
     if (::fsync(fd_.get()) != 0) {
         fail(errno);
@@ -63,19 +63,31 @@ bool AtomicFileWriter::commit() {
     if (!fd_.close()) {
         fail(errno);
     }
-    if (ok() && ::rename(temp_.c_str(), path_.c_str()) != 0) {
-        fail(errno);
+    flushed_ = ok();
+    return ok();
+}
+
+bool AtomicFileWriter::commit(bool syncFolder) {
+    if (!ok() || committed_) {
+        return ok() && committed_;
     }
-    if (!ok()) {
+    if (!flushToDisk() || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        fail(errno);
         return false;
     }
     committed_ = true;
-    const fs::path folder = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
+    if (syncFolder) {
+        syncFolderOf(path_);
+    }
+    return true;
+}
+
+void syncFolderOf(const fs::path& path) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) {
         ::fsync(dir.get());
     }
-    return true;
 }
 
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {

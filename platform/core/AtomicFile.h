@@ -27,8 +27,13 @@ public:
     // The errno of the first failure, 0 while all went well.
     int error() const { return error_; }
     bool write(std::string_view bytes);
-    // Flushes to the disk and renames the temporary file over `path`; false (and `path` untouched) on failure.
-    bool commit();
+    // Flushes what was written to the disk ahead of commit(), so that commit() need not wait for it; false on
+    // failure.
+    bool flushToDisk();
+    // Flushes to the disk (unless flushToDisk() did), renames the temporary file over `path` and, with
+    // `syncFolder`, flushes the folder so the rename survives a power cut (without, the caller does that later:
+    // syncFolderOf()); false (and `path` untouched) on failure.
+    bool commit(bool syncFolder = true);
 
 private:
     void fail(int code);
@@ -37,8 +42,12 @@ private:
     std::filesystem::path temp_;
     FileDescriptor fd_;
     int error_ = 0;
+    bool flushed_ = false;
     bool committed_ = false;
 };
+
+// Flushes the folder holding `path` to the disk, so that a rename into it survives a power cut.
+void syncFolderOf(const std::filesystem::path& path);
 
 // Replaces `path` with `bytes` so that a reader (or the next start after a crash) sees either the
 // old file or the new one, never a mix: write a temporary file beside it, fsync, rename, fsync the folder.

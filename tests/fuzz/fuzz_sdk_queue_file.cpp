@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Corvantesk/analytics/AnalyticsEvent.h"
-#include "Corvantesk/core/QueueFiles.h"
+#include "Corvantesk/core/QueueJournal.h"
 #include "Corvantesk/health/HealthEvent.h"
 
 namespace {
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     // The same bytes as the journal of an empty queue file.
     nlohmann::json replayed = nlohmann::json::array();
-    corvantesk::queue_journal::replay(replayed, "", corvantesk::queue_journal::header("") + std::string(bytes));
+    corvantesk::queue_journal::replay(replayed, corvantesk::queue_journal::header("", 1) + std::string(bytes));
+    (void)corvantesk::queue_journal::readHeader(bytes);
     loadSaveLoad<corvantesk::AnalyticsEvent>(replayed);
     const auto json = nlohmann::json::parse(data, data + size, nullptr, false);
     if (!json.is_array()) {

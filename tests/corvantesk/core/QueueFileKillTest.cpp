@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include "Corvantesk/core/EventQueue.h"
+#include "platform/core/AtomicFile.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
+#include "tests/support/FsyncProbe.h"
 
 using namespace corvantesk;
 using sdktest::TestEvent;
@@ -127,5 +129,80 @@ TEST(QueueFileKill, EventsEnqueuedDuringAHeldSendSurviveAKill) {
     ASSERT_EQ(events.size(), 50u);
     for (std::size_t i = 0; i < events.size(); ++i) {
         EXPECT_EQ(events[i], sdktest::event(static_cast<int>(i)));
+    }
+}
+
+// A slow disk holds up no event. While every fsync waits, those of a whole rewrite of the queue file included,
+// events keep reaching the files and a kill loses none of them; once the disk answers, the rewritten file takes
+// its place and the events after it follow it. The child asks the files how far they are at each step.
+TEST(QueueFileKill, EventsKeepReachingTheFilesWhileTheDiskHoldsItsSyncs) {
+    sdktest::TestStorage parent;
+    parent.storage.clearOfflineEvents("slow");
+    // About 230 bytes a record: 600 events outgrow the 64 KiB after which the journal is folded into the file.
+    const auto event = [](int i) { return TestEvent{std::string(200, 'e') + std::to_string(i), i}; };
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        qbtest::FsyncProbe disk;
+        disk.hold();
+        sdktest::TestStorage test;
+        EventQueue<TestEvent> queue(
+            "slow", 1000000, 3600.0, 1000000, false,
+            [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return false; },
+            test.storage);
+        queue.startAutoFlush();
+        int next = 0;
+        const auto waitFor = [&](const std::function<bool()>& condition) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!condition() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return condition();
+        };
+        const auto enqueueAndWait = [&](int count) {
+            for (; next < count; ++next) {
+                queue.enqueue(event(next));
+            }
+            return waitFor(
+                [&] { return test.storage.loadOfflineJson("slow").size() >= static_cast<std::size_t>(count); });
+        };
+        if (!enqueueAndWait(600) || !enqueueAndWait(800)) {
+            ::_exit(1); // the files stopped while a sync was held
+        }
+        disk.release();
+        const bool rewritten = waitFor([&] {
+            const auto text = platform::readFile(test.storage.offlineFilePath("slow"));
+            const auto file = nlohmann::json::parse(text.value_or(""), nullptr, false);
+            return file.is_array() && !file.empty(); // no queue file was written before the rewrite
+        });
+        if (!rewritten) {
+            ::_exit(2);
+        }
+        if (!enqueueAndWait(1000)) {
+            ::_exit(3);
+        }
+        (void)!::write(ready[1], "d", 1);
+        for (;;) {
+            ::pause();
+        }
+    }
+    ::close(ready[1]);
+    pollfd wait{ready[0], POLLIN, 0};
+    const bool done = ::poll(&wait, 1, 90000) == 1 && (wait.revents & POLLIN) != 0;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(done) << "the child stopped at step " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1)
+                      << " (1: the files stopped while a sync was held; 2: the rewrite never took its place; 3: "
+                         "events after it did not reach the files)";
+
+    const auto events = parent.storage.loadOfflineEvents<TestEvent>("slow");
+    ASSERT_EQ(events.size(), 1000u);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(events[i], event(static_cast<int>(i)));
     }
 }

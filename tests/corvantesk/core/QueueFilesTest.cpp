@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "Corvantesk/core/EventQueue.h"
+#include "Corvantesk/core/QueueJournal.h"
 #include "platform/core/AtomicFile.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
 #include "tests/corvantesk/health/ChildProcess.h"
@@ -242,4 +243,23 @@ TEST(QueueFiles, AFifoAtAQueuePathDoesNotHang) {
     EXPECT_FALSE(outcome.timedOut);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0);
+}
+
+// A kill while a rewritten queue file is put in place can leave two journals that both follow the file on disk
+// (the new file's bytes equal the old one's): the later generation holds the latest changes and is the one read.
+TEST(QueueFiles, OfTwoJournalsThatFollowTheFileTheLaterOneIsRead) {
+    sdktest::TestStorage test;
+    namespace journal = corvantesk::queue_journal;
+    const auto text = [](const TestEvent& event) { return nlohmann::json(event).dump(); };
+    ASSERT_TRUE(platform::writeFileAtomically(test.storage.offlineFilePath("q"), "[]"));
+    std::ofstream(test.storage.offlineJournalPath("q", 0))
+        << journal::header("[]", 1) << journal::addRecord(text(sdktest::event(0))) << journal::dropRecord(0, 1);
+    std::ofstream(test.storage.offlineJournalPath("q", 1))
+        << journal::header("[]", 2) << journal::addRecord(text(sdktest::event(1)));
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"), std::vector<TestEvent>{sdktest::event(1)});
+    Queue queue("q", 100, 3600.0, 100, false, offline, test.storage);
+    queue.enqueue(sdktest::event(2));
+    queue.persist();
+    EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"),
+              (std::vector<TestEvent>{sdktest::event(1), sdktest::event(2)}));
 }
