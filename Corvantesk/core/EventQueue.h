@@ -24,10 +24,10 @@ namespace corvantesk {
 // Thread map (one role per file; the typed layer here only converts events):
 // - Callers, any thread (QueueCore.cpp): enqueue() takes the queue lock (QueueState::mutex) for a few pointer
 //   moves, and wakes the writer only when it sleeps; count(), events(), start and stop take it briefly too.
-// - The writer thread (QueueWriter.cpp): encodes new events, writes the journal or the whole file under the disk
-//   lock (QueueWriter's persistMutex_, taken before the queue lock, never the other way round), frees what callers
-//   dropped, and asks the sender for flushes. persist(), clear(), retire() and the destructor write on the
-//   calling thread under the same disk lock.
+// - The writer thread (QueueWriter.cpp): loads the files as it starts, encodes new events, writes the journal
+//   under the disk lock (QueueWriter's persistMutex_, taken before the queue lock, never the other way round),
+//   frees what callers dropped, and asks the sender for flushes. persist(), clear(), retire() and the destructor write
+//   on the calling thread under the same disk lock.
 // - The disk thread (QueueFiles): flushes writes to the disk and writes the queue file anew, so that neither the
 //   writer nor a caller waits for a slow disk unless it asks to (persist()).
 // - The sender thread (QueueSender.cpp): makes the callers' memory as it starts, then runs the flushes the writer
@@ -87,8 +87,10 @@ public:
     // Work to do on the writer thread (persisting something else now and then); returns when it next wants to run.
     using Housekeeping = QueueWriter::Housekeeping;
 
-    // Takes the queue's files (QueueFiles) and loads them, all of it, even beyond maxQueueSize; elements that do
-    // not decode are skipped. Values are clamped: sizes at least 1, an interval that is not finite or not
+    // Takes the queue's files (QueueFiles) without reading them: the writer thread loads them as it starts (or
+    // count(), events(), flush(), persist() or the destructor, called before). It loads all of them, even beyond
+    // maxQueueSize; elements that do not decode are skipped; events enqueued before go after them, in their order,
+    // within maxQueueSize. Values are clamped: sizes at least 1, an interval that is not finite or not
     // positive becomes 30 s, at least 1 s, at most a day. `storage` must outlive the queue.
     EventQueue(std::string queueName, std::int64_t batchSize, double flushInterval, std::int64_t maxQueueSize,
                bool debug, SendBatch sendBatch, Storage& storage = Storage::shared(), Now now = &Clock::now)

@@ -16,9 +16,7 @@ QueueCore::QueueCore(std::string name, std::int64_t batchSize, double flushInter
       eventBlockBytes_(eventBlockBytes + kSharedOverhead),
       state_(static_cast<std::size_t>(effectiveQueueSize(maxQueueSize))),
       writer_(state_, codec, storage, name_, interval_, debug_, now),
-      sender_(state_, writer_, codec, name_, batchSize_, interval_, debug_, now) {
-    writer_.load();
-}
+      sender_(state_, writer_, codec, name_, batchSize_, interval_, debug_, now) {}
 
 QueueCore::~QueueCore() {
     stopAutoFlush();
@@ -142,11 +140,13 @@ bool QueueCore::isRunning() const {
 }
 
 std::size_t QueueCore::count() const {
+    writer_.ensureLoaded();
     std::lock_guard lock(state_.mutex);
     return state_.events.size();
 }
 
 std::vector<QueueEntry> QueueCore::entries() const {
+    writer_.ensureLoaded();
     std::lock_guard lock(state_.mutex);
     return {state_.events.begin(), state_.events.end()};
 }

@@ -27,7 +27,8 @@ public:
     using Clock = std::chrono::steady_clock;
     using Now = std::function<Clock::time_point()>;
 
-    // `eventBlockBytes`: what one caller's event takes in its pool block. Takes the files and loads them.
+    // `eventBlockBytes`: what one caller's event takes in its pool block. Takes the files; reading them waits for
+    // the writer thread, or a call that needs the events.
     QueueCore(std::string name, std::int64_t batchSize, double flushInterval, std::int64_t maxQueueSize, bool debug,
               std::size_t eventBlockBytes, const QueueEventCodec& codec, Storage& storage, Now now);
     // Stops the threads and writes the files a last time.
@@ -79,7 +80,7 @@ private:
 
     BlockPool pool_; // before every holder of events, so it outlives them
     QueueState state_;
-    QueueWriter writer_;
+    mutable QueueWriter writer_; // count() and events() may have it read the files
     QueueSender sender_;
 
     std::mutex lifecycleMutex_; // guards the two threads

@@ -73,8 +73,9 @@ nlohmann::json QueueFiles::load(std::size_t& skipped) {
     return events;
 }
 
-bool QueueFiles::rewriteDue(std::uint64_t /*liveBytes*/) const {
-    return journalBytes_ > std::max(snapshotBytes_, kMinBytesBeforeRewrite);
+bool QueueFiles::rewriteDue(std::uint64_t liveBytes) const {
+    return journalBytes_ > std::max(snapshotBytes_, kMinBytesBeforeRewrite) ||
+           snapshotBytes_ > std::max(kMinBytesBeforeRewrite, 2 * liveBytes);
 }
 
 // Opens the journal for appending, starting it (in place of one that no longer applies) when needed. A kill

@@ -55,6 +55,7 @@ bool QueueSender::hasEventsUpToLocked(std::uint64_t last) const {
 }
 
 void QueueSender::flush(Origin origin, Clock::time_point deadline) {
+    writer_.ensureLoaded();
     std::uint64_t last = 0;
     {
         std::unique_lock lock(state_.mutex);

@@ -33,12 +33,24 @@ QueueWriter::QueueWriter(QueueState& state, const QueueEventCodec& codec, Storag
     });
 }
 
-void QueueWriter::load() {
+void QueueWriter::ensureLoaded() {
+    if (loaded_.load()) {
+        return;
+    }
     std::lock_guard persisting(persistMutex_);
+    loadLocked();
+}
+
+void QueueWriter::loadLocked() {
+    if (loaded_.load()) {
+        return;
+    }
     std::size_t skippedRecords = 0;
     const nlohmann::json array = files_->load(skippedRecords);
     std::size_t skipped = 0;
-    std::lock_guard lock(state_.mutex);
+    std::vector<QueueEntry> loaded;
+    loaded.reserve(array.size());
+    std::size_t loadedBytes = 0;
     for (const auto& element : array) {
         try {
             std::string text = fileForm(element);
@@ -47,9 +59,8 @@ void QueueWriter::load() {
                 ++skipped;
                 continue;
             }
-            state_.totalBytes += text.size();
-            state_.events.push_back(
-                QueueEntry{nullptr, std::make_shared<const std::string>(std::move(text)), state_.nextSeq++});
+            loadedBytes += text.size();
+            loaded.push_back(QueueEntry{nullptr, std::make_shared<const std::string>(std::move(text)), 0});
         } catch (const std::exception&) {
             ++skipped;
         }
@@ -57,23 +68,57 @@ void QueueWriter::load() {
     if (skipped > 0) {
         files_->requireRewrite(); // the positions in the journal would no longer match
     }
-    if (files_->mustRewrite()) {
-        state_.version = 1; // the first write puts the whole queue in its file, adopted events included
-    } else {
-        for (const auto& entry : state_.events) {
-            onDiskAppend(entry.seq, entry.text);
+    std::size_t count = 0;
+    std::size_t dropped = 0;
+    {
+        std::lock_guard lock(state_.mutex);
+        // Events tracked before the files were read go after theirs, numbered anew: none of them has reached the
+        // writer or the sender yet.
+        std::vector<QueueEntry> tracked;
+        tracked.reserve(state_.events.size());
+        for (auto& entry : state_.events) {
+            tracked.push_back(std::move(entry));
         }
-        state_.journaledSeq = state_.nextSeq - 1;
+        state_.events.clear();
+        std::uint64_t seq = 1;
+        for (auto& entry : loaded) {
+            entry.seq = seq++;
+            state_.events.push_back(std::move(entry));
+        }
+        state_.totalBytes += loadedBytes;
+        if (files_->mustRewrite()) {
+            ++state_.version; // the first write puts the whole queue in its file, adopted events included
+        } else {
+            for (const auto& entry : state_.events) {
+                onDiskAppend(entry.seq, entry.text);
+            }
+            state_.journaledSeq = seq - 1;
+        }
+        for (auto& entry : tracked) {
+            entry.seq = seq++;
+            state_.events.push_back(std::move(entry));
+        }
+        state_.nextSeq = seq;
+        // The count cap, as if those events had been tracked after the load.
+        if (!tracked.empty() && state_.pending() > state_.maxSize) {
+            dropped = state_.pending() - state_.maxSize;
+            state_.erase(state_.inFlight, state_.inFlight + dropped, state_.running ? &state_.discarded : nullptr);
+        }
+        count = state_.events.size();
+        loaded_.store(true);
     }
     skipped += skippedRecords;
-    if (!state_.events.empty()) {
-        debugLine(debug_, "Loaded " + std::to_string(state_.events.size()) + " persisted " + name_ + " events");
+    if (!loaded.empty()) {
+        debugLine(debug_, "Loaded " + std::to_string(loaded.size()) + " persisted " + name_ + " events");
     }
     debugLine(debug_ && skipped > 0,
               "Skipped " + std::to_string(skipped) + " unreadable persisted " + name_ + " events");
+    debugLine(debug_ && dropped > 0, "Queue " + name_ + " at max size, dropped " + std::to_string(dropped) +
+                                         " oldest events (queue size: " + std::to_string(count) + ")");
 }
 
 void QueueWriter::run(std::stop_token stop) {
+    ensureLoaded();
     const auto interval = std::chrono::duration_cast<Clock::duration>(toDuration(interval_));
     auto nextTick = Clock::now() + interval;
     auto nextHousekeeping = Clock::now();
@@ -145,6 +190,15 @@ QueueWriter::Clock::time_point QueueWriter::unsyncedSince() {
 
 bool QueueWriter::persist(bool sync) {
     std::lock_guard persisting(persistMutex_);
+    if (!loaded_.load()) {
+        {
+            std::lock_guard lock(state_.mutex);
+            if (state_.version == state_.persistedVersion) {
+                return true; // nothing to write: the files need not even be read
+            }
+        }
+        loadLocked();
+    }
     const bool written = writeChanges(sync);
     if (written) {
         keepFileCompact(sync);
@@ -378,6 +432,7 @@ bool QueueWriter::syncIfDue(bool sync) {
 
 bool QueueWriter::clear() {
     std::lock_guard persisting(persistMutex_);
+    loaded_.store(true); // what the files held is gone with them
     {
         std::lock_guard lock(state_.mutex);
         if (state_.retired) {

@@ -38,9 +38,10 @@ public:
     QueueWriter(QueueState& state, const QueueEventCodec& codec, Storage& storage, std::string name, double interval,
                 bool debug, Now now);
 
-    // Reads the files into the state, all of it, even beyond the count cap; elements that do not read as events
-    // are skipped. Before anything else touches the state.
-    void load();
+    // Reads the files into the state once, on whichever thread needs them first (the writer thread as it starts,
+    // unless a caller asks for the events before): all of them, even beyond the count cap; elements that do not
+    // read as events are skipped. Events queued before go after them, in their order, within the count cap.
+    void ensureLoaded();
 
     // Work to run on the writer thread now and then; returns when it next wants to run. Under the queue lock.
     void setHousekeepingLocked(Housekeeping work) { housekeeping_ = std::move(work); }
@@ -71,6 +72,8 @@ private:
         std::shared_ptr<const std::string> text;
     };
 
+    // ensureLoaded() with the disk lock held.
+    void loadLocked();
     // Writes the changes since the last call (journal records, or the whole file); true when nothing needed
     // writing.
     bool writeChanges(bool sync);
@@ -109,6 +112,7 @@ private:
 
     // The disk lock: serialises writes; guards what follows.
     mutable std::mutex persistMutex_;
+    std::atomic<bool> loaded_{false}; // set once, under both locks
     std::unique_ptr<QueueFiles> files_;
     // The on-disk mirror: the events the files hold, in their order. Loading the files now (the queue file, then
     // the journal that follows it replayed) would give exactly these events in this order, so an event's index

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -118,6 +119,24 @@ TEST(EventQueue, ALargeQueueSavesItsFirstEventBeforeItHasMadeItsCallersMemory) {
     }
     ASSERT_TRUE(saved);
     EXPECT_FALSE(readyWhenSaved) << "the first event waited for the callers' memory";
+    queue.stopAutoFlush();
+}
+
+// Building a queue reads none of its files (the program builds it on its GUI thread, before the backlog matters):
+// the writer loads them as it starts, and events tracked before go after the loaded ones, within the count cap.
+TEST(EventQueue, TheWriterLoadsTheFilesAndWhatWasTrackedBeforeFollows) {
+    sdktest::TestStorage test;
+    test.storage.saveOfflineEvents(events(0, 5), "q");
+    // Not a journal: whoever reads the files sets it aside.
+    const auto journal = test.storage.offlineJournalPath("q", 1);
+    std::ofstream(journal) << "not a journal\n";
+    ScriptedSender sender;
+    Queue queue("q", 100, 3600.0, 6, false, sender.function(), test.storage);
+    queue.enqueue(events(5, 7));
+    EXPECT_TRUE(std::filesystem::exists(journal)) << "building the queue read its files";
+    queue.startAutoFlush();
+    EXPECT_TRUE(eventually([&] { return test.storage.loadOfflineEvents<TestEvent>("q") == events(1, 7); }));
+    EXPECT_EQ(queue.events(), events(1, 7));
     queue.stopAutoFlush();
 }
 

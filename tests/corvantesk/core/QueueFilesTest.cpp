@@ -198,6 +198,27 @@ TEST(QueueFiles, TheQueueIsBoundedInBytesAndLoadsAgain) {
     }
 }
 
+// A queue file whose events were all delivered is written anew, not read again at every launch.
+TEST(QueueFiles, AFileOfDeliveredEventsIsWrittenAnew) {
+    sdktest::TestStorage test;
+    {
+        Queue queue(
+            "q", 100000, 3600.0, 100000, false,
+            [](const std::vector<TestEvent>&, std::stop_token, std::chrono::steady_clock::time_point) { return true; },
+            test.storage);
+        // About 230 KB: the journal outgrows 64 KiB, so the queue file is written whole with them.
+        for (auto& event : tagged(std::string(200, 'x'), 1000)) {
+            queue.enqueue(std::move(event));
+        }
+        queue.persist();
+        ASSERT_GT(fs::file_size(test.storage.offlineFilePath("q")), 200u * 1000);
+        queue.flush();
+        ASSERT_EQ(queue.count(), 0u);
+    }
+    EXPECT_LT(fs::file_size(test.storage.offlineFilePath("q")), 64u * 1024);
+    EXPECT_TRUE(test.storage.loadOfflineEvents<TestEvent>("q").empty());
+}
+
 // One event that could never fit a request is dropped with a line instead of blocking the queue.
 TEST(QueueFiles, AnEventTooLargeForAnyRequestIsDropped) {
     sdktest::TestStorage test;

@@ -236,6 +236,7 @@ TEST_F(HealthClientTest, MarkerStaysUntilItsCrashEventIsSaved) {
     std::string firstId;
     {
         auto client = makeClient();
+        ASSERT_TRUE(client->pendingEvents().empty()); // the queue has read its files: what is there now stays
         // Neither the queue file nor its journal can be written.
         std::filesystem::create_directories(queueFile);
         std::filesystem::create_directories(journal);
