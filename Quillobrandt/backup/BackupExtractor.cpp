@@ -86,8 +86,13 @@ void BackupExtractor::reset() {
     protectionClassKeys_.clear();
 }
 
+std::function<bool()> BackupExtractor::indexStop() const {
+    return [stop = stop_] { return stop != nullptr && stop->load(); };
+}
+
 void BackupExtractor::initialize(const std::atomic<bool>* stop) {
     reset(); // a second call starts over rather than leaking the first index and its copy
+    stop_ = stop;
     platform::consoleLine("🔓 Initializing backup at: " + backupPath_.string());
     const auto manifestPlist = StoredFile::open(backupPath_ / "Manifest.plist");
     if (!manifestPlist) {
@@ -121,7 +126,7 @@ void BackupExtractor::openPlainIndex() {
     }
     const auto wal = StoredFile::open(backupPath_ / "Manifest.db-wal");
     if (!wal || wal->size() == 0) {
-        manifestDB_ = ManifestIndex::openBackupOwned(manifestDb);
+        manifestDB_ = ManifestIndex::openBackupOwned(manifestDb, indexStop());
         return;
     }
     // Rows the backup service has not checkpointed yet live only in the write-ahead log, which SQLite reads only
@@ -142,7 +147,7 @@ void BackupExtractor::openPlainIndex() {
         }
     }
     platform::consoleLine("✅ Manifest.db and its write-ahead log copied to a temporary file");
-    manifestDB_ = ManifestIndex::openPrivateCopy(copy);
+    manifestDB_ = ManifestIndex::openPrivateCopy(copy, indexStop());
 }
 
 fs::path BackupExtractor::privateCopyPath(const std::string& prefix) {
@@ -178,7 +183,7 @@ void BackupExtractor::openEncryptedIndex(platform::PlistNode manifest) {
     streamFile(manifestDb->openedPath(), copy, indexKey.span());
     tempDecryptedManifestPath_ = copy;
     platform::consoleLine("✅ Manifest.db decrypted to temporary file");
-    manifestDB_ = ManifestIndex::openPrivateCopy(copy);
+    manifestDB_ = ManifestIndex::openPrivateCopy(copy, indexStop());
 }
 
 std::uint64_t BackupExtractor::extractionSize(const std::vector<std::string>& relativePaths,

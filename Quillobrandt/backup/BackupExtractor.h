@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ public:
     // Opens the file index; for an encrypted backup derives the class keys from the password and decrypts the
     // index into "DecryptedManifest-<UUID>.db" in the caches folder; a plain index with a write-ahead log beside it
     // is read from a copy of both, "ManifestSnapshot-<UUID>.db" there. Once `*stop` is set (from any thread) the key
-    // derivation ends within a few tens of milliseconds with BackupError stopped. Throws BackupError, or
+    // derivation ends within a few tens of milliseconds with BackupError stopped, and so does any later lookup in the
+    // index, however the index was made; `stop` must outlive the extractor. Throws BackupError, or
     // std::filesystem::filesystem_error for file-system failures.
     void initialize(const std::atomic<bool>* stop = nullptr);
 
@@ -67,6 +69,8 @@ private:
     void openPlainIndex();
     void openEncryptedIndex(platform::PlistNode manifest);
     static std::filesystem::path privateCopyPath(const std::string& prefix);
+    // The stop of initialize(), for the index's queries.
+    std::function<bool()> indexStop() const;
 
     std::filesystem::path backupPath_;
     std::string password_;
@@ -74,6 +78,7 @@ private:
     std::optional<std::filesystem::path> tempDecryptedManifestPath_;
     std::optional<std::filesystem::path> indexSnapshotPath_; // a plain index copied with its write-ahead log
     ProtectionClassKeys protectionClassKeys_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 } // namespace quillobrandt

@@ -1,23 +1,34 @@
 #include "Quillobrandt/backup/ManifestIndex.h"
 
 #include "Quillobrandt/backup/BackupError.h"
+#include "Quillobrandt/store/ForeignDatabase.h"
 
 namespace quillobrandt {
+namespace {
 
-ManifestIndex ManifestIndex::openBackupOwned(const std::filesystem::path& file) {
+// A query's failure: a stop ends it as a stopped extraction, anything else is the index's fault.
+BackupError queryFailure(const platform::SqliteError& error) {
+    if ((error.code() & 0xFF) == SQLITE_INTERRUPT) {
+        return BackupError(BackupError::Code::stopped);
+    }
+    return BackupError(BackupError::Code::queryFailed, error.what());
+}
+
+} // namespace
+
+ManifestIndex ManifestIndex::openBackupOwned(const std::filesystem::path& file, std::function<bool()> stop) {
     // immutable: no locks, no journal recovery, no -shm; the user's backup is only ever read.
     try {
-        return ManifestIndex(
-            platform::SqliteDatabase::open(platform::sqliteFileUri(file, "mode=ro&immutable=1"),
-                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW));
+        return ManifestIndex(openForeignDatabase(platform::sqliteFileUri(file, "mode=ro&immutable=1"),
+                                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, std::move(stop)));
     } catch (const platform::SqliteError& error) {
         throw BackupError(BackupError::Code::failedToOpenManifestDB, error.what());
     }
 }
 
-ManifestIndex ManifestIndex::openPrivateCopy(const std::filesystem::path& file) {
+ManifestIndex ManifestIndex::openPrivateCopy(const std::filesystem::path& file, std::function<bool()> stop) {
     try {
-        ManifestIndex index(platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE));
+        ManifestIndex index(openForeignDatabase(file, SQLITE_OPEN_READWRITE, std::move(stop)));
         // Lookups by path are the only query; an index makes thousands of them cheap. A copy that refuses
         // it (not a database, read-only) is reported by the first lookup instead.
         index.db_.tryExec("CREATE INDEX IF NOT EXISTS QbRelativePathIdx ON Files(relativePath)");
@@ -44,7 +55,7 @@ std::optional<ManifestRow> ManifestIndex::find(const std::string& domain, const 
         row.file = statement.columnBlob(1);
         return row;
     } catch (const platform::SqliteError& error) {
-        throw BackupError(BackupError::Code::queryFailed, error.what());
+        throw queryFailure(error);
     }
 }
 
@@ -66,7 +77,7 @@ void ManifestIndex::forEachBelow(const std::string& domain, const std::string& p
             visit(row);
         }
     } catch (const platform::SqliteError& error) {
-        throw BackupError(BackupError::Code::queryFailed, error.what());
+        throw queryFailure(error);
     }
 }
 

@@ -20,17 +20,18 @@ struct ManifestRow {
 
 // The backup's file index, `Manifest.db`: the backup's own file (opened so that nothing in the backup folder can
 // change, not even a journal or a shared-memory file) or a private copy that we own (the decrypted index, or a
-// plain index copied together with its write-ahead log). One thread at a time.
+// plain index copied together with its write-ahead log). Either way a file from outside: opened as every such
+// database is (see openForeignDatabase), every query ending once `stop` returns true. One thread at a time.
 class ManifestIndex {
 public:
     // Throws BackupError failedToOpenManifestDB with SQLite's message.
-    static ManifestIndex openBackupOwned(const std::filesystem::path& file);
-    static ManifestIndex openPrivateCopy(const std::filesystem::path& file);
+    static ManifestIndex openBackupOwned(const std::filesystem::path& file, std::function<bool()> stop = {});
+    static ManifestIndex openPrivateCopy(const std::filesystem::path& file, std::function<bool()> stop = {});
 
     // The row of `relativePath` in `domain` (fileIDs are unique, so there is at most one); nullopt when there is none.
-    // Throws BackupError queryFailed when the query does not prepare or a page is unreadable.
+    // Throws BackupError queryFailed when the query does not prepare or a page is unreadable, stopped once stopped.
     std::optional<ManifestRow> find(const std::string& domain, const std::string& relativePath) const;
-    // Calls `visit` with each row of `domain` whose path starts with `prefix`. Throws BackupError queryFailed.
+    // Calls `visit` with each row of `domain` whose path starts with `prefix`. Throws BackupError as find() does.
     void forEachBelow(const std::string& domain, const std::string& prefix,
                       const std::function<void(const ManifestRow& row)>& visit) const;
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 #include "Quillobrandt/backup/BackupExtractor.h"
 #include "Quillobrandt/backup/ManifestIndex.h"
@@ -304,6 +307,28 @@ TEST(BackupExtractorFolder, AGarbageIndexFailsTheFirstLookup) {
     EXPECT_EQ(errorOf([&] { extractor.extractFile(kSmsPath, backuptest::freshFolder("out") / "x"); }),
               BackupError::Code::queryFailed);
     EXPECT_EQ(qbtest::snapshotFolder(backup), before);
+}
+
+// The index of a handed-over backup is as untrusted as any database: its Files table made a view over an endless
+// recursion ends at the stop (the wizard's close).
+TEST(BackupExtractorFolder, AnEndlessIndexViewEndsAtTheStop) {
+    BackupGenerator generator;
+    generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("messages"));
+    const fs::path backup = generator.write(backuptest::freshFolder("endless"));
+    platform::SqliteDatabase::open(backup / "Manifest.db", SQLITE_OPEN_READWRITE)
+        .exec("ALTER TABLE Files RENAME TO FileRows; CREATE VIEW Files AS WITH RECURSIVE n(i) AS (SELECT 1 UNION "
+              "ALL SELECT i + 1 FROM n) SELECT 'x' AS fileID, NULL AS file, 'elsewhere' || i AS relativePath, "
+              "'HomeDomain' AS domain FROM n");
+    std::atomic<bool> stop{false};
+    BackupExtractor extractor(backup, "");
+    extractor.initialize(&stop);
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    EXPECT_EQ(errorOf([&] { extractor.extractFile("Library/SMS/sms.db", backuptest::freshFolder("out") / "sms.db"); }),
+              BackupError::Code::stopped);
+    stopper.join();
 }
 
 TEST(BackupExtractorFolder, APlainBackupsJournalIsNeitherRolledBackNorRemoved) {
