@@ -87,9 +87,15 @@ template <typename Matches> bool removeOwnFile(const fs::path& file, Matches mat
     return true;
 }
 
-void removeNotedFile(const Note& note) {
+// Removes what the note names. False when its folder cannot be reached now (a drive not attached): the note waits
+// for a later start.
+bool removeNotedFile(const Note& note) {
     if (!isPartialFileName(note.file)) {
-        return;
+        return true;
+    }
+    struct stat folder {};
+    if (::stat(note.file.parent_path().c_str(), &folder) != 0 && errno == ENOENT) {
+        return false;
     }
     // The file as it was made: the noted one, or (killed before the note learnt its identity) still empty.
     removeOwnFile(note.file, [&note](const struct stat& st) {
@@ -98,11 +104,12 @@ void removeNotedFile(const Note& note) {
     });
     struct stat st {};
     if (::lstat(note.file.c_str(), &st) == 0) {
-        return; // another file took the name: what lies beside it may be its own
+        return true; // another file took the name: what lies beside it may be its own
     }
     for (const char* suffix : kSideFileSuffixes) {
         removeOwnFile(note.file.string() + suffix, [](const struct stat&) { return true; });
     }
+    return true;
 }
 
 } // namespace
@@ -151,23 +158,20 @@ PartialFileNote PartialFileNote::create(const fs::path& file) {
 
 void removeNotedPartialFiles() {
     const fs::path folder = partialFileNotesFolder();
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const fs::path entry = it->path();
-        if (entry.extension() == kNoteSuffix && it->is_regular_file(error)) {
-            if (const auto text = platform::readFile(entry, 64 * 1024)) {
-                if (const auto note = parseNote(*text)) {
-                    removeNotedFile(*note);
-                }
-            }
-        }
-    }
-    // Nothing in the folder is of use any more: the notes are done with, the rest is what a killed write left.
     std::vector<fs::path> entries;
+    std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         entries.push_back(it->path());
     }
+    // Nothing else in the folder is of use any more: the notes done with, what a killed write of one left.
     for (const auto& entry : entries) {
+        if (entry.extension() == kNoteSuffix) {
+            const auto text = platform::readFile(entry, 64 * 1024);
+            const auto note = text ? parseNote(*text) : std::nullopt;
+            if (note && !removeNotedFile(*note)) {
+                continue;
+            }
+        }
         std::error_code ignored;
         fs::remove_all(entry, ignored);
     }

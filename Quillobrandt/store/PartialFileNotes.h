@@ -36,8 +36,9 @@ private:
 // The folder of the notes: the caches folder's "Quillobrandt-partial-files".
 std::filesystem::path partialFileNotesFolder();
 
-// Removes every noted file that is still the one made, with its SQLite side files, then the notes. Only for a
-// start that knows no other copy of the program runs (WorkingFilesLock): the notes of a running one are in use.
+// Removes every noted file that is still the one made, with its SQLite side files, then the notes; a note whose
+// folder cannot be reached now (a drive not attached) stays for a later start. Only for a start that knows no other
+// copy of the program runs (WorkingFilesLock): the notes of a running one are in use.
 void removeNotedPartialFiles();
 
 } // namespace quillobrandt

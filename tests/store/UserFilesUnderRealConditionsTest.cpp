@@ -13,6 +13,7 @@
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/EditedCopyWriter.h"
+#include "Quillobrandt/store/PartialFileNotes.h"
 #include "Quillobrandt/store/ReadDatabases.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Paths.h"
@@ -236,12 +237,12 @@ TEST(HostileDatabase, ATriggerThatComputesWithoutEndFailsTheSaveByItsBudgetOrEnd
 TEST(HostileDatabase, ACopyCutShortByAKillIsRemovedAtTheNextStart) {
     const SpinningSave save;
     const auto& [source, first, names, target] = save;
-    {
+    const auto killMidSave = [&](const fs::path& to) {
         storetest::ChildProcess child([&](const std::function<void()>& ready, int) {
             bool told = false;
             // Held in the middle of the trigger until the kill.
-            quillobrandt::writeEditedCopy(source, target, {first}, nullptr, [&] {
-                if (!told && holdsPartialCopy(userFolder())) {
+            quillobrandt::writeEditedCopy(source, to, {first}, nullptr, [&] {
+                if (!told && holdsPartialCopy(to.parent_path())) {
                     told = true;
                     ready();
                 }
@@ -252,17 +253,32 @@ TEST(HostileDatabase, ACopyCutShortByAKillIsRemovedAtTheNextStart) {
             });
             return 0;
         });
-    } // killed here
+    }; // killed as it returns
+    killMidSave(target);
     ASSERT_TRUE(holdsPartialCopy(userFolder())) << "the killed run left its partial copy";
+    // Another one on a drive that is not attached at the next start: its copy waits for a start that finds it.
+    const fs::path drive = userFolder().parent_path() / "drive";
+    fs::create_directories(drive);
+    killMidSave(drive / "edited.db");
+    ASSERT_TRUE(holdsPartialCopy(drive));
+    fs::rename(drive, userFolder().parent_path() / "drive-detached");
     // A file of the same shape that the program did not make stays.
     const auto lookalike = ".edited.db.0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.partial";
     std::ofstream(userFolder() / lookalike) << "someone else's";
-    const auto lock = quillobrandt::WorkingFilesLock::acquireAndSweep();
-    ASSERT_TRUE(lock.isHeld());
+    {
+        const auto lock = quillobrandt::WorkingFilesLock::acquireAndSweep();
+        ASSERT_TRUE(lock.isHeld());
+    }
     auto expected = names;
     expected.push_back(lookalike);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(namesIn(userFolder()), expected);
+
+    fs::rename(userFolder().parent_path() / "drive-detached", drive);
+    ASSERT_TRUE(holdsPartialCopy(drive));
+    const auto lock = quillobrandt::WorkingFilesLock::acquireAndSweep();
+    EXPECT_TRUE(namesIn(drive).empty());
+    EXPECT_TRUE(fs::is_empty(quillobrandt::partialFileNotesFolder()));
 }
 
 // The handle table replaced by a view over an endless recursion: only the statement's own stop can end the load.
