@@ -1,7 +1,6 @@
 #include "Quillobrandt/store/ConversationMerger.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include "Quillobrandt/store/StoreLog.h"
@@ -66,49 +65,70 @@ std::string personKey(const std::string& participant) {
 }
 
 std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> conversations) {
-    // Each person's first conversation takes its place in the result at once; only the few people with more than one
-    // gather the others, to be merged into that place at the end. Most people have one: each conversation moves once.
-    std::vector<Conversation> result;
-    result.reserve(conversations.size());
-    std::vector<Conversation> groups;
-    std::unordered_map<std::string, std::size_t> placeOfPerson;
-    placeOfPerson.reserve(conversations.size());
-    std::vector<std::pair<std::size_t, std::vector<Conversation>>> more; // place, the person's further conversations
-    std::unordered_map<std::size_t, std::size_t> moreAt;                 // place to its entry in `more`
-
-    for (auto& conversation : conversations) {
+    // In place, with no second list and no map: the list of a history of 50,000 chats is several MiB, and the merge
+    // runs when every message is already in memory, at the load's peak. The people's keys are sorted beside their
+    // conversations' places; a key met more than once names the few conversations that merge.
+    // What each place becomes: kept where it is (a person's first conversation, merged or not), gone into its
+    // person's first conversation, a group chat (which goes to the end), or dropped (no participant).
+    enum class Fate : unsigned char { dropped, kept, mergedAway, group };
+    std::vector<Fate> fates(conversations.size(), Fate::dropped);
+    std::vector<std::pair<std::string, std::size_t>> people; // key, place in the list
+    people.reserve(conversations.size());
+    for (std::size_t place = 0; place < conversations.size(); ++place) {
+        const auto& conversation = conversations[place];
         if (conversation.participants.size() >= 2) {
+            fates[place] = Fate::group;
             storeConsole("👥 Group chat " + conversation.id + " kept with " +
                          std::to_string(conversation.participants.size()) + " participants, " +
                          std::to_string(conversation.messages.size()) + " messages");
-            groups.push_back(std::move(conversation));
         } else if (conversation.participants.size() == 1) {
-            const auto [position, first] = placeOfPerson.try_emplace(personKey(conversation.participants.front()),
-                                                                     result.size());
-            if (first) {
-                result.push_back(std::move(conversation));
-                continue;
-            }
-            const auto [entry, firstMore] = moreAt.try_emplace(position->second, more.size());
-            if (firstMore) {
-                more.emplace_back(position->second, std::vector<Conversation>{});
-            }
-            more[entry->second].second.push_back(std::move(conversation));
+            people.emplace_back(personKey(conversation.participants.front()), place);
         }
     }
+    std::sort(people.begin(), people.end());
 
-    // In the order of the people's first conversations, as the list shows them.
-    std::sort(more.begin(), more.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& [place, others] : more) {
-        std::vector<Conversation> members;
-        members.reserve(others.size() + 1);
-        members.push_back(std::move(result[place]));
-        std::move(others.begin(), others.end(), std::back_inserter(members));
-        const auto key = personKey(members.front().participants.front());
-        result[place] = mergeBucket(std::move(members), key);
+    std::vector<std::pair<std::size_t, std::size_t>> runs; // people[first, last) of the persons with several
+    for (std::size_t first = 0; first < people.size();) {
+        std::size_t last = first + 1;
+        while (last < people.size() && people[last].first == people[first].first) {
+            fates[people[last++].second] = Fate::mergedAway;
+        }
+        fates[people[first].second] = Fate::kept;
+        if (last - first > 1) {
+            runs.emplace_back(first, last);
+        }
+        first = last;
     }
-    std::move(groups.begin(), groups.end(), std::back_inserter(result));
-    return result;
+    // In the order of the people's first conversations, as the list shows them.
+    std::sort(runs.begin(), runs.end(),
+              [&people](const auto& a, const auto& b) { return people[a.first].second < people[b.first].second; });
+    for (const auto& [first, last] : runs) {
+        std::vector<Conversation> members;
+        members.reserve(last - first);
+        for (std::size_t i = first; i < last; ++i) {
+            members.push_back(std::move(conversations[people[i].second]));
+        }
+        const std::size_t place = people[first].second;
+        const auto key = std::move(people[first].first);
+        conversations[place] = mergeBucket(std::move(members), key);
+    }
+    people = {};
+
+    std::vector<Conversation> groups;
+    std::size_t kept = 0;
+    for (std::size_t place = 0; place < conversations.size(); ++place) {
+        if (fates[place] == Fate::group) {
+            groups.push_back(std::move(conversations[place]));
+        } else if (fates[place] == Fate::kept) {
+            if (kept != place) {
+                conversations[kept] = std::move(conversations[place]);
+            }
+            ++kept;
+        }
+    }
+    conversations.erase(conversations.begin() + static_cast<std::ptrdiff_t>(kept), conversations.end());
+    std::move(groups.begin(), groups.end(), std::back_inserter(conversations));
+    return conversations;
 }
 
 } // namespace quillobrandt

@@ -13,8 +13,8 @@ namespace quillobrandt {
 std::string personKey(const std::string& participant);
 
 // Joins one-to-one conversations that share a person key into one (ids joined with "+", messages by
-// date, the first member's participant), and keeps group chats as they are, after them. One pass plus
-// one sort per merged group. One-to-one results come in order of first appearance.
+// date, the first member's participant), and keeps group chats as they are, after them. In place: one
+// sort of the people's keys plus one sort per merged group. One-to-one results come in order of first appearance.
 std::vector<Conversation> mergeDuplicateConversations(std::vector<Conversation> conversations);
 
 } // namespace quillobrandt

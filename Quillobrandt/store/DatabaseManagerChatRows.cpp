@@ -54,6 +54,14 @@ private:
     std::vector<SharedText> known_;
 };
 
+// Messages without a sender row say "Me" or "Unknown": one text each for every chat of every history, not one per
+// chat (a history of 50,000 small chats held 50,000 copies of each).
+const SharedText& senderWithoutHandle(bool isFromMe) {
+    static const SharedText me("Me");
+    static const SharedText unknown("Unknown");
+    return isFromMe ? me : unknown;
+}
+
 } // namespace
 
 SqliteStatement& DatabaseManager::chatStatement(std::optional<SqliteStatement>& slot, const std::string& sql,
@@ -149,12 +157,13 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         if (const auto sender = statement.columnTextView(7)) {
             message.sender = senders.shared(*sender);
         } else {
-            message.sender = senders.shared(message.isFromMe ? "Me" : "Unknown");
+            message.sender = senderWithoutHandle(message.isFromMe);
         }
         if (const auto guid = statement.columnTextView(5)) {
             message.associatedMessageGUID.emplace(*guid);
         }
-        if (const auto type = statement.columnInt64(6); type != 0) {
+        // A 32-bit value, as the schema's readers take it: what a wider stored number holds above is not part of it.
+        if (const auto type = static_cast<std::int32_t>(statement.columnInt64(6)); type != 0) {
             message.associatedMessageType = type;
         }
         if (!attachments.empty()) {

@@ -25,7 +25,7 @@ struct Message {
     bool isFromMe = false;                                // stored is_from_me is exactly 1
     SharedText sender{};                                  // handle id, else "Me" or "Unknown"
     CompactOptional<std::string> associatedMessageGUID{}; // the message a reaction or reply refers to
-    std::optional<std::int64_t> associatedMessageType{};  // absent for a plain message (stored 0)
+    std::optional<std::int32_t> associatedMessageType{};  // absent for a plain message (stored 0)
     CompactVector<Attachment> attachments{};              // in the order the reader found them
 
     bool hasImageAttachment() const;

@@ -185,10 +185,18 @@ TEST(DatabaseReaderValues, SendersTextsAndReactions) {
         builder.addMessageToChat(
             chat.chatId,
             {.text = std::nullopt, .attributedBody = std::vector<std::uint8_t>{0x04, 0x0B, 0xFF}, .date = 11});
+        // The type is a 32-bit value: what lies above it is not part of it.
+        builder.addMessageToChat(
+            chat.chatId, {.text = "wide type", .date = 12, .associatedMessageType = (std::int64_t{1} << 32) + 2001});
+        const auto other = builder.addOneToOneChat("+15550000015");
+        builder.addMessageToChat(other.chatId, {.text = "mine too", .date = 13, .isFromMe = 1});
+        builder.addMessageToChat(other.chatId, {.text = "nobody either", .date = 14, .isFromMe = 0});
         builder.finish();
     }
-    const auto messages = load(file).at(0).messages;
-    ASSERT_EQ(messages.size(), 11u);
+    const auto conversations = load(file);
+    ASSERT_EQ(conversations.size(), 2u);
+    const auto& messages = conversations.at(1).messages; // the older chat comes second
+    ASSERT_EQ(messages.size(), 12u);
     EXPECT_EQ(messages[0].sender, "+15550000005");
     EXPECT_FALSE(messages[0].isFromMe);
     EXPECT_EQ(messages[1].sender, "Me");
@@ -210,6 +218,12 @@ TEST(DatabaseReaderValues, SendersTextsAndReactions) {
     EXPECT_FALSE(messages[8].associatedMessageType.has_value());
     EXPECT_EQ(messages[9].text, "archived ✓");   // NULL text: the archived body speaks
     EXPECT_FALSE(messages[10].text.has_value()); // a body that does not decode gives no text
+    EXPECT_EQ(messages[11].associatedMessageType, 2001);
+    // "Me" and "Unknown" are one text for the whole history, not one per chat.
+    const auto& otherMessages = conversations.at(0).messages;
+    ASSERT_EQ(otherMessages.size(), 2u);
+    EXPECT_TRUE(otherMessages[0].sender.sharesBufferWith(messages[1].sender));
+    EXPECT_TRUE(otherMessages[1].sender.sharesBufferWith(messages[2].sender));
 }
 
 TEST(DatabaseReaderValues, RowIdsBeyondThirtyTwoBitsSurvive) {
