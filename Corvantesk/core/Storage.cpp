@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "Corvantesk/core/QueueJournal.h"
+#include "Corvantesk/core/SetAsideFiles.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
@@ -24,11 +25,6 @@ constexpr std::size_t kMaxCrashMarkerBytes = 64 * 1024;
 // A value to store, or nullopt to remove the key.
 template <class T> std::optional<nlohmann::json> valueOrRemoval(const std::optional<T>& value) {
     return value ? std::optional<nlohmann::json>(*value) : std::nullopt;
-}
-
-void setAside(const fs::path& file) {
-    std::error_code ec;
-    fs::rename(file, fs::path(file.string() + ".bad"), ec);
 }
 
 // One of the SDK's own files as read: missing, its bytes, or something that must not be read (not a regular
@@ -214,12 +210,13 @@ fs::path Storage::ensureFolder() const {
     const fs::path path = folder();
     platform::createPrivateDirectory(path); // a failure shows up later as a failed write, which is ignored
     {
-        // Writes cut short by a killed process leave temporary files beside the queue files: clear them the
-        // first time the folder is used.
+        // Writes cut short by a killed process leave temporary files beside the queue files, and files set aside
+        // are kept only for a while: clear them the first time the folder is used.
         std::lock_guard lock(sweepMutex_);
         if (sweptFolder_ != path && !path.empty()) {
             sweptFolder_ = path;
             platform::removeStaleTemporaries(path, "corvantesk_");
+            sweepSetAsideFiles(path);
         }
     }
     return path;

@@ -41,7 +41,8 @@ inline constexpr const char* userId = "corvantesk_user_id";
 // CrashMarkerWriter made in advance, never here under the lock, because the writer runs in a signal handler.
 class Storage {
 public:
-    // Queue files larger than this are never parsed: they are renamed to "<name>.bad" and read as empty.
+    // Queue files larger than this are never parsed: they are set aside as "<name>.bad" (SetAsideFiles.h) and
+    // read as empty.
     static constexpr std::size_t kMaxQueueFileBytes = 64u * 1024 * 1024;
 
     // The process-wide storage: the standard user defaults and platform::cachesDir()/"Corvantesk", the folder
@@ -96,8 +97,8 @@ public:
 
     // Offline queues. The queue file is a JSON array; the queue's own writes add journals beside it (see
     // QueueJournal.h), which load replays. saveOfflineJson writes the array atomically and drops the journals;
-    // load gives an empty array for a missing file and sets aside (renamed to "<file>.bad", never read again or
-    // overwritten) a file that is oversized, not a regular file, or does not parse as an array. No call opens a
+    // load gives an empty array for a missing file and sets aside (as "<file>.bad", never read again, see
+    // SetAsideFiles.h) a file that is oversized, not a regular file, or does not parse as an array. No call opens a
     // link or waits on a FIFO found at these paths.
     // Texts that are not valid UTF-8 are written with U+FFFD in place of each bad sequence, so one bad text
     // never keeps a queue from being saved. Returns whether the file was written.

@@ -200,3 +200,28 @@ TEST(Storage, StaleTemporaryFilesOfKilledWritesAreRemovedOnFirstUse) {
     EXPECT_FALSE(fs::exists(config / ".defaults.json.tmp-q1w2e3"));
     EXPECT_TRUE(fs::exists(config / ".other.json.tmp-q1w2e3"));
 }
+
+// Files set aside are not kept for ever: a head of at most 1 MiB of each, none once set aside a week ago, and the
+// same for those an earlier run left.
+TEST(Storage, SetAsideFilesKeepABoundedHeadAndGoAfterAWeek) {
+    const fs::path folder = qbtest::IsolatedHome::root() / "cache" / "Corvantesk";
+    fs::create_directories(folder);
+    const auto aWeekAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 7 + 1);
+    std::ofstream(folder / "corvantesk_offline_health.journal.bad") << "old";
+    fs::last_write_time(folder / "corvantesk_offline_health.journal.bad", aWeekAgo);
+    const std::string large(3 * 1024 * 1024, 'x');
+    std::ofstream(folder / "corvantesk_offline_analytics.json.bad") << large;
+    std::ofstream(folder / "keep.bad") << "old";
+    fs::last_write_time(folder / "keep.bad", aWeekAgo);
+
+    sdktest::TestStorage test;
+    ASSERT_TRUE(platform::writeFileAtomically(test.storage.offlineFilePath("health"), "[" + large));
+    EXPECT_TRUE(test.storage.loadOfflineJson("health").empty());
+    EXPECT_FALSE(fs::exists(folder / "corvantesk_offline_health.journal.bad"));
+    EXPECT_EQ(fs::file_size(folder / "corvantesk_offline_analytics.json.bad"), 1024u * 1024);
+    EXPECT_TRUE(fs::exists(folder / "keep.bad")) << "not the SDK's";
+    const auto head = platform::readFile(folder / "corvantesk_offline_health.json.bad");
+    ASSERT_TRUE(head.has_value());
+    EXPECT_EQ(head->size(), 1024u * 1024);
+    EXPECT_TRUE(*head == ("[" + large).substr(0, 1024 * 1024)) << "the file's own first bytes";
+}
