@@ -1,12 +1,14 @@
 #include "Corvantesk/core/QueueOwnership.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Corvantesk/core/SetAsideFiles.h"
 #include "Corvantesk/core/Storage.h"
 #include "platform/core/Uuid.h"
 
@@ -31,6 +33,19 @@ fs::path lockPath(const fs::path& folder, const std::string& fileName) {
     return folder / (std::string(kPrefix) + fileName + ".lock");
 }
 
+// Whether the entry at a lock's path is one no instance can open to lock (a FIFO, a folder, a link, another
+// user's file), as opposed to one that failed to open for a passing reason. `found` is what lstat() gave.
+bool cannotEverBeLocked(const fs::path& path, struct stat& found) {
+    if (::lstat(path.c_str(), &found) != 0) {
+        return false;
+    }
+    if (!S_ISREG(found.st_mode)) {
+        return true;
+    }
+    const platform::FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return !fd && (errno == EACCES || errno == EPERM);
+}
+
 } // namespace
 
 platform::FileDescriptor openRegularFile(const fs::path& path, int flags) {
@@ -45,7 +60,13 @@ platform::FileDescriptor openRegularFile(const fs::path& path, int flags) {
 QueueOwnership::QueueOwnership(Storage& storage, const std::string& queueName)
     : storage_(storage), queueName_(queueName) {
     const fs::path folder = storage_.directory();
-    platform::FileDescriptor shared = openRegularFile(lockPath(folder, queueName), O_RDWR | O_CREAT);
+    const fs::path lock = lockPath(folder, queueName);
+    platform::FileDescriptor shared = openRegularFile(lock, O_RDWR | O_CREAT);
+    struct stat found {};
+    if (!shared && cannotEverBeLocked(lock, found) && setAside(lock, &found)) {
+        // Nobody could ever have taken it: every launch would have kept files of its own that no owner adopts.
+        shared = openRegularFile(lock, O_RDWR | O_CREAT);
+    }
     if (tryLock(shared)) {
         lock_ = std::move(shared);
         fileName_ = queueName;

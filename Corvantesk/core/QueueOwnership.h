@@ -17,7 +17,8 @@ platform::FileDescriptor openRegularFile(const std::filesystem::path& path, int 
 // The right to write one queue's files, and the files of other instances this queue takes in.
 //
 // One owner per queue file: the owner holds an exclusive lock on "corvantesk_offline_<name>.lock" for its
-// lifetime (flock, so a second queue in the same process is refused too). An instance that cannot have it keeps
+// lifetime (flock, so a second queue in the same process is refused too); a lock file nobody could ever open to
+// lock is set aside and made afresh. An instance that cannot have it keeps
 // files of its own, "corvantesk_offline_<name>.<id>.json" with their own lock; the next owner of the queue file
 // adopts such files once their owner is gone.
 class QueueOwnership {

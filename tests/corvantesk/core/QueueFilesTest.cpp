@@ -266,6 +266,31 @@ TEST(QueueFiles, AFifoAtAQueuePathDoesNotHang) {
     EXPECT_EQ(outcome.exitCode, 0);
 }
 
+// A lock file no instance can take (a FIFO or a folder here; another user's file alike) is set aside and made
+// afresh: the queue file is owned again, instead of every launch leaving files of its own nobody could adopt.
+TEST(QueueFiles, AnUnusableLockIsMadeAfreshAndTheQueueFileOwnedAgain) {
+    sdktest::TestStorage test;
+    const fs::path folder = test.storage.directory();
+    ASSERT_EQ(::mkfifo((folder / "corvantesk_offline_q.lock").c_str(), 0600), 0);
+    fs::create_directory(folder / "corvantesk_offline_r.lock");
+    for (const std::string name : {"q", "r"}) {
+        for (int launch = 0; launch < 3; ++launch) {
+            Queue queue(name, 100, 3600.0, 100, false, offline, test.storage);
+            queue.enqueue(sdktest::event(launch));
+            queue.persist();
+        }
+        EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>(name),
+                  (std::vector<TestEvent>{sdktest::event(0), sdktest::event(1), sdktest::event(2)}))
+            << name;
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string file = entry.path().filename().string();
+        EXPECT_FALSE(file.size() > 40 &&
+                     (file.starts_with("corvantesk_offline_q.") || file.starts_with("corvantesk_offline_r.")))
+            << "a launch's own file is left: " << file;
+    }
+}
+
 // A kill while a rewritten queue file is put in place can leave two journals that both follow the file on disk
 // (the new file's bytes equal the old one's): the later generation holds the latest changes and is the one read.
 TEST(QueueFiles, OfTwoJournalsThatFollowTheFileTheLaterOneIsRead) {
