@@ -433,4 +433,24 @@ TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChec
     }
     std::ofstream(file.string() + "-journal");
     EXPECT_TRUE(checked()) << "files with a journal";
+
+    // A copy that fails the check is refused as damaged, and nothing of it is left.
+    const auto damaged = messagesFolder() / "damaged.db";
+    qbtest::buildBulkMessagesDatabase(damaged,
+                                      {.chats = 20, .messagesPerChat = 200, .journal = qbtest::JournalMode::wal});
+    {
+        // A stretch of pages in the middle of the file overwritten, the header and the size kept.
+        const auto size = fs::file_size(damaged);
+        std::fstream out(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(size / 2));
+        const std::string garbage(static_cast<std::size_t>(size / 8), '\x5a');
+        out.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    try {
+        DatabaseSnapshot::take(damaged);
+        ADD_FAILURE() << "a damaged file was taken as copied";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::damaged());
+    }
+    EXPECT_TRUE(snapshotFolderIsEmpty());
 }

@@ -242,6 +242,26 @@ TEST(EditedCopy, ASourceThatIsNoDatabaseLeavesNoCopyBehind) {
     EXPECT_FALSE(fs::exists(target));
 }
 
+TEST(EditedCopy, ACopyThatFailsSQLitesIntegrityCheckLeavesNoCopyBehind) {
+    // Rows that break their table's CHECK constraint (written with the check switched off) survive the copy and the
+    // vacuum alike: only the integrity check of the finished copy finds them.
+    const auto source = buildSource(userFolder() / "chat.db");
+    {
+        auto db = SqliteDatabase::open(source.file, SQLITE_OPEN_READWRITE);
+        db.exec("CREATE TABLE sync_state (generation INTEGER CHECK (generation >= 0)); "
+                "PRAGMA ignore_check_constraints=ON; INSERT INTO sync_state VALUES (-1);");
+    }
+    const auto target = userFolder() / "copy.db";
+    try {
+        saveCopy(source.file, target, {source.plain});
+        ADD_FAILURE() << "saved a copy that fails SQLite's integrity check";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::damaged());
+    }
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(storetest::folderListing(userFolder()).size(), 1u) << "something was left beside the copy's name";
+}
+
 TEST(EditedCopy, RowsStillInTheSourcesWriteAheadLogReachTheCopy) {
     const auto file = userFolder() / "chat.db";
     fs::create_directories(userFolder());
