@@ -65,6 +65,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         storeLogInfo("   Opening with flags: READWRITE");
     } else if (inPlace) {
         storeLogInfo("   Opening with flags: READONLY");
+        storeLogInfo("   Reading the database where it lies, in one read transaction");
         inPlaceTurn_.emplace(std::move(inPlace->turn));
         db_ = std::move(inPlace->db);
         inPlaceWitness_ = std::move(inPlace->witness);

@@ -35,8 +35,9 @@ using DatabaseProgress =
 // One instance serves one load at a time on one thread (never the GUI thread); use a fresh instance per
 // load. The program's own working copies (isWorkingCopyLocation) are opened read-write in place, so a
 // leftover WAL can be folded in. Any other file is only read, and nothing is ever written beside it: a database in
-// rollback-journal mode with nothing beside it is read where it lies, in one read transaction (openInPlace); any
-// other (WAL mode, a journal beside it, a writer holding it) through a private DatabaseSnapshot.
+// rollback-journal mode (a live writer's journal beside it or none) is read where it lies, in one read transaction
+// (openInPlace); any other (WAL mode, a journal no writer holds, a writer holding it) through a private
+// DatabaseSnapshot.
 class DatabaseManager {
 public:
     DatabaseManager() = default;

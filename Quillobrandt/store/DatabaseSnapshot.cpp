@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -81,19 +82,36 @@ bool DatabaseSnapshot::isOf(const fs::path& source) const {
 std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& source, const SnapshotProgress& progress,
                                                                const SnapshotStop& stop) {
     const fs::path resolved = resolveDatabaseFile(source);
-    const FileTurn turn(resolved, stop); // no read in place of the file loses its lock to a descriptor closed here
+    // No read in place of the file loses its lock to a descriptor closed here. Declared before the read, so that it
+    // ends after the read's connection.
+    std::optional<FileTurn> turn;
+    // A rollback-mode database is copied inside one read transaction, which no writer can change under: the writer
+    // waits only while the bytes are copied. A log beside it, or a journal no writer holds, is copied plainly below.
+    std::optional<InPlaceRead> read = openInPlace(resolved, stop);
+    if (read) {
+        turn = std::move(read->turn);
+    } else {
+        turn.emplace(resolved, stop);
+    }
     fs::path folder;
     try {
-        openSource(resolved, true); // a missing or special file is refused before anything is made
+        if (!read) {
+            openSource(resolved, true); // a missing or special file is refused before anything is made
+        }
         std::uintmax_t needed = sizeOf(resolved);
         for (const char* suffix : kCopiedCompanions) {
-            needed += sizeOf(resolved.string() + suffix);
+            needed += read ? 0 : sizeOf(resolved.string() + suffix);
         }
         folder = makeSnapshotFolder(needed);
         const fs::path file = folder / resolved.filename();
         CopyCounter counter(progress, static_cast<off_t>(needed));
 
-        bool copied = hasLiveOwner(resolved.string() + "-shm") && readAsReader(resolved, file, counter, stop);
+        bool copied = read && copyInsideReadTransaction(*read, resolved, file, counter, stop);
+        if (read) {
+            storeLogInfo(copied ? "   Copied inside one read transaction" : "   Copying the database's files instead");
+            read.reset(); // the writer may go on: nothing below needs the lock
+        }
+        copied = copied || (hasLiveOwner(resolved.string() + "-shm") && readAsReader(resolved, file, counter, stop));
         bool sourceChanged = false;
         std::string lastProblem;
         auto delay = kFirstRetryDelay;

@@ -15,9 +15,13 @@ using SnapshotStop = std::function<bool()>;
 // A private, consistent copy of a user's database, taken into a fresh folder of the private per-user temporary
 // folder (or of the caches folder when that is too small). SQLite only ever opens the copy, so nothing is
 // written beside the user's file and a database in a folder the user cannot write still loads.
+// - A database in rollback-journal mode is copied while one read transaction holds SQLite's shared lock on it
+//   (openInPlace): no writer can change it meanwhile, and a writer waits only while the bytes are copied. A journal
+//   beside it that a live writer holds is of a change not yet in the file, and is left out.
 // - When another program has the database open in WAL mode (it holds the "-shm"), the copy is read through
 //   SQLite as one more reader, inside one read transaction: one committed state, while that program writes on.
-// - Otherwise the file, its "-wal" and a leftover "-journal" are copied as they are (never the "-shm", which
+// - Otherwise (no read transaction can be had: a journal that no writer holds, a writer holding the file beyond a
+//   commit's moment) the file, its "-wal" and a leftover "-journal" are copied as they are (never the "-shm", which
 //   SQLite rebuilds from the log), and the copy counts only when none of them changed meanwhile (identity,
 //   size, times and the headers that every commit or checkpoint changes) and, unless the files had been left alone
 //   for a few seconds with nobody holding them (then any change would have shown), SQLite's quick_check passes.

@@ -27,6 +27,9 @@ namespace {
 
 constexpr const char* kLayerName = "quillobrandt-in-place";
 constexpr std::chrono::milliseconds kCommitWait{250};
+// SQLite's reserved lock in a rollback-mode database's main file: the byte after the pending byte at 1 GiB. A writer
+// holds it from its first change until its commit ends.
+constexpr off_t kReservedByte = 0x40000000 + 1;
 // How often the read's lock is taken again when the file changed while it was taken.
 constexpr int kLockAttempts = 4;
 // How often a thread waiting for its turn on a file looks at its stop.
@@ -177,18 +180,26 @@ std::optional<std::string> headerProblem(const Header& header, std::int64_t size
     return std::nullopt;
 }
 
-// A journal or a log beside the file (or one that cannot be looked for).
-std::optional<std::string> sideFileProblem(const fs::path& file) {
-    for (const char* side : {"-journal", "-wal"}) {
-        struct stat st {};
-        if (::lstat((file.string() + side).c_str(), &st) == 0 || errno != ENOENT) {
-            return std::string("a \"") + side + "\" lies beside it";
-        }
-    }
-    return std::nullopt;
+bool liesBeside(const fs::path& file, const char* side) {
+    struct stat st {};
+    return ::lstat((file.string() + side).c_str(), &st) == 0 || errno != ENOENT; // or cannot be looked for
 }
 
-// Before SQLite opens it: a regular file (never a FIFO that would hang the open), its header and its companions.
+// True while another process holds SQLite's reserved lock on the file: a writer between its first change and the end
+// of its commit, whose journal beside the file is its own and no hot one.
+bool heldByLiveWriter(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kReservedByte;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
+}
+
+// Before SQLite opens it: a regular file (never a FIFO that would hang the open), its header and its companions. A
+// journal beside it belongs to a live writer (which has not touched the file yet, or SQLite's shared lock waits for
+// its commit) unless nobody holds the reserved lock: then a writer ended in the middle of a change, and only rolling
+// the journal back into the file would settle it.
 std::optional<std::string> whyNotInPlace(const fs::path& file) {
     const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
@@ -202,11 +213,18 @@ std::optional<std::string> whyNotInPlace(const fs::path& file) {
     if (auto problem = headerProblem(header, st.st_size)) {
         return problem;
     }
-    return sideFileProblem(file);
+    if (liesBeside(file, "-wal")) {
+        return "a \"-wal\" lies beside it";
+    }
+    // Looked for again once the lock was looked at: a writer that just committed took its journal away first.
+    if (liesBeside(file, "-journal") && !heldByLiveWriter(fd.get()) && liesBeside(file, "-journal")) {
+        return "a \"-journal\" that no writer holds lies beside it";
+    }
+    return std::nullopt;
 }
 
 // Once SQLite holds the shared lock, through SQLite's own descriptor: closing any other descriptor of the file would
-// drop the lock.
+// drop the lock. SQLite itself refused a journal that no writer holds when it took the lock.
 std::optional<std::string> whyNotInPlaceOnceLocked(const SqliteDatabase& db, const fs::path& file) {
     sqlite3_file* handle = nullptr;
     Header header{};
@@ -220,11 +238,14 @@ std::optional<std::string> whyNotInPlaceOnceLocked(const SqliteDatabase& db, con
     if (auto problem = headerProblem(header, size)) {
         return problem;
     }
-    return sideFileProblem(file);
+    if (liesBeside(file, "-wal")) {
+        return "a \"-wal\" lies beside it";
+    }
+    return std::nullopt;
 }
 
 void logNotInPlace(const fs::path& file, const std::string& why) {
-    storeLogInfo("   Reading a snapshot of " + file.string() + " (" + why + ")");
+    storeLogInfo("   Not read where it lies: " + file.string() + " (" + why + ")");
 }
 
 } // namespace
@@ -296,6 +317,9 @@ std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool(
         return std::nullopt;
     }
     try {
+        // The previous attempt's connection, still holding the shared lock while the next one takes it: no SQLite
+        // writer can commit in between, so only a program that ignores the lock can make that attempt fail too.
+        SqliteDatabase holding;
         for (int attempt = 1;; ++attempt) {
             // A fresh connection each time: one that read the file before it changed keeps what it read (pages, the
             // schema) whenever the new file's header looks like the old one's, as a copy made over it may.
@@ -308,25 +332,29 @@ std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool(
             read.db.exec("BEGIN");
             const FileWitness beforeLock(resolved);
             // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can
-            // change the file. A writer that started meanwhile has its journal beside the file.
+            // change the file.
             read.db.queryInt64("SELECT COUNT(*) FROM sqlite_schema");
             if (const auto why = whyNotInPlaceOnceLocked(read.db, resolved)) {
                 logNotInPlace(resolved, *why + " once it was opened");
                 return std::nullopt;
+            }
+            // The lock is this connection's now; closing the other keeps it (SQLite keeps the descriptor meanwhile).
+            if (holding.isOpen()) {
+                holding.tryExec("COMMIT");
+                holding.close();
             }
             // Unchanged while the lock was taken, so what the first read took is of the file as it now stands.
             if (beforeLock.unchanged()) {
                 read.witness = beforeLock;
                 break;
             }
-            // Most likely a writer's commit of a moment ago, which the lock waited for: once more.
-            read.db.exec("COMMIT");
             if (attempt == kLockAttempts) {
                 logNotInPlace(resolved, "it changed each time it was opened");
                 return std::nullopt;
             }
+            // Most likely a writer's commit of a moment ago, which the lock waited for: once more, with the file held.
+            holding = std::move(read.db);
         }
-        storeLogInfo("   Reading the database where it lies, in one read transaction");
         return read;
     } catch (const SqliteError& error) {
         if ((error.code() & 0xFF) == SQLITE_INTERRUPT) {

@@ -58,13 +58,14 @@ struct InPlaceRead {
     std::optional<FileWitness> witness;
 };
 
-// Opens a user's database where it lies when that is safe: the file (links followed) is in rollback-journal mode
-// and has neither a "-journal" nor a "-wal" beside it. The connection is read-only, through inPlaceFileLayer(), with
-// the schema distrusted and `stop` ending any statement; it comes back inside a read transaction that has already
-// read the file, so its shared lock keeps every writer from changing the file until COMMIT, and no journal
-// appeared meanwhile. Returns nullopt (and logs why) when the file must be read through a snapshot instead: another
-// mode, a side file, a writer holding the file beyond a commit's moment, anything SQLite refuses. Throws
-// DatabaseError::stopped once `stop` returns true.
+// Opens a user's database where it lies when that is safe: the file (links followed) is in rollback-journal mode,
+// has no "-wal" beside it, and a "-journal" beside it belongs to a live writer (one that holds the reserved lock, so
+// the file is as last committed). The connection is read-only, through inPlaceFileLayer(), with the schema distrusted
+// and `stop` ending any statement; it comes back inside a read transaction that has already read the file, so its
+// shared lock keeps every writer from changing the file until COMMIT. Returns nullopt (and logs why) when the file
+// must be copied plainly instead: another mode, a log beside it, a journal no writer holds (a writer that ended in the
+// middle of a change: only a copy may be rolled back), a writer holding the file beyond a commit's moment, anything
+// SQLite refuses. Throws DatabaseError::stopped once `stop` returns true.
 std::optional<InPlaceRead> openInPlace(const std::filesystem::path& file, std::function<bool()> stop);
 
 } // namespace quillobrandt

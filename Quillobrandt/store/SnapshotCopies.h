@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include "Quillobrandt/store/DatabaseSnapshot.h"
+#include "Quillobrandt/store/ReadInPlace.h"
 #include "platform/core/FileDescriptor.h"
 
 namespace quillobrandt::snapshot {
@@ -77,6 +78,13 @@ private:
 // DatabaseError (stopped, notMessagesDatabase).
 void copyPlainly(const std::filesystem::path& resolved, const std::filesystem::path& file, CopyCounter& counter,
                  const SnapshotStop& stop);
+
+// Copies the main file of a rollback-mode database while `read` holds SQLite's shared lock on it: no writer can change
+// the file meanwhile (a writer's journal beside it is of a change not yet in the file), so its bytes are the state
+// last committed and need no journal. Read through SQLite's own descriptor, as closing any other would drop the lock.
+// Returns false (and leaves no file) when a program that ignores the lock changed the file meanwhile.
+bool copyInsideReadTransaction(const InPlaceRead& read, const std::filesystem::path& resolved,
+                               const std::filesystem::path& file, CopyCounter& counter, const SnapshotStop& stop);
 
 // Reads the database as one more reader beside the program that has it open, inside one read transaction,
 // page by page into `file`. Returns false (and leaves no file) when SQLite cannot read it so.

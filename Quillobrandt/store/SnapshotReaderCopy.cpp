@@ -1,16 +1,24 @@
-// A copy read through SQLite, inside one read transaction of the database as it is being written.
+// Copies taken inside one read transaction of the database, so that no writer can change it meanwhile: of a
+// rollback-mode file under its shared lock, of a WAL database through SQLite beside its live owner.
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/ForeignDatabase.h"
 #include "Quillobrandt/store/SnapshotCopies.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Sqlite.h"
+#include "platform/core/WriteAll.h"
 
 namespace fs = std::filesystem;
+using platform::FileDescriptor;
 using platform::SqliteDatabase;
 using platform::SqliteError;
 
@@ -19,8 +27,49 @@ namespace {
 
 // Pages per step when the copy is read through SQLite: the progress and the stop are looked at in between.
 constexpr int kBackupPagesPerStep = 1024;
+// Read through SQLite's descriptor into a buffer of this size while the read transaction holds the file.
+constexpr std::size_t kInTransactionChunk = std::size_t{4} << 20;
 
 } // namespace
+
+bool copyInsideReadTransaction(const InPlaceRead& read, const fs::path& resolved, const fs::path& file,
+                               CopyCounter& counter, const SnapshotStop& stop) {
+    sqlite3_file* from = nullptr;
+    sqlite3_int64 size = 0;
+    if (sqlite3_file_control(read.db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &from) != SQLITE_OK ||
+        from == nullptr || from->pMethods == nullptr || from->pMethods->xFileSize(from, &size) != SQLITE_OK) {
+        throw Failure{"cannot examine " + resolved.string()};
+    }
+    FileDescriptor to(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!to) {
+        throw Failure{errnoText("cannot create", file), errno};
+    }
+    counter.restart(static_cast<off_t>(size));
+    std::vector<char> buffer(kInTransactionChunk);
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        if (stop && stop()) {
+            throw DatabaseError::stopped();
+        }
+        const auto amount = static_cast<int>(std::min<sqlite3_int64>(size - offset, kInTransactionChunk));
+        if (from->pMethods->xRead(from, buffer.data(), amount, offset) != SQLITE_OK) {
+            throw Failure{"cannot read " + resolved.string()};
+        }
+        if (!platform::writeAll(to.get(), buffer.data(), static_cast<std::size_t>(amount))) {
+            throw Failure{errnoText("cannot write", file), errno};
+        }
+        offset += amount;
+        counter.add(static_cast<std::size_t>(amount));
+    }
+    if (!to.close()) {
+        throw Failure{errnoText("cannot finish", file), errno};
+    }
+    if (!read.witness || !read.witness->unchanged()) {
+        storeLogInfo("   Snapshot discarded: a program that ignores SQLite's lock changed the database meanwhile");
+        removeSideFiles(file);
+        return false;
+    }
+    return true;
+}
 
 bool readAsReader(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
     try {

@@ -219,6 +219,8 @@ TEST(ReadInPlace, AWriterInTheMiddleOfAChangeGivesTheCommittedRowsOrAClearError)
     const auto check = [](const fs::path& file, const char* setup, const char* work, bool inPlace) {
         buildChats(file);
         HeldTransaction writer(file, setup, work);
+        SCOPED_TRACE(std::string("journal beside the file: ") +
+                     (fs::exists(file.string() + "-journal") ? "yes" : "no"));
         try {
             const auto observed = observeLoad(file);
             EXPECT_EQ(messageCount(observed.conversations), 6u) << "a torn read: " << setup << work;
@@ -232,7 +234,12 @@ TEST(ReadInPlace, AWriterInTheMiddleOfAChangeGivesTheCommittedRowsOrAClearError)
     // Changes in the cache only, the file as committed: read in place, and the writer commits once the read ends.
     check(userFolder() / "memory" / "chat.db", "PRAGMA journal_mode=MEMORY;", "BEGIN IMMEDIATE; DELETE FROM message;",
           true);
-    // A journal beside the file: copied with it, so the copy is rolled back to the committed state.
+    // A journal beside the file, the writer's change still in its cache: the writer holds the file's reserved lock,
+    // so the journal is no hot one and the file is as committed. Read in place; the writer commits once the read ends.
+    check(userFolder() / "live-journal" / "chat.db", "PRAGMA journal_mode=DELETE;",
+          "BEGIN IMMEDIATE; DELETE FROM message;", true);
+    // A journal beside the file and part of the change in the file: copied with it, so the copy is rolled back to
+    // the committed state.
     check(userFolder() / "journal" / "chat.db", "PRAGMA cache_size=1;", kLargeChange, false);
     // Changes already in the file and no journal beside it to undo them: the file is locked, never read torn.
     check(userFolder() / "locked" / "chat.db", "PRAGMA journal_mode=MEMORY; PRAGMA cache_size=1;", kLargeChange, false);
