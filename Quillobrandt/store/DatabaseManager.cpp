@@ -31,6 +31,21 @@ void DatabaseManager::closeConnection() {
     inPlaceWitness_.reset();
 }
 
+void DatabaseManager::refuseIfChangedUnderTheRead() const {
+    // What was read is then of no single state, and what failed to read says nothing of the file.
+    if (inPlaceTurn_ && inPlaceWitness_ && !inPlaceWitness_->unchanged()) {
+        storeLogError("❌ The database was changed while it was read, by a program that ignores its lock");
+        throw DatabaseError::beingChanged();
+    }
+}
+
+void DatabaseManager::letGoOfUsersFile() {
+    if (inPlaceTurn_) {
+        refuseIfChangedUnderTheRead();
+        closeConnection();
+    }
+}
+
 std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& databaseFile,
                                                         const std::optional<fs::path>& attachmentBase,
                                                         const DatabaseProgress& progress) {
@@ -113,24 +128,16 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
         }
     }
 
-    // A program that ignores SQLite's lock may have written the file under the read: what was read is then of no
-    // single state, and what failed to read says nothing of the file.
-    const auto refuseIfChanged = [this] {
-        if (inPlaceTurn_ && inPlaceWitness_ && !inPlaceWitness_->unchanged()) {
-            storeLogError("❌ The database was changed while it was read, by a program that ignores its lock");
-            throw DatabaseError::beingChanged();
-        }
-    };
     std::vector<Conversation> conversations;
     try {
         conversations = loadConversations(progress);
     } catch (const DatabaseError& error) {
         if (error != DatabaseError::stopped()) {
-            refuseIfChanged();
+            refuseIfChangedUnderTheRead();
         }
         throw;
     }
-    refuseIfChanged();
+    refuseIfChangedUnderTheRead();
     storeConsole("✅ Loaded " + std::to_string(conversations.size()) + " conversations");
     closeConnection();
     return conversations;

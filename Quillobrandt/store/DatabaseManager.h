@@ -116,6 +116,11 @@ private:
     };
 
     void closeConnection();
+    // Throws beingChanged when a program that ignores SQLite's lock changed the file read where it lies meanwhile.
+    void refuseIfChangedUnderTheRead() const;
+    // Once the last row is read: a file read where it lies is checked as above and let go at once, so that a writer's
+    // commit waits only while rows are read (not while the chats are merged, nor for what the caller does next).
+    void letGoOfUsersFile();
     // The chat's attachments with their message's row id, ordered by it (each message's in row order); what
     // fetchAttachmentsBatch groups. Throws databaseNotOpen, and DatabaseError when the rows cannot be read.
     std::vector<std::pair<std::int64_t, Attachment>> readAttachments(std::int64_t chatId);

@@ -121,11 +121,13 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
         conversations.push_back(std::move(conversation));
     }
 
+    chats = {}; // finalized: the connection may close now
     flushConsole();
     if (withoutParticipants > 0) {
         // Left out by design (nobody to name the conversation after), and said in the log.
         storeLogInfo("   Left out " + std::to_string(withoutParticipants) + " chats without participants");
     }
+    letGoOfUsersFile();
     report(progress, "Merging duplicate conversations...", 0.95);
     auto merged = mergeDuplicateConversations(std::move(conversations));
     report(progress, "Complete", 1.0);

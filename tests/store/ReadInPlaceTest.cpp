@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -243,6 +244,39 @@ TEST(ReadInPlace, AWriterInTheMiddleOfAChangeGivesTheCommittedRowsOrAClearError)
     check(userFolder() / "journal" / "chat.db", "PRAGMA cache_size=1;", kLargeChange, false);
     // Changes already in the file and no journal beside it to undo them: the file is locked, never read torn.
     check(userFolder() / "locked" / "chat.db", "PRAGMA journal_mode=MEMORY; PRAGMA cache_size=1;", kLargeChange, false);
+}
+
+TEST(ReadInPlace, AWriterWaitsOnlyWhileTheRowsAreRead) {
+    // A reader's shared lock keeps every writer's COMMIT waiting. The load lets go of the file as soon as the last row
+    // is read, before it merges the chats (and before its caller matches contacts), so a writer waits no longer than
+    // for the sqlite3 shell reading the same rows.
+    const auto file = userFolder() / "chat.db";
+    buildChats(file, qbtest::JournalMode::rollback, 3);
+    // A writer in another process that will not wait.
+    const std::string writer = "sqlite3 '" + file.string() +
+                               "' 'PRAGMA busy_timeout=0; UPDATE message SET text = upper(text);' >/dev/null 2>&1";
+    std::optional<int> whileReading;
+    std::optional<int> whileMerging;
+    DatabaseManager manager;
+    const auto conversations = manager.openDatabase(
+        file, std::nullopt,
+        [&](const std::string& message, double, const std::optional<std::string>&, std::optional<double>) {
+            if (!whileReading && message.rfind("Loading conversations", 0) == 0) {
+                whileReading = std::system(writer.c_str());
+            } else if (message == "Merging duplicate conversations...") {
+                whileMerging = std::system(writer.c_str());
+            }
+        });
+    EXPECT_EQ(manager.snapshot(), nullptr) << "not read in place";
+    ASSERT_TRUE(whileReading && whileMerging);
+    EXPECT_NE(*whileReading, 0) << "a writer changed the database under the read";
+    EXPECT_EQ(*whileMerging, 0) << "the file was still held while the chats were merged";
+    ASSERT_EQ(messageCount(conversations), 9u);
+    for (const auto& conversation : conversations) {
+        for (const auto& message : conversation.messages) {
+            EXPECT_EQ(message.text->rfind("message ", 0), 0u) << "read after the writer's change: " << *message.text;
+        }
+    }
 }
 
 TEST(ReadInPlace, ADamagedDatabaseReadInPlaceFailsAsDamaged) {
