@@ -23,6 +23,9 @@ void DatabaseManager::failRead(int code, const std::string& what) const {
         throw DatabaseError::stopped();
     }
     storeLogError(withCode("❌ The load ends: " + what + " cannot be read", code));
+    if ((code & 0xFF) == SQLITE_FULL) {
+        throw temporaryFolderFull(db_);
+    }
     throw DatabaseError::fromSqlite(code, DatabaseError::queryFailed());
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "platform/core/Sqlite.h"
 
@@ -31,5 +32,10 @@ RowStep stepRow(platform::SqliteStatement& statement, const platform::SqliteData
 // The first integer of a one-row count statement; 0 when it cannot be prepared or gives no row. A file that
 // cannot be read ends the load.
 std::int64_t countRows(const platform::SqliteDatabase& db, std::string_view sql, const std::string& failureLine);
+
+// The error for a read that SQLite ended as "full": a read-only connection writes only its temporary files (the sorter
+// of a large conversation), so the folder they go to is full. The text names that folder and the room the read may
+// need (at most about the size of the database being read).
+DatabaseError temporaryFolderFull(const platform::SqliteDatabase& db);
 
 } // namespace quillobrandt::load

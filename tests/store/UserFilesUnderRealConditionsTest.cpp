@@ -77,6 +77,17 @@ template <typename Work> std::string errorOf(Work work) {
     return "no error";
 }
 
+// The folder SQLite makes its temporary files in (its sorter's among them), as SQLite itself names it.
+fs::path sqliteTemporaryFolder() {
+    const auto probe =
+        SqliteDatabase::open(qbtest::IsolatedHome::root() / "probe.db", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    char* name = nullptr;
+    EXPECT_EQ(sqlite3_file_control(probe.handle(), "main", SQLITE_FCNTL_TEMPFILENAME, &name), SQLITE_OK);
+    const fs::path folder = name != nullptr ? fs::path(name).parent_path() : fs::path();
+    sqlite3_free(name);
+    return folder;
+}
+
 } // namespace
 
 TEST(SaveCopyTarget, AnExistingFileWithSideFilesIsNeverReplacedNorAreItsSideFilesTouched) {
@@ -333,6 +344,10 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
     buildDatabase(source, 20, 200, qbtest::JournalMode::wal); // a few MB, and copied to be read
     const auto inPlace = userFolder() / "rollback.db";
     buildDatabase(inPlace, 20, 200);
+    // One conversation too large to sort in memory: SQLite's sorter needs room in its temporary folder.
+    const auto largeChat = userFolder() / "large-chat.db";
+    qbtest::buildBulkMessagesDatabase(largeChat, {.chats = 1, .messagesPerChat = 40000});
+    const auto sqliteTemp = sqliteTemporaryFolder();
     const auto answer = qbtest::inOwnMountNamespace([&] {
         const auto smallTemp = qbtest::IsolatedHome::root() / "small-tmp";
         qbtest::mountTmpfs(smallTemp, "size=1m");
@@ -341,7 +356,10 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
         qbtest::mountTmpfs(platform::cachesDir(), "size=1m");
         result += errorOf([&] { DatabaseManager().openDatabase(source); });
         // Read where it lies, a database needs no room at all.
-        return result + "; in place: " + std::to_string(DatabaseManager().openDatabase(inPlace).size()) + " chats";
+        result += "; in place: " + std::to_string(DatabaseManager().openDatabase(inPlace).size()) + " chats";
+        // Unless a conversation is too large to sort in memory, and SQLite's temporary folder is full.
+        qbtest::mountTmpfs(sqliteTemp, "size=64k");
+        return result + "; sorting: " + errorOf([&] { DatabaseManager().openDatabase(largeChat); });
     });
     if (!answer) {
         GTEST_SKIP() << "no mount namespace on this machine";
@@ -349,7 +367,15 @@ TEST(SpaceAndDestination, ASmallTemporaryFolderFallsBackToTheCachesAndThenNamesT
     EXPECT_EQ(answer->rfind("20 chats; There is not enough free space in \"", 0), 0u) << *answer;
     EXPECT_NE(answer->find("small-tmp"), std::string::npos) << *answer;
     EXPECT_NE(answer->find("MB are free"), std::string::npos) << *answer;
-    EXPECT_NE(answer->find("; in place: 20 chats"), std::string::npos) << *answer;
+    EXPECT_NE(answer->find("; in place: 20 chats; "), std::string::npos) << *answer;
+    EXPECT_NE(answer->find("; sorting: There is not enough free space in \"" + sqliteTemp.string() +
+                           "\" (the temporary folder) to sort the messages of a large conversation: it needs "),
+              std::string::npos)
+        << *answer;
+    EXPECT_NE(answer->find(" MB are free. Free some space there, or start the program with TMPDIR set to a folder with "
+                           "more room."),
+              std::string::npos)
+        << *answer;
 }
 
 TEST(SpaceAndDestination, AFullOrReadOnlyDestinationIsNamedAndTheOldTargetStays) {
