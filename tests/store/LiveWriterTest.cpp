@@ -15,6 +15,7 @@
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "platform/core/Sqlite.h"
+#include "tests/store/LiveWriter.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -26,101 +27,6 @@ namespace {
 
 // How many chats the fixture has.
 constexpr std::int64_t kChats = 7;
-// How many of its own messages the writer keeps: each commit adds one and removes the oldest.
-constexpr std::int64_t kKeptLiveMessages = 1000;
-
-// A second process that commits one message and its join row at a time, as fast as it can, in WAL mode with
-// frequent checkpoints (each one moves pages into the main file and later restarts the log), or in another journal
-// mode. Killed by the destructor.
-class LiveWriter {
-public:
-    LiveWriter(const fs::path& file, std::int64_t chatId, const char* extraPragma = "", const char* journalMode = "WAL",
-               useconds_t pause = 200) {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            run(file, chatId, extraPragma, journalMode, pause, ready[1]);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        const bool started = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!started) {
-            throw std::runtime_error("the writer did not start");
-        }
-    }
-    ~LiveWriter() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    LiveWriter(const LiveWriter&) = delete;
-    LiveWriter& operator=(const LiveWriter&) = delete;
-
-private:
-    [[noreturn]] static void run(const fs::path& file, std::int64_t chatId, const char* extraPragma,
-                                 const char* journalMode, useconds_t pause, int ready) {
-        sqlite3* db = nullptr;
-        if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
-            ::_exit(1);
-        }
-        sqlite3_busy_timeout(db, 5000);
-        // The extra pragma comes first: a locking mode must be set before the file is first read.
-        const std::string setup = std::string(extraPragma) + "PRAGMA journal_mode=" + journalMode +
-                                  "; PRAGMA wal_autocheckpoint=16; PRAGMA synchronous=OFF;";
-        if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-            ::_exit(2);
-        }
-        sqlite3_stmt* message = nullptr;
-        sqlite3_stmt* join = nullptr;
-        sqlite3_stmt* forget = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO message (guid, text, date, handle_id) VALUES (?, ?, ?, 1)", -1, &message,
-                           nullptr);
-        sqlite3_prepare_v2(db, "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)", -1,
-                           &join, nullptr);
-        // The schema's own trigger removes a message together with its last join row.
-        sqlite3_prepare_v2(
-            db, "DELETE FROM chat_message_join WHERE message_id = (SELECT ROWID FROM message WHERE guid = ?)", -1,
-            &forget, nullptr);
-        for (std::int64_t i = 1;; ++i) {
-            const std::string guid = "live-" + std::to_string(i);
-            const std::string text = "live message " + std::to_string(i);
-            const std::int64_t date = 700000000000000000 + i;
-            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-            sqlite3_bind_text(message, 1, guid.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(message, 2, text.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_int64(message, 3, date);
-            bool written = sqlite3_step(message) == SQLITE_DONE;
-            sqlite3_reset(message);
-            sqlite3_bind_int64(join, 1, chatId);
-            sqlite3_bind_int64(join, 2, sqlite3_last_insert_rowid(db));
-            sqlite3_bind_int64(join, 3, date);
-            written = sqlite3_step(join) == SQLITE_DONE && written;
-            sqlite3_reset(join);
-            if (i > kKeptLiveMessages) {
-                // The file stays small, so that reading it costs the same at the end of the test as at the start.
-                const std::string old = "live-" + std::to_string(i - kKeptLiveMessages);
-                sqlite3_bind_text(forget, 1, old.c_str(), -1, SQLITE_TRANSIENT);
-                written = sqlite3_step(forget) == SQLITE_DONE && written;
-                sqlite3_reset(forget);
-            }
-            if (!written || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            }
-            if (i == 1 && ::write(ready, "r", 1) != 1) {
-                ::_exit(3);
-            }
-            ::usleep(pause);
-        }
-    }
-
-    pid_t pid_ = -1;
-};
-
 struct Counts {
     std::string check;
     std::int64_t messages = 0;
@@ -187,7 +93,7 @@ TEST(LiveWriter, EverySnapshotLoadAndEditedCopyIsConsistentOrRefused) {
     const auto baselineMessages = messageTotal(baseline);
     const auto deletedId = baseline.front().messages.front().id;
 
-    const LiveWriter writer(file, std::stoll(baseline.front().id));
+    const storetest::LiveWriter writer(file, std::stoll(baseline.front().id));
     const auto start = std::chrono::steady_clock::now();
     Tally snapshots;
     for (int i = 0; i < 200; ++i) {
@@ -259,7 +165,7 @@ TEST(LiveWriter, AWriterWithoutASharedIndexLeavesAConsistentCopyOrAClearRefusal)
     fs::copy_file(qbtest::copySharedTestData("ios-sms.db"), file);
     const auto chatId = std::stoll(DatabaseManager().openDatabase(file).front().id);
 
-    const LiveWriter writer(file, chatId, "PRAGMA locking_mode=EXCLUSIVE;");
+    const storetest::LiveWriter writer(file, chatId, "PRAGMA locking_mode=EXCLUSIVE;");
     ASSERT_FALSE(fs::exists(file.string() + "-shm"));
     Tally snapshots;
     for (int i = 0; i < 10; ++i) {
@@ -276,18 +182,18 @@ TEST(LiveWriter, AWriterWithoutASharedIndexLeavesAConsistentCopyOrAClearRefusal)
     EXPECT_EQ(snapshots.torn, 0) << snapshots;
 }
 
-// A writer in rollback-journal mode, as older programs keep their databases, committing every few milliseconds: a
-// load reads the file where it lies once it holds the file's shared lock (the writer then waits), and through a
-// snapshot whenever a journal is beside it. Either way each load shows one committed state, or a clear refusal.
-TEST(LiveWriter, ARollbackModeWriterLeavesEveryLoadWholeOrRefused) {
+// A writer in rollback-journal mode, as older programs keep their databases, committing every few milliseconds (its
+// journal beside the file from each first change to each commit): a load reads the file where it lies once it holds
+// the file's shared lock, and a snapshot or an edited copy is copied under that lock; the writer waits meanwhile.
+// Each shows one committed state, or a clear refusal.
+TEST(LiveWriter, ARollbackModeWriterLeavesEveryLoadAndCopyWholeOrRefused) {
     const auto folder = qbtest::IsolatedHome::root() / "Messages";
     fs::create_directories(folder);
     const auto file = folder / "sms.db";
     fs::copy_file(qbtest::copySharedTestData("ios-sms.db"), file);
     const auto baseline = DatabaseManager().openDatabase(file);
-    const auto baselineMessages = messageTotal(baseline);
 
-    const LiveWriter writer(file, std::stoll(baseline.front().id), "", "DELETE", 2000);
+    const storetest::LiveWriter writer(file, std::stoll(baseline.front().id), "", "DELETE", 2000);
     Tally loads;
     int inPlace = 0;
     for (int i = 0; i < 100; ++i) {
@@ -295,20 +201,8 @@ TEST(LiveWriter, ARollbackModeWriterLeavesEveryLoadWholeOrRefused) {
             DatabaseManager manager;
             const auto conversations = manager.openDatabase(file);
             inPlace += manager.snapshot() == nullptr ? 1 : 0;
-            // Commit n holds the writer's messages max(1, n - 999) ... n: a whole run, nothing else added or lost.
-            std::vector<std::int64_t> live;
-            for (const auto& conversation : conversations) {
-                for (const auto& message : conversation.messages) {
-                    if (message.text && message.text->rfind("live message ", 0) == 0) {
-                        live.push_back(std::stoll(message.text->substr(13)));
-                    }
-                }
-            }
-            std::sort(live.begin(), live.end());
-            const bool whole = conversations.size() == baseline.size() && !live.empty() &&
-                               live.back() - live.front() + 1 == static_cast<std::int64_t>(live.size()) &&
-                               static_cast<std::int64_t>(live.size()) == std::min(live.back(), kKeptLiveMessages) &&
-                               messageTotal(conversations) == baselineMessages + live.size();
+            const auto live = storetest::liveRun(conversations);
+            const bool whole = storetest::isOneCommittedState(live, conversations, baseline);
             if (!whole && loads.torn == 0) {
                 std::cout << "torn load: " << conversations.size() << " chats, " << live.size() << " live messages "
                           << (live.empty() ? 0 : live.front()) << "..." << (live.empty() ? 0 : live.back()) << "\n";
@@ -321,7 +215,24 @@ TEST(LiveWriter, ARollbackModeWriterLeavesEveryLoadWholeOrRefused) {
             ++(isClearRefusal(error) ? loads.refused : loads.torn);
         }
     }
-    std::cout << "loads beside a rollback-mode writer: " << loads << ", " << inPlace << " read in place" << std::endl;
+    Tally copies;
+    const auto target = qbtest::IsolatedHome::root() / "edited.db";
+    for (int i = 0; i < 40; ++i) {
+        try {
+            if (i % 2 == 0) {
+                ++(consistent(countsOf(DatabaseSnapshot::take(file)->file())) ? copies.consistent : copies.torn);
+            } else {
+                DatabaseManager::saveEditedCopy(file, target, {});
+                ++(consistent(countsOf(target)) ? copies.consistent : copies.torn);
+            }
+        } catch (const DatabaseError& error) {
+            ++(isClearRefusal(error) ? copies.refused : copies.torn);
+        }
+    }
+    std::cout << "loads beside a rollback-mode writer: " << loads << ", " << inPlace << " read in place\n"
+              << "snapshots and edited copies: " << copies << std::endl;
     EXPECT_EQ(loads.torn, 0) << loads;
+    EXPECT_EQ(copies.torn, 0) << copies;
     EXPECT_GT(inPlace, 0);
+    EXPECT_GT(copies.consistent, 0);
 }
