@@ -74,10 +74,11 @@ void OpenedConversations::retire(const History& history, const platform::SerialW
 std::vector<Conversation> loadHistory(const std::filesystem::path& file,
                                       const std::optional<std::filesystem::path>& attachmentBase,
                                       const DatabaseProgress& progress, std::stop_token pipeline,
-                                      std::stop_token loader) {
+                                      std::stop_token loader, bool throughSnapshot) {
     try {
         DatabaseManager manager;
         manager.setStopToken(std::move(pipeline));
+        manager.setReadThroughSnapshot(throughSnapshot);
         const std::stop_callback quitting(loader, [&manager] { manager.requestStop(); });
         return manager.openDatabase(file, attachmentBase, progress);
     } catch (...) {

@@ -48,13 +48,13 @@ private:
 // A result nobody will show (an overtaken or cancelled load) goes the same way.
 void discardHistory(std::vector<Conversation> conversations, const platform::SerialWorker::Poster& loader);
 
-// One load on the loader thread: a fresh DatabaseManager reads `file`, and stops once `pipeline` (the caller's
-// cancel) or `loader` (the loader thread's end, when the program quits) is asked to. After a failure the memory
-// the half-read history took is handed back to the system before the error passes on. Throws what openDatabase
-// throws.
+// One load on the loader thread: a fresh DatabaseManager reads `file` (through a private snapshot, never where it
+// lies, when `throughSnapshot`), and stops once `pipeline` (the caller's cancel) or `loader` (the loader thread's end,
+// when the program quits) is asked to. After a failure the memory the half-read history took is handed back to the
+// system before the error passes on. Throws what openDatabase throws.
 std::vector<Conversation> loadHistory(const std::filesystem::path& file,
                                       const std::optional<std::filesystem::path>& attachmentBase,
                                       const DatabaseProgress& progress, std::stop_token pipeline,
-                                      std::stop_token loader);
+                                      std::stop_token loader, bool throughSnapshot = false);
 
 } // namespace quillobrandt

@@ -113,9 +113,10 @@ private:
     void updateDisplayButton();
     void placeEmptyListText();
 
-    // Loads `file`; with `copyFrom`, the worker first copies that Messages folder's database to `file`.
+    // Loads `file`; a picked Messages folder's database (`folderImport`) from a private copy, the folder's access
+    // let go again when it fails.
     void startLoad(const std::filesystem::path& file, const std::optional<std::filesystem::path>& attachmentBase,
-                   const std::optional<std::filesystem::path>& copyFrom);
+                   bool folderImport);
     void reportLoadProgress(const std::string& message, double fraction, const std::optional<std::string>& subMessage,
                             std::optional<double> subFraction);
     void handleLoadSuccess(std::uint64_t ticket, std::vector<Conversation> conversations,

@@ -82,7 +82,7 @@ void MainView::openMessagesFolder() {
 
 void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
     if (!folder || loading_.isLoading) {
-        return; // a running load may be reading the working copy this would replace
+        return; // one load at a time
     }
     platform::consoleLine("📁 Folder picker selected: " + folder->string());
     if (!messages_folder::containsDatabase(*folder)) {
@@ -91,28 +91,20 @@ void MainView::handleFolderSelection(const std::optional<fs::path>& folder) {
         return;
     }
     appState_->startAccessingAttachmentFolder(*folder);
-    // A per-user folder only this user can read: the shared temporary folder would expose the messages.
-    const fs::path workFolder = platform::privateTempDir();
-    platform::consoleLine("📁 Temp directory: " + workFolder.string());
-    const fs::path copy = workFolder / messages_folder::copyName;
-    // The working copy is about to be replaced, whatever this import's outcome: a list read from the old
-    // one can no longer be saved from it.
-    forgetReplacedSource(copy);
-    // A large database takes long to copy (far longer from a USB disk): the worker copies it, behind the
-    // overlay, and reads it in the same go.
-    startLoad(copy, *folder, *folder);
+    // A large database takes long to copy (far longer from a USB disk): the worker copies it into a private
+    // snapshot, behind the overlay, and reads it in the same go.
+    startLoad(messages_folder::databaseIn(*folder), *folder, true);
 }
 
 void MainView::loadDatabase(const fs::path& file, const std::optional<fs::path>& attachmentBase) {
-    startLoad(file, attachmentBase, std::nullopt);
+    startLoad(file, attachmentBase, false);
 }
 
-void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& attachmentBase,
-                         const std::optional<fs::path>& copyFrom) {
+void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& attachmentBase, bool folderImport) {
     if (loading_.isLoading) {
         return; // one load at a time; the overlay covers the controls anyway
     }
-    if (copyFrom) {
+    if (folderImport) {
         loading_.beginCopying();
     } else {
         loading_.begin();
@@ -124,71 +116,49 @@ void MainView::startLoad(const fs::path& file, const std::optional<fs::path>& at
     // Everything the worker sends back goes through the poster, which drops it once this view has gone.
     const auto post = work_.poster();
     const std::stop_token stop = loadStop_.get_token();
-    appState_->historyLoader().post([this, post, stop, ticket, file, attachmentBase, copyFrom,
-                                     didStartAccessing](std::stop_token quitting) {
-        auto report = [this, post](const std::string& message, double fraction, const std::optional<std::string>& sub,
-                                   std::optional<double> subFraction) {
-            post([this, message, fraction, sub, subFraction] {
-                reportLoadProgress(message, fraction, sub, subFraction);
-            });
-        };
-        if (copyFrom) {
-            try {
-                messages_folder::copyDatabase(*copyFrom, file.parent_path(), [&stop, &quitting] {
-                    return stop.stop_requested() || quitting.stop_requested();
+    appState_->historyLoader().post(
+        [this, post, stop, ticket, file, attachmentBase, folderImport, didStartAccessing](std::stop_token quitting) {
+            auto report = [this, post](const std::string& message, double fraction,
+                                       const std::optional<std::string>& sub, std::optional<double> subFraction) {
+                post([this, message, fraction, sub, subFraction] {
+                    reportLoadProgress(message, fraction, sub, subFraction);
                 });
-            } catch (const DatabaseError& error) { // stopped while another load read the same database in place
-                const auto code = error.code();
-                const std::string description = error.description();
-                post([this, ticket, code, description, file, didStartAccessing] {
-                    appState_->stopAccessingAttachmentFolder();
+            };
+            const auto fail = [&](std::optional<DatabaseError::Code> code, const std::string& description) {
+                post([this, ticket, code, description, file, folderImport, didStartAccessing] {
+                    if (folderImport) {
+                        appState_->stopAccessingAttachmentFolder(); // the folder's list never came
+                    }
                     handleLoadFailure(ticket, code, description, file, didStartAccessing);
                 });
+            };
+            std::vector<Conversation> conversations;
+            try {
+                conversations = folderImport ? messages_folder::load(*attachmentBase, report, stop, quitting)
+                                             : loadHistory(file, attachmentBase, report, stop, quitting);
+            } catch (const DatabaseError& error) {
+                fail(error.code(), error.description());
                 return;
             } catch (const std::exception& error) {
-                const std::string description = std::string("Failed to copy database files: ") + error.what();
-                post([this, ticket, description, file, didStartAccessing] {
-                    appState_->stopAccessingAttachmentFolder();
-                    handleLoadFailure(ticket, std::nullopt, description, file, didStartAccessing);
-                });
+                fail(std::nullopt, error.what());
                 return;
             }
-            platform::consoleLine("📁 Copied all database files to temp location");
-            report("Opening database...", 0.0, std::nullopt, std::nullopt);
-        }
-        std::vector<Conversation> conversations;
-        try {
-            conversations = loadHistory(file, attachmentBase, report, stop, quitting);
-        } catch (const DatabaseError& error) {
-            const std::string description = error.description();
-            const auto code = error.code();
-            post([this, ticket, code, description, file, didStartAccessing] {
-                handleLoadFailure(ticket, code, description, file, didStartAccessing);
+            if (!stop.stop_requested() && !quitting.stop_requested() &&
+                PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
+                !PermissionManager::isContactCacheBuilt()) {
+                post([this] {
+                    loading_.preBuildingContacts();
+                    refreshLoading();
+                });
+                platform::consoleLine("🔨 Pre-building contact cache on background thread...");
+                PermissionManager::buildContactCache();
+                platform::consoleLine("✅ Contact cache built");
+            }
+            auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
+            post([this, ticket, shared, file, attachmentBase, didStartAccessing] {
+                handleLoadSuccess(ticket, std::move(*shared), file, attachmentBase, didStartAccessing);
             });
-            return;
-        } catch (const std::exception& error) {
-            const std::string description = error.what();
-            post([this, ticket, description, file, didStartAccessing] {
-                handleLoadFailure(ticket, std::nullopt, description, file, didStartAccessing);
-            });
-            return;
-        }
-        if (!stop.stop_requested() && !quitting.stop_requested() &&
-            PermissionManager::contactsAuthorizationStatus() == platform::ContactAuthorizationStatus::authorized &&
-            !PermissionManager::isContactCacheBuilt()) {
-            post([this] {
-                loading_.preBuildingContacts();
-                refreshLoading();
-            });
-            platform::consoleLine("🔨 Pre-building contact cache on background thread...");
-            PermissionManager::buildContactCache();
-            platform::consoleLine("✅ Contact cache built");
-        }
-        auto shared = std::make_shared<std::vector<Conversation>>(std::move(conversations));
-        post([this, ticket, shared, file, attachmentBase, didStartAccessing] {
-            handleLoadSuccess(ticket, std::move(*shared), file, attachmentBase, didStartAccessing);
         });
-    });
 }
 
 void MainView::reportLoadProgress(const std::string& message, double fraction,
@@ -265,7 +235,8 @@ void MainView::forgetReplacedSource(const fs::path& file) {
     // The list on screen still comes from the earlier load, but that file now holds something else (a new
     // working copy) or nothing: an edited copy must never be written from it.
     if (appState_->databaseURL() == file) {
-        platform::consoleLine("⚠️ Loaded database was replaced on disk; it can no longer be edited: " + file.string());
+        platform::consoleLine("⚠️ Loaded database was replaced on disk; it can no longer be edited: " +
+                              file.string());
         appState_->setDatabaseURL(std::nullopt);
     }
 }

@@ -1,28 +1,33 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+#include "Quillobrandt/store/Conversation.h"
+#include "Quillobrandt/store/DatabaseManager.h"
 
 namespace quillobrandt {
 
-// Copying a picked Messages folder's database into a private working folder, so the load (which may
-// fold a write-ahead log into the database) never changes the user's own files.
+// A picked Messages folder: its "chat.db" is loaded from a private copy, with the folder as the attachment base.
 namespace messages_folder {
 
 inline constexpr const char* databaseName = "chat.db";
-inline constexpr const char* copyName = "temp_chat.db";
 
 // Whether `folder` holds a "chat.db" file.
 bool containsDatabase(const std::filesystem::path& folder);
 
-// Removes stale copies of an earlier pick from `workFolder` (creating it when missing), then copies
-// "chat.db" to "temp_chat.db" and, where they exist, "chat.db-wal" and "chat.db-shm" beside it, each
-// readable by the owner only. Returns the copied database's path. The source is only read, and only once no other
-// thread of this process reads that database where it lies (the copy's descriptors would drop the read's lock).
-// Throws std::filesystem::filesystem_error, no partial copy left behind; DatabaseError::stopped once `stop` returns
-// true while waiting for such a read.
-std::filesystem::path copyDatabase(const std::filesystem::path& folder, const std::filesystem::path& workFolder,
-                                   const std::function<bool()>& stop = {});
+// The folder's "chat.db".
+std::filesystem::path databaseIn(const std::filesystem::path& folder);
+
+// Loads the folder's database on the loader thread from a private snapshot, taken as every copy of a user's
+// database is (DatabaseSnapshot: one committed state beside a writer, with its log's rows; checked; in the caches
+// folder when the temporary folder is too small), never by copying its files one after the other. The folder is
+// the attachment base, and is only read. Stops as loadHistory does; throws what DatabaseManager::openDatabase
+// throws, beingChanged when the database kept changing while it was copied.
+std::vector<Conversation> load(const std::filesystem::path& folder, const DatabaseProgress& progress,
+                               std::stop_token pipeline = {}, std::stop_token loader = {});
 
 } // namespace messages_folder
 } // namespace quillobrandt

@@ -73,7 +73,7 @@ std::vector<Conversation> DatabaseManager::openDatabase(const fs::path& database
     const bool workingCopy = isWorkingCopyLocation(resolved);
     const auto stopCheck = [this] { return stopRequested(); };
     std::optional<InPlaceRead> inPlace;
-    if (!workingCopy) {
+    if (!workingCopy && !readThroughSnapshot_) {
         endStopsAsStops("while opening the database", [&] { inPlace = openInPlace(databaseFile, stopCheck); });
     }
     if (workingCopy) {

@@ -96,6 +96,9 @@ public:
     void requestStop() { ownStop_.request_stop(); }
     // A load also stops once `token` is asked to; set it before the load starts.
     void setStopToken(std::stop_token token) { stopToken_ = std::move(token); }
+    // The loads read a private snapshot even of a file that could be read where it lies (a picked Messages folder is
+    // loaded from a copy of its database). Set before the load starts.
+    void setReadThroughSnapshot(bool always) { readThroughSnapshot_ = always; }
     bool stopRequested() const { return ownStop_.stop_requested() || stopToken_.stop_requested(); }
 
     bool isOpen() const { return db_.isOpen(); }
@@ -155,6 +158,7 @@ private:
     ChatStatements statements_;            // after db_: finalized before the connection closes
     mutable std::string console_;          // failRead writes it out before its error line
     bool batching_ = false;
+    bool readThroughSnapshot_ = false;
     bool quoteMessageText_ = false;
     std::optional<std::filesystem::path> databaseURL_;
     std::optional<std::filesystem::path> attachmentBaseURL_;

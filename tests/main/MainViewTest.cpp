@@ -181,9 +181,9 @@ TEST_F(MainViewTest, FolderImportLoadsAPrivateCopyAndLeavesTheSourceUntouched) {
 
     ASSERT_EQ(fake.panels->folderRequests().size(), 1u);
     EXPECT_EQ(state.conversations().size(), 2u) << "the chat kept only in the WAL must be loaded too";
-    const fs::path copy = platform::privateTempDir() / "temp_chat.db";
-    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(copy));
-    EXPECT_TRUE(fs::exists(copy));
+    // Read from a private snapshot, which goes with the load; the list's source is the picked database.
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(folder / "chat.db"));
+    EXPECT_TRUE(fs::is_empty(platform::privateTempDir()));
     EXPECT_EQ(state.attachmentBaseURL(), std::optional<fs::path>(folder));
     EXPECT_TRUE(state.isAccessingAttachmentFolder());
 
@@ -212,9 +212,9 @@ TEST_F(MainViewTest, FolderImportCopiesOffTheGuiThreadBehindTheOverlay) {
     EXPECT_EQ(overlay->messageText(), QStringLiteral("Copying database..."));
     waitForLoad();
     EXPECT_EQ(state.conversations().size(), 2u);
-    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(platform::privateTempDir() / "temp_chat.db"));
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(folder / "chat.db"));
 
-    // A folder whose database cannot be copied is reported, and the folder is let go again.
+    // A folder whose database cannot be copied is reported as the snapshot says, and the folder is let go again.
     const fs::path uncopyable = qbtest::IsolatedHome::root() / "Uncopyable";
     fs::create_directories(uncopyable / "chat.db-wal"); // a folder where the log should be
     std::ofstream(uncopyable / "chat.db") << "x";
@@ -222,9 +222,10 @@ TEST_F(MainViewTest, FolderImportCopiesOffTheGuiThreadBehindTheOverlay) {
     EXPECT_EQ(view.loadingState().loadingMessage, "Copying database...");
     waitForLoad();
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
-    EXPECT_TRUE(fake.alerts->alerts()[0].informativeText.startsWith(QStringLiteral("Failed to copy database files: ")));
+    EXPECT_EQ(fake.alerts->alerts()[0].informativeText,
+              QString::fromUtf8(quillobrandt::DatabaseError::cannotOpenDatabase().description()));
     EXPECT_FALSE(state.isAccessingAttachmentFolder());
-    EXPECT_FALSE(state.databaseURL().has_value()) << "the working copy the list came from was replaced";
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(folder / "chat.db")) << "the list's own source stays";
     EXPECT_EQ(state.conversations().size(), 2u);
 }
 
@@ -244,7 +245,7 @@ TEST_F(MainViewTest, FailedImportNeverLeavesTheListPointingAtAnotherDatabase) {
 
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
     EXPECT_EQ(state.conversations().size(), 2u) << "the earlier list stays";
-    EXPECT_FALSE(state.databaseURL().has_value()) << "its working copy was replaced by the failed one";
+    EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(first / "chat.db")) << "with its own source";
 }
 
 TEST_F(MainViewTest, FolderWithoutDatabaseIsReportedWithoutLoading) {
