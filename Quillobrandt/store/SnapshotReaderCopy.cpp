@@ -44,6 +44,15 @@ bool copyInsideReadTransaction(const InPlaceRead& read, const fs::path& resolved
     if (!to) {
         throw Failure{errnoText("cannot create", file), errno};
     }
+    // A program that ignores SQLite's lock may have cut the file short or rewritten it meanwhile.
+    const auto changedMeanwhile = [&] {
+        if (read.witness && read.witness->unchanged()) {
+            return false;
+        }
+        storeLogInfo("   Snapshot discarded: a program that ignores SQLite's lock changed the database meanwhile");
+        removeSideFiles(file);
+        return true;
+    };
     counter.restart(static_cast<off_t>(size));
     std::vector<char> buffer(kInTransactionChunk);
     for (sqlite3_int64 offset = 0; offset < size;) {
@@ -52,6 +61,9 @@ bool copyInsideReadTransaction(const InPlaceRead& read, const fs::path& resolved
         }
         const auto amount = static_cast<int>(std::min<sqlite3_int64>(size - offset, kInTransactionChunk));
         if (from->pMethods->xRead(from, buffer.data(), amount, offset) != SQLITE_OK) {
+            if (changedMeanwhile()) {
+                return false;
+            }
             throw Failure{"cannot read " + resolved.string()};
         }
         if (!platform::writeAll(to.get(), buffer.data(), static_cast<std::size_t>(amount))) {
@@ -63,12 +75,7 @@ bool copyInsideReadTransaction(const InPlaceRead& read, const fs::path& resolved
     if (!to.close()) {
         throw Failure{errnoText("cannot finish", file), errno};
     }
-    if (!read.witness || !read.witness->unchanged()) {
-        storeLogInfo("   Snapshot discarded: a program that ignores SQLite's lock changed the database meanwhile");
-        removeSideFiles(file);
-        return false;
-    }
-    return true;
+    return !changedMeanwhile();
 }
 
 bool readAsReader(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {

@@ -435,6 +435,27 @@ TEST(DatabaseSnapshot, ARollbackModeDatabaseIsCopiedInsideOneReadTransaction) {
     EXPECT_EQ(count(snapshot->file(), "SELECT COUNT(*) FROM message"), 4000);
     EXPECT_EQ(std::system(writer.c_str()), 0) << "the copy left the file locked";
     EXPECT_GT(count(file, kChanged), 0);
+
+    // A program that ignores the lock (cp) rewrites the file while the copy is under way: the copy is then of the new
+    // file alone, never of the old file's first bytes and the new file's last.
+    const auto large = messagesFolder() / "large.db";
+    const auto other = messagesFolder() / "other.db";
+    qbtest::buildBulkMessagesDatabase(large, {.chats = 20, .messagesPerChat = 2000});
+    qbtest::buildBulkMessagesDatabase(other, {.chats = 30, .messagesPerChat = 1500});
+    ASSERT_GT(fs::file_size(large), std::uintmax_t{8} << 20) << "copied in one go: nothing can be rewritten meanwhile";
+    const std::string rewrite = "cp '" + other.string() + "' '" + large.string() + "'";
+    bool rewritten = false;
+    const auto copy = DatabaseSnapshot::take(large, [&](double) {
+        if (!rewritten) {
+            rewritten = std::system(rewrite.c_str()) == 0;
+        }
+    });
+    ASSERT_TRUE(rewritten);
+    const auto db = platform::SqliteDatabase::open(copy->file(), SQLITE_OPEN_READONLY);
+    auto check = db.prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.next());
+    EXPECT_EQ(check.columnText(0), "ok");
+    EXPECT_EQ(db.queryInt64("SELECT COUNT(*) FROM message"), 45000);
 }
 
 TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChecked) {
