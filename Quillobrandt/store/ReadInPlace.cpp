@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -27,6 +28,8 @@ namespace {
 
 constexpr const char* kLayerName = "quillobrandt-in-place";
 constexpr std::chrono::milliseconds kCommitWait{250};
+// How often the file is asked for again while a writer holds it.
+constexpr std::chrono::milliseconds kCommitPoll{1};
 // SQLite's reserved lock in a rollback-mode database's main file: the byte after the pending byte at 1 GiB. A writer
 // holds it from its first change until its commit ends.
 constexpr off_t kReservedByte = 0x40000000 + 1;
@@ -244,6 +247,17 @@ std::optional<std::string> whyNotInPlaceOnceLocked(const SqliteDatabase& db, con
     return std::nullopt;
 }
 
+// SQLite's own busy handler sleeps up to 100 ms between its tries. A writer that commits back to back holds the file
+// nearly all the time and leaves it free only for the moment between two commits, which tries that far apart mostly
+// miss: asked every millisecond, the read finds such a moment.
+int waitOutACommit(void*, int tries) {
+    if (tries >= kCommitWait / kCommitPoll) {
+        return 0;
+    }
+    std::this_thread::sleep_for(kCommitPoll);
+    return 1;
+}
+
 void logNotInPlace(const fs::path& file, const std::string& why) {
     storeLogInfo("   Not read where it lies: " + file.string() + " (" + why + ")");
 }
@@ -328,7 +342,7 @@ std::optional<InPlaceRead> openInPlace(const fs::path& file, std::function<bool(
             read.db.setStopCheck(stop);
             // A writer's commit holds the file for a moment: waiting it out is cheaper than a copy, and short enough
             // that a stop is never kept waiting.
-            sqlite3_busy_timeout(read.db.handle(), static_cast<int>(kCommitWait.count()));
+            sqlite3_busy_handler(read.db.handle(), waitOutACommit, nullptr);
             read.db.exec("BEGIN");
             const FileWitness beforeLock(resolved);
             // The first read takes the shared lock (a hot journal fails it): from now until COMMIT no writer can
