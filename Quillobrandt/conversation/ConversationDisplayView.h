@@ -26,7 +26,6 @@ namespace quillobrandt {
 
 class AppState;
 class ButtonSpinner;
-struct CsvExportResult;
 class GoogleAnalyticsManager;
 class SymbolIcon;
 class MessageRowDelegate;
@@ -132,7 +131,7 @@ private:
     void finishSave(const std::filesystem::path& target, const std::unordered_set<std::int64_t>& ids,
                     const std::optional<std::string>& error, bool stopped);
     void showSaveFailure(const QString& reason);
-    void finishCsvExport(const CsvExportResult& result, int messageCount);
+    void finishCsvExport();
     void showMark(const Message& message);
     bool pressRowButton(const QKeyEvent& key);
 

@@ -22,6 +22,19 @@ ConversationDisplayView::PdfSheetFactory& pdfSheetFactory() {
     return factory;
 }
 
+// The end of a CSV export, whether or not its conversation is still open: a failure is shown, a success counted.
+void reportCsvOutcome(const CsvExportResult& result, int messageCount, GoogleAnalyticsManager& analytics) {
+    if (!result.saved) {
+        platform::AlertRequest alert;
+        alert.messageText = QStringLiteral("Failed to Export CSV");
+        alert.informativeText = result.error;
+        alert.style = platform::AlertStyle::critical;
+        platform::alertPresenter()->runModal(alert);
+        return;
+    }
+    analytics.trackEvent("csv_export_completed", {{"message_count", messageCount}});
+}
+
 } // namespace
 
 void ConversationDisplayView::setPdfSheetFactory(PdfSheetFactory factory) {
@@ -56,35 +69,23 @@ void ConversationDisplayView::presentCSVPanel() {
     refreshHeader();
     QPointer<ConversationDisplayView> self(this);
     const int messageCount = model_.filteredCount();
-    const std::filesystem::path target(chosen->toStdString());
-    CsvExporter::forState(appState_)->start(target, model_.sharedConversation(), model_.filteredIndices(),
-                                            labelLookupFrom(appState_->participantLabels()),
-                                            [self, target, messageCount](const CsvExportResult& result) {
+    // The application's analytics when the view has none of its own; both outlive the export.
+    GoogleAnalyticsManager* analytics = analytics_ ? analytics_ : &GoogleAnalyticsManager::shared();
+    CsvExporter::forState(appState_)->start(std::filesystem::path(chosen->toStdString()), model_.sharedConversation(),
+                                            model_.filteredIndices(), labelLookupFrom(appState_->participantLabels()),
+                                            [self, messageCount, analytics](const CsvExportResult& result) {
+                                                // The conversation may have been closed meanwhile; the file was
+                                                // still written to its end, or not at all, and the user hears which.
                                                 if (self) {
-                                                    self->finishCsvExport(result, messageCount);
-                                                    return;
+                                                    self->finishCsvExport();
                                                 }
-                                                // The conversation was closed meanwhile: the file was still written to
-                                                // its end.
-                                                if (result.saved) {
-                                                    platform::consoleLine("✅ Exported CSV to: " + target.string());
-                                                }
+                                                reportCsvOutcome(result, messageCount, *analytics);
                                             });
 }
 
-void ConversationDisplayView::finishCsvExport(const CsvExportResult& result, int messageCount) {
+void ConversationDisplayView::finishCsvExport() {
     exportingCsv_ = false;
     refreshHeader();
-    if (!result.saved) {
-        platform::AlertRequest alert;
-        alert.messageText = QStringLiteral("Failed to Export CSV");
-        alert.informativeText = result.error;
-        alert.style = platform::AlertStyle::critical;
-        platform::alertPresenter()->runModal(alert);
-        return;
-    }
-    GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
-    analytics.trackEvent("csv_export_completed", {{"message_count", messageCount}});
 }
 
 void ConversationDisplayView::exportPDF() {

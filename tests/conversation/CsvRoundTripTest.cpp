@@ -8,6 +8,7 @@
 #include <map>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
+#include "Quillobrandt/conversation/CsvExporter.h"
 #include "Quillobrandt/conversation/DayLabels.h"
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "platform/core/AtomicFile.h"
@@ -159,6 +160,15 @@ TEST_F(CsvRoundTripTest, FileGetsTheUsersPermissionsAndAFailureIsShown) {
     EXPECT_TRUE(alert.informativeText.contains("No such file or directory")) << alert.informativeText.toStdString();
     EXPECT_EQ(alert.style, platform::AlertStyle::critical);
     EXPECT_FALSE(std::filesystem::exists(missing.parent_path()));
+
+    // The conversation may be closed while its file is written; the user still hears that there is no file.
+    fake.panels->answerNext(QString::fromStdString(missing.string()));
+    view->presentCSVPanel();
+    view.reset();
+    ASSERT_TRUE(quillobrandt::CsvExporter::forState(state.get())->waitForDone(30000));
+    qbtest::drainEvents();
+    ASSERT_EQ(fake.alerts->alerts().size(), 2u) << "a failure after the conversation was closed went unsaid";
+    EXPECT_EQ(fake.alerts->alerts()[1].messageText, "Failed to Export CSV");
 }
 
 } // namespace
