@@ -213,6 +213,10 @@ TEST_F(MainViewTest, FolderImportCopiesOffTheGuiThreadBehindTheOverlay) {
     waitForLoad();
     EXPECT_EQ(state.conversations().size(), 2u);
     EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(folder / "chat.db"));
+    // The log names the database the user picked, not a working copy read in its stead.
+    EXPECT_NE(quillobrandt::Logger::shared().getAllLogs().find("Opening database at: " + (folder / "chat.db").string() +
+                                                               "\n"),
+              std::string::npos);
 
     // A folder whose database cannot be copied is reported as the snapshot says, and the folder is let go again.
     const fs::path uncopyable = qbtest::IsolatedHome::root() / "Uncopyable";
