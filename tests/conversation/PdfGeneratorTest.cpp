@@ -467,6 +467,21 @@ TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
     EXPECT_TRUE(longResult.cancelled);
     ASSERT_EQ(asks.size(), 2u);
     EXPECT_LT(asks[1] - asks[0], 0.25) << "seconds of work before the stop was asked again";
+
+    // And while a page is drawn: every emoji is printed as a picture, a page of them took seconds.
+    std::string shrugs;
+    for (int i = 0; i < 3000; ++i) {
+        shrugs += "\xF0\x9F\xA4\xB7\xE2\x80\x8D\xE2\x99\x80\xEF\xB8\x8F";
+    }
+    asks.clear();
+    const auto emojiResult = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(9, 0), shrugs)}, {"x"}, {}, {},
+                                                       outputPath("stopped-emoji.pdf"), {}, [&] {
+                                                           asks.push_back(threadSeconds());
+                                                           return asks.size() == 3;
+                                                       });
+    EXPECT_TRUE(emojiResult.cancelled);
+    ASSERT_EQ(asks.size(), 3u);
+    EXPECT_LT(asks[2] - asks[1], 0.25) << "seconds of drawing before the stop was asked again";
 }
 
 TEST(PdfGenerator, RunsOnAWorkerThread) {

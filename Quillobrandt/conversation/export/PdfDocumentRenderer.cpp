@@ -249,8 +249,11 @@ void PdfDocumentRenderer::drawPiece(const Message& message, const QDateTime& dat
     double innerY = y_ + padding;
     if (!text.isEmpty()) {
         const QRectF rect = toPage(innerX, innerY, textWidth, textHeight);
-        text.draw(painter_, rect.topLeft(), message.isFromMe ? colors_.sentText : colors_.receivedText, rect.height(),
-                  toPage(bubbleX, y_, bubbleWidth, bubbleHeight));
+        if (!text.draw(painter_, rect.topLeft(), message.isFromMe ? colors_.sentText : colors_.receivedText,
+                       rect.height(), toPage(bubbleX, y_, bubbleWidth, bubbleHeight),
+                       [this] { return stopRequested(); })) {
+            return; // the rest of a stopped document is never seen
+        }
         innerY += m_.contentSpacing + textHeight;
     }
     for (const auto& image : piece.images) {

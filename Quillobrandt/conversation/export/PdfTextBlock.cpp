@@ -159,10 +159,10 @@ std::optional<std::vector<PdfTextBlock::Line>> PdfTextBlock::measureLines(const 
     return lines;
 }
 
-void PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight,
-                        const QRectF& clip) const {
+bool PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight, const QRectF& clip,
+                        const std::function<bool()>& stop) const {
     if (!layout_) {
-        return;
+        return true;
     }
     painter.save();
     if (!clip.isNull()) {
@@ -179,6 +179,10 @@ void PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour
         // measured a quarter of its width and drawn past its line and out of its bubble.
         for (const QGlyphRun& run : line.glyphRuns()) {
             if (run.rawFont().familyName() != layout_->font().family() && hasNoOutlines(run)) {
+                if (stop && stop()) {
+                    painter.restore();
+                    return false;
+                }
                 drawAsPicture(painter, topLeft, run, colour);
             } else {
                 painter.drawGlyphRun(topLeft, run);
@@ -186,6 +190,7 @@ void PdfTextBlock::draw(QPainter& painter, QPointF topLeft, const QColor& colour
         }
     }
     painter.restore();
+    return true;
 }
 
 } // namespace quillobrandt

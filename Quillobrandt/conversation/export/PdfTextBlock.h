@@ -39,9 +39,11 @@ public:
 
     // Draws the block with its top-left corner at `topLeft` (Qt's coordinates), clipped to `maxHeight`
     // the way a text frame drops lines that do not fit. Nothing is drawn outside `clip` when it is given (a
-    // bubble's outline), so a glyph that overhangs its line cannot run off the bubble.
-    void draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight,
-              const QRectF& clip = QRectF()) const;
+    // bubble's outline), so a glyph that overhangs its line cannot run off the bubble. `stop`, when given, is asked
+    // before each run of emoji, which is drawn as a picture (a millisecond or more per emoji: a page of them takes
+    // seconds); once it answers true the rest is left undrawn and false returned.
+    bool draw(QPainter& painter, QPointF topLeft, const QColor& colour, double maxHeight, const QRectF& clip = QRectF(),
+              const std::function<bool()>& stop = {}) const;
 
     static QString printableText(const QString& text);
     // The height of `lines` stacked with `lineSpacing` between them.
