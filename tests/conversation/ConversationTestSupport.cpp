@@ -1,8 +1,8 @@
 #include "ConversationTestSupport.h"
 
 #include <QDir>
-#include <QHash>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -27,6 +27,12 @@ ScopedTimeZone::~ScopedTimeZone() {
         qunsetenv("TZ");
     }
     ::tzset();
+}
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 quillobrandt::Message makeMessage(const QDate& day, const QTime& time, std::optional<std::string> text, bool fromMe,

@@ -29,6 +29,9 @@ private:
     std::optional<QByteArray> previous_;
 };
 
+// The calling thread's own processor time in seconds: a measure of work done that a busy machine does not stretch.
+double threadCpuSeconds();
+
 // A message dated at a local date and time (in the TZ in force).
 quillobrandt::Message makeMessage(const QDate& day, const QTime& time, std::optional<std::string> text,
                                   bool fromMe = false, std::string sender = "+15551234567");

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QListView>
 #include <QPainter>
+#include <QTextLayout>
 #include <QToolTip>
 #include <gtest/gtest.h>
 
@@ -178,6 +179,51 @@ TEST(MessageRows, TextBreaksBetweenWordsAndInsideOnlyAnOverlongWord) {
     EXPECT_GE(geometry.textArea.height(), shown.size() * metrics.height() - 0.5);
     EXPECT_EQ(quillobrandt::wrappedTextLines(QStringLiteral("one\ntwo\r\nthree"), font, 400),
               (QStringList{"one", "two ", "three"}));
+}
+
+TEST(MessageRows, AMessageOfMegabytesIsLaidOutOnceAndDrawnWhereItShows) {
+    // Every size question and every paint laid a message out whole: over a 4 MB message each step of the scroll
+    // wheel held the window for seconds. Measured in the thread's own processor time.
+    const QFont font = quillobrandt::ConversationStyle::font(13);
+    QString text;
+    for (int i = 0; text.size() < 1'000'000; ++i) {
+        text += QStringLiteral("Line %1 of a message that goes on and on. ").arg(i);
+    }
+    const qreal width = 500;
+    const QSizeF size = quillobrandt::wrappedTextSize(text, font, width);
+    const QRectF middle(QPointF(10, -std::floor(size.height() / 2)), size); // the middle of it shows
+    QImage shown(520, 300, QImage::Format_ARGB32);
+    const double before = qbtest::threadCpuSeconds();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(quillobrandt::wrappedTextSize(text, font, width), size);
+        shown.fill(Qt::white);
+        QPainter painter(&shown);
+        painter.setPen(Qt::black);
+        quillobrandt::drawWrappedText(painter, middle, text, font);
+    }
+    EXPECT_LT(qbtest::threadCpuSeconds() - before, 0.25) << "seconds for three looks at the lines that show";
+
+    // What shows is what the whole text laid out draws there.
+    QImage whole(shown.size(), QImage::Format_ARGB32);
+    whole.fill(Qt::white);
+    {
+        QTextLayout layout(text, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        qreal y = 0;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            line.setPosition(QPointF(0, y));
+            y += line.height();
+        }
+        layout.endLayout();
+        QPainter painter(&whole);
+        painter.setPen(Qt::black);
+        layout.draw(&painter, middle.topLeft());
+    }
+    EXPECT_EQ(shown, whole);
 }
 
 TEST(MessageRows, AFailedPictureNoteGetsTheHeightItNeeds) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <thread>
-#include <time.h>
 
 #include "ConversationTestSupport.h"
 #include "Quillobrandt/conversation/export/PDFGenerator.h"
@@ -453,15 +452,10 @@ TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
     while (text.size() < 2'000'000) {
         text += "a long message that goes on and on\nand on ";
     }
-    const auto threadSeconds = [] {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-    };
     std::vector<double> asks;
     const auto longResult = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(9, 0), text)}, {"x"}, {}, {},
                                                       outputPath("stopped-long.pdf"), {}, [&] {
-                                                          asks.push_back(threadSeconds());
+                                                          asks.push_back(qbtest::threadCpuSeconds());
                                                           return asks.size() == 2;
                                                       });
     EXPECT_TRUE(longResult.cancelled);
@@ -476,7 +470,7 @@ TEST(PdfGenerator, AStopRequestEndsTheRenderBeforeTheNextPage) {
     asks.clear();
     const auto emojiResult = PDFGenerator::generatePDF({qbtest::makeMessage(kDay, QTime(9, 0), shrugs)}, {"x"}, {}, {},
                                                        outputPath("stopped-emoji.pdf"), {}, [&] {
-                                                           asks.push_back(threadSeconds());
+                                                           asks.push_back(qbtest::threadCpuSeconds());
                                                            return asks.size() == 3;
                                                        });
     EXPECT_TRUE(emojiResult.cancelled);
