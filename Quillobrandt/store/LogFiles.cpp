@@ -1,6 +1,5 @@
 #include "Quillobrandt/store/LogFiles.h"
 
-#include <algorithm>
 #include <optional>
 #include <system_error>
 
@@ -12,57 +11,19 @@
 #include "platform/core/AbsoluteTime.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/FileDescriptor.h"
+#include "platform/core/Utf8Text.h"
 
 namespace fs = std::filesystem;
 
 namespace quillobrandt {
 namespace {
 
-bool isValidUtf8(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (extra > text.size() - i - 1) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 std::optional<std::string> readUtf8(const fs::path& file) {
     auto content = platform::readFile(file);
-    if (!content || !isValidUtf8(*content)) {
+    if (!content || !platform::utf8::isValid(*content)) {
         return std::nullopt;
     }
     return content;
-}
-
-// Where a message longer than the line limit is cut: never inside a UTF-8 character, or the log would no longer
-// read as text.
-std::size_t cutPoint(const std::string& message, std::size_t maxLength) {
-    std::size_t cut = std::min(message.size(), maxLength);
-    while (cut > 0 && cut < message.size() && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return cut;
 }
 
 } // namespace
@@ -74,11 +35,15 @@ std::string formatLogLine(const std::string& message, const char* levelText, std
     line += "] [";
     line += levelText;
     line += "] ";
-    // A tool's answer of megabytes must not become one line of the same size in a log of a few kilobytes.
-    const std::size_t kept = message.size() > maxLength ? cutPoint(message, maxLength) : message.size();
-    line.append(message, 0, kept);
-    if (kept < message.size()) {
-        line += "… (" + std::to_string(message.size() - kept) + " more bytes)";
+    // Bytes that are no UTF-8 (a folder name in another encoding, a hostile database's error text) would leave the
+    // whole file unreadable as text, and the logs mailed to support empty: each ill-formed run becomes U+FFFD.
+    const std::string valid = platform::utf8::toValid(message);
+    // A tool's answer of megabytes must not become one line of the same size in a log of a few kilobytes; the cut
+    // falls between characters.
+    const std::string_view kept = platform::utf8::prefixBytes(valid, maxLength);
+    line += kept;
+    if (kept.size() < valid.size()) {
+        line += "… (" + std::to_string(valid.size() - kept.size()) + " more bytes)";
     }
     line += '\n';
     return line;

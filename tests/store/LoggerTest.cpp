@@ -114,6 +114,16 @@ TEST_F(LoggerTest, ALongMessageIsCutToOneBoundedLineOnACharacterBoundary) {
     logger.log(fits);
     logger.flush();
     EXPECT_NE(readAll(folder / "quillobrandt.log").find("] " + fits + "\n"), std::string::npos);
+
+    // Bytes that are no UTF-8 (a Latin-1 folder name, an error text out of a hostile database) once made the whole
+    // file unreadable, and the logs mailed to support empty.
+    logger.log("📂 Opening database at: /home/someone/Mus\xE9"
+               "e/chat.db");
+    const std::string logs = logger.getAllLogs();
+    EXPECT_NE(logs.find("=== Current Log ==="), std::string::npos) << logs.substr(0, 80);
+    EXPECT_NE(logs.find("] 📂 Opening database at: /home/someone/Mus\xEF\xBF\xBD"
+                        "e/chat.db\n"),
+              std::string::npos);
 }
 
 TEST_F(LoggerTest, RotatesOnlyOnceTheFileReachedTheLimit) {
