@@ -86,20 +86,35 @@ bool LogFiles::rotate() {
     return true;
 }
 
-void LogFiles::write(const std::string& line) const {
+bool LogFiles::holdCurrentFile() {
+    const fs::path file = currentPath();
+    struct stat atPath {};
+    struct stat held {};
+    if (file_ && ::lstat(file.c_str(), &atPath) == 0 && ::fstat(file_.get(), &held) == 0 &&
+        atPath.st_dev == held.st_dev && atPath.st_ino == held.st_ino) {
+        return true;
+    }
+    file_.close(); // rotated, removed or replaced since: the lines go where the log now is
     std::error_code ec;
     fs::create_directories(folder_, ec); // a failure shows when the file cannot be opened
-    const fs::path file = currentPath();
     // Non-blocking and without following links, then only a regular file: a FIFO planted at the log's path would
     // otherwise hold the writer at its first line until someone reads it.
     platform::FileDescriptor fd(
         ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    file_ = std::move(fd);
+    return true;
+}
+
+void LogFiles::write(const std::string& line) {
+    if (!holdCurrentFile()) {
         return; // the line is dropped; logging never fails its caller
     }
     for (std::size_t written = 0; written < line.size();) {
-        const ssize_t n = ::write(fd.get(), line.data() + written, line.size() - written);
+        const ssize_t n = ::write(file_.get(), line.data() + written, line.size() - written);
         if (n < 0 && errno == EINTR) {
             continue;
         }

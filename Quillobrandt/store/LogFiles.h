@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/core/FileDescriptor.h"
+
 namespace quillobrandt {
 
 // The two log files on disk: the current one, which lines are appended to, and the previous one, which the current
@@ -37,7 +39,9 @@ public:
 private:
     // False when the log is full and could not be moved aside.
     bool rotate();
-    void write(const std::string& line) const;
+    void write(const std::string& line);
+    // Whether file_ now holds the current log, opened anew when the path no longer leads to the file it held.
+    bool holdCurrentFile();
 
     std::filesystem::path folder_;
     std::int64_t maxSize_;
@@ -45,6 +49,9 @@ private:
     std::string previousName_;
     std::string banner_;
     std::string currentFile_;
+    // The current log, kept open from line to line: opened anew for each one, a burst of lines waited on a busy
+    // disk once per line, and whoever read the logs next waited for all of it.
+    platform::FileDescriptor file_;
 };
 
 // The line format of the log: "[<UTC time>] [<LEVEL>] <message>\n", the message cut to `maxLength` bytes (on a

@@ -11,10 +11,12 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/core/FileDescriptor.h"
 #include "platform/core/Paths.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -180,6 +182,40 @@ TEST_F(LoggerTest, TheCallersThreadNeverWritesOrRotatesTheLog) {
     EXPECT_NE(logs.find("] line 199...."), std::string::npos);
     EXPECT_NE(logs.find("Log rotated - previous log saved as quillobrandt.old.log"), std::string::npos);
     EXPECT_LT(*bytesWrittenByThisThread() - *before, static_cast<long long>(logged / 10));
+}
+
+TEST_F(LoggerTest, TheFileIsOpenedOnceForManyLines) {
+    // Each line once opened the file anew: where opening it waits on a busy disk (50 ms, say), "Email Logs to
+    // Support" right after a burst of 50 lines held the window for seconds while the writer caught up.
+    logger.log("first");
+    logger.flush();
+    const platform::FileDescriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watch);
+    // Closes are watched too: the kernel folds repeated events that follow one another into one.
+    ASSERT_GE(::inotify_add_watch(watch.get(), folder.c_str(), IN_OPEN | IN_CLOSE), 0);
+    for (int i = 0; i < 30; ++i) {
+        logger.log("burst " + std::to_string(i));
+    }
+    logger.flush();
+    int opened = 0;
+    alignas(inotify_event) char events[64 * 1024];
+    for (ssize_t n; (n = ::read(watch.get(), events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            const bool log = event->len > 0 && std::string(event->name) == "quillobrandt.log";
+            opened += log && (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    EXPECT_LE(opened, 1) << "times the log was opened for 30 lines";
+    EXPECT_NE(readAll(folder / "quillobrandt.log").find("] burst 29\n"), std::string::npos);
+
+    // A file moved away by someone else is let go of: the next line starts the log anew where it belongs.
+    fs::rename(folder / "quillobrandt.log", folder / "moved.log");
+    logger.log("after the move");
+    logger.flush();
+    EXPECT_EQ(linesOf(readAll(folder / "quillobrandt.log")).size(), 1u);
+    EXPECT_EQ(readAll(folder / "moved.log").find("after the move"), std::string::npos);
 }
 
 TEST_F(LoggerTest, EveryNewFileCarriesTheBannerAndTheFileBeingRead) {
