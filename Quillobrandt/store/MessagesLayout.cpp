@@ -51,10 +51,11 @@ std::string lowered(std::string_view text) {
 }
 
 // The table's columns, lower-cased; empty when there is no such table or view. A table has its row id unless it
-// was made WITHOUT ROWID; a view only when it names a column so.
+// was made WITHOUT ROWID; a view only when it names a column so. table_xinfo, for table_info leaves out the columns
+// SQLite computes (generated), which a statement reads like any other.
 std::set<std::string> columnsOf(const platform::SqliteDatabase& db, std::string_view table) {
     std::set<std::string> columns;
-    auto info = db.prepare("SELECT name FROM pragma_table_info(?)");
+    auto info = db.prepare("SELECT name FROM pragma_table_xinfo(?)");
     info.bindText(1, table);
     while (info.next()) {
         columns.insert(lowered(info.columnTextView(0).value_or("")));

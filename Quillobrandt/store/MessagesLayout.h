@@ -21,7 +21,7 @@ struct MessagesStatements {
 };
 
 // What a Messages database holds of what the reader reads: the columns of each of its tables, learnt from SQLite
-// (pragma table_info), and the reader's statements made from them. The Messages schema gained columns release by
+// (pragma table_xinfo), and the reader's statements made from them. The Messages schema gained columns release by
 // release (reactions with iOS 10 and macOS 10.12, for one); a column the reader can do without that a file lacks
 // is read as NULL ("NULL AS associated_message_type"), so that an older or newer file loads everything it holds.
 // For a file that has every column the statements are the designed ones (MessagesQueries.h), byte for byte.

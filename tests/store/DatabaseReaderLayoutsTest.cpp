@@ -103,3 +103,34 @@ TEST_P(EveryLayout, LoadsEveryConversationAndMessageThatSqliteCounts) {
 
 INSTANTIATE_TEST_SUITE_P(DatabaseReaderLayouts, EveryLayout, ::testing::ValuesIn(qbtest::kAllSchemaLayouts),
                          [](const auto& info) { return std::string(qbtest::schemaLayoutName(info.param)); });
+
+// A file rebuilt by another tool: the message columns in another order and case, names with spaces and quotes beside
+// them, and columns SQLite computes (generated), which a plain column list leaves out.
+TEST(DatabaseReaderLayouts, ColumnsAreFoundByNameWhateverTheirOrderCaseOrKind) {
+    const auto folder = storetest::userFolder() / "rebuilt";
+    fs::create_directories(folder);
+    const auto file = folder / "chat.db";
+    const auto sample = qbtest::buildLayoutSample(file, SchemaLayout::macHighSierra);
+    const auto before = quillobrandt::DatabaseManager().openDatabase(file);
+    platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE)
+        .exec("PRAGMA legacy_alter_table=ON; ALTER TABLE message RENAME TO message_rows;"
+              "CREATE TABLE message (\"note to self\" TEXT, \"it's \"\"odd\"\"\" TEXT, DATE INTEGER,"
+              " Is_From_Me INTEGER, HANDLE_ID INTEGER, body TEXT, TEXT TEXT GENERATED ALWAYS AS (body) VIRTUAL,"
+              " ATTRIBUTEDBODY BLOB, kind INTEGER,"
+              " associated_message_type INTEGER GENERATED ALWAYS AS (kind) STORED, Associated_Message_Guid TEXT,"
+              " rowid INTEGER PRIMARY KEY);"
+              // Bodies left out: each text is the generated column's.
+              "INSERT INTO message (rowid, body, DATE, Is_From_Me, HANDLE_ID, kind, Associated_Message_Guid)"
+              " SELECT ROWID, text, date, is_from_me, handle_id, associated_message_type, associated_message_guid"
+              " FROM message_rows;"
+              "DROP TABLE message_rows");
+
+    const auto conversations = storetest::load(file);
+    ASSERT_EQ(conversations.size(), before.size());
+    const auto* alice = storetest::findById(conversations, "1");
+    ASSERT_NE(alice, nullptr);
+    EXPECT_EQ(alice->messages.front().text, sample.firstText);
+    EXPECT_EQ(alice->messages.back().associatedMessageType, 2000);
+    auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
+    EXPECT_TRUE(quillobrandt::MessagesLayout::learn(db).columnsReadAsNull().empty());
+}
