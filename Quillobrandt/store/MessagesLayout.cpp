@@ -72,6 +72,16 @@ std::set<std::string> columnsOf(const platform::SqliteDatabase& db, std::string_
     return columns;
 }
 
+// An iPhone's sms.db of iOS 5 and earlier: a message table of its own kind, the conversations in msg_group. Told
+// apart so that the user learns which file it is, not only which table it lacks.
+bool keepsChatsInMessageGroups(const platform::SqliteDatabase& db) {
+    try {
+        return !columnsOf(db, "msg_group").empty();
+    } catch (const SqliteError&) {
+        return false; // a msg_group SQLite cannot read says nothing of the layout: the missing table is told
+    }
+}
+
 [[noreturn]] void refuseLayout(const std::string& what) {
     storeLogError("❌ Unreadable Messages layout: " + what);
     throw DatabaseError::unreadableLayout(what);
@@ -106,6 +116,10 @@ MessagesLayout MessagesLayout::learn(const platform::SqliteDatabase& db) {
     if (layout.columns_.empty()) {
         storeLogError("❌ Not a Messages database: none of its tables");
         throw DatabaseError::notMessagesDatabase();
+    }
+    if (missingTable == "chat" && keepsChatsInMessageGroups(db)) {
+        refuseLayout("it is an iPhone's message database of iOS 5 or earlier, which keeps its conversations in the "
+                     "table msg_group");
     }
     if (missingTable) {
         refuseLayout("it has no table " + std::string(*missingTable));

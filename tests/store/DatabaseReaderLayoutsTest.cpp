@@ -134,3 +134,21 @@ TEST(DatabaseReaderLayouts, ColumnsAreFoundByNameWhateverTheirOrderCaseOrKind) {
     auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READONLY);
     EXPECT_TRUE(quillobrandt::MessagesLayout::learn(db).columnsReadAsNull().empty());
 }
+
+// An iPhone's sms.db of iOS 5 and earlier keeps its conversations in tables no later release has: the user is told
+// which kind of file it is, not only which table it lacks.
+TEST(DatabaseReaderLayouts, AnIphoneDatabaseOfIos5OrEarlierIsRefusedByName) {
+    const auto folder = storetest::userFolder() / "ios5";
+    fs::create_directories(folder);
+    const auto file = folder / "sms.db";
+    qbtest::buildIos5Sample(file);
+    try {
+        storetest::load(file);
+        ADD_FAILURE() << "loaded " << file;
+    } catch (const quillobrandt::DatabaseError& error) {
+        EXPECT_EQ(error.code(), quillobrandt::DatabaseError::Code::unreadableLayout);
+        EXPECT_STREQ(error.description(),
+                     "This Messages database has a layout this program cannot read: it is an iPhone's message "
+                     "database of iOS 5 or earlier, which keeps its conversations in the table msg_group.");
+    }
+}

@@ -106,4 +106,17 @@ LayoutSample buildLayoutSample(const std::filesystem::path& file, SchemaLayout l
     return sample;
 }
 
+void buildIos5Sample(const std::filesystem::path& file) {
+    auto db = platform::SqliteDatabase::open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    for (const auto& statement : messagesSchemaBeforeIos6()) {
+        db.exec(statement);
+    }
+    db.exec("INSERT INTO msg_group (ROWID, type, newest_message, unread_count) VALUES (1, 0, 2, 0);"
+            "INSERT INTO group_member (group_id, address, country) VALUES (1, '+15550001001', 'us');"
+            "INSERT INTO message (ROWID, address, date, text, flags, group_id, is_madrid) VALUES"
+            " (1, '+15550001001', 1325412000, 'Back from the lake', 2, 1, 0);"
+            "INSERT INTO message (ROWID, date, text, group_id, madrid_handle, madrid_flags, is_madrid) VALUES"
+            " (2, 1325412060, 'Pictures please', 1, '+15550001001', 36869, 1)");
+}
+
 } // namespace qbtest

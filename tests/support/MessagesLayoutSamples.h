@@ -21,4 +21,8 @@ struct LayoutSample {
 // Dates in seconds or nanoseconds as the release stored them.
 LayoutSample buildLayoutSample(const std::filesystem::path& file, SchemaLayout layout);
 
+// An iPhone's sms.db of iOS 5 (messagesSchemaBeforeIos6) with one conversation of two messages, an SMS and an
+// iMessage.
+void buildIos5Sample(const std::filesystem::path& file);
+
 } // namespace qbtest

@@ -35,4 +35,9 @@ const char* schemaLayoutName(SchemaLayout layout);
 // Releases before macOS 10.13 and iOS 11 store message.date in seconds, later ones in nanoseconds.
 bool storesDatesInSeconds(SchemaLayout layout);
 
+// The CREATE statements of an iPhone's sms.db of iOS 5 and earlier (before 2012), which no reader of the later
+// layout can show: conversations in msg_group with their members in group_member, messages in a message table of
+// other columns (an address per message; iMessages in the madrid_ columns), attachments in madrid_attachment.
+const std::vector<std::string>& messagesSchemaBeforeIos6();
+
 } // namespace qbtest

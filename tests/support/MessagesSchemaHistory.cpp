@@ -219,4 +219,33 @@ bool storesDatesInSeconds(SchemaLayout layout) {
     return layout == SchemaLayout::iPhoneIos6 || layout == SchemaLayout::macYosemite;
 }
 
+const std::vector<std::string>& messagesSchemaBeforeIos6() {
+    static const std::vector<std::string> statements = {
+        "CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT, UNIQUE (key))",
+        "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, address TEXT, date INTEGER, text TEXT,"
+        " flags INTEGER, replace INTEGER, svc_center TEXT, group_id INTEGER, association_id INTEGER, height INTEGER,"
+        " UIFlags INTEGER, version INTEGER, subject TEXT, country TEXT, headers BLOB, recipients BLOB, read INTEGER,"
+        " madrid_attributedBody BLOB, madrid_handle TEXT, madrid_version INTEGER, madrid_guid TEXT,"
+        " madrid_type INTEGER, madrid_roomname TEXT, madrid_service TEXT, madrid_account TEXT,"
+        " madrid_account_guid TEXT, madrid_flags INTEGER, madrid_attachmentInfo BLOB, madrid_url TEXT,"
+        " madrid_error INTEGER, is_madrid INTEGER, madrid_date_read INTEGER, madrid_date_delivered INTEGER)",
+        "CREATE TABLE msg_group (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, type INTEGER, newest_message INTEGER,"
+        " unread_count INTEGER, hash INTEGER)",
+        "CREATE TABLE group_member (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, group_id INTEGER, address TEXT,"
+        " country TEXT)",
+        "CREATE TABLE msg_pieces (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, message_id INTEGER, data BLOB,"
+        " part_id INTEGER, preview_part INTEGER, content_type TEXT, height INTEGER, version INTEGER, flags INTEGER,"
+        " content_id TEXT, content_loc TEXT, headers BLOB)",
+        "CREATE TABLE madrid_attachment (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, attachment_guid TEXT,"
+        " created_date INTEGER, start_date INTEGER, filename TEXT, uti_type TEXT, mime_type TEXT,"
+        " transfer_state INTEGER, is_incoming INTEGER, message_id INTEGER)",
+        "CREATE TABLE madrid_chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, style INTEGER, state INTEGER,"
+        " account_id TEXT, properties BLOB, chat_identifier TEXT, service_name TEXT, guid TEXT, room_name TEXT,"
+        " account_login TEXT, participants BLOB)",
+        "CREATE INDEX message_group_index ON message (group_id, ROWID)",
+        "CREATE INDEX group_id_index ON group_member (group_id)",
+    };
+    return statements;
+}
+
 } // namespace qbtest
