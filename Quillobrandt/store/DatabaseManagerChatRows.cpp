@@ -2,6 +2,7 @@
 #include "Quillobrandt/store/DatabaseManager.h"
 
 #include <algorithm>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -124,6 +125,10 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
 
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
+    // The row (its index in messages) that took each message's attachments: a crafted join table without its key
+    // can list a message twice in one chat, and its later rows copy what the first one took.
+    constexpr auto kNotTaken = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> takenBy(attachments.size(), kNotTaken);
     SenderTexts senders;
     std::size_t withoutText = 0;
     std::int64_t row = 0;
@@ -169,8 +174,16 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         if (!attachments.empty()) {
             auto found = std::lower_bound(attachments.begin(), attachments.end(), message.id,
                                           [](const auto& entry, std::int64_t id) { return entry.first < id; });
-            for (; found != attachments.end() && found->first == message.id; ++found) {
-                message.attachments.push_back(std::move(found->second));
+            if (found != attachments.end() && found->first == message.id) {
+                auto& holder = takenBy[static_cast<std::size_t>(found - attachments.begin())];
+                if (holder != kNotTaken) {
+                    message.attachments = messages[holder].attachments; // the message's second row in this chat
+                } else {
+                    holder = messages.size() - 1;
+                    for (; found != attachments.end() && found->first == message.id; ++found) {
+                        message.attachments.push_back(std::move(found->second));
+                    }
+                }
             }
         }
         if (!message.text || message.text->empty()) {

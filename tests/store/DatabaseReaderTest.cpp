@@ -103,6 +103,43 @@ TEST(DatabaseReaderOrdering, KeepsAChatWithoutIdentifierAndSkipsAttachmentsWitho
     EXPECT_TRUE(conversations[0].messages[0].hasImageAttachment());
 }
 
+// A message may belong to two chats; a crafted join table without its key may even list it twice in one. Every row
+// of it carries its whole attachment, never an empty one.
+TEST(DatabaseReaderOrdering, AMessageInTwoChatsOrListedTwiceKeepsItsAttachment) {
+    const auto file = userDatabase();
+    {
+        MessagesDatabaseBuilder builder(file);
+        const auto alice = builder.addOneToOneChat("alice@example.com");
+        const auto group = builder.addChat({.chatIdentifier = "chat9", .style = 43});
+        builder.addChatHandle(group, alice.handleId);
+        builder.addChatHandle(group, builder.addHandle("bob@example.com"));
+        const auto photo = builder.addMessageToChat(alice.chatId, {.text = "\xEF\xBF\xBC", .date = 1, .isFromMe = 1});
+        builder.addChatMessage(group, photo);
+        builder.addMessageAttachment(photo, builder.addAttachment({.filename = "~/Library/Messages/Attachments/p.jpg",
+                                                                   .mimeType = "image/jpeg"}));
+        builder.database().exec("PRAGMA legacy_alter_table=ON; CREATE TABLE keyless AS SELECT * FROM chat_message_join;"
+                                "INSERT INTO keyless SELECT * FROM chat_message_join WHERE chat_id = " +
+                                std::to_string(alice.chatId) +
+                                ";"
+                                "DROP TABLE chat_message_join; ALTER TABLE keyless RENAME TO chat_message_join");
+        builder.finish();
+    }
+    const auto conversations = load(file);
+    ASSERT_EQ(conversations.size(), 2u);
+    std::size_t rows = 0;
+    for (const auto& conversation : conversations) {
+        for (const auto& message : conversation.messages) {
+            ++rows;
+            ASSERT_FALSE(message.attachments.empty());
+            for (const auto& attachment : message.attachments) {
+                EXPECT_EQ(attachment.filename, "p.jpg") << "chat " << conversation.id;
+                EXPECT_EQ(attachment.mimeType, "image/jpeg") << "chat " << conversation.id;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 3u); // once in the group, twice where the join table lists it twice
+}
+
 TEST(DatabaseReaderOrdering, AnAttachmentNamedOutsideEveryAttachmentFolderYieldsNoFile) {
     // A file beside the database's folder, reached by climbing from the base folder or from the home folder, by an
     // absolute name, or in the user's home folder outside the Messages app's folders.
