@@ -54,8 +54,9 @@ public:
     static DatabaseError notEnoughSpace(std::string text) { return {Code::notEnoughSpace, std::move(text)}; }
     static DatabaseError cannotWriteCopy(std::string text) { return {Code::cannotWriteCopy, std::move(text)}; }
     static DatabaseError sourceMissing() { return DatabaseError(Code::sourceMissing); }
-    // "This Messages database has a layout this program cannot read: <what>."
+    // `text` says what lies at the path instead ("<path> is a folder, not a database file.").
     static DatabaseError notADatabaseFile(std::string text) { return {Code::notADatabaseFile, std::move(text)}; }
+    // "This Messages database has a layout this program cannot read: <what>."
     static DatabaseError unreadableLayout(const std::string& what) {
         return {Code::unreadableLayout, "This Messages database has a layout this program cannot read: " + what + "."};
     }
