@@ -1,6 +1,7 @@
 #include "Quillobrandt/store/DatabaseLocation.h"
 
 #include <cctype>
+#include <cerrno>
 #include <string>
 
 #include <sys/stat.h>
@@ -94,6 +95,9 @@ std::optional<std::string> whyNotADatabaseFile(const fs::path& file) {
     }
     const char* what = nullptr;
     if (S_ISLNK(info.st_mode) && ::stat(file.c_str(), &info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
+            return std::nullopt; // it leads into a folder the user may not enter: opening tells what to check
+        }
         what = "a link that leads nowhere"; // to nothing, or round in a circle
     } else if (S_ISDIR(info.st_mode)) {
         what = "a folder";

@@ -19,8 +19,9 @@ std::filesystem::path resolveDatabaseFile(const std::filesystem::path& file);
 
 // The sentence that says what lies at the database's path when it is neither a file (nor a link to one) nor
 // nothing at all: "<path> is a folder, not a database file.", the same for a pipe (FIFO), a device, a socket and a
-// link that leads nowhere. nullopt for a file and for a path where nothing is (opening says that). Only looks
-// (lstat, stat): a pipe is never opened, so nothing waits for a writer that never comes.
+// link that leads nowhere. nullopt for a file, for a path where nothing is and for a link into a folder the user
+// may not enter (opening says what to check). Only looks (lstat, stat): a pipe is never opened, so nothing waits
+// for a writer that never comes.
 std::optional<std::string> whyNotADatabaseFile(const std::filesystem::path& file);
 
 // True only for the program's own working copies: a file inside the private per-user temporary folder

@@ -5,7 +5,10 @@
 #include <fstream>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "Quillobrandt/store/DatabaseLocation.h"
 #include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
 #include "tests/store/StoreTestSupport.h"
@@ -44,6 +47,39 @@ DatabaseError loadError(const fs::path& file) {
     return DatabaseError::databaseNotOpen();
 }
 
+// What `look` answers for a user without root's right to enter every folder: run as nobody in a child when the
+// tests run as root, as they do in CI.
+std::string asAnotherUserIfRoot(const std::function<std::string()>& look) {
+    if (::geteuid() != 0) {
+        return look();
+    }
+    // The test's own folders let others pass through, as a home folder does.
+    for (auto folder = userFolder(); folder != qbtest::IsolatedHome::root().parent_path();
+         folder = folder.parent_path()) {
+        fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+    }
+    int pipe[2];
+    if (::pipe(pipe) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        std::string answer = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? look() : "still root";
+        (void)!::write(pipe[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipe[0]);
+    ::waitpid(child, nullptr, 0);
+    return answer;
+}
+
 } // namespace
 
 TEST(DatabaseReaderBadInput, FilesThatCannotBeOpened) {
@@ -73,6 +109,22 @@ TEST(DatabaseReaderBadInput, FilesThatCannotBeOpened) {
     }
     EXPECT_STREQ(DatabaseError::authorizationDenied().description(),
                  "Permission to read the Messages database was refused. Please check the file's permissions.");
+
+    // A link into a folder the user may not enter leads somewhere: opening it says what to check, as for a file.
+    const auto closed = userFolder() / "closed";
+    fs::create_directories(closed);
+    buildTwoChats(closed / "chat.db");
+    const auto intoClosed = userFolder() / "into-closed.db";
+    fs::create_symlink(closed / "chat.db", intoClosed);
+    fs::permissions(closed, fs::perms::none);
+    EXPECT_EQ(asAnotherUserIfRoot([&] {
+                  struct stat link {};
+                  return ::lstat(intoClosed.c_str(), &link) != 0
+                             ? "the link itself cannot be seen"
+                             : quillobrandt::whyNotADatabaseFile(intoClosed).value_or("nothing named");
+              }),
+              "nothing named");
+    fs::permissions(closed, fs::perms::owner_all);
 }
 
 // Each unreadable file says what it is: the alert tells a text file from a damaged database.
