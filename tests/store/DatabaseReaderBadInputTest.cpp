@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Quillobrandt/store/DatabaseLocation.h"
@@ -13,6 +12,7 @@
 #include "platform/core/Paths.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/MountNamespace.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -58,26 +58,8 @@ std::string asAnotherUserIfRoot(const std::function<std::string()>& look) {
          folder = folder.parent_path()) {
         fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
     }
-    int pipe[2];
-    if (::pipe(pipe) != 0) {
-        return "no pipe";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        std::string answer = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? look() : "still root";
-        (void)!::write(pipe[1], answer.data(), answer.size());
-        ::_exit(0);
-    }
-    ::close(pipe[1]);
-    std::string answer;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
-        answer.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipe[0]);
-    ::waitpid(child, nullptr, 0);
-    return answer;
+    return qbtest::answerFromChild(
+        [&] { return ::setgid(65534) == 0 && ::setuid(65534) == 0 ? look() : std::string("still root"); });
 }
 
 } // namespace

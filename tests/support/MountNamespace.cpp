@@ -9,21 +9,19 @@
 
 namespace qbtest {
 
-std::optional<std::string> inOwnMountNamespace(const std::function<std::string()>& work) {
+std::string answerFromChild(const std::function<std::string()>& work) {
     int pipeEnds[2];
     if (::pipe(pipeEnds) != 0) {
-        return std::nullopt;
+        return "exception: no pipe";
     }
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeEnds[0]);
-        std::string answer = "no namespace";
-        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            try {
-                answer = work();
-            } catch (const std::exception& error) {
-                answer = std::string("exception: ") + error.what();
-            }
+        std::string answer;
+        try {
+            answer = work();
+        } catch (const std::exception& error) {
+            answer = std::string("exception: ") + error.what();
         }
         const auto written = ::write(pipeEnds[1], answer.data(), answer.size());
         ::_exit(written == static_cast<ssize_t>(answer.size()) ? 0 : 1);
@@ -37,6 +35,16 @@ std::optional<std::string> inOwnMountNamespace(const std::function<std::string()
     ::close(pipeEnds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
+    return answer;
+}
+
+std::optional<std::string> inOwnMountNamespace(const std::function<std::string()>& work) {
+    auto answer = answerFromChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return std::string("no namespace");
+        }
+        return work();
+    });
     if (answer == "no namespace") {
         return std::nullopt;
     }
