@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Quillobrandt/store/Logger.h"
 #include "platform/core/Paths.h"
 #include "platform/qt/FakePlatform.h"
 #include "platform/qt/MainQueue.h"
@@ -53,12 +54,17 @@ TEST(FullDiskAccessProbe, ReadableMessagesDatabaseAnswersTrueAndKeepsNothingOpen
         builder.addOneToOneChat("+15551234567");
         builder.finish();
     }
+    // The log's writer keeps its file open once it has written a line: open it before counting, and let it
+    // finish the probe's lines before counting again, so only the probe's own descriptors are compared.
+    quillobrandt::Logger::shared().log("Counting open files");
+    quillobrandt::Logger::shared().flush();
     const auto before = openDescriptorCount();
     testing::internal::CaptureStdout();
     EXPECT_TRUE(PermissionManager::probeFullDiskAccess());
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("✅ FDA check: Messages database is fully accessible (SQLite queries work)"),
               std::string::npos);
+    quillobrandt::Logger::shared().flush();
     EXPECT_EQ(openDescriptorCount(), before);
 }
 
