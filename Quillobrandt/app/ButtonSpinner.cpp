@@ -63,8 +63,8 @@ void ButtonSpinner::advance() {
         return;
     }
     // A spinning button is disabled while its work runs; the spinner keeps full strength there, or the only sign of
-    // that work would be a faint gray.
-    const QPixmap frame = spinnerFrame(size_, step_, button_->palette().color(QPalette::ButtonText));
+    // that work would be a faint gray: drawn in an enabled button's text colour, not the disabled palette's gray.
+    const QPixmap frame = spinnerFrame(size_, step_, button_->palette().color(QPalette::Active, QPalette::ButtonText));
     QIcon icon(frame);
     icon.addPixmap(frame, QIcon::Disabled);
     button_->setIcon(icon);

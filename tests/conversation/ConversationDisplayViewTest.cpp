@@ -618,6 +618,17 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     const QSize size = button(*view, "export_csv")->iconSize();
     EXPECT_EQ(busy.pixmap(size, QIcon::Disabled).toImage(), busy.pixmap(size, QIcon::Normal).toImage())
         << "the busy sign is drawn at full strength, not grayed with the disabled button";
+    // In the text colour of an enabled button, not the gray the disabled one's palette gives.
+    const QImage spinner = busy.pixmap(size, QIcon::Disabled).toImage();
+    int darkest = 255;
+    for (int y = 0; y < spinner.height(); ++y) {
+        for (int x = 0; x < spinner.width(); ++x) {
+            const QRgb pixel = spinner.pixel(x, y);
+            darkest = qAlpha(pixel) > 200 ? std::min(darkest, qGray(pixel)) : darkest;
+        }
+    }
+    const QColor buttonText = button(*view, "export_csv")->palette().color(QPalette::Active, QPalette::ButtonText);
+    EXPECT_LE(darkest, qGray(buttonText.rgb()) + 40) << "its darkest spoke";
     ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_TRUE(button(*view, "export_csv")->isEnabled());
     const std::string text = platform::readFile(target).value_or("");
