@@ -86,10 +86,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
 void MainWindow::setContent(QWidget* content) {
     // The content keeps its designed size; where the screen is smaller than that, it scrolls in the window.
-    auto* scroll = new QScrollArea(this);
+    auto* scroll = makeContentScrollArea(this);
     scroll->setObjectName(QStringLiteral("MainWindowContent"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
     scroll->setWidget(content);
     setCentralWidget(scroll);
 }
@@ -235,9 +233,7 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
                                             window->style()->pixelMetric(QStyle::PM_ScrollBarExtent)));
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(window);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
+    auto* scroll = makeContentScrollArea(window);
     scroll->setAlignment(Qt::AlignCenter);
     auto* holder = new QWidget(scroll);
     auto* holderLayout = new QVBoxLayout(holder);

@@ -59,10 +59,9 @@ ContactsRequestView::ContactsRequestView(AppState& appState, QWidget* parent) : 
     enableButton_->setObjectName(QStringLiteral("enableContactsButton"));
     enableButton_->setFont(style::font(style::TextStyle::headline));
     enableButton_->setMinimumSize(200, 36);
-    enableButton_->setDefault(true);
+    makeDefaultButton(*enableButton_);
     // Return presses the button the keyboard is on (outside a dialog a default button takes no Return by itself).
     enableButton_->setAutoDefault(true);
-    showKeyboardFocus(*enableButton_, 3); // drawn as the default, it looks focused already
     layout->addWidget(enableButton_, 0, Qt::AlignHCenter);
     layout->addSpacing(12);
     skipButton_ = new QPushButton(QStringLiteral("Skip"), this);

@@ -15,6 +15,7 @@
 
 #include "Corvantesk/Corvantesk.h"
 #include "Quillobrandt/app/ButtonSpinner.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "platform/core/BundleInfo.h"
@@ -140,7 +141,7 @@ FeedbackView::FeedbackView(QWidget* parent, Submitter submitter) : QWidget(paren
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     sendButton_ = new QPushButton(QStringLiteral("Send Feedback"), this);
     sendButton_->setObjectName(QStringLiteral("sendFeedbackButton"));
-    sendButton_->setDefault(true);
+    makeDefaultButton(*sendButton_);
     spinner_ = new ButtonSpinner(sendButton_);
     footer->addWidget(cancelButton_);
     footer->addStretch();

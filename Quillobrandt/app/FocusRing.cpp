@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QWidget>
 
 #include "Quillobrandt/app/TextContrast.h"
@@ -86,6 +87,11 @@ void paintFocusRing(QWidget& control) {
 
 void showKeyboardFocus(QWidget& control, int inset, qreal radius) {
     new KeyboardFocusRing(control, inset, radius);
+}
+
+void makeDefaultButton(QPushButton& button) {
+    button.setDefault(true);
+    showKeyboardFocus(button, 3); // inside the frame, which the default look keeps
 }
 
 } // namespace quillobrandt

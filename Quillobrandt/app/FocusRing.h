@@ -5,6 +5,7 @@
 #include <QRectF>
 
 class QPainter;
+class QPushButton;
 class QWidget;
 
 namespace quillobrandt {
@@ -25,5 +26,9 @@ void paintFocusRing(QWidget& control);
 // borderless, or always drawn as the default). The ring lies `inset` pixels inside the control's edges, so a
 // framed button keeps its frame. GUI thread only; lives as long as the control.
 void showKeyboardFocus(QWidget& control, int inset = 1, qreal radius = 5);
+
+// Makes `button` the default one, which Return presses, and gives it the keyboard's ring: the style draws a
+// default button as it draws a focused one, so without the ring nothing changes when the keyboard reaches it.
+void makeDefaultButton(QPushButton& button);
 
 } // namespace quillobrandt

@@ -118,7 +118,7 @@ PermissionRequestView::PermissionRequestView(AppState& appState, QWidget* parent
     openSettingsButton_->setObjectName(QStringLiteral("openSystemSettingsButton"));
     openSettingsButton_->setFont(style::font(style::TextStyle::headline));
     openSettingsButton_->setMinimumSize(200, 40);
-    openSettingsButton_->setDefault(true);
+    makeDefaultButton(*openSettingsButton_);
     layout->addWidget(openSettingsButton_, 0, Qt::AlignHCenter);
     auto* checking = style::makeLabel(QStringLiteral("Checking automatically..."),
                                       style::font(style::TextStyle::caption), style::secondaryText());

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/Style.h"
 
@@ -42,7 +43,7 @@ PreferencesView::PreferencesView(AppState& appState, QWidget* parent) : QWidget(
     contactsBox_->setObjectName(QStringLiteral("contactsCheckBox"));
 
     doneButton_ = new QPushButton(QStringLiteral("Done"), this);
-    doneButton_->setDefault(true);
+    makeDefaultButton(*doneButton_);
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(20, 0, 20, 20);
     bottom->addStretch();

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollArea>
 #include <QWidget>
 
 #include <algorithm>
@@ -45,6 +46,14 @@ QRect availableScreenArea(const QWidget& window) {
 QSize frameExtent(const QWidget& window) {
     const QSize extent = window.frameGeometry().size() - window.geometry().size();
     return extent.height() > 0 ? extent : kFrameAllowance;
+}
+
+QScrollArea* makeContentScrollArea(QWidget* parent) {
+    auto* scroll = new QScrollArea(parent);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    return scroll;
 }
 
 } // namespace quillobrandt

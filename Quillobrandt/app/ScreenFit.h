@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QSize>
 
+class QScrollArea;
 class QWidget;
 
 namespace quillobrandt {
@@ -26,5 +27,10 @@ QRect availableScreenArea(const QWidget& window);
 
 // The frame `window` has on top of its own geometry, or kFrameAllowance while the window manager has not said.
 QSize frameExtent(const QWidget& window);
+
+// A frameless scroll area for content that keeps its designed size and scrolls where the screen is smaller. It
+// takes no keyboard focus itself: Tab would stop on it with nothing to show, and moving the focus into the content
+// scrolls to the control already.
+QScrollArea* makeContentScrollArea(QWidget* parent);
 
 } // namespace quillobrandt

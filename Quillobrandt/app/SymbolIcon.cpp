@@ -12,8 +12,12 @@
 #include <QSvgRenderer>
 #include <memory>
 
+#include "Quillobrandt/app/FocusRing.h"
+
 // The resource file lives in this static library; the linker keeps it only when something names it.
-static void initSymbolResources() { Q_INIT_RESOURCE(symbols); }
+static void initSymbolResources() {
+    Q_INIT_RESOURCE(symbols);
+}
 
 namespace quillobrandt {
 namespace {
@@ -31,9 +35,13 @@ bool isPlainName(const QString& name) {
     return true;
 }
 
-QString resourcePath(const QString& name) { return QStringLiteral(":/symbols/") + name + QStringLiteral(".svg"); }
+QString resourcePath(const QString& name) {
+    return QStringLiteral(":/symbols/") + name + QStringLiteral(".svg");
+}
 
-bool keepsOwnColours(const QString& name) { return name == QLatin1String("AppIcon"); }
+bool keepsOwnColours(const QString& name) {
+    return name == QLatin1String("AppIcon");
+}
 
 // Parsed documents, shared by every caller (the PDF worker included), so a symbol is parsed once.
 class RendererCache {
@@ -208,8 +216,7 @@ SymbolButton::SymbolButton(const QString& name, int size, SymbolInk ink, const Q
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-SymbolButton::SymbolButton(const QString& name, int size, const QColor& colour, const QString& title,
-                           QWidget* parent)
+SymbolButton::SymbolButton(const QString& name, int size, const QColor& colour, const QString& title, QWidget* parent)
     : QPushButton(parent) {
     setButtonSymbol(*this, name, size, colour);
     setFlat(true);
@@ -234,10 +241,7 @@ void SymbolButton::paintEvent(QPaintEvent* /*event*/) {
     option.initFrom(this);
     // A ring only once the keyboard moves focus, as the style does for other buttons.
     if (hasFocus() && option.state.testFlag(QStyle::State_KeyboardFocusChange)) {
-        QColor ring = palette().color(QPalette::Highlight);
-        ring.setAlphaF(0.6f);
-        painter.setPen(QPen(ring, 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        paintFocusRing(painter, QRectF(rect()), focusRingColour(palette(), palette().color(QPalette::Window)), 6);
     }
     const QSize size = iconSize();
     const QRect box(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);

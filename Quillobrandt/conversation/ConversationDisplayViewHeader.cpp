@@ -12,6 +12,7 @@
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/ButtonSpinner.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/HeaderBar.h"
 #include "Quillobrandt/conversation/MessageList.h"
@@ -122,7 +123,7 @@ void ConversationDisplayView::buildHeader() {
     auto* save =
         editButton(QStringLiteral("Save Copy..."), QStringLiteral("edit_save_copy"), QStringLiteral("Save Copy"));
     saveCopyButton_ = save;
-    save->setDefault(true);
+    makeDefaultButton(*save);
     connect(save, &QPushButton::clicked, this, &ConversationDisplayView::presentSaveCopyPanel);
     // While a copy is being written: a busy bar beside the (disabled) buttons.
     auto* busy = new QProgressBar(editControls_);

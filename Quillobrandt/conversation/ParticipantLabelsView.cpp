@@ -8,12 +8,12 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/conversation/MessageBubble.h"
 
 namespace quillobrandt {
 
-ParticipantLabelsView::ParticipantLabelsView(std::vector<std::string> participants, AppState* appState,
-                                             QWidget* parent)
+ParticipantLabelsView::ParticipantLabelsView(std::vector<std::string> participants, AppState* appState, QWidget* parent)
     : QDialog(parent), participants_(std::move(participants)), appState_(appState) {
     setWindowTitle(QStringLiteral("Quillobrandt"));
     setFixedSize(500, 300);
@@ -46,7 +46,7 @@ ParticipantLabelsView::ParticipantLabelsView(std::vector<std::string> participan
     cancel->setAutoDefault(false);
     auto* save = new QPushButton(QStringLiteral("Save"), this);
     save->setObjectName(QStringLiteral("labels_save"));
-    save->setDefault(true);
+    makeDefaultButton(*save);
     buttons->addWidget(cancel);
     buttons->addStretch();
     buttons->addWidget(save);

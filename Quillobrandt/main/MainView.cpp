@@ -341,8 +341,7 @@ QWidget* MainView::buildConversationList() {
     headline.setPixelSize(13);
     headline.setWeight(QFont::DemiBold);
     displayButton_->setFont(headline);
-    displayButton_->setDefault(true);
-    showKeyboardFocus(*displayButton_, 3); // drawn as the default, it looks focused already
+    makeDefaultButton(*displayButton_);
     tagForTracking(displayButton_, "display_conversation", "Display Conversation");
     connect(displayButton_, &QPushButton::clicked, this, [this] { displaySelectedConversation(); });
     auto* footer = new QHBoxLayout;

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/wizard/WizardWidgets.h"
 
 namespace quillobrandt {
@@ -45,7 +46,7 @@ SaveExtractionDialog::SaveExtractionDialog(const QString& extractionName,
     buttons->setSpacing(12);
     skipButton_ = new QPushButton(QStringLiteral("Skip"), this);
     saveButton_ = new QPushButton(QStringLiteral("Save"), this);
-    saveButton_->setDefault(true);
+    makeDefaultButton(*saveButton_);
     buttons->addWidget(skipButton_);
     buttons->addWidget(saveButton_);
     column->addLayout(buttons);

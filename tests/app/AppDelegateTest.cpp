@@ -3,13 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTest>
-#include <QMenuBar>
-#include <QRadioButton>
-#include <QPushButton>
 #include <filesystem>
 
 #include "Corvantesk/Corvantesk.h"
@@ -18,6 +19,8 @@
 #include "Quillobrandt/app/UpdateChecking.h"
 #include "platform/core/BundleInfo.h"
 #include "tests/app/ShellFixture.h"
+#include "tests/support/qt/DarkPalette.h"
+#include "tests/support/qt/FocusVisibility.h"
 #include <QCheckBox>
 #include <QSignalSpy>
 
@@ -89,14 +92,10 @@ TEST_F(AppDelegateTest, MenusCarryTheCommandsAndShortcuts) {
     auto delegate = launch();
     QWidget* window = delegate->window();
     const std::vector<std::pair<QString, QString>> items{
-        {"Reload Mac Messages", "Ctrl+R"},
-        {"Load iPhone Backup...", "Ctrl+Shift+I"},
-        {"Open Database...", "Ctrl+O"},
-        {"Open Database with Attachments...", ""},
-        {"Preferences...", "Ctrl+,"},
-        {"Quit", "Ctrl+Q"},
-        {"Send Feedback...", "Ctrl+Shift+F"},
-        {"Email Logs to Support", "Ctrl+Shift+L"},
+        {"Reload Mac Messages", "Ctrl+R"},    {"Load iPhone Backup...", "Ctrl+Shift+I"},
+        {"Open Database...", "Ctrl+O"},       {"Open Database with Attachments...", ""},
+        {"Preferences...", "Ctrl+,"},         {"Quit", "Ctrl+Q"},
+        {"Send Feedback...", "Ctrl+Shift+F"}, {"Email Logs to Support", "Ctrl+Shift+L"},
         {"About Quillobrandt", ""},
     };
     for (const auto& [text, shortcut] : items) {
@@ -144,12 +143,12 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
     // whole, on the screen.
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
     const int menu = window->menuWidget()->sizeHint().height();
-    const QSize fits = quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu),
-                                                        quillobrandt::frameExtent(*window), screen,
-                                                        window->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    const QSize fits =
+        quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu), quillobrandt::frameExtent(*window), screen,
+                                         window->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     EXPECT_EQ(window->contentSize(), fits);
-    EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
-                                                           << window->frameGeometry().y();
+    EXPECT_TRUE(screen.contains(window->frameGeometry()))
+        << window->frameGeometry().x() << "," << window->frameGeometry().y();
     EXPECT_FALSE(window->minimumSize() != window->maximumSize()) << "the user does not resize it";
 
     hub.post(platform::notification::resizeWindow, {{platform::notification::sizeKey, 42}});
@@ -290,6 +289,37 @@ TEST_F(AppDelegateTest, SmallWindowsFitTheScreenAndStayOnIt) {
     const QRect screen = about->screen()->availableGeometry();
     EXPECT_LE(about->height() + quillobrandt::kFrameAllowance.height(), screen.height());
     EXPECT_TRUE(screen.contains(about->frameGeometry().topLeft()));
+}
+
+// Tab shows where it is at every stop of every window the shell opens, in a light and a dark palette: the scroll
+// area that lets a window's content scroll on a small screen is no stop of its own, and a button drawn as the
+// default still shows when the keyboard is on it.
+TEST_F(AppDelegateTest, EveryTabStopOfTheShellsWindowsShowsTheFocus) {
+    auto delegate = launch();
+    delegate->appState().setShowSplash(false);
+    delegate->appState().setShowContactsRequest(true); // the first start's question: real controls to walk
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+        const char* palette = dark ? " (dark)" : " (light)";
+        delegate->window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->window()));
+        EXPECT_EQ(qbtest::unseenTabStops(*delegate->window()), "") << "main window" << palette;
+        delegate->showPreferences();
+        delegate->showAbout();
+        delegate->showFeedbackWindow();
+        for (QWidget* window : {delegate->preferencesWindow(), delegate->aboutWindow(), delegate->feedbackWindow()}) {
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+            if (window == delegate->feedbackWindow()) {
+                QTest::keyClicks(window->findChild<QPlainTextEdit*>(), "Thanks"); // Send is reached once there is text
+            }
+            EXPECT_EQ(qbtest::unseenTabStops(*window), "") << window->windowTitle().toStdString() << palette;
+            window->close();
+        }
+        flushDeletes();
+    }
+    QApplication::setPalette(light);
 }
 
 TEST_F(AppDelegateTest, ClosingFeedbackForgetsOnlyFeedback) {

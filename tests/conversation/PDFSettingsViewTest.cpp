@@ -1,5 +1,6 @@
 #include "Quillobrandt/conversation/export/PDFSettingsView.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -18,6 +19,8 @@
 #include "Quillobrandt/conversation/export/PdfExportJobs.h"
 #include "platform/core/Paths.h"
 #include "tests/conversation/ConversationViewFixture.h"
+#include "tests/support/qt/DarkPalette.h"
+#include "tests/support/qt/FocusVisibility.h"
 
 namespace {
 
@@ -107,6 +110,21 @@ TEST_F(PdfDialogTest, ControlsAndExportName) {
 
     auto group = dialog(smallConversation({"a", "b", "c", "d", "e"}));
     EXPECT_EQ(group->exportName(), "a, b, c, d, e");
+}
+
+// Tab shows where it is at every stop, in both palettes: Generate PDF, drawn as the default whether or not the
+// keyboard is on it, too.
+TEST_F(PdfDialogTest, EveryTabStopShowsTheFocus) {
+    auto view = dialog(smallConversation());
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+        EXPECT_EQ(qbtest::unseenTabStops(*view), "") << (dark ? "dark" : "light");
+    }
+    QApplication::setPalette(light);
 }
 
 TEST_F(PdfDialogTest, GeneratesAndMovesTheFileToTheChosenPlace) {

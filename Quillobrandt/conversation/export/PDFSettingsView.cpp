@@ -22,8 +22,10 @@
 #include <cmath>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/app/PermissionManager.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/SoftShadow.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/ExportFileName.h"
@@ -46,7 +48,7 @@ namespace {
 constexpr int kSheetWidth = 600;
 constexpr int kStackSpacing = 20;
 // Room the window frame takes around the sheet, so that the whole sheet stays on the screen.
-constexpr int kFrameAllowance = 48;
+constexpr int kSheetFrameAllowance = 48;
 
 QLabel* caption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -111,10 +113,8 @@ PDFSettingsView::PDFSettingsView(std::shared_ptr<const Conversation> conversatio
 
     // The title and the three sections scroll when the screen is too short for them; the buttons and
     // the progress card below always show.
-    options_ = new QScrollArea(this);
+    options_ = makeContentScrollArea(this);
     options_->setObjectName(QStringLiteral("pdf_options"));
-    options_->setFrameShape(QFrame::NoFrame);
-    options_->setWidgetResizable(true);
     options_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     options_->setBackgroundRole(QPalette::Window);
     optionsContent_ = new QWidget(options_);
@@ -195,7 +195,7 @@ PDFSettingsView::PDFSettingsView(std::shared_ptr<const Conversation> conversatio
     cancel->setAutoDefault(false);
     generate_ = new QPushButton(QStringLiteral("Generate PDF"), buttonRow_);
     generate_->setObjectName(QStringLiteral("pdf_generate"));
-    generate_->setDefault(true);
+    makeDefaultButton(*generate_);
     buttons->addWidget(cancel);
     buttons->addStretch();
     buttons->addWidget(generate_);
@@ -363,7 +363,7 @@ void PDFSettingsView::fitToContent() {
     int height = fixedHeight + optionsHeight;
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
-        const int available = screen->availableGeometry().height() - kFrameAllowance;
+        const int available = screen->availableGeometry().height() - kSheetFrameAllowance;
         // Whatever the screen, the options keep a few lines in view.
         height = std::min(height, std::max(available, fixedHeight + 4 * fontMetrics().height()));
     }
