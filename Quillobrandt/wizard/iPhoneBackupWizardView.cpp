@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/Style.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/wizard/SaveExtractionDialog.h"
@@ -45,7 +46,12 @@ iPhoneBackupWizardView::iPhoneBackupWizardView(AppState& appState, QWidget* pare
     });
     connect(&deviceManager_, &iPhoneDeviceManager::scanProblemChanged, this, [this] { refresh(); });
     buildLayout();
+    // Return belongs to the wizard (see keyPressEvent): no button takes the default look by being focused or first.
+    for (auto* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+    }
     refresh();
+    focusShownScreen();
 }
 
 iPhoneBackupWizardView::~iPhoneBackupWizardView() {
@@ -100,9 +106,7 @@ void iPhoneBackupWizardView::buildLayout() {
         keepDesignedSpacing(*screen);
         screenLayout->addWidget(screen);
     }
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    auto* scroll = makeContentScrollArea(this);
     scroll->setWidget(screenColumn);
     screenView_ = scroll->viewport();
     screenView_->installEventFilter(this);
@@ -152,12 +156,35 @@ void iPhoneBackupWizardView::setScreen(BackupWizardScreen screen, std::optional<
             mainButtons_[i]->setDefault(i == static_cast<std::size_t>(screen)); // drawn as the default only
         }
     }
-    if (screen == BackupWizardScreen::extractMessages) {
-        (backupNeedsPassword_ ? static_cast<QWidget*>(passwordField_) : extractButton_)->setFocus(Qt::OtherFocusReason);
-    }
+    focusShownScreen();
     if (screen == BackupWizardScreen::complete) {
         // The finished screen closes the wizard by itself.
         platform::runOnMainQueueAfter(std::chrono::milliseconds(2000), this, [this] { dismissWizard(); });
+    }
+}
+
+// The keyboard starts on the shown screen's own control: the password it asks for, its main action, else its first
+// control. Left on the header's close button, a Space pressed before any focus shows would close the wizard.
+void iPhoneBackupWizardView::focusShownScreen() {
+    const auto index = static_cast<std::size_t>(currentScreen_);
+    QWidget* screen = screens_.at(index);
+    QWidget* target = nullptr;
+    if (currentScreen_ == BackupWizardScreen::extractMessages && backupNeedsPassword_) {
+        target = passwordField_;
+    } else if (QPushButton* action = mainButtons_.at(index);
+               action != nullptr && action->isVisibleTo(this) && action->isEnabled()) {
+        target = action;
+    } else {
+        for (QWidget* next = screen->nextInFocusChain(); next != screen; next = next->nextInFocusChain()) {
+            if (screen->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) != 0 && next->isVisibleTo(this) &&
+                next->isEnabled()) {
+                target = next;
+                break;
+            }
+        }
+    }
+    if (target != nullptr) {
+        target->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -157,6 +157,7 @@ private:
     QWidget* buildCompleteScreen();
     void setScreen(BackupWizardScreen screen, std::optional<int> stepNumber = std::nullopt);
     void refresh();
+    void focusShownScreen();
     void presentError(const QString& message);
     void setProgress(const QString& message, double progress);
     void applyExtractedConversations(std::vector<Conversation> conversations, const std::filesystem::path& database);

@@ -139,5 +139,27 @@ TEST_F(WizardKeyboardTest, TheFocusShowsOnTheMainButtonDrawnAsTheDefault) {
     }
 }
 
+// Each screen comes up with the keyboard on its own control, never on the header's close button (where Space,
+// pressed before the user sees any focus, closed the wizard), and every Tab stop shows, in both palettes.
+TEST_F(WizardKeyboardTest, EachScreenStartsOnItsOwnControlAndEveryStopShowsTheFocus) {
+    const QPalette light = QApplication::palette();
+    const auto check = [&](const char* expectedFocus, const char* screen) {
+        QWidget* focused = QApplication::focusWidget();
+        EXPECT_EQ(focused != nullptr ? focused->objectName().toStdString() : "(none)", expectedFocus) << screen;
+        for (const bool dark : {false, true}) {
+            QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+            EXPECT_EQ(qbtest::unseenTabStops(*wizard), "") << screen << (dark ? " (dark)" : " (light)");
+        }
+        QApplication::setPalette(light);
+    };
+    check("browseButton", "detecting");
+    tools.install("PHONE\\n");
+    ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard->currentScreen() == Screen::deviceDetected; }));
+    check("continueButton", "device detected");
+    pressReturn();
+    ASSERT_EQ(wizard->currentScreen(), Screen::backupOverview);
+    check("openBackupFolderButton", "backup overview");
+}
+
 } // namespace
 } // namespace quillobrandt
