@@ -124,6 +124,7 @@ private:
     void layoutOverlays();
     void showNewestWindow();
     void scrollToFirstDisplayedMessage();
+    void keepFocusAcrossJump();
     void completeJump(bool oldest);
     void presentPositionBanner(bool oldest);
     void saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
@@ -134,6 +135,7 @@ private:
     void finishCsvExport();
     void showMark(const Message& message);
     bool pressRowButton(const QKeyEvent& key);
+    void makeAShownRowCurrent();
 
     AppState* appState_;
     GoogleAnalyticsManager* analytics_;
@@ -167,6 +169,7 @@ private:
     QLabel* loadingLabel_ = nullptr;
     QLabel* emptyRangeLabel_ = nullptr; // "No messages between …" when the date range holds none
     QWidget* jumpButtons_ = nullptr;
+    QPointer<QWidget> jumpedFrom_; // the jump button the keyboard pressed, while its jump runs
     QLabel* jumpPanel_ = nullptr;
     QWidget* banner_ = nullptr;
     SymbolIcon* bannerSymbol_ = nullptr;

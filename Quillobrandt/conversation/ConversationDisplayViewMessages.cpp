@@ -2,8 +2,11 @@
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -12,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/SymbolIcon.h"
 #include "Quillobrandt/conversation/JumpButton.h"
 #include "Quillobrandt/conversation/MessageList.h"
@@ -91,6 +95,10 @@ void ConversationDisplayView::buildMessageArea() {
     const auto jumpButton = [&](JumpButton::Direction direction, const QString& tip, const QString& name) {
         auto* button = new JumpButton(direction, jumpButtons_);
         button->setObjectName(name);
+        // Tab reaches them, a click leaves the keyboard where it was: without them a keyboard user pages through
+        // every window of a long conversation to reach its oldest message.
+        button->setFocusPolicy(Qt::TabFocus);
+        showKeyboardFocus(*button, 1, button->width() / 2.0);
         button->setToolTip(tip);
         button->setAccessibleName(tip);
         jumps->addWidget(button);
@@ -137,6 +145,10 @@ bool ConversationDisplayView::eventFilter(QObject* watched, QEvent* event) {
         pressRowButton(*static_cast<QKeyEvent*>(event))) {
         return true;
     }
+    if (list_ && watched == list_ && event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason) {
+        makeAShownRowCurrent();
+    }
     if (watched == messageArea_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         layoutOverlays();
     }
@@ -175,6 +187,23 @@ bool ConversationDisplayView::pressRowButton(const QKeyEvent& key) {
         return true;
     }
     return false;
+}
+
+// The keyboard starts on a message the user can see, not on the window's first row somewhere above: the arrow keys
+// then read on from there, and its ring shows where they are.
+void ConversationDisplayView::makeAShownRowCurrent() {
+    const QRect shown = list_->viewport()->rect();
+    if (list_->currentIndex().isValid() && list_->visualRect(list_->currentIndex()).intersects(shown)) {
+        return;
+    }
+    QModelIndex row = list_->indexAt(QPoint(shown.center().x(), shown.top()));
+    const QModelIndex next = list_->indexAt(QPoint(shown.center().x(), list_->visualRect(row).bottom() + 1));
+    if (row.isValid() && list_->visualRect(row).top() < shown.top() && next.isValid()) {
+        row = next; // the one cut by the top edge is mostly out of sight
+    }
+    if (row.isValid()) {
+        list_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
+    }
 }
 
 void ConversationDisplayView::layoutOverlays() {
@@ -267,6 +296,7 @@ void ConversationDisplayView::scrollToFirstDisplayedMessage() {
 }
 
 void ConversationDisplayView::jumpToOldest() {
+    keepFocusAcrossJump();
     isJumping_ = true;
     jumpPanel_->setText(QStringLiteral("Jumping to oldest message..."));
     model_.jumpToOldest();
@@ -275,11 +305,21 @@ void ConversationDisplayView::jumpToOldest() {
 }
 
 void ConversationDisplayView::jumpToNewest() {
+    keepFocusAcrossJump();
     isJumping_ = true;
     jumpPanel_->setText(QStringLiteral("Jumping to newest message..."));
     model_.jumpToNewest();
     refreshList();
     platform::runOnMainQueueAfter(100ms, this, [this] { completeJump(false); });
+}
+
+// The jump buttons hide while they work, which sends the keyboard on to the next control; a jump pressed from the
+// keyboard gives it back to its button once the buttons show again.
+void ConversationDisplayView::keepFocusAcrossJump() {
+    QWidget* focused = QApplication::focusWidget();
+    if (focused != nullptr && jumpButtons_->isAncestorOf(focused)) {
+        jumpedFrom_ = focused;
+    }
 }
 
 void ConversationDisplayView::completeJump(bool oldest) {
@@ -303,6 +343,10 @@ void ConversationDisplayView::presentPositionBanner(bool oldest) {
                                   : QStringLiteral("arrow.down.to.line.circle.fill"));
     showPositionBanner_ = true;
     refreshList();
+    if (jumpedFrom_ && jumpedFrom_->isVisible()) {
+        jumpedFrom_->setFocus(Qt::OtherFocusReason);
+    }
+    jumpedFrom_ = nullptr;
     // Not cancelled: a later jump's banner may be closed early by this step, as designed.
     platform::runOnMainQueueAfter(2500ms, this, [this] {
         showPositionBanner_ = false;

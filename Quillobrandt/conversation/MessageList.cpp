@@ -60,6 +60,15 @@ QSizeF textSize(const QString& text, const QFont& font, qreal maxWidth) {
     return wrappedTextSize(text, font, maxWidth);
 }
 
+// Everything drawn for the message itself: its sender's name, bubble, pictures, files, placeholder and time.
+QRectF messageBounds(const MessageRowGeometry& g) {
+    QRectF bounds = g.senderName | g.textBubble | g.attachmentList | g.unsupported | g.time;
+    for (const QRectF& picture : g.pictures) {
+        bounds |= picture;
+    }
+    return bounds;
+}
+
 void fillRounded(QPainter* p, const QRectF& rect, qreal radius, const QColor& color) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
@@ -309,6 +318,12 @@ void MessageRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
         } else {
             paintSymbol(*p, g.deleteButton.adjusted(2, 2, -2, -2), QStringLiteral("trash"), ConversationStyle::red());
         }
+    } else if (option.state.testFlag(QStyle::State_HasFocus) &&
+               option.state.testFlag(QStyle::State_KeyboardFocusChange)) {
+        // Reading: the message the arrow keys move from, once the keyboard is in the list.
+        p->setOpacity(1.0);
+        paintFocusRing(*p, messageBounds(g).adjusted(-6, -4, 6, 4), focusRingColour(option.palette, listBackground),
+                       10);
     }
     p->restore();
 }

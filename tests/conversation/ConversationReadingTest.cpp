@@ -6,11 +6,13 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 #include "Quillobrandt/conversation/MessageList.h"
+#include "Quillobrandt/conversation/ParticipantLabelsView.h"
 #include "tests/conversation/ConversationViewFixture.h"
 #include "tests/support/qt/DarkPalette.h"
 #include "tests/support/qt/FocusVisibility.h"
@@ -398,6 +400,40 @@ TEST_F(ConversationReadingTest, KeyboardFocusIsVisibleOnTheToolbarButtons) {
                 << name << (dark ? " (dark)" : "") << ": the focus does not show";
         }
     }
+}
+
+// Tab shows where it is at every stop of the sheet, in both palettes, reading and in edit mode: on the list's
+// current message, the paging buttons and the default Save Copy; the jump buttons, a keyboard user's only way to the
+// oldest and newest messages, are stops too. The labels sheet opened from the keyboard shows its focus as well.
+TEST_F(ConversationReadingTest, EveryTabStopOfTheSheetShowsTheFocus) {
+    auto view = openView(minutesApart(1200)); // a window of 500 in the middle: both paging buttons
+    view->loadEarlierMessages();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* oldest = view->findChild<QAbstractButton*>("jump_oldest");
+    auto* newest = view->findChild<QAbstractButton*>("jump_newest");
+    ASSERT_TRUE(oldest != nullptr && newest != nullptr);
+    EXPECT_TRUE(qbtest::tabTo(*oldest)) << "Tab never reaches the jump to the oldest message";
+    EXPECT_TRUE(qbtest::tabTo(*newest)) << "Tab never reaches the jump to the newest message";
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? qbtest::darkPalette() : light);
+        const char* palette = dark ? " (dark)" : " (light)";
+        EXPECT_EQ(qbtest::unseenTabStops(*view), "") << "reading" << palette;
+        view->enterEditMode();
+        EXPECT_EQ(qbtest::unseenTabStops(*view), "") << "edit mode" << palette;
+        view->cancelEdit();
+        view->findChild<QPushButton*>("edit_name")->click();
+        auto* labels = view->findChild<quillobrandt::ParticipantLabelsView*>();
+        ASSERT_NE(labels, nullptr);
+        QApplication::setActiveWindow(labels);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(labels));
+        EXPECT_EQ(qbtest::unseenTabStops(*labels), "") << "labels sheet" << palette;
+        labels->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QApplication::setActiveWindow(view.get());
+    }
+    QApplication::setPalette(light);
 }
 
 } // namespace
