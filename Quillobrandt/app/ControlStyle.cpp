@@ -5,6 +5,9 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 
+#include "Quillobrandt/app/Style.h"
+#include "Quillobrandt/app/TextContrast.h"
+
 namespace quillobrandt {
 
 QColor ControlStyle::indicatorEdge(const QPalette& palette) {
@@ -16,6 +19,17 @@ QColor ControlStyle::indicatorEdge(const QPalette& palette) {
     // Two thirds of the way from the window to the label colour: clearly an edge, quieter than text.
     const auto mix = [](int from, int to) { return from + (to - from) * 2 / 3; };
     return QColor(mix(window.red(), text.red()), mix(window.green(), text.green()), mix(window.blue(), text.blue()));
+}
+
+void ControlStyle::polish(QPalette& palette) {
+    QProxyStyle::polish(palette);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        const QColor field = palette.color(group, QPalette::Base);
+        if (contrastOver(palette.color(group, QPalette::PlaceholderText), field, field) < readableContrast) {
+            palette.setColor(group, QPalette::PlaceholderText,
+                             style::secondaryLabel(palette.color(group, QPalette::Text), field));
+        }
+    }
 }
 
 void ControlStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,

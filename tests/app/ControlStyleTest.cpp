@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "Quillobrandt/app/ControlStyle.h"
+#include "Quillobrandt/app/TextContrast.h"
 #include "tests/support/qt/DarkPalette.h"
 
 namespace {
@@ -26,8 +27,7 @@ double luminance(const QColor& colour) {
 }
 
 // The strongest contrast any pixel of the unticked indicator has against the window behind it.
-template <typename Button>
-double indicatorContrast(QStyle& style, QStyle::SubElement indicator) {
+template <typename Button> double indicatorContrast(QStyle& style, QStyle::SubElement indicator) {
     Button button(QStringLiteral("Show contact names"));
     button.setStyle(&style);
     button.setPalette(darkPalette());
@@ -63,6 +63,33 @@ TEST(ControlStyleTest, UntickedBoxesAndRadioButtonsStandOutFromADarkWindow) {
     // A light window keeps the base style's own edge.
     EXPECT_FALSE(quillobrandt::ControlStyle::indicatorEdge(QPalette(QColor(0xec, 0xec, 0xec))).isValid());
     EXPECT_TRUE(quillobrandt::ControlStyle::indicatorEdge(darkPalette()).isValid());
+}
+
+// A desktop theme may leave the placeholder colour (the hint in an empty field: "Search for person", "Backup
+// password") at the toolkit's half-black default: 4:1 on a white field and all but invisible on a dark one. The
+// application's style gives every colour group a placeholder that reads 4.5:1 on its field, and leaves one that
+// reads alone.
+TEST(ControlStyleTest, PlaceholdersReadOnTheirFieldsInAnyThemePalette) {
+    QPalette dark = darkPalette();
+    dark.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128)); // as a theme without its own hands it over
+    QPalette light(QColor(0xef, 0xef, 0xef));
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
+    light.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128));
+    quillobrandt::ControlStyle style(QStyleFactory::create(QStringLiteral("Fusion")));
+    for (QPalette palette : {light, dark}) {
+        style.polish(palette);
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            const QColor base = palette.color(group, QPalette::Base);
+            EXPECT_GE(quillobrandt::contrastOver(palette.color(group, QPalette::PlaceholderText), base, base),
+                      quillobrandt::readableContrast)
+                << (palette.color(QPalette::Base).lightness() < 128 ? "dark" : "light") << " group " << group;
+        }
+    }
+    QPalette readable = darkPalette();
+    style.polish(readable);
+    EXPECT_EQ(readable.color(QPalette::PlaceholderText), darkPalette().color(QPalette::PlaceholderText))
+        << "a placeholder that reads is the theme's own";
 }
 
 } // namespace
