@@ -17,6 +17,7 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/SymbolIcon.h"
+#include "Quillobrandt/app/TextContrast.h"
 #include "Quillobrandt/conversation/JumpButton.h"
 #include "Quillobrandt/conversation/MessageList.h"
 #include "platform/qt/MainQueue.h"
@@ -126,14 +127,17 @@ void ConversationDisplayView::buildMessageArea() {
         QStringLiteral("#position_banner { border-radius: 12px; "
                        "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, stop:1 %2); }")
             .arg(ConversationStyle::accent().name(), QColor(0xFF, 0x8C, 0x78, 204).name(QColor::HexArgb)));
+    // Its words in the colour a received bubble's text takes on the same accent (white reads 2.3:1 there); it
+    // reads on the banner's paler end too, over any list.
+    const QColor words = bubbleTextColor(ConversationStyle::accent());
     auto* bannerRow = new QHBoxLayout(banner_);
     bannerRow->setContentsMargins(24, 14, 24, 14);
     bannerRow->setSpacing(12);
-    bannerSymbol_ = new SymbolIcon(QString(), 20, QColor(Qt::white), banner_);
+    bannerSymbol_ = new SymbolIcon(QString(), 20, words, banner_);
     bannerRow->addWidget(bannerSymbol_);
     bannerText_ = new QLabel(banner_);
     bannerText_->setFont(ConversationStyle::font(15, true));
-    bannerText_->setStyleSheet(QStringLiteral("color: white;"));
+    bannerText_->setStyleSheet(QStringLiteral("color: %1;").arg(words.name()));
     bannerRow->addWidget(bannerText_);
     banner_->hide();
     layout()->addWidget(messageArea_);

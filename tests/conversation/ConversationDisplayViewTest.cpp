@@ -33,6 +33,7 @@
 #include "platform/core/Sqlite.h"
 #include "tests/conversation/ConversationViewFixture.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
+#include "tests/support/qt/DarkPalette.h"
 
 namespace {
 
@@ -132,6 +133,24 @@ TEST_F(ConversationViewTest, JumpShowsThePanelThenTheBanner) {
     ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
     EXPECT_FALSE(view->isJumping());
     EXPECT_EQ(view->positionBannerMessage(), "Viewing Oldest Messages");
+    // Its words read 4.5:1 on the banner from end to end, over a light list or a dark one.
+    auto* banner = view->findChild<QWidget*>("position_banner");
+    auto* words = banner->findChild<QLabel*>();
+    ASSERT_NE(words, nullptr);
+    const QPalette light = view->palette();
+    for (const bool dark : {false, true}) {
+        view->setPalette(dark ? qbtest::darkPalette() : light);
+        const QRect area(words->mapTo(view.get(), QPoint()), words->size());
+        const QImage shot = view->grab(area).toImage();
+        for (const QRect half : {QRect(0, 0, shot.width() / 2, shot.height()),
+                                 QRect(shot.width() / 2, 0, shot.width() - shot.width() / 2, shot.height())}) {
+            const qbtest::TextSample sample = qbtest::sampleText(shot, half);
+            EXPECT_GE(sample.ratio, 4.5) << (dark ? "dark" : "light") << ": "
+                                         << QColor(sample.text).name().toStdString() << " on "
+                                         << QColor(sample.background).name().toStdString();
+        }
+    }
+    view->setPalette(light);
     view->jumpToNewest();
     EXPECT_EQ(view->model().windowStart(), 734);
     ASSERT_TRUE(qbtest::waitUntil([&] { return !view->showsPositionBanner(); }, 4000));
