@@ -47,10 +47,11 @@ QWidget* stepHeader(int number, const QString& text, QWidget* parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
     auto* badge = wizard::textLabel(QString::number(number), TextStyle::headline, row);
+    badge->setObjectName(QStringLiteral("stepNumber"));
     badge->setFixedSize(32, 32);
     badge->setAlignment(Qt::AlignCenter);
     badge->setStyleSheet(
-        QStringLiteral("color: white; background: %1; border-radius: 16px;").arg(wizard::blueColor().name()));
+        QStringLiteral("color: white; background: %1; border-radius: 16px;").arg(wizard::badgeBlue().name()));
     layout->addWidget(badge);
     layout->addWidget(wizard::textLabel(text, TextStyle::headline, row), 1);
     return row;
@@ -183,7 +184,9 @@ QWidget* iPhoneBackupWizardView::buildBackupOverviewScreen() {
     infoColumn->setSpacing(12);
     auto* infoTitle = wizard::symbolTextRow(QStringLiteral("info.circle.fill"), wizard::blueColor(),
                                             QStringLiteral("What happens next:"), TextStyle::headline, info);
-    infoTitle->findChild<QLabel*>()->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::blueColor().name()));
+    auto* infoTitleText = infoTitle->findChild<QLabel*>();
+    infoTitleText->setObjectName(QStringLiteral("stepListTitle"));
+    infoTitleText->setStyleSheet(QStringLiteral("color: %1;").arg(wizard::readableBlue(*infoTitleText).name()));
     infoColumn->addWidget(infoTitle);
     infoColumn->addWidget(wizard::stepPreviewRow(1, QStringLiteral("We'll open the backup folder for you")));
     infoColumn->addWidget(wizard::stepPreviewRow(2, QStringLiteral("You'll let this computer pair with your iPhone")));

@@ -31,6 +31,14 @@ QColor readableOrange(const QWidget* label) {
 QColor blueColor() {
     return style::blue();
 }
+QColor readableBlue(const QWidget& widget) {
+    QColor tint = blueColor();
+    tint.setAlphaF(0.1f);
+    return readableOn(blueColor(), blendOver(tint, widget.palette().color(QPalette::Window)));
+}
+QColor badgeBlue() {
+    return readableOn(blueColor(), Qt::white);
+}
 QColor greenColor() {
     return style::green();
 }
@@ -141,10 +149,11 @@ QWidget* stepPreviewRow(int number, const QString& text) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
     auto* badge = textLabel(QString::number(number), TextStyle::subheadlineMedium, row);
+    badge->setObjectName(QStringLiteral("stepNumber"));
     badge->setFixedSize(28, 28);
     badge->setAlignment(Qt::AlignCenter);
     badge->setStyleSheet(
-        QStringLiteral("color: %1; border: 2px solid %1; border-radius: 14px;").arg(blueColor().name()));
+        QStringLiteral("color: %1; border: 2px solid %1; border-radius: 14px;").arg(readableBlue(*badge).name()));
     layout->addWidget(badge);
     layout->addWidget(textLabel(text, TextStyle::subheadlineSecondary, row), 1);
     return row;

@@ -29,6 +29,11 @@ QColor blueColor();
 QColor greenColor();
 QColor orangeColor();
 QColor accentColor();
+// The blue of step numbers and titles as text: the design's blue, as dark (or light) as reading it 4.5:1 needs on
+// the window of `widget` and on the light blue tints (up to a tenth) that the screens lay behind their lists.
+QColor readableBlue(const QWidget& widget);
+// The blue of a filled badge that carries a white number: the design's blue, deep enough for the white to read.
+QColor badgeBlue();
 
 QLabel* textLabel(const QString& text, TextStyle style, QWidget* parent = nullptr);
 // A symbol of `size` pixels in `color` (a screen's large icon, a card's symbol).

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -312,6 +313,55 @@ TEST_F(WizardFlowTest, OrangeTextsReadOnTheWindowInALightAndADarkPalette) {
     QApplication::setPalette(light);
 }
 
+// The step numbers and the title over the step list read 4.5:1 on what the drawn pixels put behind them, light or
+// dark: white on the filled badges of the settings screen, blue on the light blue box of the overview.
+TEST_F(WizardFlowTest, StepNumbersAndTheirTitleReadOnWhatLiesBehindThem) {
+    const auto drawnContrast = [](QWidget& window, QWidget& label) {
+        const QImage shot = window.grab(QRect(label.mapTo(&window, QPoint()), label.size())).toImage();
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                ++counts[shot.pixel(x, y) | 0xFF000000u];
+            }
+        }
+        const QColor behind = QColor::fromRgb(std::max_element(counts.cbegin(), counts.cend()).key());
+        double best = 1;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+            best = std::max(best, contrastOver(QColor::fromRgb(it.key()), behind, behind));
+        }
+        return best;
+    };
+    tools.install("PHONE\\n");
+    const QPalette light = QApplication::palette();
+    for (const QPalette& palette : {light, qbtest::darkPalette()}) {
+        QApplication::setPalette(palette);
+        const char* name = palette == light ? " (light)" : " (dark)";
+        iPhoneBackupWizardView wizard(env.appState, nullptr, &env.hub);
+        wizard.show();
+        wizard.startDeviceDetection();
+        ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.currentScreen() == Screen::deviceDetected; }));
+        for (const auto step : {Screen::backupOverview, Screen::configureBackup}) {
+            if (step == Screen::backupOverview) {
+                wizard.continueToBackupOverview();
+            } else {
+                wizard.openBackupFolder();
+            }
+            qbtest::drainEvents();
+            int checked = 0;
+            for (QLabel* label : wizard.findChildren<QLabel*>()) {
+                if ((label->objectName() == "stepNumber" || label->objectName() == "stepListTitle") &&
+                    label->isVisible()) {
+                    EXPECT_GE(drawnContrast(wizard, *label), readableContrast)
+                        << label->objectName().toStdString() << " " << label->text().toStdString() << name;
+                    ++checked;
+                }
+            }
+            EXPECT_GE(checked, 3) << name;
+        }
+    }
+    QApplication::setPalette(light);
+}
+
 TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
     QWidget window;
     window.show();
@@ -364,7 +414,8 @@ TEST_F(WizardFlowTest, SheetFitsTheScreenOfItsWindow) {
 // At its least height (a small or scaled screen) the save dialog still holds its wrapped explanation, the
 // name field and the buttons at their own heights.
 TEST(SaveExtractionDialogTest, ItsLeastHeightHoldsEveryControl) {
-    SaveExtractionDialog dialog(QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
+    SaveExtractionDialog dialog(
+        QStringLiteral("iPhone Backup 12/9/26"), [](const QString&) {}, [] {});
     dialog.show();
     dialog.resize(dialog.width(), 1);
     qbtest::drainEvents();
