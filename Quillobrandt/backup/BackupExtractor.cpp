@@ -1,6 +1,5 @@
 #include "Quillobrandt/backup/BackupExtractor.h"
 
-#include <algorithm>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -191,19 +190,18 @@ std::uint64_t BackupExtractor::extractionSize(const std::vector<std::string>& re
     if (!manifestDB_) {
         throw BackupError(BackupError::Code::notInitialized);
     }
-    // What the record states, or what is stored when that is more: a record may understate its file.
+    // What the backup stores: a plain file is copied as it is, and decryption never writes more than it reads. The
+    // size a record states is the device's word, which a damaged or crafted index may give as anything.
     const auto sizeOf = [this](const ManifestRow& row) -> std::uint64_t {
-        const std::vector<std::uint8_t> none;
-        std::uint64_t size = statedFileSize(row.file ? *row.file : none).value_or(0);
         struct stat st {};
         if (row.fileID && isValidFileID(*row.fileID) &&
             ::stat((backupPath_ / row.fileID->substr(0, 2) / *row.fileID).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            size = std::max(size, static_cast<std::uint64_t>(st.st_size));
+            return static_cast<std::uint64_t>(st.st_size);
         }
-        return size;
+        return 0;
     };
     std::uint64_t total = 0;
-    // An index may state any size: the sum stops at the largest number rather than wrap round to a small one.
+    // Sparse files may claim any size: the sum stops at the largest number rather than wrap round to a small one.
     const auto add = [&total](std::uint64_t bytes) {
         total = bytes > std::numeric_limits<std::uint64_t>::max() - total ? std::numeric_limits<std::uint64_t>::max()
                                                                           : total + bytes;

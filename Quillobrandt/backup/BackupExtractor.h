@@ -53,10 +53,9 @@ public:
     void extractImageAttachments(const std::filesystem::path& smsDatabase, const std::filesystem::path& destination,
                                  const BackupProgress& progress = {}, const std::atomic<bool>* stop = nullptr);
 
-    // The bytes extracting the files at `relativePaths` would write, and with `withImageAttachments` every picture
-    // the backup holds below "Library/SMS/Attachments/" too: for each, the size its record in the file index states,
-    // or its stored file's when that is larger. Files the backup lacks count nothing. Needs initialize(). Throws
-    // BackupError.
+    // The bytes extracting the files at `relativePaths` would write at most, and with `withImageAttachments` every
+    // picture the backup holds below "Library/SMS/Attachments/" too: the sizes of their stored files (never the sizes
+    // their records state). Files the backup lacks count nothing. Needs initialize(). Throws BackupError.
     std::uint64_t extractionSize(const std::vector<std::string>& relativePaths, bool withImageAttachments) const;
 
     const std::filesystem::path& backupPath() const { return backupPath_; }

@@ -23,7 +23,4 @@ std::optional<std::uint64_t> uidIndex(platform::PlistNode reference);
 // at its root (an empty blob included). Never trusts an index. Prints its diagnostic lines.
 FileRecord parseFileMetadata(std::span<const std::uint8_t> blob);
 
-// The "Size" a record blob states, read without diagnostic lines; nullopt when the record or its size is unreadable.
-std::optional<std::uint64_t> statedFileSize(std::span<const std::uint8_t> blob);
-
 } // namespace quillobrandt

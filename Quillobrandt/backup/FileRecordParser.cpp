@@ -44,57 +44,9 @@ std::vector<std::string> keysOf(platform::PlistNode record) {
     return copy ? copy->root().keys() : std::vector<std::string>{};
 }
 
-[[noreturn]] void fail(const char* line, bool speak) {
-    if (speak) {
-        platform::consoleLine(line);
-    }
+[[noreturn]] void fail(const char* line) {
+    platform::consoleLine(line);
     throw BackupError(BackupError::Code::invalidFileMetadata);
-}
-
-// The record, with its diagnostic lines when `speak` is true.
-FileRecord parseRecord(std::span<const std::uint8_t> blob, bool speak) {
-    const auto say = [speak](const std::string& line) {
-        if (speak) {
-            platform::consoleLine(line);
-        }
-    };
-    const auto plist = blob.empty() ? std::nullopt : platform::Plist::parse(blob.data(), blob.size());
-    if (!plist || !plist->root().isDict()) {
-        fail("   ❌ Failed to parse plist structure", speak);
-    }
-    const auto root = plist->root();
-    const auto objects = root.get("$objects");
-    const auto top = root.get("$top");
-    const auto rootReference = top.get("root");
-    if (!objects.isArray() || !top.isDict() || !rootReference.valid()) {
-        fail("   ❌ Failed to parse plist structure", speak);
-    }
-    const auto rootIndex = uidIndex(rootReference);
-    const auto record = dereference(objects, rootReference);
-    if (!rootIndex || !record.isDict()) {
-        fail("   ❌ Could not extract root index", speak);
-    }
-    say("   ✅ Root index: " + std::to_string(*rootIndex));
-    if (speak) {
-        say("   📊 Root data keys: " + quotedList(keysOf(record)));
-    }
-
-    FileRecord result;
-    result.protectionClass = record.get("ProtectionClass").integer().value_or(0);
-    say("   🔐 Protection class: " + std::to_string(result.protectionClass));
-    if (const auto size = record.get("Size").unsignedInteger()) {
-        result.size = *size;
-    }
-
-    const auto keyObject = dereference(objects, record.get("EncryptionKey"));
-    const auto keyData = keyObject.isDict() ? keyObject.get("NS.data").data() : std::nullopt;
-    if (keyData && keyData->size() > kKeyPrefixLength) {
-        result.wrappedKey.emplace(keyData->begin() + kKeyPrefixLength, keyData->end());
-        say("   🔑 Extracted encryption key (" + std::to_string(result.wrappedKey->size()) + " bytes)");
-    } else {
-        say("   ⚠️ No encryption key found");
-    }
-    return result;
 }
 
 } // namespace
@@ -104,15 +56,42 @@ std::optional<std::uint64_t> uidIndex(platform::PlistNode reference) {
 }
 
 FileRecord parseFileMetadata(std::span<const std::uint8_t> blob) {
-    return parseRecord(blob, true);
-}
-
-std::optional<std::uint64_t> statedFileSize(std::span<const std::uint8_t> blob) {
-    try {
-        return parseRecord(blob, false).size;
-    } catch (const BackupError&) {
-        return std::nullopt;
+    const auto plist = blob.empty() ? std::nullopt : platform::Plist::parse(blob.data(), blob.size());
+    if (!plist || !plist->root().isDict()) {
+        fail("   ❌ Failed to parse plist structure");
     }
+    const auto root = plist->root();
+    const auto objects = root.get("$objects");
+    const auto top = root.get("$top");
+    const auto rootReference = top.get("root");
+    if (!objects.isArray() || !top.isDict() || !rootReference.valid()) {
+        fail("   ❌ Failed to parse plist structure");
+    }
+    const auto rootIndex = uidIndex(rootReference);
+    const auto record = dereference(objects, rootReference);
+    if (!rootIndex || !record.isDict()) {
+        fail("   ❌ Could not extract root index");
+    }
+    platform::consoleLine("   ✅ Root index: " + std::to_string(*rootIndex));
+    platform::consoleLine("   📊 Root data keys: " + quotedList(keysOf(record)));
+
+    FileRecord result;
+    result.protectionClass = record.get("ProtectionClass").integer().value_or(0);
+    platform::consoleLine("   🔐 Protection class: " + std::to_string(result.protectionClass));
+    if (const auto size = record.get("Size").unsignedInteger()) {
+        result.size = *size;
+    }
+
+    const auto keyObject = dereference(objects, record.get("EncryptionKey"));
+    const auto keyData = keyObject.isDict() ? keyObject.get("NS.data").data() : std::nullopt;
+    if (keyData && keyData->size() > kKeyPrefixLength) {
+        result.wrappedKey.emplace(keyData->begin() + kKeyPrefixLength, keyData->end());
+        platform::consoleLine("   🔑 Extracted encryption key (" + std::to_string(result.wrappedKey->size()) +
+                              " bytes)");
+    } else {
+        platform::consoleLine("   ⚠️ No encryption key found");
+    }
+    return result;
 }
 
 } // namespace quillobrandt

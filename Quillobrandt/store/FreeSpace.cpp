@@ -7,8 +7,10 @@
 namespace quillobrandt {
 namespace {
 
+// Rounded up, without wrapping round for sizes near the largest number.
 std::string megabytes(std::uintmax_t bytes) {
-    return std::to_string((bytes + (std::uintmax_t{1} << 20) - 1) >> 20) + " MB";
+    constexpr std::uintmax_t kMegabyte = std::uintmax_t{1} << 20;
+    return std::to_string(bytes / kMegabyte + (bytes % kMegabyte != 0 ? 1 : 0)) + " MB";
 }
 
 } // namespace

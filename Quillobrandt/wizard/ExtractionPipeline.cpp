@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <optional>
 
 #include "Quillobrandt/app/LoadedHistory.h"
@@ -32,16 +33,24 @@ std::uintmax_t sizeOfFile(const std::filesystem::path& file) {
     return error ? 0 : size;
 }
 
+// `bytes` and the margin kept free beyond them; a sum past the largest number stays there rather than wrap round to a
+// small one (sparse files in a backup may claim any size).
+std::uintmax_t withMargin(std::uintmax_t bytes) {
+    return bytes > std::numeric_limits<std::uintmax_t>::max() - kSpaceMargin
+               ? std::numeric_limits<std::uintmax_t>::max()
+               : bytes + kSpaceMargin;
+}
+
 // The room a run needs in each folder it writes, and the refusal that names a folder without it.
 class RoomNeeded {
 public:
     // Until the file index is open, the caches folder must hold at least its decrypted copy.
     explicit RoomNeeded(const std::filesystem::path& backupFolder)
-        : caches_(sizeOfFile(backupFolder / "Manifest.db") + kSpaceMargin) {}
+        : caches_(withMargin(sizeOfFile(backupFolder / "Manifest.db"))) {}
 
-    void setCaches(std::uintmax_t bytes) { caches_ = bytes + kSpaceMargin; }
+    void setCaches(std::uintmax_t bytes) { caches_ = withMargin(bytes); }
     // The pictures' pass copies the message database into the private temporary folder.
-    void setTemporary(std::uintmax_t bytes) { temporary_ = bytes + kSpaceMargin; }
+    void setTemporary(std::uintmax_t bytes) { temporary_ = withMargin(bytes); }
     std::uintmax_t caches() const { return caches_; }
 
     // The refusal for a write that found its file system full, naming the folder; nullopt for any other failure.

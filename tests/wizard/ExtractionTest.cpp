@@ -490,7 +490,7 @@ TEST_F(ExtractionTest, UnreadableMessagesDatabaseShowsTheLoadErrorAndKeepsTheSou
 }
 
 // A full caches folder: the extraction is refused before it writes anything, naming the folder and the room it needs
-// (the pictures counted too, and a file its record understates at its stored size). A write that still finds its
+// (the pictures counted too, each file at its stored size, whatever its record states). A write that still finds its
 // folder full (the pictures' copy of the database in a full temporary folder) says the same of that folder, never
 // the file system's raw text.
 TEST_F(ExtractionTest, AFullFolderIsNamedWithTheRoomNeeded) {
@@ -515,13 +515,16 @@ TEST_F(ExtractionTest, AFullFolderIsNamedWithTheRoomNeeded) {
         .exec("CREATE TABLE padding (bytes BLOB); INSERT INTO padding VALUES (zeroblob(2000000))");
     const fs::path largeDatabase =
         backupWith("large", "Library/SMS/Attachments/0a/IMG_2.jpg", 1000, std::nullopt, qbtest::readWholeFile(phoneDb));
+    // A record may state any size: what is written is what the backup stores.
+    const fs::path overstated =
+        backupWith("overstated", "Library/SMS/Attachments/0a/IMG_3.jpg", 1000, std::uint64_t{1} << 40, small);
     const fs::path temporary = platform::privateTempDir();
 
     const auto answer = qbtest::inOwnMountNamespace([&] {
         qbtest::mountTmpfs(platform::cachesDir(), "size=12m");
         qbtest::mountTmpfs(temporary, "size=1m,mode=0700");
         std::string outcome;
-        for (const auto& backup : {picture, understated, largeDatabase}) {
+        for (const auto& backup : {picture, understated, largeDatabase, overstated}) {
             ExtractionReport report;
             report.progress = [](const std::string&, double) {};
             report.delayedProgress = [](const std::string&, double, int) {};
@@ -539,7 +542,7 @@ TEST_F(ExtractionTest, AFullFolderIsNamedWithTheRoomNeeded) {
         GTEST_SKIP() << "no mount namespace on this machine";
     }
     const auto lines = QString::fromStdString(*answer).split('\n');
-    ASSERT_EQ(lines.size(), 7) << *answer;
+    ASSERT_EQ(lines.size(), 9) << *answer;
     const auto full = [](const fs::path& folder) {
         return QString::fromStdString("There is not enough free space in \"" + folder.string() +
                                       "\" to extract the backup: it needs ");
@@ -550,6 +553,7 @@ TEST_F(ExtractionTest, AFullFolderIsNamedWithTheRoomNeeded) {
     for (int i : {1, 3, 5}) {
         EXPECT_EQ(lines[i], "0 folders left");
     }
+    EXPECT_EQ(lines[6].toStdString(), "loaded") << "a terabyte stated for a picture of a kilobyte";
 }
 
 TEST(SavedExtractionsTest, EncodesCompactJsonWithEscapedSlashes) {
