@@ -46,6 +46,7 @@ constexpr std::uintmax_t kDiskFullBelow = std::uintmax_t{4} << 20;
 constexpr std::int64_t kStepsPerStatement = 10'000'000;
 constexpr std::int64_t kDeleteStepsPerPage = 4'000;
 constexpr std::int64_t kCompactStepsPerPage = 100'000;
+constexpr const char* kIntegrityCheck = "PRAGMA integrity_check(1)";
 
 // The steps the copy's current statement has taken against those it may take. Asked, with the caller's stop,
 // by the connection's progress handler every stopCheckSteps steps.
@@ -283,6 +284,11 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         // uses), as on the phone; secure_delete overwrites the freed text even before the vacuum.
         copy.exec("PRAGMA foreign_keys=ON");
         copy.exec("PRAGMA secure_delete=ON");
+        // Both statements as SQLite compiles them with the database's own code (triggers, cascades, indexes, CHECK
+        // constraints): one call of some functions runs beyond the budget and the stop, so such code is refused
+        // before any work (platform::CostlyCallError).
+        copy.prepare(queries::deleteMessage);
+        copy.prepare(kIntegrityCheck);
         copy.exec("BEGIN IMMEDIATE");
         auto remove = copy.prepare(queries::deleteMessage);
         for (const auto id : ids) {
@@ -298,6 +304,12 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         remove = {};
         budget.allow(kStepsPerStatement);
         copy.exec("COMMIT");
+    } catch (const platform::CostlyCallError& error) {
+        storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
+        copy.tryExec("ROLLBACK");
+        throw DatabaseError(DatabaseError::Code::queryFailed,
+                            "The edited copy was not saved: this database holds code that calls " + error.function() +
+                                "(), which can run for hours and cannot be stopped.");
     } catch (const SqliteError& error) {
         storeLogError(std::string("❌ Edited copy not saved: ") + error.what());
         copy.tryExec("ROLLBACK");
@@ -322,7 +334,7 @@ void editCopy(const fs::path& temporary, const fs::path& target, const std::unor
         storeLogInfo("✅ Database vacuumed successfully");
         // The copy counts only when SQLite finds every page and index of it sound.
         budget.allow(compactSteps);
-        auto check = copy.prepare("PRAGMA integrity_check(1)");
+        auto check = copy.prepare(kIntegrityCheck);
         const std::string verdict = check.next() ? check.columnText(0).value_or("") : copy.errorMessage();
         if (verdict != "ok") {
             storeLogError("❌ The edited copy fails SQLite's integrity check: " + verdict);

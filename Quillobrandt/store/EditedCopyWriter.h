@@ -38,7 +38,8 @@ bool isDefaultMessagesDatabase(const std::filesystem::path& file);
 // exactly as it was and nothing beside it. A source that is not a working copy is never opened: the copy is
 // read from `snapshot` when it was taken of `source`, else from a fresh one. The copy may not grow much beyond
 // its source (a trigger that keeps adding rows fails the save), and no statement on it may take far more work than
-// a real delete, compaction or check needs (a trigger that computes without end fails it too). The temporary file
+// a real delete, compaction or check needs (a trigger that computes without end fails it too); a database whose own
+// code would call a function one call of which runs for hours is refused before any work. The temporary file
 // is noted (PartialFileNote), so that one a killed run left is removed at the next start.
 // Throws EditedCopyError for a target that must stay (the source, the default Messages database, a file with
 // a -wal, -shm or -journal beside it), DatabaseError::sourceMissing when the source is gone, cannotWriteCopy

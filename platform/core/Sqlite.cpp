@@ -1,6 +1,9 @@
 #include "platform/core/Sqlite.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace platform {
 
@@ -34,9 +37,81 @@ SqliteDatabase SqliteDatabase::open(const std::filesystem::path& file, int flags
     return db;
 }
 
+CostlyCallError::CostlyCallError(const std::string& function)
+    : SqliteError(SQLITE_ERROR, "the database holds code that calls " + function +
+                                    "(), which can run for hours and cannot be stopped"),
+      function_(function) {}
+
+namespace {
+
+// Functions one call of which can run far longer than its arguments' size suggests (a search of one text in another
+// compares up to the product of their lengths), or make a value of any size from a small one. `arguments` is the
+// count that makes it costly, -1 for any.
+struct CostlyFunction {
+    std::string_view name;
+    int arguments;
+};
+constexpr CostlyFunction kCostlyFunctions[] = {
+    {"instr", -1}, {"replace", -1},  {"like", -1},       {"glob", -1},   {"trim", 2},    {"ltrim", 2},
+    {"rtrim", 2},  {"zeroblob", -1}, {"randomblob", -1}, {"printf", -1}, {"format", -1},
+};
+
+// The costly function a program listing's function step calls ("instr(2)"), if it is one.
+std::optional<std::string> costlyFunctionOf(std::string_view called) {
+    const auto open = called.find('(');
+    if (open == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view name = called.substr(0, open);
+    const int arguments = std::atoi(std::string(called.substr(open + 1)).c_str());
+    for (const auto& costly : kCostlyFunctions) {
+        if (sqlite3_strnicmp(name.data(), costly.name.data(), static_cast<int>(costly.name.size())) == 0 &&
+            name.size() == costly.name.size() && (costly.arguments < 0 || costly.arguments == arguments)) {
+            return std::string(costly.name);
+        }
+    }
+    return std::nullopt;
+}
+
+bool distrustsSchema(sqlite3* db) {
+    int trusted = 1;
+    return sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted) == SQLITE_OK && trusted == 0;
+}
+
+// Throws CostlyCallError when the program SQLite compiles for `sql` (triggers' and foreign keys' sub-programs
+// included) has a step that calls a costly function.
+void refuseCostlyCalls(sqlite3* db, std::string_view sql) {
+    const std::string explain = "EXPLAIN " + std::string(sql);
+    sqlite3_stmt* listing = nullptr;
+    if (sqlite3_prepare_v2(db, explain.c_str(), static_cast<int>(explain.size()), &listing, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(listing);
+        return; // the statement's own prepare reports why
+    }
+    std::optional<std::string> costly;
+    while (!costly && sqlite3_step(listing) == SQLITE_ROW) {
+        // Columns: addr, opcode, p1, p2, p3, p4, ...; a function step names its function in p4 ("instr(2)").
+        const auto* opcode = reinterpret_cast<const char*>(sqlite3_column_text(listing, 1));
+        const auto* called = reinterpret_cast<const char*>(sqlite3_column_text(listing, 5));
+        if (opcode != nullptr && called != nullptr &&
+            (std::strcmp(opcode, "Function") == 0 || std::strcmp(opcode, "PureFunc") == 0 ||
+             std::strncmp(opcode, "Agg", 3) == 0)) {
+            costly = costlyFunctionOf(called);
+        }
+    }
+    sqlite3_finalize(listing);
+    if (costly) {
+        throw CostlyCallError(*costly);
+    }
+}
+
+} // namespace
+
 SqliteStatement SqliteDatabase::prepare(std::string_view sql) const {
     if (!db_) {
         throw SqliteError(SQLITE_MISUSE, "database is not open");
+    }
+    if (distrustsSchema(db_.get())) {
+        refuseCostlyCalls(db_.get(), sql);
     }
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);

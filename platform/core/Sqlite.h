@@ -25,6 +25,17 @@ private:
     int code_;
 };
 
+// A statement refused on a connection that distrusts its file (SqliteDatabase::distrustSchema): running it would
+// call `function`, one call of which can run for hours beyond any stop (see SqliteDatabase::prepare).
+class CostlyCallError : public SqliteError {
+public:
+    explicit CostlyCallError(const std::string& function);
+    const std::string& function() const { return function_; }
+
+private:
+    std::string function_;
+};
+
 class SqliteStatement;
 
 // Owns one sqlite3 connection. Not thread-safe: one thread at a time (SQLite's own rule for a connection).
@@ -45,7 +56,13 @@ public:
     sqlite3* handle() const { return db_.get(); }
     void close() { db_.reset(); }
 
-    // Prepares the whole text (one statement). Throws SqliteError.
+    // Prepares the whole text (one statement). Throws SqliteError. On a connection that distrusts its file it throws
+    // CostlyCallError for a statement that would call, wherever from (the file's views, triggers, indexes, CHECK
+    // constraints and generated columns included, which SQLite compiles into the statement), a function one call of
+    // which can take far longer than its arguments' size suggests or make a value of any size from a small one: a
+    // search of one text in another (instr, replace, like, glob, a trim by a set of characters) or a value of a
+    // size asked for by a number (zeroblob, randomblob, printf, format). SQLite asks the stop (setStopCheck) only
+    // between steps, and one such step can run for hours; no statement of ours needs them on such a file.
     SqliteStatement prepare(std::string_view sql) const;
     // Runs one or more statements, ignoring rows. Throws SqliteError.
     void exec(const std::string& sql) const;
@@ -56,9 +73,9 @@ public:
     // every stopCheckSteps steps of SQLite's virtual machine), so no query, however crafted, outlives a stop.
     void setStopCheck(std::function<bool()> stop);
     static constexpr int stopCheckSteps = 1000;
-    // For a file from outside: its views and triggers may call only harmless functions (trusted_schema=OFF)
-    // and no statement may change the file's structure behind SQLite's back (SQLITE_DBCONFIG_DEFENSIVE).
-    // Throws SqliteError.
+    // For a file from outside: its views and triggers may call only harmless functions (trusted_schema=OFF), no
+    // statement may change the file's structure behind SQLite's back (SQLITE_DBCONFIG_DEFENSIVE), and no prepared
+    // statement may call a function one call of which runs beyond the stop (see prepare). Throws SqliteError.
     void distrustSchema() const;
     // The connection never folds the write-ahead log into the file when it closes, even when it is the last
     // one: a reader of another program's database leaves that to its owner.

@@ -310,7 +310,7 @@ TEST(BackupExtractorFolder, AGarbageIndexFailsTheFirstLookup) {
 }
 
 // The index of a handed-over backup is as untrusted as any database: its Files table made a view over an endless
-// recursion ends at the stop (the wizard's close).
+// recursion ends at the stop (the wizard's close), and a view calling what no stop can end is refused.
 TEST(BackupExtractorFolder, AnEndlessIndexViewEndsAtTheStop) {
     BackupGenerator generator;
     generator.addFile("HomeDomain", "Library/SMS/sms.db", std::string("messages"));
@@ -329,6 +329,21 @@ TEST(BackupExtractorFolder, AnEndlessIndexViewEndsAtTheStop) {
     EXPECT_EQ(errorOf([&] { extractor.extractFile("Library/SMS/sms.db", backuptest::freshFolder("out") / "sms.db"); }),
               BackupError::Code::stopped);
     stopper.join();
+
+    // One call of a search of one text in another can run for hours between two asks of the stop: refused.
+    const fs::path costly = generator.write(backuptest::freshFolder("costly"));
+    platform::SqliteDatabase::open(costly / "Manifest.db", SQLITE_OPEN_READWRITE)
+        .exec("ALTER TABLE Files RENAME TO FileRows; CREATE VIEW Files AS SELECT fileID, file, domain, relativePath "
+              "|| substr(instr(file, relativePath), 1, 0) AS relativePath FROM FileRows");
+    BackupExtractor refused(costly, "");
+    refused.initialize();
+    try {
+        refused.extractFile("Library/SMS/sms.db", backuptest::freshFolder("out") / "sms.db");
+        ADD_FAILURE() << "the index's view was run";
+    } catch (const BackupError& error) {
+        EXPECT_EQ(error.description(), std::string("Database query failed: the database holds code that calls "
+                                                   "instr(), which can run for hours and cannot be stopped"));
+    }
 }
 
 TEST(BackupExtractorFolder, APlainBackupsJournalIsNeitherRolledBackNorRemoved) {

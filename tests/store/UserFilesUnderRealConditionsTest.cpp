@@ -179,7 +179,7 @@ TEST(SaveCopyTarget, ASourceMovedAwaySaysSoInTheUsersWords) {
     EXPECT_FALSE(fs::exists(userFolder() / "edited.db"));
 }
 
-// A delete trigger that inserts large random rows: the copy stops at its source's size and nothing stays.
+// A delete trigger that inserts rows without end: the copy stops at its source's size and nothing stays.
 TEST(HostileDatabase, ATriggerThatFillsTheDiskFailsTheSaveCleanly) {
     const auto source = userFolder() / "chat.db";
     const auto first = buildDatabase(source, 2, 50);
@@ -187,7 +187,7 @@ TEST(HostileDatabase, ATriggerThatFillsTheDiskFailsTheSaveCleanly) {
         auto db = SqliteDatabase::open(source, SQLITE_OPEN_READWRITE);
         db.exec("CREATE TABLE filler (blob BLOB);"
                 "CREATE TRIGGER grow AFTER DELETE ON message BEGIN "
-                "INSERT INTO filler SELECT randomblob(4000) FROM message a, message b, message c; END");
+                "INSERT INTO filler SELECT a.text || b.text || c.text FROM message a, message b, message c; END");
     }
     const auto names = namesIn(userFolder());
     const auto started = std::chrono::steady_clock::now();
@@ -290,6 +290,46 @@ TEST(HostileDatabase, ACopyCutShortByAKillIsRemovedAtTheNextStart) {
     const auto lock = quillobrandt::WorkingFilesLock::acquireAndSweep();
     EXPECT_TRUE(namesIn(drive).empty());
     EXPECT_TRUE(fs::is_empty(quillobrandt::partialFileNotesFolder()));
+}
+
+// One call of some functions (a search of one text in another, a value of any size asked for by a number) runs for
+// minutes or hours, beyond the reach of the budget and of the stop, which SQLite asks between steps. A database whose
+// own code calls one, wherever it runs when a message is deleted or the copy is checked, is refused before any work;
+// and so is a view of it that the load reads.
+TEST(HostileDatabase, CodeThatCallsAFunctionWhoseOneCallRunsForHoursIsRefused) {
+    const auto source = userFolder() / "chat.db";
+    const auto first = buildDatabase(source);
+    const auto names = namesIn(userFolder());
+    const std::string costly = "instr('a long text', 'text')";
+    const auto saveWith = [&](const std::string& sql) {
+        const auto crafted = userFolder().parent_path() / "crafted" / "chat.db";
+        fs::create_directories(crafted.parent_path());
+        fs::copy_file(source, crafted, fs::copy_options::overwrite_existing);
+        SqliteDatabase::open(crafted, SQLITE_OPEN_READWRITE).exec(sql);
+        // Handed over long ago: the snapshot trusts a file nobody touched for a while without checking it.
+        fs::last_write_time(crafted, fs::last_write_time(crafted) - std::chrono::hours(1));
+        return errorOf([&] { quillobrandt::writeEditedCopy(crafted, userFolder() / "edited.db", {first}); });
+    };
+    const auto refusal = [](const std::string& function) {
+        return "The edited copy was not saved: this database holds code that calls " + function +
+               "(), which can run for hours and cannot be stopped.";
+    };
+    EXPECT_EQ(saveWith("CREATE TRIGGER t BEFORE DELETE ON message BEGIN SELECT " + costly + "; END"), refusal("instr"));
+    EXPECT_EQ(saveWith("CREATE TRIGGER t AFTER DELETE ON chat_message_join BEGIN SELECT " + costly + "; END"),
+              refusal("instr"))
+        << "a trigger set off by the cascade";
+    EXPECT_EQ(saveWith("CREATE INDEX costly ON message(replace(text, 'a', text))"), refusal("replace"));
+    EXPECT_EQ(saveWith("CREATE TABLE notes (note TEXT CHECK (note NOT LIKE '%a%b%c%')); "
+                       "INSERT INTO notes VALUES ('x')"),
+              refusal("like"))
+        << "a CHECK constraint that only the copy's check runs";
+    EXPECT_EQ(namesIn(userFolder()), names);
+
+    SqliteDatabase::open(source, SQLITE_OPEN_READWRITE)
+        .exec("PRAGMA legacy_alter_table=ON; ALTER TABLE handle RENAME TO handle_rows; CREATE VIEW handle AS SELECT "
+              "ROWID, id || substr(instr(id, 'x'), 1, 0) AS id FROM handle_rows");
+    const auto loadError = errorOf([&] { storetest::load(source); });
+    EXPECT_NE(loadError.find("calls instr(), which can run for hours"), std::string::npos) << loadError;
 }
 
 // The handle table replaced by a view over an endless recursion: only the statement's own stop can end the load.
