@@ -24,16 +24,18 @@ namespace corvantesk {
 // Thread map (one role per file; the typed layer here only converts events):
 // - Callers, any thread (QueueCore.cpp): enqueue() takes the queue lock (QueueState::mutex) for a few pointer
 //   moves, and wakes the writer only when it sleeps; count(), events(), start and stop take it briefly too.
-// - The writer thread (QueueWriter.cpp): loads the files as it starts, encodes new events, writes the journal
-//   under the disk lock (QueueWriter's persistMutex_, taken before the queue lock, never the other way round),
-//   frees what callers dropped, and asks the sender for flushes. persist(), clear(), retire() and the destructor write
-//   on the calling thread under the same disk lock.
+// - The writer thread (QueueWriter.cpp): loads the files as it starts (QueueWriterLoad.cpp), encodes new events,
+//   writes the journal under the disk lock (QueueWriter's persistMutex_, taken before the queue lock, never the
+//   other way round), keeps the mirror of what the files hold (QueueDiskMirror), frees what callers dropped, and
+//   asks the sender for flushes. persist(), clear(), retire() and the destructor write on the calling thread
+//   under the same disk lock.
 // - The disk thread (QueueFiles): flushes writes to the disk and writes the queue file anew, so that neither the
 //   writer nor a caller waits for a slow disk unless it asks to (persist()).
 // - The sender thread (QueueSender.cpp): makes the callers' memory as it starts, then runs the flushes the writer
 //   asks for; flush() runs one on the calling thread, one flush at a time. The send function runs with no lock.
-// - The lifecycle lock (QueueCore's lifecycleMutex_) guards the two threads' handles only.
-// QueueState lists what the three share under the queue lock; the files and their mirror are the writer's alone.
+// - The lifecycle lock (QueueCore's lifecycleMutex_) guards the writer's and the sender's handles only.
+// QueueState lists what callers, writer and sender share under the queue lock; the files and their mirror are the
+// writer's alone, and the disk thread touches only what a job hands it.
 //
 // Delivery is at least once: a batch being sent stays in the queue file, ahead of newer events, until the send
 // function reports it delivered; if the process ends during a send, the batch is sent again at the next launch

@@ -5,7 +5,6 @@
 
 #include "Corvantesk/core/DebugConsole.h"
 #include "Corvantesk/core/OptionLimits.h"
-#include "Corvantesk/core/QueueJournal.h"
 
 namespace corvantesk {
 namespace {
@@ -15,10 +14,6 @@ struct FreeOnReturn {
     std::vector<QueueEntry>& values;
     ~FreeOnReturn() { values.clear(); }
 };
-
-std::string fileForm(const nlohmann::json& element) {
-    return element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 } // namespace
 
@@ -31,90 +26,6 @@ QueueWriter::QueueWriter(QueueState& state, const QueueEventCodec& codec, Storag
         { std::lock_guard lock(state_.mutex); } // the writer is waiting, or will see the flag before it waits
         state_.writerWake.notify_one();
     });
-}
-
-void QueueWriter::ensureLoaded() {
-    if (loaded_.load()) {
-        return;
-    }
-    std::lock_guard persisting(persistMutex_);
-    loadLocked();
-}
-
-void QueueWriter::loadLocked() {
-    if (loaded_.load()) {
-        return;
-    }
-    std::size_t skippedRecords = 0;
-    const nlohmann::json array = files_->load(skippedRecords);
-    std::size_t skipped = 0;
-    std::vector<QueueEntry> loaded;
-    loaded.reserve(array.size());
-    std::size_t loadedBytes = 0;
-    for (const auto& element : array) {
-        try {
-            std::string text = fileForm(element);
-            // Only what reads as an event, and fits a request, is kept.
-            if (text.size() > QueueLimits::maxEventBytes || !codec_.readsAsEvent(element)) {
-                ++skipped;
-                continue;
-            }
-            loadedBytes += text.size();
-            loaded.push_back(QueueEntry{nullptr, std::make_shared<const std::string>(std::move(text)), 0});
-        } catch (const std::exception&) {
-            ++skipped;
-        }
-    }
-    if (skipped > 0) {
-        files_->requireRewrite(); // the positions in the journal would no longer match
-    }
-    std::size_t count = 0;
-    std::size_t dropped = 0;
-    {
-        std::lock_guard lock(state_.mutex);
-        // Events tracked before the files were read go after theirs, numbered anew: none of them has reached the
-        // writer or the sender yet.
-        std::vector<QueueEntry> tracked;
-        tracked.reserve(state_.events.size());
-        for (auto& entry : state_.events) {
-            tracked.push_back(std::move(entry));
-        }
-        state_.events.clear();
-        std::uint64_t seq = 1;
-        for (auto& entry : loaded) {
-            entry.seq = seq++;
-            state_.events.push_back(std::move(entry));
-        }
-        state_.totalBytes += loadedBytes;
-        if (files_->mustRewrite()) {
-            ++state_.version; // the first write puts the whole queue in its file, adopted events included
-        } else {
-            for (const auto& entry : state_.events) {
-                onDiskAppend(entry.seq, entry.text);
-            }
-            state_.journaledSeq = seq - 1;
-        }
-        for (auto& entry : tracked) {
-            entry.seq = seq++;
-            state_.events.push_back(std::move(entry));
-        }
-        state_.nextSeq = seq;
-        // The count cap, as if those events had been tracked after the load.
-        if (!tracked.empty() && state_.pending() > state_.maxSize) {
-            dropped = state_.pending() - state_.maxSize;
-            state_.erase(state_.inFlight, state_.inFlight + dropped, state_.running ? &state_.discarded : nullptr);
-        }
-        count = state_.events.size();
-        loaded_.store(true);
-    }
-    skipped += skippedRecords;
-    if (!loaded.empty()) {
-        debugLine(debug_, "Loaded " + std::to_string(loaded.size()) + " persisted " + name_ + " events");
-    }
-    debugLine(debug_ && skipped > 0,
-              "Skipped " + std::to_string(skipped) + " unreadable persisted " + name_ + " events");
-    debugLine(debug_ && dropped > 0, "Queue " + name_ + " at max size, dropped " + std::to_string(dropped) +
-                                         " oldest events (queue size: " + std::to_string(count) + ")");
 }
 
 void QueueWriter::run(std::stop_token stop) {
@@ -299,34 +210,25 @@ bool QueueWriter::writeChanges(bool sync) {
     bool written = false;
     if (whole) {
         std::vector<std::string_view> kept;
-        onDiskClear();
+        onDisk_.clear();
         for (std::size_t i = 0; i < added.size(); ++i) {
             if (live[i]) {
                 kept.push_back(*encoded[i]);
-                onDiskAppend(added[i].seq, encoded[i]);
+                onDisk_.append(added[i].seq, encoded[i]);
             }
         }
-        rewriteSeqs_.clear();
         written = files_->rewrite(kept);
         lastSync_ = Clock::now();
     } else {
-        const auto bySeq = [](const OnDiskEvent& event, std::uint64_t seq) { return event.seq < seq; };
         for (const auto& range : removed) {
-            const auto from = std::lower_bound(onDisk_.begin(), onDisk_.end(), range.first, bySeq);
-            auto to = from;
-            while (to != onDisk_.end() && to->seq <= range.last) {
-                onDiskBytes_ -= to->text ? to->text->size() : 0;
-                ++to;
-            }
-            if (from != to) {
-                files_->drop(static_cast<std::size_t>(from - onDisk_.begin()), static_cast<std::size_t>(to - from));
-                onDisk_.erase(from, to);
+            if (const auto gone = onDisk_.remove(range)) {
+                files_->drop(gone->first, gone->second);
             }
         }
         for (std::size_t i = 0; i < added.size(); ++i) {
             if (live[i]) {
                 files_->add(*encoded[i]);
-                onDiskAppend(added[i].seq, encoded[i]);
+                onDisk_.append(added[i].seq, encoded[i]);
             }
         }
         written = files_->commit(sync);
@@ -349,19 +251,15 @@ void QueueWriter::keepFileCompact(bool sync) {
         }
         if (files_->rewriteWritten()) {
             rewriteWritten_.store(false);
-            files_->installRewrite(changesSinceRewrite());
-            rewriteSeqs_.clear();
+            files_->installRewrite(onDisk_.changesSinceRewrite());
+            onDisk_.forgetRewrite();
         }
         return;
     }
-    if (!files_->rewriteDue(onDiskBytes_)) {
+    if (!files_->rewriteDue(onDisk_.bytes())) {
         return;
     }
-    std::vector<std::shared_ptr<const std::string>> texts;
-    texts.reserve(onDisk_.size());
-    for (const auto& event : onDisk_) {
-        texts.push_back(event.text);
-    }
+    auto texts = onDisk_.texts();
     if (sync) {
         // The caller waits for the disk anyway.
         std::vector<std::string_view> views;
@@ -372,50 +270,10 @@ void QueueWriter::keepFileCompact(bool sync) {
         files_->rewrite(views);
         return;
     }
-    rewriteSeqs_.clear();
-    for (const auto& event : onDisk_) {
-        rewriteSeqs_.push_back(event.seq);
-    }
+    onDisk_.noteRewrite();
     if (!files_->beginRewrite(std::move(texts))) {
-        rewriteSeqs_.clear();
+        onDisk_.forgetRewrite();
     }
-}
-
-std::string QueueWriter::changesSinceRewrite() const {
-    std::string changes;
-    std::size_t position = 0; // in the events as the records so far leave them
-    auto now = onDisk_.begin();
-    std::size_t gone = 0;
-    const auto dropGone = [&] {
-        if (gone > 0) {
-            changes += queue_journal::dropRecord(position, gone);
-            gone = 0;
-        }
-    };
-    for (const std::uint64_t seq : rewriteSeqs_) {
-        if (now != onDisk_.end() && now->seq == seq) {
-            dropGone();
-            ++position;
-            ++now;
-        } else {
-            ++gone;
-        }
-    }
-    dropGone();
-    for (; now != onDisk_.end(); ++now) {
-        changes += queue_journal::addRecord(*now->text);
-    }
-    return changes;
-}
-
-void QueueWriter::onDiskAppend(std::uint64_t seq, std::shared_ptr<const std::string> text) {
-    onDiskBytes_ += text ? text->size() : 0;
-    onDisk_.push_back(OnDiskEvent{seq, std::move(text)});
-}
-
-void QueueWriter::onDiskClear() {
-    onDisk_.clear();
-    onDiskBytes_ = 0;
 }
 
 bool QueueWriter::syncIfDue(bool sync) {
@@ -448,8 +306,7 @@ bool QueueWriter::clear() {
         state_.persistedVersion = ++state_.version;
     }
     files_->clear();
-    onDiskClear();
-    rewriteSeqs_.clear();
+    onDisk_.clear();
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Corvantesk/core/QueueDiskMirror.h"
 #include "Corvantesk/core/QueueEventCodec.h"
 #include "Corvantesk/core/QueueFiles.h"
 #include "Corvantesk/core/QueueState.h"
@@ -66,12 +66,6 @@ public:
     std::uint64_t bytesWritten() const;
 
 private:
-    // An event in the files: its number in the queue and its file form.
-    struct OnDiskEvent {
-        std::uint64_t seq;
-        std::shared_ptr<const std::string> text;
-    };
-
     // ensureLoaded() with the disk lock held.
     void loadLocked();
     // Writes the changes since the last call (journal records, or the whole file); true when nothing needed
@@ -80,10 +74,6 @@ private:
     // Writes the queue file anew when it is due: on the disk thread (without `sync`) while changes go on into the
     // journal, and puts it in place once it is written.
     void keepFileCompact(bool sync);
-    // The journal records that bring the rewritten file (events rewriteSeqs_) to the events on disk now.
-    std::string changesSinceRewrite() const;
-    void onDiskAppend(std::uint64_t seq, std::shared_ptr<const std::string> text);
-    void onDiskClear();
     // With the disk lock held: flushes journal writes to the disk: now with `sync`, else in the background when
     // due.
     bool syncIfDue(bool sync);
@@ -114,15 +104,7 @@ private:
     mutable std::mutex persistMutex_;
     std::atomic<bool> loaded_{false}; // set once, under both locks
     std::unique_ptr<QueueFiles> files_;
-    // The on-disk mirror: the events the files hold, in their order. Loading the files now (the queue file, then
-    // the journal that follows it replayed) would give exactly these events in this order, so an event's index
-    // here is its position in what a reader rebuilds: a drop record is written with it, and every record written
-    // to the files changes this mirror in the same step. Anything that breaks the match (a failed write) makes
-    // the next write whole, which sets the mirror afresh.
-    std::deque<OnDiskEvent> onDisk_;
-    std::uint64_t onDiskBytes_ = 0;
-    // The events of a rewritten file being written on the disk thread (the mirror when it began).
-    std::vector<std::uint64_t> rewriteSeqs_;
+    QueueDiskMirror onDisk_;          // what the files hold, and the invariant their positions rely on
     std::vector<QueueEntry> freeing_; // swapped with the state's discarded and emptied each time
     std::vector<SeqRange> removing_;  // swapped with the state's removals, the writer's while it persists
     Clock::time_point lastSync_ = Clock::now();
