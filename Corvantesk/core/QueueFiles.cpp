@@ -1,7 +1,6 @@
 #include "Corvantesk/core/QueueFiles.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,7 +19,8 @@ constexpr std::uint64_t kMinBytesBeforeRewrite = 64 * 1024;
 // Pieces of a rewritten file are gathered up to this before each write.
 constexpr std::size_t kRewriteChunkBytes = 1024 * 1024;
 
-// Appends the queue file's text for these events to `out`, and to the hash, a chunk at a time.
+// Appends the queue file's text for these events to `out`, calling `flush` each time a chunk is gathered and at
+// the end.
 template <class Texts, class Flush> void writeArray(const Texts& texts, std::string& out, Flush flush) {
     out += '[';
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -54,13 +54,11 @@ nlohmann::json QueueFiles::load(std::size_t& skipped) {
     lastGeneration_ = state.lastGeneration;
     if (state.journal >= 0) {
         journalIndex_ = state.journal;
-        generation_ = state.journalGeneration;
         journalBytes_ = state.journalBytes;
         journalValid_ = true;
     } else {
         // The journal is started with the first change, following the queue file as it is.
-        generation_ = ++lastGeneration_;
-        header_ = queue_journal::header(state.snapshotBytes, state.snapshotHash, generation_);
+        header_ = queue_journal::header(state.snapshotBytes, state.snapshotHash, ++lastGeneration_);
         journalBytes_ = 0;
         journalValid_ = false;
     }
@@ -105,8 +103,7 @@ bool QueueFiles::ensureJournal() {
 void QueueFiles::startNextJournal(std::uint64_t snapshotBytes, const std::string& snapshotHash) {
     journal_.reset();
     journalIndex_ = 1 - journalIndex_;
-    generation_ = ++lastGeneration_;
-    header_ = queue_journal::header(snapshotBytes, snapshotHash, generation_);
+    header_ = queue_journal::header(snapshotBytes, snapshotHash, ++lastGeneration_);
     journalValid_ = false;
     journalBytes_ = 0;
     snapshotBytes_ = snapshotBytes;
@@ -273,8 +270,7 @@ void QueueFiles::clear() {
     pending_.clear();
     // No files is the state of an empty queue whose journal has not begun.
     journal_.reset();
-    generation_ = ++lastGeneration_;
-    header_ = queue_journal::header("", generation_);
+    header_ = queue_journal::header("", ++lastGeneration_);
     journalValid_ = false;
     snapshotBytes_ = 0;
     journalBytes_ = 0;

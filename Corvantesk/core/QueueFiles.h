@@ -105,7 +105,7 @@ private:
 
     bool ensureJournal();
     // Makes the journal that follows a queue file of `snapshotBytes` hashed `snapshotHash` the one appended to:
-    // the other journal file, a generation later than any so far. Started lazily, with `changes` after its header.
+    // the other journal file, a generation later than any so far, started by the next write.
     void startNextJournal(std::uint64_t snapshotBytes, const std::string& snapshotHash);
     // Runs `work` on the disk thread, or here when that thread is stopping.
     void onDiskThread(std::function<void()> work);
@@ -115,12 +115,11 @@ private:
     Storage& storage_;
     QueueOwnership ownership_;
     bool released_ = false;
-    // The journal appended to: which of the two files, its descriptor (shared with flushes on the disk thread),
-    // its first line and its generation.
+    // The journal appended to: which of the two files, its descriptor (shared with flushes on the disk thread)
+    // and its first line.
     int journalIndex_ = 0;
     std::shared_ptr<platform::FileDescriptor> journal_;
     std::string header_;
-    std::uint64_t generation_ = 0;
     std::uint64_t lastGeneration_ = 0; // the latest of either journal file
     bool journalValid_ = false;        // the journal on disk starts with header_ and ends with a whole line
     std::string pending_;
