@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "Corvantesk/core/EventQueue.h"
+#include "Corvantesk/core/QueueDiskMirror.h"
 #include "Corvantesk/core/QueueJournal.h"
 #include "platform/core/AtomicFile.h"
 #include "tests/corvantesk/core/SdkTestSupport.h"
@@ -308,4 +309,45 @@ TEST(QueueFiles, OfTwoJournalsThatFollowTheFileTheLaterOneIsRead) {
     queue.persist();
     EXPECT_EQ(test.storage.loadOfflineEvents<TestEvent>("q"),
               (std::vector<TestEvent>{sdktest::event(1), sdktest::event(2)}));
+}
+
+// While a queue file is written anew on the disk thread, events leave and arrive: the journal that follows the new
+// file starts with the records that bring it to the events on disk, drops at the positions they stand at as the
+// records apply, then the newer events.
+TEST(QueueFiles, ARewrittenFileIsBroughtUpToWhatChangedWhileItWasWritten) {
+    const auto text = [](int n) { return std::make_shared<const std::string>(R"({"n":)" + std::to_string(n) + "}"); };
+    const auto replayed = [](const nlohmann::json& file, const QueueDiskMirror& mirror) {
+        nlohmann::json events = file;
+        const auto skipped = queue_journal::replay(events, queue_journal::header("", 1) + mirror.changesSinceRewrite());
+        return skipped == 0 ? events : nlohmann::json();
+    };
+    const auto held = [](const QueueDiskMirror& mirror) {
+        nlohmann::json events = nlohmann::json::array();
+        for (const auto& event : mirror.texts()) {
+            events.push_back(nlohmann::json::parse(*event));
+        }
+        return events;
+    };
+    QueueDiskMirror mirror;
+    for (int n = 1; n <= 6; ++n) {
+        mirror.append(static_cast<std::uint64_t>(n), text(n));
+    }
+    mirror.noteRewrite();
+    const nlohmann::json file = held(mirror);
+    EXPECT_EQ(replayed(file, mirror), file) << "nothing changed, nothing to bring";
+    for (const SeqRange gone : {SeqRange{1, 1}, SeqRange{3, 4}, SeqRange{6, 6}}) {
+        EXPECT_TRUE(mirror.remove(gone).has_value());
+    }
+    for (int n = 7; n <= 9; ++n) {
+        mirror.append(static_cast<std::uint64_t>(n), text(n));
+    }
+    EXPECT_EQ(mirror.remove(SeqRange{8, 8}), std::make_optional(std::make_pair(std::size_t{3}, std::size_t{1})));
+    EXPECT_FALSE(mirror.remove(SeqRange{3, 4}).has_value()) << "already gone";
+    EXPECT_EQ(held(mirror), nlohmann::json::parse(R"([{"n":2},{"n":5},{"n":7},{"n":9}])"));
+    EXPECT_EQ(mirror.bytes(), 4 * text(0)->size());
+    EXPECT_EQ(replayed(file, mirror), held(mirror));
+    for (const SeqRange gone : {SeqRange{2, 2}, SeqRange{5, 9}}) {
+        mirror.remove(gone);
+    }
+    EXPECT_EQ(replayed(file, mirror), nlohmann::json::array()) << "every event of the file gone";
 }
