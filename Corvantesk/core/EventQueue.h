@@ -32,10 +32,13 @@ namespace corvantesk {
 // - The disk thread (QueueFiles): flushes writes to the disk and writes the queue file anew, so that neither the
 //   writer nor a caller waits for a slow disk unless it asks to (persist()).
 // - The sender thread (QueueSender.cpp): makes the callers' memory as it starts, then runs the flushes the writer
-//   asks for; flush() runs one on the calling thread, one flush at a time. The send function runs with no lock.
+//   asks for, under the queue lock, writing the files before and after each batch as persist() does; flush() runs
+//   one on the calling thread, one flush at a time. The send function runs with no lock.
 // - The lifecycle lock (QueueCore's lifecycleMutex_) guards the writer's and the sender's handles only.
 // QueueState lists what callers, writer and sender share under the queue lock; the files and their mirror are the
-// writer's alone, and the disk thread touches only what a job hands it.
+// QueueWriter's, under the disk lock whichever thread writes, and the disk thread touches only what a job hands
+// it. Locks are taken in one order: the lifecycle or the disk lock, then the queue lock, then the block pool's own
+// (QueueMemory.h), where callers' events are made and freed.
 //
 // Delivery is at least once: a batch being sent stays in the queue file, ahead of newer events, until the send
 // function reports it delivered; if the process ends during a send, the batch is sent again at the next launch
