@@ -122,7 +122,13 @@ void MainView::refreshFace() {
     const QSize designed = mainContentSize(!appState_->conversations().empty());
     setMaximumSize(designed);
     setMinimumSize(face() == MainFace::conversationList ? kConversationListMinimumSize : designed);
-    resize(designed);
+    if (isWindow()) {
+        resize(designed);
+    } else {
+        // Inside a window its layout places the view: a resize here would stand until the window next changes size,
+        // and a history replacing the shown one would stretch the list past a smaller window's bottom.
+        updateGeometry();
+    }
 }
 
 void MainView::refreshLoading() {

@@ -8,9 +8,12 @@
 #include <QListView>
 #include <QLocale>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "Quillobrandt/main/LoadingOverlay.h"
 
@@ -164,6 +167,27 @@ TEST_F(MainViewTest, MacLoadShowsProgressFillsTheListAndGrowsTheWindow) {
     EXPECT_EQ(state.databaseURL(), std::optional<fs::path>(file));
     EXPECT_TRUE(fake.securityScope->allClosed());
     EXPECT_TRUE(fake.alerts->alerts().empty());
+}
+
+// On a small or scaled screen the window holds less than the designed 810 by 690, and the list shrinks to it. A
+// history that replaces the shown one (the wizard's load, which keeps the list's face) must not stretch it back.
+TEST_F(MainViewTest, AListThatReplacesTheShownOneKeepsToTheWindowsRoom) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(&view);
+    const auto release = qScopeGuard([this] { view.setParent(nullptr); }); // the fixture owns the view
+    window.setFixedSize(810, 448);
+    window.show();
+    auto* button = view.findChild<QPushButton*>("display_conversation");
+    ASSERT_NE(button, nullptr);
+    for (const char* id : {"first", "second"}) {
+        state.setConversations({makeConversation(id, {"+15551234567"})});
+        qbtest::drainEvents();
+        EXPECT_EQ(view.size(), window.size()) << id;
+        EXPECT_TRUE(window.rect().contains(QRect(button->mapTo(&window, QPoint(0, 0)), button->size())))
+            << id << ": the footer's button stays in the window";
+    }
 }
 
 TEST_F(MainViewTest, FolderImportLoadsAPrivateCopyAndLeavesTheSourceUntouched) {
