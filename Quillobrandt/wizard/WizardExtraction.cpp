@@ -91,13 +91,14 @@ void iPhoneBackupWizardView::startExtraction() {
             // Shown only while no later line came: a run that got further (or finished) keeps its own line.
             post([deliver, text = QString::fromStdString(message), progress, delayMs](auto& view) {
                 const std::uint64_t seen = view.progressReports_;
-                platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), &view, [deliver, text, progress, seen] {
-                    deliver([&text, progress, seen](auto& late) {
-                        if (late.progressReports_ == seen) {
-                            late.setProgress(text, progress);
-                        }
-                    });
-                });
+                platform::runOnMainQueueAfter(std::chrono::milliseconds(delayMs), &view,
+                                              [deliver, text, progress, seen] {
+                                                  deliver([&text, progress, seen](auto& late) {
+                                                      if (late.progressReports_ == seen) {
+                                                          late.setProgress(text, progress);
+                                                      }
+                                                  });
+                                              });
             });
         };
         report.setIsIPhoneBackup = [post](bool value) {
@@ -199,8 +200,11 @@ void iPhoneBackupWizardView::applyExtractedConversations(std::vector<Conversatio
     // The extraction's folder is the attachment base, also for an edited copy saved from it later.
     appState_.commitLoad({database, folder, picturesMissing}, std::move(conversations));
     endRunningExtraction();
+    // The loader's last report stops short of the end (the contact names keep the bar's last stretch), and the
+    // card stays up under the save dialog: it says the run is over with a full bar.
+    setProgress(QStringLiteral("Complete"), 1.0);
     noteUnsavedExtraction(folder); // until the save dialog says otherwise
-    if (found) { // an empty history keeps the start screen, which says so
+    if (found) {                   // an empty history keeps the start screen, which says so
         platform::consoleLine("⏱️ Posting ResizeWindow notification...");
         hub_.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
         platform::consoleLine("⏱️ ResizeWindow notification posted");

@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <future>
@@ -89,6 +91,26 @@ std::vector<fs::path> extractionFolders() {
         }
     }
     return folders;
+}
+
+// Pixels of a one-line label's box, past the end of its text, that differ from the card's tint just before the
+// label: a label that fills its own background shows there as a block of another colour.
+int stainsBesideText(const QLabel& label) {
+    const QImage card = label.parentWidget()->grab().toImage();
+    const qreal scale = card.devicePixelRatio();
+    const QRect box = label.geometry();
+    const auto at = [&](int x, int y) { return card.pixelColor(QPoint(x, y) * scale); };
+    const QColor tint = at(box.left() - 2, box.center().y());
+    const int textEnd = box.left() + label.contentsRect().left() + label.fontMetrics().horizontalAdvance(label.text());
+    int stains = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = textEnd + 2; x <= box.right(); ++x) {
+            const QColor pixel = at(x, y);
+            stains += std::max({std::abs(pixel.red() - tint.red()), std::abs(pixel.green() - tint.green()),
+                                std::abs(pixel.blue() - tint.blue())}) > 2;
+        }
+    }
+    return stains;
 }
 
 class ExtractionTest : public ::testing::Test {
@@ -235,6 +257,13 @@ TEST_F(ExtractionTest, APlainBackupNeedsNoPassword) {
     ASSERT_TRUE(qbtest::processEventsUntil([&] { return wizard.saveDialog() != nullptr; }));
     EXPECT_EQ(env.appState.conversations().size(), 1u);
     EXPECT_TRUE(env.fake.alerts->alerts().empty());
+
+    // The finished card: a full bar over "Complete", the line standing on the card's tint.
+    auto* bar = wizard.findChild<QProgressBar*>("progressBar");
+    auto* line = wizard.findChild<QLabel*>("progressMessage");
+    EXPECT_EQ(line->text(), "Complete");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(stainsBesideText(*line), 0);
 }
 
 TEST_F(ExtractionTest, QuittingDuringKeyDerivationEndsTheRunAtOnce) {
