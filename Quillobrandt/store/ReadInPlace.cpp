@@ -113,12 +113,15 @@ void openWithoutWaitingBelow(sqlite3_vfs* base) {
 }
 
 // The main database, read-only, and the nameless temporary files SQLite sorts in (made in the temporary
-// folder); a journal, a log or anything else named is refused.
+// folder); a log or anything else named is refused. The journal beside the file is only opened read-only, never made:
+// SQLite reads its first byte to tell a hot one (which a read-only connection refuses) from one a writer in
+// journal_mode=TRUNCATE or PERSIST left emptied, and takes one it cannot open for hot.
 int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, int* outFlags) {
     auto* file = reinterpret_cast<LayerFile*>(f);
     file->base.pMethods = nullptr;
-    const bool mainDatabase = (flags & SQLITE_OPEN_MAIN_DB) != 0 && (flags & SQLITE_OPEN_READONLY) != 0;
-    if (name != nullptr && !mainDatabase) {
+    const bool readOnly = (flags & SQLITE_OPEN_READONLY) != 0 && (flags & SQLITE_OPEN_CREATE) == 0;
+    const bool mainFileOrJournal = (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL)) != 0;
+    if (name != nullptr && !(readOnly && mainFileOrJournal)) {
         return SQLITE_CANTOPEN;
     }
     file->below = reinterpret_cast<sqlite3_file*>(file + 1);
@@ -199,10 +202,38 @@ bool heldByLiveWriter(int fd) {
     return ::fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
 }
 
-// Before SQLite opens it: a regular file (never a FIFO that would hang the open), its header and its companions. A
-// journal beside it belongs to a live writer (which has not touched the file yet, or SQLite's shared lock waits for
-// its commit) unless nobody holds the reserved lock: then a writer ended in the middle of a change, and only rolling
-// the journal back into the file would settle it.
+// Why the journal beside the file (of the descriptor `fd`) keeps it from being read where it lies, by SQLite's own
+// test: a journal is hot, left by a writer that ended in the middle of a change, when no writer holds the reserved
+// lock and its first byte is not zero. Only rolling it back into the file would settle that. A live writer's journal
+// is of a change not yet in the file (or SQLite's shared lock waits for its commit), and one that a writer in
+// journal_mode=TRUNCATE or PERSIST (or in the exclusive locking mode) emptied or zeroed after its commit undoes
+// nothing.
+std::optional<std::string> journalProblem(const fs::path& file, int fd) {
+    const fs::path journal = file.string() + "-journal";
+    const platform::FileDescriptor journalFd(::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!journalFd) {
+        return errno == ENOENT ? std::nullopt
+                               : std::optional<std::string>("a \"-journal\" that cannot be read lies beside it");
+    }
+    if (::fstat(journalFd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return "a \"-journal\" that is no file lies beside it";
+    }
+    if (heldByLiveWriter(fd)) {
+        return std::nullopt;
+    }
+    char first = 0;
+    if (::pread(journalFd.get(), &first, 1, 0) < 0) {
+        return "a \"-journal\" that cannot be read lies beside it";
+    }
+    // Looked for again once the lock was looked at: a writer that just committed took its journal away first.
+    if (first == 0 || !liesBeside(file, "-journal")) {
+        return std::nullopt;
+    }
+    return "a \"-journal\" that no writer holds lies beside it";
+}
+
+// Before SQLite opens it: a regular file (never a FIFO that would hang the open), its header and its companions.
 std::optional<std::string> whyNotInPlace(const fs::path& file) {
     const platform::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
@@ -219,11 +250,7 @@ std::optional<std::string> whyNotInPlace(const fs::path& file) {
     if (liesBeside(file, "-wal")) {
         return "a \"-wal\" lies beside it";
     }
-    // Looked for again once the lock was looked at: a writer that just committed took its journal away first.
-    if (liesBeside(file, "-journal") && !heldByLiveWriter(fd.get()) && liesBeside(file, "-journal")) {
-        return "a \"-journal\" that no writer holds lies beside it";
-    }
-    return std::nullopt;
+    return journalProblem(file, fd.get());
 }
 
 // Once SQLite holds the shared lock, through SQLite's own descriptor: closing any other descriptor of the file would

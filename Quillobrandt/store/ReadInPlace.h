@@ -12,7 +12,8 @@
 namespace quillobrandt {
 
 // The name of a file layer (an SQLite VFS over the system's own) through which a connection opens the main database
-// file and nothing else by name: no journal, no log, no shared-memory index, and it deletes nothing. Temporary files
+// file, and a journal beside it only to read, and nothing else by name: no log, no shared-memory index; it makes and
+// deletes nothing. Temporary files
 // of its own (sorting) still go to the temporary folder. A database in WAL mode cannot be read through it at all.
 // Registered on first use; any thread.
 const char* inPlaceFileLayer();
@@ -59,13 +60,14 @@ struct InPlaceRead {
 };
 
 // Opens a user's database where it lies when that is safe: the file (links followed) is in rollback-journal mode,
-// has no "-wal" beside it, and a "-journal" beside it belongs to a live writer (one that holds the reserved lock, so
-// the file is as last committed). The connection is read-only, through inPlaceFileLayer(), with the schema distrusted
-// and `stop` ending any statement; it comes back inside a read transaction that has already read the file, so its
-// shared lock keeps every writer from changing the file until COMMIT. Returns nullopt (and logs why) when the file
-// must be copied plainly instead: another mode, a log beside it, a journal no writer holds (a writer that ended in the
-// middle of a change: only a copy may be rolled back), a writer holding the file beyond a commit's moment, anything
-// SQLite refuses. Throws DatabaseError::stopped once `stop` returns true.
+// has no "-wal" beside it, and a "-journal" beside it is no hot one (a live writer's, who holds the reserved lock, or
+// one emptied or zeroed after a commit: the file is as last committed). The connection is read-only, through
+// inPlaceFileLayer(), with the schema distrusted and `stop` ending any statement; it comes back inside a read
+// transaction that has already read the file, so its shared lock keeps every writer from changing the file until
+// COMMIT. Returns nullopt (and logs why) when the file must be copied plainly instead: another mode, a log beside it, a
+// journal no writer holds (a writer that ended in the middle of a change: only a copy may be rolled back), a writer
+// holding the file beyond a commit's moment, anything SQLite refuses. Throws DatabaseError::stopped once `stop` returns
+// true.
 std::optional<InPlaceRead> openInPlace(const std::filesystem::path& file, std::function<bool()> stop);
 
 } // namespace quillobrandt

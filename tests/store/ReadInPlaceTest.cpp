@@ -179,7 +179,7 @@ TEST(ReadInPlace, ARollbackDatabaseIsReadWhereItLiesWithNothingWrittenBesideIt) 
     EXPECT_EQ(identityOf(file), identity);
 }
 
-TEST(ReadInPlace, AWalDatabaseOrOneWithAJournalBesideItIsStillCopied) {
+TEST(ReadInPlace, AWalDatabaseOrALogBesideItIsCopiedAndAnEndedWritersEmptiedJournalIsNot) {
     const auto wal = userFolder() / "wal" / "chat.db";
     buildChats(wal, qbtest::JournalMode::wal);
     ASSERT_FALSE(fs::exists(wal.string() + "-wal"));
@@ -191,15 +191,32 @@ TEST(ReadInPlace, AWalDatabaseOrOneWithAJournalBesideItIsStillCopied) {
     EXPECT_FALSE(fs::exists(wal.string() + "-wal"));
     EXPECT_FALSE(fs::exists(wal.string() + "-shm"));
 
-    // An empty journal, as a program in journal_mode=TRUNCATE leaves it, and the log of some older state.
-    for (const char* side : {"-journal", "-wal"}) {
-        const auto file = userFolder() / (std::string("beside") + side) / "chat.db";
+    // The log of some older state.
+    const auto withLog = userFolder() / "beside-wal" / "chat.db";
+    buildChats(withLog);
+    std::ofstream(withLog.string() + "-wal");
+    observed = observeLoad(withLog);
+    EXPECT_EQ(observed.conversations.size(), 2u);
+    EXPECT_TRUE(observed.copied);
+    EXPECT_TRUE(observed.snapshotKept);
+
+    // A writer in journal_mode=TRUNCATE leaves an empty journal after every commit, one in PERSIST (or in the exclusive
+    // locking mode) a journal whose header is zeroed. Neither is hot: the file is as committed, and is read where it
+    // lies, as SQLite itself would read it. (A copy instead would be refused each time such a writer commits.)
+    for (const char* mode : {"TRUNCATE", "PERSIST"}) {
+        const auto file = userFolder() / mode / "chat.db";
         buildChats(file);
-        std::ofstream(file.string() + side);
+        const std::string change = "sqlite3 '" + file.string() + "' 'PRAGMA journal_mode=" + mode +
+                                   "; UPDATE message SET text = upper(text);' >/dev/null";
+        ASSERT_EQ(std::system(change.c_str()), 0) << mode;
+        ASSERT_TRUE(fs::exists(file.string() + "-journal")) << mode;
+        const auto before = storetest::folderListing(file.parent_path());
         observed = observeLoad(file);
-        EXPECT_EQ(observed.conversations.size(), 2u) << side;
-        EXPECT_TRUE(observed.copied) << side;
-        EXPECT_TRUE(observed.snapshotKept) << side;
+        EXPECT_EQ(messageCount(observed.conversations), 6u) << mode;
+        EXPECT_EQ(observed.conversations.front().messages.front().text->rfind("MESSAGE ", 0), 0u) << mode;
+        EXPECT_FALSE(observed.copied) << mode << ": the database was copied";
+        EXPECT_FALSE(observed.folderChanged) << mode;
+        EXPECT_EQ(storetest::folderListing(file.parent_path()), before) << mode;
     }
 }
 
