@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -94,22 +95,35 @@ const sqlite3_io_methods kFileMethods = {
 
 // SQLite opens a file with a plain open(), which for a FIFO put at the user's file's name after it was checked waits
 // for a writer for ever, beyond any stop. While the layer opens the user's file the open does not wait (a regular
-// file does not notice); every other open of this process goes on as before.
+// file does not notice). While a NothingMadeBeside lives, an open of a name that begins with the user's file's makes
+// nothing. Every other open of this process goes on as before.
 sqlite3_syscall_ptr systemOpen = nullptr;
 thread_local bool openingUsersFile = false;
+thread_local const std::string* nothingMadeBeside = nullptr;
 
-int openWithoutWaiting(const char* name, int flags, int mode) {
-    return reinterpret_cast<int (*)(const char*, int, int)>(systemOpen)(
-        name, openingUsersFile ? flags | O_NONBLOCK : flags, mode);
+int openCarefully(const char* name, int flags, int mode) {
+    if (openingUsersFile) {
+        flags |= O_NONBLOCK;
+    }
+    if (nothingMadeBeside != nullptr && std::string_view(name).starts_with(*nothingMadeBeside)) {
+        flags &= ~O_CREAT;
+    }
+    return reinterpret_cast<int (*)(const char*, int, int)>(systemOpen)(name, flags, mode);
 }
 
-void openWithoutWaitingBelow(sqlite3_vfs* base) {
-    if (base->iVersion >= 3 && base->xGetSystemCall != nullptr && base->xSetSystemCall != nullptr) {
-        systemOpen = base->xGetSystemCall(base, "open");
-        if (systemOpen != nullptr) {
-            base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openWithoutWaiting));
+// SQLite's own layer opens every file, the in-place layer's too, through openCarefully from the first call on.
+void openCarefullyBelow() {
+    static const bool installed = [] {
+        sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
+        if (base->iVersion >= 3 && base->xGetSystemCall != nullptr && base->xSetSystemCall != nullptr) {
+            systemOpen = base->xGetSystemCall(base, "open");
+            if (systemOpen != nullptr) {
+                base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openCarefully));
+            }
         }
-    }
+        return true;
+    }();
+    (void)installed;
 }
 
 // The main database, read-only, and the nameless temporary files SQLite sorts in (made in the temporary
@@ -136,7 +150,7 @@ int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, 
 
 sqlite3_vfs makeLayer() {
     sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
-    openWithoutWaitingBelow(base);
+    openCarefullyBelow();
     sqlite3_vfs layer{};
     layer.iVersion = 1;
     layer.szOsFile = static_cast<int>(sizeof(LayerFile)) + base->szOsFile;
@@ -297,6 +311,15 @@ const char* inPlaceFileLayer() {
         return sqlite3_vfs_register(&layer, 0) == SQLITE_OK;
     }();
     return registered ? kLayerName : "quillobrandt-in-place-unavailable"; // an unknown name fails the open
+}
+
+NothingMadeBeside::NothingMadeBeside(const fs::path& file) : name_(file.string()) {
+    openCarefullyBelow();
+    previous_ = std::exchange(nothingMadeBeside, &name_);
+}
+
+NothingMadeBeside::~NothingMadeBeside() {
+    nothingMadeBeside = previous_;
 }
 
 FileWitness::FileWitness(const fs::path& file) : file_(file) {

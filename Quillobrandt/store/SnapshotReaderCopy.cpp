@@ -79,6 +79,8 @@ bool copyInsideReadTransaction(const InPlaceRead& read, const fs::path& resolved
 }
 
 bool readAsReader(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
+    // Declared before the connection, so that it also covers the connection's close.
+    const NothingMadeBeside nothingMade(resolved);
     try {
         auto source = openForeignDatabase(resolved, SQLITE_OPEN_READONLY, stop);
         source.neverCheckpointOnClose();

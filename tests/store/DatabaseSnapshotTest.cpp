@@ -112,6 +112,43 @@ TEST(DatabaseSnapshot, ALiveWalDatabaseIsReadWithItsLogAndItsFolderIsLeftAsItWas
     EXPECT_TRUE(std::all_of(messages.begin(), counting, [](const auto& m) { return m == "Copying database..."; }));
 }
 
+TEST(DatabaseSnapshot, AnOwnerThatClosedBeforeTheReadBeganGetsNothingMadeBesideItsFile) {
+    // The owner seen holding its "-shm" closes (and takes its log away) before the copy opens the database as one more
+    // reader: SQLite's own file layer would make a new "-wal" and "-shm" beside the user's file and leave them there.
+    // Here the owner's lock stays and its log is gone, which is how that moment looks to the copy; as the lock stays,
+    // the plain copy that follows sees an owner still there.
+    const auto file = messagesFolder() / "chat.db";
+    fs::create_directories(file.parent_path());
+    qbtest::buildBulkMessagesDatabase(file, {.chats = 2, .messagesPerChat = 5, .journal = qbtest::JournalMode::wal});
+    ASSERT_FALSE(fs::exists(file.string() + "-wal"));
+    const auto shm = file.string() + "-shm";
+    std::ofstream(shm).close();
+    const storetest::ChildProcess owner([&](const std::function<void()>& ready, int) {
+        const int fd = ::open(shm.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 128; // SQLite's mark of a connection that has the database open
+        lock.l_len = 1;
+        if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0) {
+            return 1;
+        }
+        ready();
+        ::pause();
+        return 0;
+    });
+    const auto before = storetest::folderListing(file.parent_path());
+    try {
+        const auto snapshot = DatabaseSnapshot::take(file);
+        EXPECT_EQ(platform::SqliteDatabase::open(snapshot->file(), SQLITE_OPEN_READONLY)
+                      .queryInt64("SELECT COUNT(*) FROM message"),
+                  10);
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::beingChanged());
+    }
+    EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+}
+
 TEST(DatabaseSnapshot, ALogWithoutItsIndexStillCountsAndALoadReplacedDropsItsSnapshot) {
     // Copied off a Mac disk: "-wal" came along, the "-shm" of the running Messages did not.
     const auto file = messagesFolder() / "chat.db";
