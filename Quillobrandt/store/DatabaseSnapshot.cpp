@@ -107,17 +107,18 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
         CopyCounter counter(progress, static_cast<off_t>(needed));
 
         bool copied = read && copyInsideReadTransaction(*read, resolved, file, counter, stop);
+        // A copy under the read lock ends unfinished only when a program that ignores the lock changed the file.
+        bool sourceChanged = read && !copied;
         if (read) {
             storeLogInfo(copied ? "   Copied inside one read transaction" : "   Copying the database's files instead");
             read.reset(); // the writer may go on: nothing below needs the lock
         }
         copied = copied || (hasLiveOwner(resolved.string() + "-shm") && readAsReader(resolved, file, counter, stop));
-        bool sourceChanged = false;
         std::string lastProblem;
         auto delay = kFirstRetryDelay;
         for (int attempt = 1; !copied && attempt <= kCopyAttempts; ++attempt) {
             try {
-                copyPlainly(resolved, file, counter, stop);
+                copyPlainly(resolved, file, counter, stop, sourceChanged);
                 copied = true;
             } catch (const Unsettled& unsettled) {
                 lastProblem = unsettled.what;

@@ -74,10 +74,10 @@ private:
 };
 
 // One attempt at a plain copy of `resolved` (with its "-wal" and a leftover "-journal") to `file`. Throws Unsettled
-// when the source changed meanwhile or the copy fails SQLite's check, Failure for the file system's errors, and
-// DatabaseError (stopped, notMessagesDatabase).
+// when the source changed meanwhile, is empty after it was `seenChanging` (a program rewriting it), or the copy fails
+// SQLite's check; Failure for the file system's errors, and DatabaseError (stopped, notMessagesDatabase).
 void copyPlainly(const std::filesystem::path& resolved, const std::filesystem::path& file, CopyCounter& counter,
-                 const SnapshotStop& stop);
+                 const SnapshotStop& stop, bool seenChanging);
 
 // Copies the main file of a rollback-mode database while `read` holds SQLite's shared lock on it: no writer can change
 // the file meanwhile (a writer's journal beside it is of a change not yet in the file), so its bytes are the state

@@ -235,7 +235,8 @@ void removeSideFiles(const fs::path& file) {
     }
 }
 
-void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop) {
+void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& counter, const SnapshotStop& stop,
+                 bool seenChanging) {
     // Every file is opened before any is copied, so the sizes add up to the whole for the progress.
     FileDescriptor mainFile = openSource(resolved, true);
     std::vector<FileState> before{stateOf(mainFile.get(), resolved)};
@@ -248,6 +249,11 @@ void copyPlainly(const fs::path& resolved, const fs::path& file, CopyCounter& co
         if (fd) {
             companions.emplace_back(std::move(fd), suffix);
         }
+    }
+    // SQLite takes an empty file for an empty database. One seen changing is a program that ignores the lock rewriting
+    // it: `cp` cuts the file to nothing first, and freeing a large file's room takes a while before it writes.
+    if (seenChanging && before.front().size == 0) {
+        throw Unsettled{"the database was emptied while it was read"};
     }
     const bool withJournal = !companions.empty() && std::string_view(companions.back().second) == "-journal";
     const auto writing = [&] { return !withJournal && heldByWriter(mainFile.get(), before.front()); };

@@ -493,6 +493,25 @@ TEST(DatabaseSnapshot, ARollbackModeDatabaseIsCopiedInsideOneReadTransaction) {
     ASSERT_TRUE(check.next());
     EXPECT_EQ(check.columnText(0), "ok");
     EXPECT_EQ(db.queryInt64("SELECT COUNT(*) FROM message"), 45000);
+
+    // `cp` first cuts the file to nothing, and freeing a large file's room takes it a while before it writes: a file
+    // seen rewritten that is empty now is that program at work, never an empty database.
+    qbtest::buildBulkMessagesDatabase(large, {.chats = 20, .messagesPerChat = 2000});
+    bool emptied = false;
+    try {
+        const auto empty = DatabaseSnapshot::take(large, [&](double) {
+            if (!emptied) {
+                emptied = ::truncate(large.c_str(), 0) == 0;
+            }
+        });
+        ADD_FAILURE() << "a file emptied under the copy was taken as a database of "
+                      << platform::SqliteDatabase::open(empty->file(), SQLITE_OPEN_READONLY)
+                             .queryInt64("SELECT COUNT(*) FROM sqlite_schema")
+                      << " tables";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::beingChanged());
+    }
+    EXPECT_TRUE(emptied);
 }
 
 TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChecked) {
