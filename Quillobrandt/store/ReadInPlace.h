@@ -12,29 +12,6 @@
 
 namespace quillobrandt {
 
-// The name of a file layer (an SQLite VFS over the system's own) through which a connection opens the main database
-// file, and a journal beside it only to read, and nothing else by name: no log, no shared-memory index; it makes and
-// deletes nothing. Temporary files
-// of its own (sorting) still go to the temporary folder. A database in WAL mode cannot be read through it at all.
-// Registered on first use; any thread.
-const char* inPlaceFileLayer();
-
-// While it lives, SQLite's own file layer makes no file on this thread whose name begins with `file`'s (its "-wal",
-// "-shm" or "-journal"); it still opens those that are there. A connection that joins a WAL database beside its owner
-// uses the owner's log and index, and when the owner closed them meanwhile it fails to open instead of leaving a new
-// pair beside the user's file. Not movable: it marks its own thread.
-class NothingMadeBeside {
-public:
-    explicit NothingMadeBeside(const std::filesystem::path& file);
-    ~NothingMadeBeside();
-    NothingMadeBeside(const NothingMadeBeside&) = delete;
-    NothingMadeBeside& operator=(const NothingMadeBeside&) = delete;
-
-private:
-    std::string name_;
-    const std::string* previous_ = nullptr;
-};
-
 // One thread of this process at a time opens descriptors of a user's database file through the store: closing any
 // descriptor of a file drops every POSIX lock the process holds on it, the shared lock of a read in place among them.
 // A read in place holds the turn for as long as its connection is open, a snapshot while it copies. Movable.

@@ -13,6 +13,7 @@
 #include "Quillobrandt/store/DatabaseError.h"
 #include "Quillobrandt/store/ForeignDatabase.h"
 #include "Quillobrandt/store/SnapshotCopies.h"
+#include "Quillobrandt/store/SqliteFileLayers.h"
 #include "Quillobrandt/store/StoreLog.h"
 #include "platform/core/Sqlite.h"
 #include "platform/core/WriteAll.h"

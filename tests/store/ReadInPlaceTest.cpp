@@ -19,6 +19,7 @@
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/DatabaseSnapshot.h"
 #include "Quillobrandt/store/ReadInPlace.h"
+#include "Quillobrandt/store/SqliteFileLayers.h"
 #include "platform/core/Paths.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/MessagesDatabaseBuilder.h"
