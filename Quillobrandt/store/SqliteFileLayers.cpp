@@ -1,14 +1,33 @@
 // The file layers of SQLite that a user's database is opened through: the in-place layer over SQLite's own, and the
-// careful open below both.
+// careful system calls below both.
 #include "Quillobrandt/store/SqliteFileLayers.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <utility>
+#include <vector>
 
 namespace quillobrandt {
+
+struct NothingMadeBeside::Guarded {
+    std::string file;
+    std::vector<int> opened;
+
+    // The file itself and the companions SQLite gives it; any other name, even one that begins as the file's does
+    // (a folder named after it, the private folder a copy goes to), is not the user's.
+    bool names(std::string_view name) const {
+        if (!name.starts_with(file)) {
+            return false;
+        }
+        const auto rest = name.substr(file.size());
+        return rest.empty() || rest == "-wal" || rest == "-shm" || rest == "-journal";
+    }
+};
 
 namespace {
 
@@ -57,32 +76,64 @@ const sqlite3_io_methods kFileMethods = {
 
 // SQLite opens a file with a plain open(), which for a FIFO put at the user's file's name after it was checked waits
 // for a writer for ever, beyond any stop. While the layer opens the user's file the open does not wait (a regular
-// file does not notice). While a NothingMadeBeside lives, an open of a name that begins with the user's file's makes
-// nothing. Every other open of this process goes on as before.
+// file does not notice). While a NothingMadeBeside lives, an open of the user's file or a companion of it makes
+// nothing, and what it opened is never cut. Every other call of this process goes on as before.
 sqlite3_syscall_ptr systemOpen = nullptr;
+sqlite3_syscall_ptr systemTruncate = nullptr;
+sqlite3_syscall_ptr systemClose = nullptr;
 thread_local bool openingUsersFile = false;
-thread_local const std::string* nothingMadeBeside = nullptr;
+thread_local NothingMadeBeside::Guarded* guarded = nullptr;
 
 int openCarefully(const char* name, int flags, int mode) {
     if (openingUsersFile) {
         flags |= O_NONBLOCK;
     }
-    if (nothingMadeBeside != nullptr && std::string_view(name).starts_with(*nothingMadeBeside)) {
+    const bool beside = guarded != nullptr && guarded->names(name);
+    if (beside) {
         flags &= ~O_CREAT;
     }
-    return reinterpret_cast<int (*)(const char*, int, int)>(systemOpen)(name, flags, mode);
+    const int fd = reinterpret_cast<int (*)(const char*, int, int)>(systemOpen)(name, flags, mode);
+    if (beside && fd >= 0) {
+        guarded->opened.push_back(fd);
+    }
+    return fd;
 }
 
-// SQLite's own layer opens every file, the in-place layer's too, through openCarefully from the first call on.
-void openCarefullyBelow() {
+// SQLite cuts an index that no other process holds to nothing before it builds it anew: the first to open it after
+// its owner is gone. A reader beside the owner never needs to, so for the user's files that is refused, and the read
+// fails instead.
+int truncateCarefully(int fd, off_t size) {
+    if (guarded != nullptr && std::find(guarded->opened.begin(), guarded->opened.end(), fd) != guarded->opened.end()) {
+        errno = EACCES;
+        return -1;
+    }
+    return reinterpret_cast<int (*)(int, off_t)>(systemTruncate)(fd, size);
+}
+
+int closeCarefully(int fd) {
+    if (guarded != nullptr) {
+        std::erase(guarded->opened, fd); // the number may be given to another file next
+    }
+    return reinterpret_cast<int (*)(int)>(systemClose)(fd);
+}
+
+// SQLite's own layer opens, cuts and closes every file, the in-place layer's too, through the careful calls above from
+// the first use on.
+void callCarefullyBelow() {
     static const bool installed = [] {
         sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
-        if (base->iVersion >= 3 && base->xGetSystemCall != nullptr && base->xSetSystemCall != nullptr) {
-            systemOpen = base->xGetSystemCall(base, "open");
-            if (systemOpen != nullptr) {
-                base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openCarefully));
-            }
+        if (base->iVersion < 3 || base->xGetSystemCall == nullptr || base->xSetSystemCall == nullptr) {
+            return false;
         }
+        systemOpen = base->xGetSystemCall(base, "open");
+        systemTruncate = base->xGetSystemCall(base, "ftruncate");
+        systemClose = base->xGetSystemCall(base, "close");
+        if (systemOpen == nullptr || systemTruncate == nullptr || systemClose == nullptr) {
+            return false;
+        }
+        base->xSetSystemCall(base, "close", reinterpret_cast<sqlite3_syscall_ptr>(&closeCarefully));
+        base->xSetSystemCall(base, "ftruncate", reinterpret_cast<sqlite3_syscall_ptr>(&truncateCarefully));
+        base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openCarefully));
         return true;
     }();
     (void)installed;
@@ -112,7 +163,7 @@ int layerOpen(sqlite3_vfs* layer, const char* name, sqlite3_file* f, int flags, 
 
 sqlite3_vfs makeLayer() {
     sqlite3_vfs* const base = sqlite3_vfs_find(nullptr);
-    openCarefullyBelow();
+    callCarefullyBelow();
     sqlite3_vfs layer{};
     layer.iVersion = 1;
     layer.szOsFile = static_cast<int>(sizeof(LayerFile)) + base->szOsFile;
@@ -154,13 +205,14 @@ const char* inPlaceFileLayer() {
     return registered ? kLayerName : "quillobrandt-in-place-unavailable"; // an unknown name fails the open
 }
 
-NothingMadeBeside::NothingMadeBeside(const std::filesystem::path& file) : name_(file.string()) {
-    openCarefullyBelow();
-    previous_ = std::exchange(nothingMadeBeside, &name_);
+NothingMadeBeside::NothingMadeBeside(const std::filesystem::path& file)
+    : guarded_(std::make_unique<Guarded>(Guarded{file.string(), {}})) {
+    callCarefullyBelow();
+    previous_ = std::exchange(guarded, guarded_.get());
 }
 
 NothingMadeBeside::~NothingMadeBeside() {
-    nothingMadeBeside = previous_;
+    guarded = previous_;
 }
 
 } // namespace quillobrandt

@@ -4,7 +4,7 @@
 // file layer may do beside it while a reader joins a WAL database's owner. Inside the store only.
 
 #include <filesystem>
-#include <string>
+#include <memory>
 
 namespace quillobrandt {
 
@@ -14,10 +14,12 @@ namespace quillobrandt {
 // cannot be read through it at all. Registered on first use; any thread.
 const char* inPlaceFileLayer();
 
-// While it lives, SQLite's own file layer makes no file on this thread whose name begins with `file`'s (its "-wal",
-// "-shm" or "-journal"); it still opens those that are there. A connection that joins a WAL database beside its owner
-// uses the owner's log and index, and when the owner closed them meanwhile it fails to open instead of leaving a new
-// pair beside the user's file. Not movable: it marks its own thread.
+// While it lives, SQLite's own file layer, on this thread, makes none of `file`'s companions ("-wal", "-shm",
+// "-journal") nor the file itself, and cuts none of those it opened: it still opens and reads those that are there. A
+// connection that joins a WAL database beside its owner uses the owner's log and index; when the owner closed them
+// meanwhile it fails to open instead of leaving a new pair beside the user's file, and when the owner is gone but left
+// them (killed, or keeping them on close) it fails instead of cutting the index and building it anew where it lies.
+// Not movable: it marks its own thread.
 class NothingMadeBeside {
 public:
     explicit NothingMadeBeside(const std::filesystem::path& file);
@@ -25,9 +27,11 @@ public:
     NothingMadeBeside(const NothingMadeBeside&) = delete;
     NothingMadeBeside& operator=(const NothingMadeBeside&) = delete;
 
+    struct Guarded; // the names and the descriptors SQLite opened by them; the file layer's business
+
 private:
-    std::string name_;
-    const std::string* previous_ = nullptr;
+    std::unique_ptr<Guarded> guarded_;
+    Guarded* previous_ = nullptr;
 };
 
 } // namespace quillobrandt

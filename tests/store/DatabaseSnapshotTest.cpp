@@ -14,6 +14,7 @@
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/store/SnapshotCopies.h"
 #include "Quillobrandt/store/WorkingFilesLock.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
@@ -112,7 +113,7 @@ TEST(DatabaseSnapshot, ALiveWalDatabaseIsReadWithItsLogAndItsFolderIsLeftAsItWas
     EXPECT_TRUE(std::all_of(messages.begin(), counting, [](const auto& m) { return m == "Copying database..."; }));
 }
 
-TEST(DatabaseSnapshot, AnOwnerThatClosedBeforeTheReadBeganGetsNothingMadeBesideItsFile) {
+TEST(DatabaseSnapshot, AnOwnerGoneBeforeTheReadBeganGetsNothingMadeOrRewrittenBesideItsFile) {
     // The owner seen holding its "-shm" closes (and takes its log away) before the copy opens the database as one more
     // reader: SQLite's own file layer would make a new "-wal" and "-shm" beside the user's file and leave them there.
     // Here the owner's lock stays and its log is gone, which is how that moment looks to the copy; as the lock stays,
@@ -147,6 +148,40 @@ TEST(DatabaseSnapshot, AnOwnerThatClosedBeforeTheReadBeganGetsNothingMadeBesideI
         EXPECT_EQ(error, DatabaseError::beingChanged());
     }
     EXPECT_EQ(storetest::folderListing(file.parent_path()), before);
+
+    // An owner killed after it was seen (or one that keeps its log and index when it closes) leaves both behind, held
+    // by nobody: the reader would be the first to open the index, and SQLite would cut it and build it anew where it
+    // lies. It refuses instead (the files are then copied as they are), and the folder stays as it was.
+    const auto left = messagesFolder() / "left" / "chat.db";
+    buildLiveDatabase(left);
+    ASSERT_TRUE(fs::exists(left.string() + "-shm"));
+    const auto leftBefore = storetest::folderListing(left.parent_path());
+    const auto target = platform::homeDir() / "reader-copy" / "chat.db";
+    fs::create_directories(target.parent_path());
+    const quillobrandt::SnapshotProgress noProgress;
+    quillobrandt::snapshot::CopyCounter counter(noProgress, 1);
+    EXPECT_FALSE(quillobrandt::snapshot::readAsReader(left, target, counter, {}));
+    EXPECT_EQ(storetest::folderListing(left.parent_path()), leftBefore);
+    EXPECT_FALSE(fs::exists(target));
+
+    // A live owner of a file whose name begins another file's name (here the private temporary folder's) is still
+    // read beside as a reader: only the file's own companions are kept from being made.
+    const auto prefix = platform::privateTempDir().parent_path() / "quillobrandt";
+    qbtest::buildBulkMessagesDatabase(prefix, {.chats = 2, .messagesPerChat = 5, .journal = qbtest::JournalMode::wal});
+    const storetest::ChildProcess liveOwner([&](const std::function<void()>& ready, int) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(prefix.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "SELECT COUNT(*) FROM message", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return 1;
+        }
+        ready();
+        ::pause();
+        return 0;
+    });
+    const auto read = DatabaseSnapshot::take(prefix);
+    EXPECT_EQ(
+        platform::SqliteDatabase::open(read->file(), SQLITE_OPEN_READONLY).queryInt64("SELECT COUNT(*) FROM message"),
+        10);
 }
 
 TEST(DatabaseSnapshot, ALogWithoutItsIndexStillCountsAndALoadReplacedDropsItsSnapshot) {
