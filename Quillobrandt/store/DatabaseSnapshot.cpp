@@ -82,6 +82,9 @@ bool DatabaseSnapshot::isOf(const fs::path& source) const {
 std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& source, const SnapshotProgress& progress,
                                                                const SnapshotStop& stop) {
     const fs::path resolved = resolveDatabaseFile(source);
+    // How the file stood when the load began. A program that ignores SQLite's lock may change it before a plain copy
+    // first looks at it, or between two attempts, where no attempt sees it change: it is being changed all the same.
+    const FileWitness asItWas(resolved);
     // No read in place of the file loses its lock to a descriptor closed here. Declared before the read, so that it
     // ends after the read's connection.
     std::optional<FileTurn> turn;
@@ -118,7 +121,7 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
         auto delay = kFirstRetryDelay;
         for (int attempt = 1; !copied && attempt <= kCopyAttempts; ++attempt) {
             try {
-                copyPlainly(resolved, file, counter, stop, sourceChanged);
+                copyPlainly(resolved, file, counter, stop, sourceChanged || !asItWas.unchanged());
                 copied = true;
             } catch (const Unsettled& unsettled) {
                 lastProblem = unsettled.what;
@@ -137,6 +140,7 @@ std::shared_ptr<const DatabaseSnapshot> DatabaseSnapshot::take(const fs::path& s
             }
         }
         if (!copied) {
+            sourceChanged = sourceChanged || !asItWas.unchanged();
             storeLogError("❌ No consistent copy of " + resolved.string() + ": " + lastProblem);
             throw sourceChanged ? DatabaseError::beingChanged() : DatabaseError::damaged();
         }

@@ -44,8 +44,9 @@ public:
     // - cannotOpenDatabase when the source is missing, not a regular file (a folder, a FIFO), has a companion
     //   that is no regular file, is unreadable, or the copy cannot be written;
     // - notEnoughSpace when neither the temporary nor the caches folder has room for the copy;
-    // - beingChanged when the files changed during every attempt; damaged when the checked copy of an unchanged file
-    //   fails SQLite's check; notMessagesDatabase when SQLite does not take the file for a database;
+    // - beingChanged when the files changed during every attempt, or the file is no longer as it stood when take()
+    //   began and no attempt could use it; damaged when the checked copy of a file unchanged since then fails SQLite's
+    //   check; notMessagesDatabase when SQLite does not take the file for a database;
     // - stopped once `stop` returns true.
     // Whatever `progress` throws (a stopped load) ends the copy too and passes through. Nothing is left
     // behind by any failure.

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -16,6 +19,7 @@
 
 #include "Quillobrandt/store/DatabaseManager.h"
 #include "Quillobrandt/store/Logger.h"
+#include "Quillobrandt/store/ReadInPlace.h"
 #include "Quillobrandt/store/SnapshotCopies.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Uuid.h"
@@ -48,6 +52,43 @@ storetest::ChildProcess holdingALock(const fs::path& file) {
         ::pause();
         return 0;
     });
+}
+
+// take() while this thread holds the file's turn: the load waits for it and looks at its stop meanwhile. `change` runs
+// at that first look: after the load began, before anything of the file was read.
+std::shared_ptr<const DatabaseSnapshot> takeChangedBeforeTheCopy(const fs::path& file,
+                                                                 const std::function<void()>& change) {
+    std::optional<quillobrandt::FileTurn> held(std::in_place, file);
+    std::mutex mutex;
+    std::condition_variable changedOnce;
+    bool changed = false;
+    auto taking = std::async(std::launch::async, [&] {
+        return DatabaseSnapshot::take(file, {}, [&] {
+            const std::lock_guard lock(mutex);
+            if (!changed) {
+                change();
+                changed = true;
+                changedOnce.notify_all();
+            }
+            return false;
+        });
+    });
+    // Until the change is made (or the load ended without ever looking at its stop: the test then fails below).
+    for (bool done = false; !done;) {
+        std::unique_lock lock(mutex);
+        done = changedOnce.wait_for(lock, std::chrono::milliseconds(50), [&] { return changed; }) ||
+               taking.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    held.reset();
+    return taking.get();
+}
+
+// The messages a snapshot holds, or -1 when it holds no Messages database at all.
+std::int64_t messagesIn(const DatabaseSnapshot& snapshot) try {
+    return platform::SqliteDatabase::open(snapshot.file(), SQLITE_OPEN_READONLY)
+        .queryInt64("SELECT COUNT(*) FROM message");
+} catch (const platform::SqliteError&) {
+    return -1;
 }
 
 } // namespace
@@ -282,6 +323,63 @@ TEST(DatabaseSnapshot, FilesLeftAloneAreTrustedAsCopiedAndJustWrittenOnesAreChec
         ADD_FAILURE() << "a damaged file was taken as copied";
     } catch (const DatabaseError& error) {
         EXPECT_EQ(error, DatabaseError::damaged());
+    }
+    EXPECT_TRUE(snapshotFolderIsEmpty());
+}
+
+TEST(DatabaseSnapshot, APlainCopyOfAFileChangedMeanwhileIsTheNewFileWholeOrRefusedAsChanged) {
+    // A WAL database nobody has open is copied as its files are. A program that ignores SQLite's lock may change it at
+    // any moment after the load began: before anything was copied (here while the load waits for its turn on the
+    // file) or while it is copied. The copy is then of the new file whole, or refused as a database being changed;
+    // never an empty database, nor "damaged" for a file that was sound when the load began.
+    struct Change {
+        const char* what;
+        std::function<void(const fs::path& file, const fs::path& other)> make;
+        std::int64_t messages; // of the new file; 0: refused
+    };
+    const std::vector<Change> changes{
+        {"emptied (truncate)", [](const fs::path& file, const fs::path&) { (void)::truncate(file.c_str(), 0); }, 0},
+        {"cut short (truncate)",
+         [](const fs::path& file, const fs::path&) {
+             (void)::truncate(file.c_str(), static_cast<off_t>(fs::file_size(file) / 2));
+         },
+         0},
+        {"replaced (mv)", [](const fs::path& file, const fs::path& other) { fs::rename(other, file); }, 600},
+        {"rewritten (cp)",
+         [](const fs::path& file, const fs::path& other) {
+             fs::copy_file(other, file, fs::copy_options::overwrite_existing);
+         },
+         600},
+    };
+    int row = 0;
+    for (const bool beforeTheCopy : {true, false}) {
+        for (const auto& change : changes) {
+            const auto folder = messagesFolder() / ("changed-" + std::to_string(++row));
+            const auto file = folder / "chat.db";
+            const auto other = folder / "other.db";
+            fs::create_directories(folder);
+            qbtest::buildBulkMessagesDatabase(
+                file, {.chats = 4, .messagesPerChat = 200, .journal = qbtest::JournalMode::wal});
+            qbtest::buildBulkMessagesDatabase(
+                other, {.chats = 6, .messagesPerChat = 100, .journal = qbtest::JournalMode::wal});
+            const std::string label = std::string(change.what) + (beforeTheCopy ? " before" : " during") + " the copy";
+            bool changed = false;
+            const auto changeOnce = [&] {
+                if (!changed) {
+                    changed = true;
+                    change.make(file, other);
+                }
+            };
+            try {
+                const auto snapshot = beforeTheCopy ? takeChangedBeforeTheCopy(file, changeOnce)
+                                                    : DatabaseSnapshot::take(file, [&](double) { changeOnce(); });
+                EXPECT_EQ(messagesIn(*snapshot), change.messages) << label << ": taken as copied";
+            } catch (const DatabaseError& error) {
+                EXPECT_EQ(change.messages, 0) << label;
+                EXPECT_EQ(error, DatabaseError::beingChanged()) << label;
+            }
+            EXPECT_TRUE(changed) << label;
+        }
     }
     EXPECT_TRUE(snapshotFolderIsEmpty());
 }
