@@ -238,8 +238,10 @@ QWidget* AppDelegate::showSmallWindow(QPointer<QWidget>& field, const QSize& siz
     auto* holder = new QWidget(scroll);
     auto* holderLayout = new QVBoxLayout(holder);
     holderLayout->setContentsMargins(0, 0, 0, 0);
-    holderLayout->addWidget(makeContent(holder), 0, Qt::AlignCenter);
+    // In the scroll area before the content is made: moving a holder that already held the focus would clear it, and
+    // a content that puts the keyboard somewhere (the feedback's message) would open with it elsewhere.
     scroll->setWidget(holder);
+    holderLayout->addWidget(makeContent(holder), 0, Qt::AlignCenter);
     layout->addWidget(scroll);
     if (closesOnEscape) {
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);

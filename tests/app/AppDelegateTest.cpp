@@ -342,6 +342,14 @@ TEST_F(AppDelegateTest, ShowFeedbackNotificationOpensTheFeedbackWindow) {
     hub.post(platform::notification::showFeedback);
     ASSERT_NE(delegate->feedbackWindow(), nullptr);
     EXPECT_TRUE(delegate->feedbackWindow()->isVisible());
+    // The window opens with the keyboard in the message, as the window the menu opens holds it.
+    delegate->feedbackWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->feedbackWindow()));
+    auto* message = delegate->feedbackWindow()->findChild<QPlainTextEdit*>();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), message);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("First words"));
+    EXPECT_EQ(message->toPlainText(), QStringLiteral("First words"));
 }
 
 TEST_F(AppDelegateTest, PreferencesThemeStaysInTheStateAndDoneClosesTheWindow) {
