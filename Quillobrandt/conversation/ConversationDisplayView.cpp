@@ -12,7 +12,6 @@
 
 #include "Corvantesk/qt/ViewTagging.h"
 #include "Quillobrandt/app/AppState.h"
-#include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/conversation/ParticipantLabelsView.h"
 
@@ -129,11 +128,7 @@ QDialog* ConversationDisplayView::openAsSheet(std::shared_ptr<const Conversation
 // ---- naming ----
 
 ParticipantNamer ConversationDisplayView::namer() const {
-    ContactNameLookup contacts;
-    if (appState_->hasContactsAccess()) {
-        contacts = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
-    }
-    return makeParticipantNamer(appState_->participantLabels(), contacts);
+    return participantNamerFor(*appState_);
 }
 
 QString ConversationDisplayView::displayName(const QString& handle) const {

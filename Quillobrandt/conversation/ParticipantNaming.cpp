@@ -1,5 +1,8 @@
 #include "Quillobrandt/conversation/ParticipantNaming.h"
 
+#include "Quillobrandt/app/AppState.h"
+#include "Quillobrandt/app/PermissionManager.h"
+
 namespace quillobrandt {
 
 ParticipantLabelLookup labelLookupFrom(QHash<QString, QString> labels) {
@@ -32,6 +35,14 @@ ParticipantNamer makeParticipantNamer(const std::map<std::string, std::string>& 
         }
         return handle;
     };
+}
+
+ParticipantNamer participantNamerFor(const AppState& state) {
+    ContactNameLookup contacts;
+    if (state.hasContactsAccess()) {
+        contacts = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
+    }
+    return makeParticipantNamer(state.participantLabels(), contacts);
 }
 
 } // namespace quillobrandt

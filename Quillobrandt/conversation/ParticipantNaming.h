@@ -10,6 +10,8 @@
 
 namespace quillobrandt {
 
+class AppState;
+
 // The user's label for a handle, if there is one. Supplied by the caller from the application state.
 using ParticipantLabelLookup = std::function<std::optional<QString>(const QString& handle)>;
 
@@ -29,5 +31,9 @@ using ContactNameLookup = std::function<std::optional<std::string>(const std::st
 // The labels are copied, so the namer can outlive them and run on another thread.
 ParticipantNamer makeParticipantNamer(const std::map<std::string, std::string>& labels,
                                       ContactNameLookup contactName = {});
+
+// The namer of `state`'s labels, with the contact names while Contacts access is granted. GUI thread; the namer
+// it returns may run anywhere.
+ParticipantNamer participantNamerFor(const AppState& state);
 
 } // namespace quillobrandt

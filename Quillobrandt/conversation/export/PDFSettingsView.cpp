@@ -24,7 +24,6 @@
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/FocusRing.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
-#include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/app/ScreenFit.h"
 #include "Quillobrandt/app/SoftShadow.h"
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -62,14 +61,6 @@ QLabel* caption(const QString& text, QWidget* parent) {
 
 void showSwatch(QPushButton* button, const QColor& color) {
     button->setStyleSheet(QStringLiteral("background-color: %1;").arg(color.name(QColor::HexArgb)));
-}
-
-ParticipantNamer namerFor(const AppState& state) {
-    ContactNameLookup contacts;
-    if (state.hasContactsAccess()) {
-        contacts = [](const std::string& handle) { return PermissionManager::cachedContactName(handle); };
-    }
-    return makeParticipantNamer(state.participantLabels(), contacts);
 }
 
 } // namespace
@@ -311,7 +302,7 @@ void PDFSettingsView::setSettings(const PDFSettings& s) {
 }
 
 QString PDFSettingsView::exportName() const {
-    return pdfExportName(conversation_->participants, namerFor(*appState_));
+    return pdfExportName(conversation_->participants, participantNamerFor(*appState_));
 }
 
 bool PDFSettingsView::isCustomColorPickerShown() const {
@@ -435,7 +426,7 @@ void PDFSettingsView::startGeneration() {
     request.messages = pdfExportMessages(conversation_->messages, positions_);
     request.participants = conversation_->participants;
     request.settings = settings;
-    request.namer = namerFor(*appState_);
+    request.namer = participantNamerFor(*appState_);
     request.outputPath = tempPath;
     const auto count = static_cast<qint64>(request.messages.size());
     GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
