@@ -148,6 +148,10 @@ void AppState::setContactsAllowed(bool allowed) {
     emit contactCacheReset();
 }
 
+void AppState::announceContactCacheBuilt() {
+    emit contactCacheBuilt();
+}
+
 void AppState::checkIfShouldRequestContacts() {
     const auto status = PermissionManager::contactsAuthorizationStatus();
     platform::consoleLine("🔍 Checking if should request Contacts...");

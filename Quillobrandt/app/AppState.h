@@ -128,6 +128,8 @@ public:
     // The Preferences answer to "Show contact names from the address book": stored with the contact store,
     // hasContactsAccess follows it, and the contact cache is emptied so names are matched afresh.
     void setContactsAllowed(bool allowed);
+    // The contact cache has been built afresh (by whoever matched the contacts): says so to every view.
+    void announceContactCacheBuilt();
 
     // Sets showContactsRequest when the Contacts status is not determined; never clears it.
     void checkIfShouldRequestContacts();
@@ -151,6 +153,8 @@ signals:
     void isIPhoneBackupChanged(bool value);
     // The contact cache was emptied; whoever shows names matches them again.
     void contactCacheReset();
+    // The contact cache holds the address book's names again; whoever shows names shows them anew.
+    void contactCacheBuilt();
 
 private:
     platform::NotificationHub& hub_;

@@ -88,6 +88,14 @@ ConversationDisplayView::ConversationDisplayView(std::shared_ptr<const Conversat
         refreshHeader();
         refreshList();
     });
+    // Contact names come and go with the Preferences answer: gone at once, back once the main window has
+    // matched the address book again.
+    for (const auto contactsChanged : {&AppState::contactCacheReset, &AppState::contactCacheBuilt}) {
+        connect(appState_, contactsChanged, this, [this] {
+            refreshHeader();
+            refreshList();
+        });
+    }
     connect(appState_, &AppState::hasContactsAccessChanged, this, [this] {
         refreshHeader();
         refreshList();

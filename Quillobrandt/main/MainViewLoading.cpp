@@ -272,7 +272,8 @@ void MainView::finishContactMatching(std::chrono::milliseconds elapsed) {
     platform::runOnMainQueueAfter(remainingMatchingPadding(elapsed), this, [this] {
         loading_.isMatchingContacts = false;
         refreshLoading();
-        refreshList(); // names from the freshly built cache
+        refreshList();                          // names from the freshly built cache
+        appState_->announceContactCacheBuilt(); // and an open conversation's
         if (rematchContacts_) {
             rematchContacts_ = false;
             matchContactsIfNeeded();

@@ -23,6 +23,7 @@
 #include <map>
 #include <thread>
 
+#include "Quillobrandt/app/PermissionManager.h"
 #include "Quillobrandt/conversation/EditedCopySaver.h"
 #include "Quillobrandt/conversation/JumpButton.h"
 #include "Quillobrandt/conversation/MessageList.h"
@@ -185,6 +186,31 @@ TEST_F(ConversationViewTest, HeaderTitleSourceAndLabels) {
     EXPECT_EQ(labels->windowModality(), Qt::WindowModal);
     EXPECT_EQ(labels->fieldFor("+1555")->text(), "Ann");
     labels->reject();
+
+    // Contact names turned on in Preferences while the conversation is open: once the main window has matched
+    // the address book again, the title and the senders are named as its list names them, a label still first.
+    quillobrandt::PermissionManager::resetContactCache();
+    fake.contacts->setContacts({{"Bob", "Stone", {"+1 (555) 010-2030"}}});
+    auto group = conversationOf(4, {"+1555", "+15550102030", "carol@example.com"});
+    for (auto& message : group.messages) {
+        message.sender = message.isFromMe ? "Me" : "+15550102030";
+    }
+    auto second = open(group);
+    const auto* secondTitle = second->findChild<QLabel*>("conversation_title");
+    const auto senderName = [&](int row) {
+        return second->rows().rowAt(row).content.senderName.value_or(QString()).toStdString();
+    };
+    EXPECT_EQ(secondTitle->text().toStdString(), "Ann, +15550102030, and 1 other");
+    state->setContactsAllowed(true);
+    ASSERT_TRUE(state->hasContactsAccess());
+    quillobrandt::PermissionManager::buildContactCache(); // the main window's matching, off the GUI thread there
+    state->announceContactCacheBuilt();
+    EXPECT_EQ(secondTitle->text().toStdString(), "Ann, Bob Stone, and 1 other");
+    EXPECT_EQ(senderName(1), "Bob Stone");
+    state->setContactsAllowed(false);
+    EXPECT_EQ(secondTitle->text().toStdString(), "Ann, +15550102030, and 1 other");
+    EXPECT_EQ(senderName(1), "+15550102030");
+    quillobrandt::PermissionManager::resetContactCache();
 }
 
 TEST_F(ConversationViewTest, EditModeDeletesForTheSessionOnly) {

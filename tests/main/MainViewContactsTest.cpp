@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 
 #include <filesystem>
 #include <memory>
@@ -38,7 +39,8 @@ void writeOneChat(const fs::path& file, const std::string& handle) {
     fs::create_directories(file.parent_path());
     qbtest::MessagesDatabaseBuilder builder(file);
     const auto chat = builder.addOneToOneChat(handle);
-    builder.addMessageToChat(chat.chatId, {.text = "Hi", .date = qbtest::storedNanoseconds(10), .handleId = chat.handleId});
+    builder.addMessageToChat(chat.chatId,
+                             {.text = "Hi", .date = qbtest::storedNanoseconds(10), .handleId = chat.handleId});
     builder.finish();
 }
 
@@ -101,11 +103,13 @@ TEST_F(MainViewContactsTest, TurningContactsOffAndOnClearsTheCacheAndMatchesAgai
     EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("+15551234567"));
 
     fake.contacts->setContacts({{"Janet", "Doe", {"555 123 4567"}}});
+    QSignalSpy built(&state, &quillobrandt::AppState::contactCacheBuilt);
     state.setContactsAllowed(true);
     EXPECT_TRUE(state.hasContactsAccess());
     EXPECT_TRUE(view.loadingState().isMatchingContacts);
     ASSERT_TRUE(qbtest::processEventsUntil([this] { return !view.loadingState().isMatchingContacts; }));
     EXPECT_EQ(view.filteredConversations()[0].name, QStringLiteral("Janet Doe"));
+    EXPECT_EQ(built.count(), 1) << "an open conversation learns that the names are there again";
     EXPECT_EQ(fake.contacts->mainThreadEnumerationCount(), 0);
 }
 
