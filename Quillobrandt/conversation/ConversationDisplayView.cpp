@@ -136,7 +136,7 @@ QDialog* ConversationDisplayView::openAsSheet(std::shared_ptr<const Conversation
 // ---- naming ----
 
 ParticipantNamer ConversationDisplayView::namer() const {
-    return participantNamerFor(*appState_);
+    return participantNamerFor(*appState_, model_.conversation().participants);
 }
 
 QString ConversationDisplayView::displayName(const QString& handle) const {

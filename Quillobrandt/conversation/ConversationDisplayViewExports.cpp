@@ -71,16 +71,17 @@ void ConversationDisplayView::presentCSVPanel() {
     const int messageCount = model_.filteredCount();
     // The application's analytics when the view has none of its own; both outlive the export.
     GoogleAnalyticsManager* analytics = analytics_ ? analytics_ : &GoogleAnalyticsManager::shared();
-    CsvExporter::forState(appState_)->start(std::filesystem::path(chosen->toStdString()), model_.sharedConversation(),
-                                            model_.filteredIndices(), labelLookupFrom(appState_->participantLabels()),
-                                            [self, messageCount, analytics](const CsvExportResult& result) {
-                                                // The conversation may have been closed meanwhile; the file was
-                                                // still written to its end, or not at all, and the user hears which.
-                                                if (self) {
-                                                    self->finishCsvExport();
-                                                }
-                                                reportCsvOutcome(result, messageCount, *analytics);
-                                            });
+    CsvExporter::forState(appState_)->start(
+        std::filesystem::path(chosen->toStdString()), model_.sharedConversation(), model_.filteredIndices(),
+        labelLookupFrom(appState_->participantLabels(), model_.conversation().participants),
+        [self, messageCount, analytics](const CsvExportResult& result) {
+            // The conversation may have been closed meanwhile; the file was still written to its end, or not at
+            // all, and the user hears which.
+            if (self) {
+                self->finishCsvExport();
+            }
+            reportCsvOutcome(result, messageCount, *analytics);
+        });
 }
 
 void ConversationDisplayView::finishCsvExport() {

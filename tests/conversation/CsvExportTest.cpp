@@ -199,4 +199,8 @@ TEST(ParticipantNaming, LabelThenContactThenHandle) {
     EXPECT_EQ(makeParticipantNamer(labels)("+2"), "+2");
     EXPECT_EQ(labelLookupFrom(labels)("+1"), QStringLiteral("Label One"));
     EXPECT_FALSE(labelLookupFrom(labels)("+2"));
+    // A conversation's sender under another spelling of a labelled participant's number is that participant.
+    const auto senders = labelLookupFrom({{"+1 (555) 123-4567", "Mum"}}, {"+1 (555) 123-4567", "+15550000000"});
+    EXPECT_EQ(senders("5551234567"), QStringLiteral("Mum"));
+    EXPECT_FALSE(senders("+15550000000"));
 }

@@ -131,6 +131,43 @@ TEST_F(CsvRoundTripTest, EveryRowOfAGroupWithQuotesInNamesAndTextsParses) {
     }
 }
 
+// One person's chats under two spellings of the number load as one conversation: the label the user gave it names
+// every row, whichever spelling sent the message.
+TEST_F(CsvRoundTripTest, AMergedPersonsLabelNamesEveryRow) {
+    const auto source = file("merged/chat.db");
+    {
+        qbtest::MessagesDatabaseBuilder builder(source);
+        const auto bare = builder.addOneToOneChat("5551234567", "SMS");
+        const auto dressed = builder.addOneToOneChat("+1 (555) 123-4567");
+        for (int i = 0; i < 4; ++i) {
+            const auto& chat = i % 2 == 0 ? bare : dressed;
+            builder.addMessageToChat(chat.chatId, {.text = "m" + std::to_string(i),
+                                                   .date = qbtest::storedNanoseconds(7.5e8 + 60.0 * i),
+                                                   .handleId = chat.handleId});
+        }
+        builder.finish();
+    }
+    quillobrandt::DatabaseManager manager;
+    const auto conversations = manager.openDatabase(source);
+    ASSERT_EQ(conversations.size(), 1u) << "the two chats are one person's";
+    ASSERT_EQ(conversations[0].participants.size(), 1u);
+    state->setParticipantLabel(conversations[0].participants[0], "Mum");
+
+    auto view = open(conversations[0]);
+    const auto target = file("merged/out.csv");
+    fake.panels->answerNext(QString::fromStdString(target.string()));
+    view->presentCSVPanel();
+    ASSERT_TRUE(qbtest::finishCsvExport(*view));
+    const auto text = platform::readFile(target);
+    ASSERT_TRUE(text);
+    const auto rows = parseCsv(*text);
+    ASSERT_TRUE(rows) << *text;
+    ASSERT_EQ(rows->size(), 5u);
+    for (std::size_t i = 1; i < rows->size(); ++i) {
+        EXPECT_EQ(rows->at(i)[0], "Mum") << "row " << i << " (" << rows->at(i)[2] << ")";
+    }
+}
+
 TEST_F(CsvRoundTripTest, FileGetsTheUsersPermissionsAndAFailureIsShown) {
     Conversation conversation;
     conversation.participants = {"+15551234567"};

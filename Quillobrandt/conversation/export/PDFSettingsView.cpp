@@ -294,7 +294,7 @@ void PDFSettingsView::setSettings(const PDFSettings& s) {
 }
 
 QString PDFSettingsView::exportName() const {
-    return pdfExportName(conversation_->participants, participantNamerFor(*appState_));
+    return pdfExportName(conversation_->participants, participantNamerFor(*appState_, conversation_->participants));
 }
 
 bool PDFSettingsView::isCustomColorPickerShown() const {

@@ -76,7 +76,7 @@ void PDFSettingsView::startGeneration() {
     request.messages = pdfExportMessages(conversation_->messages, positions_);
     request.participants = conversation_->participants;
     request.settings = settings;
-    request.namer = participantNamerFor(*appState_);
+    request.namer = participantNamerFor(*appState_, conversation_->participants);
     request.outputPath = tempPath;
     const auto count = static_cast<qint64>(request.messages.size());
     GoogleAnalyticsManager& analytics = analytics_ ? *analytics_ : GoogleAnalyticsManager::shared();
