@@ -26,6 +26,10 @@ namespace quillobrandt {
 
 using namespace std::chrono_literals;
 
+namespace {
+constexpr int jumpButtonsInset = 16; // from the message area's trailing and bottom edges
+} // namespace
+
 // ---- message area ----
 
 void ConversationDisplayView::buildMessageArea() {
@@ -215,7 +219,8 @@ void ConversationDisplayView::layoutOverlays() {
     loadingLabel_->setGeometry(area);
     emptyRangeLabel_->setGeometry(area.adjusted(16, 16, -16, -16));
     jumpButtons_->adjustSize();
-    jumpButtons_->move(area.width() - 16 - jumpButtons_->width(), area.height() - 16 - jumpButtons_->height());
+    jumpButtons_->move(area.width() - jumpButtonsInset - jumpButtons_->width(),
+                       area.height() - jumpButtonsInset - jumpButtons_->height());
     jumpPanel_->adjustSize();
     jumpPanel_->move(area.center() - QPoint(jumpPanel_->width() / 2, jumpPanel_->height() / 2));
     banner_->adjustSize();
@@ -236,6 +241,10 @@ void ConversationDisplayView::refreshList() {
     // The lower end of the list scrolls clear of the jump buttons, so the newest message is read whole. The top
     // keeps only its padding: the position banner floats over it for a moment and goes.
     const qreal endMargin = model_.showsJumpButtons() ? jumpButtons_->sizeHint().height() + 8 : 0;
+    // Every row keeps clear of the buttons' column as it scrolls past it: 8 points between the buttons and the
+    // bubbles, measured without a scroll bar (with one, the gap only grows).
+    const qreal trailingMargin =
+        model_.showsJumpButtons() ? jumpButtonsInset + jumpButtons_->sizeHint().width() + 8 - messageListPadding : 0;
     std::vector<MessageRow> rows;
     rows.reserve(shown.size());
     for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -246,6 +255,7 @@ void ConversationDisplayView::refreshList() {
         row.marked = model_.isMarkedDeleted(row.message.id);
         row.marginAbove = i == 0 ? messageListPadding : 0;
         row.marginBelow = i + 1 == shown.size() ? endMargin : 0;
+        row.marginTrailing = trailingMargin;
         if (!row.layout.empty) {
             row.content = makeBubbleContent(row.message, row.layout.showSenderName, context);
         }

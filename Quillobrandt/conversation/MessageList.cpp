@@ -89,7 +89,8 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
         g.header = QRectF(0, y, width, headerHeight());
         y += g.header.height() + rowSpacing;
     }
-    const qreal maxColumn = std::max<qreal>(120, (width - 2 * sideInset) * 0.7);
+    const qreal maxColumn =
+        std::max<qreal>(120, std::min((width - 2 * sideInset) * 0.7, width - 2 * sideInset - row.marginTrailing));
     const qreal top = y;
     // Stack the column's pieces at x = 0 first; they are moved to their side below.
     std::vector<QRectF*> pieces;
@@ -140,7 +141,7 @@ MessageRowGeometry layoutMessageRow(const MessageRow& row, qreal width) {
 
     const qreal deleteWidth = row.showDelete ? deleteSize + 8 : 0;
     const qreal blockWidth = columnWidth + deleteWidth;
-    const qreal blockLeft = c.fromMe ? width - sideInset - blockWidth : sideInset;
+    const qreal blockLeft = c.fromMe ? width - sideInset - row.marginTrailing - blockWidth : sideInset;
     const qreal columnLeft = blockLeft + deleteWidth;
     for (QRectF* rect : pieces) {
         // Own messages align to the column's trailing edge, received ones to its leading edge.

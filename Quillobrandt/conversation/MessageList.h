@@ -31,6 +31,9 @@ struct MessageRow {
     // for the jump buttons that float over the list's lower end, so the newest message clears them.
     qreal marginAbove = 0;
     qreal marginBelow = 0;
+    // Room kept free at the trailing side, beyond the list's padding: the jump buttons' column, which rows scroll
+    // past, so that no sent bubble or time ever passes under the buttons.
+    qreal marginTrailing = 0;
 };
 
 // The displayed window as rows. Rebuilt as a whole whenever the window, the filter, edit mode or the

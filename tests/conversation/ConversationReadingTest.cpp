@@ -317,6 +317,12 @@ TEST_F(ConversationReadingTest, TheJumpedToMessageIsReadableWhole) {
     auto* discs = view->findChild<QWidget*>("jump_newest")->parentWidget();
     ASSERT_TRUE(discs->isVisible());
     const QRect viewport(list->viewport()->mapTo(list->parentWidget(), QPoint(0, 0)), list->viewport()->size());
+    // Wherever the list is scrolled, no message passes under the discs: the bubbles' column keeps clear of theirs.
+    for (int row = 0; row < view->rows().rowCount(); ++row) {
+        for (const QRect& piece : drawnPieces(*view, *list, row)) {
+            EXPECT_LT(piece.right(), discs->geometry().left()) << "row " << row << " runs under the jump discs";
+        }
+    }
 
     view->jumpToNewest();
     ASSERT_TRUE(qbtest::waitUntil([&] { return view->showsPositionBanner(); }));
