@@ -179,6 +179,8 @@ private:
     QPushButton* saveCopyButton_ = nullptr;
     QPushButton* csvButton_ = nullptr;
     ButtonSpinner* csvSpinner_ = nullptr;
+    bool csvHadFocus_ = false;          // the keyboard was on Export CSV when its export began
+    QPointer<QWidget> csvFocusStandIn_; // where the keyboard went meanwhile
     QWidget* savingIndicator_ = nullptr;
     QAction* undoMark_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture

@@ -3,6 +3,8 @@
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
 
+#include <QPushButton>
+
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/app/GoogleAnalyticsManager.h"
 #include "Quillobrandt/conversation/CsvExport.h"
@@ -66,7 +68,12 @@ void ConversationDisplayView::presentCSVPanel() {
         return;
     }
     exportingCsv_ = true;
+    const bool hadFocus = csvButton_->hasFocus();
     refreshHeader();
+    // The busy button passes the keyboard on to the next control; it is given back at the end, unless the user has
+    // moved on from there meanwhile.
+    csvFocusStandIn_ = hadFocus ? window()->focusWidget() : nullptr;
+    csvHadFocus_ = hadFocus;
     QPointer<ConversationDisplayView> self(this);
     const int messageCount = model_.filteredCount();
     // The application's analytics when the view has none of its own; both outlive the export.
@@ -87,6 +94,12 @@ void ConversationDisplayView::presentCSVPanel() {
 void ConversationDisplayView::finishCsvExport() {
     exportingCsv_ = false;
     refreshHeader();
+    const QWidget* focused = window()->focusWidget();
+    if (csvHadFocus_ && (csvFocusStandIn_ ? focused == csvFocusStandIn_ : focused == nullptr)) {
+        csvButton_->setFocus(Qt::OtherFocusReason);
+    }
+    csvHadFocus_ = false;
+    csvFocusStandIn_ = nullptr;
 }
 
 void ConversationDisplayView::exportPDF() {

@@ -146,11 +146,14 @@ TEST_F(ConversationCaptureTest, JoinedEmojiOnScreenAndInThePdf) {
     auto view = open(conversation, {900, 900});
     view->findChild<QListView*>("message_list")->scrollToTop();
     shoot(*view, "joined-emoji");
-    // Export CSV while it writes: the button busy.
+    // Export CSV from the keyboard while it writes: the button busy; then the focus back on it.
     fake.panels->answerNext(folder + QStringLiteral("/joined-emoji.csv"));
+    view->activateWindow();
+    view->findChild<QWidget*>(QStringLiteral("export_csv"))->setFocus(Qt::TabFocusReason);
     view->presentCSVPanel();
     EXPECT_TRUE(view->grab().save(folder + QStringLiteral("/csv-exporting.png")));
     EXPECT_TRUE(qbtest::finishCsvExport(*view));
+    shoot(*view, "csv-exported");
 
     const QString pdf = folder + QStringLiteral("/joined-emoji.pdf");
     ASSERT_TRUE(

@@ -653,7 +653,9 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     auto view = open(conversationOf(3));
     const auto target = file("out/chat.csv");
     fake.panels->answerNext(QString::fromStdString(target.string()));
-    button(*view, "export_csv")->click();
+    view->activateWindow();
+    button(*view, "export_csv")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button(*view, "export_csv"), Qt::Key_Space);
     ASSERT_EQ(fake.panels->saveRequests().size(), 1u);
     EXPECT_EQ(fake.panels->saveRequests()[0].suggestedName, "+15551234567.csv");
     // Written on a worker (a million rows froze the window for seconds), with the button busy meanwhile.
@@ -676,6 +678,11 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     EXPECT_LE(darkest, qGray(buttonText.rgb()) + 40) << "its darkest spoke";
     ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_TRUE(button(*view, "export_csv")->isEnabled());
+    // The keyboard left the busy button for the next one; it comes back to where the user was.
+    EXPECT_TRUE(button(*view, "export_csv")->hasFocus())
+        << "focus is on "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                        : std::string("nothing"));
     const std::string text = platform::readFile(target).value_or("");
     EXPECT_EQ(text.rfind("person,datetime,message\n", 0), 0u);
     EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
