@@ -97,8 +97,14 @@ void MainWindow::resizeContent(const QSize& designed) {
     const QRect available = availableScreenArea(*this);
     // A fixed-size window larger than its screen (a small or scaled one) would put its lower rows, or its title
     // and menu bars, out of reach: it gets what fits, and the content scrolls.
+    // Content that shrinks to the window (the conversation list) scrolls no more than its least size asks: a scroll
+    // bar's room it would never fill would stay a blank strip at the window's edge.
+    QSize least;
+    if (const auto* scroll = qobject_cast<const QScrollArea*>(centralWidget()); scroll && scroll->widget()) {
+        least = scroll->widget()->minimumSizeHint().expandedTo(scroll->widget()->minimumSize());
+    }
     const QSize fitted = fitContentToScreen(designed, QSize(0, menuHeight), frameExtent(*this), available,
-                                            style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+                                            style()->pixelMetric(QStyle::PM_ScrollBarExtent), least);
     if (QWidget* content = centralWidget()) {
         content->setFixedSize(fitted);
     }

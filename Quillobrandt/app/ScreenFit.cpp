@@ -9,18 +9,21 @@
 
 namespace quillobrandt {
 
-QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available, int scrollBar) {
+QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available, int scrollBar, QSize least) {
     if (!available.isValid()) {
         return content;
     }
     // An unset size (QSize() is -1 by -1) takes no room; subtracted as it stands it would add a pixel each way.
     const QSize none(0, 0);
     const QSize room = available.size() - bars.expandedTo(none) - frame.expandedTo(none);
+    const QSize smallest = least.isValid() ? least.boundedTo(content) : content;
+    const bool scrollsDown = smallest.height() > room.height();
+    const bool scrollsAcross = smallest.width() + (scrollsDown ? scrollBar : 0) > room.width();
     QSize wanted = content;
-    if (wanted.height() > room.height()) {
+    if (scrollsDown) {
         wanted.rwidth() += scrollBar;
     }
-    if (wanted.width() > room.width()) {
+    if (scrollsAcross) {
         wanted.rheight() += scrollBar;
     }
     return wanted.boundedTo(room).expandedTo(QSize(1, 1));

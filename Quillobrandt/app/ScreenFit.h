@@ -15,8 +15,10 @@ inline constexpr QSize kFrameAllowance(0, 40);
 // has room for it, the window's own bars (`bars`: a menu bar) and its frame (`frame`), else as much as fits. Never
 // smaller than 1 by 1. A fixed-size window made larger than its screen would leave controls out of reach.
 // Content that then scrolls one way gets `scrollBar` pixels more the other way where there is room, so that the
-// scroll bar does not take the room and make it scroll both ways.
-QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available, int scrollBar = 0);
+// scroll bar does not take the room and make it scroll both ways. Content that can shrink to `least` (unset: it
+// cannot shrink) scrolls only where even that does not fit; elsewhere it gets no room for a bar it never shows.
+QSize fitContentToScreen(QSize content, QSize bars, QSize frame, const QRect& available, int scrollBar = 0,
+                         QSize least = QSize());
 
 // Where a window's frame goes so that it lies within `available` when it fits, and never above or left of it
 // when it does not (the title bar, the menu bar and the close button stay reachable).

@@ -117,11 +117,10 @@ void MainView::refreshFace() {
         }
         break;
     }
-    // The designed frame; the list may shrink to fit a smaller window (the list itself scrolls), the other faces
-    // keep their size and scroll in the window.
+    // The designed frame; the list and the menu load's spinner may shrink to fit a smaller window (the list itself
+    // scrolls), the start screen keeps its size and scrolls in the window. Each fills whatever room the window has.
     const QSize designed = mainContentSize(!appState_->conversations().empty());
-    setMaximumSize(designed);
-    setMinimumSize(face() == MainFace::conversationList ? kConversationListMinimumSize : designed);
+    setMinimumSize(face() == MainFace::startScreen ? designed : kConversationListMinimumSize.boundedTo(designed));
     if (isWindow()) {
         resize(designed);
     } else {

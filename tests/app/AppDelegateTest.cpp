@@ -139,13 +139,12 @@ TEST_F(AppDelegateTest, ResizeWindowChangesTheContentSizeAndKeepsTheTopLeftCorne
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, screen.height() * 2)));
     EXPECT_GE(window->pos().y(), screen.top()) << "a window taller than the screen keeps its title bar on screen";
     EXPECT_LE(window->frameGeometry().bottom(), screen.bottom()) << "and is never made taller than the screen";
-    // The test screen (800 by 600) is smaller than the list's designed 810 by 690: the window gets what fits,
-    // whole, on the screen.
+    // The test screen is smaller than the list's designed 810 by 690: the window gets what fits, whole, on the
+    // screen. What it shows (the splash) fits in that and never scrolls: no room is added for a scroll bar.
     hub.post(platform::notification::resizeWindow, platform::resizeWindowUserInfo(QSizeF(810, 690)));
     const int menu = window->menuWidget()->sizeHint().height();
     const QSize fits =
-        quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu), quillobrandt::frameExtent(*window), screen,
-                                         window->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+        quillobrandt::fitContentToScreen(QSize(810, 690), QSize(0, menu), quillobrandt::frameExtent(*window), screen);
     EXPECT_EQ(window->contentSize(), fits);
     EXPECT_TRUE(screen.contains(window->frameGeometry()))
         << window->frameGeometry().x() << "," << window->frameGeometry().y();
@@ -269,6 +268,13 @@ TEST(ScreenFit, DesignedSizesAreBoundedByScaledLaptopScreens) {
     EXPECT_EQ(fitContentToScreen(QSize(550, 450), menu, frame, scale2, 16), QSize(566, 320));
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2, 16), QSize(683, 320));
     EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale1, 16), QSize(810, 690));
+    // Content that shrinks to fit scrolls only past its least size: no room for a bar that never shows.
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale15, 16, QSize(480, 300)), QSize(810, 448));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale15, 16, QSize(480, 500)), QSize(826, 448));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, scale2, 16, QSize(700, 300)), QSize(683, 320));
+    EXPECT_EQ(fitContentToScreen(QSize(810, 690), menu, frame, QRect(0, 0, 700, 768), 16, QSize(690, 300)),
+              QSize(700, 690))
+        << "scrolls across, so gets the bar's height where the screen has it";
 
     // A frame centred on a screen smaller than itself keeps its title bar in the free area.
     QRect tall(0, 0, 600, 500);
