@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "Quillobrandt/app/FocusReturn.h"
 #include "Quillobrandt/conversation/ConversationViewModel.h"
 #include "Quillobrandt/conversation/ParticipantNaming.h"
 #include "Quillobrandt/store/Conversation.h"
@@ -179,8 +180,7 @@ private:
     QPushButton* saveCopyButton_ = nullptr;
     QPushButton* csvButton_ = nullptr;
     ButtonSpinner* csvSpinner_ = nullptr;
-    bool csvHadFocus_ = false;          // the keyboard was on Export CSV when its export began
-    QPointer<QWidget> csvFocusStandIn_; // where the keyboard went meanwhile
+    FocusReturn csvFocus_; // Export CSV's keyboard, while its export runs
     QWidget* savingIndicator_ = nullptr;
     QAction* undoMark_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture

@@ -68,12 +68,7 @@ void ConversationDisplayView::presentCSVPanel() {
         return;
     }
     exportingCsv_ = true;
-    const bool hadFocus = csvButton_->hasFocus();
-    refreshHeader();
-    // The busy button passes the keyboard on to the next control; it is given back at the end, unless the user has
-    // moved on from there meanwhile.
-    csvFocusStandIn_ = hadFocus ? window()->focusWidget() : nullptr;
-    csvHadFocus_ = hadFocus;
+    csvFocus_.disableKeeping(*csvButton_, [this] { refreshHeader(); });
     QPointer<ConversationDisplayView> self(this);
     const int messageCount = model_.filteredCount();
     // The application's analytics when the view has none of its own; both outlive the export.
@@ -94,12 +89,7 @@ void ConversationDisplayView::presentCSVPanel() {
 void ConversationDisplayView::finishCsvExport() {
     exportingCsv_ = false;
     refreshHeader();
-    const QWidget* focused = window()->focusWidget();
-    if (csvHadFocus_ && (csvFocusStandIn_ ? focused == csvFocusStandIn_ : focused == nullptr)) {
-        csvButton_->setFocus(Qt::OtherFocusReason);
-    }
-    csvHadFocus_ = false;
-    csvFocusStandIn_ = nullptr;
+    csvFocus_.giveBack();
 }
 
 void ConversationDisplayView::exportPDF() {

@@ -72,6 +72,9 @@ protected:
         return view;
     }
     QAbstractButton* button(QWidget& view, const char* name) { return view.findChild<QAbstractButton*>(name); }
+    static std::string focusName() {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing";
+    }
 };
 
 TEST_F(ConversationViewTest, OpensOnTheNewestWindowOfFiveHundredAndPages) {
@@ -679,10 +682,7 @@ TEST_F(ConversationViewTest, CsvButtonWritesTheFilteredMessages) {
     ASSERT_TRUE(qbtest::finishCsvExport(*view));
     EXPECT_TRUE(button(*view, "export_csv")->isEnabled());
     // The keyboard left the busy button for the next one; it comes back to where the user was.
-    EXPECT_TRUE(button(*view, "export_csv")->hasFocus())
-        << "focus is on "
-        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
-                                        : std::string("nothing"));
+    EXPECT_TRUE(button(*view, "export_csv")->hasFocus()) << "focus is on " << focusName();
     const std::string text = platform::readFile(target).value_or("");
     EXPECT_EQ(text.rfind("person,datetime,message\n", 0), 0u);
     EXPECT_NE(text.find("\"Me\",\"2024-03-01 08:00:00\",\"m0\""), std::string::npos);
