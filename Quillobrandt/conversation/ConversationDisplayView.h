@@ -180,7 +180,8 @@ private:
     QPushButton* saveCopyButton_ = nullptr;
     QPushButton* csvButton_ = nullptr;
     ButtonSpinner* csvSpinner_ = nullptr;
-    FocusReturn csvFocus_; // Export CSV's keyboard, while its export runs
+    FocusReturn csvFocus_;  // Export CSV's keyboard, while its export runs
+    FocusReturn saveFocus_; // Save Copy's, while the copy is written
     QWidget* savingIndicator_ = nullptr;
     QAction* undoMark_ = nullptr;
     std::unordered_set<std::string> reportedPictureFailures_; // "Failed to load image" once per picture

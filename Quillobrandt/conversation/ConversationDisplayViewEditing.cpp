@@ -6,6 +6,7 @@
 
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QPushButton>
 
 #include "Quillobrandt/app/AppState.h"
 #include "Quillobrandt/conversation/CsvExporter.h"
@@ -147,7 +148,7 @@ bool ConversationDisplayView::targetIsSource(const std::filesystem::path& target
 void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                                              const std::unordered_set<std::int64_t>& ids) {
     saving_ = true;
-    refreshHeader();
+    saveFocus_.disableKeeping(*saveCopyButton_, [this] { refreshHeader(); });
     QPointer<ConversationDisplayView> self(this);
     stopSave_ = EditedCopySaver::forState(appState_)->start(
         source, target, ids, [self, target, ids](const std::optional<std::string>& error, bool stopped) {
@@ -178,16 +179,18 @@ void ConversationDisplayView::finishSave(const std::filesystem::path& target,
                                          const std::optional<std::string>& error, bool stopped) {
     saving_ = false;
     stopSave_.reset();
+    refreshHeader();
+    // Back on Save Copy before anything else: a saved copy ends edit mode, which hides the button and sends the
+    // keyboard on from there to Edit Messages.
+    saveFocus_.giveBack();
     if (stopped) {
         // Asked for by the user: nothing to report, and the marks wait to be saved again.
         platform::consoleLine("🛑 Saving the edited copy was stopped");
-        refreshHeader();
         emit editedCopySaveFinished(false);
         return;
     }
     if (error) {
         platform::consoleLine("❌ Error saving edited copy: " + *error);
-        refreshHeader();
         showSaveFailure(QString::fromStdString(*error));
         emit editedCopySaveFinished(false);
         return;

@@ -378,7 +378,9 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
     view->deleteMessage(conversation.messages[1]);
     const auto target = file("out/edited.db");
     fake.panels->answerNext(QString::fromStdString(target.string()));
-    view->presentSaveCopyPanel();
+    view->activateWindow();
+    button(*view, "edit_save_copy")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button(*view, "edit_save_copy"), Qt::Key_Space);
     ASSERT_EQ(fake.panels->saveRequests().size(), 1u);
     EXPECT_EQ(fake.panels->saveRequests()[0].suggestedName, "quillobrandt_+15551234567_edited.db");
     ASSERT_TRUE(view->waitForBackgroundWork());
@@ -399,6 +401,8 @@ TEST_F(SavedCopyTest, WritesTheCopyThenLoadsIt) {
         return state->databaseURL() == target;
     }));
     EXPECT_EQ(view->findChild<QLabel*>("conversation_source")->text(), "Editing: edited.db");
+    // Save Copy hid with edit mode; the keyboard goes on to Edit Messages, not to where the busy button sent it.
+    EXPECT_TRUE(button(*view, "edit_messages")->hasFocus()) << "focus is on " << focusName();
     view->enterEditMode();
     EXPECT_EQ(view->rows().rowCount(), 3) << "edit mode starts without the saved deletion too";
 }
@@ -514,9 +518,13 @@ TEST_F(SavedCopyTest, AMissingDestinationFolderIsNamedAsSuch) {
     view->deleteMessage(conversation.messages[0]);
     const auto target = file("out/x").parent_path() / "no-such-folder" / "edited.db";
     fake.panels->answerNext(QString::fromStdString(target.string()));
-    view->presentSaveCopyPanel();
+    view->activateWindow();
+    button(*view, "edit_save_copy")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button(*view, "edit_save_copy"), Qt::Key_Space);
     ASSERT_TRUE(view->waitForBackgroundWork());
     ASSERT_TRUE(qbtest::waitUntil([&] { return !view->isSaving(); }));
+    // The busy button passed the keyboard on to the close button; a second Space must not close the conversation.
+    EXPECT_TRUE(button(*view, "edit_save_copy")->hasFocus()) << "focus is on " << focusName();
     ASSERT_EQ(fake.alerts->alerts().size(), 1u);
     const QString text = fake.alerts->alerts()[0].informativeText;
     EXPECT_TRUE(text.contains("cannot be written to")) << text.toStdString();
