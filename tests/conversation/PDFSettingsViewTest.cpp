@@ -7,10 +7,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 #include "Quillobrandt/conversation/ConversationDisplayView.h"
@@ -77,14 +79,15 @@ protected:
     std::unique_ptr<PDFSettingsView> dialog(const Conversation& c) {
         return std::make_unique<PDFSettingsView>(c, c.messages, state.get(), nullptr, &analytics);
     }
-    bool runExport(PDFSettingsView& view) {
+    // Runs an export started by `start` (the sheet's own call when none); whether the PDF was saved.
+    bool runExport(PDFSettingsView& view, const std::function<void()>& start = {}) {
         bool finished = false;
         bool saved = false;
         QObject::connect(&view, &PDFSettingsView::exportFinished, [&](bool ok) {
             finished = true;
             saved = ok;
         });
-        view.startGeneration();
+        start ? start() : view.startGeneration();
         EXPECT_TRUE(view.isGenerating());
         EXPECT_TRUE(view.waitForGeneration());
         EXPECT_TRUE(qbtest::waitUntil([&] { return finished; }, 10000));
@@ -148,10 +151,21 @@ TEST_F(PdfDialogTest, GeneratesAndMovesTheFileToTheChosenPlace) {
 
 TEST_F(PdfDialogTest, CancelledPanelRemovesTheTemporaryFile) {
     auto view = dialog(smallConversation());
-    EXPECT_FALSE(runExport(*view));
+    // Started from the keyboard: Generate PDF, disabled while it renders, sent the keyboard on to the colour scheme,
+    // where an arrow key changes it. The sheet stays once the panel is cancelled, with the keyboard back on the button.
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* generate = view->findChild<QPushButton*>("pdf_generate");
+    generate->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(runExport(*view, [&] { QTest::keyClick(generate, Qt::Key_Space); }));
     EXPECT_FALSE(view->temporaryFile().isEmpty());
     EXPECT_FALSE(QFile::exists(view->temporaryFile()));
     EXPECT_FALSE(view->isGenerating());
+    EXPECT_TRUE(generate->hasFocus()) << "focus is on "
+                                      << (QApplication::focusWidget()
+                                              ? QApplication::focusWidget()->metaObject()->className()
+                                              : "nothing");
 }
 
 TEST_F(PdfDialogTest, AFailedMoveIsShownAndRemovesTheTemporaryFile) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "Quillobrandt/app/FocusReturn.h"
 #include "Quillobrandt/conversation/export/PDFSettings.h"
 #include "Quillobrandt/store/Conversation.h"
 
@@ -130,6 +131,7 @@ private:
     QCheckBox* ultraDense_ = nullptr;
     QLabel* ultraDenseCaption_ = nullptr;
     QPushButton* generate_ = nullptr;
+    FocusReturn generateFocus_; // Generate PDF's keyboard, while it renders
     QFrame* progressCard_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QLabel* progressLabel_ = nullptr;

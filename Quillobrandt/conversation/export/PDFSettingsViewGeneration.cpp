@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cmath>
@@ -69,7 +70,7 @@ void PDFSettingsView::startGeneration() {
     const PDFSettings settings = this->settings();
     isGenerating_ = true;
     setProgress(QStringLiteral("Preparing..."), 0.0);
-    updateVisibility();
+    generateFocus_.disableKeeping(*generate_, [this] { updateVisibility(); });
 
     PdfExportRequest request;
     // The render runs on another thread and may outlive this sheet: it gets messages of its own.
@@ -101,6 +102,7 @@ void PDFSettingsView::finishGeneration(const PdfExportOutcome& outcome, const QS
     job_.reset();
     isGenerating_ = false;
     updateVisibility();
+    generateFocus_.giveBack(); // before the alert or the save panel, which hand the keyboard back to it when they close
     if (!outcome.result.written) {
         // Nothing to save: the job has already removed what it wrote.
         showFailure(outcome.result.error.isEmpty() ? QStringLiteral("The PDF could not be rendered.")
