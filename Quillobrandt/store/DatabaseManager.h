@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "Quillobrandt/store/ArchivedBodyWorker.h"
 #include "Quillobrandt/store/Attachment.h"
 #include "Quillobrandt/store/AttachmentPathResolver.h"
 #include "Quillobrandt/store/Conversation.h"
@@ -149,6 +151,22 @@ private:
     void console(std::string_view line);
     void flushConsole();
     void flushConsoleWhenFull();
+    // Writes every line collected so far, in order, waiting for the bodies a held line counts.
+    void writeCollectedConsole() const;
+    // Moves held lines whose bodies are decoded (all of them, waiting, when `wait`) to readyConsole_.
+    void releaseHeldConsole(bool wait) const;
+
+    // The lines of a chat up to its messages' line, held while its archived bodies are decoded: that line counts
+    // the messages left without text. The worker adds to decodedWithoutText through a pointer, so held lines are
+    // kept in a deque (whose elements stay put).
+    struct HeldConsoleLines {
+        std::string before;                 // the lines up to the chat's first body
+        bool finished = false;              // the chat was read to its end: its messages' line follows
+        std::size_t messages = 0;           // of the chat
+        std::size_t withoutText = 0;        // among those not decoded by the worker
+        std::size_t decodedWithoutText = 0; // the worker's, complete once decoded(through)
+        std::uint64_t through = 0;          // the worker's count of bodies once the chat's last was added
+    };
 
     std::shared_ptr<const DatabaseSnapshot> snapshot_; // declared first: outlives the connection reading it
     std::optional<FileTurn> inPlaceTurn_;              // the turn of the file read where it lies, after the connection
@@ -156,7 +174,13 @@ private:
     platform::SqliteDatabase db_;
     std::optional<MessagesLayout> layout_; // of the open connection's file
     ChatStatements statements_;            // after db_: finalized before the connection closes
-    mutable std::string console_;          // failRead writes it out before its error line
+    // Console lines in order: readyConsole_, heldConsole_, console_ (failRead writes them out before its error line).
+    mutable std::string readyConsole_;
+    mutable std::deque<HeldConsoleLines> heldConsole_;
+    mutable std::string console_;
+    const std::function<void()> writeCollected_ = [this] { writeCollectedConsole(); }; // for stepRow
+    // Decodes archived bodies beside a load that collects its console lines without quoting messages.
+    std::unique_ptr<ArchivedBodyWorker> bodies_;
     bool batching_ = false;
     bool readThroughSnapshot_ = false;
     bool quoteMessageText_ = false;

@@ -89,7 +89,7 @@ std::vector<std::string> DatabaseManager::fetchParticipants(std::int64_t chatId)
     SqliteStatement* const prepared = &chatStatement(statements_.participants, layoutStatements().participants, chatId,
                                                      "the participants of chat " + std::to_string(chatId));
     for (;;) {
-        const auto step = stepRow(*prepared, db_, "participants of chat", chatId, console_);
+        const auto step = stepRow(*prepared, db_, "participants of chat", chatId, writeCollected_);
         if (step == RowStep::done) {
             break;
         }
@@ -125,6 +125,9 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
 
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(std::max<std::int64_t>(messageCount, 0)));
+    // This chat's lines up to its messages' line, held from its first body the worker decodes (which then writes
+    // into `messages`: they stay put until it is done).
+    HeldConsoleLines* held = nullptr;
     // The row (its index in messages) that took each message's attachments: a crafted join table without its key
     // can list a message twice in one chat, and its later rows copy what the first one took.
     constexpr auto kNotTaken = std::numeric_limits<std::size_t>::max();
@@ -132,63 +135,84 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
     SenderTexts senders;
     std::size_t withoutText = 0;
     std::int64_t row = 0;
-    for (;;) {
-        const auto step = stepRow(statement, db_, "messages of chat", chatId, console_);
-        if (step == RowStep::done) {
-            break;
-        }
-        if (step == RowStep::failed) {
-            failRead(db_.errorCode(), "messages of chat " + std::to_string(chatId));
-        }
-        if (++row % kStopCheckEvery == 0) {
-            throwIfStopped("in chat " + std::to_string(chatId));
-        }
-        Message& message = messages.emplace_back(); // filled in place: a million moves add up
-        message.id = statement.columnInt64(0);
-        if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {
-            progress("Loading conversation...", chatFraction,
-                     "Loading message " + std::to_string(row) + " of " + std::to_string(messageCount) + "...",
-                     static_cast<double>(row) / static_cast<double>(messageCount));
-        }
-        // Built straight from SQLite's buffers: a million intermediate copies add up.
-        if (const auto text = statement.columnTextView(1)) {
-            message.text.emplace(*text);
-        } else if (const auto body = statement.columnBlobView(8)) {
-            message.text = decodeAttributedBody(*body, message.id, decodedLines);
-        }
-        const double raw = statement.columnDouble(2);
-        message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
-        message.isFromMe = statement.columnInt64(3) == 1;
-        if (const auto sender = statement.columnTextView(7)) {
-            message.sender = senders.shared(*sender);
-        } else {
-            message.sender = senderWithoutHandle(message.isFromMe);
-        }
-        if (const auto guid = statement.columnTextView(5)) {
-            message.associatedMessageGUID.emplace(*guid);
-        }
-        // A 32-bit value, as the schema's readers take it: what a wider stored number holds above is not part of it.
-        if (const auto type = static_cast<std::int32_t>(statement.columnInt64(6)); type != 0) {
-            message.associatedMessageType = type;
-        }
-        if (!attachments.empty()) {
-            auto found = std::lower_bound(attachments.begin(), attachments.end(), message.id,
-                                          [](const auto& entry, std::int64_t id) { return entry.first < id; });
-            if (found != attachments.end() && found->first == message.id) {
-                auto& holder = takenBy[static_cast<std::size_t>(found - attachments.begin())];
-                if (holder != kNotTaken) {
-                    message.attachments = messages[holder].attachments; // the message's second row in this chat
+    try {
+        for (;;) {
+            const auto step = stepRow(statement, db_, "messages of chat", chatId, writeCollected_);
+            if (step == RowStep::done) {
+                break;
+            }
+            if (step == RowStep::failed) {
+                failRead(db_.errorCode(), "messages of chat " + std::to_string(chatId));
+            }
+            if (++row % kStopCheckEvery == 0) {
+                throwIfStopped("in chat " + std::to_string(chatId));
+            }
+            if (held != nullptr && messages.size() == messages.capacity()) {
+                bodies_->waitForAll(); // more rows than counted: the messages move, the decoded texts must be in them
+            }
+            Message& message = messages.emplace_back(); // filled in place: a million moves add up
+            message.id = statement.columnInt64(0);
+            if (progress && messageCount >= kSubProgressMinimumMessages && row % kSubProgressEvery == 0) {
+                progress("Loading conversation...", chatFraction,
+                         "Loading message " + std::to_string(row) + " of " + std::to_string(messageCount) + "...",
+                         static_cast<double>(row) / static_cast<double>(messageCount));
+            }
+            // Built straight from SQLite's buffers: a million intermediate copies add up.
+            bool decodedLater = false;
+            if (const auto text = statement.columnTextView(1)) {
+                message.text.emplace(*text);
+            } else if (const auto body = statement.columnBlobView(8)) {
+                if (bodies_ && decodedLines == nullptr) {
+                    if (held == nullptr) {
+                        held = &heldConsole_.emplace_back();
+                        held->before = std::exchange(console_, {});
+                    }
+                    bodies_->add(*body, message.id, &message.text, &held->decodedWithoutText);
+                    decodedLater = true;
                 } else {
-                    holder = messages.size() - 1;
-                    for (; found != attachments.end() && found->first == message.id; ++found) {
-                        message.attachments.push_back(std::move(found->second));
+                    message.text = decodeAttributedBody(*body, message.id, decodedLines);
+                }
+            }
+            const double raw = statement.columnDouble(2);
+            message.date = platform::AbsoluteTime{raw > kNanosecondThreshold ? raw / 1e9 : raw};
+            message.isFromMe = statement.columnInt64(3) == 1;
+            if (const auto sender = statement.columnTextView(7)) {
+                message.sender = senders.shared(*sender);
+            } else {
+                message.sender = senderWithoutHandle(message.isFromMe);
+            }
+            if (const auto guid = statement.columnTextView(5)) {
+                message.associatedMessageGUID.emplace(*guid);
+            }
+            // A 32-bit value, as the schema's readers take it: what a wider stored number holds above is not
+            // part of it.
+            if (const auto type = static_cast<std::int32_t>(statement.columnInt64(6)); type != 0) {
+                message.associatedMessageType = type;
+            }
+            if (!attachments.empty()) {
+                auto found = std::lower_bound(attachments.begin(), attachments.end(), message.id,
+                                              [](const auto& entry, std::int64_t id) { return entry.first < id; });
+                if (found != attachments.end() && found->first == message.id) {
+                    auto& holder = takenBy[static_cast<std::size_t>(found - attachments.begin())];
+                    if (holder != kNotTaken) {
+                        message.attachments = messages[holder].attachments; // the message's second row in this chat
+                    } else {
+                        holder = messages.size() - 1;
+                        for (; found != attachments.end() && found->first == message.id; ++found) {
+                            message.attachments.push_back(std::move(found->second));
+                        }
                     }
                 }
             }
+            if (!decodedLater && (!message.text || message.text->empty())) {
+                ++withoutText;
+            }
         }
-        if (!message.text || message.text->empty()) {
-            ++withoutText;
+    } catch (...) {
+        if (held != nullptr) {
+            bodies_->waitForAll(); // the worker writes into `messages` until then
         }
+        throw;
     }
     // The file was read in one state: fewer rows than it counts would be a history with messages missing unseen.
     if (static_cast<std::int64_t>(messages.size()) < messageCount) {
@@ -198,7 +222,15 @@ std::vector<Message> DatabaseManager::fetchMessages(std::int64_t chatId, const D
         throw DatabaseError::unreadableLayout(what + " cannot all be read (" + std::to_string(messages.size()) +
                                               " of " + std::to_string(messageCount) + ")");
     }
-    console("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) + " without text");
+    if (held != nullptr) {
+        held->finished = true;
+        held->messages = messages.size();
+        held->withoutText = withoutText;
+        held->through = bodies_->added();
+    } else {
+        console("  📨 " + std::to_string(messages.size()) + " messages, " + std::to_string(withoutText) +
+                " without text");
+    }
     return messages;
 }
 
@@ -219,7 +251,7 @@ std::vector<std::pair<std::int64_t, Attachment>> DatabaseManager::readAttachment
     SqliteStatement& statement = chatStatement(statements_.attachments, layoutStatements().attachments, chatId,
                                                "the attachments of chat " + std::to_string(chatId));
     for (;;) {
-        const auto step = stepRow(statement, db_, "attachments of chat", chatId, console_);
+        const auto step = stepRow(statement, db_, "attachments of chat", chatId, writeCollected_);
         if (step == RowStep::done) {
             break;
         }

@@ -17,7 +17,7 @@ constexpr std::size_t kConsoleBatchBytes = std::size_t{64} << 10;
 } // namespace
 
 void DatabaseManager::failRead(int code, const std::string& what) const {
-    platform::consoleText(std::exchange(console_, {})); // the lines before the error line
+    writeCollectedConsole(); // the lines before the error line
     if (stopRequested()) {
         storeLogInfo("⏹️ Load stopped while reading " + what);
         throw DatabaseError::stopped();
@@ -34,7 +34,7 @@ void DatabaseManager::failPrepare(const platform::SqliteError& error, const std:
     if (stopRequested() || endsTheLoad(code) || code == SQLITE_AUTH) {
         failRead(error.code(), what);
     }
-    platform::consoleText(std::exchange(console_, {})); // the lines before the error line
+    writeCollectedConsole(); // the lines before the error line
     storeLogError(withCode("❌ The load ends: SQLite cannot read " + what + ": " + error.what(), error.code()));
     throw DatabaseError::unreadableLayout(what + " cannot be read (" + error.what() + ")");
 }
@@ -75,14 +75,49 @@ void DatabaseManager::console(std::string_view line) {
 }
 
 void DatabaseManager::flushConsole() {
-    platform::consoleText(console_);
-    console_.clear();
+    writeCollectedConsole();
 }
 
 void DatabaseManager::flushConsoleWhenFull() {
-    if (console_.size() >= kConsoleBatchBytes) {
-        flushConsole();
+    releaseHeldConsole(false);
+    if (!heldConsole_.empty()) {
+        // Only what comes before the first line still waiting for its bodies can go.
+        if (readyConsole_.size() >= kConsoleBatchBytes) {
+            platform::consoleText(std::exchange(readyConsole_, {}));
+        }
+    } else if (readyConsole_.size() + console_.size() >= kConsoleBatchBytes) {
+        writeCollectedConsole();
     }
+}
+
+void DatabaseManager::releaseHeldConsole(bool wait) const {
+    if (wait && bodies_) {
+        bodies_->waitForAll(); // also what the load's end waits for: every text in its message
+    }
+    while (!heldConsole_.empty()) {
+        auto& held = heldConsole_.front();
+        // Unfinished, a chat's lines can only be let go when the load ends inside it (their messages' line never
+        // comes then).
+        if (!wait && (!held.finished || (bodies_ && !bodies_->decoded(held.through)))) {
+            break;
+        }
+        readyConsole_ += held.before;
+        if (held.finished) {
+            readyConsole_ += "  📨 " + std::to_string(held.messages) + " messages, " +
+                             std::to_string(held.withoutText + held.decodedWithoutText) + " without text\n";
+        }
+        heldConsole_.pop_front();
+    }
+}
+
+void DatabaseManager::writeCollectedConsole() const {
+    releaseHeldConsole(true);
+    if (!readyConsole_.empty()) {
+        platform::consoleText(readyConsole_);
+        readyConsole_.clear();
+    }
+    platform::consoleText(console_);
+    console_.clear();
 }
 
 } // namespace quillobrandt

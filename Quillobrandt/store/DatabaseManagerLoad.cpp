@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <system_error>
 #include <utility>
 
 #include "Quillobrandt/store/LoadSteps.h"
@@ -19,23 +21,6 @@ namespace {
 // The chats' share of the progress bar: merging follows at 0.95, so the bar never goes back.
 constexpr double kChatsShare = 0.95;
 constexpr auto kChatProgressEvery = std::chrono::milliseconds(4);
-
-// Marks a load as under way for its lifetime: console lines are then collected and written a few chats at a time,
-// and what is left goes out when the load ends, however it ends.
-class ConsoleBatch {
-public:
-    ConsoleBatch(bool& batching, std::string& lines) : batching_(batching), lines_(lines) { batching_ = true; }
-    ConsoleBatch(const ConsoleBatch&) = delete;
-    ConsoleBatch& operator=(const ConsoleBatch&) = delete;
-    ~ConsoleBatch() {
-        batching_ = false;
-        platform::consoleText(std::exchange(lines_, {}));
-    }
-
-private:
-    bool& batching_;
-    std::string& lines_;
-};
 
 } // namespace
 
@@ -58,10 +43,36 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     });
 
     // The chats' lines go out a few chats at a time (one write per chat is a system call, and from a terminal a
-    // wake-up of its reader, per chat); those quoting message text only when asked for.
-    const ConsoleBatch batch(batching_, console_);
+    // wake-up of its reader, per chat); those quoting message text only when asked for. What is left goes out when
+    // the load ends, however it ends.
+    struct ConsoleBatch {
+        DatabaseManager& manager;
+        ~ConsoleBatch() {
+            manager.batching_ = false;
+            manager.writeCollectedConsole();
+            manager.bodies_.reset();
+        }
+    } const batch{*this};
+    batching_ = true;
     quoteMessageText_ = platform::consoleIsVerbose();
+    if (!quoteMessageText_) {
+        // A body's diagnostic line quotes its text: decoded beside the load only when none is written.
+        try {
+            bodies_ = std::make_unique<ArchivedBodyWorker>();
+        } catch (const std::system_error&) {
+            // No thread to be had: the bodies are decoded in turn.
+        }
+    }
     std::vector<Conversation> conversations;
+    // However the load ends, the worker is done with the messages before they go.
+    struct WaitForBodies {
+        const std::unique_ptr<ArchivedBodyWorker>& bodies;
+        ~WaitForBodies() {
+            if (bodies) {
+                bodies->waitForAll();
+            }
+        }
+    } const waitForBodies{bodies_};
     conversations.reserve(static_cast<std::size_t>(std::max<std::int64_t>(chatCount, 0)));
     std::int64_t index = 0;
     std::int64_t withoutParticipants = 0;
@@ -72,7 +83,7 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
                          " chats");
             throw DatabaseError::stopped();
         }
-        const auto step = stepRow(chats, db_, "chats", -1, console_);
+        const auto step = stepRow(chats, db_, "chats", -1, writeCollected_);
         if (step == RowStep::done) {
             break;
         }
@@ -122,7 +133,10 @@ std::vector<Conversation> DatabaseManager::loadConversations(const DatabaseProgr
     }
 
     chats = {}; // finalized: the connection may close now
-    flushConsole();
+    if (inPlaceTurn_ && (!inPlaceWitness_ || inPlaceWitness_->unchanged())) {
+        closeConnection(); // the writers' lock goes with the last row, not once the bodies are decoded
+    }
+    flushConsole(); // waits for the last bodies
     if (withoutParticipants > 0) {
         // Left out by design (nobody to name the conversation after), and said in the log.
         storeLogInfo("   Left out " + std::to_string(withoutParticipants) + " chats without participants");

@@ -37,7 +37,7 @@ bool endsTheLoad(int code) {
 }
 
 RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, std::string_view what,
-                std::int64_t chatId, std::string& pending) {
+                std::int64_t chatId, const std::function<void()>& writePending) {
     const int rc = statement.step();
     if (rc == SQLITE_ROW) {
         return RowStep::row;
@@ -45,7 +45,7 @@ RowStep stepRow(SqliteStatement& statement, const platform::SqliteDatabase& db, 
     if (rc == SQLITE_DONE) {
         return RowStep::done;
     }
-    platform::consoleText(std::exchange(pending, {}));
+    writePending();
     std::string rows(what);
     if (chatId >= 0) {
         rows += ' ';

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,10 @@ bool endsTheLoad(int code);
 enum class RowStep { row, done, failed };
 
 // Steps once; a failed step is logged as "❌ Failed to read <what>: <SQLite message> (code: N)".
-// Lines still collected in `pending` go out first, so that the error line follows them.
+// Lines still collected go out first (`writePending`), so that the error line follows them.
 // `what` and `chatId` (none when negative) name the rows in that line.
 RowStep stepRow(platform::SqliteStatement& statement, const platform::SqliteDatabase& db, std::string_view what,
-                std::int64_t chatId, std::string& pending);
+                std::int64_t chatId, const std::function<void()>& writePending);
 
 // The first integer of a one-row count statement; 0 when it cannot be prepared or gives no row. A file that
 // cannot be read ends the load.

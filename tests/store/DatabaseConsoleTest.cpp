@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -23,8 +24,10 @@ namespace {
 
 enum class Stdout { terminal, pipe };
 
-// Everything a load writes to standard output while that is a pseudo-terminal or a pipe.
-std::string consoleOfLoad(const fs::path& file, Stdout target) {
+// Everything a load writes to standard output while that is a pseudo-terminal or a pipe; its conversations in
+// `loaded` when given.
+std::string consoleOfLoad(const fs::path& file, Stdout target,
+                          std::vector<quillobrandt::Conversation>* loaded = nullptr) {
     int readEnd = -1;
     int writeEnd = -1;
     if (target == Stdout::terminal) {
@@ -61,7 +64,10 @@ std::string consoleOfLoad(const fs::path& file, Stdout target) {
             output.append(buffer, static_cast<std::size_t>(got));
         }
     });
-    storetest::load(file);
+    auto conversations = storetest::load(file);
+    if (loaded != nullptr) {
+        *loaded = std::move(conversations);
+    }
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
@@ -80,13 +86,13 @@ fs::path databaseWithArchivedBodies() {
                                             .date = 20,
                                             .handleId = alice.handleId});
     const auto photo = builder.addMessageToChat(alice.chatId, {.text = "\xEF\xBF\xBC", .date = 30, .isFromMe = 1});
-    builder.addMessageAttachment(photo,
-                                 builder.addAttachment({.filename = "~/Library/Messages/Attachments/ab/01/X/a.jpg",
-                                                        .mimeType = "image/jpeg"}));
+    builder.addMessageAttachment(
+        photo,
+        builder.addAttachment({.filename = "~/Library/Messages/Attachments/ab/01/X/a.jpg", .mimeType = "image/jpeg"}));
     const auto bob = builder.addOneToOneChat("bob@example.com");
-    builder.addMessageToChat(bob.chatId, {.attributedBody = qbtest::typedStreamAttributedString("hidden reply"),
-                                          .date = 40,
-                                          .handleId = bob.handleId});
+    builder.addMessageToChat(
+        bob.chatId,
+        {.attributedBody = qbtest::typedStreamAttributedString("hidden reply"), .date = 40, .handleId = bob.handleId});
     builder.finish();
     return file;
 }
@@ -172,4 +178,74 @@ TEST(DatabaseConsole, MessageTextOnlyWhenVerboseOtherwiseTheSameLines) {
     EXPECT_NE(verbosePiped.find("  📎 Attachment path fallback: "), std::string::npos) << verbosePiped;
     // The verbose output is the quiet one plus the quoting lines, in the same order.
     EXPECT_EQ(withoutQuotingLines(verbosePiped), piped);
+}
+
+// Texts mostly archived, in hundreds of chats: bodies of every kind (both archive forms, broken ones, one deciding
+// on an empty string, one far larger than the rest, a stored empty text beside a body), more bodies than are decoded
+// at once and more lines than are written at once. Decoded beside the reading when no line quotes them, they give
+// exactly what the verbose load gives decoding them in turn: the same conversations, the same lines in order.
+TEST(DatabaseConsole, ManyArchivedBodiesGiveTheSameHistoryAndLinesQuietOrVerbose) {
+    const auto file = qbtest::IsolatedHome::root() / "many" / "chat.db";
+    fs::create_directories(file.parent_path());
+    std::size_t expectedWithText = 0;
+    {
+        qbtest::MessagesDatabaseBuilder builder(file);
+        for (int chat = 0; chat < 600; ++chat) {
+            const auto person = builder.addOneToOneChat("person" + std::to_string(chat) + "@example.com");
+            for (int index = 0; index < 8; ++index) {
+                const std::string words = "chat " + std::to_string(chat) + " message " + std::to_string(index) + " ✓";
+                qbtest::MessageRow row{.date = chat * 100 + index, .handleId = person.handleId};
+                const int kind = (chat + index) % 7;
+                expectedWithText += kind == 0 || kind == 1 || kind == 5 || kind == 6 ? 1 : 0;
+                switch (kind) {
+                case 0:
+                    row.attributedBody = qbtest::typedStreamAttributedString(words);
+                    break;
+                case 1:
+                    row.attributedBody = qbtest::keyedArchiveAttributedString(words);
+                    break;
+                case 2:
+                    row.attributedBody = std::vector<std::uint8_t>{0x04, 0x0B, 0xFF};
+                    break;
+                case 3:
+                    row.attributedBody = qbtest::typedStreamAttributedString("");
+                    break;
+                case 4:
+                    row.text = "";
+                    row.attributedBody = qbtest::typedStreamAttributedString(words);
+                    break;
+                case 5:
+                    row.attributedBody = qbtest::keyedArchiveString(words);
+                    break;
+                default:
+                    row.attributedBody = qbtest::typedStreamAttributedString(
+                        chat == 300 ? std::string(std::size_t{700} << 10, 'x') : words);
+                    break;
+                }
+                builder.addMessageToChat(person.chatId, row);
+            }
+        }
+        builder.finish();
+    }
+    std::vector<quillobrandt::Conversation> quietLoad, verboseLoad;
+    std::string quiet, verbose;
+    {
+        const Verbose off(false);
+        quiet = consoleOfLoad(file, Stdout::pipe, &quietLoad);
+    }
+    {
+        const Verbose on(true);
+        verbose = consoleOfLoad(file, Stdout::pipe, &verboseLoad);
+    }
+    ASSERT_EQ(quietLoad.size(), 600u);
+    EXPECT_TRUE(quietLoad == verboseLoad);
+    EXPECT_EQ(withoutQuotingLines(verbose), quiet);
+    EXPECT_GT(quiet.size(), std::size_t{64} << 10);
+    std::size_t withText = 0;
+    for (const auto& conversation : quietLoad) {
+        for (const auto& message : conversation.messages) {
+            withText += message.text && !message.text->empty() ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(withText, expectedWithText);
 }
