@@ -80,12 +80,14 @@ void DatabaseManager::flushConsole() {
 
 void DatabaseManager::flushConsoleWhenFull() {
     releaseHeldConsole(false);
-    if (!heldConsole_.empty()) {
+    if (!heldConsole_.empty() && console_.size() < kConsoleBatchBytes) {
         // Only what comes before the first line still waiting for its bodies can go.
         if (readyConsole_.size() >= kConsoleBatchBytes) {
             platform::consoleText(std::exchange(readyConsole_, {}));
         }
     } else if (readyConsole_.size() + console_.size() >= kConsoleBatchBytes) {
+        // Lines can pile up behind a chat whose last bodies are still gathered (the chats read after it have none,
+        // so no batch fills): they would wait for the load's end. Its bodies are decoded now instead.
         writeCollectedConsole();
     }
 }

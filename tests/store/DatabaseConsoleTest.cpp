@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,15 +23,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Stdout { terminal, pipe };
+// A file shows exactly what was written at any moment (its offset), which a pipe's reader cannot.
+enum class Stdout { terminal, pipe, file };
 
-// Everything a load writes to standard output while that is a pseudo-terminal or a pipe; its conversations in
-// `loaded` when given.
+// Everything a load writes to standard output while that is a pseudo-terminal, a pipe or a file; its conversations
+// in `loaded` when given.
 std::string consoleOfLoad(const fs::path& file, Stdout target,
-                          std::vector<quillobrandt::Conversation>* loaded = nullptr) {
+                          std::vector<quillobrandt::Conversation>* loaded = nullptr,
+                          const quillobrandt::DatabaseProgress& progress = {}) {
     int readEnd = -1;
     int writeEnd = -1;
-    if (target == Stdout::terminal) {
+    if (target == Stdout::file) {
+        const auto written = qbtest::IsolatedHome::root() / "stdout.txt"; // outside the database's folder
+        writeEnd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        readEnd = ::open(written.c_str(), O_RDONLY);
+        if (writeEnd < 0 || readEnd < 0) {
+            ADD_FAILURE() << "no file for stdout: " << errno;
+            return {};
+        }
+    } else if (target == Stdout::terminal) {
         termios raw{};
         cfmakeraw(&raw); // no newline translation
         if (::openpty(&readEnd, &writeEnd, nullptr, &raw, nullptr) != 0) {
@@ -51,7 +62,7 @@ std::string consoleOfLoad(const fs::path& file, Stdout target,
     ::dup2(writeEnd, STDOUT_FILENO);
     ::close(writeEnd);
     std::string output;
-    std::thread reader([&] {
+    const auto readAll = [&] {
         char buffer[4096];
         for (;;) {
             const ssize_t got = ::read(readEnd, buffer, sizeof buffer);
@@ -63,15 +74,23 @@ std::string consoleOfLoad(const fs::path& file, Stdout target,
             }
             output.append(buffer, static_cast<std::size_t>(got));
         }
-    });
-    auto conversations = storetest::load(file);
+    };
+    std::thread reader;
+    if (target != Stdout::file) {
+        reader = std::thread(readAll);
+    }
+    auto conversations = storetest::load(file, progress);
     if (loaded != nullptr) {
         *loaded = std::move(conversations);
     }
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
-    reader.join();
+    if (reader.joinable()) {
+        reader.join();
+    } else {
+        readAll();
+    }
     ::close(readEnd);
     return output;
 }
@@ -183,13 +202,21 @@ TEST(DatabaseConsole, MessageTextOnlyWhenVerboseOtherwiseTheSameLines) {
 // Texts mostly archived, in hundreds of chats: bodies of every kind (both archive forms, broken ones, one deciding
 // on an empty string, one far larger than the rest, a stored empty text beside a body), more bodies than are decoded
 // at once and more lines than are written at once. Decoded beside the reading when no line quotes them, they give
-// exactly what the verbose load gives decoding them in turn: the same conversations, the same lines in order.
+// exactly what the verbose load gives decoding them in turn: the same conversations, the same lines in order. Older
+// chats whose texts are all stored plainly come last (the newest are read first), as in a history begun years ago:
+// their lines still go out as they are read, not once the load ends.
 TEST(DatabaseConsole, ManyArchivedBodiesGiveTheSameHistoryAndLinesQuietOrVerbose) {
     const auto file = qbtest::IsolatedHome::root() / "many" / "chat.db";
     fs::create_directories(file.parent_path());
     std::size_t expectedWithText = 0;
+    constexpr int kPlainChats = 1500;
     {
         qbtest::MessagesDatabaseBuilder builder(file);
+        for (int chat = 0; chat < kPlainChats; ++chat) {
+            const auto person = builder.addOneToOneChat("old" + std::to_string(chat) + "@example.com");
+            builder.addMessageToChat(person.chatId, {.text = "plain", .date = -1, .handleId = person.handleId});
+            ++expectedWithText;
+        }
         for (int chat = 0; chat < 600; ++chat) {
             const auto person = builder.addOneToOneChat("person" + std::to_string(chat) + "@example.com");
             for (int index = 0; index < 8; ++index) {
@@ -229,18 +256,30 @@ TEST(DatabaseConsole, ManyArchivedBodiesGiveTheSameHistoryAndLinesQuietOrVerbose
     }
     std::vector<quillobrandt::Conversation> quietLoad, verboseLoad;
     std::string quiet, verbose;
+    const std::string lastChat = "Loading conversations " + std::to_string(kPlainChats + 600) + " of " +
+                                 std::to_string(kPlainChats + 600) + "...";
+    off_t writtenBeforeLastChat = -1;
     {
         const Verbose off(false);
-        quiet = consoleOfLoad(file, Stdout::pipe, &quietLoad);
+        quiet = consoleOfLoad(
+            file, Stdout::file, &quietLoad,
+            [&](const std::string& message, double, const std::optional<std::string>&, std::optional<double>) {
+                if (message == lastChat) {
+                    writtenBeforeLastChat = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+                }
+            });
     }
     {
         const Verbose on(true);
         verbose = consoleOfLoad(file, Stdout::pipe, &verboseLoad);
     }
-    ASSERT_EQ(quietLoad.size(), 600u);
+    ASSERT_EQ(quietLoad.size(), std::size_t{kPlainChats} + 600);
     EXPECT_TRUE(quietLoad == verboseLoad);
     EXPECT_EQ(withoutQuotingLines(verbose), quiet);
     EXPECT_GT(quiet.size(), std::size_t{64} << 10);
+    // At most the last few chats' lines (written a few dozen KiB at a time) wait for the load's end.
+    EXPECT_GT(writtenBeforeLastChat + (off_t{80} << 10), static_cast<off_t>(quiet.size()))
+        << writtenBeforeLastChat << " of " << quiet.size() << " bytes written before the last chat";
     std::size_t withText = 0;
     for (const auto& conversation : quietLoad) {
         for (const auto& message : conversation.messages) {
