@@ -29,8 +29,16 @@ ArchivedBodyWorker::~ArchivedBodyWorker() {
 
 void ArchivedBodyWorker::add(std::span<const std::uint8_t> body, std::int64_t rowId, std::optional<std::string>* text,
                              std::size_t* withoutText) {
-    filling_.bodies.push_back({filling_.bytes.size(), body.size(), rowId, text, withoutText});
+    // The bytes first, then the record: a copy that fails for want of memory must leave no record pointing past
+    // the bytes, or the worker would read beyond them and the final wait would never see its count.
+    const std::size_t offset = filling_.bytes.size();
     filling_.bytes.insert(filling_.bytes.end(), body.begin(), body.end());
+    try {
+        filling_.bodies.push_back({offset, body.size(), rowId, text, withoutText});
+    } catch (...) {
+        filling_.bytes.resize(offset);
+        throw;
+    }
     ++added_;
     if (filling_.bodies.size() >= kBodiesPerBatch || filling_.bytes.size() >= kBytesPerBatch) {
         handOver();
