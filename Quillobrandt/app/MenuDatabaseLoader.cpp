@@ -160,13 +160,10 @@ void MenuDatabaseLoader::loadFailed(std::uint64_t ticket, const std::string& des
     if (stopped || !state_.isNewestLoad(ticket)) {
         return; // a newer load is running, or the program is quitting; neither waits for this outcome
     }
-    platform::AlertRequest alert;
-    alert.messageText = QStringLiteral("Failed to Load Database");
-    alert.informativeText = QStringLiteral("An error occurred while loading the database:\n\n") + qs(description) +
-                            QStringLiteral("\n\nPlease check the logs and try again.");
-    alert.style = platform::AlertStyle::critical;
-    alert.buttons = {QStringLiteral("OK")};
-    platform::alertPresenter()->runModal(alert);
+    platform::alertPresenter()->runModal(
+        platform::criticalAlert(QStringLiteral("Failed to Load Database"),
+                                QStringLiteral("An error occurred while loading the database:\n\n") + qs(description) +
+                                    QStringLiteral("\n\nPlease check the logs and try again.")));
 }
 
 void MenuDatabaseLoader::showPermissionRequiredAlert() {

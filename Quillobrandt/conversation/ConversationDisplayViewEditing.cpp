@@ -166,12 +166,9 @@ void ConversationDisplayView::saveEditedCopy(const std::filesystem::path& source
 }
 
 void ConversationDisplayView::showSaveFailure(const QString& reason) {
-    platform::AlertRequest alert;
-    alert.messageText = QStringLiteral("Failed to Save Copy");
-    alert.informativeText = QStringLiteral("An error occurred while saving the edited database:\n\n") + reason;
-    alert.style = platform::AlertStyle::critical;
-    alert.buttons = {QStringLiteral("OK")};
-    platform::alertPresenter()->runModal(alert);
+    platform::alertPresenter()->runModal(
+        platform::criticalAlert(QStringLiteral("Failed to Save Copy"),
+                                QStringLiteral("An error occurred while saving the edited database:\n\n") + reason));
 }
 
 void ConversationDisplayView::finishSave(const std::filesystem::path& target,

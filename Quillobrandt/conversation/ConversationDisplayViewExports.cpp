@@ -27,11 +27,8 @@ ConversationDisplayView::PdfSheetFactory& pdfSheetFactory() {
 // The end of a CSV export, whether or not its conversation is still open: a failure is shown, a success counted.
 void reportCsvOutcome(const CsvExportResult& result, int messageCount, GoogleAnalyticsManager& analytics) {
     if (!result.saved) {
-        platform::AlertRequest alert;
-        alert.messageText = QStringLiteral("Failed to Export CSV");
-        alert.informativeText = result.error;
-        alert.style = platform::AlertStyle::critical;
-        platform::alertPresenter()->runModal(alert);
+        platform::alertPresenter()->runModal(
+            platform::criticalAlert(QStringLiteral("Failed to Export CSV"), result.error));
         return;
     }
     analytics.trackEvent("csv_export_completed", {{"message_count", messageCount}});

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 namespace platform {
 
@@ -22,6 +23,15 @@ struct AlertRequest {
 
     bool operator==(const AlertRequest&) const = default;
 };
+
+// The common shape of a failure report: a critical alert with the one button "OK".
+inline AlertRequest criticalAlert(QString messageText, QString informativeText) {
+    AlertRequest request;
+    request.messageText = std::move(messageText);
+    request.informativeText = std::move(informativeText);
+    request.style = AlertStyle::critical;
+    return request;
+}
 
 // Shows alerts. Called on the GUI thread only. Tests install a recording fake, so nothing ever waits
 // for a human there.

@@ -115,12 +115,8 @@ void PDFSettingsView::finishGeneration(const PdfExportOutcome& outcome, const QS
 
 void PDFSettingsView::showFailure(const QString& reason) {
     platform::consoleLine("Error saving PDF: " + reason.toStdString());
-    platform::AlertRequest alert;
-    alert.messageText = QStringLiteral("Failed to Save PDF");
-    alert.informativeText = QStringLiteral("An error occurred while saving the PDF:\n\n") + reason;
-    alert.style = platform::AlertStyle::critical;
-    alert.buttons = {QStringLiteral("OK")};
-    platform::alertPresenter()->runModal(alert);
+    platform::alertPresenter()->runModal(platform::criticalAlert(
+        QStringLiteral("Failed to Save PDF"), QStringLiteral("An error occurred while saving the PDF:\n\n") + reason));
 }
 
 void PDFSettingsView::presentSavePanel(const QString& tempPath, const QString& name, qint64 messageCount,
