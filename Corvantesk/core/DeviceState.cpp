@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <sys/statvfs.h>
 #include <thread>
 
 #include "Corvantesk/core/JsonOptional.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Paths.h"
+#include "platform/core/VolumeSpace.h"
 
 namespace fs = std::filesystem;
 
@@ -200,14 +200,13 @@ DeviceState::DiskInfo DeviceState::diskInfo() {
     if (!fs::is_directory(folder, ec)) {
         folder = platform::homeDir();
     }
-    struct statvfs stats {};
-    if (::statvfs(folder.c_str(), &stats) != 0) {
+    const auto space = platform::volumeSpace(folder);
+    if (!space) {
         return {};
     }
     DiskInfo info;
-    const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
-    info.total = static_cast<std::uint64_t>(stats.f_blocks) * unit;
-    info.available = std::min<std::uint64_t>(static_cast<std::uint64_t>(stats.f_bavail) * unit, info.total);
+    info.total = space->total;
+    info.available = space->available;
     info.usagePercent =
         info.total == 0 ? 0.0
                         : static_cast<double>(info.total - info.available) / static_cast<double>(info.total) * 100.0;

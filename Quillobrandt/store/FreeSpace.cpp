@@ -1,8 +1,8 @@
 #include "Quillobrandt/store/FreeSpace.h"
 
-#include <sys/statvfs.h>
-
 #include <cerrno>
+
+#include "platform/core/VolumeSpace.h"
 
 namespace quillobrandt {
 namespace {
@@ -16,11 +16,8 @@ std::string megabytes(std::uintmax_t bytes) {
 } // namespace
 
 std::uintmax_t freeSpace(const std::filesystem::path& folder) {
-    struct statvfs fs {};
-    if (::statvfs(folder.c_str(), &fs) != 0) {
-        return 0;
-    }
-    return static_cast<std::uintmax_t>(fs.f_bavail) * fs.f_frsize;
+    const auto space = platform::volumeSpace(folder);
+    return space ? space->available : 0;
 }
 
 std::string notEnoughSpaceText(const std::filesystem::path& folder, std::uintmax_t needed, const std::string& purpose) {
